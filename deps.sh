@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing the viewer need, when any is missing.
+set -eu
+packages=(build-essential cmake pkg-config clang libclang-rt-14-dev freeglut3-dev libglew-dev libdevil-dev
+          libboost-dev libgtest-dev libgmock-dev libbenchmark-dev libmeshoptimizer-dev
+          xvfb xauth xdotool libgl1-mesa-dri imagemagick)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

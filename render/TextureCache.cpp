@@ -1,0 +1,66 @@
+#include "TextureCache.h"
+
+#define ILUT_USE_OPENGL
+#include <IL/il.h>
+#include <IL/ilut.h>
+
+#include <algorithm>
+#include <cstdio>
+
+TextureCache textureCache;
+
+namespace {
+
+void DrainImageErrors()
+{
+    while (ilGetError() != IL_NO_ERROR) {
+    }
+}
+
+void ReportFailureOnce(const std::string& name)
+{
+    std::vector<std::string>& failed = textureCache.failedNames;
+    if (std::find(failed.begin(), failed.end(), name) != failed.end())
+        return;
+    failed.push_back(name);
+    std::printf("Couldn't load texture \"%s\" (load image failed)\n", name.c_str());
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+GLuint LoadTexture(const std::string& name)
+{
+    const auto known = textureCache.loadedTextures.find(name);
+    if (known != textureCache.loadedTextures.end())
+        return known->second;
+
+    ILuint image = 0;
+    ilGenImages(1, &image);
+    ilBindImage(image);
+
+    // The file name is built as a string rather than in a fixed buffer, so a base name of any length is safe.
+    bool loaded = false;
+    for (const char* extension : {".dds", ".tga", ".jpg"}) {
+        const std::string file = name + extension;
+        if (ilLoadImage(file.c_str())) {
+            loaded = true;
+            break;
+        }
+    }
+
+    if (!loaded) {
+        ilDeleteImages(1, &image);
+        ReportFailureOnce(name);
+        return textureCache.FallbackTexture;
+    }
+
+    DrainImageErrors();
+    const GLuint texture = ilutGLBindTexImage();
+    ilutGLBuildMipmaps();
+    ilDeleteImages(1, &image);
+    textureCache.loadedTextures[name] = texture;
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    return texture;
+}

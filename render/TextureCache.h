@@ -1,0 +1,21 @@
+// Image textures by base name: decoded with DevIL, uploaded as mipmapped GL textures, each name once.
+#pragma once
+
+#include <GL/glew.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct TextureCache {
+    std::map<std::string, GLuint> loadedTextures;  // successful loads only, keyed by the exact name
+    std::vector<std::string> failedNames;          // names already reported as missing, in order of first failure
+    GLuint FallbackTexture = 0;                    // returned for any name that cannot be loaded
+};
+
+extern TextureCache textureCache;
+
+// Returns the texture of name + ".dds", ".tga" or ".jpg" (first that loads), from the cache when known.
+// A fresh load leaves the texture bound to GL_TEXTURE_2D with trilinear minification; a name that cannot be
+// loaded prints one line the first time and yields textureCache.FallbackTexture.
+GLuint LoadTexture(const std::string& name);
