@@ -1,0 +1,108 @@
+#include "Startup.h"
+
+#include "Attenuation.h"
+#include "Callbacks.h"
+#include "TextureCache.h"
+
+#define ILUT_USE_OPENGL
+#include <IL/il.h>
+#include <IL/ilut.h>
+#include <GL/freeglut.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+FixedTextures fixedTextures;
+
+namespace {
+
+void PrintLine(const char* text)
+{
+    std::printf("%s\n", text);
+    std::fflush(stdout);
+}
+
+// Loads one of the post-processing images and replaces the loader's mipmapped minification with plain linear
+// filtering. On failure this sets the filters of whatever is bound to GL_TEXTURE_2D, which is harmless.
+GLuint LoadLinearTexture(const char* name)
+{
+    const GLuint texture = LoadTexture(name);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    return texture;
+}
+
+}  // namespace
+
+void CheckGLCapabilities()
+{
+    // glewInit resolves the entry points and the per-extension flags; it needs the window's context.
+    glewInit();
+    struct Requirement {
+        GLboolean present;
+        const char* message;
+    };
+    const Requirement requirements[] = {
+        {GLEW_ARB_vertex_buffer_object, "Requires GL_ARB_vertex_buffer_object support!"},
+        {GLEW_EXT_framebuffer_object,
+         "Requires GL_EXT_framebuffer_object. Try upgrading to forceware 75.90 beta drivers!"},
+        {GLEW_NV_texture_rectangle, "Requires NV_texture_rectangle"},
+    };
+    for (const Requirement& requirement : requirements) {
+        if (!requirement.present) {
+            PrintLine(requirement.message);
+            std::exit(1);
+        }
+    }
+}
+
+GLuint CreateCheckerTexture()
+{
+    std::vector<unsigned char> pixels(32 * 32);
+    for (int r = 0; r < 32; ++r)
+        for (int c = 0; c < 32; ++c)
+            pixels[r * 32 + c] = ((r < 16) == (c < 16)) ? 255 : 0;
+
+    GLuint id = 0;
+    glGenTextures(1, &id);
+    glBindTexture(GL_TEXTURE_2D, id);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_LUMINANCE8, 32, 32, 0, GL_LUMINANCE, GL_UNSIGNED_BYTE, pixels.data());
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    return id;
+}
+
+void Init()
+{
+    CheckGLCapabilities();
+    ilInit();
+    ilutRenderer(ILUT_OPENGL);
+    textureCache.FallbackTexture = CreateCheckerTexture();
+    fixedTextures.attenuation = CreateAttenuationTexture();
+    fixedTextures.warp = LoadLinearTexture("postprocess");
+    fixedTextures.ramp = LoadLinearTexture("ramp");
+
+    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+    glEnable(GL_CULL_FACE);
+    glEnable(GL_DEPTH_TEST);
+    glClearColor(0.25f, 0.25f, 0.25f, 1.0f);
+    glDisable(GL_TEXTURE_2D);
+}
+
+int RunViewer(int argc, char** argv)
+{
+    glutInit(&argc, argv);
+    glutInitWindowSize(800, 600);
+    glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH);
+    glutCreateWindow("VelmoraViewer");
+    glutDisplayFunc(OnDisplay);
+    glutReshapeFunc(OnReshape);
+    glutKeyboardFunc(OnKeyDown);
+    glutMotionFunc(OnMotion);
+    glutMouseFunc(OnMouse);
+    glutKeyboardUpFunc(OnKeyUp);
+    Init();
+    glutMainLoop();
+    return 0;
+}

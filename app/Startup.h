@@ -1,0 +1,24 @@
+// Start-up: the window, the capability checks, the fixed textures and the fixed render state.
+#pragma once
+
+#include <GL/glew.h>
+
+// Opens the window, registers the callbacks, runs Init and enters the main loop; never returns.
+int RunViewer(int argc, char** argv);
+
+// Runs once after the window exists and before the main loop.
+void Init();
+
+// Returns when the three required extensions are present; otherwise prints the first missing one and exits with 1.
+void CheckGLCapabilities();
+
+// A 32x32 luminance checker (top-left quadrant white), linear filtering, left bound to GL_TEXTURE_2D.
+GLuint CreateCheckerTexture();
+
+// Fixed textures made or loaded by Init.
+struct FixedTextures {
+    GLuint attenuation = 0;
+    GLuint warp = 0;  // the image "postprocess"
+    GLuint ramp = 0;  // the image "ramp"
+};
+extern FixedTextures fixedTextures;

@@ -1,0 +1,239 @@
+#include "ViewerHarness.h"
+
+#include <IL/il.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::string ReadWholeFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string RunAndRead(const std::string& command)
+{
+    std::string result;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return result;
+    char buffer[256];
+    while (fgets(buffer, sizeof buffer, pipe))
+        result += buffer;
+    pclose(pipe);
+    while (!result.empty() && (result.back() == '\n' || result.back() == ' '))
+        result.pop_back();
+    return result;
+}
+
+void Pause(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+}  // namespace
+
+TempDir::TempDir()
+{
+    char pattern[] = "/tmp/velmora-e2e-XXXXXX";
+    path_ = mkdtemp(pattern);
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(path_, ignored);
+}
+
+void TempDir::Write(const std::string& name, const std::string& text) const
+{
+    std::ofstream(File(name), std::ios::binary) << text;
+}
+
+void TempDir::CopyData(const std::string& name) const
+{
+    fs::copy_file(DataDirectory() + "/" + name, File(name), fs::copy_options::overwrite_existing);
+}
+
+bool TempDir::Exists(const std::string& name) const { return fs::exists(File(name)); }
+
+ViewerProcess::ViewerProcess(const TempDir& dir, const std::map<std::string, std::string>& environment)
+    : outputPath_(dir.File(".viewer-output")), directory_(dir.Path())
+{
+    pid_ = fork();
+    if (pid_ == 0) {
+        if (chdir(directory_.c_str()) != 0)
+            _exit(126);
+        const int out = open(outputPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(out, 1);
+        dup2(out, 2);
+        close(out);
+        for (const auto& [name, value] : environment)
+            setenv(name.c_str(), value.c_str(), 1);
+        execl(VELMORA_VIEWER_PATH, VELMORA_VIEWER_PATH, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+}
+
+ViewerProcess::~ViewerProcess()
+{
+    if (Running()) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+std::vector<std::string> ViewerProcess::Lines() const
+{
+    std::vector<std::string> lines;
+    std::istringstream text(ReadWholeFile(outputPath_));
+    for (std::string line; std::getline(text, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+bool ViewerProcess::Running()
+{
+    if (pid_ <= 0)
+        return false;
+    if (exitCode_ != -1)
+        return false;
+    int status = 0;
+    const pid_t done = waitpid(pid_, &status, WNOHANG);
+    if (done == 0)
+        return true;
+    exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return false;
+}
+
+bool ViewerProcess::WaitForLine(const std::string& text, std::chrono::milliseconds timeout)
+{
+    const auto end = Clock::now() + timeout;
+    while (Clock::now() < end) {
+        for (const std::string& line : Lines())
+            if (line == text)
+                return true;
+        if (!Running()) {
+            for (const std::string& line : Lines())
+                if (line == text)
+                    return true;
+            return false;
+        }
+        Pause(20);
+    }
+    return false;
+}
+
+int ViewerProcess::WaitForExit(std::chrono::milliseconds timeout)
+{
+    const auto end = Clock::now() + timeout;
+    while (Clock::now() < end) {
+        if (!Running())
+            return exitCode_;
+        Pause(20);
+    }
+    return -1;
+}
+
+std::string ViewerProcess::WindowId(std::chrono::milliseconds timeout)
+{
+    const auto end = Clock::now() + timeout;
+    while (window_.empty() && Clock::now() < end && Running()) {
+        window_ = RunAndRead("xdotool search --onlyvisible --name '^VelmoraViewer$' 2>/dev/null | tail -n 1");
+        if (window_.empty())
+            Pause(50);
+    }
+    if (!window_.empty())
+        Xdotool("windowfocus --sync " + window_);
+    return window_;
+}
+
+void ViewerProcess::Xdotool(const std::string& arguments)
+{
+    const std::string command = "xdotool " + arguments + " >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0)
+        std::fprintf(stderr, "xdotool %s failed\n", arguments.c_str());
+}
+
+void ViewerProcess::Key(const std::string& keysym)
+{
+    WindowId();
+    Xdotool("key " + keysym);
+}
+
+void ViewerProcess::KeyDown(const std::string& keysym)
+{
+    WindowId();
+    Xdotool("keydown " + keysym);
+}
+
+void ViewerProcess::KeyUp(const std::string& keysym)
+{
+    WindowId();
+    Xdotool("keyup " + keysym);
+}
+
+void ViewerProcess::Resize(int width, int height)
+{
+    WindowId();
+    Xdotool("windowsize --sync " + window_ + " " + std::to_string(width) + " " + std::to_string(height));
+}
+
+std::string ViewerProcess::Screenshot(const std::string& expectedName)
+{
+    const std::string path = directory_ + "/" + expectedName;
+    Key("u");
+    const auto end = Clock::now() + std::chrono::seconds(20);
+    while (Clock::now() < end) {
+        struct stat info;
+        // The file is complete once its size stops changing.
+        if (stat(path.c_str(), &info) == 0 && info.st_size > 0) {
+            Pause(200);
+            struct stat later;
+            if (stat(path.c_str(), &later) == 0 && later.st_size == info.st_size)
+                return path;
+        }
+        Pause(50);
+    }
+    return "";
+}
+
+Image LoadImage(const std::string& path)
+{
+    static bool initialised = false;
+    if (!initialised) {
+        ilInit();
+        initialised = true;
+    }
+    Image image;
+    ILuint name = 0;
+    ilGenImages(1, &name);
+    ilBindImage(name);
+    ilEnable(IL_ORIGIN_SET);
+    ilOriginFunc(IL_ORIGIN_LOWER_LEFT);
+    if (ilLoadImage(path.c_str())) {
+        image.width = ilGetInteger(IL_IMAGE_WIDTH);
+        image.height = ilGetInteger(IL_IMAGE_HEIGHT);
+        image.rgb.resize(static_cast<size_t>(image.width) * image.height * 3);
+        ilCopyPixels(0, 0, 0, image.width, image.height, 1, IL_RGB, IL_UNSIGNED_BYTE, image.rgb.data());
+    }
+    ilDeleteImages(1, &name);
+    return image;
+}
+
+std::string DataDirectory() { return VELMORA_DATA_DIR; }

@@ -1,0 +1,78 @@
+// Runs the real viewer binary in a temporary working directory under the test's X display, reads its console
+// lines, sends it real key and mouse events through xdotool and loads the screenshots it saves.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+// A fresh directory under /tmp, removed with everything in it when the object goes away.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& Path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+    void Write(const std::string& name, const std::string& text) const;
+    // Copies a file of the source tree's data/ folder into the directory.
+    void CopyData(const std::string& name) const;
+    bool Exists(const std::string& name) const;
+
+private:
+    std::string path_;
+};
+
+class ViewerProcess {
+public:
+    // Starts the viewer in dir with extra environment variables; its standard output and error go to a file.
+    ViewerProcess(const TempDir& dir, const std::map<std::string, std::string>& environment = {});
+    ~ViewerProcess();
+    ViewerProcess(const ViewerProcess&) = delete;
+    ViewerProcess& operator=(const ViewerProcess&) = delete;
+
+    // Everything the process has printed so far, split into lines.
+    std::vector<std::string> Lines() const;
+    // Waits until a line equal to text has been printed; false on time-out or exit.
+    bool WaitForLine(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    // Waits for the process to end; returns its exit code, or -1 on time-out (the process then still runs).
+    int WaitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    bool Running();
+    // Finds the viewer's window (waits for it to be mapped); empty when there is none in time.
+    std::string WindowId(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    // Real X events through xdotool, addressed to the viewer's window.
+    void Key(const std::string& keysym);
+    void KeyDown(const std::string& keysym);
+    void KeyUp(const std::string& keysym);
+    void Resize(int width, int height);
+    // Presses u and waits until the screenshot file appears; returns its path, empty on time-out.
+    std::string Screenshot(const std::string& expectedName);
+
+private:
+    void Xdotool(const std::string& arguments);
+
+    std::string outputPath_;
+    std::string directory_;
+    std::string window_;
+    pid_t pid_ = -1;
+    int exitCode_ = -1;
+};
+
+// An RGB image loaded with DevIL, rows bottom to top as saved by the viewer.
+struct Image {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> rgb;
+
+    const unsigned char* At(int x, int y) const { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
+};
+// Loads an image file; an empty image when it cannot be read.
+Image LoadImage(const std::string& path);
+
+// Path of the data/ folder of the source tree.
+std::string DataDirectory();

@@ -1,0 +1,272 @@
+#include "Attenuation.h"
+#include "GlTestContext.h"
+#include "Startup.h"
+#include "TextureCache.h"
+
+#define ILUT_USE_OPENGL
+#include <IL/il.h>
+#include <IL/ilut.h>
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Standard output of the code under test, captured into a file between construction and Text().
+class CapturedStdout {
+public:
+    CapturedStdout() : path_(fs::temp_directory_path() / ("velmora-stdout-" + std::to_string(getpid())))
+    {
+        std::fflush(stdout);
+        saved_ = dup(1);
+        std::FILE* file = std::fopen(path_.c_str(), "w");
+        dup2(fileno(file), 1);
+        std::fclose(file);
+    }
+    ~CapturedStdout()
+    {
+        Restore();
+        fs::remove(path_);
+    }
+    std::string Text()
+    {
+        Restore();
+        std::ifstream in(path_);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+private:
+    void Restore()
+    {
+        if (saved_ < 0)
+            return;
+        std::fflush(stdout);
+        dup2(saved_, 1);
+        close(saved_);
+        saved_ = -1;
+    }
+    fs::path path_;
+    int saved_ = -1;
+};
+
+// Writes a 16x16 image of one colour with DevIL in the format the extension names.
+void WriteImage(const std::string& file, unsigned char r, unsigned char g, unsigned char b)
+{
+    std::vector<unsigned char> pixels(16 * 16 * 3);
+    for (size_t i = 0; i < pixels.size(); i += 3) {
+        pixels[i] = r;
+        pixels[i + 1] = g;
+        pixels[i + 2] = b;
+    }
+    ILuint image = 0;
+    ilGenImages(1, &image);
+    ilBindImage(image);
+    ilTexImage(16, 16, 1, 3, IL_RGB, IL_UNSIGNED_BYTE, pixels.data());
+    fs::remove(file);
+    ASSERT_TRUE(ilSave(file.find(".dds") != std::string::npos   ? IL_DDS
+                       : file.find(".tga") != std::string::npos ? IL_TGA
+                                                                : IL_JPG,
+                       file.c_str()))
+        << file;
+    ilDeleteImages(1, &image);
+}
+
+struct Texel {
+    int r, g, b;
+};
+
+Texel CentreTexel(GLuint texture)
+{
+    glBindTexture(GL_TEXTURE_2D, texture);
+    std::vector<unsigned char> pixels(16 * 16 * 4);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    const unsigned char* p = &pixels[(8 * 16 + 8) * 4];
+    return {p[0], p[1], p[2]};
+}
+
+GLint BoundTexture2D()
+{
+    GLint bound = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+    return bound;
+}
+
+class TextureCacheTest : public testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        CreateGlTestContext();
+        ilInit();
+        ilutRenderer(ILUT_OPENGL);
+    }
+
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/velmora-textures-XXXXXX";
+        directory_ = mkdtemp(pattern);
+        previous_ = fs::current_path();
+        fs::current_path(directory_);
+        textureCache = TextureCache();
+        textureCache.FallbackTexture = CreateCheckerTexture();
+    }
+
+    void TearDown() override
+    {
+        fs::current_path(previous_);
+        fs::remove_all(directory_);
+    }
+
+    fs::path directory_, previous_;
+};
+
+}  // namespace
+
+TEST_F(TextureCacheTest, FormatsAreTriedDdsThenTgaThenJpeg)
+{
+    WriteImage("both.dds", 255, 0, 0);
+    WriteImage("both.jpg", 0, 0, 255);
+    WriteImage("pair.tga", 0, 255, 0);
+    WriteImage("pair.jpg", 0, 0, 255);
+    WriteImage("only.jpg", 0, 0, 255);
+
+    // DDS is saved block-compressed, so only the dominant channel is exact enough to compare.
+    const Texel dds = CentreTexel(LoadTexture("both"));
+    EXPECT_GT(dds.r, 240);
+    EXPECT_LT(dds.b, 20);
+    const Texel tga = CentreTexel(LoadTexture("pair"));
+    EXPECT_EQ(tga.g, 255);
+    EXPECT_EQ(tga.b, 0);
+    // JPEG is lossy: a clearly blue texel is enough.
+    const Texel jpg = CentreTexel(LoadTexture("only"));
+    EXPECT_GT(jpg.b, 200);
+    EXPECT_LT(jpg.r, 50);
+}
+
+TEST_F(TextureCacheTest, EachNameIsDecodedOnceAndKeyedExactly)
+{
+    WriteImage("stone.tga", 10, 20, 30);
+    WriteImage("Stone.tga", 200, 20, 30);
+    const GLuint first = LoadTexture("stone");
+    ASSERT_NE(first, textureCache.FallbackTexture);
+
+    // Once cached, the file is never read again: deleting it changes nothing and prints nothing.
+    fs::remove("stone.tga");
+    CapturedStdout output;
+    EXPECT_EQ(LoadTexture("stone"), first);
+    const GLuint upper = LoadTexture("Stone");
+    EXPECT_EQ(output.Text(), "");
+    EXPECT_NE(upper, first);
+    EXPECT_EQ(CentreTexel(upper).r, 200);
+    EXPECT_EQ(textureCache.loadedTextures.size(), 2u);
+}
+
+TEST_F(TextureCacheTest, AFreshLoadIsMipmappedTrilinearAndStaysBound)
+{
+    WriteImage("metal.dds", 90, 90, 90);
+    const GLuint texture = LoadTexture("metal");
+    EXPECT_EQ(BoundTexture2D(), static_cast<GLint>(texture));
+    GLint minFilter = 0, magFilter = 0, level1Width = 0;
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &minFilter);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &magFilter);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 1, GL_TEXTURE_WIDTH, &level1Width);
+    EXPECT_EQ(minFilter, GL_LINEAR_MIPMAP_LINEAR);
+    EXPECT_EQ(magFilter, GL_LINEAR);
+    EXPECT_EQ(level1Width, 8);
+
+    // A cache hit and a failure leave the binding alone.
+    glBindTexture(GL_TEXTURE_2D, textureCache.FallbackTexture);
+    LoadTexture("metal");
+    EXPECT_EQ(BoundTexture2D(), static_cast<GLint>(textureCache.FallbackTexture));
+    CapturedStdout quiet;
+    LoadTexture("absent");
+    EXPECT_EQ(BoundTexture2D(), static_cast<GLint>(textureCache.FallbackTexture));
+}
+
+TEST_F(TextureCacheTest, AMissingImageIsReportedOnceAndYieldsTheFallback)
+{
+    CapturedStdout output;
+    EXPECT_EQ(LoadTexture("nowhere"), textureCache.FallbackTexture);
+    EXPECT_EQ(LoadTexture("nowhere"), textureCache.FallbackTexture);
+    EXPECT_EQ(LoadTexture("elsewhere"), textureCache.FallbackTexture);
+    EXPECT_EQ(output.Text(), "Couldn't load texture \"nowhere\" (load image failed)\n"
+                             "Couldn't load texture \"elsewhere\" (load image failed)\n");
+    EXPECT_TRUE(textureCache.loadedTextures.empty());
+    EXPECT_EQ(textureCache.failedNames, (std::vector<std::string>{"nowhere", "elsewhere"}));
+
+    // An image that appears later is loaded then: failures are not cached.
+    WriteImage("nowhere.tga", 1, 2, 3);
+    EXPECT_NE(LoadTexture("nowhere"), textureCache.FallbackTexture);
+}
+
+TEST_F(TextureCacheTest, NamesLongerThanAPathAllowsFailCleanly)
+{
+    const std::string longName(4000, 'x');
+    CapturedStdout output;
+    EXPECT_EQ(LoadTexture(longName), textureCache.FallbackTexture);
+    EXPECT_TRUE(output.Text() == "Couldn't load texture \"" + longName + "\" (load image failed)\n");
+
+    // A long name that the file system accepts loads like any other.
+    const std::string name = "sub/" + std::string(250, 'y');
+    fs::create_directory("sub");
+    WriteImage(name + ".tga", 0, 255, 0);
+    EXPECT_EQ(CentreTexel(LoadTexture(name)).g, 255);
+}
+
+TEST_F(TextureCacheTest, CheckerHasWhiteTopLeftAndBottomRightQuadrants)
+{
+    const GLuint checker = CreateCheckerTexture();
+    EXPECT_EQ(BoundTexture2D(), static_cast<GLint>(checker));
+    std::vector<unsigned char> texels(32 * 32);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_LUMINANCE, GL_UNSIGNED_BYTE, texels.data());
+    EXPECT_EQ(texels[0], 255);
+    EXPECT_EQ(texels[15 * 32 + 15], 255);
+    EXPECT_EQ(texels[16], 0);
+    EXPECT_EQ(texels[16 * 32], 0);
+    EXPECT_EQ(texels[31 * 32 + 31], 255);
+}
+
+TEST(Attenuation, TableFallsFromOneToJustBelowZero)
+{
+    const std::array<float, kAttenuationTexels> table = AttenuationTable();
+    EXPECT_EQ(table[0], 1.0f);
+    EXPECT_FLOAT_EQ(table[1], 0.999984622f);
+    EXPECT_FLOAT_EQ(table[64], 0.937008858f);
+    EXPECT_FLOAT_EQ(table[128], 0.748035312f);
+    EXPECT_FLOAT_EQ(table[192], 0.433079511f);
+    EXPECT_FLOAT_EQ(table[254], 0.00782764144f);
+    EXPECT_EQ(table[255], -1.18277967e-07f);
+    for (int i = 1; i < kAttenuationTexels; ++i)
+        EXPECT_LT(table[i], table[i - 1]) << i;
+}
+
+TEST(Attenuation, TextureIsAClampedLinearOneDimensionalTable)
+{
+    CreateGlTestContext();
+    const GLuint texture = CreateAttenuationTexture();
+    GLint bound = 0, width = 0, wrap = 0, minFilter = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_1D, &bound);
+    EXPECT_EQ(bound, static_cast<GLint>(texture));
+    glGetTexLevelParameteriv(GL_TEXTURE_1D, 0, GL_TEXTURE_WIDTH, &width);
+    glGetTexParameteriv(GL_TEXTURE_1D, GL_TEXTURE_WRAP_S, &wrap);
+    glGetTexParameteriv(GL_TEXTURE_1D, GL_TEXTURE_MIN_FILTER, &minFilter);
+    EXPECT_EQ(width, 256);
+    EXPECT_EQ(wrap, GL_CLAMP_TO_EDGE);
+    EXPECT_EQ(minFilter, GL_LINEAR);
+    std::vector<float> texels(256);
+    glGetTexImage(GL_TEXTURE_1D, 0, GL_LUMINANCE, GL_FLOAT, texels.data());
+    EXPECT_NEAR(texels[0], 1.0f, 1e-6);
+    EXPECT_NEAR(texels[128], 0.748f, 2e-3);
+    EXPECT_LT(texels[255], 0.01f);
+}
