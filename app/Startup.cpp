@@ -2,12 +2,19 @@
 
 #include "Attenuation.h"
 #include "Callbacks.h"
+#include "PostProcess.h"
+#include "RenderGeometry.h"
+#include "Shaders.h"
+#include "Shadows.h"
 #include "TextureCache.h"
+#include "ViewerState.h"
 
 #define ILUT_USE_OPENGL
 #include <IL/il.h>
 #include <IL/ilut.h>
 #include <GL/freeglut.h>
+#include <GL/glx.h>
+#include <X11/XKBlib.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -82,6 +89,14 @@ void Init()
     fixedTextures.attenuation = CreateAttenuationTexture();
     fixedTextures.warp = LoadLinearTexture("postprocess");
     fixedTextures.ramp = LoadLinearTexture("ramp");
+    level.root = LoadLevel(level.lights, level.boxes, TextureSource{LoadTexture, textureCache.FallbackTexture});
+    PrintLine("Done loading BSP file.");
+    BuildRenderGeometry(level.root);
+    CreateShaderPairs();
+    LoadShaders();
+    CreatePostTarget();
+    for (Light& light : level.lights)
+        CreateShadowResources(light);
 
     glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
     glEnable(GL_CULL_FACE);
@@ -96,6 +111,10 @@ int RunViewer(int argc, char** argv)
     glutInitWindowSize(800, 600);
     glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH);
     glutCreateWindow("VelmoraViewer");
+    // A held key then sends repeated presses and one release at the end, instead of a release before every
+    // repeat: the r and u latches and the movement keys rely on that.
+    if (Display* display = glXGetCurrentDisplay())
+        XkbSetDetectableAutoRepeat(display, True, nullptr);
     glutDisplayFunc(OnDisplay);
     glutReshapeFunc(OnReshape);
     glutKeyboardFunc(OnKeyDown);

@@ -1,0 +1,63 @@
+#include "Callbacks.h"
+#include "DebugDraw.h"
+#include "Frame.h"
+#include "FrameTimer.h"
+#include "Input.h"
+#include "Overlay.h"
+#include "PostProcess.h"
+#include "Startup.h"
+#include "ViewerState.h"
+
+#include <GL/freeglut.h>
+
+#include <memory>
+
+namespace {
+
+// Created and started by the first frame; measures the interval from one frame to the next.
+std::unique_ptr<FrameTimer> frameTimer;
+
+void DrawGizmos()
+{
+    for (size_t i = 0; i < level.lights.size(); ++i) {
+        if (static_cast<int>(i) == options.selectedLight)
+            glColor3f(1, 0, 0);
+        else
+            glColor3f(1, 1, 1);
+        DrawLightGizmo(level.lights[i], options.gizmoMode == 2);
+    }
+}
+
+}  // namespace
+
+void OnDisplay()
+{
+    if (!frameTimer) {
+        frameTimer = std::make_unique<FrameTimer>();
+        frameTimer->Start();
+    }
+    frameTimer->Stop();
+    const float dt = static_cast<float>(frameTimer->ElapsedSeconds());
+    frameTimer->Start();
+    if (options.advanceTime)
+        shaderTime += dt;
+    MoveCamera(dt);
+
+    FrameTimer renderTimer;
+    renderTimer.Start();
+    AnimateLights(dt);
+    // A minimised window has no pixels to draw; the frame still keeps time and swaps.
+    if (windowWidth > 0 && windowHeight > 0) {
+        ShadowPass();
+        BeginMainView();
+        DepthPrePass();
+        LightPasses(fixedTextures.attenuation);
+        if (options.gizmoMode == 1 || options.gizmoMode == 2)
+            DrawGizmos();
+        glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+        DrawPostPass(fixedTextures.warp, fixedTextures.ramp, shaderTime);
+        DrawFrameStats(dt, renderTimer);
+    }
+    glutSwapBuffers();
+    glutPostRedisplay();
+}

@@ -1,0 +1,58 @@
+#include "Screenshot.h"
+
+#include "ViewerState.h"
+
+#include <GL/glew.h>
+#include <IL/il.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+int screenshotCounter = 0;
+
+namespace {
+
+void DrainImageErrors()
+{
+    while (ilGetError() != IL_NO_ERROR) {
+    }
+}
+
+}  // namespace
+
+void TakeScreenshot()
+{
+    if (windowWidth <= 0 || windowHeight <= 0)
+        return;
+    std::vector<unsigned char> pixels(static_cast<size_t>(windowWidth) * windowHeight * 3);
+    // The frame on screen is the front buffer: between frames the back buffer holds nothing defined.
+    glReadBuffer(GL_FRONT);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, windowWidth, windowHeight, GL_RGB, GL_UNSIGNED_BYTE, pixels.data());
+    glReadBuffer(GL_BACK);
+
+    ILuint image = 0;
+    ilGenImages(1, &image);
+    ilBindImage(image);
+    ilTexImage(windowWidth, windowHeight, 1, 3, IL_RGB, IL_UNSIGNED_BYTE, pixels.data());
+    DrainImageErrors();
+
+    // Every attempt uses up a number. An existing file moves on to the next; any other failure would repeat
+    // forever, so it ends the attempt with one line.
+    for (;;) {
+        const std::string name = "shot" + std::to_string(screenshotCounter) + ".jpg";
+        ++screenshotCounter;
+        ilSave(IL_JPG, name.c_str());
+        const ILenum error = ilGetError();
+        if (error == IL_NO_ERROR)
+            break;
+        DrainImageErrors();
+        if (error != IL_FILE_ALREADY_EXISTS) {
+            std::printf("Could not save screenshot %s\n", name.c_str());
+            std::fflush(stdout);
+            break;
+        }
+    }
+    ilDeleteImages(1, &image);
+}

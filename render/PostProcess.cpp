@@ -1,0 +1,67 @@
+#include "PostProcess.h"
+
+#include "Shaders.h"
+#include "ViewerState.h"
+
+#include <GL/glu.h>
+
+#include <algorithm>
+
+PostTarget postTarget;
+
+void CreatePostTarget()
+{
+    const int width = std::max(windowWidth, 1);
+    const int height = std::max(windowHeight, 1);
+    if (postTarget.postFramebuffer != 0) {
+        glDeleteFramebuffersEXT(1, &postTarget.postFramebuffer);
+        glDeleteRenderbuffersEXT(1, &postTarget.postDepthBuffer);
+        glDeleteTextures(1, &postTarget.postColorTexture);
+    }
+    glGenFramebuffersEXT(1, &postTarget.postFramebuffer);
+    glGenRenderbuffersEXT(1, &postTarget.postDepthBuffer);
+    glBindRenderbufferEXT(GL_RENDERBUFFER_EXT, postTarget.postDepthBuffer);
+    glRenderbufferStorageEXT(GL_RENDERBUFFER_EXT, GL_DEPTH_COMPONENT24, width, height);
+    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, postTarget.postFramebuffer);
+    glFramebufferRenderbufferEXT(GL_FRAMEBUFFER_EXT, GL_DEPTH_ATTACHMENT_EXT, GL_RENDERBUFFER_EXT,
+                                 postTarget.postDepthBuffer);
+    glGenTextures(1, &postTarget.postColorTexture);
+    glBindTexture(GL_TEXTURE_RECTANGLE_NV, postTarget.postColorTexture);
+    glTexImage2D(GL_TEXTURE_RECTANGLE_NV, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_TEXTURE_RECTANGLE_NV,
+                              postTarget.postColorTexture, 0);
+    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+}
+
+void DrawPostPass(GLuint warpTexture, GLuint rampTexture, float shaderTime)
+{
+    const float width = static_cast<float>(windowWidth);
+    const float height = static_cast<float>(windowHeight);
+    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+    postShader->Bind();
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluOrtho2D(0, width, 0, height);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    postShader->SetTextureParameter("framebuffer", postTarget.postColorTexture);
+    postShader->SetTextureParameter("warpTex", warpTexture);
+    postShader->SetTextureParameter("rampTex", rampTexture);
+    cgGLSetParameter1f(postShader->GetFragmentParameter("time"), shaderTime);
+
+    // Unit 0 carries pixel coordinates for the rectangle texture, unit 1 coordinates from 0 to 1 over the window.
+    struct Corner {
+        float x, y, u, v;
+    };
+    const Corner corners[4] = {{0, 0, 0, 0}, {width, 0, 1, 0}, {width, height, 1, 1}, {0, height, 0, 1}};
+    glBegin(GL_QUADS);
+    for (const Corner& c : corners) {
+        glMultiTexCoord2fARB(GL_TEXTURE0_ARB, c.x, c.y);
+        glMultiTexCoord2fARB(GL_TEXTURE1_ARB, c.u, c.v);
+        glVertex2f(c.x, c.y);
+    }
+    glEnd();
+    glDisable(GL_TEXTURE_RECTANGLE_NV);
+    postShader->Unbind();
+}

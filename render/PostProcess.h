@@ -1,0 +1,19 @@
+// The off-screen target that the scene is drawn into, and the full-window pass that draws it through post.cg.
+#pragma once
+
+#include <GL/glew.h>
+
+struct PostTarget {
+    GLuint postFramebuffer = 0;
+    GLuint postDepthBuffer = 0;
+    GLuint postColorTexture = 0;  // rectangle texture, window-sized, addressed in pixels
+};
+
+extern PostTarget postTarget;
+
+// (Re)creates the target at the window's size, deleting the previous one. A zero-sized window (minimised) gets a
+// 1x1 target, so that the framebuffer stays complete.
+void CreatePostTarget();
+
+// Draws the target onto the window through postShader with the warp and ramp images and the shader clock.
+void DrawPostPass(GLuint warpTexture, GLuint rampTexture, float shaderTime);

@@ -1,0 +1,76 @@
+// The level's triangles as one static vertex buffer of welded vertices and one cache-ordered index list per
+// diffuse texture, with the draw operations of the scene passes.
+#pragma once
+
+#include "Level.h"
+
+#include <GL/glew.h>
+
+#include <cstdint>
+#include <vector>
+
+// One vertex of the buffer: 56 bytes, fourteen floats, no gaps.
+struct RenderVertex {
+    float position[3];   // vertex array, offset 0
+    float texCoord[2];   // texture coordinate set 0, offset 12
+    float tangent[3];    // set 1, offset 20
+    float bitangent[3];  // set 2, offset 32
+    float normal[3];     // set 3, offset 44
+};
+static_assert(sizeof(RenderVertex) == 56, "the vertex layout is fixed at 56 bytes");
+
+// The triangles of one diffuse texture. A level of at most 65,536 distinct vertices uses 16-bit indices; a larger
+// one uses 32-bit indices in every batch.
+struct MaterialBatch {
+    GLuint diffuseTexture = 0;
+    GLuint normalMap = 0;  // that of the first triangle with this diffuse texture
+    std::vector<uint16_t> indices;
+    std::vector<uint32_t> wideIndices;
+
+    size_t IndexCount() const { return indices.size() + wideIndices.size(); }
+};
+
+struct RenderGeometry {
+    GLuint vertexBuffer = 0;
+    std::vector<MaterialBatch> batches;  // in order of first occurrence of their diffuse textures
+    GLenum indexType = GL_UNSIGNED_SHORT;
+};
+
+extern RenderGeometry renderGeometry;
+
+// The vertex of one triangle corner: its position and u, v with the triangle's tangent frame and plane normal.
+RenderVertex MakeRenderVertex(const Triangle& triangle, const TriangleCorner& corner);
+
+// Identical vertices stored once, numbered in order of first occurrence; three vertex indices per triangle.
+struct WeldedCorners {
+    std::vector<RenderVertex> vertices;
+    std::vector<uint32_t> corners;
+};
+
+// Welds the corners in order, comparing the fourteen values as floats: +0 equals -0 and NaN equals nothing, as a
+// linear search from the first vertex would decide, in time linear in the number of corners.
+WeldedCorners WeldCorners(const std::vector<Triangle>& triangles);
+
+// Welded vertices and ordered batches, before upload.
+struct WeldedGeometry {
+    std::vector<RenderVertex> vertices;
+    std::vector<MaterialBatch> batches;
+    GLenum indexType = GL_UNSIGNED_SHORT;
+};
+
+// Welds the corners and groups the triangles by diffuse texture, each group ordered for a 24-entry vertex cache.
+// Needs no GL.
+WeldedGeometry WeldTriangles(const std::vector<Triangle>& triangles);
+
+// Collects the level's triangles from root (none when root is null), prints "<n> triangles.", welds, orders and
+// uploads them into renderGeometry.
+void BuildRenderGeometry(const BspNode* root);
+
+// Binds the vertex buffer and enables the position array and texture coordinate sets 0 to 3 at stride 56.
+void BindVertexStreams();
+// Disables those five arrays and unbinds the vertex buffer.
+void UnbindVertexStreams();
+// Draws every batch, first setting "diffuseSpecTex" and "normalTex" of lightShader to the batch's textures.
+void DrawWithMaterials();
+// Draws every batch without touching textures or shader parameters.
+void DrawPlain();

@@ -1,0 +1,166 @@
+#include "RenderGeometry.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <set>
+
+namespace {
+
+Triangle MakeTriangle(Vec3 a, Vec3 b, Vec3 c, GLuint diffuse = 1, GLuint normalMap = 2)
+{
+    Triangle t;
+    t.corners[0].position = a;
+    t.corners[1].position = b;
+    t.corners[2].position = c;
+    t.corners[1].u = 1;
+    t.corners[2].v = 1;
+    t.diffuseTexture = diffuse;
+    t.normalMap = normalMap;
+    t.plane.normal = Vec3(0, 0, 1);
+    t.tangent = Vec3(1, 0, 0);
+    t.bitangent = Vec3(0, 1, 0);
+    return t;
+}
+
+// The vertices of every triangle drawn by a batch, as positions, in draw order.
+std::vector<std::array<float, 3>> DrawnCorners(const WeldedGeometry& g, const MaterialBatch& batch)
+{
+    std::vector<std::array<float, 3>> corners;
+    for (size_t i = 0; i < batch.IndexCount(); ++i) {
+        const uint32_t index = g.indexType == GL_UNSIGNED_SHORT ? batch.indices[i] : batch.wideIndices[i];
+        const RenderVertex& v = g.vertices.at(index);
+        corners.push_back({v.position[0], v.position[1], v.position[2]});
+    }
+    return corners;
+}
+
+// Welding by linear search from the first vertex, compared as floats.
+std::vector<uint32_t> LinearWeld(const std::vector<RenderVertex>& corners)
+{
+    std::vector<RenderVertex> stored;
+    std::vector<uint32_t> indices;
+    for (const RenderVertex& c : corners) {
+        const float* a = c.position;
+        size_t found = stored.size();
+        for (size_t i = 0; i < stored.size() && found == stored.size(); ++i) {
+            const float* b = stored[i].position;
+            bool equal = true;
+            for (int k = 0; k < 14; ++k)
+                equal = equal && a[k] == b[k];
+            if (equal)
+                found = i;
+        }
+        if (found == stored.size())
+            stored.push_back(c);
+        indices.push_back(static_cast<uint32_t>(found));
+    }
+    return indices;
+}
+
+}  // namespace
+
+TEST(Weld, SharedCornersShareVerticesOnlyWithTheSameFrame)
+{
+    const Triangle first = MakeTriangle(Vec3(0, 0, 0), Vec3(1, 0, 0), Vec3(0, 1, 0));
+    Triangle second = MakeTriangle(Vec3(0, 0, 0), Vec3(1, 0, 0), Vec3(0, 1, 0));
+    second.corners[0].position = Vec3(1, 1, 0);  // corners B and C as in the first triangle
+    second.corners[0].u = 1;
+    second.corners[0].v = 1;
+    EXPECT_EQ(WeldTriangles({first, second}).vertices.size(), 4u);
+
+    second.tangent = Vec3(0, 1, 0);
+    EXPECT_EQ(WeldTriangles({first, second}).vertices.size(), 6u);
+}
+
+TEST(Weld, SignedZerosWeldAndNaNsNever)
+{
+    const Triangle positive = MakeTriangle(Vec3(0, 0, 0), Vec3(1, 0, 0), Vec3(0, 1, 0));
+    Triangle negative = positive;
+    negative.corners[0].position = Vec3(-0.0, -0.0, -0.0);
+    negative.diffuseTexture = 9;
+    EXPECT_EQ(WeldTriangles({positive, negative}).vertices.size(), 3u);
+
+    Triangle withNaN = positive;
+    withNaN.corners[0].position.x = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_EQ(WeldTriangles({withNaN, withNaN}).vertices.size(), 4u);
+}
+
+TEST(Weld, HashedWeldingGivesTheIndicesOfALinearSearch)
+{
+    std::mt19937 random(7);
+    const double values[] = {0.0, -0.0, 1.0, 0.5, std::numeric_limits<double>::quiet_NaN()};
+    std::vector<Triangle> triangles;
+    std::vector<RenderVertex> corners;
+    for (int t = 0; t < 400; ++t) {
+        Triangle tri = MakeTriangle(Vec3(), Vec3(), Vec3());
+        tri.tangent = Vec3(values[random() % 4], 1, 0);
+        for (TriangleCorner& c : tri.corners) {
+            c.position = Vec3(values[random() % 5], values[random() % 4], values[random() % 4]);
+            c.u = static_cast<float>(values[random() % 5]);
+        }
+        triangles.push_back(tri);
+        for (const TriangleCorner& c : tri.corners)
+            corners.push_back(MakeRenderVertex(tri, c));
+    }
+    const WeldedCorners welded = WeldCorners(triangles);
+    EXPECT_EQ(welded.corners, LinearWeld(corners));
+    EXPECT_EQ(welded.vertices.size(), 1 + *std::max_element(welded.corners.begin(), welded.corners.end()));
+}
+
+TEST(Weld, BatchesFollowFirstOccurrenceAndKeepTheFirstNormalMap)
+{
+    std::vector<Triangle> triangles;
+    const GLuint textures[] = {7, 3, 7, 5};
+    for (int i = 0; i < 4; ++i)
+        triangles.push_back(
+            MakeTriangle(Vec3(i, 0, 0), Vec3(i + 1, 0, 0), Vec3(i, 1, 0), textures[i], 100 + static_cast<GLuint>(i)));
+    const WeldedGeometry g = WeldTriangles(triangles);
+    ASSERT_EQ(g.batches.size(), 3u);
+    EXPECT_EQ(g.batches[0].diffuseTexture, 7u);
+    EXPECT_EQ(g.batches[0].normalMap, 100u);
+    EXPECT_EQ(g.batches[1].diffuseTexture, 3u);
+    EXPECT_EQ(g.batches[2].diffuseTexture, 5u);
+    EXPECT_EQ(g.batches[0].IndexCount(), 6u);
+    EXPECT_EQ(g.indexType, static_cast<GLenum>(GL_UNSIGNED_SHORT));
+}
+
+TEST(Weld, RepeatedTrianglesAreDrawnOnce)
+{
+    const Triangle t = MakeTriangle(Vec3(0, 0, 0), Vec3(1, 0, 0), Vec3(0, 1, 0));
+    const Triangle other = MakeTriangle(Vec3(5, 0, 0), Vec3(6, 0, 0), Vec3(5, 1, 0));
+    const WeldedGeometry g = WeldTriangles({t, other, t});
+    ASSERT_EQ(g.batches.size(), 1u);
+    EXPECT_EQ(g.batches[0].IndexCount(), 6u);
+}
+
+TEST(Weld, LevelsBeyondTheLimitsKeepEveryTriangle)
+{
+    // 40 materials and 70,000 distinct vertices: the table grows and the indices widen to 32 bits.
+    std::vector<Triangle> triangles;
+    for (int i = 0; i < 24000; ++i) {
+        const double x = i * 2.0;
+        triangles.push_back(MakeTriangle(Vec3(x, 0, 0), Vec3(x + 1, 0, 0), Vec3(x, 1, 0), 1 + i % 40));
+    }
+    const WeldedGeometry g = WeldTriangles(triangles);
+    EXPECT_EQ(g.vertices.size(), 72000u);
+    EXPECT_EQ(g.indexType, static_cast<GLenum>(GL_UNSIGNED_INT));
+    ASSERT_EQ(g.batches.size(), 40u);
+
+    std::multiset<std::array<float, 3>> drawn;
+    for (const MaterialBatch& batch : g.batches) {
+        EXPECT_TRUE(batch.indices.empty());
+        for (const auto& corner : DrawnCorners(g, batch))
+            drawn.insert(corner);
+    }
+    std::multiset<std::array<float, 3>> expected;
+    for (const Triangle& t : triangles)
+        for (const TriangleCorner& c : t.corners)
+            expected.insert({static_cast<float>(c.position.x), static_cast<float>(c.position.y),
+                             static_cast<float>(c.position.z)});
+    EXPECT_TRUE(drawn == expected);
+}
