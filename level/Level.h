@@ -1,0 +1,105 @@
+// The scene model of a level and its loading from the level text.
+//
+// Console lines, each on standard output, ended by a newline and flushed, in this order:
+//   "Error opening file"           LoadLevel only, when no level file opens; the process then exits with status 1
+//   "File opened"                  LoadLevel only
+//   texture lines                  whatever the TextureSource prints while triangles are completed
+//   "<n> nodes."                   when the whole structure matched and the tree was assembled
+//   one tree rejection line        when the structure matched but the node records do not form a tree
+//   "Level file does not match at line <l>, column <c>"
+//                                  when the structure did not match; l and c (from 1, c in bytes) locate the
+//                                  furthest token the parser reached
+//   "<n> lights."                  always, after the parse
+#pragma once
+
+#include "Triangle.h"
+#include "VecMath.h"
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+struct BoundingBox {
+    Vec3 firstCorner;
+    Vec3 secondCorner;
+};
+
+struct Light {
+    Vec3 position;         // as read
+    Vec3 currentPosition;  // used for rendering
+    Vec3 shadowPosition;   // where the shadow map was last rendered from
+    float radius = 0.0f;
+    Vec3 colour;
+    uint32_t shadowCubeMap = 0;
+    uint32_t shadowFramebuffers[2] = {0, 0};
+    uint32_t shadowDepthBuffer = 0;
+};
+
+// A NODE record as read, before the tree exists. Indices refer to the leaf table or the node-record table.
+struct NodeRecord {
+    bool firstChildIsLeaf = false;
+    int32_t firstChildIndex = 0;
+    bool secondChildIsLeaf = false;
+    int32_t secondChildIndex = 0;
+    Plane plane;
+};
+
+struct BspNode {
+    virtual ~BspNode() = default;
+    virtual bool IsLeaf() const { return false; }
+
+    BspNode* firstChild = nullptr;
+    BspNode* secondChild = nullptr;
+    Plane plane;  // zero in a leaf
+};
+
+struct BspLeaf : BspNode {
+    bool IsLeaf() const override { return true; }
+
+    std::vector<Triangle> triangles;  // in file order
+};
+
+// What the record actions write while a level text is parsed. The tables own the leaves and nodes, so the tree
+// lives exactly as long as the state that built it.
+struct LevelParseState {
+    Light lightScratch;
+    BoundingBox boxScratch;
+    Plane planeScratch;
+    NodeRecord nodeRecordScratch;
+    Triangle triangleScratch;
+    std::string textureNameScratch;
+    std::vector<Triangle> triangleScratchList;
+
+    std::vector<std::unique_ptr<BspLeaf>> leafTable;  // leaf k is the k-th LEAF record
+    std::vector<NodeRecord> nodeRecordTable;          // record k is the k-th NODE record
+    std::vector<std::unique_ptr<BspNode>> nodeTable;  // node k is made from record k
+    BspNode* root = nullptr;
+};
+
+// The parts of a loaded level.
+struct Level {
+    std::vector<Light> lights;
+    std::vector<BoundingBox> boxes;
+    BspNode* root = nullptr;
+};
+
+// Parses a level text up to its first NUL byte, appending lights and boxes and filling the state's tables as
+// records match; records read before a mismatch stay stored. Prints the console lines above except the file ones.
+// The state is emptied first (a tree from an earlier parse with it is gone). Returns the root, or nullptr when no
+// tree was built.
+BspNode* ParseLevelText(std::string_view text, LevelParseState& state, std::vector<Light>& lights,
+                        std::vector<BoundingBox>& boxes, const TextureSource& textures);
+
+// Reads "../Velmora/out.txt", or failing that "out.txt", and parses it into the lists; the tree is kept for the rest
+// of the run. Exits the process with status 1 when neither file opens. Returns the root, or nullptr.
+BspNode* LoadLevel(std::vector<Light>& lights, std::vector<BoundingBox>& boxes, const TextureSource& textures);
+
+// Builds the node table from the node-record table, links the children and sets state.root to node 0. Node records
+// whose child references fall outside their tables, refer to the root, or refer to a node that another reference
+// already reached, are rejected with one line naming the record; then no node is built and the result is nullptr.
+BspNode* AssembleTree(LevelParseState& state);
+
+// Copies the triangles of every leaf reached from root, first child before second child, each leaf's triangles in
+// order; a leaf reached twice contributes twice. Iterative, so the depth of the tree does not matter.
+std::vector<Triangle> CollectTriangles(const BspNode* root);

@@ -1,0 +1,69 @@
+// Finding and reading the level file.
+
+#include "Level.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <new>
+#include <string>
+
+namespace {
+
+const char* const levelDirectory = "../Velmora/";
+
+FILE* OpenLevelFile() {
+    char path[256];
+    std::snprintf(path, sizeof path, "%sout.txt", levelDirectory);
+    FILE* file = std::fopen(path, "r");
+    if (file == nullptr) {
+        std::snprintf(path, sizeof path, "%sout.txt", "");
+        file = std::fopen(path, "r");
+    }
+    return file;
+}
+
+// The whole file; false when it does not fit in memory or cannot be read.
+bool ReadWhole(FILE* file, std::string& text) {
+    try {
+        char chunk[1 << 16];
+        std::size_t count = 0;
+        while ((count = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+            text.append(chunk, count);
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return std::ferror(file) == 0;
+}
+
+}  // namespace
+
+BspNode* LoadLevel(std::vector<Light>& lights, std::vector<BoundingBox>& boxes, const TextureSource& textures) {
+    FILE* file = OpenLevelFile();
+    if (file == nullptr) {
+        std::printf("Error opening file\n");
+        std::fflush(stdout);
+        std::exit(1);
+    }
+    std::printf("File opened\n");
+    std::fflush(stdout);
+
+    std::string text;
+    const bool read = ReadWhole(file, text);
+    std::fclose(file);
+    if (!read) {
+        text.clear();
+        text.shrink_to_fit();
+        std::printf("Level file could not be read whole; the level has no tree.\n");
+        std::fflush(stdout);
+        std::printf("%zu lights.\n", lights.size());
+        std::fflush(stdout);
+        return nullptr;
+    }
+
+    // The tree points into the parse state, which lives for the rest of the run; a deque never moves its states.
+    static std::deque<LevelParseState> loadedLevels;
+    loadedLevels.emplace_back();
+    return ParseLevelText(text, loadedLevels.back(), lights, boxes, textures);
+}

@@ -1,0 +1,44 @@
+// Triangle records of the level: corner values as read, and the derived values each triangle gets once completed.
+#pragma once
+
+#include "VecMath.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// The set of points p with normal · p = distance.
+struct Plane {
+    Vec3 normal;
+    double distance = 0.0;
+};
+
+struct TriangleCorner {
+    Vec3 position;
+    float u = 0.0f;
+    float v = 0.0f;
+    float aux1 = 0.0f;  // carried from the file, not used by the viewer
+    float aux2 = 0.0f;  // carried from the file, not used by the viewer
+};
+
+// One textured triangle; a value type, copied into its leaf and again when the geometry is collected.
+struct Triangle {
+    TriangleCorner corners[3];
+    Vec3 centroid;
+    uint32_t diffuseTexture = 0;
+    uint32_t normalMap = 0;
+    Plane plane;
+    Vec3 tangent;
+    Vec3 bitangent;
+};
+
+// Where completed triangles get their texture ids: the texture cache in the viewer, a table in tests.
+struct TextureSource {
+    std::function<uint32_t(const std::string&)> loadTexture;  // base name -> GL texture id (fallback on failure)
+    uint32_t fallbackTexture = 0;
+};
+
+// Fills centroid, textures, plane and tangent frame from the corners. Requests textureName, then
+// textureName + "_normal", then "nonormal" when the normal map came back as the fallback. Without a loadTexture
+// function every texture is the fallback.
+void CompleteTriangle(Triangle& triangle, const std::string& textureName, const TextureSource& textures);

@@ -1,0 +1,99 @@
+#include "LevelTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh directory with a "work" folder beside a "Velmora" folder; the test runs inside "work".
+class LoadLevelTest : public testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/level-load-XXXXXX";
+        root = mkdtemp(pattern);
+        fs::create_directories(root / "work");
+        fs::create_directories(root / "Velmora");
+        previous = fs::current_path();
+        fs::current_path(root / "work");
+    }
+
+    void TearDown() override {
+        fs::current_path(previous);
+        fs::remove_all(root);
+    }
+
+    static void Write(const fs::path& path, const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+    }
+
+    // The example level with `extra` more lights, so the count tells the files apart.
+    static std::string LevelWithLights(int extra) {
+        std::string text = kExampleLevel;
+        std::string lights;
+        for (int i = 0; i < extra; ++i) {
+            lights += "extra 1 2 3 4 5 6 7\n";
+        }
+        return text.insert(text.find("LEAF"), lights);
+    }
+
+    std::string Load(std::vector<Light>& lights, BspNode*& root) {
+        std::vector<BoundingBox> boxes;
+        const TextureSource source = textures.Source();
+        return CaptureStdout([&] { root = LoadLevel(lights, boxes, source); });
+    }
+
+    fs::path root;
+    fs::path previous;
+    TextureTable textures;
+};
+
+TEST_F(LoadLevelTest, PrefersTheToolDirectoryThenTheWorkingDirectory) {
+    Write(root / "Velmora" / "out.txt", LevelWithLights(2));
+    Write(root / "work" / "out.txt", LevelWithLights(0));
+    textures.known = {{"stone", 2}, {"stone_normal", 3}};
+
+    std::vector<Light> lights;
+    BspNode* tree = nullptr;
+    EXPECT_EQ(Load(lights, tree), "File opened\n1 nodes.\n3 lights.\n");
+    EXPECT_NE(tree, nullptr);
+    EXPECT_EQ(lights.size(), 3u);
+
+    fs::remove(root / "Velmora" / "out.txt");
+    std::vector<Light> fallbackLights;
+    EXPECT_EQ(Load(fallbackLights, tree), "File opened\n1 nodes.\n1 lights.\n");
+    EXPECT_EQ(fallbackLights.size(), 1u);
+    // The first tree stays usable after a second load.
+    EXPECT_EQ(CollectTriangles(tree).size(), 2u);
+}
+
+TEST_F(LoadLevelTest, ReadsTheFileOnlyUpToANulByte) {
+    std::string text = LevelWithLights(1);
+    text.insert(text.find("LEAF"), std::string("\0", 1));
+    Write(root / "work" / "out.txt", text);
+
+    std::vector<Light> lights;
+    BspNode* tree = nullptr;
+    EXPECT_EQ(Load(lights, tree), "File opened\nLevel file does not match at line 8, column 1\n2 lights.\n");
+    EXPECT_EQ(tree, nullptr);
+}
+
+TEST_F(LoadLevelTest, MissingFileEndsTheProcessWithStatusOne) {
+    std::vector<Light> lights;
+    std::vector<BoundingBox> boxes;
+    // Standard output goes to the death test's captured standard error so the line can be matched.
+    EXPECT_EXIT(
+        {
+            dup2(STDERR_FILENO, STDOUT_FILENO);
+            LoadLevel(lights, boxes, textures.Source());
+        },
+        testing::ExitedWithCode(1), "^Error opening file\n$");
+}
+
+}  // namespace
