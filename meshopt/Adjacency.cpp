@@ -1,0 +1,188 @@
+// Settings, face and edge adjacency with per-vertex edge chains, and the vertex cache model.
+#include "StripifyInternal.h"
+#include "TriangleOrder.h"
+
+namespace {
+
+OrderSettings settings;
+FILE* console = nullptr;
+
+uint64_t Mix(uint64_t h)
+{
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdULL;
+    h ^= h >> 33;
+    return h;
+}
+
+uint64_t EdgeHash(int32_t a, int32_t b)
+{
+    uint32_t lo = uint32_t(a < b ? a : b), hi = uint32_t(a < b ? b : a);
+    return Mix((uint64_t(hi) << 32) | lo);
+}
+
+// Links a new edge (a, b) with `face` as its first face at the head of both chains.
+int32_t AddEdge(StripifyInfo& info, int32_t a, int32_t b, int32_t face)
+{
+    int32_t id = int32_t(info.edges.size());
+    StripEdge e;
+    e.v0 = a;
+    e.v1 = b;
+    e.face0 = face;
+    e.next0 = info.chainHead[a];
+    e.next1 = info.chainHead[b];
+    info.edges.push_back(e);
+    info.chainHead[a] = id;
+    info.chainHead[b] = id;
+    info.edgeIndex.Insert(EdgeHash(a, b), id);
+    return id;
+}
+
+} // namespace
+
+void SetCacheSize(int cacheSize) { settings.cacheSize = cacheSize; }
+void SetStitchStrips(bool stitchStrips) { settings.stitchStrips = stitchStrips; }
+void SetListsOnly(bool listsOnly) { settings.listsOnly = listsOnly; }
+void SetMinStripLength(unsigned minStripLength) { settings.minStripLength = minStripLength; }
+void EnableRestart(uint32_t restartIndex)
+{
+    settings.restartEnabled = true;
+    settings.restartIndex = restartIndex;
+}
+void DisableRestart() { settings.restartEnabled = false; }
+void SetOrderConsole(FILE* sink) { console = sink; }
+
+const OrderSettings& CurrentOrderSettings() { return settings; }
+
+void OrderConsoleLine(const char* text)
+{
+    FILE* sink = console ? console : stdout;
+    std::fputs(text, sink);
+    std::fflush(sink);
+}
+
+int EffectiveCacheSize(int cacheSize) { return cacheSize - 6 >= 1 ? cacheSize - 6 : 1; }
+
+bool IsDegenerate(const StripFace& f) { return f.v[0] == f.v[1] || f.v[1] == f.v[2] || f.v[2] == f.v[0]; }
+
+bool FaceHas(const StripFace& f, int32_t x) { return f.v[0] == x || f.v[1] == x || f.v[2] == x; }
+
+void IndexHashTable::Reset(size_t expectedCount)
+{
+    size_t capacity = 16;
+    while (capacity < expectedCount * 2)
+        capacity *= 2;
+    slots_.assign(capacity, -1);
+    mask_ = capacity - 1;
+}
+
+void IndexHashTable::Insert(uint64_t hash, int32_t index)
+{
+    size_t slot = hash & mask_;
+    while (slots_[slot] >= 0)
+        slot = (slot + 1) & mask_;
+    slots_[slot] = index;
+}
+
+uint64_t HashTriple(uint32_t a, uint32_t b, uint32_t c)
+{
+    return Mix((uint64_t(a) << 32 | b) ^ Mix(c + 0x9e3779b97f4a7c15ULL));
+}
+
+int32_t FindEdge(const StripifyInfo& info, int32_t a, int32_t b)
+{
+    return info.edgeIndex.Find(EdgeHash(a, b), [&](int32_t id) {
+        const StripEdge& e = info.edges[id];
+        return (e.v0 == a && e.v1 == b) || (e.v0 == b && e.v1 == a);
+    });
+}
+
+int32_t OtherFace(const StripifyInfo& info, int32_t a, int32_t b, int32_t from)
+{
+    int32_t id = FindEdge(info, a, b);
+    if (id < 0)
+        return -1;
+    const StripEdge& e = info.edges[id];
+    return e.face0 == from ? e.face1 : e.face0;
+}
+
+void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertexCount, StripifyInfo& info)
+{
+    info.faces.clear();
+    info.edges.clear();
+    info.faces.reserve(triangleCount);
+    info.edges.reserve(triangleCount * 3 / 2 + 3);
+    info.chainHead.assign(size_t(vertexCount), -1);
+    info.edgeIndex.Reset(triangleCount * 3);
+    // Kept faces by exact index order: a repeat is found in constant time instead of by comparing with every face.
+    IndexHashTable faceIndex;
+    faceIndex.Reset(triangleCount);
+
+    for (size_t t = 0; t < triangleCount; ++t) {
+        StripFace face;
+        face.v[0] = tris[3 * t];
+        face.v[1] = tris[3 * t + 1];
+        face.v[2] = tris[3 * t + 2];
+        if (IsDegenerate(face))
+            continue;
+        int32_t id = int32_t(info.faces.size());
+        bool mightExist = true;
+        int32_t updated[3] = {-1, -1, -1};
+        for (int k = 0; k < 3; ++k) {
+            int32_t a = face.v[k], b = face.v[(k + 1) % 3];
+            int32_t edge = FindEdge(info, a, b);
+            if (edge < 0) {
+                mightExist = false;
+                AddEdge(info, a, b, id);
+            } else if (info.edges[edge].face1 >= 0) {
+                OrderConsoleLine("BuildStripifyInfo: > 2 triangles on an edge... uncertain consequences\n");
+            } else {
+                info.edges[edge].face1 = id;
+                updated[k] = edge;
+            }
+        }
+        uint64_t hash = HashTriple(uint32_t(face.v[0]), uint32_t(face.v[1]), uint32_t(face.v[2]));
+        if (mightExist && faceIndex.Find(hash, [&](int32_t other) {
+                const StripFace& o = info.faces[other];
+                return o.v[0] == face.v[0] && o.v[1] == face.v[1] && o.v[2] == face.v[2];
+            }) >= 0) {
+            for (int32_t edge : updated)
+                if (edge >= 0)
+                    info.edges[edge].face1 = -1;
+            continue;
+        }
+        faceIndex.Insert(hash, id);
+        info.faces.push_back(face);
+    }
+}
+
+bool VertexCacheModel::Has(int32_t v) const
+{
+    for (int32_t e : entries_)
+        if (e == v)
+            return true;
+    return false;
+}
+
+bool VertexCacheModel::Add(int32_t v, int32_t* dropped)
+{
+    if (Has(v))
+        return false;
+    if (dropped)
+        *dropped = entries_.back();
+    for (size_t i = entries_.size() - 1; i > 0; --i)
+        entries_[i] = entries_[i - 1];
+    entries_[0] = v;
+    return true;
+}
+
+void VertexCacheModel::AddFace(const StripFace& f)
+{
+    for (int32_t v : f.v)
+        Add(v);
+}
+
+int VertexCacheModel::FaceHits(const StripFace& f) const
+{
+    return int(Has(f.v[0])) + int(Has(f.v[1])) + int(Has(f.v[2]));
+}

@@ -1,0 +1,85 @@
+// velmora-order: reads 16-bit triangle indices from standard input and prints them reordered as the render
+// geometry build orders them, or with --acmr the FIFO cache miss ratio before and after.
+#include "TriangleOrder.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr unsigned measuredCacheSize = 24;
+
+int Fail(const std::string& message)
+{
+    std::fprintf(stderr, "velmora-order: %s\n", message.c_str());
+    return 2;
+}
+
+bool IsInteger(const std::string& token)
+{
+    size_t digits = token[0] == '-' || token[0] == '+' ? 1 : 0;
+    if (digits == token.size())
+        return false;
+    for (size_t i = digits; i < token.size(); ++i)
+        if (!std::isdigit(static_cast<unsigned char>(token[i])))
+            return false;
+    return true;
+}
+
+bool InIndexRange(const std::string& token)
+{
+    if (token[0] == '-')
+        return token.find_first_not_of("-0") == std::string::npos;
+    size_t first = token.find_first_not_of("+0");
+    if (first == std::string::npos)
+        return true;
+    std::string digits = token.substr(first);
+    return digits.size() < 5 || (digits.size() == 5 && digits <= "65535");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    bool acmr = argc == 2 && std::strcmp(argv[1], "--acmr") == 0;
+    if (argc > 2 || (argc == 2 && !acmr))
+        return Fail("usage: velmora-order [--acmr] < indices");
+
+    std::vector<uint16_t> indices;
+    std::string token;
+    while (std::cin >> token) {
+        if (!IsInteger(token))
+            return Fail("not a number: " + token);
+        if (!InIndexRange(token))
+            return Fail("index outside 0 to 65535: " + token);
+        indices.push_back(uint16_t(std::stoul(token[0] == '-' ? std::string("0") : token)));
+    }
+    if (indices.size() % 3 != 0)
+        return Fail("index count " + std::to_string(indices.size()) + " is not a multiple of 3");
+
+    // Standard output carries only the result; the optimiser's warnings go beside it.
+    SetOrderConsole(stderr);
+    SetCacheSize(24);
+    SetStitchStrips(true);
+    SetListsOnly(true);
+    PrimitiveBatch* batches = nullptr;
+    uint16_t batchCount = 0;
+    OrderTriangles(indices.data(), uint32_t(indices.size()), &batches, &batchCount, true);
+    const PrimitiveBatch& list = batches[0];
+
+    if (acmr) {
+        std::printf("before %.6f after %.6f\n",
+                    FifoCacheMissRatio(indices.data(), uint32_t(indices.size()), measuredCacheSize),
+                    FifoCacheMissRatio(list.indices, list.indexCount, measuredCacheSize));
+    } else {
+        for (uint32_t i = 0; i < list.indexCount; ++i)
+            std::printf(i ? " %u" : "%u", unsigned(list.indices[i]));
+        std::printf("\n");
+    }
+    delete[] batches;
+    return 0;
+}

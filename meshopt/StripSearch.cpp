@@ -1,0 +1,354 @@
+// Trial stripification: search passes of up to 60 experiments, each growing strips from one start face and edge
+// and walking on to neighbouring strips; the experiment with the longest average strip is committed.
+#include "StripifyInternal.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr int samplesPerPass = 10;
+
+struct TrialStrip {
+    int32_t startFace, startEdge;
+    bool forward;  // start edge taken from its first vertex to its second
+    int32_t id;
+    uint32_t begin = 0, end = 0;  // range in the pass's reference list
+    int32_t fakeCount = 0;
+};
+
+struct Experiment {
+    int32_t id;
+    TrialStrip first;
+    uint32_t stripsBegin = 0, stripsEnd = 0;
+    uint32_t fakesBegin = 0, fakesEnd = 0;
+};
+
+class StripSearch {
+public:
+    explicit StripSearch(StripifyInfo& info)
+        : info_(info), faces_(info.faces), edges_(info.edges), vertexStamp_(info.chainHead.size(), 0)
+    {
+        int32_t n = int32_t(faces_.size());
+        nextUnowned_.resize(size_t(n) + 1);
+        for (int32_t i = 0; i <= n; ++i)
+            nextUnowned_[i] = i;
+    }
+
+    void Run(StripSet& out)
+    {
+        if (faces_.empty())
+            return;
+        bool done = false;
+        while (!done) {
+            experiments_.clear();
+            trialStrips_.clear();
+            trialRefs_.clear();
+            trialFakes_.clear();
+            picked_.clear();
+            for (int sample = 0; sample < samplesPerPass; ++sample) {
+                int32_t face = FindResetFace();
+                if (face < 0) {
+                    done = true;
+                    break;
+                }
+                if (std::find(picked_.begin(), picked_.end(), face) != picked_.end())
+                    continue;
+                picked_.push_back(face);
+                const StripFace& f = faces_[face];
+                for (int k = 0; k < 3; ++k) {
+                    int32_t edge = FindEdge(info_, f.v[k], f.v[(k + 1) % 3]);
+                    for (bool forward : {true, false}) {
+                        Experiment e;
+                        e.id = nextExperimentId_++;
+                        e.first = TrialStrip{face, edge, forward, nextStripId_++};
+                        experiments_.push_back(e);
+                    }
+                }
+            }
+            if (experiments_.empty())
+                break;
+            for (Experiment& e : experiments_)
+                RunExperiment(e);
+            Commit(experiments_[BestExperiment()], out);
+        }
+    }
+
+private:
+    bool Marked(int32_t face, int32_t experiment) const
+    {
+        const StripFace& f = faces_[face];
+        return f.ownerStrip >= 0 || f.experiment == experiment;
+    }
+
+    void Claim(int32_t face, const TrialStrip& s, int32_t experiment)
+    {
+        faces_[face].trialStrip = s.id;
+        faces_[face].experiment = experiment;
+    }
+
+    void Stamp(const StripFace& f)
+    {
+        for (int32_t v : f.v)
+            vertexStamp_[v] = stamp_;
+    }
+
+    bool AllStamped(const StripFace& f) const
+    {
+        return vertexStamp_[f.v[0]] == stamp_ && vertexStamp_[f.v[1]] == stamp_ && vertexStamp_[f.v[2]] == stamp_;
+    }
+
+    // The first unowned face at or after `from` in circular order, or -1.
+    int32_t NextUnowned(int32_t from)
+    {
+        int32_t n = int32_t(faces_.size());
+        auto find = [&](int32_t i) {
+            int32_t root = i;
+            while (nextUnowned_[root] != root)
+                root = nextUnowned_[root];
+            while (nextUnowned_[i] != root) {
+                int32_t next = nextUnowned_[i];
+                nextUnowned_[i] = root;
+                i = next;
+            }
+            return root;
+        };
+        int32_t found = find(from);
+        if (found == n)
+            found = find(0);
+        return found == n ? -1 : found;
+    }
+
+    int32_t FaceWithMostFreeEdges() const
+    {
+        int32_t best = -1, bestCount = 0;
+        for (int32_t i = 0; i < int32_t(faces_.size()); ++i) {
+            const StripFace& f = faces_[i];
+            int32_t count = 0;
+            for (int k = 0; k < 3; ++k)
+                count += OtherFace(info_, f.v[k], f.v[(k + 1) % 3], i) < 0;
+            if (count > bestCount) {
+                bestCount = count;
+                best = i;
+            }
+        }
+        return best;
+    }
+
+    int32_t FindResetFace()
+    {
+        int32_t n = int32_t(faces_.size());
+        int32_t start = -1;
+        if (firstReset_) {
+            firstReset_ = false;
+            start = FaceWithMostFreeEdges();
+        }
+        if (start < 0) {
+            // The jump stays in single precision: its rounding decides the start faces and so the output order.
+            start = int32_t(float(n - 1) * jump_);
+            start = std::min(start, n - 1);
+        }
+        jump_ += 0.1f;
+        if (jump_ > 1.0f)
+            jump_ = 0.05f;
+        return NextUnowned(start);
+    }
+
+    void RunExperiment(Experiment& e)
+    {
+        e.stripsBegin = uint32_t(trialStrips_.size());
+        e.fakesBegin = uint32_t(trialFakes_.size());
+        TrialStrip strip = e.first;
+        for (;;) {
+            BuildStrip(strip, e.id);
+            trialStrips_.push_back(strip);
+            if (!FindTraversal(trialStrips_.back(), e.id, strip))
+                break;
+            strip.id = nextStripId_++;
+        }
+        e.stripsEnd = uint32_t(trialStrips_.size());
+        e.fakesEnd = uint32_t(trialFakes_.size());
+    }
+
+    int32_t NextIndex(const StripFace& f, int32_t a, int32_t b) const
+    {
+        if (!FaceHas(f, a) || !FaceHas(f, b)) {
+            OrderConsoleLine("GetNextIndex: Triangle doesn't have all of its vertices\n");
+            OrderConsoleLine("GetNextIndex: Duplicate triangle probably got us derailed\n");
+        }
+        for (int32_t v : f.v)
+            if (v != a && v != b)
+                return v;
+        return f.v[2];
+    }
+
+    // Grows from face `from` across (p, q) into `list`, claiming faces, until a missing or marked face; with
+    // `stopAtWrap`, also before a face whose vertices all belong to faces gathered so far.
+    void Grow(std::vector<int32_t>& list, TrialStrip& s, int32_t experiment, int32_t from, int32_t p, int32_t q,
+              bool stopAtWrap)
+    {
+        int32_t next = OtherFace(info_, p, q, from);
+        while (next >= 0 && !Marked(next, experiment)) {
+            const StripFace& f = faces_[next];
+            if (stopAtWrap && AllStamped(f))
+                break;
+            int32_t n = NextIndex(f, p, q);
+            int32_t first = q;
+            int32_t ahead = OtherFace(info_, q, n, next);
+            if (ahead < 0 || Marked(ahead, experiment)) {
+                int32_t swapped = OtherFace(info_, p, n, next);
+                if (swapped >= 0 && !Marked(swapped, experiment)) {
+                    // A degenerate face flips the strip's parity so that it can turn towards the open side.
+                    StripFace fake;
+                    fake.v[0] = p;
+                    fake.v[1] = q;
+                    fake.v[2] = p;
+                    fake.fake = true;
+                    list.push_back(-1 - int32_t(trialFakes_.size()));
+                    trialFakes_.push_back(fake);
+                    ++s.fakeCount;
+                    first = p;
+                }
+            }
+            list.push_back(next);
+            Claim(next, s, experiment);
+            Stamp(f);
+            p = first;
+            q = n;
+            from = next;
+            next = OtherFace(info_, p, q, from);
+        }
+    }
+
+    void BuildStrip(TrialStrip& s, int32_t experiment)
+    {
+        const StripEdge& edge = edges_[s.startEdge];
+        int32_t a = s.forward ? edge.v0 : edge.v1;
+        int32_t b = s.forward ? edge.v1 : edge.v0;
+        const StripFace& start = faces_[s.startFace];
+        int32_t c = NextIndex(start, a, b);
+        s.fakeCount = 0;
+
+        ++stamp_;
+        forward_.clear();
+        backward_.clear();
+        forward_.push_back(s.startFace);
+        Claim(s.startFace, s, experiment);
+        Stamp(start);
+        Grow(forward_, s, experiment, s.startFace, b, c, false);
+        Grow(backward_, s, experiment, s.startFace, b, a, true);
+
+        s.begin = uint32_t(trialRefs_.size());
+        trialRefs_.insert(trialRefs_.end(), backward_.rbegin(), backward_.rend());
+        trialRefs_.insert(trialRefs_.end(), forward_.begin(), forward_.end());
+        s.end = uint32_t(trialRefs_.size());
+    }
+
+    bool InStrip(int32_t face, const TrialStrip& s) const { return faces_[face].trialStrip == s.id; }
+
+    // Finds where the strip after `latest` starts; fills `next` (face, edge, direction) when there is one.
+    bool FindTraversal(const TrialStrip& latest, int32_t experiment, TrialStrip& next) const
+    {
+        const StripEdge& startEdge = edges_[latest.startEdge];
+        int32_t v = latest.forward ? startEdge.v1 : startEdge.v0;
+        for (int32_t id = info_.chainHead[v]; id >= 0;) {
+            const StripEdge& e = edges_[id];
+            int32_t face = -1;
+            if (e.face0 >= 0 && !InStrip(e.face0, latest) && e.face1 >= 0 && !Marked(e.face1, experiment))
+                face = e.face1;
+            else if (e.face1 >= 0 && !InStrip(e.face1, latest) && e.face0 >= 0 && !Marked(e.face0, experiment))
+                face = e.face0;
+            if (face >= 0) {
+                next.startFace = face;
+                next.startEdge = id;
+                next.forward = SharesEdge(face, latest) ? e.v0 == v : e.v1 == v;
+                return true;
+            }
+            id = e.v0 == v ? e.next0 : e.next1;
+        }
+        return false;
+    }
+
+    bool SharesEdge(int32_t face, const TrialStrip& s) const
+    {
+        const StripFace& f = faces_[face];
+        for (int k = 0; k < 3; ++k) {
+            const StripEdge& e = edges_[FindEdge(info_, f.v[k], f.v[(k + 1) % 3])];
+            if ((e.face0 >= 0 && InStrip(e.face0, s)) || (e.face1 >= 0 && InStrip(e.face1, s)))
+                return true;
+        }
+        return false;
+    }
+
+    // Index of the experiment with the highest average strip length (faces minus fake faces); the first of
+    // equal averages wins. The average is formed in single precision.
+    size_t BestExperiment() const
+    {
+        size_t best = 0;
+        float bestValue = 0.0f;
+        for (size_t i = 0; i < experiments_.size(); ++i) {
+            const Experiment& e = experiments_[i];
+            int64_t length = 0;
+            for (uint32_t s = e.stripsBegin; s < e.stripsEnd; ++s)
+                length += int64_t(trialStrips_[s].end - trialStrips_[s].begin) - trialStrips_[s].fakeCount;
+            float value = float(length) / float(e.stripsEnd - e.stripsBegin);
+            if (value > bestValue) {
+                bestValue = value;
+                best = i;
+            }
+        }
+        return best;
+    }
+
+    void Commit(const Experiment& e, StripSet& out)
+    {
+        int32_t fakeBase = int32_t(out.fakes.size());
+        for (uint32_t s = e.stripsBegin; s < e.stripsEnd; ++s) {
+            const TrialStrip& strip = trialStrips_[s];
+            StripRange range;
+            range.begin = uint32_t(out.refs.size());
+            for (uint32_t r = strip.begin; r < strip.end; ++r) {
+                int32_t ref = trialRefs_[r];
+                if (ref >= 0) {
+                    faces_[ref].ownerStrip = strip.id;
+                    nextUnowned_[ref] = ref + 1;
+                    out.refs.push_back(ref);
+                } else {
+                    int32_t k = -1 - ref - int32_t(e.fakesBegin);
+                    out.refs.push_back(-1 - (fakeBase + k));
+                }
+            }
+            range.end = uint32_t(out.refs.size());
+            out.strips.push_back(range);
+        }
+        out.fakes.insert(out.fakes.end(), trialFakes_.begin() + e.fakesBegin, trialFakes_.begin() + e.fakesEnd);
+    }
+
+    StripifyInfo& info_;
+    std::vector<StripFace>& faces_;
+    const std::vector<StripEdge>& edges_;
+
+    std::vector<Experiment> experiments_;
+    std::vector<TrialStrip> trialStrips_;
+    std::vector<int32_t> trialRefs_;
+    std::vector<StripFace> trialFakes_;
+    std::vector<int32_t> picked_;
+    std::vector<int32_t> forward_, backward_;
+
+    std::vector<uint32_t> vertexStamp_;
+    uint32_t stamp_ = 0;
+    std::vector<int32_t> nextUnowned_;
+    float jump_ = 0.0f;
+    bool firstReset_ = true;
+    int32_t nextStripId_ = 0;
+    int32_t nextExperimentId_ = 0;
+};
+
+} // namespace
+
+void FindAllStrips(StripifyInfo& info, StripSet& out)
+{
+    out.strips.clear();
+    out.refs.clear();
+    out.fakes.clear();
+    StripSearch(info).Run(out);
+}
