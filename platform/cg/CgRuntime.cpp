@@ -15,6 +15,7 @@
 #include <GL/glew.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -51,6 +52,7 @@ struct ParameterRecord {
 struct StageState {
     bool enabled = false;
     std::uintptr_t boundProgram = 0;
+    GLuint active = 0;  // the GL program in the pipeline stage
 };
 
 struct Runtime {
@@ -114,14 +116,22 @@ GLbitfield StageBit(CGprofile profile)
     return IsVertexProfile(profile) ? GL_VERTEX_SHADER_BIT : GL_FRAGMENT_SHADER_BIT;
 }
 
-// Created on first use, when a GL context is certainly current, and bound for the rest of the run.
+// Created on first use, when a GL context is certainly current.
 GLuint Pipeline()
 {
-    if (runtime.pipeline == 0) {
+    if (runtime.pipeline == 0)
         glGenProgramPipelines(1, &runtime.pipeline);
-        glBindProgramPipeline(runtime.pipeline);
-    }
     return runtime.pipeline;
+}
+
+// A bound pipeline without any program draws nothing on Mesa instead of falling back to fixed-function
+// processing, so the pipeline is bound only while one of its stages holds a program.
+void SetStage(CGprofile profile, GLuint glProgram)
+{
+    StageOf(profile).active = glProgram;
+    glUseProgramStages(Pipeline(), StageBit(profile), glProgram);
+    bool any = runtime.vertexStage.active != 0 || runtime.fragmentStage.active != 0;
+    glBindProgramPipeline(any ? runtime.pipeline : 0);
 }
 
 // [SECTION] Compilation
@@ -167,6 +177,14 @@ std::size_t EndOfVersionLine(const std::string& source)
     return std::string::npos;
 }
 
+// The #line that makes the next line count as line: before GLSL 3.30 the directive names the line before it.
+std::string LineDirective(const std::string& versionLine, int line)
+{
+    int version = 110;
+    std::sscanf(versionLine.c_str(), " #version %d", &version);
+    return "#line " + std::to_string(version >= 330 ? line : line - 1) + "\n";
+}
+
 // The file with the stage macro and the entry point renamed to main; a #line keeps the driver's messages on the
 // file's own line numbers.
 std::string WithPrologue(const std::string& source, CGprofile profile, const std::string& entry)
@@ -176,15 +194,19 @@ std::string WithPrologue(const std::string& source, CGprofile profile, const std
         prologue += "#define " + entry + " main\n";
 
     std::size_t split = EndOfVersionLine(source);
-    if (split == std::string::npos)
-        return "#version 120\n" + prologue + "#line 1\n" + source;
+    if (split == std::string::npos) {
+        const std::string versionLine = "#version 120\n";
+        return versionLine + prologue + LineDirective(versionLine, 1) + source;
+    }
     if (split == source.size() && source.back() != '\n')
         return source + "\n" + prologue;
     int linesBefore = 0;
     for (std::size_t i = 0; i < split; ++i)
         linesBefore += source[i] == '\n';
-    return source.substr(0, split) + prologue + "#line " + std::to_string(linesBefore + 1) + "\n" +
-           source.substr(split);
+    std::size_t versionStart = source.rfind('\n', split - 2);
+    versionStart = versionStart == std::string::npos ? 0 : versionStart + 1;
+    return source.substr(0, split) + prologue +
+           LineDirective(source.substr(versionStart, split - versionStart), linesBefore + 1) + source.substr(split);
 }
 
 std::string ProgramInfoLog(GLuint program)
@@ -354,7 +376,7 @@ void cgDestroyProgram(CGprogram program)
     StageState& stage = StageOf(record->profile);
     if (stage.boundProgram == handle) {
         if (stage.enabled)
-            glUseProgramStages(Pipeline(), StageBit(record->profile), 0);
+            SetStage(record->profile, 0);
         stage.boundProgram = 0;
     }
     glDeleteProgram(record->glProgram);
@@ -402,7 +424,7 @@ void cgGLEnableProfile(CGprofile profile)
     StageState& stage = StageOf(profile);
     stage.enabled = true;
     ProgramRecord* bound = Find(runtime.programs, stage.boundProgram);
-    glUseProgramStages(Pipeline(), StageBit(profile), bound != nullptr ? bound->glProgram : 0);
+    SetStage(profile, bound != nullptr ? bound->glProgram : 0);
 }
 
 void cgGLDisableProfile(CGprofile profile)
@@ -410,7 +432,7 @@ void cgGLDisableProfile(CGprofile profile)
     if (!IsKnownProfile(profile))
         return;
     StageOf(profile).enabled = false;
-    glUseProgramStages(Pipeline(), StageBit(profile), 0);
+    SetStage(profile, 0);
 }
 
 void cgGLBindProgram(CGprogram program)
@@ -422,7 +444,7 @@ void cgGLBindProgram(CGprogram program)
     StageState& stage = StageOf(record->profile);
     stage.boundProgram = handle;
     if (stage.enabled)
-        glUseProgramStages(Pipeline(), StageBit(record->profile), record->glProgram);
+        SetStage(record->profile, record->glProgram);
 }
 
 // [SECTION] Parameter values
