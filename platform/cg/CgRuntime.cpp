@@ -1,0 +1,561 @@
+// The shading runtime on GLSL separable programs.
+//
+// [SECTION] Handles and records
+// [SECTION] Compilation
+// [SECTION] Contexts and programs
+// [SECTION] Pipeline stages
+// [SECTION] Parameter values
+//
+// Every handle is a number drawn from one counter and never reused, looked up in a table on each call; a
+// destroyed program leaves the table with its parameters, so a stale handle is simply not found and never
+// reaches GL.
+
+#include <Cg/cgGL.h>
+
+#include <GL/glew.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+// [SECTION] Handles and records
+
+struct ContextRecord {
+    std::string lastListing;
+    bool hasListing = false;
+};
+
+struct ProgramRecord {
+    CGprofile profile = CG_PROFILE_UNKNOWN;
+    GLuint glProgram = 0;
+    std::string compiledText;
+    std::map<std::string, std::uintptr_t> parameters;  // uniform name -> parameter handle
+};
+
+struct ParameterRecord {
+    std::uintptr_t program = 0;
+    GLuint glProgram = 0;
+    GLint location = -1;
+    GLenum type = 0;
+    GLenum textureTarget = 0;  // 0 for a uniform that is not a sampler
+    GLint unit = 0;
+    GLuint texture = 0;
+};
+
+struct StageState {
+    bool enabled = false;
+    std::uintptr_t boundProgram = 0;
+    GLuint active = 0;  // the GL program in the pipeline stage
+};
+
+struct Runtime {
+    std::uintptr_t lastHandle = 0;
+    std::unordered_map<std::uintptr_t, ContextRecord> contexts;
+    std::unordered_map<std::uintptr_t, ProgramRecord> programs;
+    std::unordered_map<std::uintptr_t, ParameterRecord> parameters;
+    GLuint pipeline = 0;
+    StageState vertexStage;
+    StageState fragmentStage;
+};
+
+Runtime runtime;
+
+std::uintptr_t NewHandle()
+{
+    return ++runtime.lastHandle;
+}
+
+template <typename Handle>
+std::uintptr_t HandleValue(Handle handle)
+{
+    return reinterpret_cast<std::uintptr_t>(handle);
+}
+
+template <typename Handle>
+Handle MakeHandle(std::uintptr_t value)
+{
+    return reinterpret_cast<Handle>(value);
+}
+
+template <typename Record>
+Record* Find(std::unordered_map<std::uintptr_t, Record>& table, std::uintptr_t handle)
+{
+    auto found = table.find(handle);
+    return found == table.end() ? nullptr : &found->second;
+}
+
+ParameterRecord* FindParameter(CGparameter param)
+{
+    return Find(runtime.parameters, HandleValue(param));
+}
+
+bool IsVertexProfile(CGprofile profile)
+{
+    return profile == CG_PROFILE_GLSLV;
+}
+
+bool IsKnownProfile(CGprofile profile)
+{
+    return profile == CG_PROFILE_GLSLV || profile == CG_PROFILE_GLSLF;
+}
+
+StageState& StageOf(CGprofile profile)
+{
+    return IsVertexProfile(profile) ? runtime.vertexStage : runtime.fragmentStage;
+}
+
+GLbitfield StageBit(CGprofile profile)
+{
+    return IsVertexProfile(profile) ? GL_VERTEX_SHADER_BIT : GL_FRAGMENT_SHADER_BIT;
+}
+
+// Created on first use, when a GL context is certainly current.
+GLuint Pipeline()
+{
+    if (runtime.pipeline == 0)
+        glGenProgramPipelines(1, &runtime.pipeline);
+    return runtime.pipeline;
+}
+
+// A bound pipeline without any program draws nothing on Mesa instead of falling back to fixed-function
+// processing, so the pipeline is bound only while one of its stages holds a program.
+void SetStage(CGprofile profile, GLuint glProgram)
+{
+    StageOf(profile).active = glProgram;
+    glUseProgramStages(Pipeline(), StageBit(profile), glProgram);
+    bool any = runtime.vertexStage.active != 0 || runtime.fragmentStage.active != 0;
+    glBindProgramPipeline(any ? runtime.pipeline : 0);
+}
+
+// [SECTION] Compilation
+
+bool IsIdentifier(const std::string& name)
+{
+    if (name.empty() || (name[0] >= '0' && name[0] <= '9'))
+        return false;
+    for (char c : name) {
+        bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+        if (!letter && !(c >= '0' && c <= '9'))
+            return false;
+    }
+    return true;
+}
+
+bool ReadFile(const char* path, std::string& text)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    std::ostringstream content;
+    content << in.rdbuf();
+    if (in.bad())
+        return false;
+    text = content.str();
+    return true;
+}
+
+// Offset just past the "#version" line when it is the first line that holds code, else npos.
+std::size_t EndOfVersionLine(const std::string& source)
+{
+    std::size_t lineStart = 0;
+    while (lineStart < source.size()) {
+        std::size_t lineEnd = source.find('\n', lineStart);
+        std::size_t next = lineEnd == std::string::npos ? source.size() : lineEnd + 1;
+        std::string line = source.substr(lineStart, next - lineStart);
+        std::size_t first = line.find_first_not_of(" \t\r\n");
+        if (first != std::string::npos && line.compare(first, 2, "//") != 0)
+            return line.compare(first, 8, "#version") == 0 ? next : std::string::npos;
+        lineStart = next;
+    }
+    return std::string::npos;
+}
+
+// The #line that makes the next line count as line: before GLSL 3.30 the directive names the line before it.
+std::string LineDirective(const std::string& versionLine, int line)
+{
+    int version = 110;
+    std::sscanf(versionLine.c_str(), " #version %d", &version);
+    return "#line " + std::to_string(version >= 330 ? line : line - 1) + "\n";
+}
+
+// The file with the stage macro and the entry point renamed to main; a #line keeps the driver's messages on the
+// file's own line numbers.
+std::string WithPrologue(const std::string& source, CGprofile profile, const std::string& entry)
+{
+    std::string prologue = IsVertexProfile(profile) ? "#define CG_VERTEX_PROGRAM 1\n" : "#define CG_FRAGMENT_PROGRAM 1\n";
+    if (entry != "main")
+        prologue += "#define " + entry + " main\n";
+
+    std::size_t split = EndOfVersionLine(source);
+    if (split == std::string::npos) {
+        const std::string versionLine = "#version 120\n";
+        return versionLine + prologue + LineDirective(versionLine, 1) + source;
+    }
+    if (split == source.size() && source.back() != '\n')
+        return source + "\n" + prologue;
+    int linesBefore = 0;
+    for (std::size_t i = 0; i < split; ++i)
+        linesBefore += source[i] == '\n';
+    std::size_t versionStart = source.rfind('\n', split - 2);
+    versionStart = versionStart == std::string::npos ? 0 : versionStart + 1;
+    return source.substr(0, split) + prologue +
+           LineDirective(source.substr(versionStart, split - versionStart), linesBefore + 1) + source.substr(split);
+}
+
+std::string ProgramInfoLog(GLuint program)
+{
+    GLint length = 0;
+    glGetProgramiv(program, GL_INFO_LOG_LENGTH, &length);
+    if (length <= 1)
+        return std::string();
+    std::vector<GLchar> log(static_cast<std::size_t>(length));
+    glGetProgramInfoLog(program, length, nullptr, log.data());
+    return std::string(log.data());
+}
+
+GLenum SamplerTarget(GLenum type)
+{
+    switch (type) {
+    case GL_SAMPLER_1D:
+    case GL_SAMPLER_1D_SHADOW:
+        return GL_TEXTURE_1D;
+    case GL_SAMPLER_2D:
+    case GL_SAMPLER_2D_SHADOW:
+        return GL_TEXTURE_2D;
+    case GL_SAMPLER_3D:
+        return GL_TEXTURE_3D;
+    case GL_SAMPLER_CUBE:
+        return GL_TEXTURE_CUBE_MAP;
+    case GL_SAMPLER_2D_RECT:
+    case GL_SAMPLER_2D_RECT_SHADOW:
+        return GL_TEXTURE_RECTANGLE;
+    default:
+        return 0;
+    }
+}
+
+// Samplers take units above the fixed-function ones, so a program's textures never show up in a
+// fixed-function draw that enables a texture target on a low unit.
+GLint FirstSamplerUnit(CGprofile profile, GLint samplerCount)
+{
+    GLint fixedUnits = 0;
+    GLint stageUnits = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_UNITS, &fixedUnits);
+    glGetIntegerv(IsVertexProfile(profile) ? GL_MAX_VERTEX_TEXTURE_IMAGE_UNITS : GL_MAX_TEXTURE_IMAGE_UNITS,
+                  &stageUnits);
+    if (fixedUnits + samplerCount <= stageUnits)
+        return fixedUnits;
+    return stageUnits > samplerCount ? stageUnits - samplerCount : 0;
+}
+
+// Registers every active uniform of a freshly linked program; samplers get their units here.
+void RegisterParameters(std::uintptr_t programHandle, ProgramRecord& program)
+{
+    GLint count = 0;
+    GLint maxLength = 0;
+    glGetProgramiv(program.glProgram, GL_ACTIVE_UNIFORMS, &count);
+    glGetProgramiv(program.glProgram, GL_ACTIVE_UNIFORM_MAX_LENGTH, &maxLength);
+    std::vector<GLchar> nameBuffer(static_cast<std::size_t>(maxLength) + 1);
+
+    std::vector<std::pair<std::string, ParameterRecord>> found;
+    GLint samplerCount = 0;
+    for (GLint i = 0; i < count; ++i) {
+        GLint size = 0;
+        GLenum type = 0;
+        glGetActiveUniform(program.glProgram, static_cast<GLuint>(i), maxLength, nullptr, &size, &type,
+                           nameBuffer.data());
+        std::string name(nameBuffer.data());
+        if (name.compare(0, 3, "gl_") == 0)
+            continue;
+        if (name.size() > 3 && name.compare(name.size() - 3, 3, "[0]") == 0)
+            name.resize(name.size() - 3);
+        ParameterRecord parameter;
+        parameter.program = programHandle;
+        parameter.glProgram = program.glProgram;
+        parameter.location = glGetUniformLocation(program.glProgram, name.c_str());
+        parameter.type = type;
+        parameter.textureTarget = SamplerTarget(type);
+        if (parameter.location < 0)
+            continue;
+        if (parameter.textureTarget != 0)
+            ++samplerCount;
+        found.emplace_back(name, parameter);
+    }
+
+    GLint unit = FirstSamplerUnit(program.profile, samplerCount);
+    for (auto& [name, parameter] : found) {
+        if (parameter.textureTarget != 0) {
+            parameter.unit = unit++;
+            glProgramUniform1i(parameter.glProgram, parameter.location, parameter.unit);
+        }
+        std::uintptr_t handle = NewHandle();
+        runtime.parameters[handle] = parameter;
+        program.parameters[name] = handle;
+    }
+}
+
+}  // namespace
+
+// [SECTION] Contexts and programs
+
+CGcontext cgCreateContext()
+{
+    std::uintptr_t handle = NewHandle();
+    runtime.contexts[handle] = ContextRecord();
+    return MakeHandle<CGcontext>(handle);
+}
+
+CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const char* programFile, CGprofile profile,
+                                  const char* entry, const char**)
+{
+    ContextRecord* owner = Find(runtime.contexts, HandleValue(context));
+    if (owner == nullptr)
+        return nullptr;
+    owner->hasListing = true;
+    std::string entryName = entry != nullptr ? entry : "main";
+    if (programType != CG_SOURCE || programFile == nullptr || !IsKnownProfile(profile)) {
+        owner->lastListing = "cgCreateProgramFromFile: only GLSL source files of a vertex or fragment profile";
+        return nullptr;
+    }
+    // The entry point goes into a #define, so anything but an identifier could inject code.
+    if (!IsIdentifier(entryName)) {
+        owner->lastListing = "cgCreateProgramFromFile: entry point \"" + entryName + "\" is not an identifier";
+        return nullptr;
+    }
+    std::string source;
+    if (!ReadFile(programFile, source)) {
+        owner->lastListing = std::string("cgCreateProgramFromFile: cannot read file ") + programFile;
+        return nullptr;
+    }
+
+    ProgramRecord program;
+    program.profile = profile;
+    program.compiledText = WithPrologue(source, profile, entryName);
+    const GLchar* text = program.compiledText.c_str();
+    program.glProgram =
+        glCreateShaderProgramv(IsVertexProfile(profile) ? GL_VERTEX_SHADER : GL_FRAGMENT_SHADER, 1, &text);
+    GLint linked = GL_FALSE;
+    if (program.glProgram != 0)
+        glGetProgramiv(program.glProgram, GL_LINK_STATUS, &linked);
+    owner->lastListing = program.glProgram != 0 ? ProgramInfoLog(program.glProgram) : std::string();
+    if (linked != GL_TRUE) {
+        if (owner->lastListing.empty())
+            owner->lastListing = std::string("cgCreateProgramFromFile: ") + programFile + " did not link";
+        if (program.glProgram != 0)
+            glDeleteProgram(program.glProgram);
+        return nullptr;
+    }
+
+    std::uintptr_t handle = NewHandle();
+    RegisterParameters(handle, program);
+    runtime.programs[handle] = std::move(program);
+    return MakeHandle<CGprogram>(handle);
+}
+
+const char* cgGetLastListing(CGcontext context)
+{
+    ContextRecord* record = Find(runtime.contexts, HandleValue(context));
+    if (record == nullptr || !record->hasListing)
+        return nullptr;
+    return record->lastListing.c_str();
+}
+
+void cgDestroyProgram(CGprogram program)
+{
+    std::uintptr_t handle = HandleValue(program);
+    ProgramRecord* record = Find(runtime.programs, handle);
+    if (record == nullptr)
+        return;
+    StageState& stage = StageOf(record->profile);
+    if (stage.boundProgram == handle) {
+        if (stage.enabled)
+            SetStage(record->profile, 0);
+        stage.boundProgram = 0;
+    }
+    glDeleteProgram(record->glProgram);
+    for (const auto& entry : record->parameters)
+        runtime.parameters.erase(entry.second);
+    runtime.programs.erase(handle);
+}
+
+CGparameter cgGetNamedParameter(CGprogram program, const char* name)
+{
+    ProgramRecord* record = Find(runtime.programs, HandleValue(program));
+    if (record == nullptr || name == nullptr)
+        return nullptr;
+    auto found = record->parameters.find(name);
+    return found == record->parameters.end() ? nullptr : MakeHandle<CGparameter>(found->second);
+}
+
+const char* cgGetProgramString(CGprogram program, CGenum pname)
+{
+    ProgramRecord* record = Find(runtime.programs, HandleValue(program));
+    if (record == nullptr || pname != CG_COMPILED_PROGRAM)
+        return nullptr;
+    return record->compiledText.c_str();
+}
+
+// [SECTION] Pipeline stages
+
+CGprofile cgGLGetLatestProfile(CGGLenum profileType)
+{
+    if (profileType == CG_GL_VERTEX)
+        return CG_PROFILE_GLSLV;
+    if (profileType == CG_GL_FRAGMENT)
+        return CG_PROFILE_GLSLF;
+    return CG_PROFILE_UNKNOWN;
+}
+
+void cgGLSetOptimalOptions(CGprofile) {}
+
+void cgGLLoadProgram(CGprogram) {}
+
+void cgGLEnableProfile(CGprofile profile)
+{
+    if (!IsKnownProfile(profile))
+        return;
+    StageState& stage = StageOf(profile);
+    stage.enabled = true;
+    ProgramRecord* bound = Find(runtime.programs, stage.boundProgram);
+    SetStage(profile, bound != nullptr ? bound->glProgram : 0);
+}
+
+void cgGLDisableProfile(CGprofile profile)
+{
+    if (!IsKnownProfile(profile))
+        return;
+    StageOf(profile).enabled = false;
+    SetStage(profile, 0);
+}
+
+void cgGLBindProgram(CGprogram program)
+{
+    std::uintptr_t handle = HandleValue(program);
+    ProgramRecord* record = Find(runtime.programs, handle);
+    if (record == nullptr)
+        return;
+    StageState& stage = StageOf(record->profile);
+    stage.boundProgram = handle;
+    if (stage.enabled)
+        SetStage(record->profile, record->glProgram);
+}
+
+// [SECTION] Parameter values
+
+namespace {
+
+int FloatComponents(GLenum type)
+{
+    switch (type) {
+    case GL_FLOAT:
+        return 1;
+    case GL_FLOAT_VEC2:
+        return 2;
+    case GL_FLOAT_VEC3:
+        return 3;
+    case GL_FLOAT_VEC4:
+        return 4;
+    default:
+        return 0;
+    }
+}
+
+// Writes the leading components of a float vector uniform and keeps the others.
+void SetFloats(CGparameter param, const float* values, int count)
+{
+    ParameterRecord* parameter = FindParameter(param);
+    if (parameter == nullptr)
+        return;
+    int components = FloatComponents(parameter->type);
+    if (components == 0)
+        return;
+    float current[4] = {0, 0, 0, 0};
+    glGetUniformfv(parameter->glProgram, parameter->location, current);
+    for (int i = 0; i < count && i < components; ++i)
+        current[i] = values[i];
+    switch (components) {
+    case 1:
+        glProgramUniform1fv(parameter->glProgram, parameter->location, 1, current);
+        break;
+    case 2:
+        glProgramUniform2fv(parameter->glProgram, parameter->location, 1, current);
+        break;
+    case 3:
+        glProgramUniform3fv(parameter->glProgram, parameter->location, 1, current);
+        break;
+    default:
+        glProgramUniform4fv(parameter->glProgram, parameter->location, 1, current);
+        break;
+    }
+}
+
+}  // namespace
+
+void cgGLSetStateMatrixParameter(CGparameter param, CGGLenum matrix, CGGLenum transform)
+{
+    ParameterRecord* parameter = FindParameter(param);
+    if (parameter == nullptr || parameter->type != GL_FLOAT_MAT4 || matrix != CG_GL_MODELVIEW_PROJECTION_MATRIX ||
+        transform != CG_GL_MATRIX_IDENTITY)
+        return;
+    double projection[16];
+    double modelview[16];
+    glGetDoublev(GL_PROJECTION_MATRIX, projection);
+    glGetDoublev(GL_MODELVIEW_MATRIX, modelview);
+    // Column-major product projection x modelview, in double precision before the one rounding to float.
+    float product[16];
+    for (int column = 0; column < 4; ++column) {
+        for (int row = 0; row < 4; ++row) {
+            double sum = 0;
+            for (int k = 0; k < 4; ++k)
+                sum += projection[k * 4 + row] * modelview[column * 4 + k];
+            product[column * 4 + row] = static_cast<float>(sum);
+        }
+    }
+    glProgramUniformMatrix4fv(parameter->glProgram, parameter->location, 1, GL_FALSE, product);
+}
+
+void cgGLSetTextureParameter(CGparameter param, unsigned int texture)
+{
+    ParameterRecord* parameter = FindParameter(param);
+    if (parameter != nullptr && parameter->textureTarget != 0)
+        parameter->texture = texture;
+}
+
+void cgGLEnableTextureParameter(CGparameter param)
+{
+    ParameterRecord* parameter = FindParameter(param);
+    if (parameter == nullptr || parameter->textureTarget == 0)
+        return;
+    GLint activeUnit = GL_TEXTURE0;
+    glGetIntegerv(GL_ACTIVE_TEXTURE, &activeUnit);
+    glActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(parameter->unit));
+    glBindTexture(parameter->textureTarget, parameter->texture);
+    glActiveTexture(static_cast<GLenum>(activeUnit));
+}
+
+void cgGLSetParameter1f(CGparameter param, float x)
+{
+    SetFloats(param, &x, 1);
+}
+
+void cgGLSetParameter4d(CGparameter param, double x, double y, double z, double w)
+{
+    const float values[4] = {static_cast<float>(x), static_cast<float>(y), static_cast<float>(z),
+                             static_cast<float>(w)};
+    SetFloats(param, values, 4);
+}
+
+void cgGLSetParameter3dv(CGparameter param, const double* v)
+{
+    if (v == nullptr)
+        return;
+    const float values[3] = {static_cast<float>(v[0]), static_cast<float>(v[1]), static_cast<float>(v[2])};
+    SetFloats(param, values, 3);
+}

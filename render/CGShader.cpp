@@ -1,0 +1,169 @@
+#include "CGShader.h"
+
+#include <cstdio>
+
+CGcontext CGShader::cgContext = nullptr;
+CGprofile CGShader::vertexProfile = CG_PROFILE_UNKNOWN;
+CGprofile CGShader::fragmentProfile = CG_PROFILE_UNKNOWN;
+
+namespace {
+
+void DestroyProgram(CGprogram& program)
+{
+    if (program != nullptr)
+        cgDestroyProgram(program);
+    program = nullptr;
+}
+
+void PrintLine(const std::string& line)
+{
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+bool LoadParameter(CGprogram program, const std::string& name, const char* stageWords, const std::string& file,
+                   std::map<std::string, CGparameter>& parameters)
+{
+    CGparameter handle = cgGetNamedParameter(program, name.c_str());
+    if (handle == nullptr) {
+        PrintLine("Could not load parameter " + name + stageWords + file);
+        return false;
+    }
+    parameters[name] = handle;
+    return true;
+}
+
+CGparameter FindParameter(const std::map<std::string, CGparameter>& parameters, const std::string& name)
+{
+    auto found = parameters.find(name);
+    return found == parameters.end() ? nullptr : found->second;
+}
+
+void DumpProgram(CGprogram program, const std::string& file)
+{
+    if (program == nullptr)
+        return;
+    std::FILE* out = std::fopen(file.c_str(), "wb");
+    if (out == nullptr)
+        return;
+    const char* text = cgGetProgramString(program, CG_COMPILED_PROGRAM);
+    if (text != nullptr)
+        std::fputs(text, out);
+    std::fclose(out);
+}
+
+}  // namespace
+
+CGShader::CGShader()
+{
+    if (cgContext != nullptr)
+        return;
+    cgContext = cgCreateContext();
+    vertexProfile = cgGLGetLatestProfile(CG_GL_VERTEX);
+    cgGLSetOptimalOptions(vertexProfile);
+    fragmentProfile = cgGLGetLatestProfile(CG_GL_FRAGMENT);
+    cgGLSetOptimalOptions(fragmentProfile);
+}
+
+CGShader::~CGShader()
+{
+    DestroyProgram(vertexProgram);
+    DestroyProgram(fragmentProgram);
+}
+
+bool CGShader::LoadShader(const std::string& file, const char* vertexEntry, const char* fragmentEntry)
+{
+    shaderFile = file;
+    DestroyProgram(vertexProgram);
+    DestroyProgram(fragmentProgram);
+    // The old handles belong to the programs just destroyed; none may survive a name the new program lacks.
+    vertexParameters.clear();
+    fragmentParameters.clear();
+
+    struct Stage {
+        const char* entry;
+        CGprofile profile;
+        CGprogram& program;
+        const char* kind;
+    };
+    Stage stages[] = {{vertexEntry, vertexProfile, vertexProgram, "vertex"},
+                      {fragmentEntry, fragmentProfile, fragmentProgram, "fragment"}};
+    for (Stage& stage : stages) {
+        if (stage.entry == nullptr)
+            continue;
+        stage.program = cgCreateProgramFromFile(cgContext, CG_SOURCE, file.c_str(), stage.profile, stage.entry,
+                                                nullptr);
+        if (stage.program == nullptr) {
+            PrintLine(std::string("CGShader::LoadShader: ") + stage.kind + " program with entry point " +
+                      stage.entry + " from shader " + file + " failed to compile:");
+            const char* listing = cgGetLastListing(cgContext);
+            PrintLine(listing != nullptr ? listing : "");
+            DestroyProgram(vertexProgram);
+            DestroyProgram(fragmentProgram);
+            return false;
+        }
+        cgGLLoadProgram(stage.program);
+    }
+    return true;
+}
+
+bool CGShader::LoadVertexParameter(const std::string& name)
+{
+    return LoadParameter(vertexProgram, name, " for the vertex shader of ", shaderFile, vertexParameters);
+}
+
+bool CGShader::LoadFragmentParameter(const std::string& name)
+{
+    return LoadParameter(fragmentProgram, name, " for the fragment shader of ", shaderFile, fragmentParameters);
+}
+
+CGparameter CGShader::GetVertexParameter(const std::string& name) const
+{
+    return FindParameter(vertexParameters, name);
+}
+
+CGparameter CGShader::GetFragmentParameter(const std::string& name) const
+{
+    return FindParameter(fragmentParameters, name);
+}
+
+void CGShader::SetModelViewProj()
+{
+    cgGLSetStateMatrixParameter(GetVertexParameter("ModelViewProj"), CG_GL_MODELVIEW_PROJECTION_MATRIX,
+                                CG_GL_MATRIX_IDENTITY);
+}
+
+void CGShader::SetTextureParameter(const std::string& name, unsigned int texture)
+{
+    CGparameter handle = GetFragmentParameter(name);
+    cgGLSetTextureParameter(handle, texture);
+    cgGLEnableTextureParameter(handle);
+}
+
+void CGShader::Bind()
+{
+    if (fragmentProgram != nullptr) {
+        cgGLEnableProfile(fragmentProfile);
+        cgGLBindProgram(fragmentProgram);
+    }
+    if (vertexProgram != nullptr) {
+        cgGLEnableProfile(vertexProfile);
+        cgGLBindProgram(vertexProgram);
+    }
+}
+
+void CGShader::Unbind()
+{
+    cgGLDisableProfile(vertexProfile);
+    cgGLDisableProfile(fragmentProfile);
+}
+
+void CGShader::DumpVertexProgram(const std::string& file) const
+{
+    DumpProgram(vertexProgram, file);
+}
+
+void CGShader::DumpFragmentProgram(const std::string& file) const
+{
+    DumpProgram(fragmentProgram, file);
+}

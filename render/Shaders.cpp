@@ -1,0 +1,41 @@
+#include "Shaders.h"
+
+CGShader* lightShader = nullptr;
+CGShader* ambientShader = nullptr;
+CGShader* shadowShader = nullptr;
+CGShader* postShader = nullptr;
+
+void CreateShaderPairs()
+{
+    lightShader = new CGShader;
+    ambientShader = new CGShader;
+    shadowShader = new CGShader;
+    postShader = new CGShader;
+}
+
+void LoadShaders()
+{
+    lightShader->LoadShader("shader.cg", "vertexmain", "fragmain");
+    for (const char* name : {"ModelViewProj", "LightVector", "EyeVector", "LightColor"})
+        lightShader->LoadVertexParameter(name);
+    for (const char* name : {"diffuseSpecTex", "normalTex", "shadowMap", "attenuationTex"})
+        lightShader->LoadFragmentParameter(name);
+
+    ambientShader->LoadShader("ambient.cg", "vertexmain", "fragmain");
+    ambientShader->LoadVertexParameter("ModelViewProj");
+
+    shadowShader->LoadShader("shadow.cg", "vertexmain", "fragmain");
+    shadowShader->LoadVertexParameter("ModelViewProj");
+    shadowShader->LoadVertexParameter("light");
+
+    postShader->LoadShader("post.cg", nullptr, "fragmain");
+    for (const char* name : {"framebuffer", "time", "warpTex", "rampTex", "warpTexCoords"})
+        postShader->LoadFragmentParameter(name);
+
+    lightShader->DumpFragmentProgram("shaderFP.txt");
+    lightShader->DumpVertexProgram("shaderVP.txt");
+    shadowShader->DumpFragmentProgram("shadowFP.txt");
+    shadowShader->DumpVertexProgram("shadowVP.txt");
+    postShader->DumpFragmentProgram("postFP.txt");
+    postShader->DumpVertexProgram("postVP.txt");
+}

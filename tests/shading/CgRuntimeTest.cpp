@@ -1,0 +1,243 @@
+#include "GlTestContext.h"
+#include "ShadingTestSupport.h"
+
+#include <Cg/cgGL.h>
+#include <GL/glew.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const char* const colourShader = R"(#version 120
+uniform vec4 colour;
+void fragmain() { gl_FragColor = colour; }
+)";
+
+// Every test runs in its own directory with one runtime context; stages are left disabled afterwards.
+class CgRuntimeTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        context = cgCreateContext();
+        SetPixelProjection(64, 64);
+        glClearColor(0, 0, 0, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glColor3f(1, 1, 1);
+    }
+
+    void TearDown() override
+    {
+        cgGLDisableProfile(cgGLGetLatestProfile(CG_GL_VERTEX));
+        cgGLDisableProfile(cgGLGetLatestProfile(CG_GL_FRAGMENT));
+    }
+
+    CGprogram Compile(const std::string& file, const std::string& text, CGGLenum stage, const char* entry)
+    {
+        WriteTextFile(file, text);
+        return cgCreateProgramFromFile(context, CG_SOURCE, file.c_str(), cgGLGetLatestProfile(stage), entry, nullptr);
+    }
+
+    std::string Listing() const
+    {
+        const char* listing = cgGetLastListing(context);
+        return listing != nullptr ? listing : "";
+    }
+
+    // Draws with the fragment program in its stage (vertices through the fixed-function pipeline).
+    Rgb DrawWithFragmentProgram(CGprogram program)
+    {
+        cgGLEnableProfile(cgGLGetLatestProfile(CG_GL_FRAGMENT));
+        cgGLBindProgram(program);
+        DrawRect(0, 0, 64, 64);
+        return ReadPixel(32, 32);
+    }
+
+    TempWorkDir workDir;
+    CGcontext context = nullptr;
+};
+
+TEST_F(CgRuntimeTest, CompiledTextIsTheFileWithTheStagePrologue)
+{
+    CGprogram withVersion = Compile("a.cg", colourShader, CG_GL_FRAGMENT, "fragmain");
+    ASSERT_NE(withVersion, nullptr) << Listing();
+    EXPECT_EQ(std::string(cgGetProgramString(withVersion, CG_COMPILED_PROGRAM)),
+              "#version 120\n#define CG_FRAGMENT_PROGRAM 1\n#define fragmain main\n#line 1\n"
+              "uniform vec4 colour;\nvoid fragmain() { gl_FragColor = colour; }\n");
+
+    const std::string body = "// no version line\nvoid vertexmain() { gl_Position = gl_Vertex; }\n";
+    CGprogram withoutVersion = Compile("b.cg", body, CG_GL_VERTEX, "vertexmain");
+    ASSERT_NE(withoutVersion, nullptr) << Listing();
+    EXPECT_EQ(std::string(cgGetProgramString(withoutVersion, CG_COMPILED_PROGRAM)),
+              "#version 120\n#define CG_VERTEX_PROGRAM 1\n#define vertexmain main\n#line 0\n" + body);
+}
+
+TEST_F(CgRuntimeTest, StageMacroSelectsThePartOfAFileThatHoldsBoth)
+{
+    const std::string file = "#version 120\n"
+                             "#ifdef CG_VERTEX_PROGRAM\nvoid vertexmain() { gl_Position = gl_Vertex; }\n#endif\n"
+                             "#ifdef CG_FRAGMENT_PROGRAM\nvoid fragmain() { gl_FragColor = vec4(0, 1, 0, 1); }\n"
+                             "#endif\n";
+    EXPECT_NE(Compile("both.cg", file, CG_GL_VERTEX, "vertexmain"), nullptr) << Listing();
+    CGprogram fragment = Compile("both.cg", file, CG_GL_FRAGMENT, "fragmain");
+    ASSERT_NE(fragment, nullptr) << Listing();
+    Rgb pixel = DrawWithFragmentProgram(fragment);
+    EXPECT_EQ(pixel.g, 255);
+    EXPECT_EQ(pixel.r, 0);
+}
+
+TEST_F(CgRuntimeTest, FailuresGiveNullProgramAndListing)
+{
+    EXPECT_EQ(Compile("a.cg", colourShader, CG_GL_FRAGMENT, "otherentry"), nullptr);
+    EXPECT_NE(Listing(), "");
+
+    EXPECT_EQ(cgCreateProgramFromFile(context, CG_SOURCE, "missing.cg", cgGLGetLatestProfile(CG_GL_FRAGMENT),
+                                      "fragmain", nullptr),
+              nullptr);
+    EXPECT_NE(Listing().find("missing.cg"), std::string::npos) << Listing();
+
+    // A compile error is reported on the file's own line number despite the inserted prologue.
+    EXPECT_EQ(Compile("c.cg", "#version 120\n\nvoid fragmain() { gl_FragColor = nonsense; }\n", CG_GL_FRAGMENT,
+                      "fragmain"),
+              nullptr);
+    EXPECT_NE(Listing().find(":3("), std::string::npos) << Listing();
+
+    // The entry point becomes part of the compiled text; anything but an identifier is refused.
+    EXPECT_EQ(Compile("a.cg", colourShader, CG_GL_FRAGMENT, "fragmain main\n#define colour"), nullptr);
+    EXPECT_NE(Listing().find("not an identifier"), std::string::npos) << Listing();
+}
+
+TEST_F(CgRuntimeTest, ValueSetWhileUnboundHoldsOnceBound)
+{
+    CGprogram program = Compile("a.cg", colourShader, CG_GL_FRAGMENT, "fragmain");
+    ASSERT_NE(program, nullptr) << Listing();
+    CGparameter colour = cgGetNamedParameter(program, "colour");
+    ASSERT_NE(colour, nullptr);
+    EXPECT_EQ(cgGetNamedParameter(program, "absent"), nullptr);
+
+    cgGLSetParameter4d(colour, 0, 0, 0, 1);
+    const double orange[3] = {1, 0.5, 0};
+    cgGLSetParameter3dv(colour, orange);  // leading components only; alpha keeps its 1
+    Rgb pixel = DrawWithFragmentProgram(program);
+    EXPECT_EQ(pixel.r, 255);
+    EXPECT_NEAR(pixel.g, 128, 1);
+    EXPECT_EQ(pixel.b, 0);
+
+    cgGLSetParameter1f(nullptr, 1);
+    cgGLSetParameter4d(nullptr, 1, 1, 1, 1);
+    cgGLSetParameter3dv(colour, nullptr);
+    pixel = DrawWithFragmentProgram(program);
+    EXPECT_EQ(pixel.r, 255);
+    EXPECT_EQ(pixel.b, 0);
+}
+
+TEST_F(CgRuntimeTest, StaleHandlesOfADestroyedProgramChangeNothing)
+{
+    CGprogram first = Compile("a.cg", colourShader, CG_GL_FRAGMENT, "fragmain");
+    ASSERT_NE(first, nullptr) << Listing();
+    CGparameter staleColour = cgGetNamedParameter(first, "colour");
+    cgDestroyProgram(first);
+
+    // GL may hand the freed program name and uniform location straight to the next program.
+    CGprogram second = Compile("a.cg", colourShader, CG_GL_FRAGMENT, "fragmain");
+    ASSERT_NE(second, nullptr) << Listing();
+    cgGLSetParameter4d(cgGetNamedParameter(second, "colour"), 0, 0, 1, 1);
+    cgGLSetParameter4d(staleColour, 1, 0, 0, 1);
+    cgGLBindProgram(first);
+    cgDestroyProgram(first);
+
+    Rgb pixel = DrawWithFragmentProgram(second);
+    EXPECT_EQ(pixel.r, 0);
+    EXPECT_EQ(pixel.b, 255);
+    EXPECT_EQ(cgGetNamedParameter(first, "colour"), nullptr);
+    EXPECT_EQ(cgGetProgramString(first, CG_COMPILED_PROGRAM), nullptr);
+}
+
+TEST_F(CgRuntimeTest, DisabledProfileFallsBackToFixedFunction)
+{
+    CGprogram program = Compile("a.cg", colourShader, CG_GL_FRAGMENT, "fragmain");
+    ASSERT_NE(program, nullptr) << Listing();
+    cgGLSetParameter4d(cgGetNamedParameter(program, "colour"), 0, 0, 1, 1);
+    EXPECT_EQ(DrawWithFragmentProgram(program).b, 255);
+
+    cgGLDisableProfile(cgGLGetLatestProfile(CG_GL_FRAGMENT));
+    glColor3f(1, 1, 0);
+    DrawRect(0, 0, 64, 64);
+    Rgb pixel = ReadPixel(32, 32);
+    EXPECT_EQ(pixel.r, 255);
+    EXPECT_EQ(pixel.b, 0);
+
+    // Enabling again restores the program bound before.
+    cgGLEnableProfile(cgGLGetLatestProfile(CG_GL_FRAGMENT));
+    DrawRect(0, 0, 64, 64);
+    EXPECT_EQ(ReadPixel(32, 32).b, 255);
+}
+
+TEST_F(CgRuntimeTest, StateMatrixIsTakenAtTheMomentOfTheCall)
+{
+    CGprogram program = Compile("v.cg",
+                                "#version 120\nuniform mat4 ModelViewProj;\n"
+                                "void vertexmain() { gl_Position = ModelViewProj * gl_Vertex; "
+                                "gl_FrontColor = gl_Color; }\n",
+                                CG_GL_VERTEX, "vertexmain");
+    ASSERT_NE(program, nullptr) << Listing();
+    CGparameter matrix = cgGetNamedParameter(program, "ModelViewProj");
+    ASSERT_NE(matrix, nullptr);
+
+    // Pixel projection with the unit square scaled to the left half of the viewport.
+    glScalef(32, 64, 1);
+    cgGLSetStateMatrixParameter(matrix, CG_GL_MODELVIEW_PROJECTION_MATRIX, CG_GL_MATRIX_IDENTITY);
+    glLoadIdentity();
+
+    cgGLEnableProfile(cgGLGetLatestProfile(CG_GL_VERTEX));
+    cgGLBindProgram(program);
+    glColor3f(0, 1, 0);
+    DrawRect(0, 0, 1, 1);
+    EXPECT_EQ(ReadPixel(16, 32).g, 255);
+    EXPECT_EQ(ReadPixel(48, 32).g, 0);
+}
+
+TEST_F(CgRuntimeTest, SamplersReadTheirTexturesOnTheirOwnUnits)
+{
+    CGprogram program = Compile("t.cg",
+                                "#version 120\nuniform sampler2D flat;\nuniform sampler1D line;\n"
+                                "void fragmain() { gl_FragColor = texture2D(flat, vec2(0.5)) + "
+                                "texture1D(line, 0.5); }\n",
+                                CG_GL_FRAGMENT, "fragmain");
+    ASSERT_NE(program, nullptr) << Listing();
+
+    const unsigned char red[4] = {255, 0, 0, 255};
+    const unsigned char blue[4] = {0, 0, 255, 255};
+    GLuint textures[2];
+    glGenTextures(2, textures);
+    glBindTexture(GL_TEXTURE_2D, textures[0]);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, red);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glBindTexture(GL_TEXTURE_1D, textures[1]);
+    glTexImage1D(GL_TEXTURE_1D, 0, GL_RGBA8, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, blue);
+    glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glBindTexture(GL_TEXTURE_1D, 0);
+
+    glActiveTexture(GL_TEXTURE1);
+    for (int i = 0; i < 2; ++i) {
+        CGparameter sampler = cgGetNamedParameter(program, i == 0 ? "flat" : "line");
+        ASSERT_NE(sampler, nullptr);
+        cgGLSetTextureParameter(sampler, textures[i]);
+        cgGLEnableTextureParameter(sampler);
+    }
+    GLint activeUnit = 0;
+    GLint fixedFunctionBinding = -1;
+    glGetIntegerv(GL_ACTIVE_TEXTURE, &activeUnit);
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &fixedFunctionBinding);
+    glActiveTexture(GL_TEXTURE0);
+    EXPECT_EQ(activeUnit, GL_TEXTURE1);
+    EXPECT_EQ(fixedFunctionBinding, 0);
+
+    Rgb pixel = DrawWithFragmentProgram(program);
+    EXPECT_EQ(pixel.r, 255);
+    EXPECT_EQ(pixel.b, 255);
+    glDeleteTextures(2, textures);
+}
+
+}  // namespace
