@@ -26,11 +26,8 @@ void TakeScreenshot()
     if (windowWidth <= 0 || windowHeight <= 0)
         return;
     std::vector<unsigned char> pixels(static_cast<size_t>(windowWidth) * windowHeight * 3);
-    // The frame on screen is the front buffer: between frames the back buffer holds nothing defined.
-    glReadBuffer(GL_FRONT);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, windowWidth, windowHeight, GL_RGB, GL_UNSIGNED_BYTE, pixels.data());
-    glReadBuffer(GL_BACK);
 
     ILuint image = 0;
     ilGenImages(1, &image);
