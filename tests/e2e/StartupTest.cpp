@@ -36,6 +36,9 @@ std::string ProbeExtensions(const std::string& override)
 TEST(Startup, MissingImagesAreReportedOnceEachAndTheViewerKeepsRunning)
 {
     TempDir dir;
+    dir.Write("out.txt", "BSP BBOXES (0 0 0)(1 1 1) ENTITIES l 0 0 0 1 1 1 1\n"
+                         "LEAF t|(0 0 0)(0 0 0)|0 |(9 0 0) 0 0 0 0 |(9 1 0) 0 0 0 0 |(9 0 1) 0 0 0 0\n"
+                         "NODE (1 0 0) 0 L0 L0\n");
     ViewerProcess viewer(dir);
     ASSERT_FALSE(viewer.WindowId().empty());
     ASSERT_TRUE(viewer.WaitForLine("Couldn't load texture \"ramp\" (load image failed)"));
@@ -44,6 +47,16 @@ TEST(Startup, MissingImagesAreReportedOnceEachAndTheViewerKeepsRunning)
     EXPECT_EQ(lines[0], "Couldn't load texture \"postprocess\" (load image failed)");
     EXPECT_EQ(lines[1], "Couldn't load texture \"ramp\" (load image failed)");
     EXPECT_EQ(viewer.WaitForExit(std::chrono::milliseconds(1500)), -1) << "the viewer stopped";
+}
+
+TEST(Startup, AMissingLevelFileEndsStartUpWithExitCode1)
+{
+    TempDir dir;
+    ViewerProcess viewer(dir);
+    EXPECT_EQ(viewer.WaitForExit(), 1);
+    const std::vector<std::string> lines = ViewerLines(viewer);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "Error opening file");
 }
 
 TEST(Startup, TheFirstMissingExtensionIsReportedAloneWithExitCode1)

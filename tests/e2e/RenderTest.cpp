@@ -1,0 +1,180 @@
+#include "SceneBuilder.h"
+#include "ViewerHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+// A floor, a pillar and one white light beside it. Light 0 is black and stands behind the camera, so that the
+// animated first light changes nothing; the lit light is the second, which never animates.
+const Point kLight{150, 100, 60};
+const Point kShadowed{260, -80, -40};  // behind the pillar as seen from the light
+const Point kLit{330, 40, -40};        // about as far from the light, in the open
+const Point kBelowLight{150, 100, -40};
+
+std::string PillarLevel()
+{
+    SceneBuilder scene;
+    scene.AddQuad("white", {-50, -300, -40}, {600, -300, -40}, {600, 300, -40}, {-50, 300, -40});
+    scene.AddBox("white", {200, -10, -40}, {220, 10, 20});
+    scene.AddLight({-100, 0, 0}, 10, {0, 0, 0});
+    scene.AddLight(kLight, 400, {1, 1, 1});
+    return scene.Text();
+}
+
+double BrightnessAt(const Image& image, Point p)
+{
+    const auto pixel = ProjectFromStart(p, image.width, image.height);
+    return Brightness(image, pixel[0], pixel[1]);
+}
+
+// True when some pixel of the square around (x, y) is clearly red.
+bool RedNear(const Image& image, int x, int y, int radius)
+{
+    for (int py = y - radius; py <= y + radius; ++py)
+        for (int px = x - radius; px <= x + radius; ++px) {
+            if (px < 0 || py < 0 || px >= image.width || py >= image.height)
+                continue;
+            const unsigned char* p = image.At(px, py);
+            if (p[0] > 150 && p[1] < 90 && p[2] < 90)
+                return true;
+        }
+    return false;
+}
+
+class RenderTest : public testing::Test {
+protected:
+    void Start(const std::string& levelText)
+    {
+        WriteSceneAssets(dir);
+        dir.Write("out.txt", levelText);
+        viewer = std::make_unique<ViewerProcess>(dir);
+        ASSERT_FALSE(viewer->WindowId().empty());
+        ASSERT_TRUE(viewer->WaitForLine("Done loading BSP file."));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    }
+
+    Image Shot()
+    {
+        const std::string name = "shot" + std::to_string(shots++) + ".jpg";
+        const std::string path = viewer->Screenshot(name);
+        EXPECT_FALSE(path.empty()) << name;
+        return LoadImage(path);
+    }
+
+    // Sends keys, then lets a few frames pass so that the next screenshot shows their effect.
+    void Keys(std::initializer_list<const char*> keys)
+    {
+        for (const char* key : keys)
+            viewer->Key(key);
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    }
+
+    TempDir dir;
+    std::unique_ptr<ViewerProcess> viewer;
+    int shots = 0;
+};
+
+}  // namespace
+
+TEST_F(RenderTest, StartUpPrintsTheLoadingLinesInOrderAndNoError)
+{
+    Start(PillarLevel());
+    const std::vector<std::string> expected = {"File opened", "1 nodes.", "2 lights.", "Done loading BSP file.",
+                                               "14 triangles."};
+    EXPECT_EQ(viewer->Lines(), expected);
+}
+
+TEST_F(RenderTest, ThePillarShadowsTheFloorAndTheShadowFollowsTheLight)
+{
+    Start(PillarLevel());
+    const Image before = Shot();
+    ASSERT_EQ(before.width, 800);
+    ASSERT_EQ(before.height, 600);
+    const double lit = BrightnessAt(before, kLit);
+    const double shadowed = BrightnessAt(before, kShadowed);
+    const double below = BrightnessAt(before, kBelowLight);
+    EXPECT_GT(lit, 60) << "the open floor is lit";
+    EXPECT_LT(shadowed, lit * 0.4) << "the floor behind the pillar is in shadow";
+    EXPECT_GT(below, lit) << "the floor is brightest near the light";
+
+    // Select the second light and bring it to the camera: it now shines past the pillar onto that spot.
+    Keys({"p", "n"});
+    const Image after = Shot();
+    EXPECT_GT(BrightnessAt(after, kShadowed), shadowed + 30);
+}
+
+TEST_F(RenderTest, OptionsChangeThePassesDrawn)
+{
+    Start(PillarLevel());
+    const double lit = BrightnessAt(Shot(), kLit);
+
+    // Only the first (black) light: the floor goes dark.
+    Keys({"j"});
+    EXPECT_LT(BrightnessAt(Shot(), kLit), 20);
+    Keys({"j"});
+
+    // Wireframe: the inside of the floor shows the clear colour (0.25 grey) instead of the lit surface.
+    Keys({"k"});
+    const double wire = BrightnessAt(Shot(), kLit);
+    EXPECT_NEAR(wire, 64, 20);
+    EXPECT_GT(std::abs(wire - lit), 20);
+    Keys({"k"});
+
+    // Gizmos: the selected light's box is red; boxes only in mode 1.
+    const auto lightPixel = ProjectFromStart(kLight);
+    EXPECT_FALSE(RedNear(Shot(), lightPixel[0], lightPixel[1], 12));
+    Keys({"p", "l"});
+    EXPECT_TRUE(RedNear(Shot(), lightPixel[0], lightPixel[1], 12));
+    // Mode 2 adds the radius circles: at 400 units around the light, a red line crosses the floor far away.
+    Keys({"l"});
+    const Image circles = Shot();
+    bool redFarAway = false;
+    for (int x = 0; x < circles.width && !redFarAway; x += 4)
+        redFarAway = RedNear(circles, x, 300, 4) && std::abs(x - lightPixel[0]) > 40;
+    EXPECT_TRUE(redFarAway);
+}
+
+TEST_F(RenderTest, ALevelWithoutGeometryShowsTheClearColourThroughThePostPass)
+{
+    // Lights without any surface to light: the target holds only the clear colour.
+    SceneBuilder scene;
+    scene.AddQuad("white", {-10, -10, 5000}, {-10, 10, 5000}, {10, 10, 5000}, {10, -10, 5000});
+    scene.AddLight({0, 0, 0}, 100, {1, 1, 1});
+    Start(scene.Text());
+    const Image image = Shot();
+    EXPECT_NEAR(Brightness(image, 400, 300), 64, 6);
+    EXPECT_NEAR(Brightness(image, 700, 500), 64, 6);
+}
+
+TEST_F(RenderTest, AResizeRebuildsTheTargetAtTheNewSize)
+{
+    Start(PillarLevel());
+    viewer->Resize(642, 481);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    const Image image = Shot();
+    ASSERT_EQ(image.width, 642);
+    ASSERT_EQ(image.height, 481);
+    // The lit floor is where the new aspect ratio puts it, and the pillar's edge stands upright (no row skew).
+    EXPECT_GT(BrightnessAt(image, kLit), 60);
+    const auto top = ProjectFromStart({200, -10, 10}, 642, 481);
+    const auto bottom = ProjectFromStart({200, -10, -30}, 642, 481);
+    auto edgeAt = [&](int y, int guess) {
+        int best = guess, bestStep = 0;
+        for (int x = guess - 15; x <= guess + 15; ++x) {
+            const int step = std::abs(static_cast<int>(image.At(x + 1, y)[0]) - static_cast<int>(image.At(x - 1, y)[0]));
+            if (step > bestStep) {
+                bestStep = step;
+                best = x;
+            }
+        }
+        return best;
+    };
+    const int topEdge = edgeAt(top[1], top[0]);
+    const int bottomEdge = edgeAt(bottom[1], bottom[0]);
+    EXPECT_NEAR(topEdge, top[0], 3);
+    EXPECT_NEAR(bottomEdge, bottom[0], 3);
+    EXPECT_TRUE(viewer->Running());
+}
