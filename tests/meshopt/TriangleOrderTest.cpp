@@ -1,0 +1,262 @@
+#include "TriangleOrder.h"
+
+#include "MeshGen.h"
+#include "ReferenceOrder.h"
+#include "StripifyInternal.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <map>
+#include <string>
+
+namespace {
+
+using std::size_t;
+using Indices = std::vector<uint16_t>;
+
+// Sends the optimiser's console lines into a temporary file while it lives.
+struct ConsoleCapture {
+    FILE* sink = std::tmpfile();
+    ConsoleCapture() { SetOrderConsole(sink); }
+    ~ConsoleCapture()
+    {
+        SetOrderConsole(nullptr);
+        std::fclose(sink);
+    }
+    std::string Text()
+    {
+        std::string text;
+        std::rewind(sink);
+        for (int c; (c = std::fgetc(sink)) != EOF;)
+            text.push_back(char(c));
+        return text;
+    }
+};
+
+// Runs the optimiser with the current settings; the result must be one list batch.
+Indices OrderWithSettings(const Indices& in, bool* valid = nullptr)
+{
+    PrimitiveBatch* batches = nullptr;
+    uint16_t count = 0;
+    bool ok = OrderTriangles(in.data(), uint32_t(in.size()), &batches, &count, true);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(batches[0].type, PrimitiveList);
+    Indices out(batches[0].indices, batches[0].indices + batches[0].indexCount);
+    delete[] batches;
+    if (valid)
+        *valid = ok;
+    return out;
+}
+
+// Runs the optimiser as the render geometry build sets it up; console lines are captured into `console`.
+Indices Order(const Indices& in, std::string* console = nullptr, bool* valid = nullptr)
+{
+    SetCacheSize(24);
+    SetStitchStrips(true);
+    SetListsOnly(true);
+    SetMinStripLength(0);
+    ConsoleCapture capture;
+    Indices out = OrderWithSettings(in, valid);
+    if (console)
+        *console = capture.Text();
+    return out;
+}
+
+int CountOf(const std::string& text, const std::string& line)
+{
+    int n = 0;
+    for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
+        ++n;
+    return n;
+}
+
+const char* edgeWarning = "BuildStripifyInfo: > 2 triangles on an edge... uncertain consequences\n";
+
+// A strip of n triangles along a row of quads, in strip order.
+Indices QuadStrip(int n)
+{
+    Indices out;
+    for (int i = 0; i < n; ++i) {
+        uint16_t a = uint16_t(i);
+        out.insert(out.end(), i % 2 ? std::initializer_list<uint16_t>{uint16_t(a + 1), a, uint16_t(a + 2)}
+                                    : std::initializer_list<uint16_t>{a, uint16_t(a + 1), uint16_t(a + 2)});
+    }
+    return out;
+}
+
+Indices Triangles(const Indices& strip, size_t first, size_t count)
+{
+    return Indices(strip.begin() + 3 * first, strip.begin() + 3 * (first + count));
+}
+
+TEST(TriangleOrder, SmallListsComeBackInStripOrder)
+{
+    EXPECT_EQ(Order({0, 1, 2}), (Indices{0, 1, 2}));
+    EXPECT_EQ(Order({0, 1, 2, 2, 1, 3}), (Indices{0, 1, 2, 2, 1, 3}));
+    Indices strip = QuadStrip(8);
+    EXPECT_EQ(Order(strip), strip);
+}
+
+TEST(TriangleOrder, EmptyOrDegenerateInputGivesOneEmptyList)
+{
+    EXPECT_TRUE(Order({}).empty());
+    EXPECT_TRUE(Order({3, 3, 4, 5, 6, 5}).empty());
+    // A trailing partial triangle is ignored, not read past.
+    EXPECT_EQ(Order({0, 1, 2, 7}), (Indices{0, 1, 2}));
+}
+
+TEST(TriangleOrder, DropsDegenerateAndExactRepeatsKeepsRotatedRepeat)
+{
+    EXPECT_EQ(Order({0, 1, 2, 1, 1, 2, 0, 1, 2}), (Indices{0, 1, 2}));
+    std::string console;
+    Indices rotated = Order({0, 1, 2, 1, 2, 0}, &console);
+    EXPECT_EQ(rotated.size(), 6u);
+    EXPECT_TRUE(console.empty());
+    // A third copy finds all three edges full.
+    Order({0, 1, 2, 1, 2, 0, 2, 0, 1}, &console);
+    EXPECT_EQ(CountOf(console, edgeWarning), 3);
+}
+
+TEST(TriangleOrder, EdgeWithThreeTrianglesWarnsOnceAndKeepsAll)
+{
+    std::string console;
+    Indices out = Order({0, 1, 2, 1, 0, 3, 0, 1, 4}, &console);
+    EXPECT_EQ(console, edgeWarning);
+    EXPECT_EQ(out.size(), 9u);
+}
+
+TEST(TriangleOrder, LongStripsAreCutIntoCacheSizedPieces)
+{
+    // 19 to 21 faces: one piece of 18 plus a remainder of up to three.
+    for (int n = 19; n <= 21; ++n) {
+        Indices strip = QuadStrip(n);
+        EXPECT_EQ(Order(strip), strip) << n;
+    }
+    // 22 faces: pieces of 18 and 4; the short end piece has fewer neighbours per face and goes first.
+    Indices strip = QuadStrip(22);
+    Indices expected = Triangles(strip, 18, 4);
+    Indices head = Triangles(strip, 0, 18);
+    expected.insert(expected.end(), head.begin(), head.end());
+    EXPECT_EQ(Order(strip), expected);
+}
+
+std::map<std::array<uint16_t, 3>, int> TriangleCounts(const Indices& tris)
+{
+    std::map<std::array<uint16_t, 3>, int> counts;
+    for (size_t t = 0; t + 2 < tris.size(); t += 3)
+        ++counts[{tris[t], tris[t + 1], tris[t + 2]}];
+    return counts;
+}
+
+TEST(TriangleOrder, OutputHoldsExactlyTheDistinctInputTriangles)
+{
+    std::mt19937 rng(1234);
+    for (int i = 0; i < 300; ++i) {
+        Indices in = RandomMesh(rng);
+        bool valid = false;
+        Indices out = Order(in, nullptr, &valid);
+        EXPECT_TRUE(valid);
+        std::map<std::array<uint16_t, 3>, int> expected;
+        for (const auto& entry : TriangleCounts(in)) {
+            const auto& t = entry.first;
+            if (t[0] != t[1] && t[1] != t[2] && t[2] != t[0])
+                expected[t] = 1;
+        }
+        ASSERT_EQ(TriangleCounts(out), expected) << "mesh " << i;
+    }
+}
+
+TEST(TriangleOrder, MatchesPlainReferenceImplementation)
+{
+    std::mt19937 rng(99);
+    for (int i = 0; i < 400; ++i) {
+        Indices in = RandomMesh(rng);
+        ASSERT_EQ(Order(in), ReferenceOrder(in, 24, 0)) << "mesh " << i;
+    }
+    Indices grid = GridMesh(40, 30);
+    ShuffleTriangles(grid, rng);
+    EXPECT_EQ(Order(grid), ReferenceOrder(grid, 24, 0));
+}
+
+TEST(TriangleOrder, OtherCacheSizesAndDissolvedPiecesMatchReference)
+{
+    std::mt19937 rng(7);
+    for (int i = 0; i < 150; ++i) {
+        Indices in = RandomMesh(rng);
+        int cacheSize = int(rng() % 20);
+        unsigned minLength = unsigned(rng() % 6);
+        SetCacheSize(cacheSize);
+        SetMinStripLength(minLength);
+        ConsoleCapture capture;
+        ASSERT_EQ(OrderWithSettings(in), ReferenceOrder(in, cacheSize, minLength)) << "mesh " << i;
+    }
+    SetMinStripLength(0);
+}
+
+TEST(TriangleOrder, WideIndicesGiveTheSameOrder)
+{
+    std::mt19937 rng(5);
+    SetCacheSize(24);
+    for (int i = 0; i < 100; ++i) {
+        Indices in = RandomMesh(rng);
+        Indices narrow = Order(in);
+        // Values far apart (0xFFFFFFFF included) take the renumbering path.
+        std::vector<uint32_t> wide;
+        for (uint16_t v : in)
+            wide.push_back(v == 0 ? 0xFFFFFFFFu : uint32_t(v) * 65521u);
+        PrimitiveBatch32* batches = nullptr;
+        uint16_t count = 0;
+        {
+            ConsoleCapture capture;
+            EXPECT_TRUE(OrderTriangles32(wide.data(), uint32_t(wide.size()), &batches, &count, true));
+        }
+        ASSERT_EQ(batches[0].indexCount, narrow.size());
+        for (size_t k = 0; k < narrow.size(); ++k)
+            ASSERT_EQ(batches[0].indices[k], narrow[k] == 0 ? 0xFFFFFFFFu : uint32_t(narrow[k]) * 65521u);
+        delete[] batches;
+    }
+}
+
+TEST(Adjacency, EdgesAreSharedAcrossDirectionsAndReachableFromBothEnds)
+{
+    const int32_t tris[] = {0, 1, 2, 2, 1, 3, 4, 4, 5};
+    StripifyInfo info;
+    BuildStripifyInfo(tris, 3, 6, info);
+    ASSERT_EQ(info.faces.size(), 2u);
+    EXPECT_EQ(info.edges.size(), 5u);
+    int32_t shared = FindEdge(info, 2, 1);
+    ASSERT_GE(shared, 0);
+    EXPECT_EQ(info.edges[shared].face0, 0);
+    EXPECT_EQ(info.edges[shared].face1, 1);
+    EXPECT_EQ(OtherFace(info, 1, 2, 0), 1);
+    EXPECT_EQ(OtherFace(info, 0, 1, 0), -1);
+    for (int32_t e = 0; e < int32_t(info.edges.size()); ++e)
+        for (int32_t end : {info.edges[e].v0, info.edges[e].v1}) {
+            bool found = false;
+            for (int32_t at = info.chainHead[end]; at >= 0;
+                 at = info.edges[at].v0 == end ? info.edges[at].next0 : info.edges[at].next1)
+                found = found || at == e;
+            EXPECT_TRUE(found) << "edge " << e << " from " << end;
+        }
+}
+
+TEST(VertexCacheModel, KeepsPresentVerticesAndDropsTheOldest)
+{
+    VertexCacheModel cache(3);
+    int32_t dropped = 0;
+    EXPECT_TRUE(cache.Add(1, &dropped));
+    EXPECT_EQ(dropped, -1);
+    EXPECT_FALSE(cache.Add(1, &dropped));
+    cache.Add(2);
+    cache.Add(3);
+    EXPECT_TRUE(cache.Add(4, &dropped));
+    EXPECT_EQ(dropped, 1);
+    StripFace face;
+    face.v[0] = 2;
+    face.v[1] = 9;
+    face.v[2] = 4;
+    EXPECT_EQ(cache.FaceHits(face), 2);
+}
+
+} // namespace
