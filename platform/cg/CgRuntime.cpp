@@ -477,7 +477,8 @@ void SetFloats(CGparameter param, const float* values, int count)
     if (components == 0)
         return;
     float current[4] = {0, 0, 0, 0};
-    glGetUniformfv(parameter->glProgram, parameter->location, current);
+    if (count < components)
+        glGetUniformfv(parameter->glProgram, parameter->location, current);
     for (int i = 0; i < count && i < components; ++i)
         current[i] = values[i];
     switch (components) {
