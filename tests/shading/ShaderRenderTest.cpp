@@ -293,10 +293,11 @@ TEST_F(LightingTest, OccludersDarkenTheFloorBehindThemWithoutAcneElsewhere)
                     ++shadowedPerOccluder[i];
                 }
             }
-            if (inShadow)
+            if (inShadow) {
                 EXPECT_LT(pixel.r, expected * 0.25) << "shadowed at " << x << ", " << y;
-            else if (!nearEdge)
+            } else if (!nearEdge) {
                 EXPECT_NEAR(pixel.r, expected, 12 + 0.1 * expected) << "lit at " << x << ", " << y;
+            }
         }
     }
     for (int count : shadowedPerOccluder)
@@ -357,10 +358,11 @@ TEST_F(PostTest, NeutralRampKeepsColoursAndTheWarpStaysWithinTwoPixels)
         EXPECT_NEAR(pixel.g, 150, 3);
         EXPECT_NEAR(pixel.b, 200, 3);
         double shiftPixels = (pixel.r - (40 + 3 * x)) / 3.0;
-        if (warp == noOffset)
+        if (warp == noOffset) {
             EXPECT_NEAR(shiftPixels, 0, 1);
-        else
+        } else {
             EXPECT_TRUE(shiftPixels > 0.5 && shiftPixels <= 2.2) << shiftPixels;
+        }
         glDeleteTextures(1, &warpTexture);
     }
     glDeleteTextures(1, &sceneTexture);
