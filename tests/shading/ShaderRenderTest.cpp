@@ -304,6 +304,28 @@ TEST_F(LightingTest, OccludersDarkenTheFloorBehindThemWithoutAcneElsewhere)
         EXPECT_GT(count, 0);
 }
 
+TEST_F(LightingTest, NormalMapTiltsTheSurfaceInTangentSpace)
+{
+    // Tangent-space normal (1, 0, 1) / sqrt(2); the floor's tangent is +X and its bitangent +Y.
+    const unsigned char tiltedTowardsX[4] = {218, 128, 218, 255};
+    glBindTexture(GL_TEXTURE_2D, normals);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, tiltedTowardsX);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    std::vector<Vertex> floor;
+    AddSquare(floor, -20, -20, 20, 20, 0);
+
+    // The same point lit from the side the normal leans to, from across it, and from the bitangent side.
+    const double lights[3][3] = {{6, 0, 4}, {0, 6, 4}, {-6, 0, 4}};
+    int brightness[3];
+    for (int i = 0; i < 3; ++i) {
+        RenderShadowCube(cube, lights[i], 20, floor);
+        DrawLitFloor(lights[i], 20, floor);
+        brightness[i] = ReadPixel(viewSize / 2, viewSize / 2).r;
+    }
+    EXPECT_GT(brightness[0], brightness[1] + 60);
+    EXPECT_GT(brightness[1], brightness[2] + 40);
+}
+
 // The post pass over a viewport of size x size, as the frame draws it: unit 0 in pixels, unit 1 from 0 to 1.
 void DrawPostQuad(int size, GLuint scene, GLuint warp, GLuint ramp, float time)
 {
