@@ -40,7 +40,6 @@ struct ProgramRecord {
 };
 
 struct ParameterRecord {
-    std::uintptr_t program = 0;
     GLuint glProgram = 0;
     GLint location = -1;
     GLenum type = 0;
@@ -256,7 +255,7 @@ GLint FirstSamplerUnit(CGprofile profile, GLint samplerCount)
 }
 
 // Registers every active uniform of a freshly linked program; samplers get their units here.
-void RegisterParameters(std::uintptr_t programHandle, ProgramRecord& program)
+void RegisterParameters(ProgramRecord& program)
 {
     GLint count = 0;
     GLint maxLength = 0;
@@ -277,7 +276,6 @@ void RegisterParameters(std::uintptr_t programHandle, ProgramRecord& program)
         if (name.size() > 3 && name.compare(name.size() - 3, 3, "[0]") == 0)
             name.resize(name.size() - 3);
         ParameterRecord parameter;
-        parameter.program = programHandle;
         parameter.glProgram = program.glProgram;
         parameter.location = glGetUniformLocation(program.glProgram, name.c_str());
         parameter.type = type;
@@ -353,8 +351,8 @@ CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const c
         return nullptr;
     }
 
+    RegisterParameters(program);
     std::uintptr_t handle = NewHandle();
-    RegisterParameters(handle, program);
     runtime.programs[handle] = std::move(program);
     return MakeHandle<CGprogram>(handle);
 }
@@ -477,7 +475,8 @@ void SetFloats(CGparameter param, const float* values, int count)
     if (components == 0)
         return;
     float current[4] = {0, 0, 0, 0};
-    glGetUniformfv(parameter->glProgram, parameter->location, current);
+    if (count < components)
+        glGetUniformfv(parameter->glProgram, parameter->location, current);
     for (int i = 0; i < count && i < components; ++i)
         current[i] = values[i];
     switch (components) {

@@ -72,29 +72,10 @@ TEST_F(CgRuntimeTest, CompiledTextIsTheFileWithTheStagePrologue)
               "#version 120\n#define CG_VERTEX_PROGRAM 1\n#define vertexmain main\n#line 0\n" + body);
 }
 
-TEST_F(CgRuntimeTest, StageMacroSelectsThePartOfAFileThatHoldsBoth)
-{
-    const std::string file = "#version 120\n"
-                             "#ifdef CG_VERTEX_PROGRAM\nvoid vertexmain() { gl_Position = gl_Vertex; }\n#endif\n"
-                             "#ifdef CG_FRAGMENT_PROGRAM\nvoid fragmain() { gl_FragColor = vec4(0, 1, 0, 1); }\n"
-                             "#endif\n";
-    EXPECT_NE(Compile("both.cg", file, CG_GL_VERTEX, "vertexmain"), nullptr) << Listing();
-    CGprogram fragment = Compile("both.cg", file, CG_GL_FRAGMENT, "fragmain");
-    ASSERT_NE(fragment, nullptr) << Listing();
-    Rgb pixel = DrawWithFragmentProgram(fragment);
-    EXPECT_EQ(pixel.g, 255);
-    EXPECT_EQ(pixel.r, 0);
-}
-
 TEST_F(CgRuntimeTest, FailuresGiveNullProgramAndListing)
 {
     EXPECT_EQ(Compile("a.cg", colourShader, CG_GL_FRAGMENT, "otherentry"), nullptr);
     EXPECT_NE(Listing(), "");
-
-    EXPECT_EQ(cgCreateProgramFromFile(context, CG_SOURCE, "missing.cg", cgGLGetLatestProfile(CG_GL_FRAGMENT),
-                                      "fragmain", nullptr),
-              nullptr);
-    EXPECT_NE(Listing().find("missing.cg"), std::string::npos) << Listing();
 
     // A compile error is reported on the file's own line number despite the inserted prologue.
     EXPECT_EQ(Compile("c.cg", "#version 120\n\nvoid fragmain() { gl_FragColor = nonsense; }\n", CG_GL_FRAGMENT,

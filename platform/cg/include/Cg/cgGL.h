@@ -1,4 +1,5 @@
 // GL side of the shading runtime: profiles as stages of one program pipeline, binding, value setters.
+// The pipeline is bound while a stage holds a program; with both stages empty drawing is fixed-function.
 // Needs a current GL context with GLEW initialised. Includes no GL header, so GLEW may come before or after it.
 #pragma once
 
@@ -17,7 +18,7 @@ CGprofile cgGLGetLatestProfile(CGGLenum profileType);
 // Accepted for every profile; GLSL compilation has no options to tune.
 void cgGLSetOptimalOptions(CGprofile profile);
 
-// Programs are linked by cgCreateProgramFromFile already; this only checks the handle.
+// Nothing left to do: cgCreateProgramFromFile links the program ready to bind.
 void cgGLLoadProgram(CGprogram program);
 
 // Puts the program bound for profile (if any) into its pipeline stage; later binds go straight there.
