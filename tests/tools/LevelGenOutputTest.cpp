@@ -13,6 +13,8 @@
 #include <set>
 #include <sstream>
 
+#include <unistd.h>
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -32,7 +34,8 @@ struct Summary {
 
 fs::path FreshDirectory(const std::string& name)
 {
-    const fs::path dir = fs::temp_directory_path() / ("velmora-levelgen-test-" + name);
+    const fs::path dir =
+        fs::temp_directory_path() / ("velmora-levelgen-test-" + name + "-" + std::to_string(getpid()));
     fs::remove_all(dir);
     return dir;
 }

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <filesystem>
 
+#include <unistd.h>
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -170,7 +172,7 @@ TEST(ProceduralTextures, MaterialImagesTileWithoutSeams)
 // A saved image reads back with its bottom row first in all three formats, and saving again over it works.
 TEST(ProceduralTextures, ImagesRoundTripBottomRowFirst)
 {
-    const fs::path dir = fs::temp_directory_path() / "velmora-levelgen-images";
+    const fs::path dir = fs::temp_directory_path() / ("velmora-levelgen-images-" + std::to_string(getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir);
     GenImage marked;
