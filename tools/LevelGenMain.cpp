@@ -21,7 +21,7 @@ namespace {
 
 constexpr int kDefaultRooms = 6;
 constexpr int kDefaultMaterials = 8;
-constexpr double kDefaultCellSize = 128.0;
+constexpr double kDefaultCellSize = 64.0;
 constexpr size_t kLeafSize = 256;
 constexpr uint64_t kMaxTriangles = 50000000;  // about 1.2 GB of working memory
 constexpr uint64_t kTrianglesPerRoom = 40000;  // rooms chosen for a triangle target when none are given

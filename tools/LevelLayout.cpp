@@ -253,6 +253,7 @@ std::vector<Material> MakeMaterials(int count, uint64_t seed)
         material.diffuseFormat = i % 2 == 0 ? ImageFormat::Dds : ImageFormat::Tga;
         material.normalFormat = i % 4 < 2 ? ImageFormat::Jpg : ImageFormat::Tga;
         material.seed = random.Next();
+        material.variant = i / 5;
         materials.push_back(material);
     }
     return materials;

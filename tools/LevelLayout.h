@@ -19,6 +19,7 @@ struct Material {
     ImageFormat diffuseFormat = ImageFormat::Dds;
     ImageFormat normalFormat = ImageFormat::Jpg;
     uint64_t seed = 0;
+    int variant = 0;  // picks among the colour schemes of the kind, so materials of one kind differ
 };
 
 // The six axis directions a face can look along.

@@ -92,10 +92,10 @@ Vec3 Tint(uint64_t seed, double spread)
             1.0 + random.Range(-spread, spread)};
 }
 
-void PaintBrick(Surface& s, uint64_t seed)
+void PaintBrick(Surface& s, uint64_t seed, int variant)
 {
     static const Vec3 kBases[] = {{0.56, 0.26, 0.18}, {0.62, 0.50, 0.34}, {0.45, 0.42, 0.40}};
-    const Vec3 base = kBases[seed % 3];
+    const Vec3 base = kBases[variant % 3];
     constexpr double w = 64, h = 32;
     for (int y = 0; y < kSize; ++y) {
         for (int x = 0; x < kSize; ++x) {
@@ -161,10 +161,10 @@ void PaintStone(Surface& s, uint64_t seed)
     }
 }
 
-void PaintTiles(Surface& s, uint64_t seed)
+void PaintTiles(Surface& s, uint64_t seed, int variant)
 {
     static const Vec3 kGlazes[] = {{0.82, 0.78, 0.68}, {0.30, 0.42, 0.55}, {0.66, 0.34, 0.22}, {0.35, 0.50, 0.36}};
-    const Vec3 glaze = kGlazes[seed % 4];
+    const Vec3 glaze = kGlazes[variant % 4];
     constexpr double w = 64;
     for (int y = 0; y < kSize; ++y) {
         for (int x = 0; x < kSize; ++x) {
@@ -241,9 +241,9 @@ Surface MakeSurface(const Material& material)
 {
     Surface surface;
     switch (material.kind) {
-    case TextureKind::Brick: PaintBrick(surface, material.seed); break;
+    case TextureKind::Brick: PaintBrick(surface, material.seed, material.variant); break;
     case TextureKind::Stone: PaintStone(surface, material.seed); break;
-    case TextureKind::Tiles: PaintTiles(surface, material.seed); break;
+    case TextureKind::Tiles: PaintTiles(surface, material.seed, material.variant); break;
     case TextureKind::Wood: PaintWood(surface, material.seed); break;
     case TextureKind::Metal: PaintMetal(surface, material.seed); break;
     }
