@@ -111,10 +111,11 @@ void WriteSceneAssets(const TempDir& dir)
         p[0] = p[1] = p[2] = 255;
         p[3] = 0;
     });
-    WriteImage(dir.File("nonormal.tga"), 4, 4, [](int, int, unsigned char* p) {
-        p[0] = p[1] = 128;
-        p[2] = p[3] = 255;
-    });
+    for (const char* flat : {"nonormal.tga", "white_normal.tga"})
+        WriteImage(dir.File(flat), 4, 4, [](int, int, unsigned char* p) {
+            p[0] = p[1] = 128;
+            p[2] = p[3] = 255;
+        });
     WriteImage(dir.File("ramp.tga"), 256, 4, [](int x, int, unsigned char* p) {
         p[0] = p[1] = p[2] = static_cast<unsigned char>(x);
         p[3] = 255;

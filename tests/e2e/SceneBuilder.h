@@ -26,7 +26,7 @@ private:
     std::vector<std::string> lights_;
 };
 
-// Writes a plain white "white" texture (no specular), a flat "nonormal", a neutral "ramp" and a still
+// Writes a plain white "white" texture (no specular) with a flat normal map, a flat "nonormal", a neutral "ramp" and a still
 // "postprocess" into dir, and copies the four shader files.
 void WriteSceneAssets(const TempDir& dir);
 

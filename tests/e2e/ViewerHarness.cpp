@@ -55,6 +55,11 @@ TempDir::TempDir()
 
 TempDir::~TempDir()
 {
+    // Kept for a look at what a failing test saw.
+    if (std::getenv("VELMORA_KEEP_TEST_DIRS")) {
+        std::fprintf(stderr, "kept %s\n", path_.c_str());
+        return;
+    }
     std::error_code ignored;
     fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
     fs::remove_all(path_, ignored);
