@@ -4,7 +4,6 @@
 #include "Level.h"
 #include "LevelReal.h"
 
-#include <boost/spirit/include/classic_chset.hpp>
 #include <boost/spirit/include/classic_core.hpp>
 
 #include <cstdio>
@@ -18,6 +17,11 @@ namespace {
 bool IsLevelSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
+
+// Any byte a name may hold: everything but white space and the vertical bar.
+struct NameCharParser : sc::char_parser<NameCharParser> {
+    bool test(char c) const { return !IsLevelSpace(c) && c != '|'; }
+};
 
 // Skips white space and remembers the furthest point where a token was tried, which is where a mismatch is
 // reported.
@@ -63,7 +67,7 @@ struct RealParser : sc::parser<RealParser> {
     }
 };
 
-const RealParser real_p = RealParser();
+const RealParser levelReal = RealParser();
 
 typedef sc::skip_parser_iteration_policy<LevelSkipper> IterationPolicy;
 typedef sc::scanner_policies<IterationPolicy> ScannerPolicies;
@@ -78,12 +82,12 @@ struct Sinks {
 };
 
 auto Vector(Vec3& target) {
-    return real_p[([&target](float x) { target.x = x; })] >> real_p[([&target](float y) { target.y = y; })] >>
-           real_p[([&target](float z) { target.z = z; })];
+    return levelReal[([&target](float x) { target.x = x; })] >> levelReal[([&target](float y) { target.y = y; })] >>
+           levelReal[([&target](float z) { target.z = z; })];
 }
 
-auto Float(float& target) {
-    return real_p[([&target](float value) { target = value; })];
+auto Real(float& target) {
+    return levelReal[([&target](float value) { target = value; })];
 }
 
 auto ChildReference(bool& isLeaf, int32_t& index) {
@@ -97,14 +101,14 @@ struct LevelGrammar {
         LevelParseState& state = sinks.state;
 
         // No white space inside a name: it runs to the first white-space byte or vertical bar.
-        name = sc::lexeme_d[+~sc::chset_p(" \t\n\v\f\r|")];
+        name = sc::lexeme_d[+NameCharParser()];
 
         box = (sc::ch_p('(') >> Vector(state.boxScratch.firstCorner) >> ')' >> '(' >>
                Vector(state.boxScratch.secondCorner) >> ')')[([&sinks](const char*, const char*) {
             sinks.boxes.push_back(sinks.state.boxScratch);
         })];
 
-        light = (name >> Vector(state.lightScratch.position) >> Float(state.lightScratch.radius) >>
+        light = (name >> Vector(state.lightScratch.position) >> Real(state.lightScratch.radius) >>
                  Vector(state.lightScratch.colour))[([&sinks](const char*, const char*) {
             const Light& scratch = sinks.state.lightScratch;
             Light light;
@@ -116,13 +120,13 @@ struct LevelGrammar {
 
         for (int i = 0; i < 3; ++i) {
             TriangleCorner& corner = state.triangleScratch.corners[i];
-            corners[i] = sc::ch_p('|') >> '(' >> Vector(corner.position) >> ')' >> Float(corner.u) >>
-                         Float(corner.v) >> Float(corner.aux1) >> Float(corner.aux2);
+            corners[i] = sc::ch_p('|') >> '(' >> Vector(corner.position) >> ')' >> Real(corner.u) >>
+                         Real(corner.v) >> Real(corner.aux1) >> Real(corner.aux2);
         }
         triangle = (name[([&state](const char* first, const char* last) {
                         state.textureNameScratch.assign(first, last);
                     })] >>
-                    '|' >> '(' >> real_p >> real_p >> real_p >> ')' >> '(' >> real_p >> real_p >> real_p >> ')' >>
+                    '|' >> '(' >> levelReal >> levelReal >> levelReal >> ')' >> '(' >> levelReal >> levelReal >> levelReal >> ')' >>
                     '|' >> sc::int_p >> corners[0] >> corners[1] >> corners[2])[([&sinks](const char*, const char*) {
             LevelParseState& s = sinks.state;
             Triangle completed;
@@ -141,7 +145,7 @@ struct LevelGrammar {
         })];
 
         node = (sc::str_p("NODE") >> '(' >> Vector(state.planeScratch.normal) >> ')' >>
-                real_p[([&state](float d) { state.planeScratch.distance = d; })] >>
+                levelReal[([&state](float d) { state.planeScratch.distance = d; })] >>
                 ChildReference(state.nodeRecordScratch.firstChildIsLeaf, state.nodeRecordScratch.firstChildIndex) >>
                 ChildReference(state.nodeRecordScratch.secondChildIsLeaf,
                                state.nodeRecordScratch.secondChildIndex))[([&state](const char*, const char*) {

@@ -42,7 +42,7 @@ bool ConvertReal(const char* first, const char* last, float& value) {
     }
     uint64_t mantissa = 0;
     int significantDigits = 0;
-    int scale = 0;
+    long long scale = 0;
     bool exact = true;
     bool afterPoint = false;
     for (; p != last && (IsDigit(*p) || *p == '.'); ++p) {

@@ -70,6 +70,11 @@ TEST(LevelParser, TokensNeedNoDelimitersAfterKeywordsAndCharacters) {
     ASSERT_NE(level.root, nullptr);
     EXPECT_TRUE(Same(level.boxes[0].secondCorner, 4, 5, 6));
     EXPECT_EQ(level.root->plane.distance, 2.0);
+
+    ParsedLevel splitKeyword;
+    Parse(splitKeyword, "BSP BBOX ES" + kBox + " ENTITIES " + kLight + " " + kLeaf + " " + kNode);
+    EXPECT_EQ(splitKeyword.root, nullptr);
+    EXPECT_TRUE(splitKeyword.boxes.empty());
 }
 
 TEST(LevelParser, ChildReferencesAllowSpaceAndNeedCapitalLetters) {
