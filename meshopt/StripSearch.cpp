@@ -16,6 +16,14 @@ struct TrialStrip {
     int32_t fakeCount = 0;
 };
 
+// Which trial last claimed a face; `experiment` becomes `owned` once a committed strip holds the face.
+struct FaceClaim {
+    int32_t experiment = -1;
+    int32_t strip = -1;
+};
+
+constexpr int32_t owned = -2;
+
 struct Experiment {
     int32_t id;
     TrialStrip first;
@@ -25,8 +33,9 @@ struct Experiment {
 
 class StripSearch {
 public:
-    explicit StripSearch(StripifyInfo& info)
-        : info_(info), faces_(info.faces), edges_(info.edges), vertexStamp_(info.chainHead.size(), 0)
+    explicit StripSearch(const StripifyInfo& info)
+        : info_(info), faces_(info.faces), edges_(info.edges), claims_(info.faces.size()),
+          vertexStamp_(info.chainHead.size(), 0)
     {
         int32_t n = int32_t(faces_.size());
         nextUnowned_.resize(size_t(n) + 1);
@@ -54,9 +63,8 @@ public:
                 if (std::find(picked_.begin(), picked_.end(), face) != picked_.end())
                     continue;
                 picked_.push_back(face);
-                const StripFace& f = faces_[face];
                 for (int k = 0; k < 3; ++k) {
-                    int32_t edge = FindEdge(info_, f.v[k], f.v[(k + 1) % 3]);
+                    int32_t edge = info_.faceEdges[3 * size_t(face) + k];
                     for (bool forward : {true, false}) {
                         Experiment e;
                         e.id = nextExperimentId_++;
@@ -76,14 +84,14 @@ public:
 private:
     bool Marked(int32_t face, int32_t experiment) const
     {
-        const StripFace& f = faces_[face];
-        return f.ownerStrip >= 0 || f.experiment == experiment;
+        int32_t claim = claims_[face].experiment;
+        return claim == owned || claim == experiment;
     }
 
     void Claim(int32_t face, const TrialStrip& s, int32_t experiment)
     {
-        faces_[face].trialStrip = s.id;
-        faces_[face].experiment = experiment;
+        claims_[face].experiment = experiment;
+        claims_[face].strip = s.id;
     }
 
     void Stamp(const StripFace& f)
@@ -191,22 +199,28 @@ private:
             const StripFace& f = faces_[next];
             if (stopAtWrap && AllStamped(f))
                 break;
-            int32_t n = NextIndex(f, p, q);
+            // `next` lies across (p, q), so it holds both; its third vertex n is the new one. The edge (q, n) is
+            // the one opposite p, (p, n) the one opposite q; slot k holds the edge opposite vertex k + 2.
+            int ip = f.v[0] == p ? 0 : f.v[1] == p ? 1 : 2;
+            int iq = f.v[0] == q ? 0 : f.v[1] == q ? 1 : 2;
+            int32_t n = f.v[3 - ip - iq];
+            const int32_t* across = info_.neighbours.data() + 3 * size_t(next);
+            int32_t ahead = across[(ip + 1) % 3];
+            int32_t following = ahead;
             int32_t first = q;
-            int32_t ahead = OtherFace(info_, q, n, next);
             if (ahead < 0 || Marked(ahead, experiment)) {
-                int32_t swapped = OtherFace(info_, p, n, next);
+                int32_t swapped = across[(iq + 1) % 3];
                 if (swapped >= 0 && !Marked(swapped, experiment)) {
                     // A degenerate face flips the strip's parity so that it can turn towards the open side.
                     StripFace fake;
                     fake.v[0] = p;
                     fake.v[1] = q;
                     fake.v[2] = p;
-                    fake.fake = true;
                     list.push_back(-1 - int32_t(trialFakes_.size()));
                     trialFakes_.push_back(fake);
                     ++s.fakeCount;
                     first = p;
+                    following = swapped;
                 }
             }
             list.push_back(next);
@@ -214,8 +228,7 @@ private:
             Stamp(f);
             p = first;
             q = n;
-            from = next;
-            next = OtherFace(info_, p, q, from);
+            next = following;
         }
     }
 
@@ -243,7 +256,7 @@ private:
         s.end = uint32_t(trialRefs_.size());
     }
 
-    bool InStrip(int32_t face, const TrialStrip& s) const { return faces_[face].trialStrip == s.id; }
+    bool InStrip(int32_t face, const TrialStrip& s) const { return claims_[face].strip == s.id; }
 
     // Finds where the strip after `latest` starts; fills `next` (face, edge, direction) when there is one.
     bool FindTraversal(const TrialStrip& latest, int32_t experiment, TrialStrip& next) const
@@ -270,9 +283,8 @@ private:
 
     bool SharesEdge(int32_t face, const TrialStrip& s) const
     {
-        const StripFace& f = faces_[face];
         for (int k = 0; k < 3; ++k) {
-            const StripEdge& e = edges_[FindEdge(info_, f.v[k], f.v[(k + 1) % 3])];
+            const StripEdge& e = edges_[info_.faceEdges[3 * size_t(face) + k]];
             if ((e.face0 >= 0 && InStrip(e.face0, s)) || (e.face1 >= 0 && InStrip(e.face1, s)))
                 return true;
         }
@@ -309,7 +321,7 @@ private:
             for (uint32_t r = strip.begin; r < strip.end; ++r) {
                 int32_t ref = trialRefs_[r];
                 if (ref >= 0) {
-                    faces_[ref].ownerStrip = strip.id;
+                    claims_[ref].experiment = owned;
                     nextUnowned_[ref] = ref + 1;
                     out.refs.push_back(ref);
                 } else {
@@ -323,9 +335,10 @@ private:
         out.fakes.insert(out.fakes.end(), trialFakes_.begin() + e.fakesBegin, trialFakes_.begin() + e.fakesEnd);
     }
 
-    StripifyInfo& info_;
-    std::vector<StripFace>& faces_;
+    const StripifyInfo& info_;
+    const std::vector<StripFace>& faces_;
     const std::vector<StripEdge>& edges_;
+    std::vector<FaceClaim> claims_;
 
     std::vector<Experiment> experiments_;
     std::vector<TrialStrip> trialStrips_;
@@ -345,7 +358,7 @@ private:
 
 } // namespace
 
-void FindAllStrips(StripifyInfo& info, StripSet& out)
+void FindAllStrips(const StripifyInfo& info, StripSet& out)
 {
     out.strips.clear();
     out.refs.clear();
