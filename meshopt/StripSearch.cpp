@@ -1,18 +1,28 @@
 // Trial stripification: search passes of up to 60 experiments, each growing strips from one start face and edge
 // and walking on to neighbouring strips; the experiment with the longest average strip is committed.
+//
+// The reset rule's jump runs through the same ten positions in every pass after the first, so a pass mostly
+// repeats the experiments of the one before. An experiment's outcome depends on the rest of the mesh only through
+// the faces it found not yet marked; as long as none of those has been committed since, running it again would
+// give the same strips. Each experiment slot therefore keeps its last result and the set of faces it depends
+// on (one bit per slot in a per-face mask), and a commit invalidates exactly the slots whose faces it took.
 #include "StripifyInternal.h"
 
 #include <algorithm>
+#include <array>
 
 namespace {
 
 constexpr int samplesPerPass = 10;
+constexpr int experimentsPerSample = 6;
+constexpr int slotCount = samplesPerPass * experimentsPerSample;
+static_assert(slotCount <= 64, "one dependency bit per slot");
 
 struct TrialStrip {
     int32_t startFace, startEdge;
     bool forward;  // start edge taken from its first vertex to its second
     int32_t id;
-    uint32_t begin = 0, end = 0;  // range in the pass's reference list
+    uint32_t begin = 0, end = 0;  // range in its experiment's reference list
     int32_t fakeCount = 0;
 };
 
@@ -24,18 +34,21 @@ struct FaceClaim {
 
 constexpr int32_t owned = -2;
 
-struct Experiment {
-    int32_t id;
-    TrialStrip first;
-    uint32_t stripsBegin = 0, stripsEnd = 0;
-    uint32_t fakesBegin = 0, fakesEnd = 0;
+// The last experiment run in one slot (sample i, start edge and direction j), with what it depends on.
+struct ExperimentSlot {
+    int32_t startFace = -1;
+    float score = 0.0f;
+    std::vector<TrialStrip> strips;
+    std::vector<int32_t> refs;  // >= 0 a face, -1 - k fake face k of `fakes`
+    std::vector<StripFace> fakes;
+    std::vector<int32_t> dependencies;
 };
 
 class StripSearch {
 public:
     explicit StripSearch(const StripifyInfo& info)
         : info_(info), faces_(info.faces), edges_(info.edges), claims_(info.faces.size()),
-          vertexStamp_(info.chainHead.size(), 0)
+          dependents_(info.faces.size(), 0), vertexStamp_(info.chainHead.size(), 0)
     {
         int32_t n = int32_t(faces_.size());
         nextUnowned_.resize(size_t(n) + 1);
@@ -49,10 +62,7 @@ public:
             return;
         bool done = false;
         while (!done) {
-            experiments_.clear();
-            trialStrips_.clear();
-            trialRefs_.clear();
-            trialFakes_.clear();
+            passSlots_.clear();
             picked_.clear();
             for (int sample = 0; sample < samplesPerPass; ++sample) {
                 int32_t face = FindResetFace();
@@ -63,29 +73,31 @@ public:
                 if (std::find(picked_.begin(), picked_.end(), face) != picked_.end())
                     continue;
                 picked_.push_back(face);
-                for (int k = 0; k < 3; ++k) {
-                    int32_t edge = info_.faceEdges[3 * size_t(face) + k];
-                    for (bool forward : {true, false}) {
-                        Experiment e;
-                        e.id = nextExperimentId_++;
-                        e.first = TrialStrip{face, edge, forward, nextStripId_++};
-                        experiments_.push_back(e);
-                    }
+                for (int j = 0; j < experimentsPerSample; ++j) {
+                    int slot = sample * experimentsPerSample + j;
+                    if (slots_[slot].startFace != face || (invalid_ >> slot & 1))
+                        RunExperiment(slot, face, info_.faceEdges[3 * size_t(face) + j / 2], j % 2 == 0);
+                    passSlots_.push_back(slot);
                 }
             }
-            if (experiments_.empty())
+            if (passSlots_.empty())
                 break;
-            for (Experiment& e : experiments_)
-                RunExperiment(e);
-            Commit(experiments_[BestExperiment()], out);
+            Commit(slots_[BestSlot()], out);
         }
     }
 
 private:
-    bool Marked(int32_t face, int32_t experiment) const
+    // Whether the face is marked for the running experiment; a face found unmarked becomes a dependency of it.
+    bool Marked(int32_t face, int32_t experiment)
     {
         int32_t claim = claims_[face].experiment;
-        return claim == owned || claim == experiment;
+        if (claim == owned || claim == experiment)
+            return true;
+        if (!(dependents_[face] & runningBit_)) {
+            dependents_[face] |= runningBit_;
+            running_->dependencies.push_back(face);
+        }
+        return false;
     }
 
     void Claim(int32_t face, const TrialStrip& s, int32_t experiment)
@@ -161,20 +173,33 @@ private:
         return NextUnowned(start);
     }
 
-    void RunExperiment(Experiment& e)
+    void RunExperiment(int slot, int32_t startFace, int32_t startEdge, bool forward)
     {
-        e.stripsBegin = uint32_t(trialStrips_.size());
-        e.fakesBegin = uint32_t(trialFakes_.size());
-        TrialStrip strip = e.first;
+        ExperimentSlot& e = slots_[slot];
+        runningBit_ = uint64_t(1) << slot;
+        running_ = &e;
+        for (int32_t face : e.dependencies)
+            dependents_[face] &= ~runningBit_;
+        invalid_ &= ~runningBit_;
+        e.dependencies.clear();
+        e.strips.clear();
+        e.refs.clear();
+        e.fakes.clear();
+        e.startFace = startFace;
+
+        int32_t id = nextExperimentId_++;
+        TrialStrip strip{startFace, startEdge, forward, nextStripId_++};
+        int64_t length = 0;
         for (;;) {
-            BuildStrip(strip, e.id);
-            trialStrips_.push_back(strip);
-            if (!FindTraversal(trialStrips_.back(), e.id, strip))
+            BuildStrip(strip, id);
+            e.strips.push_back(strip);
+            length += int64_t(strip.end - strip.begin) - strip.fakeCount;
+            if (!FindTraversal(e.strips.back(), id, strip))
                 break;
             strip.id = nextStripId_++;
         }
-        e.stripsEnd = uint32_t(trialStrips_.size());
-        e.fakesEnd = uint32_t(trialFakes_.size());
+        // Average strip length without fake faces, in single precision.
+        e.score = float(length) / float(e.strips.size());
     }
 
     int32_t NextIndex(const StripFace& f, int32_t a, int32_t b) const
@@ -216,8 +241,8 @@ private:
                     fake.v[0] = p;
                     fake.v[1] = q;
                     fake.v[2] = p;
-                    list.push_back(-1 - int32_t(trialFakes_.size()));
-                    trialFakes_.push_back(fake);
+                    list.push_back(-1 - int32_t(running_->fakes.size()));
+                    running_->fakes.push_back(fake);
                     ++s.fakeCount;
                     first = p;
                     following = swapped;
@@ -250,16 +275,17 @@ private:
         Grow(forward_, s, experiment, s.startFace, b, c, false);
         Grow(backward_, s, experiment, s.startFace, b, a, true);
 
-        s.begin = uint32_t(trialRefs_.size());
-        trialRefs_.insert(trialRefs_.end(), backward_.rbegin(), backward_.rend());
-        trialRefs_.insert(trialRefs_.end(), forward_.begin(), forward_.end());
-        s.end = uint32_t(trialRefs_.size());
+        std::vector<int32_t>& refs = running_->refs;
+        s.begin = uint32_t(refs.size());
+        refs.insert(refs.end(), backward_.rbegin(), backward_.rend());
+        refs.insert(refs.end(), forward_.begin(), forward_.end());
+        s.end = uint32_t(refs.size());
     }
 
     bool InStrip(int32_t face, const TrialStrip& s) const { return claims_[face].strip == s.id; }
 
     // Finds where the strip after `latest` starts; fills `next` (face, edge, direction) when there is one.
-    bool FindTraversal(const TrialStrip& latest, int32_t experiment, TrialStrip& next) const
+    bool FindTraversal(const TrialStrip& latest, int32_t experiment, TrialStrip& next)
     {
         const StripEdge& startEdge = edges_[latest.startEdge];
         int32_t v = latest.forward ? startEdge.v1 : startEdge.v0;
@@ -291,48 +317,40 @@ private:
         return false;
     }
 
-    // Index of the experiment with the highest average strip length (faces minus fake faces); the first of
-    // equal averages wins. The average is formed in single precision.
-    size_t BestExperiment() const
+    // The slot of this pass with the highest score; the first of equal scores wins.
+    int BestSlot() const
     {
-        size_t best = 0;
+        int best = passSlots_[0];
         float bestValue = 0.0f;
-        for (size_t i = 0; i < experiments_.size(); ++i) {
-            const Experiment& e = experiments_[i];
-            int64_t length = 0;
-            for (uint32_t s = e.stripsBegin; s < e.stripsEnd; ++s)
-                length += int64_t(trialStrips_[s].end - trialStrips_[s].begin) - trialStrips_[s].fakeCount;
-            float value = float(length) / float(e.stripsEnd - e.stripsBegin);
-            if (value > bestValue) {
-                bestValue = value;
-                best = i;
+        for (int slot : passSlots_)
+            if (slots_[slot].score > bestValue) {
+                bestValue = slots_[slot].score;
+                best = slot;
             }
-        }
         return best;
     }
 
-    void Commit(const Experiment& e, StripSet& out)
+    void Commit(const ExperimentSlot& e, StripSet& out)
     {
         int32_t fakeBase = int32_t(out.fakes.size());
-        for (uint32_t s = e.stripsBegin; s < e.stripsEnd; ++s) {
-            const TrialStrip& strip = trialStrips_[s];
+        for (const TrialStrip& strip : e.strips) {
             StripRange range;
             range.begin = uint32_t(out.refs.size());
             for (uint32_t r = strip.begin; r < strip.end; ++r) {
-                int32_t ref = trialRefs_[r];
+                int32_t ref = e.refs[r];
                 if (ref >= 0) {
                     claims_[ref].experiment = owned;
                     nextUnowned_[ref] = ref + 1;
+                    invalid_ |= dependents_[ref];
                     out.refs.push_back(ref);
                 } else {
-                    int32_t k = -1 - ref - int32_t(e.fakesBegin);
-                    out.refs.push_back(-1 - (fakeBase + k));
+                    out.refs.push_back(ref - fakeBase);
                 }
             }
             range.end = uint32_t(out.refs.size());
             out.strips.push_back(range);
         }
-        out.fakes.insert(out.fakes.end(), trialFakes_.begin() + e.fakesBegin, trialFakes_.begin() + e.fakesEnd);
+        out.fakes.insert(out.fakes.end(), e.fakes.begin(), e.fakes.end());
     }
 
     const StripifyInfo& info_;
@@ -340,10 +358,12 @@ private:
     const std::vector<StripEdge>& edges_;
     std::vector<FaceClaim> claims_;
 
-    std::vector<Experiment> experiments_;
-    std::vector<TrialStrip> trialStrips_;
-    std::vector<int32_t> trialRefs_;
-    std::vector<StripFace> trialFakes_;
+    std::array<ExperimentSlot, slotCount> slots_;
+    std::vector<int> passSlots_;  // the slots of the current pass, in experiment order
+    std::vector<uint64_t> dependents_;  // per face, the slots that depend on it
+    uint64_t invalid_ = 0;  // slots whose dependencies were committed since they ran
+    uint64_t runningBit_ = 0;
+    ExperimentSlot* running_ = nullptr;
     std::vector<int32_t> picked_;
     std::vector<int32_t> forward_, backward_;
 
