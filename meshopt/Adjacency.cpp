@@ -65,8 +65,6 @@ int EffectiveCacheSize(int cacheSize) { return cacheSize - 6 >= 1 ? cacheSize - 
 
 bool IsDegenerate(const StripFace& f) { return f.v[0] == f.v[1] || f.v[1] == f.v[2] || f.v[2] == f.v[0]; }
 
-bool FaceHas(const StripFace& f, int32_t x) { return f.v[0] == x || f.v[1] == x || f.v[2] == x; }
-
 void IndexHashTable::Reset(size_t expectedCount)
 {
     size_t capacity = 16;

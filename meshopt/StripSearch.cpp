@@ -26,8 +26,12 @@ struct TrialStrip {
     int32_t fakeCount = 0;
 };
 
-// Which trial last claimed a face; `experiment` becomes `owned` once a committed strip holds the face.
-struct FaceClaim {
+// What the search reads and writes of a face, in one record: its vertices, the faces across its edges (v0,v1),
+// (v1,v2), (v2,v0), and which trial last claimed it (`experiment` becomes `owned` once a committed strip holds
+// it). A step of strip growth then touches one record per face instead of several tables.
+struct alignas(32) SearchFace {
+    int32_t v[3];
+    int32_t across[3];
     int32_t experiment = -1;
     int32_t strip = -1;
 };
@@ -47,9 +51,14 @@ struct ExperimentSlot {
 class StripSearch {
 public:
     explicit StripSearch(const StripifyInfo& info)
-        : info_(info), faces_(info.faces), edges_(info.edges), claims_(info.faces.size()),
-          dependents_(info.faces.size(), 0), vertexStamp_(info.chainHead.size(), 0)
+        : info_(info), edges_(info.edges), faces_(info.faces.size()), dependents_(info.faces.size(), 0),
+          vertexStamp_(info.chainHead.size(), 0)
     {
+        for (size_t i = 0; i < faces_.size(); ++i)
+            for (int k = 0; k < 3; ++k) {
+                faces_[i].v[k] = info.faces[i].v[k];
+                faces_[i].across[k] = info.neighbours[3 * i + k];
+            }
         int32_t n = int32_t(faces_.size());
         nextUnowned_.resize(size_t(n) + 1);
         for (int32_t i = 0; i <= n; ++i)
@@ -90,7 +99,7 @@ private:
     // Whether the face is marked for the running experiment; a face found unmarked becomes a dependency of it.
     bool Marked(int32_t face, int32_t experiment)
     {
-        int32_t claim = claims_[face].experiment;
+        int32_t claim = faces_[face].experiment;
         if (claim == owned || claim == experiment)
             return true;
         if (!(dependents_[face] & runningBit_)) {
@@ -102,17 +111,17 @@ private:
 
     void Claim(int32_t face, const TrialStrip& s, int32_t experiment)
     {
-        claims_[face].experiment = experiment;
-        claims_[face].strip = s.id;
+        faces_[face].experiment = experiment;
+        faces_[face].strip = s.id;
     }
 
-    void Stamp(const StripFace& f)
+    void Stamp(const SearchFace& f)
     {
         for (int32_t v : f.v)
             vertexStamp_[v] = stamp_;
     }
 
-    bool AllStamped(const StripFace& f) const
+    bool AllStamped(const SearchFace& f) const
     {
         return vertexStamp_[f.v[0]] == stamp_ && vertexStamp_[f.v[1]] == stamp_ && vertexStamp_[f.v[2]] == stamp_;
     }
@@ -142,10 +151,9 @@ private:
     {
         int32_t best = -1, bestCount = 0;
         for (int32_t i = 0; i < int32_t(faces_.size()); ++i) {
-            const StripFace& f = faces_[i];
             int32_t count = 0;
-            for (int k = 0; k < 3; ++k)
-                count += OtherFace(info_, f.v[k], f.v[(k + 1) % 3], i) < 0;
+            for (int32_t across : faces_[i].across)
+                count += across < 0;
             if (count > bestCount) {
                 bestCount = count;
                 best = i;
@@ -202,7 +210,7 @@ private:
         e.score = float(length) / float(e.strips.size());
     }
 
-    int32_t NextIndex(const StripFace& f, int32_t a, int32_t b) const
+    int32_t NextIndex(const SearchFace& f, int32_t a, int32_t b) const
     {
         if (!FaceHas(f, a) || !FaceHas(f, b)) {
             OrderConsoleLine("GetNextIndex: Triangle doesn't have all of its vertices\n");
@@ -221,7 +229,7 @@ private:
     {
         int32_t next = OtherFace(info_, p, q, from);
         while (next >= 0 && !Marked(next, experiment)) {
-            const StripFace& f = faces_[next];
+            const SearchFace& f = faces_[next];
             if (stopAtWrap && AllStamped(f))
                 break;
             // `next` lies across (p, q), so it holds both; its third vertex n is the new one. The edge (q, n) is
@@ -229,12 +237,11 @@ private:
             int ip = f.v[0] == p ? 0 : f.v[1] == p ? 1 : 2;
             int iq = f.v[0] == q ? 0 : f.v[1] == q ? 1 : 2;
             int32_t n = f.v[3 - ip - iq];
-            const int32_t* across = info_.neighbours.data() + 3 * size_t(next);
-            int32_t ahead = across[(ip + 1) % 3];
+            int32_t ahead = f.across[(ip + 1) % 3];
             int32_t following = ahead;
             int32_t first = q;
             if (ahead < 0 || Marked(ahead, experiment)) {
-                int32_t swapped = across[(iq + 1) % 3];
+                int32_t swapped = f.across[(iq + 1) % 3];
                 if (swapped >= 0 && !Marked(swapped, experiment)) {
                     // A degenerate face flips the strip's parity so that it can turn towards the open side.
                     StripFace fake;
@@ -262,7 +269,7 @@ private:
         const StripEdge& edge = edges_[s.startEdge];
         int32_t a = s.forward ? edge.v0 : edge.v1;
         int32_t b = s.forward ? edge.v1 : edge.v0;
-        const StripFace& start = faces_[s.startFace];
+        const SearchFace& start = faces_[s.startFace];
         int32_t c = NextIndex(start, a, b);
         s.fakeCount = 0;
 
@@ -282,7 +289,7 @@ private:
         s.end = uint32_t(refs.size());
     }
 
-    bool InStrip(int32_t face, const TrialStrip& s) const { return claims_[face].strip == s.id; }
+    bool InStrip(int32_t face, const TrialStrip& s) const { return faces_[face].strip == s.id; }
 
     // Finds where the strip after `latest` starts; fills `next` (face, edge, direction) when there is one.
     bool FindTraversal(const TrialStrip& latest, int32_t experiment, TrialStrip& next)
@@ -339,7 +346,7 @@ private:
             for (uint32_t r = strip.begin; r < strip.end; ++r) {
                 int32_t ref = e.refs[r];
                 if (ref >= 0) {
-                    claims_[ref].experiment = owned;
+                    faces_[ref].experiment = owned;
                     nextUnowned_[ref] = ref + 1;
                     invalid_ |= dependents_[ref];
                     out.refs.push_back(ref);
@@ -354,9 +361,8 @@ private:
     }
 
     const StripifyInfo& info_;
-    const std::vector<StripFace>& faces_;
     const std::vector<StripEdge>& edges_;
-    std::vector<FaceClaim> claims_;
+    std::vector<SearchFace> faces_;
 
     std::array<ExperimentSlot, slotCount> slots_;
     std::vector<int> passSlots_;  // the slots of the current pass, in experiment order

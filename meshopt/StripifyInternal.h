@@ -28,8 +28,12 @@ struct StripFace {
 };
 
 bool IsDegenerate(const StripFace& f);
-// Whether vertex x is one of the face's three.
-bool FaceHas(const StripFace& f, int32_t x);
+// Whether vertex x is one of the face's three (any record with a `v[3]` of vertex ids).
+template <class Face>
+bool FaceHas(const Face& f, int32_t x)
+{
+    return f.v[0] == x || f.v[1] == x || f.v[2] == x;
+}
 
 struct StripEdge {
     int32_t v0, v1;
