@@ -65,8 +65,6 @@ int EffectiveCacheSize(int cacheSize) { return cacheSize - 6 >= 1 ? cacheSize - 
 
 bool IsDegenerate(const StripFace& f) { return f.v[0] == f.v[1] || f.v[1] == f.v[2] || f.v[2] == f.v[0]; }
 
-bool FaceHas(const StripFace& f, int32_t x) { return f.v[0] == x || f.v[1] == x || f.v[2] == x; }
-
 void IndexHashTable::Reset(size_t expectedCount)
 {
     size_t capacity = 16;
@@ -99,6 +97,14 @@ int32_t FindEdge(const StripifyInfo& info, int32_t a, int32_t b)
 
 int32_t OtherFace(const StripifyInfo& info, int32_t a, int32_t b, int32_t from)
 {
+    if (from >= 0) {
+        const StripFace& f = info.faces[from];
+        for (int k = 0; k < 3; ++k) {
+            int32_t x = f.v[k], y = f.v[k == 2 ? 0 : k + 1];
+            if ((x == a && y == b) || (x == b && y == a))
+                return info.neighbours[3 * size_t(from) + k];
+        }
+    }
     int32_t id = FindEdge(info, a, b);
     if (id < 0)
         return -1;
@@ -110,6 +116,8 @@ void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertex
 {
     info.faces.clear();
     info.edges.clear();
+    info.faceEdges.clear();
+    info.faceEdges.reserve(triangleCount * 3);
     info.faces.reserve(triangleCount);
     info.edges.reserve(triangleCount * 3 / 2 + 3);
     info.chainHead.assign(size_t(vertexCount), -1);
@@ -128,12 +136,14 @@ void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertex
         int32_t id = int32_t(info.faces.size());
         bool mightExist = true;
         int32_t updated[3] = {-1, -1, -1};
+        int32_t faceEdges[3];
         for (int k = 0; k < 3; ++k) {
             int32_t a = face.v[k], b = face.v[(k + 1) % 3];
             int32_t edge = FindEdge(info, a, b);
+            faceEdges[k] = edge;
             if (edge < 0) {
                 mightExist = false;
-                AddEdge(info, a, b, id);
+                faceEdges[k] = AddEdge(info, a, b, id);
             } else if (info.edges[edge].face1 >= 0) {
                 OrderConsoleLine("BuildStripifyInfo: > 2 triangles on an edge... uncertain consequences\n");
             } else {
@@ -153,6 +163,13 @@ void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertex
         }
         faceIndex.Insert(hash, id);
         info.faces.push_back(face);
+        info.faceEdges.insert(info.faceEdges.end(), faceEdges, faceEdges + 3);
+    }
+    info.neighbours.resize(info.faceEdges.size());
+    for (size_t i = 0; i < info.faceEdges.size(); ++i) {
+        const StripEdge& e = info.edges[info.faceEdges[i]];
+        int32_t face = int32_t(i / 3);
+        info.neighbours[i] = e.face0 == face ? e.face1 : e.face0;
     }
 }
 

@@ -1,33 +1,64 @@
 // Trial stripification: search passes of up to 60 experiments, each growing strips from one start face and edge
 // and walking on to neighbouring strips; the experiment with the longest average strip is committed.
+//
+// The reset rule's jump runs through the same ten positions in every pass after the first, so a pass mostly
+// repeats the experiments of the one before. An experiment's outcome depends on the rest of the mesh only through
+// the faces it found not yet marked; as long as none of those has been committed since, running it again would
+// give the same strips. Each experiment slot therefore keeps its last result and the set of faces it depends
+// on (one bit per slot in a per-face mask), and a commit invalidates exactly the slots whose faces it took.
 #include "StripifyInternal.h"
 
 #include <algorithm>
+#include <array>
 
 namespace {
 
 constexpr int samplesPerPass = 10;
+constexpr int experimentsPerSample = 6;
+constexpr int slotCount = samplesPerPass * experimentsPerSample;
+static_assert(slotCount <= 64, "one dependency bit per slot");
 
 struct TrialStrip {
     int32_t startFace, startEdge;
     bool forward;  // start edge taken from its first vertex to its second
     int32_t id;
-    uint32_t begin = 0, end = 0;  // range in the pass's reference list
+    uint32_t begin = 0, end = 0;  // range in its experiment's reference list
     int32_t fakeCount = 0;
 };
 
-struct Experiment {
-    int32_t id;
-    TrialStrip first;
-    uint32_t stripsBegin = 0, stripsEnd = 0;
-    uint32_t fakesBegin = 0, fakesEnd = 0;
+// What the search reads and writes of a face, in one record: its vertices, the faces across its edges (v0,v1),
+// (v1,v2), (v2,v0), and which trial last claimed it (`experiment` becomes `owned` once a committed strip holds
+// it). A step of strip growth then touches one record per face instead of several tables.
+struct alignas(32) SearchFace {
+    int32_t v[3];
+    int32_t across[3];
+    int32_t experiment = -1;
+    int32_t strip = -1;
+};
+
+constexpr int32_t owned = -2;
+
+// The last experiment run in one slot (sample i, start edge and direction j), with what it depends on.
+struct ExperimentSlot {
+    int32_t startFace = -1;
+    float score = 0.0f;
+    std::vector<TrialStrip> strips;
+    std::vector<int32_t> refs;  // >= 0 a face, -1 - k fake face k of `fakes`
+    std::vector<StripFace> fakes;
+    std::vector<int32_t> dependencies;
 };
 
 class StripSearch {
 public:
-    explicit StripSearch(StripifyInfo& info)
-        : info_(info), faces_(info.faces), edges_(info.edges), vertexStamp_(info.chainHead.size(), 0)
+    explicit StripSearch(const StripifyInfo& info)
+        : info_(info), edges_(info.edges), faces_(info.faces.size()), dependents_(info.faces.size(), 0),
+          vertexStamp_(info.chainHead.size(), 0)
     {
+        for (size_t i = 0; i < faces_.size(); ++i)
+            for (int k = 0; k < 3; ++k) {
+                faces_[i].v[k] = info.faces[i].v[k];
+                faces_[i].across[k] = info.neighbours[3 * i + k];
+            }
         int32_t n = int32_t(faces_.size());
         nextUnowned_.resize(size_t(n) + 1);
         for (int32_t i = 0; i <= n; ++i)
@@ -40,10 +71,7 @@ public:
             return;
         bool done = false;
         while (!done) {
-            experiments_.clear();
-            trialStrips_.clear();
-            trialRefs_.clear();
-            trialFakes_.clear();
+            passSlots_.clear();
             picked_.clear();
             for (int sample = 0; sample < samplesPerPass; ++sample) {
                 int32_t face = FindResetFace();
@@ -54,45 +82,46 @@ public:
                 if (std::find(picked_.begin(), picked_.end(), face) != picked_.end())
                     continue;
                 picked_.push_back(face);
-                const StripFace& f = faces_[face];
-                for (int k = 0; k < 3; ++k) {
-                    int32_t edge = FindEdge(info_, f.v[k], f.v[(k + 1) % 3]);
-                    for (bool forward : {true, false}) {
-                        Experiment e;
-                        e.id = nextExperimentId_++;
-                        e.first = TrialStrip{face, edge, forward, nextStripId_++};
-                        experiments_.push_back(e);
-                    }
+                for (int j = 0; j < experimentsPerSample; ++j) {
+                    int slot = sample * experimentsPerSample + j;
+                    if (slots_[slot].startFace != face || (invalid_ >> slot & 1))
+                        RunExperiment(slot, face, info_.faceEdges[3 * size_t(face) + j / 2], j % 2 == 0);
+                    passSlots_.push_back(slot);
                 }
             }
-            if (experiments_.empty())
+            if (passSlots_.empty())
                 break;
-            for (Experiment& e : experiments_)
-                RunExperiment(e);
-            Commit(experiments_[BestExperiment()], out);
+            Commit(slots_[BestSlot()], out);
         }
     }
 
 private:
-    bool Marked(int32_t face, int32_t experiment) const
+    // Whether the face is marked for the running experiment; a face found unmarked becomes a dependency of it.
+    bool Marked(int32_t face, int32_t experiment)
     {
-        const StripFace& f = faces_[face];
-        return f.ownerStrip >= 0 || f.experiment == experiment;
+        int32_t claim = faces_[face].experiment;
+        if (claim == owned || claim == experiment)
+            return true;
+        if (!(dependents_[face] & runningBit_)) {
+            dependents_[face] |= runningBit_;
+            running_->dependencies.push_back(face);
+        }
+        return false;
     }
 
     void Claim(int32_t face, const TrialStrip& s, int32_t experiment)
     {
-        faces_[face].trialStrip = s.id;
         faces_[face].experiment = experiment;
+        faces_[face].strip = s.id;
     }
 
-    void Stamp(const StripFace& f)
+    void Stamp(const SearchFace& f)
     {
         for (int32_t v : f.v)
             vertexStamp_[v] = stamp_;
     }
 
-    bool AllStamped(const StripFace& f) const
+    bool AllStamped(const SearchFace& f) const
     {
         return vertexStamp_[f.v[0]] == stamp_ && vertexStamp_[f.v[1]] == stamp_ && vertexStamp_[f.v[2]] == stamp_;
     }
@@ -122,10 +151,9 @@ private:
     {
         int32_t best = -1, bestCount = 0;
         for (int32_t i = 0; i < int32_t(faces_.size()); ++i) {
-            const StripFace& f = faces_[i];
             int32_t count = 0;
-            for (int k = 0; k < 3; ++k)
-                count += OtherFace(info_, f.v[k], f.v[(k + 1) % 3], i) < 0;
+            for (int32_t across : faces_[i].across)
+                count += across < 0;
             if (count > bestCount) {
                 bestCount = count;
                 best = i;
@@ -153,23 +181,36 @@ private:
         return NextUnowned(start);
     }
 
-    void RunExperiment(Experiment& e)
+    void RunExperiment(int slot, int32_t startFace, int32_t startEdge, bool forward)
     {
-        e.stripsBegin = uint32_t(trialStrips_.size());
-        e.fakesBegin = uint32_t(trialFakes_.size());
-        TrialStrip strip = e.first;
+        ExperimentSlot& e = slots_[slot];
+        runningBit_ = uint64_t(1) << slot;
+        running_ = &e;
+        for (int32_t face : e.dependencies)
+            dependents_[face] &= ~runningBit_;
+        invalid_ &= ~runningBit_;
+        e.dependencies.clear();
+        e.strips.clear();
+        e.refs.clear();
+        e.fakes.clear();
+        e.startFace = startFace;
+
+        int32_t id = nextExperimentId_++;
+        TrialStrip strip{startFace, startEdge, forward, nextStripId_++};
+        int64_t length = 0;
         for (;;) {
-            BuildStrip(strip, e.id);
-            trialStrips_.push_back(strip);
-            if (!FindTraversal(trialStrips_.back(), e.id, strip))
+            BuildStrip(strip, id);
+            e.strips.push_back(strip);
+            length += int64_t(strip.end - strip.begin) - strip.fakeCount;
+            if (!FindTraversal(e.strips.back(), id, strip))
                 break;
             strip.id = nextStripId_++;
         }
-        e.stripsEnd = uint32_t(trialStrips_.size());
-        e.fakesEnd = uint32_t(trialFakes_.size());
+        // Average strip length without fake faces, in single precision.
+        e.score = float(length) / float(e.strips.size());
     }
 
-    int32_t NextIndex(const StripFace& f, int32_t a, int32_t b) const
+    int32_t NextIndex(const SearchFace& f, int32_t a, int32_t b) const
     {
         if (!FaceHas(f, a) || !FaceHas(f, b)) {
             OrderConsoleLine("GetNextIndex: Triangle doesn't have all of its vertices\n");
@@ -188,25 +229,30 @@ private:
     {
         int32_t next = OtherFace(info_, p, q, from);
         while (next >= 0 && !Marked(next, experiment)) {
-            const StripFace& f = faces_[next];
+            const SearchFace& f = faces_[next];
             if (stopAtWrap && AllStamped(f))
                 break;
-            int32_t n = NextIndex(f, p, q);
+            // `next` lies across (p, q), so it holds both; its third vertex n is the new one. The edge (q, n) is
+            // the one opposite p, (p, n) the one opposite q; slot k holds the edge opposite vertex k + 2.
+            int ip = f.v[0] == p ? 0 : f.v[1] == p ? 1 : 2;
+            int iq = f.v[0] == q ? 0 : f.v[1] == q ? 1 : 2;
+            int32_t n = f.v[3 - ip - iq];
+            int32_t ahead = f.across[(ip + 1) % 3];
+            int32_t following = ahead;
             int32_t first = q;
-            int32_t ahead = OtherFace(info_, q, n, next);
             if (ahead < 0 || Marked(ahead, experiment)) {
-                int32_t swapped = OtherFace(info_, p, n, next);
+                int32_t swapped = f.across[(iq + 1) % 3];
                 if (swapped >= 0 && !Marked(swapped, experiment)) {
                     // A degenerate face flips the strip's parity so that it can turn towards the open side.
                     StripFace fake;
                     fake.v[0] = p;
                     fake.v[1] = q;
                     fake.v[2] = p;
-                    fake.fake = true;
-                    list.push_back(-1 - int32_t(trialFakes_.size()));
-                    trialFakes_.push_back(fake);
+                    list.push_back(-1 - int32_t(running_->fakes.size()));
+                    running_->fakes.push_back(fake);
                     ++s.fakeCount;
                     first = p;
+                    following = swapped;
                 }
             }
             list.push_back(next);
@@ -214,8 +260,7 @@ private:
             Stamp(f);
             p = first;
             q = n;
-            from = next;
-            next = OtherFace(info_, p, q, from);
+            next = following;
         }
     }
 
@@ -224,7 +269,7 @@ private:
         const StripEdge& edge = edges_[s.startEdge];
         int32_t a = s.forward ? edge.v0 : edge.v1;
         int32_t b = s.forward ? edge.v1 : edge.v0;
-        const StripFace& start = faces_[s.startFace];
+        const SearchFace& start = faces_[s.startFace];
         int32_t c = NextIndex(start, a, b);
         s.fakeCount = 0;
 
@@ -237,16 +282,17 @@ private:
         Grow(forward_, s, experiment, s.startFace, b, c, false);
         Grow(backward_, s, experiment, s.startFace, b, a, true);
 
-        s.begin = uint32_t(trialRefs_.size());
-        trialRefs_.insert(trialRefs_.end(), backward_.rbegin(), backward_.rend());
-        trialRefs_.insert(trialRefs_.end(), forward_.begin(), forward_.end());
-        s.end = uint32_t(trialRefs_.size());
+        std::vector<int32_t>& refs = running_->refs;
+        s.begin = uint32_t(refs.size());
+        refs.insert(refs.end(), backward_.rbegin(), backward_.rend());
+        refs.insert(refs.end(), forward_.begin(), forward_.end());
+        s.end = uint32_t(refs.size());
     }
 
-    bool InStrip(int32_t face, const TrialStrip& s) const { return faces_[face].trialStrip == s.id; }
+    bool InStrip(int32_t face, const TrialStrip& s) const { return faces_[face].strip == s.id; }
 
     // Finds where the strip after `latest` starts; fills `next` (face, edge, direction) when there is one.
-    bool FindTraversal(const TrialStrip& latest, int32_t experiment, TrialStrip& next) const
+    bool FindTraversal(const TrialStrip& latest, int32_t experiment, TrialStrip& next)
     {
         const StripEdge& startEdge = edges_[latest.startEdge];
         int32_t v = latest.forward ? startEdge.v1 : startEdge.v0;
@@ -270,67 +316,60 @@ private:
 
     bool SharesEdge(int32_t face, const TrialStrip& s) const
     {
-        const StripFace& f = faces_[face];
         for (int k = 0; k < 3; ++k) {
-            const StripEdge& e = edges_[FindEdge(info_, f.v[k], f.v[(k + 1) % 3])];
+            const StripEdge& e = edges_[info_.faceEdges[3 * size_t(face) + k]];
             if ((e.face0 >= 0 && InStrip(e.face0, s)) || (e.face1 >= 0 && InStrip(e.face1, s)))
                 return true;
         }
         return false;
     }
 
-    // Index of the experiment with the highest average strip length (faces minus fake faces); the first of
-    // equal averages wins. The average is formed in single precision.
-    size_t BestExperiment() const
+    // The slot of this pass with the highest score; the first of equal scores wins.
+    int BestSlot() const
     {
-        size_t best = 0;
+        int best = passSlots_[0];
         float bestValue = 0.0f;
-        for (size_t i = 0; i < experiments_.size(); ++i) {
-            const Experiment& e = experiments_[i];
-            int64_t length = 0;
-            for (uint32_t s = e.stripsBegin; s < e.stripsEnd; ++s)
-                length += int64_t(trialStrips_[s].end - trialStrips_[s].begin) - trialStrips_[s].fakeCount;
-            float value = float(length) / float(e.stripsEnd - e.stripsBegin);
-            if (value > bestValue) {
-                bestValue = value;
-                best = i;
+        for (int slot : passSlots_)
+            if (slots_[slot].score > bestValue) {
+                bestValue = slots_[slot].score;
+                best = slot;
             }
-        }
         return best;
     }
 
-    void Commit(const Experiment& e, StripSet& out)
+    void Commit(const ExperimentSlot& e, StripSet& out)
     {
         int32_t fakeBase = int32_t(out.fakes.size());
-        for (uint32_t s = e.stripsBegin; s < e.stripsEnd; ++s) {
-            const TrialStrip& strip = trialStrips_[s];
+        for (const TrialStrip& strip : e.strips) {
             StripRange range;
             range.begin = uint32_t(out.refs.size());
             for (uint32_t r = strip.begin; r < strip.end; ++r) {
-                int32_t ref = trialRefs_[r];
+                int32_t ref = e.refs[r];
                 if (ref >= 0) {
-                    faces_[ref].ownerStrip = strip.id;
+                    faces_[ref].experiment = owned;
                     nextUnowned_[ref] = ref + 1;
+                    invalid_ |= dependents_[ref];
                     out.refs.push_back(ref);
                 } else {
-                    int32_t k = -1 - ref - int32_t(e.fakesBegin);
-                    out.refs.push_back(-1 - (fakeBase + k));
+                    out.refs.push_back(ref - fakeBase);
                 }
             }
             range.end = uint32_t(out.refs.size());
             out.strips.push_back(range);
         }
-        out.fakes.insert(out.fakes.end(), trialFakes_.begin() + e.fakesBegin, trialFakes_.begin() + e.fakesEnd);
+        out.fakes.insert(out.fakes.end(), e.fakes.begin(), e.fakes.end());
     }
 
-    StripifyInfo& info_;
-    std::vector<StripFace>& faces_;
+    const StripifyInfo& info_;
     const std::vector<StripEdge>& edges_;
+    std::vector<SearchFace> faces_;
 
-    std::vector<Experiment> experiments_;
-    std::vector<TrialStrip> trialStrips_;
-    std::vector<int32_t> trialRefs_;
-    std::vector<StripFace> trialFakes_;
+    std::array<ExperimentSlot, slotCount> slots_;
+    std::vector<int> passSlots_;  // the slots of the current pass, in experiment order
+    std::vector<uint64_t> dependents_;  // per face, the slots that depend on it
+    uint64_t invalid_ = 0;  // slots whose dependencies were committed since they ran
+    uint64_t runningBit_ = 0;
+    ExperimentSlot* running_ = nullptr;
     std::vector<int32_t> picked_;
     std::vector<int32_t> forward_, backward_;
 
@@ -345,7 +384,7 @@ private:
 
 } // namespace
 
-void FindAllStrips(StripifyInfo& info, StripSet& out)
+void FindAllStrips(const StripifyInfo& info, StripSet& out)
 {
     out.strips.clear();
     out.refs.clear();

@@ -22,17 +22,18 @@ void OrderConsoleLine(const char* text);
 // Effective cache size: cacheSize - 6, at least 1.
 int EffectiveCacheSize(int cacheSize);
 
+// Three vertex ids in input order; a fake face (p, q, p) only flips a strip's parity and is never output.
 struct StripFace {
     int32_t v[3];
-    int32_t ownerStrip = -1;
-    int32_t trialStrip = -1;
-    int32_t experiment = -1;
-    bool fake = false;
 };
 
 bool IsDegenerate(const StripFace& f);
-// Whether vertex x is one of the face's three.
-bool FaceHas(const StripFace& f, int32_t x);
+// Whether vertex x is one of the face's three (any record with a `v[3]` of vertex ids).
+template <class Face>
+bool FaceHas(const Face& f, int32_t x)
+{
+    return f.v[0] == x || f.v[1] == x || f.v[2] == x;
+}
 
 struct StripEdge {
     int32_t v0, v1;
@@ -68,6 +69,10 @@ uint64_t HashTriple(uint32_t a, uint32_t b, uint32_t c);
 struct StripifyInfo {
     std::vector<StripFace> faces;
     std::vector<StripEdge> edges;
+    // Per face, for its edges (v0,v1), (v1,v2), (v2,v0): the edge, and the face across it (-1 if none). The
+    // search asks for faces across the edges of the face it stands on, so these save the edge lookups.
+    std::vector<int32_t> faceEdges;
+    std::vector<int32_t> neighbours;
     // Head of each vertex's edge chain.
     std::vector<int32_t> chainHead;
     IndexHashTable edgeIndex;
@@ -77,7 +82,7 @@ struct StripifyInfo {
 void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertexCount, StripifyInfo& info);
 // The edge (a, b) in either direction, or -1.
 int32_t FindEdge(const StripifyInfo& info, int32_t a, int32_t b);
-// The face across edge (a, b) from face `from`, or -1.
+// The face across edge (a, b) from face `from` (a face reference; fake faces have no edges of their own), or -1.
 int32_t OtherFace(const StripifyInfo& info, int32_t a, int32_t b, int32_t from);
 
 // FIFO model of a post-transform vertex cache.
@@ -113,7 +118,7 @@ struct StripSet {
 };
 
 // Runs the trial stripification over all faces and returns the committed strips in commit order.
-void FindAllStrips(StripifyInfo& info, StripSet& out);
+void FindAllStrips(const StripifyInfo& info, StripSet& out);
 
 // Cuts the strips into pieces, dissolves short pieces and orders pieces and loose faces for the cache.
 // `ordered` receives the pieces in output order (refs into `strips`), `looseFaces` the loose face refs.

@@ -1,0 +1,180 @@
+// Speed and cache quality of the triangle order optimiser against meshoptimizer's vertex cache optimisers, on
+// the same meshes in the same run. Prints one table; times are medians of several runs.
+#include "TriangleOrder.h"
+
+#include <meshoptimizer.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int runs = 7;
+constexpr unsigned cacheSize = 24;
+
+struct Mesh {
+    std::string name;
+    std::vector<uint32_t> indices;
+    size_t vertexCount = 0;
+};
+
+Mesh Grid(int w, int h)
+{
+    Mesh m{"grid " + std::to_string(w) + "x" + std::to_string(h), {}, size_t((w + 1) * (h + 1))};
+    auto at = [&](int x, int y) { return uint32_t(y * (w + 1) + x); };
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            m.indices.insert(m.indices.end(),
+                             {at(x, y), at(x + 1, y), at(x, y + 1), at(x, y + 1), at(x + 1, y), at(x + 1, y + 1)});
+    return m;
+}
+
+void Shuffle(Mesh& m, std::mt19937& rng)
+{
+    size_t n = m.indices.size() / 3;
+    std::vector<size_t> order(n);
+    for (size_t i = 0; i < n; ++i)
+        order[i] = i;
+    std::shuffle(order.begin(), order.end(), rng);
+    std::vector<uint32_t> out;
+    for (size_t t : order)
+        out.insert(out.end(), m.indices.begin() + 3 * t, m.indices.begin() + 3 * t + 3);
+    m.indices = out;
+    m.name = "shuffled " + m.name;
+}
+
+// An icosahedron subdivided `levels` times; vertex numbering follows the subdivision, so the mesh is irregular
+// in its order as well as in its valences (12 vertices of valence 5).
+Mesh Sphere(int levels)
+{
+    std::vector<uint32_t> tris = {0, 11, 5, 0, 5, 1, 0, 1, 7, 0, 7, 10, 0, 10, 11, 1, 5, 9, 5, 11, 4, 11, 10, 2,
+                                  10, 7, 6, 7, 1, 8, 3, 9, 4, 3, 4, 2, 3, 2, 6, 3, 6, 8, 3, 8, 9, 4, 9, 5,
+                                  2, 4, 11, 6, 2, 10, 8, 6, 7, 9, 8, 1};
+    uint32_t vertexCount = 12;
+    for (int l = 0; l < levels; ++l) {
+        std::map<std::pair<uint32_t, uint32_t>, uint32_t> midpoints;
+        auto mid = [&](uint32_t a, uint32_t b) {
+            auto key = std::make_pair(std::min(a, b), std::max(a, b));
+            auto it = midpoints.find(key);
+            if (it != midpoints.end())
+                return it->second;
+            midpoints[key] = vertexCount;
+            return vertexCount++;
+        };
+        std::vector<uint32_t> next;
+        for (size_t t = 0; t < tris.size(); t += 3) {
+            uint32_t a = tris[t], b = tris[t + 1], c = tris[t + 2];
+            uint32_t ab = mid(a, b), bc = mid(b, c), ca = mid(c, a);
+            next.insert(next.end(), {a, ab, ca, b, bc, ab, c, ca, bc, ab, bc, ca});
+        }
+        tris = next;
+    }
+    return Mesh{"subdivided sphere", tris, vertexCount};
+}
+
+// Boxes of random sizes with each wall a grid of its own vertices (walls do not share vertices, as faceted
+// level geometry does not), walls in random order.
+Mesh Rooms(std::mt19937& rng, size_t targetTriangles)
+{
+    Mesh m{"random rooms", {}, 0};
+    std::vector<std::vector<uint32_t>> walls;
+    while (m.indices.size() / 3 < targetTriangles) {
+        for (int wall = 0; wall < 6; ++wall) {
+            int w = 2 + int(rng() % 24), h = 2 + int(rng() % 12);
+            uint32_t base = uint32_t(m.vertexCount);
+            m.vertexCount += size_t((w + 1) * (h + 1));
+            std::vector<uint32_t> tris;
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) {
+                    uint32_t a = base + uint32_t(y * (w + 1) + x), b = a + 1, c = a + uint32_t(w + 1), d = c + 1;
+                    tris.insert(tris.end(), {a, b, c, c, b, d});
+                }
+            m.indices.insert(m.indices.end(), tris.begin(), tris.end());
+            walls.push_back(tris);
+        }
+    }
+    std::shuffle(walls.begin(), walls.end(), rng);
+    m.indices.clear();
+    for (const auto& wall : walls)
+        m.indices.insert(m.indices.end(), wall.begin(), wall.end());
+    return m;
+}
+
+template <class F>
+double MedianSeconds(F&& run)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        auto start = std::chrono::steady_clock::now();
+        run();
+        times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    std::sort(times.begin(), times.end());
+    return times[runs / 2];
+}
+
+float Acmr(const std::vector<uint32_t>& indices)
+{
+    return FifoCacheMissRatio(indices.data(), uint32_t(indices.size()), cacheSize);
+}
+
+void Measure(const Mesh& m)
+{
+    std::vector<uint32_t> ours, fifo(m.indices.size()), tipsify(m.indices.size());
+    bool wide = m.vertexCount > 65536;
+    std::vector<uint16_t> narrow(m.indices.begin(), m.indices.end());
+    double ourTime = MedianSeconds([&] {
+        uint16_t count = 0;
+        if (wide) {
+            PrimitiveBatch32* batches = nullptr;
+            OrderTriangles32(m.indices.data(), uint32_t(m.indices.size()), &batches, &count, true);
+            ours.assign(batches[0].indices, batches[0].indices + batches[0].indexCount);
+            delete[] batches;
+        } else {
+            PrimitiveBatch* batches = nullptr;
+            OrderTriangles(narrow.data(), uint32_t(narrow.size()), &batches, &count, true);
+            ours.assign(batches[0].indices, batches[0].indices + batches[0].indexCount);
+            delete[] batches;
+        }
+    });
+    double fifoTime = MedianSeconds([&] {
+        meshopt_optimizeVertexCacheFifo(fifo.data(), m.indices.data(), m.indices.size(), m.vertexCount, cacheSize);
+    });
+    double tipsifyTime = MedianSeconds(
+        [&] { meshopt_optimizeVertexCache(tipsify.data(), m.indices.data(), m.indices.size(), m.vertexCount); });
+    double triangles = double(m.indices.size() / 3);
+    std::printf("| %-26s | %7.0f | %8.4f | %9.2f | %6.3f | %6.3f | %6.3f | %6.3f | %7.1f | %7.1f |\n",
+                m.name.c_str(), triangles, ourTime, triangles / ourTime / 1e6, Acmr(m.indices), Acmr(ours),
+                Acmr(fifo), Acmr(tipsify), ourTime / fifoTime, ourTime / tipsifyTime);
+}
+
+} // namespace
+
+int main()
+{
+    SetCacheSize(24);
+    SetStitchStrips(true);
+    SetListsOnly(true);
+    SetOrderConsole(stderr);
+    std::mt19937 rng(2026);
+    std::printf("ACMR: FIFO cache of %u entries. Times: median of %d runs. fifo = meshopt_optimizeVertexCacheFifo "
+                "(cache %u), vcache = meshopt_optimizeVertexCache.\n\n",
+                cacheSize, runs, cacheSize);
+    std::printf("| %-26s | %7s | %8s | %9s | %6s | %6s | %6s | %6s | %7s | %7s |\n", "mesh", "tris", "ours s",
+                "Mtris/s", "input", "ours", "fifo", "vcache", "x fifo", "x vcache");
+    std::printf("|%s|---------|----------|-----------|--------|--------|--------|--------|---------|---------|\n",
+                std::string(28, '-').c_str());
+    Mesh grid = Grid(256, 128);
+    Measure(grid);
+    Shuffle(grid, rng);
+    Measure(grid);
+    Measure(Sphere(5));
+    Measure(Rooms(rng, 65536));
+    return 0;
+}
