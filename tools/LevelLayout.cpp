@@ -66,7 +66,7 @@ struct LayoutBuilder {
     LevelLayout& layout;
 
     // Adds the rectangle between lo and hi (equal along the facing axis) seen from `facing`.
-    void AddRect(Facing facing, const Vec3& lo, const Vec3& hi, uint16_t material)
+    void AddRect(Facing facing, const Vec3& lo, const Vec3& hi, uint16_t material, bool shell = false)
     {
         const Vec3 t = FacingTangent(facing);
         const Vec3 b = FacingBitangent(facing);
@@ -86,6 +86,7 @@ struct LayoutBuilder {
         face.edgeV = Scaled(b, lengthV);
         face.facing = facing;
         face.material = material;
+        face.shell = shell;
         layout.faces.push_back(face);
     }
 
@@ -104,36 +105,41 @@ struct LayoutBuilder {
         emit(NegZ, lo, {hi.x, hi.y, lo.z});
     }
 
-    // A wall from s0 to s1 along its run, floor to ceiling, with a doorway around `doorCentre` when it has one.
-    // `at` builds a point from (run coordinate, height).
+    // A wall in 3 x 2 pieces: along its run split at the doorway's sides, in height at the doorway's top, so that
+    // its edges meet the floor, ceiling, neighbouring walls and corridors corner to corner. The lower middle piece
+    // is left out for a doorway. `at` builds a point from (run coordinate, height).
     template <typename At>
-    void AddWall(Facing facing, double s0, double s1, double ceilingZ, bool door, double doorCentre,
-                 uint16_t material, At at)
+    void AddWall(Facing facing, const double (&run)[4], double ceilingZ, bool door, uint16_t material, At at)
     {
-        if (!door) {
-            AddRect(facing, at(s0, kFloorZ), at(s1, ceilingZ), material);
-            return;
-        }
-        AddRect(facing, at(s0, kFloorZ), at(doorCentre - kDoorHalfWidth, ceilingZ), material);
-        AddRect(facing, at(doorCentre + kDoorHalfWidth, kFloorZ), at(s1, ceilingZ), material);
-        AddRect(facing, at(doorCentre - kDoorHalfWidth, kDoorTopZ), at(doorCentre + kDoorHalfWidth, ceilingZ),
-                material);
+        const double heights[3] = {kFloorZ, kDoorTopZ, ceilingZ};
+        for (int a = 0; a < 3; ++a)
+            for (int h = 0; h < 2; ++h)
+                if (!(door && a == 1 && h == 0))
+                    AddRect(facing, at(run[a], heights[h]), at(run[a + 1], heights[h + 1]), material, true);
     }
 };
 
+// Floor and ceiling in 3 x 3 pieces split along the doorway lines, walls as AddWall builds them: the shell is
+// closed, and neighbouring pieces share every corner, so the grid cells leave no cracks where pieces meet.
 void AddRoomShell(LayoutBuilder& builder, const Room& room, double centreX, double centreY, MaterialPicker& picker)
 {
     const uint16_t floor = picker.Pick(Role::Floor);
     const uint16_t wall = picker.Pick(Role::Wall);
     const uint16_t ceiling = picker.Pick(Role::Ceiling);
-    builder.AddRect(PosZ, {room.x0, room.y0, kFloorZ}, {room.x1, room.y1, kFloorZ}, floor);
-    builder.AddRect(NegZ, {room.x0, room.y0, room.ceilingZ}, {room.x1, room.y1, room.ceilingZ}, ceiling);
+    const double xs[4] = {room.x0, centreX - kDoorHalfWidth, centreX + kDoorHalfWidth, room.x1};
+    const double ys[4] = {room.y0, centreY - kDoorHalfWidth, centreY + kDoorHalfWidth, room.y1};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) {
+            builder.AddRect(PosZ, {xs[i], ys[j], kFloorZ}, {xs[i + 1], ys[j + 1], kFloorZ}, floor, true);
+            builder.AddRect(NegZ, {xs[i], ys[j], room.ceilingZ}, {xs[i + 1], ys[j + 1], room.ceilingZ}, ceiling,
+                            true);
+        }
     const auto alongY = [](double x) { return [x](double s, double z) { return Vec3(x, s, z); }; };
     const auto alongX = [](double y) { return [y](double s, double z) { return Vec3(s, y, z); }; };
-    builder.AddWall(PosX, room.y0, room.y1, room.ceilingZ, room.door[WallLowX], centreY, wall, alongY(room.x0));
-    builder.AddWall(NegX, room.y0, room.y1, room.ceilingZ, room.door[WallHighX], centreY, wall, alongY(room.x1));
-    builder.AddWall(PosY, room.x0, room.x1, room.ceilingZ, room.door[WallLowY], centreX, wall, alongX(room.y0));
-    builder.AddWall(NegY, room.x0, room.x1, room.ceilingZ, room.door[WallHighY], centreX, wall, alongX(room.y1));
+    builder.AddWall(PosX, ys, room.ceilingZ, room.door[WallLowX], wall, alongY(room.x0));
+    builder.AddWall(NegX, ys, room.ceilingZ, room.door[WallHighX], wall, alongY(room.x1));
+    builder.AddWall(PosY, xs, room.ceilingZ, room.door[WallLowY], wall, alongX(room.y0));
+    builder.AddWall(NegY, xs, room.ceilingZ, room.door[WallHighY], wall, alongX(room.y1));
 }
 
 // Three steps against a wall without a doorway, each narrower from the wall than the one below it.
@@ -185,10 +191,10 @@ void AddCorridor(LayoutBuilder& builder, int axis, double from, double to, doubl
     const auto point = [axis](double along, double across, double z) {
         return axis == 0 ? Vec3(along, across, z) : Vec3(across, along, z);
     };
-    builder.AddRect(PosZ, point(from, c0, kFloorZ), point(to, c1, kFloorZ), floor);
-    builder.AddRect(NegZ, point(from, c0, kDoorTopZ), point(to, c1, kDoorTopZ), ceiling);
-    builder.AddRect(axis == 0 ? PosY : PosX, point(from, c0, kFloorZ), point(to, c0, kDoorTopZ), wall);
-    builder.AddRect(axis == 0 ? NegY : NegX, point(from, c1, kFloorZ), point(to, c1, kDoorTopZ), wall);
+    builder.AddRect(PosZ, point(from, c0, kFloorZ), point(to, c1, kFloorZ), floor, true);
+    builder.AddRect(NegZ, point(from, c0, kDoorTopZ), point(to, c1, kDoorTopZ), ceiling, true);
+    builder.AddRect(axis == 0 ? PosY : PosX, point(from, c0, kFloorZ), point(to, c0, kDoorTopZ), wall, true);
+    builder.AddRect(axis == 0 ? NegY : NegX, point(from, c1, kFloorZ), point(to, c1, kDoorTopZ), wall, true);
 }
 
 Vec3 RandomColour(GenRandom& random)

@@ -34,6 +34,7 @@ struct Face {
     Vec3 edgeV;
     Facing facing = PosZ;
     uint16_t material = 0;
+    bool shell = false;  // part of the closed hull of rooms and corridors; pillars and steps stand inside it
 };
 
 struct LevelBox {

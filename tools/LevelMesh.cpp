@@ -13,13 +13,33 @@ uint32_t Cells(double length, double cellSize)
     return static_cast<uint32_t>(std::max(1.0, std::min(cells, 4.0e9)));
 }
 
+// Measured from the low end of the extent, so that two faces which share an edge but run along it in opposite
+// directions compute bit-identical points on it.
+double Along(double start, double extent, uint32_t k, uint32_t cells)
+{
+    if (extent < 0) {
+        start += extent;
+        extent = -extent;
+        k = cells - k;
+    }
+    return start + extent * k / cells;
+}
+
+double GridCoordinate(double origin, double edgeU, double edgeV, uint32_t i, uint32_t j, const FaceGrid& grid)
+{
+    if (edgeU != 0.0)
+        return Along(origin, edgeU, i, grid.cellsU);
+    if (edgeV != 0.0)
+        return Along(origin, edgeV, j, grid.cellsV);
+    return origin;
+}
+
+// Faces are axis-aligned: each axis follows edgeU, edgeV or neither.
 Vec3 GridPoint(const Face& face, const FaceGrid& grid, uint32_t i, uint32_t j)
 {
-    const double fu = static_cast<double>(i) / grid.cellsU;
-    const double fv = static_cast<double>(j) / grid.cellsV;
-    return {face.origin.x + face.edgeU.x * fu + face.edgeV.x * fv,
-            face.origin.y + face.edgeU.y * fu + face.edgeV.y * fv,
-            face.origin.z + face.edgeU.z * fu + face.edgeV.z * fv};
+    return {GridCoordinate(face.origin.x, face.edgeU.x, face.edgeV.x, i, j, grid),
+            GridCoordinate(face.origin.y, face.edgeU.y, face.edgeV.y, i, j, grid),
+            GridCoordinate(face.origin.z, face.edgeU.z, face.edgeV.z, i, j, grid)};
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 
 #include <unistd.h>
 
@@ -118,6 +119,42 @@ TEST(LevelMesh, CellsShareCornersExactly)
     EXPECT_EQ(left[1].position.x, right[0].position.x);
     EXPECT_EQ(left[1].u, right[0].u);
     EXPECT_NEAR(left[1].position.x, 25.0, 1e-12);
+}
+
+// The hull of rooms and corridors is a closed surface without cracks: every edge, with corners as written (single
+// precision), belongs to exactly one triangle in each direction, so neighbouring triangles meet corner to corner
+// and wind the same way.
+TEST(LevelMesh, RoomAndCorridorHullIsClosedAndConsistentlyWound)
+{
+    for (const int rooms : {1, 5}) {
+        const LevelLayout layout = BuildLayout(rooms, MakeMaterials(8, 4), 4);
+        std::vector<Face> hull;
+        for (const Face& face : layout.faces)
+            if (face.shell)
+                hull.push_back(face);
+        for (const double cellSize : {64.0, 37.3}) {
+            SCOPED_TRACE(std::to_string(rooms) + " rooms, cells of " + std::to_string(cellSize));
+            const LevelMesh mesh = TriangulateFaces(hull, cellSize);
+            using Edge = std::array<float, 6>;
+            std::map<Edge, int> edges;
+            for (uint64_t t = 0; t < mesh.triangleCount; ++t) {
+                MeshCorner c[3];
+                TriangleCorners(hull, mesh, t, c);
+                for (int k = 0; k < 3; ++k) {
+                    const Vec3& a = c[k].position;
+                    const Vec3& b = c[(k + 1) % 3].position;
+                    ++edges[{float(a.x), float(a.y), float(a.z), float(b.x), float(b.y), float(b.z)}];
+                }
+            }
+            size_t open = 0;
+            for (const auto& [edge, count] : edges) {
+                const auto reverse = edges.find({edge[3], edge[4], edge[5], edge[0], edge[1], edge[2]});
+                if (count != 1 || reverse == edges.end() || reverse->second != 1)
+                    ++open;
+            }
+            EXPECT_EQ(open, 0u);
+        }
+    }
 }
 
 TEST(ProceduralTextures, NormalMapsTiltAgainstTheSlope)
