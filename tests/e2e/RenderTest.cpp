@@ -1,5 +1,5 @@
 #include "SceneBuilder.h"
-#include "ViewerHarness.h"
+#include "ViewerTest.h"
 
 #include <gtest/gtest.h>
 
@@ -48,38 +48,7 @@ bool RedNear(const Image& image, int x, int y, int radius)
     return false;
 }
 
-class RenderTest : public testing::Test {
-protected:
-    void Start(const std::string& levelText)
-    {
-        WriteSceneAssets(dir);
-        dir.Write("out.txt", levelText);
-        viewer = std::make_unique<ViewerProcess>(dir);
-        ASSERT_FALSE(viewer->WindowId().empty());
-        ASSERT_TRUE(viewer->WaitForLine("Done loading BSP file."));
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    }
-
-    Image Shot()
-    {
-        const std::string name = "shot" + std::to_string(shots++) + ".jpg";
-        const std::string path = viewer->Screenshot(name);
-        EXPECT_FALSE(path.empty()) << name;
-        return LoadImage(path);
-    }
-
-    // Sends keys, then lets a few frames pass so that the next screenshot shows their effect.
-    void Keys(std::initializer_list<const char*> keys)
-    {
-        for (const char* key : keys)
-            viewer->Key(key);
-        std::this_thread::sleep_for(std::chrono::milliseconds(800));
-    }
-
-    TempDir dir;
-    std::unique_ptr<ViewerProcess> viewer;
-    int shots = 0;
-};
+using RenderTest = ViewerTest;
 
 }  // namespace
 

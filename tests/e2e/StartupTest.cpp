@@ -79,7 +79,7 @@ TEST(Startup, TheFirstMissingExtensionIsReportedAloneWithExitCode1)
         ASSERT_NE(firstMissing, std::string::npos) << "the override removed nothing: " << present;
 
         TempDir dir;
-        ViewerProcess viewer(dir, {{"MESA_EXTENSION_OVERRIDE", testCase.override}});
+        ViewerProcess viewer(dir, {{{"MESA_EXTENSION_OVERRIDE", testCase.override}}});
         EXPECT_EQ(viewer.WaitForExit(), 1);
         EXPECT_EQ(ViewerLines(viewer), std::vector<std::string>{messages[firstMissing / 2]});
     }
@@ -89,7 +89,7 @@ TEST(Startup, RemovingOnlyRectangleTexturesReportsThem)
 {
     ASSERT_EQ(ProbeExtensions("-GL_NV_texture_rectangle"), "1 1 0");
     TempDir dir;
-    ViewerProcess viewer(dir, {{"MESA_EXTENSION_OVERRIDE", "-GL_NV_texture_rectangle"}});
+    ViewerProcess viewer(dir, {{{"MESA_EXTENSION_OVERRIDE", "-GL_NV_texture_rectangle"}}});
     EXPECT_EQ(viewer.WaitForExit(), 1);
     EXPECT_EQ(ViewerLines(viewer), std::vector<std::string>{"Requires NV_texture_rectangle"});
 }

@@ -2,7 +2,10 @@
 
 #include <IL/il.h>
 
+#include <X11/XKBlib.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -77,7 +80,7 @@ void TempDir::CopyData(const std::string& name) const
 
 bool TempDir::Exists(const std::string& name) const { return fs::exists(File(name)); }
 
-ViewerProcess::ViewerProcess(const TempDir& dir, const std::map<std::string, std::string>& environment)
+ViewerProcess::ViewerProcess(const TempDir& dir, const ViewerOptions& options)
     : outputPath_(dir.File(".viewer-output")), directory_(dir.Path())
 {
     pid_ = fork();
@@ -88,8 +91,13 @@ ViewerProcess::ViewerProcess(const TempDir& dir, const std::map<std::string, std
         dup2(out, 1);
         dup2(out, 2);
         close(out);
-        for (const auto& [name, value] : environment)
+        for (const auto& [name, value] : options.environment)
             setenv(name.c_str(), value.c_str(), 1);
+        if (options.unprivileged && geteuid() == 0) {
+            const passwd* nobody = getpwnam("nobody");
+            if (!nobody || setgroups(0, nullptr) != 0 || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0)
+                _exit(125);
+        }
         execl(VELMORA_VIEWER_PATH, VELMORA_VIEWER_PATH, static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -239,6 +247,15 @@ Image LoadImage(const std::string& path)
     }
     ilDeleteImages(1, &name);
     return image;
+}
+
+void SetKeyRepeat(int delay, int interval)
+{
+    Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return;
+    XkbSetAutoRepeatRate(display, XkbUseCoreKbd, delay, interval);
+    XCloseDisplay(display);
 }
 
 std::string DataDirectory() { return VELMORA_DATA_DIR; }

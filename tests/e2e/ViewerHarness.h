@@ -28,10 +28,16 @@ private:
     std::string path_;
 };
 
+struct ViewerOptions {
+    std::map<std::string, std::string> environment;  // added to the viewer's environment
+    // Runs the viewer as an unprivileged user when the test runs as root, so that file permissions apply to it.
+    bool unprivileged = false;
+};
+
 class ViewerProcess {
 public:
-    // Starts the viewer in dir with extra environment variables; its standard output and error go to a file.
-    ViewerProcess(const TempDir& dir, const std::map<std::string, std::string>& environment = {});
+    // Starts the viewer in dir; its standard output and error go to a file.
+    explicit ViewerProcess(const TempDir& dir, const ViewerOptions& options = {});
     ~ViewerProcess();
     ViewerProcess(const ViewerProcess&) = delete;
     ViewerProcess& operator=(const ViewerProcess&) = delete;
@@ -73,6 +79,9 @@ struct Image {
 };
 // Loads an image file; an empty image when it cannot be read.
 Image LoadImage(const std::string& path);
+
+// Sets the X server's key repeat: the first repeat after delay milliseconds, then one every interval.
+void SetKeyRepeat(int delay, int interval);
 
 // Path of the data/ folder of the source tree.
 std::string DataDirectory();
