@@ -296,12 +296,14 @@ private:
     {
         const StripEdge& startEdge = edges_[latest.startEdge];
         int32_t v = latest.forward ? startEdge.v1 : startEdge.v0;
-        for (int32_t id = info_.chainHead[v]; id >= 0;) {
+        // Walks v's edge chain; an edge with a single face cannot qualify, so only those with two are visited.
+        for (uint32_t i = info_.sharedStart[v]; i < info_.sharedStart[v + 1]; ++i) {
+            int32_t id = info_.sharedEdges[i];
             const StripEdge& e = edges_[id];
             int32_t face = -1;
-            if (e.face0 >= 0 && !InStrip(e.face0, latest) && e.face1 >= 0 && !Marked(e.face1, experiment))
+            if (!InStrip(e.face0, latest) && !Marked(e.face1, experiment))
                 face = e.face1;
-            else if (e.face1 >= 0 && !InStrip(e.face1, latest) && e.face0 >= 0 && !Marked(e.face0, experiment))
+            else if (!InStrip(e.face1, latest) && !Marked(e.face0, experiment))
                 face = e.face0;
             if (face >= 0) {
                 next.startFace = face;
@@ -309,7 +311,6 @@ private:
                 next.forward = SharesEdge(face, latest) ? e.v0 == v : e.v1 == v;
                 return true;
             }
-            id = e.v0 == v ? e.next0 : e.next1;
         }
         return false;
     }
