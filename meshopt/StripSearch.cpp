@@ -115,17 +115,6 @@ private:
         faces_[face].strip = s.id;
     }
 
-    void Stamp(const SearchFace& f)
-    {
-        for (int32_t v : f.v)
-            vertexStamp_[v] = stamp_;
-    }
-
-    bool AllStamped(const SearchFace& f) const
-    {
-        return vertexStamp_[f.v[0]] == stamp_ && vertexStamp_[f.v[1]] == stamp_ && vertexStamp_[f.v[2]] == stamp_;
-    }
-
     // The first unowned face at or after `from` in circular order, or -1.
     int32_t NextUnowned(int32_t from)
     {
@@ -230,13 +219,14 @@ private:
         int32_t next = OtherFace(info_, p, q, from);
         while (next >= 0 && !Marked(next, experiment)) {
             const SearchFace& f = faces_[next];
-            if (stopAtWrap && AllStamped(f))
-                break;
             // `next` lies across (p, q), so it holds both; its third vertex n is the new one. The edge (q, n) is
             // the one opposite p, (p, n) the one opposite q; slot k holds the edge opposite vertex k + 2.
             int ip = f.v[0] == p ? 0 : f.v[1] == p ? 1 : 2;
             int iq = f.v[0] == q ? 0 : f.v[1] == q ? 1 : 2;
             int32_t n = f.v[3 - ip - iq];
+            // p and q belong to the face grown from, so only n can be new to the gathered faces.
+            if (stopAtWrap && vertexStamp_[n] == stamp_)
+                break;
             int32_t ahead = f.across[(ip + 1) % 3];
             int32_t following = ahead;
             int32_t first = q;
@@ -257,7 +247,7 @@ private:
             }
             list.push_back(next);
             Claim(next, s, experiment);
-            Stamp(f);
+            vertexStamp_[n] = stamp_;
             p = first;
             q = n;
             next = following;
@@ -278,7 +268,8 @@ private:
         backward_.clear();
         forward_.push_back(s.startFace);
         Claim(s.startFace, s, experiment);
-        Stamp(start);
+        for (int32_t v : start.v)
+            vertexStamp_[v] = stamp_;
         Grow(forward_, s, experiment, s.startFace, b, c, false);
         Grow(backward_, s, experiment, s.startFace, b, a, true);
 
