@@ -217,7 +217,10 @@ private:
               bool stopAtWrap)
     {
         int32_t next = OtherFace(info_, p, q, from);
-        while (next >= 0 && !Marked(next, experiment)) {
+        if (next >= 0 && Marked(next, experiment))
+            return;
+        // Every later `next` has just been found unmarked, as the face ahead or the swapped one.
+        while (next >= 0) {
             const SearchFace& f = faces_[next];
             // `next` lies across (p, q), so it holds both; its third vertex n is the new one. The edge (q, n) is
             // the one opposite p, (p, n) the one opposite q; slot k holds the edge opposite vertex k + 2.
@@ -228,9 +231,11 @@ private:
             if (stopAtWrap && vertexStamp_[n] == stamp_)
                 break;
             int32_t ahead = f.across[(ip + 1) % 3];
-            int32_t following = ahead;
+            int32_t following = -1;
             int32_t first = q;
-            if (ahead < 0 || Marked(ahead, experiment)) {
+            if (ahead >= 0 && !Marked(ahead, experiment)) {
+                following = ahead;
+            } else {
                 int32_t swapped = f.across[(iq + 1) % 3];
                 if (swapped >= 0 && !Marked(swapped, experiment)) {
                     // A degenerate face flips the strip's parity so that it can turn towards the open side.
