@@ -165,6 +165,17 @@ void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertex
         info.faces.push_back(face);
         info.faceEdges.insert(info.faceEdges.end(), faceEdges, faceEdges + 3);
     }
+    info.sharedStart.assign(size_t(vertexCount) + 1, 0);
+    info.sharedEdges.clear();
+    for (int32_t v = 0; v < vertexCount; ++v) {
+        for (int32_t id = info.chainHead[v]; id >= 0;) {
+            const StripEdge& e = info.edges[id];
+            if (e.face1 >= 0)
+                info.sharedEdges.push_back(id);
+            id = e.v0 == v ? e.next0 : e.next1;
+        }
+        info.sharedStart[v + 1] = uint32_t(info.sharedEdges.size());
+    }
     info.neighbours.resize(info.faceEdges.size());
     for (size_t i = 0; i < info.faceEdges.size(); ++i) {
         const StripEdge& e = info.edges[info.faceEdges[i]];

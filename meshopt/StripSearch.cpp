@@ -115,17 +115,6 @@ private:
         faces_[face].strip = s.id;
     }
 
-    void Stamp(const SearchFace& f)
-    {
-        for (int32_t v : f.v)
-            vertexStamp_[v] = stamp_;
-    }
-
-    bool AllStamped(const SearchFace& f) const
-    {
-        return vertexStamp_[f.v[0]] == stamp_ && vertexStamp_[f.v[1]] == stamp_ && vertexStamp_[f.v[2]] == stamp_;
-    }
-
     // The first unowned face at or after `from` in circular order, or -1.
     int32_t NextUnowned(int32_t from)
     {
@@ -228,19 +217,25 @@ private:
               bool stopAtWrap)
     {
         int32_t next = OtherFace(info_, p, q, from);
-        while (next >= 0 && !Marked(next, experiment)) {
+        if (next >= 0 && Marked(next, experiment))
+            return;
+        // Every later `next` has just been found unmarked, as the face ahead or the swapped one.
+        while (next >= 0) {
             const SearchFace& f = faces_[next];
-            if (stopAtWrap && AllStamped(f))
-                break;
             // `next` lies across (p, q), so it holds both; its third vertex n is the new one. The edge (q, n) is
             // the one opposite p, (p, n) the one opposite q; slot k holds the edge opposite vertex k + 2.
             int ip = f.v[0] == p ? 0 : f.v[1] == p ? 1 : 2;
             int iq = f.v[0] == q ? 0 : f.v[1] == q ? 1 : 2;
             int32_t n = f.v[3 - ip - iq];
+            // p and q belong to the face grown from, so only n can be new to the gathered faces.
+            if (stopAtWrap && vertexStamp_[n] == stamp_)
+                break;
             int32_t ahead = f.across[(ip + 1) % 3];
-            int32_t following = ahead;
+            int32_t following = -1;
             int32_t first = q;
-            if (ahead < 0 || Marked(ahead, experiment)) {
+            if (ahead >= 0 && !Marked(ahead, experiment)) {
+                following = ahead;
+            } else {
                 int32_t swapped = f.across[(iq + 1) % 3];
                 if (swapped >= 0 && !Marked(swapped, experiment)) {
                     // A degenerate face flips the strip's parity so that it can turn towards the open side.
@@ -257,7 +252,7 @@ private:
             }
             list.push_back(next);
             Claim(next, s, experiment);
-            Stamp(f);
+            vertexStamp_[n] = stamp_;
             p = first;
             q = n;
             next = following;
@@ -278,7 +273,8 @@ private:
         backward_.clear();
         forward_.push_back(s.startFace);
         Claim(s.startFace, s, experiment);
-        Stamp(start);
+        for (int32_t v : start.v)
+            vertexStamp_[v] = stamp_;
         Grow(forward_, s, experiment, s.startFace, b, c, false);
         Grow(backward_, s, experiment, s.startFace, b, a, true);
 
@@ -296,12 +292,14 @@ private:
     {
         const StripEdge& startEdge = edges_[latest.startEdge];
         int32_t v = latest.forward ? startEdge.v1 : startEdge.v0;
-        for (int32_t id = info_.chainHead[v]; id >= 0;) {
+        // Walks v's edge chain; an edge with a single face cannot qualify, so only those with two are visited.
+        for (uint32_t i = info_.sharedStart[v]; i < info_.sharedStart[v + 1]; ++i) {
+            int32_t id = info_.sharedEdges[i];
             const StripEdge& e = edges_[id];
             int32_t face = -1;
-            if (e.face0 >= 0 && !InStrip(e.face0, latest) && e.face1 >= 0 && !Marked(e.face1, experiment))
+            if (!InStrip(e.face0, latest) && !Marked(e.face1, experiment))
                 face = e.face1;
-            else if (e.face1 >= 0 && !InStrip(e.face1, latest) && e.face0 >= 0 && !Marked(e.face0, experiment))
+            else if (!InStrip(e.face1, latest) && !Marked(e.face0, experiment))
                 face = e.face0;
             if (face >= 0) {
                 next.startFace = face;
@@ -309,7 +307,6 @@ private:
                 next.forward = SharesEdge(face, latest) ? e.v0 == v : e.v1 == v;
                 return true;
             }
-            id = e.v0 == v ? e.next0 : e.next1;
         }
         return false;
     }

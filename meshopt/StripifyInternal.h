@@ -75,6 +75,10 @@ struct StripifyInfo {
     std::vector<int32_t> neighbours;
     // Head of each vertex's edge chain.
     std::vector<int32_t> chainHead;
+    // Each vertex's chain reduced to the edges with two faces, in chain order (vertex v's run starts at
+    // sharedStart[v]); only those can lead the search from one strip to the next.
+    std::vector<uint32_t> sharedStart;
+    std::vector<int32_t> sharedEdges;
     IndexHashTable edgeIndex;
 };
 

@@ -8,10 +8,10 @@
 
 namespace {
 
-// Turns the index values of whole triangles into dense vertex ids. Small values serve as ids directly; a list
-// with large values (32-bit input) is renumbered in order of first use, so the edge table stays as large as the
-// mesh. Only equality of vertices matters to the optimiser, so both give the same order. `values` is left empty
-// for the identity.
+// Turns the index values of whole triangles into dense vertex ids. Values not much larger than the list is long
+// serve as ids directly; other lists (32-bit values, or one material's few triangles among many vertices) are
+// renumbered in order of first use, so the per-vertex tables stay as large as the list. Only equality of
+// vertices matters to the optimiser, so both give the same order. `values` is left empty for the identity.
 template <class Index>
 int32_t MakeVertexIds(const Index* indices, size_t count, std::vector<int32_t>& ids, std::vector<Index>& values)
 {
@@ -19,7 +19,7 @@ int32_t MakeVertexIds(const Index* indices, size_t count, std::vector<int32_t>& 
     uint64_t largest = 0;
     for (size_t i = 0; i < count; ++i)
         largest = indices[i] > largest ? indices[i] : largest;
-    if (largest < count + 65536) {
+    if (largest < 2 * uint64_t(count) + 4096) {
         for (size_t i = 0; i < count; ++i)
             ids[i] = int32_t(indices[i]);
         return count ? int32_t(largest + 1) : 0;

@@ -174,7 +174,7 @@ int main()
     Measure(grid);
     Shuffle(grid, rng);
     Measure(grid);
-    Measure(Sphere(5));
+    Measure(Sphere(6));
     Measure(Rooms(rng, 65536));
     return 0;
 }
