@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Shows the demo level: generates it and its textures into DEMO_DIR when missing, copies the shader files there and
+# starts the viewer from BUILD_DIR in it. With a display the viewer opens its window. Without one (no DISPLAY) it
+# renders for a few seconds on a virtual display, saves a screenshot with the u key, prints the screenshot's path
+# and stops everything it started.
+# Usage: tools/demo.sh BUILD_DIR DEMO_DIR [viewer arguments]
+set -eu
+[ $# -ge 2 ] || { echo "usage: $0 BUILD_DIR DEMO_DIR [viewer arguments]" >&2; exit 2; }
+build=$(cd "$1" && pwd)
+mkdir -p "$2"
+demo=$(cd "$2" && pwd)
+shift 2
+data=$(cd "$(dirname "$0")/../data" && pwd)
+
+if [ ! -f "$demo/out.txt" ]; then
+  "$build/tools/velmora-levelgen" --out "$demo"
+fi
+# The viewer reads its shader files from the working directory; always use the current ones.
+cp "$data"/*.cg "$demo/"
+cd "$demo"
+if [ -n "${DISPLAY:-}" ]; then
+  exec "$build/app/velmora-viewer" "$@"
+fi
+
+fifo=$(mktemp -u)
+mkfifo "$fifo"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" 2>/dev/null &
+xvfb=$!
+read -r -t 20 number <"$fifo" || true
+rm -f "$fifo"
+viewer=""
+cleanup() {
+  set +e
+  if [ -n "$viewer" ]; then kill "$viewer" 2>/dev/null; wait "$viewer" 2>/dev/null; fi
+  kill "$xvfb" 2>/dev/null
+  wait "$xvfb" 2>/dev/null
+}
+trap cleanup EXIT
+[ -n "${number:-}" ] || { echo "run.sh: the virtual display did not start" >&2; exit 1; }
+export DISPLAY=":$number"
+
+before=$(ls shot*.jpg 2>/dev/null || true)
+"$build/app/velmora-viewer" "$@" &
+viewer=$!
+window=""
+for _ in $(seq 100); do
+  window=$(xdotool search --onlyvisible --name '^VelmoraViewer$' 2>/dev/null | tail -n 1 || true)
+  [ -n "$window" ] && break
+  kill -0 "$viewer" 2>/dev/null || { echo "run.sh: the viewer stopped" >&2; exit 1; }
+  sleep 0.1
+done
+[ -n "$window" ] || { echo "run.sh: the viewer's window did not appear" >&2; exit 1; }
+sleep 5
+xdotool windowfocus --sync "$window" key u
+for _ in $(seq 100); do
+  shot=$(comm -13 <(echo "$before") <(ls shot*.jpg 2>/dev/null) | head -n 1)
+  [ -n "$shot" ] && break
+  sleep 0.1
+done
+[ -n "${shot:-}" ] || { echo "run.sh: no screenshot was saved" >&2; exit 1; }
+sleep 0.5
+echo "Screenshot: $demo/$shot"
