@@ -1,6 +1,7 @@
 // Runs velmora-levelgen on small levels and checks what it writes: the record syntax, the BSP tree, the counts of
 // its summary line, the faces' winding and texture frames as seen from the start position, and the images.
 #include "LevelFileReader.h"
+#include "Level.h"
 #include "LevelLayout.h"
 
 #include <IL/il.h>
@@ -374,3 +375,31 @@ TEST(LevelGenOutput, BadOptionsAreRefusedWithoutWriting)
 }
 
 }  // namespace
+
+// The viewer's own loader reads every generated level completely: the structure matches, the node records form a
+// tree, and the counts are those the generator reports.
+TEST(LevelGenOutput, LoadsWithTheViewersLoader)
+{
+    for (const std::string options : {"", "--rooms 3 --materials 40 --no-textures", "--triangles 20000 --no-textures"}) {
+        SCOPED_TRACE(options);
+        const fs::path dir = FreshDirectory("loader");
+        const Summary summary = Generate(dir, options);
+        LevelParseState state;
+        std::vector<Light> lights;
+        std::vector<BoundingBox> boxes;
+        std::set<std::string> names;
+        const TextureSource textures{[&](const std::string& name) {
+                                         names.insert(name);
+                                         return 1u + static_cast<uint32_t>(names.size());
+                                     },
+                                     1u};
+        const BspNode* root = ParseLevelText(FileText(dir / "out.txt"), state, lights, boxes, textures);
+        ASSERT_NE(root, nullptr);
+        EXPECT_EQ(lights.size(), summary.lights);
+        EXPECT_EQ(state.leafTable.size(), summary.leaves);
+        EXPECT_EQ(state.nodeTable.size(), summary.nodes);
+        EXPECT_EQ(CollectTriangles(root).size(), summary.triangles);
+        EXPECT_GE(names.size(), summary.materials * 2) << "every diffuse texture and its normal map";
+        fs::remove_all(dir);
+    }
+}
