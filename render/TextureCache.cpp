@@ -1,8 +1,12 @@
 #include "TextureCache.h"
 
+#include "ImageCheck.h"
+
 #define ILUT_USE_OPENGL
 #include <IL/il.h>
 #include <IL/ilut.h>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -15,6 +19,20 @@ void DrainImageErrors()
 {
     while (ilGetError() != IL_NO_ERROR) {
     }
+}
+
+// Longest a trial decode of one image may take before the image counts as broken.
+constexpr int kTrialDecodeMilliseconds = 10000;
+
+// Loads one candidate file into the bound DevIL image, when it exists and passes the checks that keep a damaged
+// file from crashing or hanging the decoder.
+bool LoadCandidate(const std::string& file, ImageFormat format)
+{
+    if (access(file.c_str(), R_OK) != 0)
+        return false;
+    if (!ImageFileIsSound(format, file) || !ImageDecodesInChild(file, kTrialDecodeMilliseconds))
+        return false;
+    return ilLoadImage(file.c_str());
 }
 
 void ReportFailureOnce(const std::string& name)
@@ -40,10 +58,13 @@ GLuint LoadTexture(const std::string& name)
     ilBindImage(image);
 
     // The file name is built as a string rather than in a fixed buffer, so a base name of any length is safe.
+    const struct {
+        const char* extension;
+        ImageFormat format;
+    } candidates[] = {{".dds", ImageFormat::Dds}, {".tga", ImageFormat::Tga}, {".jpg", ImageFormat::Jpeg}};
     bool loaded = false;
-    for (const char* extension : {".dds", ".tga", ".jpg"}) {
-        const std::string file = name + extension;
-        if (ilLoadImage(file.c_str())) {
+    for (const auto& candidate : candidates) {
+        if (LoadCandidate(name + candidate.extension, candidate.format)) {
             loaded = true;
             break;
         }

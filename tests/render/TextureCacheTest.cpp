@@ -1,4 +1,5 @@
 #include "Attenuation.h"
+#include "ImageCheck.h"
 #include "GlTestContext.h"
 #include "Startup.h"
 #include "TextureCache.h"
@@ -10,7 +11,9 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -221,6 +224,59 @@ TEST_F(TextureCacheTest, NamesLongerThanAPathAllowsFailCleanly)
     fs::create_directory("sub");
     WriteImage(name + ".tga", 0, 255, 0);
     EXPECT_EQ(CentreTexel(LoadTexture(name)).g, 255);
+}
+
+TEST_F(TextureCacheTest, DamagedImagesFailCleanlyAndTheNextFormatIsTried)
+{
+    const fs::path damaged = fs::path(VELMORA_SOURCE_DIR) / "tests/render/damaged-images";
+    // The decoder would read far past this DDS file's data; the TGA of the same name is used instead.
+    fs::copy_file(damaged / "undersized-blocks.dds", "wall.dds");
+    WriteImage("wall.tga", 0, 255, 0);
+    EXPECT_EQ(CentreTexel(LoadTexture("wall")).g, 255);
+
+    // A segment that runs past the end of this JPEG makes the decoder loop for ever.
+    fs::copy_file(damaged / "segment-past-end.jpg", "broken.jpg");
+    CapturedStdout output;
+    EXPECT_EQ(LoadTexture("broken"), textureCache.FallbackTexture);
+    EXPECT_EQ(output.Text(), "Couldn't load texture \"broken\" (load image failed)\n");
+}
+
+TEST(ImageCheck, ATrialDecodeThatNeverEndsIsStopped)
+{
+    // Well-formed segments, but the decoder never finishes the scan: only the trial in a child process shows it.
+    const std::string endless = std::string(VELMORA_SOURCE_DIR) + "/tests/render/damaged-images/endless-scan.jpg";
+    ilInit();
+    EXPECT_TRUE(ImageFileIsSound(ImageFormat::Jpeg, endless));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ImageDecodesInChild(endless, 300));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+
+    const std::string seed = std::string(VELMORA_SOURCE_DIR) + "/tests/render/image-corpus/seed-tga";
+    const std::string tga = fs::temp_directory_path() / "velmora-trial.tga";
+    std::ifstream in(seed, std::ios::binary);
+    in.ignore(1);  // the fuzzer's format byte
+    std::ofstream(tga, std::ios::binary) << in.rdbuf();
+    EXPECT_TRUE(ImageDecodesInChild(tga, 10000));
+    fs::remove(tga);
+}
+
+TEST(ImageCheck, DdsHeadersMustDescribeTheirData)
+{
+    const std::string seed = std::string(VELMORA_SOURCE_DIR) + "/tests/render/image-corpus/seed-dds";
+    std::ifstream in(seed, std::ios::binary);
+    in.ignore(1);
+    std::vector<uint8_t> dds((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_TRUE(ImageIsSound(ImageFormat::Dds, dds.data(), dds.size()));
+    EXPECT_FALSE(ImageIsSound(ImageFormat::Dds, dds.data(), dds.size() - 1)) << "truncated data";
+    std::vector<uint8_t> premultiplied = dds;
+    std::memcpy(&premultiplied[84], "DXT2", 4);
+    EXPECT_FALSE(ImageIsSound(ImageFormat::Dds, premultiplied.data(), premultiplied.size()));
+    std::vector<uint8_t> wrongSize = dds;
+    wrongSize[20] += 16;  // linear size no longer that of the blocks
+    EXPECT_FALSE(ImageIsSound(ImageFormat::Dds, wrongSize.data(), wrongSize.size()));
+    std::vector<uint8_t> huge = dds;
+    huge[14] = 0x01;  // height 65552
+    EXPECT_FALSE(ImageIsSound(ImageFormat::Dds, huge.data(), huge.size()));
 }
 
 TEST_F(TextureCacheTest, CheckerHasWhiteTopLeftAndBottomRightQuadrants)
