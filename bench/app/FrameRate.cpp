@@ -3,7 +3,7 @@
 // the first and after the last frame shows whether a still scene renders shadow faces after its first frame.
 //
 // Use: bench_frames SECONDS animated|still   (in a directory with the level, its images and the .cg files)
-// Prints "frames <count> seconds <s> fps <f> median_ms <m> faces_first <n> faces_last <n>".
+// Prints "renderer <GL renderer>, <GL version>" and "frames <count> seconds <s> fps <f> median_ms <m> faces_first <n> faces_last <n>".
 
 #include "BenchTable.h"
 #include "Callbacks.h"
@@ -40,6 +40,8 @@ int main(int argc, char** argv)
     CreateGlTestContext(800, 600);
     Init();
     options.animateLights = std::strcmp(argv[2], "animated") == 0;
+    std::printf("renderer %s, %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
+                reinterpret_cast<const char*>(glGetString(GL_VERSION)));
 
     FrameSeconds();
     const long facesFirst = shadowFacesRendered;
