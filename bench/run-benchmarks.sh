@@ -171,10 +171,16 @@ mesa=$(dpkg-query -W -f '${Version}' libgl1-mesa-dri 2>/dev/null || echo unknown
   echo
   echo "Times are medians of the number of runs given in each row; ratios are against the baseline measured in"
   echo "the same run. meshopt fifo = \`meshopt_optimizeVertexCacheFifo\` (cache 24), meshopt vcache ="
-  echo "\`meshopt_optimizeVertexCache\` (Debian's libmeshoptimizer), each given the batch's own vertex count."
-  echo "ACMR: misses per triangle through a 24-entry FIFO cache, over all batches together. Start-up of the real"
-  echo "viewer: from launch until the screenshot that u asks for during the first frame exists, minus one"
-  echo "screenshot's cost (see run-benchmarks.sh). The machine is shared: single figures vary by 10-20%."
+  echo "\`meshopt_optimizeVertexCache\` (Debian's libmeshoptimizer), each given the batch's highest index + 1 as"
+  echo "its vertex count. ACMR: misses per triangle through a 24-entry FIFO cache, over all batches together."
+  echo "Weld: each corner costs one hash lookup at any size; the time per corner still grows from 100k to 1M"
+  echo "triangles, presumably because the larger weld table no longer fits the caches (forming the vertices alone"
+  echo "slows down too)."
+  echo "Start-up of the real viewer: from launch until the screenshot that u asks for during the first frame"
+  echo "exists, minus one screenshot's cost (see run-benchmarks.sh). The machine is shared and noisy."
+  echo
+  echo "Commands: \`bench/run-benchmarks.sh\` (this table, about 3 minutes) and \`bench/soak.sh [SECONDS]\`"
+  echo "(the soak run, 600 s by default)."
   echo
   echo "$table"
 } >"$bench_root/bench/RESULTS.md"

@@ -3,6 +3,7 @@
 //
 // Use: bench_level RUNS LEVEL_FILE
 
+#include "BenchLevel.h"
 #include "BenchTable.h"
 #include "Level.h"
 
@@ -13,20 +14,6 @@
 #include <vector>
 
 namespace {
-
-std::string ReadFile(const char* path)
-{
-    std::string text;
-    FILE* file = std::fopen(path, "r");
-    if (file == nullptr)
-        return text;
-    char chunk[1 << 16];
-    size_t count = 0;
-    while ((count = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        text.append(chunk, count);
-    std::fclose(file);
-    return text;
-}
 
 // Converts every number of the text: strtof wherever a number can start, one byte on where nothing converts.
 double StrtofScan(const std::string& text)
@@ -73,13 +60,8 @@ int main(int argc, char** argv)
     double checksum = 0.0;
     const double strtofSeconds = MedianSeconds(runs, [&] { checksum += StrtofScan(text); });
 
-    // Texture names become ids without touching GL, as the viewer's cache would number them.
     std::map<std::string, uint32_t> ids;
-    TextureSource textures;
-    textures.loadTexture = [&ids](const std::string& name) {
-        return ids.emplace(name, uint32_t(ids.size() + 2)).first->second;
-    };
-    textures.fallbackTexture = 1;
+    const TextureSource textures = NumberedTextures(ids);
     size_t triangles = 0;
     const double loadSeconds = MedianSeconds(runs, [&] {
         const std::string fileText = ReadFile(path);

@@ -4,6 +4,7 @@
 //
 // Use: bench_render_geometry RUNS LEVEL_FILE...   (levels from the smallest to the largest)
 
+#include "BenchLevel.h"
 #include "BenchTable.h"
 #include "Level.h"
 #include "RenderGeometry.h"
@@ -12,9 +13,7 @@
 #include <meshoptimizer.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -64,19 +63,13 @@ struct LevelFigures {
 
 LevelFigures Measure(int runs, const char* path)
 {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
+    const std::string text = ReadFile(path);
     std::map<std::string, uint32_t> ids;
-    TextureSource textures;
-    textures.loadTexture = [&ids](const std::string& name) {
-        return ids.emplace(name, uint32_t(ids.size() + 2)).first->second;
-    };
-    textures.fallbackTexture = 1;
+    const TextureSource textures = NumberedTextures(ids);
     LevelParseState state;
     std::vector<Light> lights;
     std::vector<BoundingBox> boxes;
-    const BspNode* root = ParseLevelText(text.str(), state, lights, boxes, textures);
+    const BspNode* root = ParseLevelText(text, state, lights, boxes, textures);
     const std::vector<Triangle> triangles = CollectRenderTriangles(root);
     const double corners = 3.0 * double(triangles.size());
     LevelFigures figures;
