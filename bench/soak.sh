@@ -2,9 +2,10 @@
 # Soak run of the real viewer: the demo level under a virtual display of its own for SECONDS (default 600) with the
 # lights animated, while keys are pressed and held, the mouse dragged and the window resized at random through
 # xdotool. The viewer's resident memory is sampled every 10 s. Fails (exit 1) when the viewer dies, or when a sample
-# after the first minute exceeds the first minute's maximum by more than 5% (at least 4 MB). The first minute
-# goes through every action once, the largest window size included, so that its maximum holds every buffer the
-# viewer legitimately keeps. Run on demand; not part of the test run.
+# after the first minute exceeds the first minute's maximum by more than 5% (at least 4 MB). The viewer's buffers
+# follow the window's size, so the first minute goes through every action once and samples the memory while the
+# window has its largest size; its maximum then holds every buffer the viewer legitimately keeps. Each sample is
+# listed with the window's size at that moment. Run on demand; not part of the test run.
 #
 # Use: bench/soak.sh [SECONDS]
 set -eu
@@ -42,9 +43,10 @@ max_width=1024
 max_height=768
 actions=0
 start=$EPOCHSECONDS
-next_sample=$start
+next_sample=0
 samples_t=()
 samples_kb=()
+samples_size=()
 
 pause() { sleep "0.$((RANDOM % 8 + 2))"; }
 tap() { xdotool key "$1" 2>/dev/null || true; }
@@ -88,7 +90,8 @@ random_action() {
 # Every action once, each toggle back to where it started, the largest window size included.
 warm_up() {
   resize "$max_width" "$max_height"
-  sleep 2
+  sleep 3
+  sample
   resize 800 600
   local key
   for key in k k j j t t l l l p n u r; do
@@ -103,21 +106,23 @@ warm_up() {
 }
 
 sample() {
-  local kb
-  kb=$(bench_rss_kb "$viewer" VmRSS)
   samples_t+=($((EPOCHSECONDS - start)))
-  samples_kb+=("$kb")
-  next_sample=$((next_sample + 10))
+  samples_kb+=("$(bench_rss_kb "$viewer" VmRSS)")
+  samples_size+=("$(xdotool getwindowgeometry "$window" 2>/dev/null | awk '/Geometry:/ { print $2 }')")
 }
 
 mb() { awk -v kb="$1" 'BEGIN { printf "%.1f", kb / 1024 }'; }
 alive() { kill -0 "$viewer" 2>/dev/null; }
 
 sample
+next_sample=$((start + 10))
 warm_up
 actions=$((actions + 1))
 while alive && [ $((EPOCHSECONDS - start)) -lt "$duration" ]; do
-  [ "$EPOCHSECONDS" -ge "$next_sample" ] && sample
+  if [ "$EPOCHSECONDS" -ge "$next_sample" ]; then
+    sample
+    next_sample=$((next_sample + 10))
+  fi
   random_action
   actions=$((actions + 1))
   pause
@@ -134,10 +139,10 @@ shots=$(ls shot*.jpg 2>/dev/null | wc -l)
 
 first_max=0
 later_max=0
-echo "| time (s) | RSS (MB) |"
-echo "|---:|---:|"
+echo "| time (s) | RSS (MB) | window |"
+echo "|---:|---:|---|"
 for i in "${!samples_t[@]}"; do
-  printf '| %d | %s |\n' "${samples_t[i]}" "$(mb "${samples_kb[i]}")"
+  printf '| %d | %s | %s |\n' "${samples_t[i]}" "$(mb "${samples_kb[i]}")" "${samples_size[i]}"
   if [ "${samples_t[i]}" -le 60 ]; then
     [ "${samples_kb[i]}" -gt "$first_max" ] && first_max=${samples_kb[i]}
   else
