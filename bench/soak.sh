@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Soak run of the real viewer: the demo level under a virtual display of its own for SECONDS (default 600) with the
 # lights animated, while keys are pressed and held, the mouse dragged and the window resized at random through
-# xdotool. The viewer's resident memory is sampled every 10 s. Fails (exit 1) when the viewer dies, or when a sample
-# after the first minute exceeds the first minute's maximum by more than 5% (at least 4 MB). The viewer's buffers
-# follow the window's size, so the first minute goes through every action once and samples the memory while the
-# window has its largest size; its maximum then holds every buffer the viewer legitimately keeps. Each sample is
-# listed with the window's size at that moment. Run on demand; not part of the test run.
+# xdotool. The viewer's resident memory is sampled every 10 s. Fails (exit 1) when the viewer dies, or when the
+# memory it holds at the end (the median of the last minute's samples) exceeds the first minute's maximum by more
+# than 5% (at least 4 MB). Single samples swing by some 10 MB with resizes, screenshots and shader reloads and come
+# back down, so a lone peak is listed but not judged; a leak raises the whole last minute. The first minute goes
+# through every action once and samples the memory while the window has its largest size. Each sample is listed
+# with the window's size at that moment. Run on demand; not part of the test run.
 #
 # Use: bench/soak.sh [SECONDS]
 set -eu
@@ -139,6 +140,8 @@ shots=$(ls shot*.jpg 2>/dev/null | wc -l)
 
 first_max=0
 later_max=0
+end=$((EPOCHSECONDS - start))
+last_minute=()
 echo "| time (s) | RSS (MB) | window |"
 echo "|---:|---:|---|"
 for i in "${!samples_t[@]}"; do
@@ -147,23 +150,24 @@ for i in "${!samples_t[@]}"; do
     [ "${samples_kb[i]}" -gt "$first_max" ] && first_max=${samples_kb[i]}
   else
     [ "${samples_kb[i]}" -gt "$later_max" ] && later_max=${samples_kb[i]}
+    [ "${samples_t[i]}" -ge $((end - 60)) ] && last_minute+=("${samples_kb[i]}")
   fi
 done
+end_kb=$(printf '%s\n' "${last_minute[@]}" | sort -n | awk '{ v[NR] = $1 } END { print NR ? v[int((NR + 1) / 2)] : 0 }')
 tolerance=$((first_max / 20))
 [ "$tolerance" -lt 4096 ] && tolerance=4096
 limit=$((first_max + tolerance))
 echo
-echo "soak: $((EPOCHSECONDS - start)) s, ${#samples_t[@]} samples, $actions action groups, $shots screenshots saved"
-printf 'soak: first-minute max %s MB, later max %s MB (limit %s MB), peak (VmHWM) %s MB\n' \
-  "$(mb "$first_max")" "$(mb "$later_max")" "$(mb "$limit")" \
-  "$(mb "$peak_kb")"
+echo "soak: $end s, ${#samples_t[@]} samples, $actions action groups, $shots screenshots saved"
+printf 'soak: first-minute max %s MB; last-minute median %s MB (limit %s MB); highest later sample %s MB; VmHWM %s MB\n' \
+  "$(mb "$first_max")" "$(mb "$end_kb")" "$(mb "$limit")" "$(mb "$later_max")" "$(mb "$peak_kb")"
 if [ "$died" -eq 1 ]; then
   echo "soak: FAIL, the viewer died; its last lines:"
   tail -n 5 viewer.log
   exit 1
 fi
-if [ "$later_max" -gt "$limit" ]; then
+if [ "$end_kb" -gt "$limit" ]; then
   echo "soak: FAIL, memory grew after the first minute"
   exit 1
 fi
-echo "soak: PASS, the viewer ran throughout and its memory stayed within the first minute's maximum + tolerance"
+echo "soak: PASS, the viewer ran throughout and ended within the first minute's maximum + tolerance"
