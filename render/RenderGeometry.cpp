@@ -92,19 +92,14 @@ std::vector<uint32_t> Order(const std::vector<uint32_t>& triangleIndices)
     return ordered;
 }
 
-// Gathers each material's corners in collection order, as indices of the given width, and orders them.
+// Replaces every batch's index list of the given width with the optimiser's order of it.
 template <class Index>
-void OrderBatches(const std::vector<uint32_t>& corners, const std::vector<uint32_t>& materialOfTriangle,
-                  std::vector<MaterialBatch>& batches, std::vector<Index> MaterialBatch::*indices)
+void OrderIndexLists(std::vector<MaterialBatch>& batches, std::vector<Index> MaterialBatch::*indices)
 {
-    std::vector<std::vector<Index>> gathered(batches.size());
-    for (size_t t = 0; t < materialOfTriangle.size(); ++t)
-        for (int c = 0; c < 3; ++c)
-            gathered[materialOfTriangle[t]].push_back(static_cast<Index>(corners[t * 3 + c]));
-    for (size_t m = 0; m < batches.size(); ++m) {
-        std::vector<Index> ordered = Order(gathered[m]);
+    for (MaterialBatch& batch : batches) {
+        std::vector<Index> ordered = Order(batch.*indices);
         ordered.shrink_to_fit();
-        batches[m].*indices = std::move(ordered);
+        batch.*indices = std::move(ordered);
     }
 }
 
@@ -141,15 +136,25 @@ WeldedCorners WeldCorners(const std::vector<Triangle>& triangles)
     return result;
 }
 
-WeldedGeometry WeldTriangles(const std::vector<Triangle>& triangles)
+std::vector<Triangle> CollectRenderTriangles(const BspNode* root)
+{
+    std::vector<Triangle> triangles = CollectTriangles(root);
+    std::printf("%zu triangles.\n", triangles.size());
+    std::fflush(stdout);
+    return triangles;
+}
+
+WeldedGeometry WeldGeometry(const std::vector<Triangle>& triangles)
 {
     WeldedCorners welded = WeldCorners(triangles);
     WeldedGeometry result;
     result.vertices = std::move(welded.vertices);
+    // 16-bit indices address 65,536 vertices; a larger level switches every batch to 32-bit indices.
+    const bool wide = result.vertices.size() > kMaxShortIndexVertices;
+    result.indexType = wide ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT;
     std::unordered_map<GLuint, uint32_t> materialIndex;
-    std::vector<uint32_t> materialOfTriangle;
-    materialOfTriangle.reserve(triangles.size());
-    for (const Triangle& triangle : triangles) {
+    for (size_t t = 0; t < triangles.size(); ++t) {
+        const Triangle& triangle = triangles[t];
         // The table grows past 32 materials instead of writing beyond a fixed array.
         const auto material = materialIndex.emplace(triangle.diffuseTexture, static_cast<uint32_t>(result.batches.size()));
         if (material.second) {
@@ -158,38 +163,53 @@ WeldedGeometry WeldTriangles(const std::vector<Triangle>& triangles)
             batch.normalMap = triangle.normalMap;
             result.batches.push_back(std::move(batch));
         }
-        materialOfTriangle.push_back(material.first->second);
-    }
-
-    // 16-bit indices address 65,536 vertices; a larger level switches every batch to 32-bit indices.
-    if (result.vertices.size() <= kMaxShortIndexVertices) {
-        result.indexType = GL_UNSIGNED_SHORT;
-        OrderBatches(welded.corners, materialOfTriangle, result.batches, &MaterialBatch::indices);
-    } else {
-        result.indexType = GL_UNSIGNED_INT;
-        OrderBatches(welded.corners, materialOfTriangle, result.batches, &MaterialBatch::wideIndices);
+        MaterialBatch& batch = result.batches[material.first->second];
+        for (int c = 0; c < 3; ++c) {
+            const uint32_t vertex = welded.corners[t * 3 + c];
+            if (wide)
+                batch.wideIndices.push_back(vertex);
+            else
+                batch.indices.push_back(static_cast<uint16_t>(vertex));
+        }
     }
     return result;
 }
 
-void BuildRenderGeometry(const BspNode* root)
+void OrderBatches(WeldedGeometry& geometry)
 {
-    const std::vector<Triangle> triangles = CollectTriangles(root);
-    std::printf("%zu triangles.\n", triangles.size());
-    std::fflush(stdout);
-
     SetCacheSize(24);
     SetStitchStrips(true);
     SetListsOnly(true);
-    WeldedGeometry welded = WeldTriangles(triangles);
+    if (geometry.indexType == GL_UNSIGNED_SHORT)
+        OrderIndexLists(geometry.batches, &MaterialBatch::indices);
+    else
+        OrderIndexLists(geometry.batches, &MaterialBatch::wideIndices);
+}
 
+void UploadGeometry(WeldedGeometry geometry)
+{
     glGenBuffersARB(1, &renderGeometry.vertexBuffer);
     glBindBufferARB(GL_ARRAY_BUFFER_ARB, renderGeometry.vertexBuffer);
-    glBufferDataARB(GL_ARRAY_BUFFER_ARB, static_cast<GLsizeiptrARB>(welded.vertices.size() * sizeof(RenderVertex)),
-                    welded.vertices.data(), GL_STATIC_DRAW_ARB);
+    glBufferDataARB(GL_ARRAY_BUFFER_ARB, static_cast<GLsizeiptrARB>(geometry.vertices.size() * sizeof(RenderVertex)),
+                    geometry.vertices.data(), GL_STATIC_DRAW_ARB);
     glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
-    renderGeometry.batches = std::move(welded.batches);
-    renderGeometry.indexType = welded.indexType;
+    renderGeometry.batches = std::move(geometry.batches);
+    renderGeometry.indexType = geometry.indexType;
+}
+
+WeldedGeometry WeldTriangles(const std::vector<Triangle>& triangles)
+{
+    WeldedGeometry geometry = WeldGeometry(triangles);
+    OrderBatches(geometry);
+    return geometry;
+}
+
+void BuildRenderGeometry(const BspNode* root)
+{
+    const std::vector<Triangle> triangles = CollectRenderTriangles(root);
+    WeldedGeometry geometry = WeldGeometry(triangles);
+    OrderBatches(geometry);
+    UploadGeometry(std::move(geometry));
 }
 
 void BindVertexStreams()

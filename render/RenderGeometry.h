@@ -51,19 +51,30 @@ struct WeldedCorners {
 // linear search from the first vertex would decide, in time linear in the number of corners.
 WeldedCorners WeldCorners(const std::vector<Triangle>& triangles);
 
-// Welded vertices and ordered batches, before upload.
+// Welded vertices and their batches, before upload.
 struct WeldedGeometry {
     std::vector<RenderVertex> vertices;
     std::vector<MaterialBatch> batches;
     GLenum indexType = GL_UNSIGNED_SHORT;
 };
 
-// Welds the corners and groups the triangles by diffuse texture, each group ordered for a 24-entry vertex cache.
+// BuildRenderGeometry runs these four steps in order; each can also be called (and timed) on its own.
+
+// Collects the level's triangles from root (none when root is null) and prints "<n> triangles.".
+std::vector<Triangle> CollectRenderTriangles(const BspNode* root);
+// Welds the corners and groups the triangles by diffuse texture, each batch's indices in collection order: 16-bit
+// up to 65,536 vertices, 32-bit in every batch beyond. Needs no GL.
+WeldedGeometry WeldGeometry(const std::vector<Triangle>& triangles);
+// Sets the optimiser up for a 24-entry vertex cache with list output and reorders every batch's indices for it.
 // Needs no GL.
+void OrderBatches(WeldedGeometry& geometry);
+// Uploads the vertices into a new static vertex buffer and hands the batches to renderGeometry.
+void UploadGeometry(WeldedGeometry geometry);
+
+// WeldGeometry followed by OrderBatches. Needs no GL.
 WeldedGeometry WeldTriangles(const std::vector<Triangle>& triangles);
 
-// Collects the level's triangles from root (none when root is null), prints "<n> triangles.", welds, orders and
-// uploads them into renderGeometry.
+// Collects, welds, orders and uploads the level's triangles into renderGeometry.
 void BuildRenderGeometry(const BspNode* root);
 
 // Binds the vertex buffer and enables the position array and texture coordinate sets 0 to 3 at stride 56.

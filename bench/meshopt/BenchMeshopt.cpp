@@ -1,12 +1,15 @@
 // Speed and cache quality of the triangle order optimiser against meshoptimizer's vertex cache optimisers, on
-// the same meshes in the same run. Prints one table; times are medians of several runs.
+// the same synthetic meshes in the same run; times are medians of several runs.
+//
+// Use: bench_meshopt [RUNS]
+#include "BenchTable.h"
 #include "TriangleOrder.h"
 
 #include <meshoptimizer.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <map>
 #include <random>
@@ -15,7 +18,7 @@
 
 namespace {
 
-constexpr int runs = 7;
+int runs = 7;
 constexpr unsigned cacheSize = 24;
 
 struct Mesh {
@@ -106,19 +109,6 @@ Mesh Rooms(std::mt19937& rng, size_t targetTriangles)
     return m;
 }
 
-template <class F>
-double MedianSeconds(F&& run)
-{
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        auto start = std::chrono::steady_clock::now();
-        run();
-        times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
-    std::sort(times.begin(), times.end());
-    return times[runs / 2];
-}
-
 float Acmr(const std::vector<uint32_t>& indices)
 {
     return FifoCacheMissRatio(indices.data(), uint32_t(indices.size()), cacheSize);
@@ -129,7 +119,7 @@ void Measure(const Mesh& m)
     std::vector<uint32_t> ours, fifo(m.indices.size()), tipsify(m.indices.size());
     bool wide = m.vertexCount > 65536;
     std::vector<uint16_t> narrow(m.indices.begin(), m.indices.end());
-    double ourTime = MedianSeconds([&] {
+    double ourTime = MedianSeconds(runs, [&] {
         uint16_t count = 0;
         if (wide) {
             PrimitiveBatch32* batches = nullptr;
@@ -143,33 +133,35 @@ void Measure(const Mesh& m)
             delete[] batches;
         }
     });
-    double fifoTime = MedianSeconds([&] {
+    double fifoTime = MedianSeconds(runs, [&] {
         meshopt_optimizeVertexCacheFifo(fifo.data(), m.indices.data(), m.indices.size(), m.vertexCount, cacheSize);
     });
-    double tipsifyTime = MedianSeconds(
+    double tipsifyTime = MedianSeconds(runs,
         [&] { meshopt_optimizeVertexCache(tipsify.data(), m.indices.data(), m.indices.size(), m.vertexCount); });
-    double triangles = double(m.indices.size() / 3);
-    std::printf("| %-26s | %7.0f | %8.4f | %9.2f | %6.3f | %6.3f | %6.3f | %6.3f | %7.1f | %7.1f |\n",
-                m.name.c_str(), triangles, ourTime, triangles / ourTime / 1e6, Acmr(m.indices), Acmr(ours),
-                Acmr(fifo), Acmr(tipsify), ourTime / fifoTime, ourTime / tipsifyTime);
+    const double triangles = double(m.indices.size() / 3) / 1e6;
+    const std::string name = Format("%s, %.0fk triangles", m.name.c_str(), triangles * 1e3);
+    PrintRow("optimiser speed (synthetic)", "M triangles/s, " + name + Format(" (median of %d)", runs),
+             Format("%.2f", triangles / ourTime),
+             Format("meshopt fifo: %.2f; meshopt vcache: %.2f", triangles / fifoTime, triangles / tipsifyTime),
+             Format("time x%.2f fifo; x%.2f vcache", ourTime / fifoTime, ourTime / tipsifyTime));
+    const double acmr = Acmr(ours);
+    PrintRow("optimiser quality", Format("ACMR (FIFO %u), ", cacheSize) + name, Format("%.3f", acmr),
+             Format("input order: %.3f; meshopt fifo: %.3f; meshopt vcache: %.3f", Acmr(m.indices), Acmr(fifo),
+                    Acmr(tipsify)),
+             Format("%.2f; %.2f; %.2f", acmr / Acmr(m.indices), acmr / Acmr(fifo), acmr / Acmr(tipsify)));
 }
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    if (argc > 1)
+        runs = std::max(1, std::atoi(argv[1]));
     SetCacheSize(24);
     SetStitchStrips(true);
     SetListsOnly(true);
     SetOrderConsole(stderr);
     std::mt19937 rng(2026);
-    std::printf("ACMR: FIFO cache of %u entries. Times: median of %d runs. fifo = meshopt_optimizeVertexCacheFifo "
-                "(cache %u), vcache = meshopt_optimizeVertexCache.\n\n",
-                cacheSize, runs, cacheSize);
-    std::printf("| %-26s | %7s | %8s | %9s | %6s | %6s | %6s | %6s | %7s | %7s |\n", "mesh", "tris", "ours s",
-                "Mtris/s", "input", "ours", "fifo", "vcache", "x fifo", "x vcache");
-    std::printf("|%s|---------|----------|-----------|--------|--------|--------|--------|---------|---------|\n",
-                std::string(28, '-').c_str());
     Mesh grid = Grid(256, 128);
     Measure(grid);
     Shuffle(grid, rng);

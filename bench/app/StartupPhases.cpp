@@ -1,0 +1,119 @@
+// The viewer's start-up split by phase: the steps of Init in the same order, each timed, then the first frame.
+// The texture phase is timed by wrapping the texture loader that level loading calls, so parse-and-load is the
+// level loading time without the image loads. Run in a directory with the level, its images and the .cg files.
+//
+// Prints one line per phase, "phase <name> <seconds>", and "phase total <seconds>".
+
+#include "Attenuation.h"
+#include "BenchTable.h"
+#include "Callbacks.h"
+#include "GlTestContext.h"
+#include "PostProcess.h"
+#include "RenderGeometry.h"
+#include "Shaders.h"
+#include "Shadows.h"
+#include "Startup.h"
+#include "TextureCache.h"
+#include "ViewerState.h"
+
+#define ILUT_USE_OPENGL
+#include <IL/il.h>
+#include <IL/ilut.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+std::vector<std::pair<std::string, double>> phases;
+
+// Adds the seconds since start to the named phase (phases keep their order of first use).
+void Charge(const std::string& name, double seconds)
+{
+    for (auto& phase : phases) {
+        if (phase.first == name) {
+            phase.second += seconds;
+            return;
+        }
+    }
+    phases.emplace_back(name, seconds);
+}
+
+template <class Step>
+void Timed(const std::string& name, Step&& step)
+{
+    const auto start = std::chrono::steady_clock::now();
+    step();
+    glFinish();
+    Charge(name, SecondsSince(start));
+}
+
+GLuint LoadLinearTexture(const char* name)
+{
+    const GLuint texture = LoadTexture(name);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    return texture;
+}
+
+}  // namespace
+
+int main()
+{
+    CreateGlTestContext(800, 600);
+    const auto start = std::chrono::steady_clock::now();
+    Timed("checks", [] {
+        CheckGLCapabilities();
+        ilInit();
+        ilutRenderer(ILUT_OPENGL);
+    });
+    Timed("textures", [] {
+        textureCache.FallbackTexture = CreateCheckerTexture();
+        fixedTextures.attenuation = CreateAttenuationTexture();
+        fixedTextures.warp = LoadLinearTexture("postprocess");
+        fixedTextures.ramp = LoadLinearTexture("ramp");
+    });
+    double levelTextureSeconds = 0.0;
+    const auto timedLoader = [&levelTextureSeconds](const std::string& name) {
+        const auto loadStart = std::chrono::steady_clock::now();
+        const GLuint texture = LoadTexture(name);
+        levelTextureSeconds += SecondsSince(loadStart);
+        return texture;
+    };
+    Timed("parse and load", [&] {
+        level.root = LoadLevel(level.lights, level.boxes, TextureSource{timedLoader, textureCache.FallbackTexture});
+    });
+    Charge("parse and load", -levelTextureSeconds);
+    Charge("textures", levelTextureSeconds);
+
+    std::vector<Triangle> triangles;
+    WeldedGeometry geometry;
+    Timed("collect", [&] { triangles = CollectRenderTriangles(level.root); });
+    Timed("weld", [&] { geometry = WeldGeometry(triangles); });
+    Timed("optimise", [&] { OrderBatches(geometry); });
+    Timed("upload", [&] {
+        UploadGeometry(std::move(geometry));
+        triangles = std::vector<Triangle>();
+    });
+    Timed("shaders", [] {
+        CreateShaderPairs();
+        LoadShaders();
+    });
+    Timed("targets and shadow maps", [] {
+        CreatePostTarget();
+        for (Light& light : level.lights)
+            CreateShadowResources(light);
+        glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+        glEnable(GL_CULL_FACE);
+        glEnable(GL_DEPTH_TEST);
+        glClearColor(0.25f, 0.25f, 0.25f, 1.0f);
+        glDisable(GL_TEXTURE_2D);
+    });
+    Timed("first frame", [] { OnDisplay(); });
+    const double total = SecondsSince(start);
+    for (const auto& phase : phases)
+        std::printf("phase %s %.6f\n", phase.first.c_str(), phase.second);
+    std::printf("phase total %.6f\n", total);
+    return 0;
+}

@@ -1,0 +1,187 @@
+#!/usr/bin/env bash
+# Builds the benchmarks and the viewer in build-bench/ (Release), generates the benchmark levels, runs every
+# benchmark and prints one Markdown table, each figure beside its baseline measured in the same run. The table
+# goes to bench/RESULTS.md too, with the machine it ran on. Programs' other output goes to build-bench/bench.log.
+# Takes about 5 to 10 minutes on two cores. Benchmarks are never part of the test run.
+#
+# Use: bench/run-benchmarks.sh
+set -eu
+. "$(dirname "$0")/bench-lib.sh"
+cd "$bench_root"
+
+echo "run-benchmarks: building in $bench_build" >&2
+bench_build_targets velmora-viewer velmora-levelgen bench_level bench_meshopt bench_render_geometry \
+  bench_startup_phases bench_frames
+log=$bench_build/bench.log
+rows=$bench_build/rows.md
+: >"$log"
+: >"$rows"
+xvfb_run=$bench_root/tests/with-xvfb.sh
+
+echo "run-benchmarks: generating levels" >&2
+demo=$(bench_make_level demo)
+level_10k=$(bench_make_level 10k --triangles 10000)
+level_100k=$(bench_make_level 100k --triangles 100000)
+level_1m=$(bench_make_level 1m --triangles 1000000)
+
+# Runs a benchmark program; its table rows go to the table, everything it prints to the log.
+table_rows() {
+  "$@" 2>>"$log" | tee -a "$log" | { grep '^|' || true; } >>"$rows"
+}
+
+row() {
+  printf '| %s | %s | %s | %s | %s |\n' "$@" >>"$rows"
+}
+
+median() {
+  sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+# calc EXPRESSION [FORMAT]: floating-point arithmetic.
+calc() {
+  awk "BEGIN { printf \"${2:-%.3f}\", $1 }"
+}
+
+echo "run-benchmarks: level parse and load" >&2
+table_rows "$bench_build/bench/level/bench_level" 3 "$level_1m/out.txt"
+
+echo "run-benchmarks: render-geometry build and optimiser" >&2
+table_rows "$bench_build/bench/render/bench_render_geometry" 3 "$level_100k/out.txt" "$level_1m/out.txt"
+table_rows "$bench_build/bench/meshopt/bench_meshopt" 5
+
+# Start-up of the real viewer to its first frame, on its own virtual display, in the level's directory. At the
+# moment its window is mapped (before start-up has finished) two u presses are sent: the main loop handles the
+# input that waits for it before it draws, so both screenshots are saved back to back right after start-up, and
+# the interval between them is the cost of one screenshot. As soon as the second file exists a third u is sent;
+# the viewer is drawing its first frame then and saves that screenshot after the frame. So
+#   first frame on screen = (third screenshot's time - launch) - one screenshot's cost.
+wait_for_file() {
+  local _
+  for _ in $(seq 30000); do
+    [ -e "$1" ] && return 0
+    kill -0 "$2" 2>/dev/null || return 1
+    sleep 0.01
+  done
+  return 1
+}
+
+startup_once() {  # startup_once DIR: prints "<init s> <first frame s> <screenshot s> <VmHWM kB>"
+  local dir=$1 viewer window launch shot0 shot1 shot2 hwm
+  rm -f "$dir"/shot*.jpg
+  bench_start_xvfb
+  cd "$dir"
+  launch=$EPOCHREALTIME
+  "$bench_build/app/velmora-viewer" >>"$log" 2>&1 &
+  viewer=$!
+  window=$(bench_find_window "$viewer") || { echo "run-benchmarks: the viewer's window did not appear" >&2; exit 1; }
+  xdotool windowfocus --sync "$window" key u u
+  wait_for_file shot0.jpg "$viewer" && shot0=$EPOCHREALTIME
+  wait_for_file shot1.jpg "$viewer" && shot1=$EPOCHREALTIME
+  xdotool key u
+  wait_for_file shot2.jpg "$viewer" && shot2=$EPOCHREALTIME
+  hwm=$(bench_rss_kb "$viewer" VmHWM)
+  kill "$viewer"
+  wait "$viewer" 2>/dev/null || true
+  bench_stop_xvfb
+  cd "$bench_root"
+  echo "startup run in $dir: window mapped, shots at $shot0 $shot1 $shot2, launch $launch" >>"$log"
+  calc "$shot0 - $launch - ($shot1 - $shot0)" "%.4f "
+  calc "$shot2 - $launch - ($shot1 - $shot0)" "%.4f "
+  calc "$shot1 - $shot0" "%.4f "
+  echo "$hwm"
+}
+
+startup_rows() {  # startup_rows NAME DIR RUNS
+  local name=$1 dir=$2 runs=$3 results init first shot hwm megabytes _
+  results=$(for _ in $(seq "$runs"); do startup_once "$dir"; done)
+  init=$(echo "$results" | awk '{ print $1 }' | median)
+  first=$(echo "$results" | awk '{ print $2 }' | median)
+  shot=$(echo "$results" | awk '{ print $3 }' | median)
+  hwm=$(echo "$results" | awk '{ print $4 }' | median)
+  megabytes=$(calc "$(stat -c %s "$dir/out.txt") / 1048576" "%.1f")
+  row "start-up (real viewer)" "$name: launch to first frame on screen, s (median of $runs)" "$(calc "$first")" \
+    "launch to end of start-up, before the first frame: $(calc "$init"); one screenshot (subtracted): $(calc "$shot")" \
+    "$(calc "$first / $init" "%.2f")"
+  row "start-up (real viewer)" "$name: peak RSS (VmHWM) at the first frame, MB (median of $runs)" \
+    "$(calc "$hwm / 1024" "%.0f")" "level file: $megabytes" "$(calc "$hwm / 1024 / $megabytes" "%.2f") x file"
+}
+
+echo "run-benchmarks: start-up of the real viewer" >&2
+startup_rows "10k-triangle level" "$level_10k" 5
+startup_rows "100k-triangle level" "$level_100k" 3
+startup_rows "1M-triangle level" "$level_1m" 3
+
+# The same start-up functions in the same order, timed by phase, three runs per level.
+phase_rows() {  # phase_rows NAME DIR
+  local name=$1 dir=$2 runs=3 out="" total phase seconds _
+  for _ in $(seq "$runs"); do
+    out+=$(cd "$dir" && "$xvfb_run" "$bench_build/bench/app/bench_startup_phases" 2>>"$log" | tee -a "$log" |
+      grep '^phase ')
+    out+=$'\n'
+  done
+  total=$(echo "$out" | awk '$2 == "total" { print $3 }' | median)
+  echo "$out" | awk '/^phase / { sub(/^phase /, ""); $NF = ""; sub(/ $/, ""); print }' | awk '!seen[$0]++' |
+    while read -r phase; do
+      [ "$phase" = total ] && continue
+      seconds=$(echo "$out" | awk -v p="phase $phase " 'index($0, p) == 1 { print $NF }' | median)
+      row "start-up by phase" "$name: $phase, ms (median of $runs)" "$(calc "$seconds * 1000" "%.1f")" \
+        "whole start-up with the first frame: $(calc "$total * 1000" "%.1f")" "$(calc "100 * $seconds / $total" "%.1f")%"
+    done
+}
+
+echo "run-benchmarks: start-up by phase" >&2
+phase_rows "100k-triangle level" "$level_100k"
+phase_rows "1M-triangle level" "$level_1m"
+
+echo "run-benchmarks: frame rate" >&2
+frame_seconds=20
+frames() {  # frames MODE: the result line of bench_frames
+  (cd "$demo" && "$xvfb_run" "$bench_build/bench/app/bench_frames" "$frame_seconds" "$1" 2>>"$log" | tee -a "$log" |
+    grep -E '^(frames|renderer) ')
+}
+animated=$(frames animated)
+still=$(frames still)
+renderer=$(echo "$still" | sed -n 's/^renderer //p')
+field() { echo "$1" | awk -v k="$2" '$1 == "frames" { for (i = 1; i < NF; i++) if ($i == k) print $(i + 1) }'; }
+row "frame rate, demo level, 800x600" \
+  "lights animated: fps ($(field "$animated" frames) frames in $frame_seconds s; median frame $(field "$animated" median_ms) ms)" \
+  "$(field "$animated" fps)" \
+  "lights still: $(field "$still" fps) ($(field "$still" frames) frames; median frame $(field "$still" median_ms) ms)" \
+  "$(calc "$(field "$animated" fps) / $(field "$still" fps)" "%.2f")"
+row "frame rate, demo level, 800x600" "lights still: shadow faces rendered after frame 1 / after the last frame" \
+  "$(field "$still" faces_first) / $(field "$still" faces_last)" \
+  "lights animated: $(field "$animated" faces_first) / $(field "$animated" faces_last)" \
+  "$(($(field "$still" faces_last) - $(field "$still" faces_first))) faces after frame 1 when still"
+
+table="| section | measurement | ours | baseline (same run) | ratio |
+|---|---|---|---|---|
+$(cat "$rows")"
+echo "$table"
+
+mesa=$(dpkg-query -W -f '${Version}' libgl1-mesa-dri 2>/dev/null || echo unknown)
+{
+  echo "# Benchmark results"
+  echo
+  echo "Written by \`bench/run-benchmarks.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC')."
+  echo
+  echo "- CPU: $(lscpu | sed -n 's/^Model name: *//p' | head -n 1), $(nproc) cores"
+  echo "- Memory: $(awk '/^MemTotal/ { printf "%.1f GB", $2 / 1048576 }' /proc/meminfo)"
+  echo "- GL: ${renderer:-unknown} (Mesa package $mesa), on Xvfb"
+  echo "- Levels from \`velmora-levelgen\`: the default demo level and \`--triangles\` 10000, 100000 and 1000000."
+  echo
+  echo "Times are medians of the number of runs given in each row; ratios are against the baseline measured in"
+  echo "the same run. meshopt fifo = \`meshopt_optimizeVertexCacheFifo\` (cache 24), meshopt vcache ="
+  echo "\`meshopt_optimizeVertexCache\` (Debian's libmeshoptimizer), each given the batch's highest index + 1 as"
+  echo "its vertex count. ACMR: misses per triangle through a 24-entry FIFO cache, over all batches together."
+  echo "Weld: each corner costs one hash lookup at any size; the time per corner still grows from 100k to 1M"
+  echo "triangles, presumably because the larger weld table no longer fits the caches (forming the vertices alone"
+  echo "slows down too)."
+  echo "Start-up of the real viewer: from launch until the screenshot that u asks for during the first frame"
+  echo "exists, minus one screenshot's cost (see run-benchmarks.sh). The machine is shared and noisy."
+  echo
+  echo "Commands: \`bench/run-benchmarks.sh\` (this table, about 3 minutes) and \`bench/soak.sh [SECONDS]\`"
+  echo "(the soak run, 600 s by default)."
+  echo
+  echo "$table"
+} >"$bench_root/bench/RESULTS.md"
+echo "run-benchmarks: written to bench/RESULTS.md" >&2
