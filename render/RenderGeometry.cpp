@@ -42,29 +42,26 @@ namespace {
 
 // Hash and equality with the numeric comparison of a linear search: +0 and -0 are the same value, and a vertex
 // holding a NaN equals no other vertex, so it is always stored anew.
-struct VertexHash {
-    size_t operator()(const RenderVertex& v) const
-    {
-        size_t hash = 1469598103934665603ull;
-        for (size_t i = 0; i < kFloatsPerVertex; ++i) {
-            const float value = Floats(v)[i] + 0.0f;  // -0 + 0 is +0
-            uint32_t bits;
-            std::memcpy(&bits, &value, sizeof bits);
-            hash = (hash ^ bits) * 1099511628211ull;
-        }
-        return hash;
+uint64_t HashVertex(const RenderVertex& v)
+{
+    uint64_t hash = 1469598103934665603ull;
+    for (size_t i = 0; i < kFloatsPerVertex; ++i) {
+        const float value = Floats(v)[i] + 0.0f;  // -0 + 0 is +0
+        uint32_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        hash = (hash ^ bits) * 1099511628211ull;
     }
-};
+    return hash ^ (hash >> 29);
+}
 
-struct VertexEqual {
-    bool operator()(const RenderVertex& a, const RenderVertex& b) const
-    {
-        for (size_t i = 0; i < kFloatsPerVertex; ++i)
-            if (!(Floats(a)[i] == Floats(b)[i]))
-                return false;
-        return true;
-    }
-};
+bool SameVertex(const RenderVertex& a, const RenderVertex& b)
+{
+    for (size_t i = 0; i < kFloatsPerVertex; ++i)
+        if (!(Floats(a)[i] == Floats(b)[i]))
+            return false;
+    return true;
+}
+
 
 template <class Index>
 std::vector<Index> Order(const std::vector<Index>& triangleIndices);
@@ -120,17 +117,27 @@ void ForEachBatch(Draw draw)
 WeldedCorners WeldCorners(const std::vector<Triangle>& triangles)
 {
     WeldedCorners result;
-    result.vertices.reserve(triangles.size() * 3);
-    result.corners.reserve(triangles.size() * 3);
-    std::unordered_map<RenderVertex, uint32_t, VertexHash, VertexEqual> vertexIndex;
-    vertexIndex.reserve(triangles.size() * 3);
+    const size_t cornerCount = triangles.size() * 3;
+    result.vertices.reserve(cornerCount);
+    result.corners.reserve(cornerCount);
+    // Open addressing over vertex numbers (slot value = number + 1, 0 = empty), at most half full: one flat
+    // allocation instead of a node per vertex, which keeps the cost per corner nearly flat as levels grow.
+    size_t slotCount = 16;
+    while (slotCount < cornerCount * 2)
+        slotCount *= 2;
+    std::vector<uint32_t> slots(slotCount, 0);
+    const size_t mask = slotCount - 1;
     for (const Triangle& triangle : triangles) {
         for (const TriangleCorner& corner : triangle.corners) {
             const RenderVertex vertex = MakeRenderVertex(triangle, corner);
-            const auto found = vertexIndex.emplace(vertex, static_cast<uint32_t>(result.vertices.size()));
-            if (found.second)
+            size_t slot = HashVertex(vertex) & mask;
+            while (slots[slot] != 0 && !SameVertex(result.vertices[slots[slot] - 1], vertex))
+                slot = (slot + 1) & mask;
+            if (slots[slot] == 0) {
                 result.vertices.push_back(vertex);
-            result.corners.push_back(found.first->second);
+                slots[slot] = static_cast<uint32_t>(result.vertices.size());
+            }
+            result.corners.push_back(slots[slot] - 1);
         }
     }
     return result;
