@@ -80,15 +80,34 @@ GLuint CreateCheckerTexture()
     return id;
 }
 
-void Init()
+void InitImageLibrary()
 {
-    CheckGLCapabilities();
     ilInit();
     ilutRenderer(ILUT_OPENGL);
+}
+
+void CreateFixedTextures()
+{
     textureCache.FallbackTexture = CreateCheckerTexture();
     fixedTextures.attenuation = CreateAttenuationTexture();
     fixedTextures.warp = LoadLinearTexture("postprocess");
     fixedTextures.ramp = LoadLinearTexture("ramp");
+}
+
+void SetFixedRenderState()
+{
+    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+    glEnable(GL_CULL_FACE);
+    glEnable(GL_DEPTH_TEST);
+    glClearColor(0.25f, 0.25f, 0.25f, 1.0f);
+    glDisable(GL_TEXTURE_2D);
+}
+
+void Init()
+{
+    CheckGLCapabilities();
+    InitImageLibrary();
+    CreateFixedTextures();
     level.root = LoadLevel(level.lights, level.boxes, TextureSource{LoadTexture, textureCache.FallbackTexture});
     PrintLine("Done loading BSP file.");
     BuildRenderGeometry(level.root);
@@ -97,12 +116,7 @@ void Init()
     CreatePostTarget();
     for (Light& light : level.lights)
         CreateShadowResources(light);
-
-    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
-    glEnable(GL_CULL_FACE);
-    glEnable(GL_DEPTH_TEST);
-    glClearColor(0.25f, 0.25f, 0.25f, 1.0f);
-    glDisable(GL_TEXTURE_2D);
+    SetFixedRenderState();
 }
 
 int RunViewer(int argc, char** argv)

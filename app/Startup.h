@@ -6,8 +6,17 @@
 // Opens the window, registers the callbacks, runs Init and enters the main loop; never returns.
 int RunViewer(int argc, char** argv);
 
-// Runs once after the window exists and before the main loop.
+// Runs once after the window exists and before the main loop: the steps below, with the level, the render
+// geometry, the shaders, the post target and the shadow resources in between.
 void Init();
+
+// ilInit and the OpenGL renderer of ILUT.
+void InitImageLibrary();
+// The checker (which becomes the texture cache's fallback), the attenuation texture, and the images "postprocess"
+// and "ramp" with plain linear filtering.
+void CreateFixedTextures();
+// Framebuffer 0, face culling and depth test on, the grey clear colour, 2D texturing off.
+void SetFixedRenderState();
 
 // Returns when the three required extensions are present; otherwise prints the first missing one and exits with 1.
 void CheckGLCapabilities();

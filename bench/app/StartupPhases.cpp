@@ -4,7 +4,6 @@
 //
 // Prints one line per phase, "phase <name> <seconds>", and "phase total <seconds>".
 
-#include "Attenuation.h"
 #include "BenchTable.h"
 #include "Callbacks.h"
 #include "GlTestContext.h"
@@ -16,9 +15,6 @@
 #include "TextureCache.h"
 #include "ViewerState.h"
 
-#define ILUT_USE_OPENGL
-#include <IL/il.h>
-#include <IL/ilut.h>
 
 #include <string>
 #include <utility>
@@ -49,13 +45,6 @@ void Timed(const std::string& name, Step&& step)
     Charge(name, SecondsSince(start));
 }
 
-GLuint LoadLinearTexture(const char* name)
-{
-    const GLuint texture = LoadTexture(name);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    return texture;
-}
 
 }  // namespace
 
@@ -65,15 +54,9 @@ int main()
     const auto start = std::chrono::steady_clock::now();
     Timed("checks", [] {
         CheckGLCapabilities();
-        ilInit();
-        ilutRenderer(ILUT_OPENGL);
+        InitImageLibrary();
     });
-    Timed("textures", [] {
-        textureCache.FallbackTexture = CreateCheckerTexture();
-        fixedTextures.attenuation = CreateAttenuationTexture();
-        fixedTextures.warp = LoadLinearTexture("postprocess");
-        fixedTextures.ramp = LoadLinearTexture("ramp");
-    });
+    Timed("textures", [] { CreateFixedTextures(); });
     double levelTextureSeconds = 0.0;
     const auto timedLoader = [&levelTextureSeconds](const std::string& name) {
         const auto loadStart = std::chrono::steady_clock::now();
@@ -104,11 +87,7 @@ int main()
         CreatePostTarget();
         for (Light& light : level.lights)
             CreateShadowResources(light);
-        glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
-        glEnable(GL_CULL_FACE);
-        glEnable(GL_DEPTH_TEST);
-        glClearColor(0.25f, 0.25f, 0.25f, 1.0f);
-        glDisable(GL_TEXTURE_2D);
+        SetFixedRenderState();
     });
     Timed("first frame", [] { OnDisplay(); });
     const double total = SecondsSince(start);
