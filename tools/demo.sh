@@ -5,12 +5,18 @@
 # and stops everything it started.
 # Usage: tools/demo.sh BUILD_DIR DEMO_DIR [viewer arguments]
 set -eu
+screenshot=no
+if [ "${1:-}" = --screenshot ]; then
+  screenshot=yes
+  shift
+fi
 [ $# -ge 2 ] || { echo "usage: $0 BUILD_DIR DEMO_DIR [viewer arguments]" >&2; exit 2; }
 build=$(cd "$1" && pwd)
 mkdir -p "$2"
 demo=$(cd "$2" && pwd)
 shift 2
-data=$(cd "$(dirname "$0")/../data" && pwd)
+root=$(cd "$(dirname "$0")/.." && pwd)
+data=$root/data
 
 if [ ! -f "$demo/out.txt" ]; then
   "$build/tools/velmora-levelgen" --out "$demo"
@@ -18,26 +24,20 @@ fi
 # The viewer reads its shader files from the working directory; always use the current ones.
 cp "$data"/*.cg "$demo/"
 cd "$demo"
-if [ -n "${DISPLAY:-}" ]; then
-  exec "$build/app/velmora-viewer" "$@"
+if [ "$screenshot" = no ]; then
+  if [ -n "${DISPLAY:-}" ]; then
+    exec "$build/app/velmora-viewer" "$@"
+  fi
+  # No display: run again on a virtual one of its own, which goes away with this script.
+  exec "$root/tests/with-xvfb.sh" "$root/tools/demo.sh" --screenshot "$build" "$demo" "$@"
 fi
 
-fifo=$(mktemp -u)
-mkfifo "$fifo"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" 2>/dev/null &
-xvfb=$!
-read -r -t 20 number <"$fifo" || true
-rm -f "$fifo"
 viewer=""
 cleanup() {
   set +e
   if [ -n "$viewer" ]; then kill "$viewer" 2>/dev/null; wait "$viewer" 2>/dev/null; fi
-  kill "$xvfb" 2>/dev/null
-  wait "$xvfb" 2>/dev/null
 }
 trap cleanup EXIT
-[ -n "${number:-}" ] || { echo "run.sh: the virtual display did not start" >&2; exit 1; }
-export DISPLAY=":$number"
 
 before=$(ls shot*.jpg 2>/dev/null || true)
 "$build/app/velmora-viewer" "$@" &
@@ -46,10 +46,10 @@ window=""
 for _ in $(seq 100); do
   window=$(xdotool search --onlyvisible --name '^VelmoraViewer$' 2>/dev/null | tail -n 1 || true)
   [ -n "$window" ] && break
-  kill -0 "$viewer" 2>/dev/null || { echo "run.sh: the viewer stopped" >&2; exit 1; }
+  kill -0 "$viewer" 2>/dev/null || { echo "demo: the viewer stopped" >&2; exit 1; }
   sleep 0.1
 done
-[ -n "$window" ] || { echo "run.sh: the viewer's window did not appear" >&2; exit 1; }
+[ -n "$window" ] || { echo "demo: the viewer's window did not appear" >&2; exit 1; }
 sleep 5
 xdotool windowfocus --sync "$window" key u
 for _ in $(seq 100); do
@@ -57,6 +57,6 @@ for _ in $(seq 100); do
   [ -n "$shot" ] && break
   sleep 0.1
 done
-[ -n "${shot:-}" ] || { echo "run.sh: no screenshot was saved" >&2; exit 1; }
+[ -n "${shot:-}" ] || { echo "demo: no screenshot was saved" >&2; exit 1; }
 sleep 0.5
 echo "Screenshot: $demo/$shot"
