@@ -5,8 +5,6 @@
 #include <GL/glew.h>
 #include <GL/glu.h>
 #include <gtest/gtest.h>
-#include <dlfcn.h>
-#include <link.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -80,24 +78,9 @@ void SetPixelProjection(int width, int height)
     glLoadIdentity();
 }
 
-namespace {
-
-// The GL driver is unloaded when the display closes at exit, before LeakSanitizer looks at the driver's
-// allocations that are kept until then; without the module's name those cannot match the suppressions.
-// Marking every loaded library as never to be unloaded keeps the names.
-int PinLibrary(dl_phdr_info* info, std::size_t, void*)
-{
-    if (info->dlpi_name != nullptr && info->dlpi_name[0] != '\0')
-        dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-    return 0;
-}
-
-}  // namespace
-
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
     CreateGlTestContext();
-    dl_iterate_phdr(PinLibrary, nullptr);
     return RUN_ALL_TESTS();
 }
