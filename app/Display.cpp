@@ -10,12 +10,27 @@
 
 #include <GL/freeglut.h>
 
+#include <malloc.h>
+
 #include <memory>
 
 namespace {
 
 // Created and started by the first frame; measures the interval from one frame to the next.
 std::unique_ptr<FrameTimer> frameTimer;
+
+// Window-sized buffers come and go in the driver (resizes, screenshots, shader reloads); the C library keeps the
+// freed pages, so over a long session the process would grow although nothing leaks. Handing them back once a
+// second keeps the resident size flat.
+void ReturnFreedMemory(float dt)
+{
+    static float sinceReturn = 0.0f;
+    sinceReturn += dt;
+    if (sinceReturn >= 1.0f) {
+        sinceReturn = 0.0f;
+        malloc_trim(0);
+    }
+}
 
 void DrawGizmos()
 {
@@ -60,4 +75,5 @@ void OnDisplay()
     }
     glutSwapBuffers();
     glutPostRedisplay();
+    ReturnFreedMemory(dt);
 }
