@@ -27,7 +27,7 @@ bench_start_xvfb() {
   local fifo number=""
   fifo=$(mktemp -u)
   mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" 2>/dev/null &
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$fifo" 2>/dev/null &
   bench_xvfb_pid=$!
   read -r -t 20 number <"$fifo" || true
   rm -f "$fifo"
