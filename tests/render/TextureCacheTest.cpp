@@ -9,7 +9,6 @@
 #include <IL/ilut.h>
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -17,51 +16,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <vector>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Standard output of the code under test, captured into a file between construction and Text().
-class CapturedStdout {
-public:
-    CapturedStdout() : path_(fs::temp_directory_path() / ("velmora-stdout-" + std::to_string(getpid())))
-    {
-        std::fflush(stdout);
-        saved_ = dup(1);
-        std::FILE* file = std::fopen(path_.c_str(), "w");
-        dup2(fileno(file), 1);
-        std::fclose(file);
-    }
-    ~CapturedStdout()
-    {
-        Restore();
-        fs::remove(path_);
-    }
-    std::string Text()
-    {
-        Restore();
-        std::ifstream in(path_);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-
-private:
-    void Restore()
-    {
-        if (saved_ < 0)
-            return;
-        std::fflush(stdout);
-        dup2(saved_, 1);
-        close(saved_);
-        saved_ = -1;
-    }
-    fs::path path_;
-    int saved_ = -1;
-};
 
 // Writes a 16x16 image of one colour with DevIL in the format the extension names.
 void WriteImage(const std::string& file, unsigned char r, unsigned char g, unsigned char b)
@@ -165,10 +125,10 @@ TEST_F(TextureCacheTest, EachNameIsDecodedOnceAndKeyedExactly)
 
     // Once cached, the file is never read again: deleting it changes nothing and prints nothing.
     fs::remove("stone.tga");
-    CapturedStdout output;
+    testing::internal::CaptureStdout();
     EXPECT_EQ(LoadTexture("stone"), first);
     const GLuint upper = LoadTexture("Stone");
-    EXPECT_EQ(output.Text(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_NE(upper, first);
     EXPECT_EQ(CentreTexel(upper).r, 200);
     EXPECT_EQ(textureCache.loadedTextures.size(), 2u);
@@ -191,18 +151,19 @@ TEST_F(TextureCacheTest, AFreshLoadIsMipmappedTrilinearAndStaysBound)
     glBindTexture(GL_TEXTURE_2D, textureCache.FallbackTexture);
     LoadTexture("metal");
     EXPECT_EQ(BoundTexture2D(), static_cast<GLint>(textureCache.FallbackTexture));
-    CapturedStdout quiet;
+    testing::internal::CaptureStdout();
     LoadTexture("absent");
+    testing::internal::GetCapturedStdout();
     EXPECT_EQ(BoundTexture2D(), static_cast<GLint>(textureCache.FallbackTexture));
 }
 
 TEST_F(TextureCacheTest, AMissingImageIsReportedOnceAndYieldsTheFallback)
 {
-    CapturedStdout output;
+    testing::internal::CaptureStdout();
     EXPECT_EQ(LoadTexture("nowhere"), textureCache.FallbackTexture);
     EXPECT_EQ(LoadTexture("nowhere"), textureCache.FallbackTexture);
     EXPECT_EQ(LoadTexture("elsewhere"), textureCache.FallbackTexture);
-    EXPECT_EQ(output.Text(), "Couldn't load texture \"nowhere\" (load image failed)\n"
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Couldn't load texture \"nowhere\" (load image failed)\n"
                              "Couldn't load texture \"elsewhere\" (load image failed)\n");
     EXPECT_TRUE(textureCache.loadedTextures.empty());
     EXPECT_EQ(textureCache.failedNames, (std::vector<std::string>{"nowhere", "elsewhere"}));
@@ -215,9 +176,9 @@ TEST_F(TextureCacheTest, AMissingImageIsReportedOnceAndYieldsTheFallback)
 TEST_F(TextureCacheTest, NamesLongerThanAPathAllowsFailCleanly)
 {
     const std::string longName(4000, 'x');
-    CapturedStdout output;
+    testing::internal::CaptureStdout();
     EXPECT_EQ(LoadTexture(longName), textureCache.FallbackTexture);
-    EXPECT_TRUE(output.Text() == "Couldn't load texture \"" + longName + "\" (load image failed)\n");
+    EXPECT_TRUE(testing::internal::GetCapturedStdout() == "Couldn't load texture \"" + longName + "\" (load image failed)\n");
 
     // A long name that the file system accepts loads like any other.
     const std::string name = "sub/" + std::string(250, 'y');
@@ -236,9 +197,9 @@ TEST_F(TextureCacheTest, DamagedImagesFailCleanlyAndTheNextFormatIsTried)
 
     // A segment that runs past the end of this JPEG makes the decoder loop for ever.
     fs::copy_file(damaged / "segment-past-end.jpg", "broken.jpg");
-    CapturedStdout output;
+    testing::internal::CaptureStdout();
     EXPECT_EQ(LoadTexture("broken"), textureCache.FallbackTexture);
-    EXPECT_EQ(output.Text(), "Couldn't load texture \"broken\" (load image failed)\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Couldn't load texture \"broken\" (load image failed)\n");
 }
 
 TEST(ImageCheck, ATrialDecodeThatNeverEndsIsStopped)
