@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <string>
 
 // The demo command without a display: it generates the level, renders it on a virtual display of its own and
@@ -13,17 +12,12 @@ TEST(Demo, WithoutADisplayItLeavesAScreenshotOfTheLevel)
     TempDir dir;
     const std::string command = "env -u DISPLAY " VELMORA_SOURCE_DIR "/tools/demo.sh " VELMORA_BUILD_DIR " " +
                                 dir.Path() + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string output, shot;
-    char buffer[512];
-    while (fgets(buffer, sizeof buffer, pipe)) {
-        output += buffer;
-        const std::string line = buffer;
-        if (line.rfind("Screenshot: ", 0) == 0)
-            shot = line.substr(12, line.size() - 13);
-    }
-    ASSERT_EQ(pclose(pipe), 0) << output;
+    int status = -1;
+    const std::string output = CommandOutput(command, &status);
+    ASSERT_EQ(status, 0) << output;
+    const size_t line = output.rfind("Screenshot: ");
+    ASSERT_NE(line, std::string::npos) << output;
+    const std::string shot = output.substr(line + 12, output.find('\n', line) - line - 12);
     ASSERT_FALSE(shot.empty()) << output;
 
     const Image image = LoadImage(shot);

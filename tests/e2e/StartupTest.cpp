@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 namespace {
@@ -20,15 +19,10 @@ std::vector<std::string> ViewerLines(const ViewerProcess& viewer)
 // Which of the three required extensions the driver offers under the given override, asked of a separate probe.
 std::string ProbeExtensions(const std::string& override)
 {
-    const std::string command = "MESA_EXTENSION_OVERRIDE='" + override + "' " VELMORA_PROBE_PATH " 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    char buffer[128] = {};
-    std::string result;
-    while (fgets(buffer, sizeof buffer, pipe))
-        if (std::string(buffer).rfind("probe ", 0) == 0)
-            result = std::string(buffer).substr(6, 5);
-    pclose(pipe);
-    return result;
+    const std::string output =
+        CommandOutput("MESA_EXTENSION_OVERRIDE='" + override + "' " VELMORA_PROBE_PATH " 2>/dev/null");
+    const size_t line = output.rfind("probe ");
+    return line == std::string::npos ? std::string() : output.substr(line + 6, 5);
 }
 
 }  // namespace

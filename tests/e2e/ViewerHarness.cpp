@@ -31,20 +31,6 @@ std::string ReadWholeFile(const std::string& path)
     return text.str();
 }
 
-std::string RunAndRead(const std::string& command)
-{
-    std::string result;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return result;
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, pipe))
-        result += buffer;
-    pclose(pipe);
-    while (!result.empty() && (result.back() == '\n' || result.back() == ' '))
-        result.pop_back();
-    return result;
-}
 
 void Pause(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
@@ -167,7 +153,7 @@ std::string ViewerProcess::WindowId(std::chrono::milliseconds timeout)
 {
     const auto end = Clock::now() + timeout;
     while (window_.empty() && Clock::now() < end && Running()) {
-        window_ = RunAndRead("xdotool search --onlyvisible --name '^VelmoraViewer$' 2>/dev/null | tail -n 1");
+        window_ = CommandOutput("xdotool search --onlyvisible --name '^VelmoraViewer$' 2>/dev/null | tail -n 1");
         if (window_.empty())
             Pause(50);
     }
@@ -256,6 +242,23 @@ void SetKeyRepeat(int delay, int interval)
         return;
     XkbSetAutoRepeatRate(display, XkbUseCoreKbd, delay, interval);
     XCloseDisplay(display);
+}
+
+std::string CommandOutput(const std::string& command, int* exitStatus)
+{
+    std::string result;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return result;
+    char buffer[512];
+    while (fgets(buffer, sizeof buffer, pipe))
+        result += buffer;
+    const int status = pclose(pipe);
+    if (exitStatus)
+        *exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    while (!result.empty() && (result.back() == '\n' || result.back() == ' '))
+        result.pop_back();
+    return result;
 }
 
 std::string DataDirectory() { return VELMORA_DATA_DIR; }

@@ -83,5 +83,9 @@ Image LoadImage(const std::string& path);
 // Sets the X server's key repeat: the first repeat after delay milliseconds, then one every interval.
 void SetKeyRepeat(int delay, int interval);
 
+// Runs a shell command and returns its standard output without trailing line breaks; the exit status goes to
+// *exitStatus when given (-1 when the command did not exit normally).
+std::string CommandOutput(const std::string& command, int* exitStatus = nullptr);
+
 // Path of the data/ folder of the source tree.
 std::string DataDirectory();
