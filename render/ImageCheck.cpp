@@ -2,12 +2,15 @@
 
 #include <IL/il.h>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -15,22 +18,6 @@
 #include <vector>
 
 namespace {
-
-// [SECTION] DDS
-// Accepted: plain two-dimensional images of DXT1, DXT3 or DXT5 blocks with an exact linear size, or of 24- or 32-bit
-// texels with colour masks, optionally with mipmap levels of power-of-two sizes. The decoder misreads everything
-// else: DXT2 and DXT4 crash it, a linear size that disagrees with the image makes it read past its buffer or divide
-// by zero, a pitch-sized compressed image makes it allocate by a meaningless bit count, a zero mask never ends its
-// shift loop, and cube maps and volumes take paths with checks of their own missing. The viewer builds its own
-// mipmaps, so nothing is lost by refusing the rest.
-
-constexpr size_t kDdsHeaderSize = 128;  // "DDS " and the 124-byte header
-constexpr uint32_t kPitchFlag = 0x8;
-constexpr uint32_t kMipMapCountFlag = 0x20000;
-constexpr uint32_t kLinearSizeFlag = 0x80000;
-constexpr uint32_t kFourCcFlag = 0x4;
-constexpr uint32_t kCubeMap = 0x200;
-constexpr uint32_t kVolume = 0x200000;
 
 uint32_t Read32(const uint8_t* bytes, size_t offset)
 {
@@ -43,149 +30,413 @@ uint32_t Read16(const uint8_t* bytes, size_t offset)
     return static_cast<uint32_t>(bytes[offset]) | static_cast<uint32_t>(bytes[offset + 1]) << 8;
 }
 
-uint32_t FourCc(const char* code) { return Read32(reinterpret_cast<const uint8_t*>(code), 0); }
-
-bool SaneSize(uint32_t width, uint32_t height)
+uint32_t ReadBigEndian16(const uint8_t* bytes, size_t offset)
 {
-    return width != 0 && height != 0 && width <= kMaxImageDimension && height <= kMaxImageDimension;
+    return static_cast<uint32_t>(bytes[offset]) << 8 | bytes[offset + 1];
 }
 
-bool PowerOfTwo(uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
+// Sizes the decoder computes in 32 bits; a file whose sizes do not fit them cannot be read as declared.
+constexpr uint64_t kSizeLimit = uint64_t(1) << 32;
 
-// Bytes of one level: blockBytes per 4x4 block when compressed, else texelBytes per texel.
-uint64_t LevelBytes(uint32_t width, uint32_t height, uint32_t blockBytes, uint32_t texelBytes)
+// [SECTION] DDS
+// The decoder reads each level into a buffer sized from the header (the linear size; a pitch of width x bit count / 8
+// times the height; or, when neither size is given, its own count of blocks or texels) and then decodes the level
+// from that buffer. Later levels of a chain are sized exactly when the linear size applies, and by the pitch rule
+// otherwise. A depth of 0 means 1; a depth above 1 without the volume flag is read as 1. A file is sound when every
+// level's buffer holds what its decode reads and the file holds every buffer of every face.
+
+constexpr size_t kDdsHeaderSize = 128;  // "DDS " and the 124-byte header
+constexpr uint32_t kPitchFlag = 0x8;
+constexpr uint32_t kMipMapCountFlag = 0x20000;
+constexpr uint32_t kLinearSizeFlag = 0x80000;
+constexpr uint32_t kFourCcFlag = 0x4;
+constexpr uint32_t kComplex = 0x8;
+constexpr uint32_t kCubeMap = 0x200;
+constexpr uint32_t kCubeFaces = 0xFC00;
+constexpr uint32_t kVolume = 0x200000;
+
+constexpr uint32_t FourCc(char a, char b, char c, char d)
 {
-    if (blockBytes != 0)
-        return static_cast<uint64_t>((width + 3) / 4) * ((height + 3) / 4) * blockBytes;
-    return static_cast<uint64_t>(width) * height * texelBytes;
+    return static_cast<uint32_t>(static_cast<uint8_t>(a)) | static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 |
+           static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24;
 }
+
+// How the decoder reads one pixel format: bytes per 4x4 block (block formats), or bytes per texel of the first level
+// and of later levels (float formats, whose later levels it sizes by its own bytes-per-pixel table).
+struct DdsCoding {
+    uint32_t code;
+    uint32_t blockBytes;
+    uint32_t texelBytes;
+    uint32_t mipTexelBytes;
+};
+
+constexpr DdsCoding kDdsCodings[] = {
+    {FourCc('D', 'X', 'T', '1'), 8, 0, 0},  {FourCc('D', 'X', 'T', '2'), 16, 0, 0},
+    {FourCc('D', 'X', 'T', '3'), 16, 0, 0}, {FourCc('D', 'X', 'T', '4'), 16, 0, 0},
+    {FourCc('D', 'X', 'T', '5'), 16, 0, 0}, {FourCc('A', 'T', 'I', '1'), 8, 0, 0},
+    {FourCc('A', 'T', 'I', '2'), 16, 0, 0}, {FourCc('R', 'X', 'G', 'B'), 16, 0, 0},
+    {36, 0, 8, 8},                          {111, 0, 2, 4},
+    {112, 0, 4, 4},                         {113, 0, 8, 8},
+    {114, 0, 4, 4},                         {115, 0, 8, 8},
+    {116, 0, 16, 16},
+};
+
+struct DdsLevelSizes {
+    uint32_t blockBytes = 0;     // block formats
+    uint32_t texelBytes = 0;     // bytes per texel that a decode reads (float and uncompressed formats)
+    uint32_t mipTexelBytes = 0;  // bytes per texel of the exactly sized later levels
+    uint32_t bitCount = 0;       // the header's bit count, which the pitch rule uses for every format
+
+    uint64_t Texels(uint64_t width, uint64_t height, uint64_t depth) const { return width * height * depth; }
+    uint64_t Blocks(uint64_t width, uint64_t height, uint64_t depth) const
+    {
+        return ((width + 3) / 4) * ((height + 3) / 4) * depth;
+    }
+    uint64_t DecodeReads(uint64_t width, uint64_t height, uint64_t depth) const
+    {
+        return blockBytes ? Blocks(width, height, depth) * blockBytes : Texels(width, height, depth) * texelBytes;
+    }
+    uint64_t Exact(uint64_t width, uint64_t height, uint64_t depth, bool firstLevel) const
+    {
+        if (blockBytes)
+            return Blocks(width, height, depth) * blockBytes;
+        return Texels(width, height, depth) * (firstLevel ? texelBytes : mipTexelBytes);
+    }
+    uint64_t ByPitch(uint64_t width, uint64_t height, uint64_t depth) const
+    {
+        const uint64_t rowBits = width * bitCount;
+        return rowBits >= kSizeLimit ? kSizeLimit : rowBits / 8 * height * depth;
+    }
+};
 
 bool DdsIsSound(const uint8_t* bytes, size_t size)
 {
-    if (size < kDdsHeaderSize || std::memcmp(bytes, "DDS ", 4) != 0 || Read32(bytes, 4) != 124 ||
-        Read32(bytes, 76) != 32)
+    if (size < kDdsHeaderSize || std::memcmp(bytes, "DDS ", 4) != 0)
         return false;
-    const uint32_t flags = Read32(bytes, 8);
-    const uint32_t height = Read32(bytes, 12);
-    const uint32_t width = Read32(bytes, 16);
-    const uint32_t linearSize = Read32(bytes, 20);
-    const uint32_t depth = Read32(bytes, 24);
+    const uint32_t headerSize = Read32(bytes, 4);
+    if ((headerSize != 124 && headerSize != FourCc('D', 'D', 'S', ' ')) || Read32(bytes, 76) != 32)
+        return false;
+    uint32_t flags = Read32(bytes, 8);
+    const uint64_t height = Read32(bytes, 12);
+    const uint64_t width = Read32(bytes, 16);
+    const uint64_t linearSize = Read32(bytes, 20);
+    const uint64_t headerDepth = std::max<uint32_t>(Read32(bytes, 24), 1);
+    const uint32_t mipCount = Read32(bytes, 28);
+    const uint32_t pixelFlags = Read32(bytes, 80);
+    const uint32_t caps1 = Read32(bytes, 108);
     const uint32_t caps2 = Read32(bytes, 112);
-    if (!SaneSize(width, height) || depth > 1 || (caps2 & (kCubeMap | kVolume)))
+    if (width == 0 || height == 0 || width >= kSizeLimit / 4 || height >= kSizeLimit / 4)
         return false;
 
-    uint32_t blockBytes = 0, texelBytes = 0;
-    if (Read32(bytes, 80) & kFourCcFlag) {
+    DdsLevelSizes sizes;
+    sizes.bitCount = Read32(bytes, 88);
+    if (pixelFlags & kFourCcFlag) {
         const uint32_t code = Read32(bytes, 84);
-        if (code == FourCc("DXT1"))
-            blockBytes = 8;
-        else if (code == FourCc("DXT3") || code == FourCc("DXT5"))
-            blockBytes = 16;
-        else
+        const auto coding = std::find_if(std::begin(kDdsCodings), std::end(kDdsCodings),
+                                         [code](const DdsCoding& c) { return c.code == code; });
+        if (coding == std::end(kDdsCodings))
             return false;
-        if (!(flags & kLinearSizeFlag) || (flags & kPitchFlag) || linearSize != LevelBytes(width, height, blockBytes, 0))
-            return false;
+        sizes.blockBytes = coding->blockBytes;
+        sizes.texelBytes = coding->texelBytes;
+        sizes.mipTexelBytes = coding->mipTexelBytes;
     } else {
-        const uint32_t bits = Read32(bytes, 88);
-        if ((bits != 24 && bits != 32) || (flags & kLinearSizeFlag) || Read32(bytes, 92) == 0 ||
-            Read32(bytes, 96) == 0 || Read32(bytes, 100) == 0)
+        // Texels are read whole bytes at a time; fewer than eight bits would read nothing per texel.
+        if (sizes.bitCount < 8)
             return false;
-        texelBytes = bits / 8;
+        sizes.texelBytes = sizes.mipTexelBytes = sizes.bitCount / 8;
     }
 
-    uint32_t levels = 1;
-    if ((flags & kMipMapCountFlag) && Read32(bytes, 28) > 1) {
-        levels = Read32(bytes, 28);
-        uint32_t possibleLevels = 1;
-        while ((std::max(width, height) >> possibleLevels) != 0)
-            ++possibleLevels;
-        if (depth != 1 || !PowerOfTwo(width) || !PowerOfTwo(height) || levels > possibleLevels)
+    uint64_t faces = 1, depth = headerDepth, firstRead = 0;
+    const bool cube = (caps1 & kComplex) && (caps2 & kCubeMap);
+    if (cube) {
+        faces = static_cast<uint64_t>(__builtin_popcount(caps2 & kCubeFaces));
+        if (depth > 1)
             return false;
     }
+    if (!(flags & (kLinearSizeFlag | kPitchFlag)) || linearSize == 0) {
+        flags |= kLinearSizeFlag;
+        firstRead = sizes.Exact(width, height, headerDepth, true);
+    } else if (flags & kLinearSizeFlag) {
+        firstRead = linearSize;
+    } else {
+        firstRead = sizes.ByPitch(width, height, depth);
+    }
+    if (!cube && depth > 1) {
+        if (!(caps2 & kVolume))
+            depth = 1;
+        flags |= kLinearSizeFlag;
+        firstRead = sizes.Exact(width, height, depth, false);
+    }
 
-    uint64_t needed = kDdsHeaderSize;
-    for (uint32_t level = 0; level < levels; ++level)
-        needed += LevelBytes(std::max(width >> level, 1u), std::max(height >> level, 1u), blockBytes, texelBytes);
-    return size >= needed;
+    const uint32_t levels = (flags & kMipMapCountFlag) && mipCount > 0 ? mipCount : 1;
+    uint64_t levelWidth = width, levelHeight = height, levelDepth = depth, perFace = 0;
+    for (uint32_t level = 0; level < levels; ++level) {
+        if (level > 0) {
+            levelWidth = std::max<uint64_t>(levelWidth / 2, 1);
+            levelHeight = std::max<uint64_t>(levelHeight / 2, 1);
+            levelDepth = std::max<uint64_t>(levelDepth / 2, 1);
+        }
+        const uint64_t read = level == 0                   ? firstRead
+                              : (flags & kLinearSizeFlag) ? sizes.Exact(levelWidth, levelHeight, levelDepth, false)
+                                                           : sizes.ByPitch(levelWidth, levelHeight, levelDepth);
+        if (read >= kSizeLimit || read < sizes.DecodeReads(levelWidth, levelHeight, levelDepth))
+            return false;
+        perFace += read;
+        if (perFace > size)
+            return false;
+    }
+    return kDdsHeaderSize + faces * perFace <= size;
 }
 
 // [SECTION] TGA
-// Colour-mapped, true-colour and grey images, plain or run-length encoded. Plain images must hold every pixel.
+// The decoder allocates the whole image before it reads a pixel, so the file must hold what the image needs: every
+// pixel of a plain image, and for a run-length encoded one enough packets (each at most 128 pixels, at least a
+// header byte and one pixel) to cover it.
 
 bool TgaIsSound(const uint8_t* bytes, size_t size)
 {
     constexpr size_t kHeader = 18;
     if (size < kHeader)
         return false;
-    const uint32_t idLength = bytes[0];
+    const uint64_t idLength = bytes[0];
     const uint32_t colourMapType = bytes[1];
     const uint32_t imageType = bytes[2];
-    const uint32_t mapLength = Read16(bytes, 5);
-    const uint32_t mapEntryBits = bytes[7];
-    const uint32_t width = Read16(bytes, 12);
-    const uint32_t height = Read16(bytes, 14);
-    const uint32_t bits = bytes[16];
-    const bool mapped = imageType == 1 || imageType == 9;
-    const bool encoded = imageType >= 9;
+    const uint64_t mapLength = Read16(bytes, 5);
+    const uint64_t mapEntryBytes = (bytes[7] + 7u) / 8;
+    const uint64_t width = Read16(bytes, 12);
+    const uint64_t height = Read16(bytes, 14);
+    const uint64_t pixelBytes = (bytes[16] + 7u) / 8;
     if (imageType != 1 && imageType != 2 && imageType != 3 && imageType != 9 && imageType != 10 && imageType != 11)
         return false;
-    if (!SaneSize(width, height) || (bits != 8 && bits != 15 && bits != 16 && bits != 24 && bits != 32))
+    if (width == 0 || height == 0 || pixelBytes == 0)
         return false;
-    if (colourMapType > 1 || (mapped && (colourMapType != 1 || mapLength == 0 || bits != 8)))
+    const uint64_t start = kHeader + idLength + (colourMapType == 1 ? mapLength * mapEntryBytes : 0);
+    if (start > size)
         return false;
-    uint64_t mapBytes = 0;
-    if (colourMapType == 1) {
-        if (mapEntryBits != 15 && mapEntryBits != 16 && mapEntryBits != 24 && mapEntryBits != 32)
-            return false;
-        mapBytes = static_cast<uint64_t>(mapLength) * ((mapEntryBits + 7) / 8);
-    }
-    const uint64_t start = kHeader + idLength + mapBytes;
-    if (encoded)
-        return size > start;
-    return size >= start + static_cast<uint64_t>(width) * height * ((bits + 7) / 8);
+    const uint64_t dataBytes = size - start;
+    const uint64_t pixels = width * height;
+    if (imageType >= 9)
+        return pixels * (1 + pixelBytes) <= 128 * dataBytes;
+    return pixels * pixelBytes <= dataBytes;
 }
 
 // [SECTION] JPEG
-// The marker segments are walked from the start of image to the start of scan: every length must lie inside the
-// file, a frame header with a sane size must come first, and the file must end its scan with an end-of-image marker.
+// The marker segments are walked from the start of image to the frame header; every length must lie inside the
+// file. The frame's size must be justified by the file: with Huffman coding every 8x8 block of every scan costs at
+// least one bit, so no image decodes from fewer than one byte per 512 pixels; twice that is allowed.
+
+constexpr uint64_t kJpegPixelsPerByte = 1024;
 
 bool JpegIsSound(const uint8_t* bytes, size_t size)
 {
     if (size < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8)
         return false;
     size_t at = 2;
-    bool frame = false;
     for (;;) {
-        if (at + 4 > size || bytes[at] != 0xFF)
+        if (at + 2 > size || bytes[at] != 0xFF)
             return false;
         const uint8_t marker = bytes[at + 1];
         if (marker == 0xFF) {  // fill byte
             ++at;
             continue;
         }
-        const uint32_t length = (static_cast<uint32_t>(bytes[at + 2]) << 8) | bytes[at + 3];
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {  // markers without a segment
+            at += 2;
+            continue;
+        }
+        if (marker == 0xD8 || marker == 0xD9 || marker == 0xDA || at + 4 > size)
+            return false;
+        const size_t length = ReadBigEndian16(bytes, at + 2);
         if (length < 2 || at + 2 + length > size)
             return false;
         const bool startOfFrame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (startOfFrame) {
             if (length < 8)
                 return false;
-            const uint32_t height = (static_cast<uint32_t>(bytes[at + 5]) << 8) | bytes[at + 6];
-            const uint32_t width = (static_cast<uint32_t>(bytes[at + 7]) << 8) | bytes[at + 8];
-            if (!SaneSize(width, height))
-                return false;
-            frame = true;
+            const uint64_t height = ReadBigEndian16(bytes, at + 5);
+            const uint64_t width = ReadBigEndian16(bytes, at + 7);
+            return width != 0 && height != 0 && width * height <= kJpegPixelsPerByte * size;
         }
         at += 2 + length;
-        if (marker == 0xDA)  // start of scan: the entropy-coded data follows
-            break;
     }
-    if (!frame)
+}
+
+// [SECTION] Decoding in a child process
+// The child decodes the bytes already read, then writes a description of the decoded image, its pixels and its
+// palette into a pipe. The parent trusts none of it until the sizes agree with one another and with the file.
+
+// Most bytes a decoded image may take per byte of its file: generous for every format's densest coding above.
+constexpr uint64_t kDecodedBytesPerFileByte = 4096;
+
+struct DecodedImage {
+    uint32_t width, height, depth, bytesPerPixel, format, type, origin, paletteType;
+    uint64_t dataBytes, paletteBytes;
+};
+
+ILenum LibraryType(ImageFormat format)
+{
+    switch (format) {
+    case ImageFormat::Dds:
+        return IL_DDS;
+    case ImageFormat::Tga:
+        return IL_TGA;
+    case ImageFormat::Jpeg:
+        return IL_JPG;
+    }
+    return IL_TYPE_UNKNOWN;
+}
+
+uint32_t BytesPerChannel(uint32_t type)
+{
+    switch (type) {
+    case IL_BYTE:
+    case IL_UNSIGNED_BYTE:
+        return 1;
+    case IL_SHORT:
+    case IL_UNSIGNED_SHORT:
+    case IL_HALF:
+        return 2;
+    case IL_INT:
+    case IL_UNSIGNED_INT:
+    case IL_FLOAT:
+        return 4;
+    case IL_DOUBLE:
+        return 8;
+    }
+    return 0;
+}
+
+uint32_t PaletteEntryBytes(uint32_t paletteType)
+{
+    switch (paletteType) {
+    case IL_PAL_RGB24:
+    case IL_PAL_BGR24:
+        return 3;
+    case IL_PAL_RGB32:
+    case IL_PAL_RGBA32:
+    case IL_PAL_BGR32:
+    case IL_PAL_BGRA32:
+        return 4;
+    }
+    return 0;
+}
+
+bool WriteAll(int fd, const void* data, uint64_t size)
+{
+    const char* at = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t written = write(fd, at, size);
+        if (written <= 0)
+            return false;
+        at += written;
+        size -= static_cast<uint64_t>(written);
+    }
+    return true;
+}
+
+[[noreturn]] void DecodeInChild(ImageFormat format, const std::vector<uint8_t>& bytes, int fd)
+{
+    ILuint image = 0;
+    ilGenImages(1, &image);
+    ilBindImage(image);
+    if (!ilLoadL(LibraryType(format), bytes.data(), static_cast<ILuint>(bytes.size())))
+        _exit(1);
+    const bool indexed = ilGetInteger(IL_PALETTE_TYPE) != IL_PAL_NONE && ilGetPalette() != nullptr;
+    const DecodedImage decoded{static_cast<uint32_t>(ilGetInteger(IL_IMAGE_WIDTH)),
+                               static_cast<uint32_t>(ilGetInteger(IL_IMAGE_HEIGHT)),
+                               static_cast<uint32_t>(ilGetInteger(IL_IMAGE_DEPTH)),
+                               static_cast<uint32_t>(ilGetInteger(IL_IMAGE_BYTES_PER_PIXEL)),
+                               static_cast<uint32_t>(ilGetInteger(IL_IMAGE_FORMAT)),
+                               static_cast<uint32_t>(ilGetInteger(IL_IMAGE_TYPE)),
+                               static_cast<uint32_t>(ilGetInteger(IL_IMAGE_ORIGIN)),
+                               static_cast<uint32_t>(indexed ? ilGetInteger(IL_PALETTE_TYPE) : IL_PAL_NONE),
+                               static_cast<uint64_t>(ilGetInteger(IL_IMAGE_SIZE_OF_DATA)),
+                               indexed ? static_cast<uint64_t>(ilGetInteger(IL_PALETTE_NUM_COLS)) *
+                                             static_cast<uint64_t>(ilGetInteger(IL_PALETTE_BPP))
+                                       : 0};
+    const bool sent = WriteAll(fd, &decoded, sizeof decoded) && WriteAll(fd, ilGetData(), decoded.dataBytes) &&
+                      WriteAll(fd, ilGetPalette(), decoded.paletteBytes);
+    _exit(sent ? 0 : 1);
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Reads exactly size bytes unless the deadline passes or the pipe ends first.
+bool ReadAll(int fd, void* data, uint64_t size, Clock::time_point deadline)
+{
+    char* at = static_cast<char*>(data);
+    while (size > 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        pollfd ready{fd, POLLIN, 0};
+        if (left <= 0 || poll(&ready, 1, static_cast<int>(left) + 1) <= 0)
+            return false;
+        const ssize_t got = read(fd, at, size);
+        if (got <= 0)
+            return false;
+        at += got;
+        size -= static_cast<uint64_t>(got);
+    }
+    return true;
+}
+
+// The pixels and palette that the child sent, checked so that rebuilding the image reads inside them and the
+// GL upload's palette look-ups stay inside the palette.
+bool ReadDecodedImage(int fd, uint64_t fileSize, Clock::time_point deadline, DecodedImage& image,
+                      std::vector<uint8_t>& pixels, std::vector<uint8_t>& palette)
+{
+    if (!ReadAll(fd, &image, sizeof image, deadline))
         return false;
-    for (size_t i = at; i + 1 < size; ++i)
-        if (bytes[i] == 0xFF && bytes[i + 1] == 0xD9)
-            return true;
+    const uint64_t channelBytes = BytesPerChannel(image.type);
+    const uint64_t expected =
+        uint64_t(image.width) * image.height * image.depth * image.bytesPerPixel * channelBytes;
+    if (expected == 0 || image.dataBytes != expected || expected > kDecodedBytesPerFileByte * fileSize)
+        return false;
+    const uint32_t entryBytes = PaletteEntryBytes(image.paletteType);
+    if (image.paletteType != IL_PAL_NONE &&
+        (entryBytes == 0 || image.paletteBytes % entryBytes != 0 || image.paletteBytes > 65536u * entryBytes))
+        return false;
+    if (image.paletteType == IL_PAL_NONE && image.paletteBytes != 0)
+        return false;
+    pixels.resize(image.dataBytes);
+    palette.resize(image.paletteBytes);
+    if (!ReadAll(fd, pixels.data(), pixels.size(), deadline) || !ReadAll(fd, palette.data(), palette.size(), deadline))
+        return false;
+    if (image.format == IL_COLOUR_INDEX) {
+        const uint64_t entries = entryBytes ? palette.size() / entryBytes : 0;
+        if (channelBytes != 1 || image.bytesPerPixel != 1 ||
+            std::any_of(pixels.begin(), pixels.end(), [entries](uint8_t index) { return index >= entries; }))
+            return false;
+    }
+    return true;
+}
+
+// Waits for the child to end on its own by the deadline, else kills it; true when it exited with status 0.
+bool ChildSucceeded(pid_t child, Clock::time_point deadline)
+{
+    int status = 0;
+    const timespec pause{0, 1000000};
+    while (Clock::now() < deadline) {
+        const pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child)
+            return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        if (done < 0)
+            return false;
+        nanosleep(&pause, nullptr);
+    }
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
     return false;
+}
+
+bool RebuildImage(const DecodedImage& image, std::vector<uint8_t>& pixels, std::vector<uint8_t>& palette)
+{
+    if (!ilTexImage(image.width, image.height, image.depth, static_cast<ILubyte>(image.bytesPerPixel), image.format,
+                    image.type, pixels.data()))
+        return false;
+    ilRegisterOrigin(image.origin);
+    if (image.paletteType != IL_PAL_NONE)
+        ilRegisterPal(palette.data(), static_cast<ILuint>(palette.size()), image.paletteType);
+    return true;
 }
 
 }  // namespace
@@ -203,38 +454,40 @@ bool ImageIsSound(ImageFormat format, const uint8_t* bytes, size_t size)
     return false;
 }
 
-bool ImageFileIsSound(ImageFormat format, const std::string& path)
+bool LoadImageGuarded(const std::string& path, ImageFormat format, int timeoutMs)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return false;
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return ImageIsSound(format, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-}
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.size() >= kSizeLimit || !ImageIsSound(format, bytes.data(), bytes.size()))
+        return false;
 
-bool ImageDecodesInChild(const std::string& path, int timeoutMs)
-{
+    int pipeEnds[2];
+    if (pipe2(pipeEnds, O_CLOEXEC) != 0)
+        return false;
     std::fflush(nullptr);
     const pid_t child = fork();
-    if (child < 0)
-        return true;
     if (child == 0) {
-        ILuint image = 0;
-        ilGenImages(1, &image);
-        ilBindImage(image);
-        _exit(ilLoadImage(path.c_str()) ? 0 : 1);
+        close(pipeEnds[0]);
+        DecodeInChild(format, bytes, pipeEnds[1]);
     }
-    int status = 0;
-    const timespec pause{0, 1000000};
-    for (int waited = 0; waited < timeoutMs; ++waited) {
-        const pid_t done = waitpid(child, &status, WNOHANG);
-        if (done == child)
-            return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        if (done < 0)
-            return false;
-        nanosleep(&pause, nullptr);
+    close(pipeEnds[1]);
+    if (child < 0) {
+        // Without a child the checked file is decoded here, as it would be without the guard.
+        close(pipeEnds[0]);
+        return ilLoadL(LibraryType(format), bytes.data(), static_cast<ILuint>(bytes.size()));
     }
-    kill(child, SIGKILL);
-    waitpid(child, &status, 0);
-    return false;
+
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    DecodedImage image{};
+    std::vector<uint8_t> pixels, palette;
+    const bool received = ReadDecodedImage(pipeEnds[0], bytes.size(), deadline, image, pixels, palette);
+    close(pipeEnds[0]);
+    if (!received) {
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        return false;
+    }
+    return ChildSucceeded(child, deadline) && RebuildImage(image, pixels, palette);
 }

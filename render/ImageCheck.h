@@ -1,7 +1,9 @@
-// Checks of image files before the image library decodes them in the viewer's own process. Its decoders trust what
-// a file declares: a DDS whose data is shorter than its header says is read past its end, a JPEG with a segment
-// longer than the file makes it loop for ever, and a header claiming a huge size makes it allocate gigabytes. A
-// file that fails a check is treated like one that does not load.
+// Guarded image loading. The image library's decoders trust what a file declares: a DDS whose declared data size
+// is smaller than its blocks is read past its buffer, a JPEG with a segment longer than the file makes the decoder
+// loop for ever, some damaged files crash it, and a header claiming a huge size makes it allocate gigabytes. So a
+// file is judged by its format's own rules first, then decoded once in a child process that may crash or be killed
+// without harm, and the decoded pixels come back through a pipe into the caller's bound image. A file that fails
+// any step is treated like one that does not exist.
 #pragma once
 
 #include <cstddef>
@@ -10,16 +12,12 @@
 
 enum class ImageFormat { Dds, Tga, Jpeg };
 
-// Largest width or height accepted, in pixels.
-constexpr uint32_t kMaxImageDimension = 16384;
-
-// True when the bytes hold a complete, well-formed image of the format, of a kind the viewer loads.
+// True when the bytes hold an image of the format whose declared layout the decoder can read without running past
+// its buffers, and whose decoded size is justified by the size of the file. Images that the decoder itself
+// refuses may pass; the decode decides about those.
 bool ImageIsSound(ImageFormat format, const uint8_t* bytes, size_t size);
 
-// ImageIsSound on a file's contents; false when the file cannot be read.
-bool ImageFileIsSound(ImageFormat format, const std::string& path);
-
-// Decodes the file once in a child process: true when the child loaded it and ended within timeoutMs. Catches the
-// decoder faults that no header check foresees (crashes and endless loops on damaged data) at the price of one
-// extra decode; a child that runs too long is killed. If no child can be started the file is trusted.
-bool ImageDecodesInChild(const std::string& path, int timeoutMs);
+// Loads the file into the bound DevIL image as ilLoadImage would (same size, format, type, origin, pixels and
+// palette): checks it with ImageIsSound, decodes it in a child process that must finish within timeoutMs, and
+// rebuilds the decoded image here. False, with the bound image unchanged, when any step fails.
+bool LoadImageGuarded(const std::string& path, ImageFormat format, int timeoutMs);

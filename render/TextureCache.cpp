@@ -6,8 +6,6 @@
 #include <IL/il.h>
 #include <IL/ilut.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 
@@ -21,19 +19,8 @@ void DrainImageErrors()
     }
 }
 
-// Longest a trial decode of one image may take before the image counts as broken.
-constexpr int kTrialDecodeMilliseconds = 10000;
-
-// Loads one candidate file into the bound DevIL image, when it exists and passes the checks that keep a damaged
-// file from crashing or hanging the decoder.
-bool LoadCandidate(const std::string& file, ImageFormat format)
-{
-    if (access(file.c_str(), R_OK) != 0)
-        return false;
-    if (!ImageFileIsSound(format, file) || !ImageDecodesInChild(file, kTrialDecodeMilliseconds))
-        return false;
-    return ilLoadImage(file.c_str());
-}
+// Longest the decode of one image may take before the image counts as broken.
+constexpr int kDecodeMilliseconds = 10000;
 
 void ReportFailureOnce(const std::string& name)
 {
@@ -64,7 +51,7 @@ GLuint LoadTexture(const std::string& name)
     } candidates[] = {{".dds", ImageFormat::Dds}, {".tga", ImageFormat::Tga}, {".jpg", ImageFormat::Jpeg}};
     bool loaded = false;
     for (const auto& candidate : candidates) {
-        if (LoadCandidate(name + candidate.extension, candidate.format)) {
+        if (LoadImageGuarded(name + candidate.extension, candidate.format, kDecodeMilliseconds)) {
             loaded = true;
             break;
         }
