@@ -11,8 +11,9 @@ void Reject(const char* line) {
     std::fflush(stdout);
 }
 
-// Checks one child reference of record `owner` and marks the node it reaches. Every node but the root may be
-// reached once, which makes the records a tree: no cycle, no node shared, nothing that a walk could loop on.
+// Checks one child reference of record `owner`, met on the walk from record 0, and marks the node it reaches. A
+// node reached a second time closes a cycle or is shared by two parents, whose geometry would then be collected
+// twice; the root is reached before anything can refer to it. Leaves may be shared.
 bool CheckChild(const LevelParseState& state, std::size_t owner, bool isLeaf, int32_t index,
                 std::vector<bool>& reached) {
     char line[160];
@@ -40,13 +41,26 @@ bool CheckChild(const LevelParseState& state, std::size_t owner, bool isLeaf, in
     return true;
 }
 
-bool NodeRecordsFormTree(const LevelParseState& state) {
-    std::vector<bool> reached(state.nodeRecordTable.size(), false);
-    for (std::size_t k = 0; k < state.nodeRecordTable.size(); ++k) {
+// Walks the records that record 0 reaches, in the order the geometry is collected, and checks their references.
+// Records that the walk does not reach are never read: they are not part of the tree. `reached` ends up marking
+// the records of the tree.
+bool TreeFromRootIsSound(const LevelParseState& state, std::vector<bool>& reached) {
+    reached.assign(state.nodeRecordTable.size(), false);
+    reached[0] = true;
+    std::vector<std::size_t> pending{0};
+    while (!pending.empty()) {
+        const std::size_t k = pending.back();
+        pending.pop_back();
         const NodeRecord& record = state.nodeRecordTable[k];
         if (!CheckChild(state, k, record.firstChildIsLeaf, record.firstChildIndex, reached) ||
             !CheckChild(state, k, record.secondChildIsLeaf, record.secondChildIndex, reached)) {
             return false;
+        }
+        if (!record.secondChildIsLeaf) {
+            pending.push_back(std::size_t(record.secondChildIndex));
+        }
+        if (!record.firstChildIsLeaf) {
+            pending.push_back(std::size_t(record.firstChildIndex));
         }
     }
     return true;
@@ -63,7 +77,8 @@ BspNode* Child(const LevelParseState& state, bool isLeaf, int32_t index) {
 
 BspNode* AssembleTree(LevelParseState& state) {
     state.root = nullptr;
-    if (state.nodeRecordTable.empty() || !NodeRecordsFormTree(state)) {
+    std::vector<bool> inTree;
+    if (state.nodeRecordTable.empty() || !TreeFromRootIsSound(state, inTree)) {
         return nullptr;
     }
     // Every node exists before any is linked, so records may refer to records that come later in the file.
@@ -74,7 +89,11 @@ BspNode* AssembleTree(LevelParseState& state) {
     }
     std::printf("%zu nodes.\n", state.nodeTable.size());
     std::fflush(stdout);
+    // Records outside the tree keep their nodes unlinked: their references were never checked.
     for (std::size_t k = 0; k < state.nodeRecordTable.size(); ++k) {
+        if (!inTree[k]) {
+            continue;
+        }
         const NodeRecord& record = state.nodeRecordTable[k];
         state.nodeTable[k]->firstChild = Child(state, record.firstChildIsLeaf, record.firstChildIndex);
         state.nodeTable[k]->secondChild = Child(state, record.secondChildIsLeaf, record.secondChildIndex);

@@ -95,9 +95,11 @@ BspNode* ParseLevelText(std::string_view text, LevelParseState& state, std::vect
 // of the run. Exits the process with status 1 when neither file opens. Returns the root, or nullptr.
 BspNode* LoadLevel(std::vector<Light>& lights, std::vector<BoundingBox>& boxes, const TextureSource& textures);
 
-// Builds the node table from the node-record table, links the children and sets state.root to node 0. Node records
-// whose child references fall outside their tables, refer to the root, or refer to a node that another reference
-// already reached, are rejected with one line naming the record; then no node is built and the result is nullptr.
+// Builds the node table from the node-record table, links the children of the records that node 0 reaches and sets
+// state.root to node 0. On that walk a child reference outside its table, a reference to the root, or a second
+// reference to an inner node (a cycle or a shared node) is rejected with one line naming the record; then no node
+// is built and the result is nullptr. Leaves may be referred to any number of times; records that node 0 does not
+// reach are ignored.
 BspNode* AssembleTree(LevelParseState& state);
 
 // Copies the triangles of every leaf reached from root, first child before second child, each leaf's triangles in

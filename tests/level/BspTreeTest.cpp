@@ -54,6 +54,8 @@ TEST(BspTree, RejectsReferencesThatAreNotATree) {
          "Node 1 refers to node 2 a second time; the level has no tree.\n"},
         {"NODE (1 0 0) 0 N1 N1 NODE (1 0 0) 0 L0 L1",
          "Node 0 refers to node 1 a second time; the level has no tree.\n"},
+        {"NODE (1 0 0) 0 N1 L0 NODE (1 0 0) 0 N2 L0 NODE (1 0 0) 0 N1 L1",
+         "Node 2 refers to node 1 a second time; the level has no tree.\n"},
     };
     for (const Case& c : cases) {
         ParsedLevel level;
@@ -61,6 +63,24 @@ TEST(BspTree, RejectsReferencesThatAreNotATree) {
         EXPECT_EQ(level.root, nullptr) << c.nodes;
         EXPECT_TRUE(level.state.nodeTable.empty()) << c.nodes;
         EXPECT_EQ(level.console, c.line + "1 lights.\n") << c.nodes;
+    }
+}
+
+TEST(BspTree, RecordsThatTheRootDoesNotReachAreIgnored) {
+    struct Case {
+        std::string nodes;
+        std::vector<int> collected;
+    };
+    const Case cases[] = {
+        {"NODE (1 0 0) 0 L0 L1 NODE (1 0 0) 0 N0 L0", {0, 1}},
+        {"NODE (1 0 0) 0 L1 L0 NODE (1 0 0) 0 N5 L9", {1, 0}},
+        {"NODE (1 0 0) 0 N2 L0 NODE (1 0 0) 0 N2 N1 NODE (1 0 0) 0 L1 L1", {1, 1, 0}},
+    };
+    for (const Case& c : cases) {
+        ParsedLevel level;
+        Parse(level, LevelWithLeaves(2, c.nodes));
+        ASSERT_NE(level.root, nullptr) << level.console;
+        EXPECT_EQ(CollectedLeaves(level.root), c.collected) << c.nodes;
     }
 }
 
