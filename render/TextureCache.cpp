@@ -6,7 +6,6 @@
 #include <IL/il.h>
 #include <IL/ilut.h>
 
-#include <algorithm>
 #include <cstdio>
 
 TextureCache textureCache;
@@ -22,12 +21,10 @@ void DrainImageErrors()
 // Longest the decode of one image may take before the image counts as broken.
 constexpr int kDecodeMilliseconds = 10000;
 
-void ReportFailureOnce(const std::string& name)
+void RememberFailure(const std::string& name)
 {
-    std::vector<std::string>& failed = textureCache.failedNames;
-    if (std::find(failed.begin(), failed.end(), name) != failed.end())
-        return;
-    failed.push_back(name);
+    textureCache.failedLookup.insert(name);
+    textureCache.failedNames.push_back(name);
     std::printf("Couldn't load texture \"%s\" (load image failed)\n", name.c_str());
     std::fflush(stdout);
 }
@@ -39,6 +36,8 @@ GLuint LoadTexture(const std::string& name)
     const auto known = textureCache.loadedTextures.find(name);
     if (known != textureCache.loadedTextures.end())
         return known->second;
+    if (textureCache.failedLookup.count(name) != 0)
+        return textureCache.FallbackTexture;
 
     ILuint image = 0;
     ilGenImages(1, &image);
@@ -59,7 +58,7 @@ GLuint LoadTexture(const std::string& name)
 
     if (!loaded) {
         ilDeleteImages(1, &image);
-        ReportFailureOnce(name);
+        RememberFailure(name);
         return textureCache.FallbackTexture;
     }
 
