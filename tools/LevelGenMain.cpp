@@ -1,6 +1,7 @@
 // velmora-levelgen: writes a complete level (out.txt) and every image it names into an output directory.
 //
 // Usage: velmora-levelgen --out DIR [--rooms N] [--triangles N] [--materials N] [--seed S] [--no-textures]
+//                         [--every-normal-map]
 
 #include "LevelBsp.h"
 #include "LevelLayout.h"
@@ -33,12 +34,13 @@ struct Options {
     int materials = kDefaultMaterials;
     uint64_t seed = 1;
     bool textures = true;
+    bool everyNormalMap = false;
 };
 
 int Usage(const char* problem)
 {
     std::printf("velmora-levelgen: %s; usage: velmora-levelgen --out DIR [--rooms N] [--triangles N] "
-                "[--materials N] [--seed S] [--no-textures]\n",
+                "[--materials N] [--seed S] [--no-textures] [--every-normal-map]\n",
                 problem);
     std::fflush(stdout);
     return 2;
@@ -66,6 +68,10 @@ bool ParseOptions(int argc, char** argv, Options& options, const char*& problem)
         uint64_t value = 0;
         if (arg == "--no-textures") {
             options.textures = false;
+            continue;
+        }
+        if (arg == "--every-normal-map") {
+            options.everyNormalMap = true;
             continue;
         }
         if (arg == "--out" && next) {
@@ -119,7 +125,7 @@ int main(int argc, char** argv)
                     ? kDefaultRooms
                     : static_cast<int>(std::clamp<uint64_t>(options.triangles / kTrianglesPerRoom, 4, 1024));
 
-    const std::vector<Material> materials = MakeMaterials(options.materials, options.seed);
+    const std::vector<Material> materials = MakeMaterials(options.materials, options.seed, options.everyNormalMap);
     const LevelLayout layout = BuildLayout(rooms, materials, options.seed);
     const double cellSize =
         options.triangles == 0 ? kDefaultCellSize : ChooseCellSize(layout.faces, options.triangles);

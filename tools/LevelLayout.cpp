@@ -242,7 +242,7 @@ Vec3 FacingBitangent(Facing facing) { return facing >= PosZ ? Vec3(0, 1, 0) : Ve
 
 Vec3 FacingTangent(Facing facing) { return Cross(FacingBitangent(facing), FacingNormal(facing)); }
 
-std::vector<Material> MakeMaterials(int count, uint64_t seed)
+std::vector<Material> MakeMaterials(int count, uint64_t seed, bool everyNormalMap)
 {
     static const TextureKind kKinds[] = {TextureKind::Brick, TextureKind::Stone, TextureKind::Tiles,
                                          TextureKind::Wood, TextureKind::Metal};
@@ -255,7 +255,7 @@ std::vector<Material> MakeMaterials(int count, uint64_t seed)
         char name[32];
         std::snprintf(name, sizeof name, "%s%02d", kKindNames[i % 5], i);
         material.name = name;
-        material.hasNormalMap = i % 3 != 2;
+        material.hasNormalMap = everyNormalMap || i % 3 != 2;
         material.diffuseFormat = i % 2 == 0 ? ImageFormat::Dds : ImageFormat::Tga;
         material.normalFormat = i % 4 < 2 ? ImageFormat::Jpg : ImageFormat::Tga;
         material.seed = random.Next();

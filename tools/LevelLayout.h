@@ -62,9 +62,10 @@ Vec3 FacingTangent(Facing facing);
 // Unit texture v direction of a face: +Z on walls, +Y on floors and ceilings.
 Vec3 FacingBitangent(Facing facing);
 
-// `count` materials cycling through the texture kinds, about two in three with a normal map, their images spread
-// over DDS, TGA and JPEG. Names are the kind followed by a two-digit (or longer) index, e.g. "brick00".
-std::vector<Material> MakeMaterials(int count, uint64_t seed);
+// `count` materials cycling through the texture kinds, about two in three with a normal map (every one when
+// everyNormalMap is set), their images spread over DDS, TGA and JPEG. Names are the kind followed by a two-digit
+// (or longer) index, e.g. "brick00".
+std::vector<Material> MakeMaterials(int count, uint64_t seed, bool everyNormalMap = false);
 
 // A level of `rooms` rooms (at least 1) on a square grid joined by corridors. Room 0 holds the origin above its
 // floor, with pillars and lights ahead along +X. Every material is used when there are enough faces for it.

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <string>
 
-// The demo command without a display: it generates the level, renders it on a virtual display of its own and
-// leaves a screenshot of a textured, lit room.
+// The demo command without a display: it generates the level, renders it on a virtual display of its own, prints no
+// failure line and leaves a screenshot of a textured, lit room.
 TEST(Demo, WithoutADisplayItLeavesAScreenshotOfTheLevel)
 {
     TempDir dir;
@@ -19,6 +19,8 @@ TEST(Demo, WithoutADisplayItLeavesAScreenshotOfTheLevel)
     ASSERT_NE(line, std::string::npos) << output;
     const std::string shot = output.substr(line + 12, output.find('\n', line) - line - 12);
     ASSERT_FALSE(shot.empty()) << output;
+    // Every material of the demo has its images: a newcomer sees no failure line.
+    EXPECT_EQ(output.find("Couldn't load"), std::string::npos) << output;
 
     const Image image = LoadImage(shot);
     ASSERT_EQ(image.width, 800);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -179,6 +180,15 @@ TEST(ProceduralTextures, NormalMapsTiltAgainstTheSlope)
     EXPECT_EQ(v.pixels[0], 128);
     EXPECT_LT(v.pixels[1], 100);
     EXPECT_EQ(MakeFlatNormalImage().pixels[2], 255);
+}
+
+TEST(LevelLayout, NormalMapsForTwoInThreeMaterialsOrForEvery)
+{
+    const auto withNormalMap = [](const std::vector<Material>& materials) {
+        return std::count_if(materials.begin(), materials.end(), [](const Material& m) { return m.hasNormalMap; });
+    };
+    EXPECT_EQ(withNormalMap(MakeMaterials(9, 1)), 6);
+    EXPECT_EQ(withNormalMap(MakeMaterials(9, 1, true)), 9);
 }
 
 // The wrap-around seam is no sharper than the sharpest pair of neighbouring columns (or rows) inside the image.
