@@ -34,6 +34,25 @@ std::string ReadWholeFile(const std::string& path)
 
 void Pause(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
+// Copies the viewer binary into a fresh directory that every user may enter; returns the directory, or "" on failure.
+std::string WorldReadableViewerCopy()
+{
+    char pattern[] = "/tmp/velmora-viewer-XXXXXX";
+    if (!mkdtemp(pattern))
+        return "";
+    const std::string directory = pattern;
+    std::error_code error;
+    fs::permissions(directory, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                   fs::perms::others_read | fs::perms::others_exec,
+                    error);
+    fs::copy_file(VELMORA_VIEWER_PATH, directory + "/velmora-viewer", error);
+    if (error) {
+        fs::remove_all(directory, error);
+        return "";
+    }
+    return directory;
+}
+
 }  // namespace
 
 TempDir::TempDir()
@@ -69,6 +88,11 @@ bool TempDir::Exists(const std::string& name) const { return fs::exists(File(nam
 ViewerProcess::ViewerProcess(const TempDir& dir, const ViewerOptions& options)
     : outputPath_(dir.File(".viewer-output")), directory_(dir.Path())
 {
+    const bool dropPrivileges = options.unprivileged && geteuid() == 0;
+    if (dropPrivileges)
+        binaryCopyDirectory_ = WorldReadableViewerCopy();
+    const std::string binary =
+        binaryCopyDirectory_.empty() ? std::string(VELMORA_VIEWER_PATH) : binaryCopyDirectory_ + "/velmora-viewer";
     pid_ = fork();
     if (pid_ == 0) {
         if (chdir(directory_.c_str()) != 0)
@@ -79,12 +103,12 @@ ViewerProcess::ViewerProcess(const TempDir& dir, const ViewerOptions& options)
         close(out);
         for (const auto& [name, value] : options.environment)
             setenv(name.c_str(), value.c_str(), 1);
-        if (options.unprivileged && geteuid() == 0) {
+        if (dropPrivileges) {
             const passwd* nobody = getpwnam("nobody");
             if (!nobody || setgroups(0, nullptr) != 0 || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0)
                 _exit(125);
         }
-        execl(VELMORA_VIEWER_PATH, VELMORA_VIEWER_PATH, static_cast<char*>(nullptr));
+        execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
 }
@@ -94,6 +118,10 @@ ViewerProcess::~ViewerProcess()
     if (Running()) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
+    }
+    if (!binaryCopyDirectory_.empty()) {
+        std::error_code ignored;
+        fs::remove_all(binaryCopyDirectory_, ignored);
     }
 }
 

@@ -31,6 +31,8 @@ private:
 struct ViewerOptions {
     std::map<std::string, std::string> environment;  // added to the viewer's environment
     // Runs the viewer as an unprivileged user when the test runs as root, so that file permissions apply to it.
+    // That user runs a copy of the binary in a world-readable directory, since the checkout may lie where only
+    // root can reach (a home directory of mode 700).
     bool unprivileged = false;
 };
 
@@ -64,6 +66,7 @@ private:
 
     std::string outputPath_;
     std::string directory_;
+    std::string binaryCopyDirectory_;  // removed with the process object; empty when the build's binary runs
     std::string window_;
     pid_t pid_ = -1;
     int exitCode_ = -1;
