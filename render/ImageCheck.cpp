@@ -5,12 +5,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -261,15 +262,25 @@ bool JpegIsSound(const uint8_t* bytes, size_t size)
     }
 }
 
-// [SECTION] Decoding in a child process
-// The child decodes the bytes already read, then writes a description of the decoded image, its pixels and its
-// palette into a pipe. The parent trusts none of it until the sizes agree with one another and with the file.
+// [SECTION] The decoder process
+// Checked files are decoded in a process of their own, forked on first use and kept for the next images: a fork
+// per image would copy this process's page tables and make both sides copy every page they write. The decoder
+// receives the file's bytes, decodes them, and sends a description of the decoded image, its pixels and its palette
+// back. This process trusts none of it until the sizes agree with one another and with the file. A decoder that
+// crashes, hangs, sends nonsense or fails a decode (which may have left the library in a bad state) is killed and
+// replaced for the next image.
 
 // Most bytes a decoded image may take per byte of its file: generous for every format's densest coding above.
 constexpr uint64_t kDecodedBytesPerFileByte = 4096;
 
+struct DecodeRequest {
+    uint32_t format;
+    uint32_t unused;
+    uint64_t fileBytes;
+};
+
 struct DecodedImage {
-    uint32_t width, height, depth, bytesPerPixel, format, type, origin, paletteType;
+    uint32_t decoded, width, height, depth, bytesPerPixel, format, type, origin, paletteType, unused;
     uint64_t dataBytes, paletteBytes;
 };
 
@@ -321,6 +332,7 @@ uint32_t PaletteEntryBytes(uint32_t paletteType)
     return 0;
 }
 
+// Blocking write of everything; the decoder's replies.
 bool WriteAll(int fd, const void* data, uint64_t size)
 {
     const char* at = static_cast<const char*>(data);
@@ -334,41 +346,151 @@ bool WriteAll(int fd, const void* data, uint64_t size)
     return true;
 }
 
-[[noreturn]] void DecodeInChild(ImageFormat format, const std::vector<uint8_t>& bytes, int fd)
+// Blocking read of exactly size bytes; false at the end of the pipe.
+bool ReadExactly(int fd, void* data, uint64_t size)
 {
+    char* at = static_cast<char*>(data);
+    while (size > 0) {
+        const ssize_t got = read(fd, at, size);
+        if (got <= 0)
+            return false;
+        at += got;
+        size -= static_cast<uint64_t>(got);
+    }
+    return true;
+}
+
+bool DecodeOne(const DecodeRequest& request, const std::vector<uint8_t>& bytes, int replies)
+{
+    DecodedImage decoded{};
     ILuint image = 0;
     ilGenImages(1, &image);
     ilBindImage(image);
-    if (!ilLoadL(LibraryType(format), bytes.data(), static_cast<ILuint>(bytes.size())))
-        _exit(1);
+    if (!ilLoadL(LibraryType(static_cast<ImageFormat>(request.format)), bytes.data(),
+                 static_cast<ILuint>(bytes.size()))) {
+        WriteAll(replies, &decoded, sizeof decoded);
+        return false;
+    }
     const bool indexed = ilGetInteger(IL_PALETTE_TYPE) != IL_PAL_NONE && ilGetPalette() != nullptr;
-    const DecodedImage decoded{static_cast<uint32_t>(ilGetInteger(IL_IMAGE_WIDTH)),
-                               static_cast<uint32_t>(ilGetInteger(IL_IMAGE_HEIGHT)),
-                               static_cast<uint32_t>(ilGetInteger(IL_IMAGE_DEPTH)),
-                               static_cast<uint32_t>(ilGetInteger(IL_IMAGE_BYTES_PER_PIXEL)),
-                               static_cast<uint32_t>(ilGetInteger(IL_IMAGE_FORMAT)),
-                               static_cast<uint32_t>(ilGetInteger(IL_IMAGE_TYPE)),
-                               static_cast<uint32_t>(ilGetInteger(IL_IMAGE_ORIGIN)),
-                               static_cast<uint32_t>(indexed ? ilGetInteger(IL_PALETTE_TYPE) : IL_PAL_NONE),
-                               static_cast<uint64_t>(ilGetInteger(IL_IMAGE_SIZE_OF_DATA)),
-                               indexed ? static_cast<uint64_t>(ilGetInteger(IL_PALETTE_NUM_COLS)) *
-                                             static_cast<uint64_t>(ilGetInteger(IL_PALETTE_BPP))
-                                       : 0};
-    const bool sent = WriteAll(fd, &decoded, sizeof decoded) && WriteAll(fd, ilGetData(), decoded.dataBytes) &&
-                      WriteAll(fd, ilGetPalette(), decoded.paletteBytes);
-    _exit(sent ? 0 : 1);
+    decoded.decoded = 1;
+    decoded.width = static_cast<uint32_t>(ilGetInteger(IL_IMAGE_WIDTH));
+    decoded.height = static_cast<uint32_t>(ilGetInteger(IL_IMAGE_HEIGHT));
+    decoded.depth = static_cast<uint32_t>(ilGetInteger(IL_IMAGE_DEPTH));
+    decoded.bytesPerPixel = static_cast<uint32_t>(ilGetInteger(IL_IMAGE_BYTES_PER_PIXEL));
+    decoded.format = static_cast<uint32_t>(ilGetInteger(IL_IMAGE_FORMAT));
+    decoded.type = static_cast<uint32_t>(ilGetInteger(IL_IMAGE_TYPE));
+    decoded.origin = static_cast<uint32_t>(ilGetInteger(IL_IMAGE_ORIGIN));
+    decoded.paletteType = static_cast<uint32_t>(indexed ? ilGetInteger(IL_PALETTE_TYPE) : IL_PAL_NONE);
+    decoded.dataBytes = static_cast<uint64_t>(ilGetInteger(IL_IMAGE_SIZE_OF_DATA));
+    decoded.paletteBytes = indexed ? static_cast<uint64_t>(ilGetInteger(IL_PALETTE_NUM_COLS)) *
+                                         static_cast<uint64_t>(ilGetInteger(IL_PALETTE_BPP))
+                                   : 0;
+    const bool sent = WriteAll(replies, &decoded, sizeof decoded) && WriteAll(replies, ilGetData(), decoded.dataBytes) &&
+                      WriteAll(replies, ilGetPalette(), decoded.paletteBytes);
+    ilDeleteImages(1, &image);
+    return sent;
+}
+
+// The decoder's loop: one request, one reply, until this process closes its end or a decode fails.
+[[noreturn]] void ServeDecodes(int requests, int replies)
+{
+    std::vector<uint8_t> bytes;
+    for (;;) {
+        DecodeRequest request;
+        if (!ReadExactly(requests, &request, sizeof request) || request.fileBytes >= kSizeLimit)
+            _exit(0);
+        bytes.resize(request.fileBytes);
+        if (!ReadExactly(requests, bytes.data(), bytes.size()) || !DecodeOne(request, bytes, replies))
+            _exit(0);
+    }
+}
+
+struct DecoderProcess {
+    pid_t pid = -1;
+    int requests = -1;  // written by this process
+    int replies = -1;   // read by this process
+};
+
+DecoderProcess decoder;
+
+void StopDecoder()
+{
+    if (decoder.pid <= 0)
+        return;
+    close(decoder.requests);
+    close(decoder.replies);
+    kill(decoder.pid, SIGKILL);
+    waitpid(decoder.pid, nullptr, 0);
+    decoder = DecoderProcess();
+}
+
+bool StartDecoder()
+{
+    // Requests go through a socket, whose writes can refuse a dead decoder without raising SIGPIPE here.
+    int requests[2], replies[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, requests) != 0)
+        return false;
+    if (pipe2(replies, O_CLOEXEC) != 0) {
+        close(requests[0]);
+        close(requests[1]);
+        return false;
+    }
+    // A pipe as large as allowed moves the pixels in few wake-ups of each side.
+    fcntl(replies[1], F_SETPIPE_SZ, 1 << 20);
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        close(requests[1]);
+        close(replies[0]);
+        ServeDecodes(requests[0], replies[1]);
+    }
+    close(requests[0]);
+    close(replies[1]);
+    if (child < 0) {
+        close(requests[1]);
+        close(replies[0]);
+        return false;
+    }
+    decoder = DecoderProcess{child, requests[1], replies[0]};
+    return true;
 }
 
 using Clock = std::chrono::steady_clock;
 
+int MillisecondsLeft(Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left <= 0 ? 0 : static_cast<int>(left) + 1;
+}
+
+// Sends everything unless the deadline passes or the decoder has gone.
+bool SendBefore(int fd, const void* data, uint64_t size, Clock::time_point deadline)
+{
+    const char* at = static_cast<const char*>(data);
+    while (size > 0) {
+        pollfd ready{fd, POLLOUT, 0};
+        const int left = MillisecondsLeft(deadline);
+        if (left == 0 || poll(&ready, 1, left) <= 0)
+            return false;
+        const ssize_t sent = send(fd, at, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0 && errno == EAGAIN)
+            continue;
+        if (sent <= 0)
+            return false;
+        at += sent;
+        size -= static_cast<uint64_t>(sent);
+    }
+    return true;
+}
+
 // Reads exactly size bytes unless the deadline passes or the pipe ends first.
-bool ReadAll(int fd, void* data, uint64_t size, Clock::time_point deadline)
+bool ReadBefore(int fd, void* data, uint64_t size, Clock::time_point deadline)
 {
     char* at = static_cast<char*>(data);
     while (size > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         pollfd ready{fd, POLLIN, 0};
-        if (left <= 0 || poll(&ready, 1, static_cast<int>(left) + 1) <= 0)
+        const int left = MillisecondsLeft(deadline);
+        if (left == 0 || poll(&ready, 1, left) <= 0)
             return false;
         const ssize_t got = read(fd, at, size);
         if (got <= 0)
@@ -379,13 +501,11 @@ bool ReadAll(int fd, void* data, uint64_t size, Clock::time_point deadline)
     return true;
 }
 
-// The pixels and palette that the child sent, checked so that rebuilding the image reads inside them and the
+// The pixels and palette that the decoder sent, checked so that rebuilding the image reads inside them and the
 // GL upload's palette look-ups stay inside the palette.
-bool ReadDecodedImage(int fd, uint64_t fileSize, Clock::time_point deadline, DecodedImage& image,
+bool ReadDecodedImage(uint64_t fileSize, Clock::time_point deadline, DecodedImage& image,
                       std::vector<uint8_t>& pixels, std::vector<uint8_t>& palette)
 {
-    if (!ReadAll(fd, &image, sizeof image, deadline))
-        return false;
     const uint64_t channelBytes = BytesPerChannel(image.type);
     const uint64_t expected =
         uint64_t(image.width) * image.height * image.depth * image.bytesPerPixel * channelBytes;
@@ -399,7 +519,8 @@ bool ReadDecodedImage(int fd, uint64_t fileSize, Clock::time_point deadline, Dec
         return false;
     pixels.resize(image.dataBytes);
     palette.resize(image.paletteBytes);
-    if (!ReadAll(fd, pixels.data(), pixels.size(), deadline) || !ReadAll(fd, palette.data(), palette.size(), deadline))
+    if (!ReadBefore(decoder.replies, pixels.data(), pixels.size(), deadline) ||
+        !ReadBefore(decoder.replies, palette.data(), palette.size(), deadline))
         return false;
     if (image.format == IL_COLOUR_INDEX) {
         const uint64_t entries = entryBytes ? palette.size() / entryBytes : 0;
@@ -408,24 +529,6 @@ bool ReadDecodedImage(int fd, uint64_t fileSize, Clock::time_point deadline, Dec
             return false;
     }
     return true;
-}
-
-// Waits for the child to end on its own by the deadline, else kills it; true when it exited with status 0.
-bool ChildSucceeded(pid_t child, Clock::time_point deadline)
-{
-    int status = 0;
-    const timespec pause{0, 1000000};
-    while (Clock::now() < deadline) {
-        const pid_t done = waitpid(child, &status, WNOHANG);
-        if (done == child)
-            return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        if (done < 0)
-            return false;
-        nanosleep(&pause, nullptr);
-    }
-    kill(child, SIGKILL);
-    waitpid(child, &status, 0);
-    return false;
 }
 
 bool RebuildImage(const DecodedImage& image, std::vector<uint8_t>& pixels, std::vector<uint8_t>& palette)
@@ -462,32 +565,20 @@ bool LoadImageGuarded(const std::string& path, ImageFormat format, int timeoutMs
     const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (bytes.size() >= kSizeLimit || !ImageIsSound(format, bytes.data(), bytes.size()))
         return false;
-
-    int pipeEnds[2];
-    if (pipe2(pipeEnds, O_CLOEXEC) != 0)
-        return false;
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-        close(pipeEnds[0]);
-        DecodeInChild(format, bytes, pipeEnds[1]);
-    }
-    close(pipeEnds[1]);
-    if (child < 0) {
-        // Without a child the checked file is decoded here, as it would be without the guard.
-        close(pipeEnds[0]);
+    // Without a decoder process the checked file is decoded here, as it would be without the guard.
+    if (decoder.pid <= 0 && !StartDecoder())
         return ilLoadL(LibraryType(format), bytes.data(), static_cast<ILuint>(bytes.size()));
-    }
 
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const DecodeRequest request{static_cast<uint32_t>(format), 0, bytes.size()};
     DecodedImage image{};
     std::vector<uint8_t> pixels, palette;
-    const bool received = ReadDecodedImage(pipeEnds[0], bytes.size(), deadline, image, pixels, palette);
-    close(pipeEnds[0]);
-    if (!received) {
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
+    if (!SendBefore(decoder.requests, &request, sizeof request, deadline) ||
+        !SendBefore(decoder.requests, bytes.data(), bytes.size(), deadline) ||
+        !ReadBefore(decoder.replies, &image, sizeof image, deadline) || !image.decoded ||
+        !ReadDecodedImage(bytes.size(), deadline, image, pixels, palette)) {
+        StopDecoder();
         return false;
     }
-    return ChildSucceeded(child, deadline) && RebuildImage(image, pixels, palette);
+    return RebuildImage(image, pixels, palette);
 }

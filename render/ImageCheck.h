@@ -1,8 +1,8 @@
 // Guarded image loading. The image library's decoders trust what a file declares: a DDS whose declared data size
 // is smaller than its blocks is read past its buffer, a JPEG with a segment longer than the file makes the decoder
 // loop for ever, some damaged files crash it, and a header claiming a huge size makes it allocate gigabytes. So a
-// file is judged by its format's own rules first, then decoded once in a child process that may crash or be killed
-// without harm, and the decoded pixels come back through a pipe into the caller's bound image. A file that fails
+// file is judged by its format's own rules first, then decoded once in a separate decoder process that may crash
+// or be killed without harm, and the decoded pixels come back into the caller's bound image. A file that fails
 // any step is treated like one that does not exist.
 #pragma once
 
@@ -18,6 +18,6 @@ enum class ImageFormat { Dds, Tga, Jpeg };
 bool ImageIsSound(ImageFormat format, const uint8_t* bytes, size_t size);
 
 // Loads the file into the bound DevIL image as ilLoadImage would (same size, format, type, origin, pixels and
-// palette): checks it with ImageIsSound, decodes it in a child process that must finish within timeoutMs, and
-// rebuilds the decoded image here. False, with the bound image unchanged, when any step fails.
+// palette): reads it once, checks it with ImageIsSound, has the decoder process decode it, which must answer
+// within timeoutMs, and rebuilds the decoded image here. False when any step fails.
 bool LoadImageGuarded(const std::string& path, ImageFormat format, int timeoutMs);
