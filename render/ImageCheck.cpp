@@ -2,7 +2,6 @@
 
 #include <IL/il.h>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -332,32 +331,41 @@ uint32_t PaletteEntryBytes(uint32_t paletteType)
     return 0;
 }
 
-// Blocking write of everything; the decoder's replies.
-bool WriteAll(int fd, const void* data, uint64_t size)
+using Clock = std::chrono::steady_clock;
+
+int MillisecondsLeft(Clock::time_point deadline)
 {
-    const char* at = static_cast<const char*>(data);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left <= 0 ? 0 : static_cast<int>(left) + 1;
+}
+
+// Moves size bytes through a socket, out of or into data. With a deadline it waits for the socket before each
+// step and gives up once the deadline passes; without one it blocks. False when the other side has gone.
+bool Transfer(int fd, bool out, void* data, uint64_t size, const Clock::time_point* deadline = nullptr)
+{
+    char* at = static_cast<char*>(data);
     while (size > 0) {
-        const ssize_t written = write(fd, at, size);
-        if (written <= 0)
+        if (deadline) {
+            pollfd ready{fd, static_cast<short>(out ? POLLOUT : POLLIN), 0};
+            const int left = MillisecondsLeft(*deadline);
+            if (left == 0 || poll(&ready, 1, left) <= 0)
+                return false;
+        }
+        const int flags = MSG_NOSIGNAL | (deadline ? MSG_DONTWAIT : 0);
+        const ssize_t moved = out ? send(fd, at, size, flags) : recv(fd, at, size, flags);
+        if (moved < 0 && errno == EAGAIN)
+            continue;
+        if (moved <= 0)
             return false;
-        at += written;
-        size -= static_cast<uint64_t>(written);
+        at += moved;
+        size -= static_cast<uint64_t>(moved);
     }
     return true;
 }
 
-// Blocking read of exactly size bytes; false at the end of the pipe.
-bool ReadExactly(int fd, void* data, uint64_t size)
+bool Send(int fd, const void* data, uint64_t size, const Clock::time_point* deadline = nullptr)
 {
-    char* at = static_cast<char*>(data);
-    while (size > 0) {
-        const ssize_t got = read(fd, at, size);
-        if (got <= 0)
-            return false;
-        at += got;
-        size -= static_cast<uint64_t>(got);
-    }
-    return true;
+    return Transfer(fd, true, const_cast<void*>(data), size, deadline);
 }
 
 bool DecodeOne(const DecodeRequest& request, const std::vector<uint8_t>& bytes, int replies)
@@ -368,7 +376,7 @@ bool DecodeOne(const DecodeRequest& request, const std::vector<uint8_t>& bytes, 
     ilBindImage(image);
     if (!ilLoadL(LibraryType(static_cast<ImageFormat>(request.format)), bytes.data(),
                  static_cast<ILuint>(bytes.size()))) {
-        WriteAll(replies, &decoded, sizeof decoded);
+        Send(replies, &decoded, sizeof decoded);
         return false;
     }
     const bool indexed = ilGetInteger(IL_PALETTE_TYPE) != IL_PAL_NONE && ilGetPalette() != nullptr;
@@ -385,8 +393,8 @@ bool DecodeOne(const DecodeRequest& request, const std::vector<uint8_t>& bytes, 
     decoded.paletteBytes = indexed ? static_cast<uint64_t>(ilGetInteger(IL_PALETTE_NUM_COLS)) *
                                          static_cast<uint64_t>(ilGetInteger(IL_PALETTE_BPP))
                                    : 0;
-    const bool sent = WriteAll(replies, &decoded, sizeof decoded) && WriteAll(replies, ilGetData(), decoded.dataBytes) &&
-                      WriteAll(replies, ilGetPalette(), decoded.paletteBytes);
+    const bool sent = Send(replies, &decoded, sizeof decoded) && Send(replies, ilGetData(), decoded.dataBytes) &&
+                      Send(replies, ilGetPalette(), decoded.paletteBytes);
     ilDeleteImages(1, &image);
     return sent;
 }
@@ -397,10 +405,10 @@ bool DecodeOne(const DecodeRequest& request, const std::vector<uint8_t>& bytes, 
     std::vector<uint8_t> bytes;
     for (;;) {
         DecodeRequest request;
-        if (!ReadExactly(requests, &request, sizeof request) || request.fileBytes >= kSizeLimit)
+        if (!Transfer(requests, false, &request, sizeof request) || request.fileBytes >= kSizeLimit)
             _exit(0);
         bytes.resize(request.fileBytes);
-        if (!ReadExactly(requests, bytes.data(), bytes.size()) || !DecodeOne(request, bytes, replies))
+        if (!Transfer(requests, false, bytes.data(), bytes.size()) || !DecodeOne(request, bytes, replies))
             _exit(0);
     }
 }
@@ -426,17 +434,15 @@ void StopDecoder()
 
 bool StartDecoder()
 {
-    // Requests go through a socket, whose writes can refuse a dead decoder without raising SIGPIPE here.
+    // Sockets rather than pipes: a send to a dead decoder fails without raising SIGPIPE here.
     int requests[2], replies[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, requests) != 0)
         return false;
-    if (pipe2(replies, O_CLOEXEC) != 0) {
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, replies) != 0) {
         close(requests[0]);
         close(requests[1]);
         return false;
     }
-    // A pipe as large as allowed moves the pixels in few wake-ups of each side.
-    fcntl(replies[1], F_SETPIPE_SZ, 1 << 20);
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child == 0) {
@@ -452,52 +458,6 @@ bool StartDecoder()
         return false;
     }
     decoder = DecoderProcess{child, requests[1], replies[0]};
-    return true;
-}
-
-using Clock = std::chrono::steady_clock;
-
-int MillisecondsLeft(Clock::time_point deadline)
-{
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left <= 0 ? 0 : static_cast<int>(left) + 1;
-}
-
-// Sends everything unless the deadline passes or the decoder has gone.
-bool SendBefore(int fd, const void* data, uint64_t size, Clock::time_point deadline)
-{
-    const char* at = static_cast<const char*>(data);
-    while (size > 0) {
-        pollfd ready{fd, POLLOUT, 0};
-        const int left = MillisecondsLeft(deadline);
-        if (left == 0 || poll(&ready, 1, left) <= 0)
-            return false;
-        const ssize_t sent = send(fd, at, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (sent < 0 && errno == EAGAIN)
-            continue;
-        if (sent <= 0)
-            return false;
-        at += sent;
-        size -= static_cast<uint64_t>(sent);
-    }
-    return true;
-}
-
-// Reads exactly size bytes unless the deadline passes or the pipe ends first.
-bool ReadBefore(int fd, void* data, uint64_t size, Clock::time_point deadline)
-{
-    char* at = static_cast<char*>(data);
-    while (size > 0) {
-        pollfd ready{fd, POLLIN, 0};
-        const int left = MillisecondsLeft(deadline);
-        if (left == 0 || poll(&ready, 1, left) <= 0)
-            return false;
-        const ssize_t got = read(fd, at, size);
-        if (got <= 0)
-            return false;
-        at += got;
-        size -= static_cast<uint64_t>(got);
-    }
     return true;
 }
 
@@ -519,8 +479,8 @@ bool ReadDecodedImage(uint64_t fileSize, Clock::time_point deadline, DecodedImag
         return false;
     pixels.resize(image.dataBytes);
     palette.resize(image.paletteBytes);
-    if (!ReadBefore(decoder.replies, pixels.data(), pixels.size(), deadline) ||
-        !ReadBefore(decoder.replies, palette.data(), palette.size(), deadline))
+    if (!Transfer(decoder.replies, false, pixels.data(), pixels.size(), &deadline) ||
+        !Transfer(decoder.replies, false, palette.data(), palette.size(), &deadline))
         return false;
     if (image.format == IL_COLOUR_INDEX) {
         const uint64_t entries = entryBytes ? palette.size() / entryBytes : 0;
@@ -573,9 +533,9 @@ bool LoadImageGuarded(const std::string& path, ImageFormat format, int timeoutMs
     const DecodeRequest request{static_cast<uint32_t>(format), 0, bytes.size()};
     DecodedImage image{};
     std::vector<uint8_t> pixels, palette;
-    if (!SendBefore(decoder.requests, &request, sizeof request, deadline) ||
-        !SendBefore(decoder.requests, bytes.data(), bytes.size(), deadline) ||
-        !ReadBefore(decoder.replies, &image, sizeof image, deadline) || !image.decoded ||
+    if (!Send(decoder.requests, &request, sizeof request, &deadline) ||
+        !Send(decoder.requests, bytes.data(), bytes.size(), &deadline) ||
+        !Transfer(decoder.replies, false, &image, sizeof image, &deadline) || !image.decoded ||
         !ReadDecodedImage(bytes.size(), deadline, image, pixels, palette)) {
         StopDecoder();
         return false;
