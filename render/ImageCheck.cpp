@@ -3,7 +3,10 @@
 #include <IL/il.h>
 
 #include <poll.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,8 +16,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 namespace {
@@ -264,10 +265,11 @@ bool JpegIsSound(const uint8_t* bytes, size_t size)
 // [SECTION] The decoder process
 // Checked files are decoded in a process of their own, forked on first use and kept for the next images: a fork
 // per image would copy this process's page tables and make both sides copy every page they write. The decoder
-// receives the file's bytes, decodes them, and sends a description of the decoded image, its pixels and its palette
-// back. This process trusts none of it until the sizes agree with one another and with the file. A decoder that
-// crashes, hangs, sends nonsense or fails a decode (which may have left the library in a bad state) is killed and
-// replaced for the next image.
+// finds the checked file's bytes in a memory file that both processes share, decodes them, puts the pixels and the
+// palette behind them and answers through a socket with a description of the decoded image. The memory file is
+// sealed against shrinking, so what this process maps stays mapped. This process trusts none of it until the sizes agree with one
+// another and with the file. A decoder that crashes, hangs, sends nonsense or fails a decode (which may have left
+// the library in a bad state) is killed and replaced for the next image.
 
 // Most bytes a decoded image may take per byte of its file: generous for every format's densest coding above.
 constexpr uint64_t kDecodedBytesPerFileByte = 4096;
@@ -275,8 +277,11 @@ constexpr uint64_t kDecodedBytesPerFileByte = 4096;
 struct DecodeRequest {
     uint32_t format;
     uint32_t unused;
-    uint64_t fileBytes;
+    uint64_t fileBytes;  // at the start of the shared memory file
 };
+
+// Where the decoded image starts in the shared memory file, after the file's bytes.
+uint64_t DecodedOffset(uint64_t fileBytes) { return (fileBytes + 4095) / 4096 * 4096; }
 
 struct DecodedImage {
     uint32_t decoded, width, height, depth, bytesPerPixel, format, type, origin, paletteType, unused;
@@ -368,14 +373,32 @@ bool Send(int fd, const void* data, uint64_t size, const Clock::time_point* dead
     return Transfer(fd, true, const_cast<void*>(data), size, deadline);
 }
 
-bool DecodeOne(const DecodeRequest& request, const std::vector<uint8_t>& bytes, int replies)
+// Maps the first size bytes of the shared memory file, growing it first when it is smaller; nullptr on failure.
+uint8_t* MapShared(int shared, uint64_t size, int protection)
+{
+    struct stat file;
+    if (size == 0 || fstat(shared, &file) != 0)
+        return nullptr;
+    if (static_cast<uint64_t>(file.st_size) < size && (protection & PROT_WRITE) == 0)
+        return nullptr;
+    if (static_cast<uint64_t>(file.st_size) < size && ftruncate(shared, static_cast<off_t>(size)) != 0)
+        return nullptr;
+    void* mapped = mmap(nullptr, size, protection, MAP_SHARED, shared, 0);
+    return mapped == MAP_FAILED ? nullptr : static_cast<uint8_t*>(mapped);
+}
+
+bool DecodeOne(const DecodeRequest& request, int replies, int shared)
 {
     DecodedImage decoded{};
     ILuint image = 0;
     ilGenImages(1, &image);
     ilBindImage(image);
-    if (!ilLoadL(LibraryType(static_cast<ImageFormat>(request.format)), bytes.data(),
-                 static_cast<ILuint>(bytes.size()))) {
+    const uint8_t* file = MapShared(shared, request.fileBytes, PROT_READ);
+    const bool loaded = file != nullptr && ilLoadL(LibraryType(static_cast<ImageFormat>(request.format)), file,
+                                                   static_cast<ILuint>(request.fileBytes));
+    if (file != nullptr)
+        munmap(const_cast<uint8_t*>(file), request.fileBytes);
+    if (!loaded) {
         Send(replies, &decoded, sizeof decoded);
         return false;
     }
@@ -393,22 +416,25 @@ bool DecodeOne(const DecodeRequest& request, const std::vector<uint8_t>& bytes, 
     decoded.paletteBytes = indexed ? static_cast<uint64_t>(ilGetInteger(IL_PALETTE_NUM_COLS)) *
                                          static_cast<uint64_t>(ilGetInteger(IL_PALETTE_BPP))
                                    : 0;
-    const bool sent = Send(replies, &decoded, sizeof decoded) && Send(replies, ilGetData(), decoded.dataBytes) &&
-                      Send(replies, ilGetPalette(), decoded.paletteBytes);
+    const uint64_t offset = DecodedOffset(request.fileBytes);
+    const uint64_t sharedBytes = offset + decoded.dataBytes + decoded.paletteBytes;
+    uint8_t* out = MapShared(shared, sharedBytes, PROT_READ | PROT_WRITE);
+    if (out == nullptr)
+        return false;
+    std::memcpy(out + offset, ilGetData(), decoded.dataBytes);
+    std::memcpy(out + offset + decoded.dataBytes, ilGetPalette(), decoded.paletteBytes);
+    munmap(out, sharedBytes);
     ilDeleteImages(1, &image);
-    return sent;
+    return Send(replies, &decoded, sizeof decoded);
 }
 
 // The decoder's loop: one request, one reply, until this process closes its end or a decode fails.
-[[noreturn]] void ServeDecodes(int requests, int replies)
+[[noreturn]] void ServeDecodes(int requests, int replies, int shared)
 {
-    std::vector<uint8_t> bytes;
     for (;;) {
         DecodeRequest request;
-        if (!Transfer(requests, false, &request, sizeof request) || request.fileBytes >= kSizeLimit)
-            _exit(0);
-        bytes.resize(request.fileBytes);
-        if (!Transfer(requests, false, bytes.data(), bytes.size()) || !DecodeOne(request, bytes, replies))
+        if (!Transfer(requests, false, &request, sizeof request) || request.fileBytes >= kSizeLimit ||
+            !DecodeOne(request, replies, shared))
             _exit(0);
     }
 }
@@ -417,6 +443,7 @@ struct DecoderProcess {
     pid_t pid = -1;
     int requests = -1;  // written by this process
     int replies = -1;   // read by this process
+    int shared = -1;    // the memory file of decoded images
 };
 
 DecoderProcess decoder;
@@ -427,6 +454,7 @@ void StopDecoder()
         return;
     close(decoder.requests);
     close(decoder.replies);
+    close(decoder.shared);
     kill(decoder.pid, SIGKILL);
     waitpid(decoder.pid, nullptr, 0);
     decoder = DecoderProcess();
@@ -436,11 +464,17 @@ bool StartDecoder()
 {
     // Sockets rather than pipes: a send to a dead decoder fails without raising SIGPIPE here.
     int requests[2], replies[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, requests) != 0)
+    const int shared = memfd_create("velmora-decoded-image", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (shared < 0)
         return false;
+    if (fcntl(shared, F_ADD_SEALS, F_SEAL_SHRINK) != 0 || socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, requests) != 0) {
+        close(shared);
+        return false;
+    }
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, replies) != 0) {
         close(requests[0]);
         close(requests[1]);
+        close(shared);
         return false;
     }
     std::fflush(nullptr);
@@ -448,58 +482,101 @@ bool StartDecoder()
     if (child == 0) {
         close(requests[1]);
         close(replies[0]);
-        ServeDecodes(requests[0], replies[1]);
+        ServeDecodes(requests[0], replies[1], shared);
     }
     close(requests[0]);
     close(replies[1]);
     if (child < 0) {
         close(requests[1]);
         close(replies[0]);
+        close(shared);
         return false;
     }
-    decoder = DecoderProcess{child, requests[1], replies[0]};
+    decoder = DecoderProcess{child, requests[1], replies[0], shared};
     return true;
 }
 
-// The pixels and palette that the decoder sent, checked so that rebuilding the image reads inside them and the
-// GL upload's palette look-ups stay inside the palette.
-bool ReadDecodedImage(uint64_t fileSize, Clock::time_point deadline, DecodedImage& image,
-                      std::vector<uint8_t>& pixels, std::vector<uint8_t>& palette)
+// True when the decoder's description is consistent with itself and with the size of the file it came from.
+bool DescriptionIsSound(const DecodedImage& image, uint64_t fileSize)
 {
-    const uint64_t channelBytes = BytesPerChannel(image.type);
-    const uint64_t expected =
-        uint64_t(image.width) * image.height * image.depth * image.bytesPerPixel * channelBytes;
-    if (expected == 0 || image.dataBytes != expected || expected > kDecodedBytesPerFileByte * fileSize)
+    const uint64_t expected = uint64_t(image.width) * image.height * image.depth * image.bytesPerPixel *
+                              BytesPerChannel(image.type);
+    if (!image.decoded || expected == 0 || image.dataBytes != expected ||
+        expected > kDecodedBytesPerFileByte * fileSize)
         return false;
+    if (image.paletteType == IL_PAL_NONE)
+        return image.paletteBytes == 0;
     const uint32_t entryBytes = PaletteEntryBytes(image.paletteType);
-    if (image.paletteType != IL_PAL_NONE &&
-        (entryBytes == 0 || image.paletteBytes % entryBytes != 0 || image.paletteBytes > 65536u * entryBytes))
+    return entryBytes != 0 && image.paletteBytes % entryBytes == 0 && image.paletteBytes <= 65536u * entryBytes;
+}
+
+// Rebuilds the decoded image in the bound image from the shared memory file. The palette look-ups of the GL
+// upload must stay inside the palette, so the indices are checked on this process's own copy.
+bool RebuildImage(const DecodedImage& image, uint64_t offset)
+{
+    const uint64_t sharedBytes = offset + image.dataBytes + image.paletteBytes;
+    uint8_t* mapped = MapShared(decoder.shared, sharedBytes, PROT_READ);
+    if (mapped == nullptr)
         return false;
-    if (image.paletteType == IL_PAL_NONE && image.paletteBytes != 0)
-        return false;
-    pixels.resize(image.dataBytes);
-    palette.resize(image.paletteBytes);
-    if (!Transfer(decoder.replies, false, pixels.data(), pixels.size(), &deadline) ||
-        !Transfer(decoder.replies, false, palette.data(), palette.size(), &deadline))
-        return false;
-    if (image.format == IL_COLOUR_INDEX) {
-        const uint64_t entries = entryBytes ? palette.size() / entryBytes : 0;
-        if (channelBytes != 1 || image.bytesPerPixel != 1 ||
-            std::any_of(pixels.begin(), pixels.end(), [entries](uint8_t index) { return index >= entries; }))
+    const uint8_t* in = mapped + offset;
+    bool rebuilt = ilTexImage(image.width, image.height, image.depth, static_cast<ILubyte>(image.bytesPerPixel),
+                              image.format, image.type, const_cast<uint8_t*>(in));
+    if (rebuilt) {
+        ilRegisterOrigin(image.origin);
+        if (image.paletteType != IL_PAL_NONE)
+            ilRegisterPal(const_cast<uint8_t*>(in) + image.dataBytes, static_cast<ILuint>(image.paletteBytes),
+                          image.paletteType);
+    }
+    munmap(mapped, sharedBytes);
+    if (rebuilt && image.format == IL_COLOUR_INDEX) {
+        const uint8_t* indices = ilGetData();
+        const uint64_t entries = image.paletteBytes / std::max<uint32_t>(PaletteEntryBytes(image.paletteType), 1);
+        rebuilt = image.bytesPerPixel == 1 && BytesPerChannel(image.type) == 1 &&
+                  std::none_of(indices, indices + image.dataBytes, [entries](uint8_t i) { return i >= entries; });
+    }
+    return rebuilt;
+}
+
+// Reads size bytes of the open file into at.
+bool ReadInto(int fd, uint8_t* at, uint64_t size)
+{
+    while (size > 0) {
+        const ssize_t got = read(fd, at, size);
+        if (got <= 0)
             return false;
+        at += got;
+        size -= static_cast<uint64_t>(got);
     }
     return true;
 }
 
-bool RebuildImage(const DecodedImage& image, std::vector<uint8_t>& pixels, std::vector<uint8_t>& palette)
+// Reads and checks the open file, then has the decoder decode it.
+bool DecodeInDecoder(int fd, uint64_t fileBytes, ImageFormat format, int timeoutMs)
 {
-    if (!ilTexImage(image.width, image.height, image.depth, static_cast<ILubyte>(image.bytesPerPixel), image.format,
-                    image.type, pixels.data()))
+    uint8_t* file = MapShared(decoder.shared, fileBytes, PROT_READ | PROT_WRITE);
+    if (file == nullptr)
         return false;
-    ilRegisterOrigin(image.origin);
-    if (image.paletteType != IL_PAL_NONE)
-        ilRegisterPal(palette.data(), static_cast<ILuint>(palette.size()), image.paletteType);
-    return true;
+    const bool sound = ReadInto(fd, file, fileBytes) && ImageIsSound(format, file, fileBytes);
+    munmap(file, fileBytes);
+    if (!sound)
+        return false;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const DecodeRequest request{static_cast<uint32_t>(format), 0, fileBytes};
+    DecodedImage image{};
+    if (!Send(decoder.requests, &request, sizeof request, &deadline) ||
+        !Transfer(decoder.replies, false, &image, sizeof image, &deadline) || !DescriptionIsSound(image, fileBytes)) {
+        StopDecoder();
+        return false;
+    }
+    return RebuildImage(image, DecodedOffset(fileBytes));
+}
+
+// Without a decoder process the checked file is decoded here, as it would be without the guard.
+bool DecodeHere(int fd, uint64_t fileBytes, ImageFormat format)
+{
+    std::vector<uint8_t> bytes(fileBytes);
+    return ReadInto(fd, bytes.data(), fileBytes) && ImageIsSound(format, bytes.data(), bytes.size()) &&
+           ilLoadL(LibraryType(format), bytes.data(), static_cast<ILuint>(bytes.size()));
 }
 
 }  // namespace
@@ -519,26 +596,17 @@ bool ImageIsSound(ImageFormat format, const uint8_t* bytes, size_t size)
 
 bool LoadImageGuarded(const std::string& path, ImageFormat format, int timeoutMs)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return false;
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (bytes.size() >= kSizeLimit || !ImageIsSound(format, bytes.data(), bytes.size()))
-        return false;
-    // Without a decoder process the checked file is decoded here, as it would be without the guard.
-    if (decoder.pid <= 0 && !StartDecoder())
-        return ilLoadL(LibraryType(format), bytes.data(), static_cast<ILuint>(bytes.size()));
-
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    const DecodeRequest request{static_cast<uint32_t>(format), 0, bytes.size()};
-    DecodedImage image{};
-    std::vector<uint8_t> pixels, palette;
-    if (!Send(decoder.requests, &request, sizeof request, &deadline) ||
-        !Send(decoder.requests, bytes.data(), bytes.size(), &deadline) ||
-        !Transfer(decoder.replies, false, &image, sizeof image, &deadline) || !image.decoded ||
-        !ReadDecodedImage(bytes.size(), deadline, image, pixels, palette)) {
-        StopDecoder();
-        return false;
+    struct stat file;
+    bool loaded = fstat(fd, &file) == 0 && S_ISREG(file.st_mode) && file.st_size > 0 &&
+                  static_cast<uint64_t>(file.st_size) < kSizeLimit;
+    if (loaded) {
+        const uint64_t fileBytes = static_cast<uint64_t>(file.st_size);
+        loaded = decoder.pid > 0 || StartDecoder() ? DecodeInDecoder(fd, fileBytes, format, timeoutMs)
+                                                   : DecodeHere(fd, fileBytes, format);
     }
-    return RebuildImage(image, pixels, palette);
+    close(fd);
+    return loaded;
 }
