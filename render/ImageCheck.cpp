@@ -422,7 +422,8 @@ bool DecodeOne(const DecodeRequest& request, int replies, int shared)
     if (out == nullptr)
         return false;
     std::memcpy(out + offset, ilGetData(), decoded.dataBytes);
-    std::memcpy(out + offset + decoded.dataBytes, ilGetPalette(), decoded.paletteBytes);
+    if (decoded.paletteBytes != 0)
+        std::memcpy(out + offset + decoded.dataBytes, ilGetPalette(), decoded.paletteBytes);
     munmap(out, sharedBytes);
     ilDeleteImages(1, &image);
     return Send(replies, &decoded, sizeof decoded);
