@@ -267,9 +267,9 @@ bool JpegIsSound(const uint8_t* bytes, size_t size)
 // per image would copy this process's page tables and make both sides copy every page they write. The decoder
 // finds the checked file's bytes in a memory file that both processes share, decodes them, puts the pixels and the
 // palette behind them and answers through a socket with a description of the decoded image. The memory file is
-// sealed against shrinking, so what this process maps stays mapped. This process trusts none of it until the sizes agree with one
-// another and with the file. A decoder that crashes, hangs, sends nonsense or fails a decode (which may have left
-// the library in a bad state) is killed and replaced for the next image.
+// sealed against shrinking, so what this process maps stays mapped. This process trusts none of it until the sizes
+// agree with one another and with the file. A decoder that crashes, hangs, sends nonsense or fails a decode (which
+// may have left the library in a bad state) is killed and replaced for the next image.
 
 // Most bytes a decoded image may take per byte of its file: generous for every format's densest coding above.
 constexpr uint64_t kDecodedBytesPerFileByte = 4096;
@@ -468,7 +468,8 @@ bool StartDecoder()
     const int shared = memfd_create("velmora-decoded-image", MFD_CLOEXEC | MFD_ALLOW_SEALING);
     if (shared < 0)
         return false;
-    if (fcntl(shared, F_ADD_SEALS, F_SEAL_SHRINK) != 0 || socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, requests) != 0) {
+    if (fcntl(shared, F_ADD_SEALS, F_SEAL_SHRINK) != 0 ||
+        socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, requests) != 0) {
         close(shared);
         return false;
     }
