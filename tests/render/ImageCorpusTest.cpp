@@ -448,3 +448,19 @@ TEST_F(ImageCorpusTest, DamagedImagesFailAndNothingIsDecodedBeyondWhatTheFileHol
     }
     ilDeleteImages(1, &image);
 }
+
+TEST_F(ImageCorpusTest, ColourIndicesBeyondThePaletteAreRefusedThoughTheLibraryDecodesThem)
+{
+    // Two palette entries declared where four are used: the upload's palette look-ups would read past the palette.
+    Convert("short-map.tga", 50, 40, "-type Palette -compress None");
+    Bytes tga = ReadBytes("short-map.tga");
+    ASSERT_EQ(tga[5], 4);
+    tga[5] = 2;
+    WriteBytes("short-map.tga", tga);
+    ILuint image = 0;
+    ilGenImages(1, &image);
+    ilBindImage(image);
+    EXPECT_TRUE(ilLoadImage("short-map.tga"));
+    EXPECT_FALSE(LoadImageGuarded("short-map.tga", ImageFormat::Tga, 2000));
+    ilDeleteImages(1, &image);
+}
