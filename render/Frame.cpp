@@ -1,5 +1,6 @@
 #include "Frame.h"
 
+#include "Culling.h"
 #include "RenderGeometry.h"
 #include "Shaders.h"
 #include "Shadows.h"
@@ -12,6 +13,8 @@
 
 float shaderTime = 0.0f;
 float lightAnimationAngle = 0.0f;
+
+bool boundedPasses = true;
 
 namespace {
 
@@ -29,8 +32,63 @@ void BindPositionsOnly()
     glEnableClientState(GL_VERTEX_ARRAY);
 }
 
-}  // namespace
+void UnbindPositions()
+{
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
+}
 
+// The main view of this frame as BeginMainView set it up.
+struct MainView {
+    double modelview[16];
+    double projection[16];
+    Frustum frustum;
+    ClusterSelection inView;  // clusters that can be rasterised in the view
+};
+
+MainView mainView;
+
+// A light's radius bounds what its passes change only while the light and shadow shaders are the loaded ones,
+// whose fall-off ends at the radius and whose cube faces treat anything beyond it as no occluder; the
+// fixed-function fallback knows no radius.
+bool LightSpheresBound() { return boundedPasses && PairLoaded(*lightShader); }
+bool ShadowSpheresBound() { return LightSpheresBound() && PairLoaded(*shadowShader); }
+
+// out = the clusters of within (all when null) whose boxes reach into the light's sphere.
+void SelectInSphere(const Light& light, const ClusterSelection* within, ClusterSelection& out)
+{
+    const std::vector<IndexCluster>& clusters = renderGeometry.clusters;
+    out.resize(clusters.size());
+    for (size_t c = 0; c < clusters.size(); ++c)
+        out[c] = (within == nullptr || (*within)[c]) &&
+                 !BoxOutsideSphere(clusters[c].bounds, light.currentPosition, light.radius);
+}
+
+// What one light's pass draws: null for everything; otherwise into scratch, with the scissor rectangle. False
+// when the light can change no pixel of the view.
+bool BoundLightPass(const Light& light, bool replacesColour, ClusterSelection& scratch,
+                    const ClusterSelection*& selection, ScreenRect& rect)
+{
+    selection = nullptr;
+    rect = ScreenRect{0, 0, windowWidth, windowHeight};
+    if (!boundedPasses)
+        return true;
+    selection = &mainView.inView;
+    // The first pass writes every visible pixel, black where its light does not reach, so only the view bounds it.
+    if (replacesColour || !LightSpheresBound())
+        return true;
+    const Vec3& centre = light.currentPosition;
+    if (SphereOutsideFrustum(centre, light.radius, mainView.frustum))
+        return false;
+    rect = SphereScreenRect(centre, light.radius, mainView.modelview, mainView.projection, windowWidth, windowHeight);
+    if (rect.width == 0 || rect.height == 0)
+        return false;
+    SelectInSphere(light, &mainView.inView, scratch);
+    selection = &scratch;
+    return true;
+}
+
+}  // namespace
 void AnimateLights(float dt)
 {
     if (!options.animateLights)
@@ -60,12 +118,23 @@ void ShadowPass()
     ApplyBaseRotation();
     shadowShader->Bind();
     BindPositionsOnly();
+    static ClusterSelection reach;
+    bool rendered = false;
     for (Light& light : level.lights) {
-        if (LightMoved(light))
-            RenderShadowCube(light);
+        if (LightMoved(light)) {
+            if (ShadowSpheresBound())
+                SelectInSphere(light, nullptr, reach);
+            else
+                reach.assign(renderGeometry.clusters.size(), 1);
+            RenderShadowCube(light, boundedPasses ? &reach : nullptr);
+            rendered = true;
+        }
         light.shadowPosition = light.currentPosition;
     }
+    UnbindPositions();
     shadowShader->Unbind();
+    if (rendered)
+        glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
 }
 
 void BeginMainView()
@@ -84,47 +153,68 @@ void BeginMainView()
     glRotatef(static_cast<float>(-camera.angleZ), 0, 0, 1);
     glTranslatef(static_cast<float>(-camera.position.x), static_cast<float>(-camera.position.y),
                  static_cast<float>(-camera.position.z));
-    lightShader->SetModelViewProj();
-    ambientShader->SetModelViewProj();
+    SetModelViewProjParameter(shaderParameters.lightModelViewProj);
+    SetModelViewProjParameter(shaderParameters.ambientModelViewProj);
     const double eye[3] = {camera.position.x, camera.position.y, camera.position.z};
-    cgGLSetParameter3dv(lightShader->GetVertexParameter("EyeVector"), eye);
+    cgGLSetParameter3dv(shaderParameters.eyeVector, eye);
+
+    glGetDoublev(GL_MODELVIEW_MATRIX, mainView.modelview);
+    glGetDoublev(GL_PROJECTION_MATRIX, mainView.projection);
+    if (boundedPasses) {
+        mainView.frustum = CurrentFrustum();
+        const std::vector<IndexCluster>& clusters = renderGeometry.clusters;
+        mainView.inView.resize(clusters.size());
+        for (size_t c = 0; c < clusters.size(); ++c)
+            mainView.inView[c] = !BoxOutsideFrustum(clusters[c].bounds, mainView.frustum);
+    }
 }
 
 void DepthPrePass()
 {
+    BindPositionsOnly();
     glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
     ambientShader->Bind();
-    DrawPlain();
+    DrawPlain(boundedPasses ? &mainView.inView : nullptr);
     ambientShader->Unbind();
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-    glDisableClientState(GL_VERTEX_ARRAY);
-    glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
+    UnbindPositions();
 }
 
 void LightPasses(GLuint attenuationTexture)
 {
+    static ClusterSelection inSphere;
     BindVertexStreams();
     lightShader->Bind();
-    lightShader->SetTextureParameter("attenuationTex", attenuationTexture);
+    SetTextureParameter(shaderParameters.attenuationTex, attenuationTexture);
     glPolygonMode(GL_FRONT_AND_BACK, options.wireframe ? GL_LINE : GL_FILL);
     glEnable(GL_BLEND);
     glBlendFunc(GL_ONE, GL_ZERO);
     glDepthMask(GL_FALSE);
     glDepthFunc(GL_EQUAL);
+    glEnable(GL_SCISSOR_TEST);
+    bool first = true;
     for (const Light& light : level.lights) {
         const Vec3& p = light.currentPosition;
-        cgGLSetParameter4d(lightShader->GetVertexParameter("LightVector"), p.x, p.y, p.z, light.radius);
+        cgGLSetParameter4d(shaderParameters.lightVector, p.x, p.y, p.z, light.radius);
         const double colour[3] = {light.colour.x, light.colour.y, light.colour.z};
-        cgGLSetParameter3dv(lightShader->GetVertexParameter("LightColor"), colour);
-        lightShader->SetTextureParameter("shadowMap", light.shadowCubeMap);
-        DrawWithMaterials();
+        cgGLSetParameter3dv(shaderParameters.lightColor, colour);
+        SetTextureParameter(shaderParameters.shadowMap, light.shadowCubeMap);
+        const ClusterSelection* selection = nullptr;
+        ScreenRect rect;
+        if (BoundLightPass(light, first, inSphere, selection, rect)) {
+            glScissor(rect.x, rect.y, rect.width, rect.height);
+            DrawWithMaterials(selection);
+        }
         glBlendFunc(GL_ONE, GL_ONE);
+        first = false;
         if (options.onlyFirstLight)
             break;
     }
+    glDisable(GL_SCISSOR_TEST);
     lightShader->Unbind();
     UnbindVertexStreams();
     glDepthMask(GL_TRUE);
     glDisable(GL_BLEND);
     glDepthFunc(GL_LEQUAL);
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
 }

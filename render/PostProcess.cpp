@@ -45,10 +45,10 @@ void DrawPostPass(GLuint warpTexture, GLuint rampTexture, float shaderTime)
     gluOrtho2D(0, width, 0, height);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
-    postShader->SetTextureParameter("framebuffer", postTarget.postColorTexture);
-    postShader->SetTextureParameter("warpTex", warpTexture);
-    postShader->SetTextureParameter("rampTex", rampTexture);
-    cgGLSetParameter1f(postShader->GetFragmentParameter("time"), shaderTime);
+    SetTextureParameter(shaderParameters.postFramebuffer, postTarget.postColorTexture);
+    SetTextureParameter(shaderParameters.postWarpTex, warpTexture);
+    SetTextureParameter(shaderParameters.postRampTex, rampTexture);
+    cgGLSetParameter1f(shaderParameters.postTime, shaderTime);
 
     // Unit 0 carries pixel coordinates for the rectangle texture, unit 1 coordinates from 0 to 1 over the window.
     struct Corner {
