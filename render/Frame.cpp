@@ -43,7 +43,8 @@ struct MainView {
     double modelview[16];
     double projection[16];
     Frustum frustum;
-    ClusterSelection inView;  // clusters that can be rasterised in the view
+    ClusterSelection inView;      // clusters that can be rasterised in the view
+    GLint depthFunction = GL_LESS;  // of the pre-pass: GL_LESS in the very first frame, GL_LEQUAL after it
 };
 
 MainView mainView;
@@ -62,6 +63,40 @@ void SelectInSphere(const Light& light, const ClusterSelection* within, ClusterS
     for (size_t c = 0; c < clusters.size(); ++c)
         out[c] = (within == nullptr || (*within)[c]) &&
                  !BoxOutsideSphere(clusters[c].bounds, light.currentPosition, light.radius);
+}
+
+// The first light pass replaces the colour of every pixel that the pre-pass covered, black where the light does
+// not reach. Painting those pixels black first lets that pass be bounded like the others -- when its fragments
+// land exactly where the pre-pass marked its pixels: both drawn by their loaded shaders (the same invariant
+// position) and filled. In the very first frame the pre-pass's GL_LESS leaves geometry at the far depth
+// unmarked, which the light pass's GL_EQUAL still draws.
+bool FirstLightBounded()
+{
+    return !level.lights.empty() && LightSpheresBound() && PairLoaded(*ambientShader) && !options.wireframe &&
+           mainView.depthFunction == GL_LEQUAL;
+}
+
+// Opaque black wherever the pre-pass marked the stencil. Leaves the current colour, enables and stencil state.
+void PaintCoveredPixelsBlack()
+{
+    glPushAttrib(GL_CURRENT_BIT | GL_ENABLE_BIT | GL_STENCIL_BUFFER_BIT);
+    glEnable(GL_STENCIL_TEST);
+    glStencilFunc(GL_EQUAL, 1, ~0u);
+    glStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
+    glDisable(GL_DEPTH_TEST);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+    glColor4f(0.0f, 0.0f, 0.0f, 1.0f);
+    glRectf(-1.0f, -1.0f, 1.0f, 1.0f);
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
+    glPopAttrib();
 }
 
 // What one light's pass draws: null for everything; otherwise into scratch, with the scissor rectangle. False
@@ -141,7 +176,7 @@ void BeginMainView()
 {
     glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, postTarget.postFramebuffer);
     glViewport(0, 0, windowWidth, windowHeight);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     gluPerspective(90, static_cast<double>(windowWidth) / windowHeight, 1, 10000);
@@ -171,11 +206,18 @@ void BeginMainView()
 
 void DepthPrePass()
 {
+    glGetIntegerv(GL_DEPTH_FUNC, &mainView.depthFunction);
     BindPositionsOnly();
     glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
+    // Stencil 1 marks every pixel in which a surface passed the depth test.
+    glEnable(GL_STENCIL_TEST);
+    glStencilFunc(GL_ALWAYS, 1, ~0u);
+    glStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
     ambientShader->Bind();
     DrawPlain(boundedPasses ? &mainView.inView : nullptr);
     ambientShader->Unbind();
+    glStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
+    glDisable(GL_STENCIL_TEST);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
     UnbindPositions();
 }
@@ -183,6 +225,9 @@ void DepthPrePass()
 void LightPasses(GLuint attenuationTexture)
 {
     static ClusterSelection inSphere;
+    const bool firstBounded = FirstLightBounded();
+    if (firstBounded)
+        PaintCoveredPixelsBlack();
     BindVertexStreams();
     lightShader->Bind();
     SetTextureParameter(shaderParameters.attenuationTex, attenuationTexture);
@@ -201,7 +246,7 @@ void LightPasses(GLuint attenuationTexture)
         SetTextureParameter(shaderParameters.shadowMap, light.shadowCubeMap);
         const ClusterSelection* selection = nullptr;
         ScreenRect rect;
-        if (BoundLightPass(light, first, inSphere, selection, rect)) {
+        if (BoundLightPass(light, first && !firstBounded, inSphere, selection, rect)) {
             glScissor(rect.x, rect.y, rect.width, rect.height);
             DrawWithMaterials(selection);
         }
