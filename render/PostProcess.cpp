@@ -40,7 +40,8 @@ void DrawPostPass(GLuint warpTexture, GLuint rampTexture, float shaderTime)
     const float height = static_cast<float>(windowHeight);
     glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
     postShader->Bind();
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    // The quad covers every pixel of the window, so only the depth it is tested against needs clearing.
+    glClear(GL_DEPTH_BUFFER_BIT);
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     gluOrtho2D(0, width, 0, height);
