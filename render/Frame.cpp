@@ -49,20 +49,26 @@ struct MainView {
 
 MainView mainView;
 
-// A light's radius bounds what its passes change only while the light and shadow shaders are the loaded ones,
-// whose fall-off ends at the radius and whose cube faces treat anything beyond it as no occluder; the
-// fixed-function fallback knows no radius.
-bool LightSpheresBound() { return boundedPasses && PairLoaded(*lightShader); }
-bool ShadowSpheresBound() { return LightSpheresBound() && PairLoaded(*shadowShader); }
+// A light's radius bounds what its passes change only while the light and shadow shaders are the loaded ones and
+// are given the radius and the fall-off: their fall-off ends at the radius, and their cube faces treat anything
+// beyond it as no occluder. The fixed-function fallback knows no radius.
+bool LightSpheresBound()
+{
+    const ShaderParameters& p = shaderParameters;
+    return boundedPasses && PairLoaded(*lightShader) && p.lightModelViewProj != nullptr && p.lightVector != nullptr &&
+           p.attenuationTex != nullptr;
+}
+
+bool ShadowSpheresBound()
+{
+    return LightSpheresBound() && PairLoaded(*shadowShader) && shaderParameters.shadowLight != nullptr;
+}
 
 // out = the clusters of within (all when null) whose boxes reach into the light's sphere.
 void SelectInSphere(const Light& light, const ClusterSelection* within, ClusterSelection& out)
 {
-    const std::vector<IndexCluster>& clusters = renderGeometry.clusters;
-    out.resize(clusters.size());
-    for (size_t c = 0; c < clusters.size(); ++c)
-        out[c] = (within == nullptr || (*within)[c]) &&
-                 !BoxOutsideSphere(clusters[c].bounds, light.currentPosition, light.radius);
+    const Vec3& centre = light.currentPosition;
+    SelectClusters(within, [&](const ClusterBox& box) { return BoxOutsideSphere(box, centre, light.radius); }, out);
 }
 
 // The first light pass replaces the colour of every pixel that the pre-pass covered, black where the light does
@@ -72,7 +78,8 @@ void SelectInSphere(const Light& light, const ClusterSelection* within, ClusterS
 // unmarked, which the light pass's GL_EQUAL still draws.
 bool FirstLightBounded()
 {
-    return !level.lights.empty() && LightSpheresBound() && PairLoaded(*ambientShader) && !options.wireframe &&
+    return !level.lights.empty() && LightSpheresBound() && PairLoaded(*ambientShader) &&
+           shaderParameters.ambientModelViewProj != nullptr && !options.wireframe &&
            mainView.depthFunction == GL_LEQUAL;
 }
 
@@ -109,7 +116,8 @@ bool BoundLightPass(const Light& light, bool replacesColour, ClusterSelection& s
     if (!boundedPasses)
         return true;
     selection = &mainView.inView;
-    // The first pass writes every visible pixel, black where its light does not reach, so only the view bounds it.
+    // A pass that replaces the colour writes every visible pixel, black where its light does not reach, so only
+    // the view bounds it.
     if (replacesColour || !LightSpheresBound())
         return true;
     const Vec3& centre = light.currentPosition;
@@ -124,6 +132,7 @@ bool BoundLightPass(const Light& light, bool replacesColour, ClusterSelection& s
 }
 
 }  // namespace
+
 void AnimateLights(float dt)
 {
     if (!options.animateLights)
@@ -196,11 +205,9 @@ void BeginMainView()
     glGetDoublev(GL_MODELVIEW_MATRIX, mainView.modelview);
     glGetDoublev(GL_PROJECTION_MATRIX, mainView.projection);
     if (boundedPasses) {
-        mainView.frustum = CurrentFrustum();
-        const std::vector<IndexCluster>& clusters = renderGeometry.clusters;
-        mainView.inView.resize(clusters.size());
-        for (size_t c = 0; c < clusters.size(); ++c)
-            mainView.inView[c] = !BoxOutsideFrustum(clusters[c].bounds, mainView.frustum);
+        const Frustum& frustum = mainView.frustum = CurrentFrustum();
+        SelectClusters(nullptr, [&](const ClusterBox& box) { return BoxOutsideFrustum(box, frustum); },
+                       mainView.inView);
     }
 }
 

@@ -98,6 +98,17 @@ void BuildRenderGeometry(const BspNode* root);
 void BindVertexStreams();
 // Disables those five arrays and unbinds the vertex buffer.
 void UnbindVertexStreams();
+// out = one flag per cluster: set for the clusters of within (all when within is null) whose bounds outside(bounds)
+// does not reject.
+template <class Outside>
+void SelectClusters(const ClusterSelection* within, Outside outside, ClusterSelection& out)
+{
+    const std::vector<IndexCluster>& clusters = renderGeometry.clusters;
+    out.resize(clusters.size());
+    for (size_t c = 0; c < clusters.size(); ++c)
+        out[c] = (within == nullptr || (*within)[c]) && !outside(clusters[c].bounds);
+}
+
 // Draws every batch, first setting "diffuseSpecTex" and "normalTex" of lightShader to the batch's textures. With a
 // selection, only its clusters are drawn, and a batch without any is skipped with its textures.
 void DrawWithMaterials(const ClusterSelection* selection = nullptr);

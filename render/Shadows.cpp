@@ -80,9 +80,7 @@ void RenderShadowCube(const Light& light, const ClusterSelection* reach)
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         if (reach != nullptr) {
             const Frustum frustum = CurrentFrustum();
-            inFace.resize(reach->size());
-            for (size_t c = 0; c < inFace.size(); ++c)
-                inFace[c] = (*reach)[c] && !BoxOutsideFrustum(renderGeometry.clusters[c].bounds, frustum);
+            SelectClusters(reach, [&](const ClusterBox& box) { return BoxOutsideFrustum(box, frustum); }, inFace);
         }
         DrawPlain(reach != nullptr ? &inFace : nullptr);
         glPopMatrix();

@@ -1,6 +1,7 @@
 // The bounded frame (passes limited to what the view, a light's sphere or a shadow face can reach) draws the same
 // image as the frame that draws everything everywhere, on the generated demo level.
 #include "Callbacks.h"
+#include "Culling.h"
 #include "Frame.h"
 #include "GlTestContext.h"
 #include "Overlay.h"
@@ -10,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <GL/glu.h>
+
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -32,7 +36,8 @@ protected:
         const std::string generate = std::string(VELMORA_LEVELGEN) + " --out " + directory.string() + " >/dev/null";
         ASSERT_EQ(std::system(generate.c_str()), 0);
         for (const char* shader : {"shader.cg", "ambient.cg", "shadow.cg", "post.cg"})
-            fs::copy_file(fs::path(VELMORA_DATA_DIR) / shader, directory / shader, fs::copy_options::overwrite_existing);
+            fs::copy_file(fs::path(VELMORA_DATA_DIR) / shader, directory / shader,
+                          fs::copy_options::overwrite_existing);
         previous = fs::current_path();
         fs::current_path(directory);
         CreateGlTestContext(800, 600);
@@ -154,4 +159,72 @@ TEST_F(FrameBoundsTest, AStillSceneRendersNoShadowFacesAfterItsFirstFrame)
     OnDisplay();
     OnDisplay();
     EXPECT_EQ(shadowFacesRendered, afterFirst);
+}
+
+TEST_F(FrameBoundsTest, ASpheresRectangleHoldsEveryPixelWhereTheSphereIsSeen)
+{
+    struct Case {
+        const char* name;
+        Vec3 centre;
+        double radius;
+        double yaw;  // of the eye at the origin looking along +X, degrees to the left
+        int width, height;
+        bool small;  // the rectangle must be a small part of the window
+    };
+    const Case cases[] = {
+        {"ahead", Vec3(500, 0, 0), 100, 0, 800, 600, true},
+        {"ahead, off-centre and low", Vec3(400, 250, -180), 120, 0, 800, 600, true},
+        {"cut by the window's left edge", Vec3(300, 420, 0), 150, 0, 800, 600, true},
+        {"beside the eye, just clear of the near plane", Vec3(3, 200, 40), 1.5, 0, 800, 600, false},
+        {"reaching the near plane", Vec3(60, 0, 0), 59.5, 0, 800, 600, false},
+        {"holding the eye", Vec3(10, -5, 3), 40, 0, 800, 600, false},
+        {"behind the eye", Vec3(-500, 0, 0), 100, 0, 800, 600, false},
+        {"far, small, turned view", Vec3(3000, 2500, 100), 30, 40, 641, 479, true},
+        {"tall window", Vec3(700, -100, 300), 200, -10, 300, 900, false},
+    };
+    for (const Case& c : cases) {
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        gluPerspective(90, double(c.width) / c.height, 1, 10000);
+        glMatrixMode(GL_MODELVIEW);
+        glLoadIdentity();
+        glRotatef(-90, 1, 0, 0);
+        glRotatef(90, 0, 0, 1);
+        glRotatef(float(-c.yaw), 0, 0, 1);
+        double modelview[16], projection[16];
+        glGetDoublev(GL_MODELVIEW_MATRIX, modelview);
+        glGetDoublev(GL_PROJECTION_MATRIX, projection);
+        const ScreenRect rect = SphereScreenRect(c.centre, c.radius, modelview, projection, c.width, c.height);
+        const GLint viewport[4] = {0, 0, c.width, c.height};
+        int seen = 0;
+        // Points on and inside the sphere, spread by a golden-angle spiral over shells.
+        for (int i = 0; i < 20000; ++i) {
+            const double shell = c.radius * (1.0 - (i % 4) * 0.25);
+            const double z = 1.0 - 2.0 * (i + 0.5) / 20000;
+            const double ring = std::sqrt(1.0 - z * z);
+            const double angle = i * 2.399963229728653;
+            const Vec3 p(c.centre.x + shell * ring * std::cos(angle), c.centre.y + shell * ring * std::sin(angle),
+                         c.centre.z + shell * z);
+            const double eyeDepth = -(modelview[2] * p.x + modelview[6] * p.y + modelview[10] * p.z + modelview[14]);
+            if (eyeDepth < 1.0)
+                continue;  // before the near plane: never drawn
+            double wx, wy, wz;
+            gluProject(p.x, p.y, p.z, modelview, projection, viewport, &wx, &wy, &wz);
+            if (wx < 0 || wy < 0 || wx >= c.width || wy >= c.height)
+                continue;
+            ++seen;
+            EXPECT_TRUE(wx >= rect.x && wx <= rect.x + rect.width && wy >= rect.y && wy <= rect.y + rect.height)
+                << c.name << ": (" << wx << ", " << wy << ") outside " << rect.x << " " << rect.y << " " << rect.width
+                << "x" << rect.height;
+            if (HasFailure())
+                return;
+        }
+        if (c.small) {
+            EXPECT_LT(rect.width * rect.height, c.width * c.height / 4) << c.name;
+        }
+        if (seen == 0) {
+            EXPECT_TRUE(rect.width == 0 || rect.height == 0 || rect.width * rect.height == c.width * c.height)
+                << c.name << ": an unseen sphere needs no rectangle";
+        }
+    }
 }
