@@ -179,6 +179,20 @@ void AppendClusters(const std::vector<Index>& indices, const std::vector<RenderV
     }
 }
 
+// Clusters of at most clusterTriangles consecutive triangles of every batch, with the bounds of their vertices.
+void BuildClusters(RenderGeometry& geometry, const std::vector<RenderVertex>& vertices, uint32_t clusterTriangles)
+{
+    geometry.clusters.clear();
+    geometry.batchClusters.assign(1, 0);
+    for (const MaterialBatch& batch : geometry.batches) {
+        if (geometry.indexType == GL_UNSIGNED_SHORT)
+            AppendClusters(batch.indices, vertices, clusterTriangles, geometry.clusters);
+        else
+            AppendClusters(batch.wideIndices, vertices, clusterTriangles, geometry.clusters);
+        geometry.batchClusters.push_back(static_cast<uint32_t>(geometry.clusters.size()));
+    }
+}
+
 }  // namespace
 
 WeldedCorners WeldCorners(const std::vector<Triangle>& triangles)
@@ -272,18 +286,6 @@ void UploadGeometry(WeldedGeometry geometry)
     BuildClusters(renderGeometry, geometry.vertices, kClusterTriangles);
 }
 
-void BuildClusters(RenderGeometry& geometry, const std::vector<RenderVertex>& vertices, uint32_t clusterTriangles)
-{
-    geometry.clusters.clear();
-    geometry.batchClusters.assign(1, 0);
-    for (const MaterialBatch& batch : geometry.batches) {
-        if (geometry.indexType == GL_UNSIGNED_SHORT)
-            AppendClusters(batch.indices, vertices, clusterTriangles, geometry.clusters);
-        else
-            AppendClusters(batch.wideIndices, vertices, clusterTriangles, geometry.clusters);
-        geometry.batchClusters.push_back(static_cast<uint32_t>(geometry.clusters.size()));
-    }
-}
 
 WeldedGeometry WeldTriangles(const std::vector<Triangle>& triangles)
 {

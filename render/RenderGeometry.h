@@ -84,10 +84,6 @@ void OrderBatches(WeldedGeometry& geometry);
 // lists into bounded clusters.
 void UploadGeometry(WeldedGeometry geometry);
 
-// Clusters of at most clusterTriangles consecutive triangles of every batch, with the bounds of their vertices.
-// Fills clusters and batchClusters of geometry.
-void BuildClusters(RenderGeometry& geometry, const std::vector<RenderVertex>& vertices, uint32_t clusterTriangles);
-
 // WeldGeometry followed by OrderBatches. Needs no GL.
 WeldedGeometry WeldTriangles(const std::vector<Triangle>& triangles);
 
