@@ -32,8 +32,11 @@ void ReturnFreedMemory(float dt)
     }
 }
 
-void DrawGizmos()
+// The light boxes (and with gizmoMode 2 their radius circles) into the off-screen target, the selected one red.
+void GizmoPass()
 {
+    if (options.gizmoMode != 1 && options.gizmoMode != 2)
+        return;
     for (size_t i = 0; i < level.lights.size(); ++i) {
         if (static_cast<int>(i) == options.selectedLight)
             glColor3f(1, 0, 0);
@@ -67,9 +70,7 @@ void OnDisplay()
         BeginMainView();
         DepthPrePass();
         LightPasses(fixedTextures.attenuation);
-        if (options.gizmoMode == 1 || options.gizmoMode == 2)
-            DrawGizmos();
-        glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+        GizmoPass();
         DrawPostPass(fixedTextures.warp, fixedTextures.ramp, shaderTime);
         DrawFrameStats(dt, renderTimer);
     }

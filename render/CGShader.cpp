@@ -127,15 +127,20 @@ CGparameter CGShader::GetFragmentParameter(const std::string& name) const
     return FindParameter(fragmentParameters, name);
 }
 
-void CGShader::SetModelViewProj()
-{
-    cgGLSetStateMatrixParameter(GetVertexParameter("ModelViewProj"), CG_GL_MODELVIEW_PROJECTION_MATRIX,
-                                CG_GL_MATRIX_IDENTITY);
-}
+void CGShader::SetModelViewProj() { SetModelViewProjParameter(GetVertexParameter("ModelViewProj")); }
 
 void CGShader::SetTextureParameter(const std::string& name, unsigned int texture)
 {
-    CGparameter handle = GetFragmentParameter(name);
+    ::SetTextureParameter(GetFragmentParameter(name), texture);
+}
+
+void SetModelViewProjParameter(CGparameter handle)
+{
+    cgGLSetStateMatrixParameter(handle, CG_GL_MODELVIEW_PROJECTION_MATRIX, CG_GL_MATRIX_IDENTITY);
+}
+
+void SetTextureParameter(CGparameter handle, unsigned int texture)
+{
     cgGLSetTextureParameter(handle, texture);
     cgGLEnableTextureParameter(handle);
 }

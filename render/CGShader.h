@@ -51,3 +51,8 @@ public:
     // Writes the compiled fragment program text to file; does nothing without a fragment program.
     void DumpFragmentProgram(const std::string& file) const;
 };
+
+// The setters behind SetModelViewProj and SetTextureParameter, for handles looked up once after loading; a null
+// handle changes nothing.
+void SetModelViewProjParameter(CGparameter handle);
+void SetTextureParameter(CGparameter handle, unsigned int texture);

@@ -6,6 +6,11 @@
 extern float shaderTime;           // seconds, the post shader's "time"; runs while options.advanceTime is on
 extern float lightAnimationAngle;  // radians of phase of the light animation
 
+// On (the default): every pass draws only the clusters that can change its pixels -- the view's, a light's
+// sphere's, a shadow face's -- and a light pass only inside its sphere's screen rectangle. Off: every pass draws
+// all geometry over the whole target; the image is the same, which the frame tests compare.
+extern bool boundedPasses;
+
 // While options.animateLights is on: advances the phase by dt and circles the first light (radius 16) and swings
 // the third (32 along X) around their level positions. Lights that do not exist are left alone.
 void AnimateLights(float dt);
@@ -21,5 +26,5 @@ void BeginMainView();
 // Writes the depth of the visible surface, colour writes off.
 void DepthPrePass();
 
-// One pass per light over the pre-pass depth: the first replaces, later ones add.
+// One pass per light over the pre-pass depth: the first replaces, later ones add. Leaves filled polygons.
 void LightPasses(GLuint attenuationTexture);

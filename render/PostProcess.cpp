@@ -21,10 +21,11 @@ void CreatePostTarget()
     glGenFramebuffersEXT(1, &postTarget.postFramebuffer);
     glGenRenderbuffersEXT(1, &postTarget.postDepthBuffer);
     glBindRenderbufferEXT(GL_RENDERBUFFER_EXT, postTarget.postDepthBuffer);
-    glRenderbufferStorageEXT(GL_RENDERBUFFER_EXT, GL_DEPTH_COMPONENT24, width, height);
+    // 24 depth bits as the view needs, and 8 stencil bits in which the pre-pass marks the pixels it covers.
+    glRenderbufferStorageEXT(GL_RENDERBUFFER_EXT, GL_DEPTH24_STENCIL8_EXT, width, height);
     glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, postTarget.postFramebuffer);
-    glFramebufferRenderbufferEXT(GL_FRAMEBUFFER_EXT, GL_DEPTH_ATTACHMENT_EXT, GL_RENDERBUFFER_EXT,
-                                 postTarget.postDepthBuffer);
+    for (GLenum attachment : {GL_DEPTH_ATTACHMENT_EXT, GL_STENCIL_ATTACHMENT_EXT})
+        glFramebufferRenderbufferEXT(GL_FRAMEBUFFER_EXT, attachment, GL_RENDERBUFFER_EXT, postTarget.postDepthBuffer);
     glGenTextures(1, &postTarget.postColorTexture);
     glBindTexture(GL_TEXTURE_RECTANGLE_NV, postTarget.postColorTexture);
     glTexImage2D(GL_TEXTURE_RECTANGLE_NV, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
@@ -39,16 +40,17 @@ void DrawPostPass(GLuint warpTexture, GLuint rampTexture, float shaderTime)
     const float height = static_cast<float>(windowHeight);
     glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
     postShader->Bind();
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    // The quad covers every pixel of the window, so only the depth it is tested against needs clearing.
+    glClear(GL_DEPTH_BUFFER_BIT);
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     gluOrtho2D(0, width, 0, height);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
-    postShader->SetTextureParameter("framebuffer", postTarget.postColorTexture);
-    postShader->SetTextureParameter("warpTex", warpTexture);
-    postShader->SetTextureParameter("rampTex", rampTexture);
-    cgGLSetParameter1f(postShader->GetFragmentParameter("time"), shaderTime);
+    SetTextureParameter(shaderParameters.postFramebuffer, postTarget.postColorTexture);
+    SetTextureParameter(shaderParameters.postWarpTex, warpTexture);
+    SetTextureParameter(shaderParameters.postRampTex, rampTexture);
+    cgGLSetParameter1f(shaderParameters.postTime, shaderTime);
 
     // Unit 0 carries pixel coordinates for the rectangle texture, unit 1 coordinates from 0 to 1 over the window.
     struct Corner {

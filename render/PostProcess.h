@@ -5,7 +5,7 @@
 
 struct PostTarget {
     GLuint postFramebuffer = 0;
-    GLuint postDepthBuffer = 0;
+    GLuint postDepthBuffer = 0;   // depth and stencil
     GLuint postColorTexture = 0;  // rectangle texture, window-sized, addressed in pixels
 };
 

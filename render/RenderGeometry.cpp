@@ -3,8 +3,10 @@
 #include "Shaders.h"
 #include "TriangleOrder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <unordered_map>
 
 RenderGeometry renderGeometry;
@@ -13,6 +15,9 @@ namespace {
 
 constexpr size_t kFloatsPerVertex = sizeof(RenderVertex) / sizeof(float);
 constexpr uint32_t kMaxShortIndexVertices = 65536;
+// Small enough that a cluster's box stays close to its triangles (the optimiser's order follows the surface),
+// large enough that the boxes of a million-triangle level are tested in well under a millisecond per pass.
+constexpr uint32_t kClusterTriangles = 64;
 
 const float* Floats(const RenderVertex& v) { return v.position; }
 
@@ -100,15 +105,91 @@ void OrderIndexLists(std::vector<MaterialBatch>& batches, std::vector<Index> Mat
     }
 }
 
-template <class Draw>
-void ForEachBatch(Draw draw)
+// Index ranges of one batch's selected clusters, reused from draw to draw.
+struct DrawRanges {
+    std::vector<GLsizei> counts;
+    std::vector<const void*> starts;
+};
+
+// Calls setUp(batch) and draws, for every batch that has something to draw: all of its list without a selection,
+// else its selected clusters, neighbouring ones merged into one range, in one call.
+template <class SetUp>
+void ForEachBatch(const ClusterSelection* selection, SetUp setUp)
 {
+    static DrawRanges ranges;
     const GLenum type = renderGeometry.indexType;
-    for (const MaterialBatch& batch : renderGeometry.batches) {
-        const void* indices = type == GL_UNSIGNED_SHORT ? static_cast<const void*>(batch.indices.data())
-                                                        : static_cast<const void*>(batch.wideIndices.data());
-        draw(batch);
-        glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(batch.IndexCount()), type, indices);
+    const std::vector<MaterialBatch>& batches = renderGeometry.batches;
+    for (size_t b = 0; b < batches.size(); ++b) {
+        const MaterialBatch& batch = batches[b];
+        const char* indices = type == GL_UNSIGNED_SHORT ? reinterpret_cast<const char*>(batch.indices.data())
+                                                        : reinterpret_cast<const char*>(batch.wideIndices.data());
+        if (selection == nullptr) {
+            setUp(batch);
+            glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(batch.IndexCount()), type, indices);
+            continue;
+        }
+        const size_t indexSize = type == GL_UNSIGNED_SHORT ? sizeof(uint16_t) : sizeof(uint32_t);
+        ranges.counts.clear();
+        ranges.starts.clear();
+        bool extend = false;
+        for (uint32_t c = renderGeometry.batchClusters[b]; c < renderGeometry.batchClusters[b + 1]; ++c) {
+            const bool selected = (*selection)[c] != 0;
+            if (selected) {
+                const IndexCluster& cluster = renderGeometry.clusters[c];
+                if (extend) {
+                    ranges.counts.back() += static_cast<GLsizei>(cluster.indexCount);
+                } else {
+                    ranges.counts.push_back(static_cast<GLsizei>(cluster.indexCount));
+                    ranges.starts.push_back(indices + cluster.firstIndex * indexSize);
+                }
+            }
+            extend = selected;
+        }
+        if (ranges.counts.empty())
+            continue;
+        setUp(batch);
+        glMultiDrawElements(GL_TRIANGLES, ranges.counts.data(), type, ranges.starts.data(),
+                            static_cast<GLsizei>(ranges.counts.size()));
+    }
+}
+
+// Cuts one batch's index list into clusters of at most clusterTriangles triangles.
+template <class Index>
+void AppendClusters(const std::vector<Index>& indices, const std::vector<RenderVertex>& vertices,
+                    uint32_t clusterTriangles, std::vector<IndexCluster>& clusters)
+{
+    const size_t step = size_t(clusterTriangles) * 3;
+    for (size_t first = 0; first < indices.size(); first += step) {
+        IndexCluster cluster;
+        cluster.firstIndex = static_cast<uint32_t>(first);
+        cluster.indexCount = static_cast<uint32_t>(std::min(step, indices.size() - first));
+        ClusterBox& box = cluster.bounds;
+        for (int k = 0; k < 3; ++k) {
+            box.min[k] = std::numeric_limits<float>::infinity();
+            box.max[k] = -std::numeric_limits<float>::infinity();
+        }
+        for (size_t i = first; i < first + cluster.indexCount; ++i) {
+            const float* position = vertices[indices[i]].position;
+            for (int k = 0; k < 3; ++k) {
+                box.min[k] = std::min(box.min[k], position[k]);
+                box.max[k] = std::max(box.max[k], position[k]);
+            }
+        }
+        clusters.push_back(cluster);
+    }
+}
+
+// Clusters of at most clusterTriangles consecutive triangles of every batch, with the bounds of their vertices.
+void BuildClusters(RenderGeometry& geometry, const std::vector<RenderVertex>& vertices, uint32_t clusterTriangles)
+{
+    geometry.clusters.clear();
+    geometry.batchClusters.assign(1, 0);
+    for (const MaterialBatch& batch : geometry.batches) {
+        if (geometry.indexType == GL_UNSIGNED_SHORT)
+            AppendClusters(batch.indices, vertices, clusterTriangles, geometry.clusters);
+        else
+            AppendClusters(batch.wideIndices, vertices, clusterTriangles, geometry.clusters);
+        geometry.batchClusters.push_back(static_cast<uint32_t>(geometry.clusters.size()));
     }
 }
 
@@ -202,7 +283,9 @@ void UploadGeometry(WeldedGeometry geometry)
     glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
     renderGeometry.batches = std::move(geometry.batches);
     renderGeometry.indexType = geometry.indexType;
+    BuildClusters(renderGeometry, geometry.vertices, kClusterTriangles);
 }
+
 
 WeldedGeometry WeldTriangles(const std::vector<Triangle>& triangles)
 {
@@ -251,15 +334,15 @@ void UnbindVertexStreams()
     glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
 }
 
-void DrawWithMaterials()
+void DrawWithMaterials(const ClusterSelection* selection)
 {
-    ForEachBatch([](const MaterialBatch& batch) {
-        lightShader->SetTextureParameter("diffuseSpecTex", batch.diffuseTexture);
-        lightShader->SetTextureParameter("normalTex", batch.normalMap);
+    ForEachBatch(selection, [](const MaterialBatch& batch) {
+        SetTextureParameter(shaderParameters.diffuseSpecTex, batch.diffuseTexture);
+        SetTextureParameter(shaderParameters.normalTex, batch.normalMap);
     });
 }
 
-void DrawPlain()
+void DrawPlain(const ClusterSelection* selection)
 {
-    ForEachBatch([](const MaterialBatch&) {});
+    ForEachBatch(selection, [](const MaterialBatch&) {});
 }

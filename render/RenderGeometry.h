@@ -2,6 +2,7 @@
 // diffuse texture, with the draw operations of the scene passes.
 #pragma once
 
+#include "Culling.h"
 #include "Level.h"
 
 #include <GL/glew.h>
@@ -30,10 +31,21 @@ struct MaterialBatch {
     size_t IndexCount() const { return indices.size() + wideIndices.size(); }
 };
 
+// A run of consecutive triangles of one batch's index list with the bounds of their vertices: the unit in which
+// passes leave out what they cannot reach. Drawing a selection of clusters draws a subsequence of the list in its
+// own order.
+struct IndexCluster {
+    uint32_t firstIndex = 0;
+    uint32_t indexCount = 0;
+    ClusterBox bounds;
+};
+
 struct RenderGeometry {
     GLuint vertexBuffer = 0;
     std::vector<MaterialBatch> batches;  // in order of first occurrence of their diffuse textures
     GLenum indexType = GL_UNSIGNED_SHORT;
+    std::vector<IndexCluster> clusters;   // every batch's clusters, batch after batch, each in list order
+    std::vector<uint32_t> batchClusters;  // batch b owns clusters batchClusters[b] to batchClusters[b + 1] - 1
 };
 
 extern RenderGeometry renderGeometry;
@@ -68,7 +80,8 @@ WeldedGeometry WeldGeometry(const std::vector<Triangle>& triangles);
 // Sets the optimiser up for a 24-entry vertex cache with list output and reorders every batch's indices for it.
 // Needs no GL.
 void OrderBatches(WeldedGeometry& geometry);
-// Uploads the vertices into a new static vertex buffer and hands the batches to renderGeometry.
+// Uploads the vertices into a new static vertex buffer, hands the batches to renderGeometry and cuts their index
+// lists into bounded clusters.
 void UploadGeometry(WeldedGeometry geometry);
 
 // WeldGeometry followed by OrderBatches. Needs no GL.
@@ -81,7 +94,19 @@ void BuildRenderGeometry(const BspNode* root);
 void BindVertexStreams();
 // Disables those five arrays and unbinds the vertex buffer.
 void UnbindVertexStreams();
-// Draws every batch, first setting "diffuseSpecTex" and "normalTex" of lightShader to the batch's textures.
-void DrawWithMaterials();
-// Draws every batch without touching textures or shader parameters.
-void DrawPlain();
+// out = one flag per cluster: set for the clusters of within (all when within is null) whose bounds outside(bounds)
+// does not reject.
+template <class Outside>
+void SelectClusters(const ClusterSelection* within, Outside outside, ClusterSelection& out)
+{
+    const std::vector<IndexCluster>& clusters = renderGeometry.clusters;
+    out.resize(clusters.size());
+    for (size_t c = 0; c < clusters.size(); ++c)
+        out[c] = (within == nullptr || (*within)[c]) && !outside(clusters[c].bounds);
+}
+
+// Draws every batch, first setting "diffuseSpecTex" and "normalTex" of lightShader to the batch's textures. With a
+// selection, only its clusters are drawn, and a batch without any is skipped with its textures.
+void DrawWithMaterials(const ClusterSelection* selection = nullptr);
+// Draws every batch (or the selected clusters) without touching textures or shader parameters.
+void DrawPlain(const ClusterSelection* selection = nullptr);

@@ -4,6 +4,9 @@ CGShader* lightShader = nullptr;
 CGShader* ambientShader = nullptr;
 CGShader* shadowShader = nullptr;
 CGShader* postShader = nullptr;
+ShaderParameters shaderParameters;
+
+bool PairLoaded(const CGShader& pair) { return pair.vertexProgram != nullptr && pair.fragmentProgram != nullptr; }
 
 void CreateShaderPairs()
 {
@@ -31,6 +34,23 @@ void LoadShaders()
     postShader->LoadShader("post.cg", nullptr, "fragmain");
     for (const char* name : {"framebuffer", "time", "warpTex", "rampTex", "warpTexCoords"})
         postShader->LoadFragmentParameter(name);
+
+    ShaderParameters& p = shaderParameters;
+    p.lightModelViewProj = lightShader->GetVertexParameter("ModelViewProj");
+    p.lightVector = lightShader->GetVertexParameter("LightVector");
+    p.eyeVector = lightShader->GetVertexParameter("EyeVector");
+    p.lightColor = lightShader->GetVertexParameter("LightColor");
+    p.diffuseSpecTex = lightShader->GetFragmentParameter("diffuseSpecTex");
+    p.normalTex = lightShader->GetFragmentParameter("normalTex");
+    p.shadowMap = lightShader->GetFragmentParameter("shadowMap");
+    p.attenuationTex = lightShader->GetFragmentParameter("attenuationTex");
+    p.ambientModelViewProj = ambientShader->GetVertexParameter("ModelViewProj");
+    p.shadowModelViewProj = shadowShader->GetVertexParameter("ModelViewProj");
+    p.shadowLight = shadowShader->GetVertexParameter("light");
+    p.postFramebuffer = postShader->GetFragmentParameter("framebuffer");
+    p.postTime = postShader->GetFragmentParameter("time");
+    p.postWarpTex = postShader->GetFragmentParameter("warpTex");
+    p.postRampTex = postShader->GetFragmentParameter("rampTex");
 
     lightShader->DumpFragmentProgram("shaderFP.txt");
     lightShader->DumpVertexProgram("shaderVP.txt");

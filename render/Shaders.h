@@ -12,6 +12,33 @@ extern CGShader* postShader;     // post-processing quad (fragment program only)
 // shared context. Start-up calls it once, with the GL context current, before LoadShaders.
 void CreateShaderPairs();
 
+// The handles that the passes set every frame, looked up once by LoadShaders after each registration (null where
+// the registration failed), so that no frame looks a parameter up by name.
+struct ShaderParameters {
+    CGparameter lightModelViewProj = nullptr;
+    CGparameter lightVector = nullptr;
+    CGparameter eyeVector = nullptr;
+    CGparameter lightColor = nullptr;
+    CGparameter diffuseSpecTex = nullptr;
+    CGparameter normalTex = nullptr;
+    CGparameter shadowMap = nullptr;
+    CGparameter attenuationTex = nullptr;
+    CGparameter ambientModelViewProj = nullptr;
+    CGparameter shadowModelViewProj = nullptr;
+    CGparameter shadowLight = nullptr;
+    CGparameter postFramebuffer = nullptr;
+    CGparameter postTime = nullptr;
+    CGparameter postWarpTex = nullptr;
+    CGparameter postRampTex = nullptr;
+};
+
+extern ShaderParameters shaderParameters;
+
+// True when both programs of the pair compiled, so that its pass draws what its shader file computes rather than
+// the fixed-function fallback.
+bool PairLoaded(const CGShader& pair);
+
 // Compiles all four pairs from the working directory, registers their parameters and writes the program dumps
 // ("shaderFP.txt", "shaderVP.txt", "shadowFP.txt", "shadowVP.txt", "postFP.txt"). Also the shader reload.
+// Fills shaderParameters.
 void LoadShaders();

@@ -63,10 +63,11 @@ void CreateShadowResources(Light& light)
 
 bool LightMoved(const Light& light) { return !ApproxEqual(light.currentPosition, light.shadowPosition); }
 
-void RenderShadowCube(const Light& light)
+void RenderShadowCube(const Light& light, const ClusterSelection* reach)
 {
+    static ClusterSelection inFace;
     const Vec3& p = light.currentPosition;
-    cgGLSetParameter4d(shadowShader->GetVertexParameter("light"), p.x, p.y, p.z, light.radius);
+    cgGLSetParameter4d(shaderParameters.shadowLight, p.x, p.y, p.z, light.radius);
     glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, light.shadowFramebuffers[0]);
     for (int f = 0; f < 6; ++f) {
         const CubeFace& face = kCubeFaces[f];
@@ -74,10 +75,14 @@ void RenderShadowCube(const Light& light)
         for (int r = 0; r < face.rotationCount; ++r)
             glRotatef(face.rotations[r].angle, face.rotations[r].x, face.rotations[r].y, face.rotations[r].z);
         glTranslated(-p.x, -p.y, -p.z);
-        shadowShader->SetModelViewProj();
+        SetModelViewProjParameter(shaderParameters.shadowModelViewProj);
         glDrawBuffer(GL_COLOR_ATTACHMENT0_EXT + face.attachment);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-        DrawWithMaterials();
+        if (reach != nullptr) {
+            const Frustum frustum = CurrentFrustum();
+            SelectClusters(reach, [&](const ClusterBox& box) { return BoxOutsideFrustum(box, frustum); }, inFace);
+        }
+        DrawPlain(reach != nullptr ? &inFace : nullptr);
         glPopMatrix();
         ++shadowFacesRendered;
         if (f == 3)

@@ -1,6 +1,7 @@
 // Cube-map shadows: six 512x512 faces per light, rendered from the light's position when it moves.
 #pragma once
 
+#include "Culling.h"
 #include "Level.h"
 
 constexpr int kShadowMapSize = 512;
@@ -14,8 +15,9 @@ bool LightMoved(const Light& light);
 
 // Renders the six faces of the light's cube map. Expects the shadow pass's state: 512x512 viewport, 90-degree
 // projection, the base rotation on the modelview matrix, shadowShader bound and the position array enabled.
-// Leaves the light's second framebuffer bound.
-void RenderShadowCube(const Light& light);
+// reach: the clusters that may shadow what the light reaches, of which each face draws those in its frustum;
+// null draws everything in every face. Leaves the light's second framebuffer bound.
+void RenderShadowCube(const Light& light, const ClusterSelection* reach);
 
 // Number of cube faces rendered since start-up; a still scene adds none after its first frame.
 extern long shadowFacesRendered;
