@@ -10,10 +10,13 @@
 // destroyed program leaves the table with its parameters, so a stale handle is simply not found and never
 // reaches GL.
 
+#include "CgTranslator.h"
+
 #include <Cg/cgGL.h>
 
 #include <GL/glew.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -254,8 +257,10 @@ GLint FirstSamplerUnit(CGprofile profile, GLint samplerCount)
     return stageUnits > samplerCount ? stageUnits - samplerCount : 0;
 }
 
-// Registers every active uniform of a freshly linked program; samplers get their units here.
-void RegisterParameters(ProgramRecord& program)
+// Registers the uniforms of a freshly linked program; samplers get their units here. Without a declaration list
+// (GLSL files) every active uniform is registered under its own name. With one (Cg files) each declared parameter
+// is registered under its Cg name; one that the compiler dropped gets a handle that no setter acts on.
+void RegisterParameters(ProgramRecord& program, const std::vector<CgDeclaredParameter>* declared)
 {
     GLint count = 0;
     GLint maxLength = 0;
@@ -288,15 +293,46 @@ void RegisterParameters(ProgramRecord& program)
     }
 
     GLint unit = FirstSamplerUnit(program.profile, samplerCount);
-    for (auto& [name, parameter] : found) {
-        if (parameter.textureTarget != 0) {
-            parameter.unit = unit++;
-            glProgramUniform1i(parameter.glProgram, parameter.location, parameter.unit);
+    for (auto& entry : found) {
+        if (entry.second.textureTarget != 0) {
+            entry.second.unit = unit++;
+            glProgramUniform1i(entry.second.glProgram, entry.second.location, entry.second.unit);
         }
+    }
+    auto add = [&program](const std::string& name, const ParameterRecord& parameter) {
         std::uintptr_t handle = NewHandle();
         runtime.parameters[handle] = parameter;
         program.parameters[name] = handle;
+    };
+    if (declared == nullptr) {
+        for (const auto& [name, parameter] : found)
+            add(name, parameter);
+        return;
     }
+    for (const CgDeclaredParameter& parameter : *declared) {
+        auto live = std::find_if(found.begin(), found.end(),
+                                 [&parameter](const auto& entry) { return entry.first == parameter.glslName; });
+        add(parameter.name, live != found.end() ? live->second : ParameterRecord());
+    }
+}
+
+// The program text for GL: a file whose first directive is #version is GLSL and gets the stage prologue; any other
+// is Cg and is translated. False with the reason in listing when a Cg file does not compile.
+bool ProgramText(const std::string& source, const char* file, CGprofile profile, const std::string& entry,
+                 ProgramRecord& program, std::vector<CgDeclaredParameter>& declared, bool& isCg, std::string& listing)
+{
+    isCg = EndOfVersionLine(source) == std::string::npos;
+    if (!isCg) {
+        program.compiledText = WithPrologue(source, profile, entry);
+        return true;
+    }
+    CgTranslation translation = TranslateCg(source, file, IsVertexProfile(profile), entry);
+    listing = translation.listing;
+    if (!translation.compiled)
+        return false;
+    program.compiledText = std::move(translation.glsl);
+    declared = std::move(translation.parameters);
+    return true;
 }
 
 }  // namespace
@@ -319,7 +355,7 @@ CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const c
     owner->hasListing = true;
     std::string entryName = entry != nullptr ? entry : "main";
     if (programType != CG_SOURCE || programFile == nullptr || !IsKnownProfile(profile)) {
-        owner->lastListing = "cgCreateProgramFromFile: only GLSL source files of a vertex or fragment profile";
+        owner->lastListing = "cgCreateProgramFromFile: only source files of a vertex or fragment profile";
         return nullptr;
     }
     // The entry point goes into a #define, so anything but an identifier could inject code.
@@ -335,7 +371,13 @@ CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const c
 
     ProgramRecord program;
     program.profile = profile;
-    program.compiledText = WithPrologue(source, profile, entryName);
+    std::vector<CgDeclaredParameter> declared;
+    bool isCg = false;
+    if (!ProgramText(source, programFile, profile, entryName, program, declared, isCg, owner->lastListing)) {
+        if (owner->lastListing.empty())
+            owner->lastListing = std::string("cgCreateProgramFromFile: ") + programFile + " did not compile";
+        return nullptr;
+    }
     const GLchar* text = program.compiledText.c_str();
     program.glProgram =
         glCreateShaderProgramv(IsVertexProfile(profile) ? GL_VERTEX_SHADER : GL_FRAGMENT_SHADER, 1, &text);
@@ -351,7 +393,7 @@ CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const c
         return nullptr;
     }
 
-    RegisterParameters(program);
+    RegisterParameters(program, isCg ? &declared : nullptr);
     std::uintptr_t handle = NewHandle();
     runtime.programs[handle] = std::move(program);
     return MakeHandle<CGprogram>(handle);

@@ -1,0 +1,434 @@
+// Cg is parsed by glslang's front end for the DX9 shading language (the same grammar and intrinsics, with a short
+// prelude for Cg's own words), legalised into SPIR-V and written back out as GLSL 1.20 by SPIRV-Cross. Stage
+// inputs and outputs are then tied to the built-in streams and varyings by their Cg semantics, so a program of
+// ours works beside a fixed-function stage.
+
+#include "CgTranslator.h"
+
+#include <glslang/MachineIndependent/localintermediate.h>
+#include <glslang/Public/ResourceLimits.h>
+#include <glslang/Public/ShaderLang.h>
+#include <glslang/SPIRV/GlslangToSpv.h>
+#include <spirv_glsl.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <set>
+
+namespace {
+
+// Cg words that the DX9 language lacks. The projective lookups also take Cg's three-component form (s, t, q).
+const char* const prelude = R"(#define fixed float
+#define fixed1 float1
+#define fixed2 float2
+#define fixed3 float3
+#define fixed4 float4
+#define fixed2x2 float2x2
+#define fixed3x3 float3x3
+#define fixed4x4 float4x4
+#define samplerRECT sampler2D
+float4 cgTex1Dproj(sampler1D s, float2 c) { return tex1Dproj(s, float4(c.x, 0.0, 0.0, c.y)); }
+float4 cgTex1Dproj(sampler1D s, float4 c) { return tex1Dproj(s, c); }
+float4 cgTex2Dproj(sampler2D s, float3 c) { return tex2Dproj(s, float4(c.xy, 0.0, c.z)); }
+float4 cgTex2Dproj(sampler2D s, float4 c) { return tex2Dproj(s, c); }
+#define tex1Dproj cgTex1Dproj
+#define tex2Dproj cgTex2Dproj
+#define texRECT tex2D
+#define texRECTproj cgTex2Dproj
+)";
+
+const char* const preludeName = "cg-prelude";
+const char* const parameterBlockName = "cgParameters";
+
+void InitialiseOnce()
+{
+    static const bool initialised = glslang::InitializeProcess();
+    (void)initialised;
+}
+
+// Names declared with samplerRECT: after the prelude they are 2D samplers, and the SPIR-V is retyped to rectangle
+// samplers by name. Comments are skipped; every function is inlined before the retyping, so only the names of
+// global and entry-point samplers matter.
+std::set<std::string> RectangleSamplerNames(const std::string& source)
+{
+    std::set<std::string> names;
+    std::string previous;
+    std::size_t i = 0;
+    while (i < source.size()) {
+        if (source.compare(i, 2, "//") == 0) {
+            i = source.find('\n', i);
+            continue;
+        }
+        if (source.compare(i, 2, "/*") == 0) {
+            std::size_t end = source.find("*/", i + 2);
+            i = end == std::string::npos ? std::string::npos : end + 2;
+            continue;
+        }
+        unsigned char c = static_cast<unsigned char>(source[i]);
+        if (std::isalpha(c) || c == '_') {
+            std::size_t start = i;
+            while (i < source.size() && (std::isalnum(static_cast<unsigned char>(source[i])) || source[i] == '_'))
+                ++i;
+            std::string word = source.substr(start, i - start);
+            if (previous == "samplerRECT")
+                names.insert(word);
+            previous = word;
+            continue;
+        }
+        if (!std::isspace(c))
+            previous.clear();
+        ++i;
+    }
+    return names;
+}
+
+// Every uniform the source declares, globals and entry-point parameters alike. The linker objects still list the
+// globals the optimiser will drop; the entry point, renamed "@main" by the front end, keeps its own parameters.
+std::vector<std::string> DeclaredUniforms(glslang::TIntermediate& intermediate)
+{
+    std::vector<std::string> names;
+    auto add = [&names](const glslang::TIntermSymbol* symbol) {
+        if (symbol == nullptr || symbol->getQualifier().storage != glslang::EvqUniform)
+            return;
+        const glslang::TType& type = symbol->getType();
+        std::vector<std::string> found;
+        if (type.getBasicType() == glslang::EbtBlock) {
+            for (const glslang::TTypeLoc& member : *type.getStruct())
+                found.push_back(member.type->getFieldName().c_str());
+        } else {
+            found.push_back(symbol->getName().c_str());
+        }
+        for (const std::string& name : found)
+            if (std::find(names.begin(), names.end(), name) == names.end())
+                names.push_back(name);
+    };
+    glslang::TIntermAggregate* root =
+        intermediate.getTreeRoot() != nullptr ? intermediate.getTreeRoot()->getAsAggregate() : nullptr;
+    if (root == nullptr)
+        return names;
+    for (TIntermNode* node : root->getSequence()) {
+        glslang::TIntermAggregate* aggregate = node->getAsAggregate();
+        if (aggregate == nullptr)
+            continue;
+        bool entryPoint = aggregate->getOp() == glslang::EOpFunction && aggregate->getName().compare(0, 6, "@main(") == 0;
+        if (aggregate->getOp() != glslang::EOpLinkerObjects && !entryPoint)
+            continue;
+        for (TIntermNode* child : aggregate->getSequence()) {
+            glslang::TIntermAggregate* parameters = child->getAsAggregate();
+            if (entryPoint && parameters != nullptr && parameters->getOp() == glslang::EOpParameters) {
+                for (TIntermNode* parameter : parameters->getSequence())
+                    add(parameter->getAsSymbolNode());
+            } else if (!entryPoint) {
+                add(child->getAsSymbolNode());
+            }
+        }
+    }
+    return names;
+}
+
+// SPIR-V edits: the rectangle samplers get an image type of dimension Rect, and the loads from them its
+// sampled-image type.
+void RetypeRectangleSamplers(std::vector<unsigned int>& spirv, const std::set<std::string>& rectangleNames)
+{
+    if (rectangleNames.empty() || spirv.size() < 5)
+        return;
+    std::map<unsigned int, std::string> names;
+    std::map<unsigned int, unsigned int> pointerOf;  // variable id -> pointer type id
+    std::map<unsigned int, std::vector<unsigned int>> typeWords;
+    std::vector<std::size_t> loads;
+    std::size_t firstFunction = spirv.size();
+    std::size_t capabilityEnd = 5;
+    for (std::size_t at = 5; at < spirv.size();) {
+        unsigned int count = spirv[at] >> 16;
+        unsigned int opcode = spirv[at] & 0xffff;
+        if (count == 0 || at + count > spirv.size())
+            return;
+        if (opcode == spv::OpCapability)
+            capabilityEnd = at + count;
+        if (opcode == spv::OpName && count >= 3)
+            names[spirv[at + 1]] = reinterpret_cast<const char*>(&spirv[at + 2]);
+        if (opcode == spv::OpTypeImage || opcode == spv::OpTypeSampledImage || opcode == spv::OpTypePointer)
+            typeWords[spirv[at + 1]] = std::vector<unsigned int>(spirv.begin() + at, spirv.begin() + at + count);
+        if (opcode == spv::OpVariable && count >= 4)
+            pointerOf[spirv[at + 2]] = spirv[at + 1];
+        if (opcode == spv::OpLoad && count >= 4)
+            loads.push_back(at);
+        if (opcode == spv::OpFunction && firstFunction == spirv.size())
+            firstFunction = at;
+        at += count;
+    }
+
+    std::vector<unsigned int> newTypes;
+    std::map<unsigned int, std::pair<unsigned int, unsigned int>> retyped;  // variable -> (pointer, sampled image)
+    for (const auto& [variable, pointer] : pointerOf) {
+        auto name = names.find(variable);
+        if (name == names.end() || rectangleNames.count(name->second) == 0)
+            continue;
+        const std::vector<unsigned int>& pointerType = typeWords[pointer];
+        if (pointerType.size() < 4 || pointerType[2] != spv::StorageClassUniformConstant)
+            continue;
+        const std::vector<unsigned int>& sampledType = typeWords[pointerType[3]];
+        if (sampledType.size() < 3 || (sampledType[0] & 0xffff) != spv::OpTypeSampledImage)
+            continue;
+        std::vector<unsigned int> image = typeWords[sampledType[2]];
+        if (image.size() < 4 || image[3] != spv::Dim2D)
+            continue;
+        unsigned int imageId = spirv[3]++;
+        unsigned int sampledId = spirv[3]++;
+        unsigned int pointerId = spirv[3]++;
+        image[1] = imageId;
+        image[3] = spv::DimRect;
+        newTypes.insert(newTypes.end(), image.begin(), image.end());
+        newTypes.insert(newTypes.end(), {(3u << 16) | spv::OpTypeSampledImage, sampledId, imageId});
+        newTypes.insert(newTypes.end(),
+                        {(4u << 16) | spv::OpTypePointer, pointerId, spv::StorageClassUniformConstant, sampledId});
+        retyped[variable] = {pointerId, sampledId};
+    }
+    if (retyped.empty())
+        return;
+
+    for (std::size_t at : loads) {
+        auto found = retyped.find(spirv[at + 3]);
+        if (found != retyped.end())
+            spirv[at + 1] = found->second.second;
+    }
+    for (std::size_t at = 5; at < firstFunction; at += spirv[at] >> 16) {
+        auto found = retyped.find(spirv[at + 2]);
+        if ((spirv[at] & 0xffff) == spv::OpVariable && found != retyped.end())
+            spirv[at + 1] = found->second.first;
+    }
+    // Types go before the first variable that uses them; the new ones only refer to the float type.
+    std::size_t typeEnd = 5;
+    for (std::size_t at = 5; at < firstFunction; at += spirv[at] >> 16) {
+        if ((spirv[at] & 0xffff) == spv::OpVariable)
+            break;
+        typeEnd = at + (spirv[at] >> 16);
+    }
+    spirv.insert(spirv.begin() + static_cast<std::ptrdiff_t>(typeEnd), newTypes.begin(), newTypes.end());
+    spirv.insert(spirv.begin() + static_cast<std::ptrdiff_t>(capabilityEnd),
+                 {(2u << 16) | spv::OpCapability, spv::CapabilitySampledRect});
+}
+
+std::string Upper(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// Splits "TEXCOORD3" into ("TEXCOORD", 3); a semantic without digits has index 0.
+std::pair<std::string, int> SplitSemantic(const std::string& semantic)
+{
+    std::size_t digits = semantic.size();
+    while (digits > 0 && std::isdigit(static_cast<unsigned char>(semantic[digits - 1])))
+        --digits;
+    if (digits == semantic.size() || semantic.size() - digits > 2)
+        return {semantic, 0};
+    return {semantic.substr(0, digits), std::stoi(semantic.substr(digits))};
+}
+
+// The leading components of a four-component built-in, for a value of width components.
+std::string Leading(const std::string& builtin, unsigned width)
+{
+    static const char* const swizzles[] = {"", ".x", ".xy", ".xyz", ""};
+    return builtin + swizzles[std::min(width, 4u)];
+}
+
+// The GLSL expression a stage input or output of the given semantic stands for; empty when Cg's OpenGL profiles
+// give the semantic no binding.
+std::string BuiltinFor(const std::string& semantic, bool vertexStage, bool input, unsigned width)
+{
+    auto [kind, index] = SplitSemantic(Upper(semantic));
+    bool texCoord = (kind == "TEXCOORD" || kind == "TEX") && index < 8;
+    bool colour = (kind == "COLOR" || kind == "COL" || kind == "DIFFUSE" || kind == "SPECULAR") && index < 2;
+    if (kind == "SPECULAR")
+        index = 1;
+    if (vertexStage && input) {
+        if (kind == "POSITION" && index == 0)
+            return Leading("gl_Vertex", width);
+        if (kind == "NORMAL" && index == 0)
+            return width == 4 ? "vec4(gl_Normal, 0.0)" : Leading("gl_Normal", width == 3 ? 4 : width);
+        if (colour)
+            return Leading(index == 0 ? "gl_Color" : "gl_SecondaryColor", width);
+        if (texCoord)
+            return Leading("gl_MultiTexCoord" + std::to_string(index), width);
+        return std::string();
+    }
+    if (vertexStage) {
+        if ((kind == "POSITION" || kind == "HPOS") && index == 0)
+            return Leading("gl_Position", width);
+        if (colour)
+            return Leading(index == 0 ? "gl_FrontColor" : "gl_FrontSecondaryColor", width);
+        if (texCoord)
+            return Leading("gl_TexCoord[" + std::to_string(index) + "]", width);
+        if (kind == "PSIZE" && index == 0 && width == 1)
+            return "gl_PointSize";
+        return std::string();
+    }
+    if (input) {
+        if (colour)
+            return Leading(index == 0 ? "gl_Color" : "gl_SecondaryColor", width);
+        if (texCoord)
+            return Leading("gl_TexCoord[" + std::to_string(index) + "]", width);
+        if (kind == "WPOS" && index == 0)
+            return Leading("gl_FragCoord", width);
+    }
+    return std::string();
+}
+
+bool IsIdentifierChar(char c)
+{
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
+
+// Replaces whole identifiers only, so one placeholder never matches inside another.
+std::string ReplaceIdentifiers(const std::string& text, const std::map<std::string, std::string>& replacements)
+{
+    std::string result;
+    result.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (!IsIdentifierChar(text[i]) || (i > 0 && IsIdentifierChar(text[i - 1]))) {
+            result += text[i++];
+            continue;
+        }
+        std::size_t end = i;
+        while (end < text.size() && IsIdentifierChar(text[end]))
+            ++end;
+        auto found = replacements.find(text.substr(i, end - i));
+        result += found != replacements.end() ? found->second : text.substr(i, end - i);
+        i = end;
+    }
+    return result;
+}
+
+struct StageInterface {
+    std::map<std::string, std::string> placeholders;  // placeholder identifier -> built-in expression
+    std::string error;
+};
+
+// Hides every stage input and output behind a placeholder name that is later replaced by its built-in; colour
+// outputs of the fragment stage become gl_FragData[n] through their location.
+StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexStage)
+{
+    StageInterface bound;
+    spirv_cross::ShaderResources resources = compiler.get_shader_resources();
+    auto bind = [&](const spirv_cross::Resource& resource, bool input) {
+        const std::string& semantic = compiler.get_decoration_string(resource.id, spv::DecorationUserSemantic);
+        const spirv_cross::SPIRType& type = compiler.get_type(resource.type_id);
+        std::string name = compiler.get_name(resource.id);
+        if (!vertexStage && !input) {
+            auto [kind, index] = SplitSemantic(Upper(semantic));
+            if ((kind == "COLOR" || kind == "COL") && index < 4 && type.columns == 1 && type.array.empty()) {
+                compiler.set_decoration(resource.id, spv::DecorationLocation, static_cast<unsigned>(index));
+                return;
+            }
+            bound.error += "output " + name + " has semantic " + semantic + ", which has no binding\n";
+            return;
+        }
+        std::string builtin = type.columns == 1 && type.array.empty() && type.basetype == spirv_cross::SPIRType::Float
+                                  ? BuiltinFor(semantic, vertexStage, input, type.vecsize)
+                                  : std::string();
+        if (builtin.empty()) {
+            bound.error += std::string(input ? "input " : "output ") + name + " has semantic " +
+                           (semantic.empty() ? "(none)" : semantic) + ", which has no binding for its type\n";
+            return;
+        }
+        std::string placeholder = "cgBinding" + std::to_string(static_cast<unsigned>(resource.id));
+        compiler.set_name(resource.id, placeholder);
+        compiler.set_remapped_variable_state(resource.id, true);
+        bound.placeholders[placeholder] = builtin;
+    };
+    for (const spirv_cross::Resource& resource : resources.stage_inputs)
+        bind(resource, true);
+    for (const spirv_cross::Resource& resource : resources.stage_outputs)
+        bind(resource, false);
+    return bound;
+}
+
+}  // namespace
+
+CgTranslation TranslateCg(const std::string& source, const std::string& fileName, bool vertexStage,
+                          const std::string& entry)
+{
+    InitialiseOnce();
+    CgTranslation result;
+    EShLanguage stage = vertexStage ? EShLangVertex : EShLangFragment;
+    glslang::TShader shader(stage);
+    const char* strings[2] = {prelude, source.c_str()};
+    const int lengths[2] = {static_cast<int>(std::char_traits<char>::length(prelude)),
+                            static_cast<int>(source.size())};
+    const char* names[2] = {preludeName, fileName.c_str()};
+    shader.setStringsWithLengthsAndNames(strings, lengths, names, 2);
+    shader.setEnvInput(glslang::EShSourceHlsl, stage, glslang::EShClientVulkan, 100);
+    shader.setEnvClient(glslang::EShClientVulkan, glslang::EShTargetVulkan_1_0);
+    shader.setEnvTarget(glslang::EShTargetSpv, glslang::EShTargetSpv_1_0);
+    shader.setEnvTargetHlslFunctionality1();
+    shader.setEntryPoint("main");
+    shader.setSourceEntryPoint(entry.c_str());
+    shader.setAutoMapLocations(true);
+    shader.setAutoMapBindings(true);
+    const EShMessages messages = static_cast<EShMessages>(EShMsgSpvRules | EShMsgVulkanRules | EShMsgReadHlsl |
+                                                          EShMsgHlslDX9Compatible);
+    bool parsed = shader.parse(GetDefaultResources(), 100, false, messages);
+    result.listing = shader.getInfoLog();
+    if (!parsed)
+        return result;
+
+    std::vector<std::string> declared = DeclaredUniforms(*shader.getIntermediate());
+    glslang::TProgram program;
+    program.addShader(&shader);
+    if (!program.link(messages)) {
+        result.listing += program.getInfoLog();
+        return result;
+    }
+
+    std::vector<unsigned int> spirv;
+    spv::SpvBuildLogger logger;
+    glslang::SpvOptions options;
+    options.disableOptimizer = false;
+    glslang::GlslangToSpv(*program.getIntermediate(stage), spirv, &logger, &options);
+    result.listing += logger.getAllMessages();
+    RetypeRectangleSamplers(spirv, RectangleSamplerNames(source));
+
+    try {
+        spirv_cross::CompilerGLSL compiler(std::move(spirv));
+        spirv_cross::CompilerGLSL::Options glslOptions;
+        glslOptions.version = 120;
+        glslOptions.es = false;
+        glslOptions.enable_420pack_extension = false;
+        compiler.set_common_options(glslOptions);
+
+        StageInterface bound = BindSemantics(compiler, vertexStage);
+        if (!bound.error.empty()) {
+            result.listing += fileName + ": entry point " + entry + ": " + bound.error;
+            return result;
+        }
+        if (vertexStage)
+            compiler.add_header_line("invariant gl_Position;");
+
+        std::map<std::string, std::string> live;  // Cg name -> uniform name in the text
+        spirv_cross::ShaderResources resources = compiler.get_shader_resources();
+        for (const spirv_cross::Resource& block : resources.uniform_buffers) {
+            compiler.set_name(block.id, parameterBlockName);
+            const spirv_cross::SPIRType& type = compiler.get_type(block.base_type_id);
+            for (std::uint32_t i = 0; i < type.member_types.size(); ++i) {
+                const std::string& member = compiler.get_member_name(block.base_type_id, i);
+                live[member] = std::string(parameterBlockName) + "." + member;
+            }
+        }
+        for (const spirv_cross::Resource& sampler : resources.sampled_images)
+            live[sampler.name] = sampler.name;
+
+        result.glsl = ReplaceIdentifiers(compiler.compile(), bound.placeholders);
+        for (const std::string& name : declared) {
+            auto found = live.find(name);
+            result.parameters.push_back({name, found != live.end() ? found->second : std::string()});
+        }
+        result.compiled = true;
+    } catch (const spirv_cross::CompilerError& error) {
+        result.listing += fileName + ": entry point " + entry + ": " + error.what() + "\n";
+    }
+    return result;
+}
