@@ -18,7 +18,8 @@
 
 namespace {
 
-// Cg words that the DX9 language lacks. The projective lookups also take Cg's three-component form (s, t, q).
+// Cg words that the DX9 language lacks. The projective lookups also take Cg's three-component form (s, t, q); the
+// cube one divides by hand, as GLSL has no projective cube lookup.
 const char* const prelude = R"(#define fixed float
 #define fixed1 float1
 #define fixed2 float2
@@ -32,8 +33,10 @@ float4 cgTex1Dproj(sampler1D s, float2 c) { return tex1Dproj(s, float4(c.x, 0.0,
 float4 cgTex1Dproj(sampler1D s, float4 c) { return tex1Dproj(s, c); }
 float4 cgTex2Dproj(sampler2D s, float3 c) { return tex2Dproj(s, float4(c.xy, 0.0, c.z)); }
 float4 cgTex2Dproj(sampler2D s, float4 c) { return tex2Dproj(s, c); }
+float4 cgTexCUBEproj(samplerCUBE s, float4 c) { return texCUBE(s, c.xyz / c.w); }
 #define tex1Dproj cgTex1Dproj
 #define tex2Dproj cgTex2Dproj
+#define texCUBEproj cgTexCUBEproj
 #define texRECT tex2D
 #define texRECTproj cgTex2Dproj
 )";
