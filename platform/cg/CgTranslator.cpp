@@ -163,11 +163,17 @@ void RetypeRectangleSamplers(std::vector<unsigned int>& spirv, const std::set<st
     }
 
     std::vector<unsigned int> newTypes;
-    std::map<unsigned int, std::pair<unsigned int, unsigned int>> retyped;  // variable -> (pointer, sampled image)
+    std::map<unsigned int, std::pair<unsigned int, unsigned int>> rectangleTypes;  // 2D pointer -> (pointer, sampled)
+    std::map<unsigned int, std::pair<unsigned int, unsigned int>> retyped;         // variable -> (pointer, sampled)
     for (const auto& [variable, pointer] : pointerOf) {
         auto name = names.find(variable);
         if (name == names.end() || rectangleNames.count(name->second) == 0)
             continue;
+        auto known = rectangleTypes.find(pointer);
+        if (known != rectangleTypes.end()) {
+            retyped[variable] = known->second;
+            continue;
+        }
         const std::vector<unsigned int>& pointerType = typeWords[pointer];
         if (pointerType.size() < 4 || pointerType[2] != spv::StorageClassUniformConstant)
             continue;
@@ -186,7 +192,7 @@ void RetypeRectangleSamplers(std::vector<unsigned int>& spirv, const std::set<st
         newTypes.insert(newTypes.end(), {(3u << 16) | spv::OpTypeSampledImage, sampledId, imageId});
         newTypes.insert(newTypes.end(),
                         {(4u << 16) | spv::OpTypePointer, pointerId, spv::StorageClassUniformConstant, sampledId});
-        retyped[variable] = {pointerId, sampledId};
+        rectangleTypes[pointer] = retyped[variable] = {pointerId, sampledId};
     }
     if (retyped.empty())
         return;
@@ -197,8 +203,10 @@ void RetypeRectangleSamplers(std::vector<unsigned int>& spirv, const std::set<st
             spirv[at + 1] = found->second.second;
     }
     for (std::size_t at = 5; at < firstFunction; at += spirv[at] >> 16) {
+        if ((spirv[at] & 0xffff) != spv::OpVariable)
+            continue;
         auto found = retyped.find(spirv[at + 2]);
-        if ((spirv[at] & 0xffff) == spv::OpVariable && found != retyped.end())
+        if (found != retyped.end())
             spirv[at + 1] = found->second.first;
     }
     // Types go before the first variable that uses them; the new ones only refer to the float type.
