@@ -163,52 +163,50 @@ bool ReadFile(const char* path, std::string& text)
     return true;
 }
 
-// Offset just past the "#version" line when it is the first line that holds code, else npos.
-std::size_t EndOfVersionLine(const std::string& source)
+// Offset of "#version" when it is the first thing in the file after white space and comments, else npos.
+std::size_t VersionDirective(const std::string& source)
 {
-    std::size_t lineStart = 0;
-    while (lineStart < source.size()) {
-        std::size_t lineEnd = source.find('\n', lineStart);
-        std::size_t next = lineEnd == std::string::npos ? source.size() : lineEnd + 1;
-        std::string line = source.substr(lineStart, next - lineStart);
-        std::size_t first = line.find_first_not_of(" \t\r\n");
-        if (first != std::string::npos && line.compare(first, 2, "//") != 0)
-            return line.compare(first, 8, "#version") == 0 ? next : std::string::npos;
-        lineStart = next;
+    std::size_t at = 0;
+    while (at < source.size()) {
+        if (source[at] == ' ' || source[at] == '\t' || source[at] == '\r' || source[at] == '\n') {
+            ++at;
+        } else if (source.compare(at, 2, "//") == 0) {
+            at = source.find('\n', at);
+        } else if (source.compare(at, 2, "/*") == 0) {
+            std::size_t end = source.find("*/", at + 2);
+            at = end == std::string::npos ? end : end + 2;
+        } else {
+            return source.compare(at, 8, "#version") == 0 ? at : std::string::npos;
+        }
     }
     return std::string::npos;
 }
 
 // The #line that makes the next line count as line: before GLSL 3.30 the directive names the line before it.
-std::string LineDirective(const std::string& versionLine, int line)
+std::string LineDirective(const char* versionDirective, int line)
 {
     int version = 110;
-    std::sscanf(versionLine.c_str(), " #version %d", &version);
+    std::sscanf(versionDirective, "#version %d", &version);
     return "#line " + std::to_string(version >= 330 ? line : line - 1) + "\n";
 }
 
-// The file with the stage macro and the entry point renamed to main; a #line keeps the driver's messages on the
-// file's own line numbers.
-std::string WithPrologue(const std::string& source, CGprofile profile, const std::string& entry)
+// The GLSL file with the stage macro and the entry point renamed to main, inserted after the #version line at
+// offset version; a #line keeps the driver's messages on the file's own line numbers.
+std::string WithPrologue(const std::string& source, std::size_t version, CGprofile profile, const std::string& entry)
 {
     std::string prologue = IsVertexProfile(profile) ? "#define CG_VERTEX_PROGRAM 1\n" : "#define CG_FRAGMENT_PROGRAM 1\n";
     if (entry != "main")
         prologue += "#define " + entry + " main\n";
 
-    std::size_t split = EndOfVersionLine(source);
-    if (split == std::string::npos) {
-        const std::string versionLine = "#version 120\n";
-        return versionLine + prologue + LineDirective(versionLine, 1) + source;
-    }
-    if (split == source.size() && source.back() != '\n')
+    std::size_t lineEnd = source.find('\n', version);
+    if (lineEnd == std::string::npos)
         return source + "\n" + prologue;
+    std::size_t split = lineEnd + 1;
     int linesBefore = 0;
     for (std::size_t i = 0; i < split; ++i)
         linesBefore += source[i] == '\n';
-    std::size_t versionStart = source.rfind('\n', split - 2);
-    versionStart = versionStart == std::string::npos ? 0 : versionStart + 1;
-    return source.substr(0, split) + prologue +
-           LineDirective(source.substr(versionStart, split - versionStart), linesBefore + 1) + source.substr(split);
+    return source.substr(0, split) + prologue + LineDirective(source.c_str() + version, linesBefore + 1) +
+           source.substr(split);
 }
 
 std::string ProgramInfoLog(GLuint program)
@@ -321,9 +319,10 @@ void RegisterParameters(ProgramRecord& program, const std::vector<CgDeclaredPara
 bool ProgramText(const std::string& source, const char* file, CGprofile profile, const std::string& entry,
                  ProgramRecord& program, std::vector<CgDeclaredParameter>& declared, bool& isCg, std::string& listing)
 {
-    isCg = EndOfVersionLine(source) == std::string::npos;
+    std::size_t version = VersionDirective(source);
+    isCg = version == std::string::npos;
     if (!isCg) {
-        program.compiledText = WithPrologue(source, profile, entry);
+        program.compiledText = WithPrologue(source, version, profile, entry);
         return true;
     }
     CgTranslation translation = TranslateCg(source, file, IsVertexProfile(profile), entry);
@@ -388,6 +387,9 @@ CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const c
     if (linked != GL_TRUE) {
         if (owner->lastListing.empty())
             owner->lastListing = std::string("cgCreateProgramFromFile: ") + programFile + " did not link";
+        else if (isCg)
+            owner->lastListing = std::string(programFile) + ": its GLSL translation did not compile:\n" +
+                                 owner->lastListing;
         if (program.glProgram != 0)
             glDeleteProgram(program.glProgram);
         return nullptr;

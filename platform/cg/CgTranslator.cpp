@@ -20,7 +20,7 @@ namespace {
 
 // Cg words that the DX9 language lacks. The projective lookups also take Cg's three-component form (s, t, q); the
 // cube one divides by hand, as GLSL has no projective cube lookup.
-const char* const prelude = R"(#define fixed float
+const char* const cgWords = R"(#define fixed float
 #define fixed1 float1
 #define fixed2 float2
 #define fixed3 float3
@@ -40,6 +40,36 @@ float4 cgTexCUBEproj(samplerCUBE s, float4 c) { return texCUBE(s, c.xyz / c.w); 
 #define texRECT tex2D
 #define texRECTproj cgTex2Dproj
 )";
+
+// Words the DX9 language reserves that are plain identifiers in Cg ("sample", "line", ...). The prelude renames
+// them with a prefix, which parameter names lose again on the way out.
+const char* const frontEndKeywords[] = {"sample", "line", "point", "triangle", "lineadj", "triangleadj", "linear",
+                                        "centroid", "nointerpolation", "noperspective", "precise", "groupshared",
+                                        "globallycoherent", "unorm", "snorm", "packoffset"};
+const std::string keywordPrefix = "cgKeyword_";
+
+const std::string& Prelude()
+{
+    static const std::string prelude = [] {
+        std::string text = cgWords;
+        for (const char* word : frontEndKeywords)
+            text += std::string("#define ") + word + " " + keywordPrefix + word + "\n";
+        return text;
+    }();
+    return prelude;
+}
+
+// The Cg name of an identifier the front end saw.
+std::string CgName(const std::string& frontEndName)
+{
+    if (frontEndName.compare(0, keywordPrefix.size(), keywordPrefix) != 0)
+        return frontEndName;
+    std::string word = frontEndName.substr(keywordPrefix.size());
+    for (const char* keyword : frontEndKeywords)
+        if (word == keyword)
+            return word;
+    return frontEndName;
+}
 
 const char* const preludeName = "cg-prelude";
 const char* const parameterBlockName = "cgParameters";
@@ -284,7 +314,10 @@ std::string BuiltinFor(const std::string& semantic, bool vertexStage, bool input
             return Leading("gl_TexCoord[" + std::to_string(index) + "]", width);
         if (kind == "WPOS" && index == 0)
             return Leading("gl_FragCoord", width);
+        return std::string();
     }
+    if ((kind == "COLOR" || kind == "COL") && index < 4)
+        return Leading("gl_FragData[" + std::to_string(index) + "]", width);
     return std::string();
 }
 
@@ -319,8 +352,7 @@ struct StageInterface {
     std::string error;
 };
 
-// Hides every stage input and output behind a placeholder name that is later replaced by its built-in; colour
-// outputs of the fragment stage become gl_FragData[n] through their location.
+// Hides every stage input and output behind a placeholder name that is later replaced by its built-in.
 StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexStage)
 {
     StageInterface bound;
@@ -328,22 +360,13 @@ StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexSta
     auto bind = [&](const spirv_cross::Resource& resource, bool input) {
         const std::string& semantic = compiler.get_decoration_string(resource.id, spv::DecorationUserSemantic);
         const spirv_cross::SPIRType& type = compiler.get_type(resource.type_id);
-        std::string name = compiler.get_name(resource.id);
-        if (!vertexStage && !input) {
-            auto [kind, index] = SplitSemantic(Upper(semantic));
-            if ((kind == "COLOR" || kind == "COL") && index < 4 && type.columns == 1 && type.array.empty()) {
-                compiler.set_decoration(resource.id, spv::DecorationLocation, static_cast<unsigned>(index));
-                return;
-            }
-            bound.error += "output " + name + " has semantic " + semantic + ", which has no binding\n";
-            return;
-        }
-        std::string builtin = type.columns == 1 && type.array.empty() && type.basetype == spirv_cross::SPIRType::Float
-                                  ? BuiltinFor(semantic, vertexStage, input, type.vecsize)
-                                  : std::string();
+        bool vector = type.columns == 1 && type.array.empty() && type.basetype == spirv_cross::SPIRType::Float;
+        std::string builtin = vector ? BuiltinFor(semantic, vertexStage, input, type.vecsize) : std::string();
         if (builtin.empty()) {
-            bound.error += std::string(input ? "input " : "output ") + name + " has semantic " +
-                           (semantic.empty() ? "(none)" : semantic) + ", which has no binding for its type\n";
+            std::string shape = vector ? "float" + std::to_string(type.vecsize) : "value of that type";
+            bound.error += std::string(input ? "input" : "output") + " semantic " +
+                           (semantic.empty() ? "(none)" : semantic) + " has no binding for a " + shape + " in a " +
+                           (vertexStage ? "vertex" : "fragment") + " program\n";
             return;
         }
         std::string placeholder = "cgBinding" + std::to_string(static_cast<unsigned>(resource.id));
@@ -367,9 +390,8 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
     CgTranslation result;
     EShLanguage stage = vertexStage ? EShLangVertex : EShLangFragment;
     glslang::TShader shader(stage);
-    const char* strings[2] = {prelude, source.c_str()};
-    const int lengths[2] = {static_cast<int>(std::char_traits<char>::length(prelude)),
-                            static_cast<int>(source.size())};
+    const char* strings[2] = {Prelude().c_str(), source.c_str()};
+    const int lengths[2] = {static_cast<int>(Prelude().size()), static_cast<int>(source.size())};
     const char* names[2] = {preludeName, fileName.c_str()};
     shader.setStringsWithLengthsAndNames(strings, lengths, names, 2);
     shader.setEnvInput(glslang::EShSourceHlsl, stage, glslang::EShClientVulkan, 100);
@@ -419,23 +441,35 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
         if (vertexStage)
             compiler.add_header_line("invariant gl_Position;");
 
-        std::map<std::string, std::string> live;  // Cg name -> uniform name in the text
+        // The uniforms that survived, by the front end's names; SPIRV-Cross may rename any that GLSL reserves.
+        struct Live {
+            std::string frontEndName;
+            spirv_cross::ID id;  // the sampler, or the parameter block's type
+            int member;          // -1 for a sampler
+        };
+        std::vector<Live> live;
         spirv_cross::ShaderResources resources = compiler.get_shader_resources();
         for (const spirv_cross::Resource& block : resources.uniform_buffers) {
             compiler.set_name(block.id, parameterBlockName);
             const spirv_cross::SPIRType& type = compiler.get_type(block.base_type_id);
-            for (std::uint32_t i = 0; i < type.member_types.size(); ++i) {
-                const std::string& member = compiler.get_member_name(block.base_type_id, i);
-                live[member] = std::string(parameterBlockName) + "." + member;
-            }
+            for (std::uint32_t i = 0; i < type.member_types.size(); ++i)
+                live.push_back({compiler.get_member_name(block.base_type_id, i), block.base_type_id,
+                                static_cast<int>(i)});
         }
         for (const spirv_cross::Resource& sampler : resources.sampled_images)
-            live[sampler.name] = sampler.name;
+            live.push_back({sampler.name, sampler.id, -1});
 
         result.glsl = ReplaceIdentifiers(compiler.compile(), bound.placeholders);
         for (const std::string& name : declared) {
-            auto found = live.find(name);
-            result.parameters.push_back({name, found != live.end() ? found->second : std::string()});
+            auto found = std::find_if(live.begin(), live.end(),
+                                      [&name](const Live& uniform) { return uniform.frontEndName == name; });
+            std::string glslName;
+            if (found != live.end() && found->member < 0)
+                glslName = compiler.get_name(found->id);
+            else if (found != live.end())
+                glslName = std::string(parameterBlockName) + "." +
+                           compiler.get_member_name(found->id, static_cast<std::uint32_t>(found->member));
+            result.parameters.push_back({CgName(name), glslName});
         }
         result.compiled = true;
     } catch (const spirv_cross::CompilerError& error) {

@@ -60,6 +60,9 @@ std::vector<Case> Cases()
          false, true, {{"tint", 4, {0.1, 0.2, 0.1, 1}}, {"scale", 1, {2}}, {"offset", 3, {0.2, 0, 0.4}},
                        {"neverRead", 4, {1, 1, 1, 1}}},
          {"tint", "scale", "offset", "neverRead", "neverSampled", "unusedCube"}, 102, 102, 153},
+        {"names the front end or GLSL reserve, float3 COLOR",
+         "float3 fragmain(uniform float4 sample, uniform float3 input) : COLOR { float4 line = sample; return line.rgb + input; }\n",
+         false, true, {{"sample", 4, {0.2, 0.4, 0, 1}}, {"input", 3, {0.2, 0, 0.4}}}, {"sample", "input"}, 102, 102, 102},
         {"struct output, NORMAL in, COLOR0 out to fixed-function fragments",
          "struct V { float4 position : POSITION; float4 colour : COLOR0; };\n"
          "V vertexmain(float4 p : POSITION, float3 n : NORMAL, uniform float4x4 ModelViewProj)\n"

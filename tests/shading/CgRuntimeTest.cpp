@@ -65,6 +65,13 @@ TEST_F(CgRuntimeTest, CompiledTextIsTheFileWithTheStagePrologue)
               "#version 120\n#define CG_FRAGMENT_PROGRAM 1\n#define fragmain main\n#line 1\n"
               "uniform vec4 colour;\nvoid fragmain() { gl_FragColor = colour; }\n");
 
+    const std::string commented = "/* a GLSL file */\n#version 120\nvoid fragmain() { gl_FragColor = vec4(1.0); }\n";
+    CGprogram glsl = Compile("c.cg", commented, CG_GL_FRAGMENT, "fragmain");
+    ASSERT_NE(glsl, nullptr) << Listing();
+    EXPECT_EQ(std::string(cgGetProgramString(glsl, CG_COMPILED_PROGRAM)),
+              "/* a GLSL file */\n#version 120\n#define CG_FRAGMENT_PROGRAM 1\n#define fragmain main\n#line 2\n"
+              "void fragmain() { gl_FragColor = vec4(1.0); }\n");
+
     // Without a #version line the file is Cg; what GL compiles is the translation, which writes the built-ins.
     CGprogram cg = Compile("b.cg", "// Cg\nfloat4 vertexmain(float4 p : POSITION) : POSITION { return p; }\n",
                            CG_GL_VERTEX, "vertexmain");
