@@ -116,6 +116,23 @@ std::set<std::string> RectangleSamplerNames(const std::string& source)
     return names;
 }
 
+// The front end renames the entry point "@main"; when the source has no such function it quietly compiles an
+// empty program instead.
+bool IsEntryPoint(const TIntermNode* node)
+{
+    const glslang::TIntermAggregate* function = node->getAsAggregate();
+    return function != nullptr && function->getOp() == glslang::EOpFunction &&
+           function->getName().compare(0, 6, "@main(") == 0;
+}
+
+bool HasEntryPoint(glslang::TIntermediate& intermediate)
+{
+    glslang::TIntermAggregate* root =
+        intermediate.getTreeRoot() != nullptr ? intermediate.getTreeRoot()->getAsAggregate() : nullptr;
+    return root != nullptr &&
+           std::any_of(root->getSequence().begin(), root->getSequence().end(), IsEntryPoint);
+}
+
 // Every uniform the source declares, globals and entry-point parameters alike. The linker objects still list the
 // globals the optimiser will drop; the entry point, renamed "@main" by the front end, keeps its own parameters.
 std::vector<std::string> DeclaredUniforms(glslang::TIntermediate& intermediate)
@@ -144,7 +161,7 @@ std::vector<std::string> DeclaredUniforms(glslang::TIntermediate& intermediate)
         glslang::TIntermAggregate* aggregate = node->getAsAggregate();
         if (aggregate == nullptr)
             continue;
-        bool entryPoint = aggregate->getOp() == glslang::EOpFunction && aggregate->getName().compare(0, 6, "@main(") == 0;
+        bool entryPoint = IsEntryPoint(aggregate);
         if (aggregate->getOp() != glslang::EOpLinkerObjects && !entryPoint)
             continue;
         for (TIntermNode* child : aggregate->getSequence()) {
@@ -409,6 +426,11 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
     if (!parsed)
         return result;
 
+    if (!HasEntryPoint(*shader.getIntermediate())) {
+        result.listing += fileName + ": no function " + entry + " to compile as the " +
+                          (vertexStage ? "vertex" : "fragment") + " program\n";
+        return result;
+    }
     std::vector<std::string> declared = DeclaredUniforms(*shader.getIntermediate());
     glslang::TProgram program;
     program.addShader(&shader);

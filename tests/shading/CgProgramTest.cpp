@@ -284,6 +284,13 @@ TEST_F(CgProgramTest, CompileErrorReportNamesTheCgFileAndLine)
     EXPECT_NE(listing.find("bad.cg:3"), std::string::npos) << listing;
     EXPECT_NE(listing.find("undeclared"), std::string::npos) << listing;
 
+    // An entry point the file lacks, also where the name is a variable.
+    WriteTextFile("bad.cg", "uniform float4 fragmain;\n");
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(pair.LoadShader("bad.cg", nullptr, "fragmain"));
+    output = testing::internal::GetCapturedStdout();
+    EXPECT_NE(output.find("bad.cg: no function fragmain"), std::string::npos) << output;
+
     // A semantic without a binding in the stage is refused by name.
     WriteTextFile("bad.cg", "float4 vertexmain(float4 p : POSITION) : BLENDWEIGHT { return p; }\n");
     testing::internal::CaptureStdout();
