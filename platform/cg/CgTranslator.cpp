@@ -80,13 +80,15 @@ void InitialiseOnce()
     (void)initialised;
 }
 
-// Names declared with samplerRECT: after the prelude they are 2D samplers, and the SPIR-V is retyped to rectangle
-// samplers by name. Comments are skipped; every function is inlined before the retyping, so only the names of
-// global and entry-point samplers matter.
+// Names declared with samplerRECT (also "samplerRECT a, b"): after the prelude they are 2D samplers, and the
+// SPIR-V is retyped to rectangle samplers by name. Comments are skipped; every function is inlined before the
+// retyping, so only the names of global and entry-point samplers matter, and a type name taken for a declarator
+// after a comma in a parameter list does no harm.
 std::set<std::string> RectangleSamplerNames(const std::string& source)
 {
     std::set<std::string> names;
-    std::string previous;
+    bool expectName = false;
+    bool afterName = false;
     std::size_t i = 0;
     while (i < source.size()) {
         if (source.compare(i, 2, "//") == 0) {
@@ -104,13 +106,16 @@ std::set<std::string> RectangleSamplerNames(const std::string& source)
             while (i < source.size() && (std::isalnum(static_cast<unsigned char>(source[i])) || source[i] == '_'))
                 ++i;
             std::string word = source.substr(start, i - start);
-            if (previous == "samplerRECT")
+            if (expectName)
                 names.insert(word);
-            previous = word;
+            afterName = expectName;
+            expectName = !expectName && word == "samplerRECT";
             continue;
         }
-        if (!std::isspace(c))
-            previous.clear();
+        if (!std::isspace(c)) {
+            expectName = c == ',' && afterName;
+            afterName = false;
+        }
         ++i;
     }
     return names;
@@ -125,12 +130,19 @@ bool IsEntryPoint(const TIntermNode* node)
            function->getName().compare(0, 6, "@main(") == 0;
 }
 
-bool HasEntryPoint(glslang::TIntermediate& intermediate)
+// The functions and the linker objects of a parsed program.
+const glslang::TIntermSequence& TopLevel(glslang::TIntermediate& intermediate)
 {
+    static const glslang::TIntermSequence none;
     glslang::TIntermAggregate* root =
         intermediate.getTreeRoot() != nullptr ? intermediate.getTreeRoot()->getAsAggregate() : nullptr;
-    return root != nullptr &&
-           std::any_of(root->getSequence().begin(), root->getSequence().end(), IsEntryPoint);
+    return root != nullptr ? root->getSequence() : none;
+}
+
+bool HasEntryPoint(glslang::TIntermediate& intermediate)
+{
+    const glslang::TIntermSequence& nodes = TopLevel(intermediate);
+    return std::any_of(nodes.begin(), nodes.end(), IsEntryPoint);
 }
 
 // Every uniform the source declares, globals and entry-point parameters alike. The linker objects still list the
@@ -153,11 +165,7 @@ std::vector<std::string> DeclaredUniforms(glslang::TIntermediate& intermediate)
             if (std::find(names.begin(), names.end(), name) == names.end())
                 names.push_back(name);
     };
-    glslang::TIntermAggregate* root =
-        intermediate.getTreeRoot() != nullptr ? intermediate.getTreeRoot()->getAsAggregate() : nullptr;
-    if (root == nullptr)
-        return names;
-    for (TIntermNode* node : root->getSequence()) {
+    for (TIntermNode* node : TopLevel(intermediate)) {
         glslang::TIntermAggregate* aggregate = node->getAsAggregate();
         if (aggregate == nullptr)
             continue;
@@ -214,7 +222,7 @@ void RetypeRectangleSamplers(std::vector<unsigned int>& spirv, const std::set<st
     std::map<unsigned int, std::pair<unsigned int, unsigned int>> retyped;         // variable -> (pointer, sampled)
     for (const auto& [variable, pointer] : pointerOf) {
         auto name = names.find(variable);
-        if (name == names.end() || rectangleNames.count(name->second) == 0)
+        if (name == names.end() || rectangleNames.count(CgName(name->second)) == 0)
             continue;
         auto known = rectangleTypes.find(pointer);
         if (known != rectangleTypes.end()) {

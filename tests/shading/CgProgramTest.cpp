@@ -6,6 +6,7 @@
 #include <GL/glew.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -103,10 +104,10 @@ std::vector<Case> Cases()
          "float4 fragmain(uniform samplerCUBE sc) : COLOR\n"
          "{ return texCUBE(sc, float3(0, -1, 0)) * 0.5 + texCUBEproj(sc, float4(0, 0, 2, 2)) * 0.5; }\n",
          false, true, {}, {"sc"}, 128, 0, 128},
-        {"texRECT and texRECTproj in pixels",
-         "float4 fragmain(uniform samplerRECT sr) : COLOR\n"
-         "{ return texRECT(sr, float2(2.5, 1.5)) * 0.5 + texRECTproj(sr, float3(1, 7, 2)) * 0.5; }\n",
-         false, true, {}, {"sr"}, 128, 128, 0},
+        {"texRECT and texRECTproj in pixels, rectangle samplers declared together",
+         "uniform samplerRECT sr, point;\n"
+         "float4 fragmain() : COLOR { return texRECT(sr, float2(2.5, 1.5)) * 0.5 + texRECTproj(point, float3(1, 7, 2)) * 0.5; }\n",
+         false, true, {}, {"sr", "point"}, 128, 128, 0},
     };
     for (int n = 0; n < 8; ++n)
         cases.push_back({"TEXCOORDn in and out of both stages", TexCoordPair(n), true, true, {}, {},
@@ -170,8 +171,8 @@ protected:
         glBindTexture(target, 0);
     }
 
-    // Every parameter of the case through the runtime: samplers get the texture of their kind, "Translation"
-    // the matrix translating by (0.1, 0.2, 0.3), "ModelViewProj" the pixel projection.
+    // Every parameter of the case through the runtime: samplers get the texture of their kind ("point" is a
+    // rectangle), "Translation" the matrix translating by (0.1, 0.2, 0.3), "ModelViewProj" the pixel projection.
     void SetParameters(CGShader& pair, const Case& c)
     {
         cgGLSetStateMatrixParameter(cgGetNamedParameter(pair.vertexProgram, "ModelViewProj"),
@@ -190,10 +191,10 @@ protected:
         glPopMatrix();
         glMatrixMode(GL_MODELVIEW);
 
-        const char* samplers[4] = {"s1", "s2", "sc", "sr"};
-        for (int i = 0; i < 4; ++i) {
+        const char* samplers[5] = {"s1", "s2", "sc", "sr", "point"};
+        for (int i = 0; i < 5; ++i) {
             CGparameter sampler = cgGetNamedParameter(pair.fragmentProgram, samplers[i]);
-            cgGLSetTextureParameter(sampler, textures[i]);
+            cgGLSetTextureParameter(sampler, textures[std::min(i, 3)]);
             cgGLEnableTextureParameter(sampler);
         }
         for (const Value& value : c.values) {
