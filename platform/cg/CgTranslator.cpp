@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <map>
 #include <set>
 
@@ -204,8 +205,10 @@ void RetypeRectangleSamplers(std::vector<unsigned int>& spirv, const std::set<st
             return;
         if (opcode == spv::OpCapability)
             capabilityEnd = at + count;
-        if (opcode == spv::OpName && count >= 3)
-            names[spirv[at + 1]] = reinterpret_cast<const char*>(&spirv[at + 2]);
+        if (opcode == spv::OpName && count >= 3) {
+            const char* name = reinterpret_cast<const char*>(&spirv[at + 2]);
+            names[spirv[at + 1]] = std::string(name, strnlen(name, (count - 2) * sizeof(unsigned int)));
+        }
         if (opcode == spv::OpTypeImage || opcode == spv::OpTypeSampledImage || opcode == spv::OpTypePointer)
             typeWords[spirv[at + 1]] = std::vector<unsigned int>(spirv.begin() + at, spirv.begin() + at + count);
         if (opcode == spv::OpVariable && count >= 4)
@@ -406,6 +409,63 @@ StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexSta
     return bound;
 }
 
+// SPIR-V to the GLSL text, with every declared parameter's uniform name in it; errors go to the listing after
+// where (file and entry point).
+void WriteGlsl(std::vector<unsigned int>&& spirv, bool vertexStage, const std::vector<std::string>& declared,
+               const std::string& where, CgTranslation& result)
+{
+    try {
+        spirv_cross::CompilerGLSL compiler(std::move(spirv));
+        spirv_cross::CompilerGLSL::Options glslOptions;
+        glslOptions.version = 120;
+        glslOptions.es = false;
+        glslOptions.enable_420pack_extension = false;
+        compiler.set_common_options(glslOptions);
+
+        StageInterface bound = BindSemantics(compiler, vertexStage);
+        if (!bound.error.empty()) {
+            result.listing += where + bound.error;
+            return;
+        }
+        if (vertexStage)
+            compiler.add_header_line("invariant gl_Position;");
+
+        // The uniforms that survived, by the front end's names; SPIRV-Cross may rename any that GLSL reserves.
+        struct Live {
+            std::string frontEndName;
+            spirv_cross::ID id;  // the sampler, or the parameter block's type
+            int member;          // -1 for a sampler
+        };
+        std::vector<Live> live;
+        spirv_cross::ShaderResources resources = compiler.get_shader_resources();
+        for (const spirv_cross::Resource& block : resources.uniform_buffers) {
+            compiler.set_name(block.id, parameterBlockName);
+            const spirv_cross::SPIRType& type = compiler.get_type(block.base_type_id);
+            for (std::uint32_t i = 0; i < type.member_types.size(); ++i)
+                live.push_back({compiler.get_member_name(block.base_type_id, i), block.base_type_id,
+                                static_cast<int>(i)});
+        }
+        for (const spirv_cross::Resource& sampler : resources.sampled_images)
+            live.push_back({sampler.name, sampler.id, -1});
+
+        result.glsl = ReplaceIdentifiers(compiler.compile(), bound.placeholders);
+        for (const std::string& name : declared) {
+            auto found = std::find_if(live.begin(), live.end(),
+                                      [&name](const Live& uniform) { return uniform.frontEndName == name; });
+            std::string glslName;
+            if (found != live.end() && found->member < 0)
+                glslName = compiler.get_name(found->id);
+            else if (found != live.end())
+                glslName = std::string(parameterBlockName) + "." +
+                           compiler.get_member_name(found->id, static_cast<std::uint32_t>(found->member));
+            result.parameters.push_back({CgName(name), glslName});
+        }
+        result.compiled = true;
+    } catch (const spirv_cross::CompilerError& error) {
+        result.listing += where + error.what() + "\n";
+    }
+}
+
 }  // namespace
 
 CgTranslation TranslateCg(const std::string& source, const std::string& fileName, bool vertexStage,
@@ -455,55 +515,6 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
     result.listing += logger.getAllMessages();
     RetypeRectangleSamplers(spirv, RectangleSamplerNames(source));
 
-    try {
-        spirv_cross::CompilerGLSL compiler(std::move(spirv));
-        spirv_cross::CompilerGLSL::Options glslOptions;
-        glslOptions.version = 120;
-        glslOptions.es = false;
-        glslOptions.enable_420pack_extension = false;
-        compiler.set_common_options(glslOptions);
-
-        StageInterface bound = BindSemantics(compiler, vertexStage);
-        if (!bound.error.empty()) {
-            result.listing += fileName + ": entry point " + entry + ": " + bound.error;
-            return result;
-        }
-        if (vertexStage)
-            compiler.add_header_line("invariant gl_Position;");
-
-        // The uniforms that survived, by the front end's names; SPIRV-Cross may rename any that GLSL reserves.
-        struct Live {
-            std::string frontEndName;
-            spirv_cross::ID id;  // the sampler, or the parameter block's type
-            int member;          // -1 for a sampler
-        };
-        std::vector<Live> live;
-        spirv_cross::ShaderResources resources = compiler.get_shader_resources();
-        for (const spirv_cross::Resource& block : resources.uniform_buffers) {
-            compiler.set_name(block.id, parameterBlockName);
-            const spirv_cross::SPIRType& type = compiler.get_type(block.base_type_id);
-            for (std::uint32_t i = 0; i < type.member_types.size(); ++i)
-                live.push_back({compiler.get_member_name(block.base_type_id, i), block.base_type_id,
-                                static_cast<int>(i)});
-        }
-        for (const spirv_cross::Resource& sampler : resources.sampled_images)
-            live.push_back({sampler.name, sampler.id, -1});
-
-        result.glsl = ReplaceIdentifiers(compiler.compile(), bound.placeholders);
-        for (const std::string& name : declared) {
-            auto found = std::find_if(live.begin(), live.end(),
-                                      [&name](const Live& uniform) { return uniform.frontEndName == name; });
-            std::string glslName;
-            if (found != live.end() && found->member < 0)
-                glslName = compiler.get_name(found->id);
-            else if (found != live.end())
-                glslName = std::string(parameterBlockName) + "." +
-                           compiler.get_member_name(found->id, static_cast<std::uint32_t>(found->member));
-            result.parameters.push_back({CgName(name), glslName});
-        }
-        result.compiled = true;
-    } catch (const spirv_cross::CompilerError& error) {
-        result.listing += fileName + ": entry point " + entry + ": " + error.what() + "\n";
-    }
+    WriteGlsl(std::move(spirv), vertexStage, declared, fileName + ": entry point " + entry + ": ", result);
     return result;
 }
