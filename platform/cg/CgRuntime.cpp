@@ -1,4 +1,4 @@
-// The shading runtime on GLSL separable programs.
+// The shading runtime on GLSL separable programs; Cg files reach GL through their GLSL translation (CgTranslator).
 //
 // [SECTION] Handles and records
 // [SECTION] Compilation
@@ -357,7 +357,7 @@ CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const c
         owner->lastListing = "cgCreateProgramFromFile: only source files of a vertex or fragment profile";
         return nullptr;
     }
-    // The entry point goes into a #define, so anything but an identifier could inject code.
+    // A GLSL file gets the entry point in a #define, so anything but an identifier could inject code.
     if (!IsIdentifier(entryName)) {
         owner->lastListing = "cgCreateProgramFromFile: entry point \"" + entryName + "\" is not an identifier";
         return nullptr;

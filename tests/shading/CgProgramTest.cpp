@@ -62,7 +62,8 @@ std::vector<Case> Cases()
                        {"neverRead", 4, {1, 1, 1, 1}}},
          {"tint", "scale", "offset", "neverRead", "neverSampled", "unusedCube"}, 102, 102, 153},
         {"names the front end or GLSL reserve, float3 COLOR",
-         "float3 fragmain(uniform float4 sample, uniform float3 input) : COLOR { float4 line = sample; return line.rgb + input; }\n",
+         "float3 fragmain(uniform float4 sample, uniform float3 input) : COLOR\n"
+         "{ float4 line = sample; return line.rgb + input; }\n",
          false, true, {{"sample", 4, {0.2, 0.4, 0, 1}}, {"input", 3, {0.2, 0, 0.4}}}, {"sample", "input"}, 102, 102, 102},
         {"struct output, NORMAL in, COLOR0 out to fixed-function fragments",
          "struct V { float4 position : POSITION; float4 colour : COLOR0; };\n"
@@ -71,14 +72,16 @@ std::vector<Case> Cases()
          true, false, {}, {"ModelViewProj"}, 77, 128, 179},
         {"COLOR0 in both stages, swizzles, COLOR0 out",
          "void vertexmain(float4 p : POSITION, float4 c : COLOR0, uniform float4x4 ModelViewProj,\n"
-         "                out float4 oPos : POSITION, out float4 oC : COLOR0) { oPos = mul(ModelViewProj, p); oC = c.bgra; }\n"
+         "                out float4 oPos : POSITION, out float4 oC : COLOR0)\n"
+         "{ oPos = mul(ModelViewProj, p); oC = c.bgra; }\n"
          "void fragmain(float4 c : COLOR0, out float4 colour : COLOR0) { colour = float4(c.x, c.yz * 0.5, 1).xzyw; }\n",
          true, true, {}, {}, 153, 26, 51},
         {"fragment program after fixed-function vertices: COLOR0 and TEXCOORD7 in",
          "float4 fragmain(float4 c : COLOR0, float2 t : TEXCOORD7) : COLOR { return float4(c.r, t.x, t.y, 1); }\n",
          false, true, {}, {}, 51, 204, 128},
         {"intrinsics: saturate, lerp, frac",
-         "float4 fragmain(uniform float4 v) : COLOR { return float4(saturate(v.x), lerp(v.y, v.z, 0.5), frac(v.w), 1); }\n",
+         "float4 fragmain(uniform float4 v) : COLOR\n"
+         "{ return float4(saturate(v.x), lerp(v.y, v.z, 0.5), frac(v.w), 1); }\n",
          false, true, {{"v", 4, {1.7, 0.2, 0.6, 2.25}}}, {"v"}, 255, 102, 64},
         {"intrinsics: dot, normalize, reflect, pow",
          "float4 fragmain(uniform float4 v) : COLOR\n"
@@ -89,11 +92,13 @@ std::vector<Case> Cases()
          "float4 fragmain(uniform float4x4 Translation) : COLOR { return mul(Translation, float4(0, 0, 0, 1)); }\n"),
          true, true, {}, {"Translation"}, 26, 51, 77},
         {"mul with float4x4: row vector", passThroughVertex + std::string(
-         "float4 fragmain(uniform float4x4 Translation) : COLOR { return mul(float4(0, 0, 0, 1), Translation) * 0.5; }\n"),
+         "float4 fragmain(uniform float4x4 Translation) : COLOR\n"
+         "{ return mul(float4(0, 0, 0, 1), Translation) * 0.5; }\n"),
          true, true, {}, {"Translation"}, 0, 0, 0},
         {"tex1D and tex1Dproj",
          "float4 fragmain(uniform sampler1D s1) : COLOR\n"
-         "{ return tex1D(s1, 0.75) * 0.5 + tex1Dproj(s1, float2(1.5, 2)) * 0.25 + tex1Dproj(s1, float4(0.5, 0, 0, 2)) * 0.25; }\n",
+         "{ return tex1D(s1, 0.75) * 0.5 + tex1Dproj(s1, float2(1.5, 2)) * 0.25\n"
+         "         + tex1Dproj(s1, float4(0.5, 0, 0, 2)) * 0.25; }\n",
          false, true, {}, {"s1"}, 64, 191, 0},
         {"tex2D and tex2Dproj",
          "float4 fragmain(uniform sampler2D s2) : COLOR\n"
@@ -106,7 +111,8 @@ std::vector<Case> Cases()
          false, true, {}, {"sc"}, 128, 0, 128},
         {"texRECT and texRECTproj in pixels, rectangle samplers declared together",
          "uniform samplerRECT sr, point;\n"
-         "float4 fragmain() : COLOR { return texRECT(sr, float2(2.5, 1.5)) * 0.5 + texRECTproj(point, float3(1, 7, 2)) * 0.5; }\n",
+         "float4 fragmain() : COLOR\n"
+         "{ return texRECT(sr, float2(2.5, 1.5)) * 0.5 + texRECTproj(point, float3(1, 7, 2)) * 0.5; }\n",
          false, true, {}, {"sr", "point"}, 128, 128, 0},
     };
     for (int n = 0; n < 8; ++n)
@@ -251,7 +257,8 @@ TEST_F(CgProgramTest, EachProgramCompilesHasItsParametersAndDrawsItsColour)
 
 TEST_F(CgProgramTest, DepthOutputIsTheFragmentsDepth)
 {
-    WriteTextFile("depth.cg", "float4 fragmain(out float depth : DEPTH) : COLOR { depth = 0.25; return float4(1, 0, 0, 1); }\n");
+    WriteTextFile("depth.cg",
+                  "float4 fragmain(out float depth : DEPTH) : COLOR { depth = 0.25; return float4(1, 0, 0, 1); }\n");
     CGShader pair;
     ASSERT_TRUE(pair.LoadShader("depth.cg", nullptr, "fragmain"));
     glClear(GL_DEPTH_BUFFER_BIT);
