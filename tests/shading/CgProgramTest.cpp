@@ -56,11 +56,12 @@ std::vector<Case> Cases()
     std::vector<Case> cases = {
         {"global and entry-point uniforms, half and fixed, dropped parameters",
          "uniform half4 tint;\nuniform float4 neverRead;\nuniform sampler2D neverSampled;\n"
-         "float4 fragmain(uniform fixed scale, uniform float3 offset, uniform samplerCUBE unusedCube) : COLOR\n"
-         "{ return tint * scale + float4(offset, 0); }\n",
+         "float4 fragmain(uniform fixed scale, uniform float3 offset, uniform float2 shift,\n"
+         "                uniform samplerCUBE unusedCube) : COLOR\n"
+         "{ return tint * scale + float4(offset, 0) + float4(shift, 0, 0); }\n",
          false, true, {{"tint", 4, {0.1, 0.2, 0.1, 1}}, {"scale", 1, {2}}, {"offset", 3, {0.2, 0, 0.4}},
-                       {"neverRead", 4, {1, 1, 1, 1}}},
-         {"tint", "scale", "offset", "neverRead", "neverSampled", "unusedCube"}, 102, 102, 153},
+                       {"shift", 4, {0.1, 0.2, 0.9, 0.9}}, {"neverRead", 4, {1, 1, 1, 1}}},
+         {"tint", "scale", "offset", "shift", "neverRead", "neverSampled", "unusedCube"}, 128, 153, 153},
         {"names the front end or GLSL reserve, float3 COLOR",
          "float3 fragmain(uniform float4 sample, uniform float3 input) : COLOR\n"
          "{ float4 line = sample; return line.rgb + input; }\n",
