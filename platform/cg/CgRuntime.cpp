@@ -1,4 +1,4 @@
-// The shading runtime on GLSL separable programs.
+// The shading runtime on GLSL separable programs; Cg files reach GL through their GLSL translation (CgTranslator).
 //
 // [SECTION] Handles and records
 // [SECTION] Compilation
@@ -10,10 +10,13 @@
 // destroyed program leaves the table with its parameters, so a stale handle is simply not found and never
 // reaches GL.
 
+#include "CgTranslator.h"
+
 #include <Cg/cgGL.h>
 
 #include <GL/glew.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -160,52 +163,50 @@ bool ReadFile(const char* path, std::string& text)
     return true;
 }
 
-// Offset just past the "#version" line when it is the first line that holds code, else npos.
-std::size_t EndOfVersionLine(const std::string& source)
+// Offset of "#version" when it is the first thing in the file after white space and comments, else npos.
+std::size_t VersionDirective(const std::string& source)
 {
-    std::size_t lineStart = 0;
-    while (lineStart < source.size()) {
-        std::size_t lineEnd = source.find('\n', lineStart);
-        std::size_t next = lineEnd == std::string::npos ? source.size() : lineEnd + 1;
-        std::string line = source.substr(lineStart, next - lineStart);
-        std::size_t first = line.find_first_not_of(" \t\r\n");
-        if (first != std::string::npos && line.compare(first, 2, "//") != 0)
-            return line.compare(first, 8, "#version") == 0 ? next : std::string::npos;
-        lineStart = next;
+    std::size_t at = 0;
+    while (at < source.size()) {
+        if (source[at] == ' ' || source[at] == '\t' || source[at] == '\r' || source[at] == '\n') {
+            ++at;
+        } else if (source.compare(at, 2, "//") == 0) {
+            at = source.find('\n', at);
+        } else if (source.compare(at, 2, "/*") == 0) {
+            std::size_t end = source.find("*/", at + 2);
+            at = end == std::string::npos ? end : end + 2;
+        } else {
+            return source.compare(at, 8, "#version") == 0 ? at : std::string::npos;
+        }
     }
     return std::string::npos;
 }
 
 // The #line that makes the next line count as line: before GLSL 3.30 the directive names the line before it.
-std::string LineDirective(const std::string& versionLine, int line)
+std::string LineDirective(const char* versionDirective, int line)
 {
     int version = 110;
-    std::sscanf(versionLine.c_str(), " #version %d", &version);
+    std::sscanf(versionDirective, "#version %d", &version);
     return "#line " + std::to_string(version >= 330 ? line : line - 1) + "\n";
 }
 
-// The file with the stage macro and the entry point renamed to main; a #line keeps the driver's messages on the
-// file's own line numbers.
-std::string WithPrologue(const std::string& source, CGprofile profile, const std::string& entry)
+// The GLSL file with the stage macro and the entry point renamed to main, inserted after the #version line at
+// offset version; a #line keeps the driver's messages on the file's own line numbers.
+std::string WithPrologue(const std::string& source, std::size_t version, CGprofile profile, const std::string& entry)
 {
     std::string prologue = IsVertexProfile(profile) ? "#define CG_VERTEX_PROGRAM 1\n" : "#define CG_FRAGMENT_PROGRAM 1\n";
     if (entry != "main")
         prologue += "#define " + entry + " main\n";
 
-    std::size_t split = EndOfVersionLine(source);
-    if (split == std::string::npos) {
-        const std::string versionLine = "#version 120\n";
-        return versionLine + prologue + LineDirective(versionLine, 1) + source;
-    }
-    if (split == source.size() && source.back() != '\n')
+    std::size_t lineEnd = source.find('\n', version);
+    if (lineEnd == std::string::npos)
         return source + "\n" + prologue;
+    std::size_t split = lineEnd + 1;
     int linesBefore = 0;
     for (std::size_t i = 0; i < split; ++i)
         linesBefore += source[i] == '\n';
-    std::size_t versionStart = source.rfind('\n', split - 2);
-    versionStart = versionStart == std::string::npos ? 0 : versionStart + 1;
-    return source.substr(0, split) + prologue +
-           LineDirective(source.substr(versionStart, split - versionStart), linesBefore + 1) + source.substr(split);
+    return source.substr(0, split) + prologue + LineDirective(source.c_str() + version, linesBefore + 1) +
+           source.substr(split);
 }
 
 std::string ProgramInfoLog(GLuint program)
@@ -254,8 +255,10 @@ GLint FirstSamplerUnit(CGprofile profile, GLint samplerCount)
     return stageUnits > samplerCount ? stageUnits - samplerCount : 0;
 }
 
-// Registers every active uniform of a freshly linked program; samplers get their units here.
-void RegisterParameters(ProgramRecord& program)
+// Registers the uniforms of a freshly linked program; samplers get their units here. Without a declaration list
+// (GLSL files) every active uniform is registered under its own name. With one (Cg files) each declared parameter
+// is registered under its Cg name; one that the compiler dropped gets a handle that no setter acts on.
+void RegisterParameters(ProgramRecord& program, const std::vector<CgDeclaredParameter>* declared)
 {
     GLint count = 0;
     GLint maxLength = 0;
@@ -288,15 +291,47 @@ void RegisterParameters(ProgramRecord& program)
     }
 
     GLint unit = FirstSamplerUnit(program.profile, samplerCount);
-    for (auto& [name, parameter] : found) {
-        if (parameter.textureTarget != 0) {
-            parameter.unit = unit++;
-            glProgramUniform1i(parameter.glProgram, parameter.location, parameter.unit);
+    for (auto& entry : found) {
+        if (entry.second.textureTarget != 0) {
+            entry.second.unit = unit++;
+            glProgramUniform1i(entry.second.glProgram, entry.second.location, entry.second.unit);
         }
+    }
+    auto add = [&program](const std::string& name, const ParameterRecord& parameter) {
         std::uintptr_t handle = NewHandle();
         runtime.parameters[handle] = parameter;
         program.parameters[name] = handle;
+    };
+    if (declared == nullptr) {
+        for (const auto& [name, parameter] : found)
+            add(name, parameter);
+        return;
     }
+    for (const CgDeclaredParameter& parameter : *declared) {
+        auto live = std::find_if(found.begin(), found.end(),
+                                 [&parameter](const auto& entry) { return entry.first == parameter.glslName; });
+        add(parameter.name, live != found.end() ? live->second : ParameterRecord());
+    }
+}
+
+// The program text for GL: a file whose first directive is #version is GLSL and gets the stage prologue; any other
+// is Cg and is translated. False with the reason in listing when a Cg file does not compile.
+bool ProgramText(const std::string& source, const char* file, CGprofile profile, const std::string& entry,
+                 ProgramRecord& program, std::vector<CgDeclaredParameter>& declared, bool& isCg, std::string& listing)
+{
+    std::size_t version = VersionDirective(source);
+    isCg = version == std::string::npos;
+    if (!isCg) {
+        program.compiledText = WithPrologue(source, version, profile, entry);
+        return true;
+    }
+    CgTranslation translation = TranslateCg(source, file, IsVertexProfile(profile), entry);
+    listing = translation.listing;
+    if (!translation.compiled)
+        return false;
+    program.compiledText = std::move(translation.glsl);
+    declared = std::move(translation.parameters);
+    return true;
 }
 
 }  // namespace
@@ -319,10 +354,10 @@ CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const c
     owner->hasListing = true;
     std::string entryName = entry != nullptr ? entry : "main";
     if (programType != CG_SOURCE || programFile == nullptr || !IsKnownProfile(profile)) {
-        owner->lastListing = "cgCreateProgramFromFile: only GLSL source files of a vertex or fragment profile";
+        owner->lastListing = "cgCreateProgramFromFile: only source files of a vertex or fragment profile";
         return nullptr;
     }
-    // The entry point goes into a #define, so anything but an identifier could inject code.
+    // A GLSL file gets the entry point in a #define, so anything but an identifier could inject code.
     if (!IsIdentifier(entryName)) {
         owner->lastListing = "cgCreateProgramFromFile: entry point \"" + entryName + "\" is not an identifier";
         return nullptr;
@@ -335,7 +370,13 @@ CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const c
 
     ProgramRecord program;
     program.profile = profile;
-    program.compiledText = WithPrologue(source, profile, entryName);
+    std::vector<CgDeclaredParameter> declared;
+    bool isCg = false;
+    if (!ProgramText(source, programFile, profile, entryName, program, declared, isCg, owner->lastListing)) {
+        if (owner->lastListing.empty())
+            owner->lastListing = std::string("cgCreateProgramFromFile: ") + programFile + " did not compile";
+        return nullptr;
+    }
     const GLchar* text = program.compiledText.c_str();
     program.glProgram =
         glCreateShaderProgramv(IsVertexProfile(profile) ? GL_VERTEX_SHADER : GL_FRAGMENT_SHADER, 1, &text);
@@ -346,12 +387,15 @@ CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const c
     if (linked != GL_TRUE) {
         if (owner->lastListing.empty())
             owner->lastListing = std::string("cgCreateProgramFromFile: ") + programFile + " did not link";
+        else if (isCg)
+            owner->lastListing = std::string(programFile) + ": its GLSL translation did not compile:\n" +
+                                 owner->lastListing;
         if (program.glProgram != 0)
             glDeleteProgram(program.glProgram);
         return nullptr;
     }
 
-    RegisterParameters(program);
+    RegisterParameters(program, isCg ? &declared : nullptr);
     std::uintptr_t handle = NewHandle();
     runtime.programs[handle] = std::move(program);
     return MakeHandle<CGprogram>(handle);

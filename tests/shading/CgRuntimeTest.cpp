@@ -65,11 +65,20 @@ TEST_F(CgRuntimeTest, CompiledTextIsTheFileWithTheStagePrologue)
               "#version 120\n#define CG_FRAGMENT_PROGRAM 1\n#define fragmain main\n#line 1\n"
               "uniform vec4 colour;\nvoid fragmain() { gl_FragColor = colour; }\n");
 
-    const std::string body = "// no version line\nvoid vertexmain() { gl_Position = gl_Vertex; }\n";
-    CGprogram withoutVersion = Compile("b.cg", body, CG_GL_VERTEX, "vertexmain");
-    ASSERT_NE(withoutVersion, nullptr) << Listing();
-    EXPECT_EQ(std::string(cgGetProgramString(withoutVersion, CG_COMPILED_PROGRAM)),
-              "#version 120\n#define CG_VERTEX_PROGRAM 1\n#define vertexmain main\n#line 0\n" + body);
+    const std::string commented = "/* a GLSL file */\n#version 120\nvoid fragmain() { gl_FragColor = vec4(1.0); }\n";
+    CGprogram glsl = Compile("c.cg", commented, CG_GL_FRAGMENT, "fragmain");
+    ASSERT_NE(glsl, nullptr) << Listing();
+    EXPECT_EQ(std::string(cgGetProgramString(glsl, CG_COMPILED_PROGRAM)),
+              "/* a GLSL file */\n#version 120\n#define CG_FRAGMENT_PROGRAM 1\n#define fragmain main\n#line 2\n"
+              "void fragmain() { gl_FragColor = vec4(1.0); }\n");
+
+    // Without a #version line the file is Cg; what GL compiles is the translation, which writes the built-ins.
+    CGprogram cg = Compile("b.cg", "// Cg\nfloat4 vertexmain(float4 p : POSITION) : POSITION { return p; }\n",
+                           CG_GL_VERTEX, "vertexmain");
+    ASSERT_NE(cg, nullptr) << Listing();
+    std::string translated = cgGetProgramString(cg, CG_COMPILED_PROGRAM);
+    EXPECT_EQ(translated.rfind("#version 120\ninvariant gl_Position;\n", 0), 0u) << translated;
+    EXPECT_NE(translated.find("gl_Position = gl_Vertex;"), std::string::npos) << translated;
 }
 
 TEST_F(CgRuntimeTest, FailuresGiveNullProgramAndListing)

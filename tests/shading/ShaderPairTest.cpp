@@ -55,7 +55,9 @@ TEST_F(ShaderSetUpTest, TheFourFilesLoadSilentlyWithEveryParameterAndDumpThreePa
     EXPECT_EQ(ReadTextFile("shadowFP.txt"), CompiledText(shadowShader->fragmentProgram));
     EXPECT_EQ(ReadTextFile("shadowVP.txt"), CompiledText(shadowShader->vertexProgram));
     EXPECT_EQ(ReadTextFile("postFP.txt"), CompiledText(postShader->fragmentProgram));
-    EXPECT_NE(ReadTextFile("postFP.txt").find("#define fragmain main\n"), std::string::npos);
+    // The files are Cg: the dumps are their GLSL translations.
+    EXPECT_EQ(ReadTextFile("shaderVP.txt").rfind("#version 120\ninvariant gl_Position;\n", 0), 0u);
+    EXPECT_NE(ReadTextFile("postFP.txt").find("void main()"), std::string::npos);
     EXPECT_FALSE(FileExists("postVP.txt"));
     EXPECT_FALSE(FileExists("ambientFP.txt"));
     EXPECT_FALSE(FileExists("ambientVP.txt"));

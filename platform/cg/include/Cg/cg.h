@@ -1,5 +1,6 @@
 // Core of the shading runtime: contexts, programs compiled from source files, named parameters.
-// Programs are GLSL, one stage each; a handle stays harmless after its program is destroyed.
+// Programs are Cg, or GLSL when the file's first directive is #version; one stage each. A handle stays harmless
+// after its program is destroyed.
 #pragma once
 
 typedef struct _CGcontext* CGcontext;
@@ -25,18 +26,22 @@ typedef enum {
 CGcontext cgCreateContext();
 
 // Compiles the stage of profile from file with entry point entry (null means "main"); CG_SOURCE only, args
-// ignored. Returns null when the file cannot be read or does not compile or link; the reason goes to the listing.
+// ignored. Returns null when the file cannot be read or does not compile or link; the reason goes to the listing,
+// which names the file and line of a Cg compile error.
 CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const char* programFile, CGprofile profile,
                                   const char* entry, const char** args);
 
-// Text of the last compilation in context (GL info log, or a line naming an unreadable file); null if none.
+// Text of the last compilation in context (compiler messages, or a line naming an unreadable file); null if none.
 const char* cgGetLastListing(CGcontext context);
 
 // Deletes the program; its handle and its parameter handles become stale and are ignored from then on.
 void cgDestroyProgram(CGprogram program);
 
-// Handle of the uniform called name, or null when the program is unknown or has no such active uniform.
+// Handle of the parameter called name, or null when the program is unknown or lacks it. A Cg program has every
+// parameter its source declares, even one the compiler dropped (setting that one changes nothing); a GLSL program
+// has its active uniforms.
 CGparameter cgGetNamedParameter(CGprogram program, const char* name);
 
-// With CG_COMPILED_PROGRAM: the exact GLSL text that was compiled, prologue included; otherwise null.
+// With CG_COMPILED_PROGRAM: the exact GLSL text that was compiled (a Cg file's translation, or a GLSL file with
+// its prologue); otherwise null.
 const char* cgGetProgramString(CGprogram program, CGenum pname);

@@ -1,0 +1,22 @@
+// Cg source to the GLSL 1.20 form the runtime links: one stage, fed by the fixed-function vertex streams and
+// talking to the other stage through the built-in varyings, as Cg's OpenGL profiles bind them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct CgDeclaredParameter {
+    std::string name;      // the Cg name
+    std::string glslName;  // the uniform in the generated text; empty when the compiler dropped the parameter
+};
+
+struct CgTranslation {
+    bool compiled = false;
+    std::string glsl;     // the generated program, when compiled
+    std::string listing;  // compiler messages, naming the file and line
+    std::vector<CgDeclaredParameter> parameters;  // every uniform the source declares, in declaration order
+};
+
+// Compiles the function entry of source (read from fileName) for the vertex or the fragment stage.
+CgTranslation TranslateCg(const std::string& source, const std::string& fileName, bool vertexStage,
+                          const std::string& entry);

@@ -1,0 +1,311 @@
+// Cg programs through the runtime: each compiles, has its parameters, and draws the colour it should.
+#include "CGShader.h"
+#include "GlTestContext.h"
+#include "ShadingTestSupport.h"
+
+#include <GL/glew.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const passThroughVertex = R"(
+float4 vertexmain(float4 p : POSITION, uniform float4x4 ModelViewProj) : POSITION { return mul(ModelViewProj, p); }
+)";
+
+struct Value {
+    const char* name;
+    int count;  // 1, 3 or 4 components, through cgGLSetParameter1f, 3dv or 4d
+    double v[4];
+};
+
+struct Case {
+    const char* what;
+    std::string source;
+    bool vertexProgram;  // else fixed-function vertex processing
+    bool fragmentProgram;
+    std::vector<Value> values;
+    std::vector<const char*> declared;  // must be found, set or not, used or not
+    int r, g, b;
+};
+
+// Fixed-function streams of every corner: colour, normal and texture coordinate set N = (N + 1) / 10, 0.5, 0.25, 1.
+void SetStreams()
+{
+    glColor4f(0.2f, 0.4f, 0.6f, 1);
+    glNormal3f(0.3f, 0.5f, 0.7f);
+    for (int unit = 0; unit < 8; ++unit)
+        glMultiTexCoord4f(GL_TEXTURE0 + unit, (unit + 1) / 10.0f, 0.5f, 0.25f, 1);
+}
+
+// The coordinate set N as a vertex input and output, and as a fragment input.
+std::string TexCoordPair(int n)
+{
+    std::string semantic = "TEXCOORD" + std::to_string(n);
+    return "void vertexmain(float4 p : POSITION, float4 t : " + semantic +
+           ", uniform float4x4 ModelViewProj, out float4 oPos : POSITION, out float4 oT : " + semantic +
+           ") { oPos = mul(ModelViewProj, p); oT = t.yxzw; }\n"
+           "float4 fragmain(float4 t : " + semantic + ") : COLOR { return t; }\n";
+}
+
+std::vector<Case> Cases()
+{
+    std::vector<Case> cases = {
+        {"global and entry-point uniforms, half and fixed, dropped parameters",
+         "uniform half4 tint;\nuniform float4 neverRead;\nuniform sampler2D neverSampled;\n"
+         "float4 fragmain(uniform fixed scale, uniform float3 offset, uniform float2 shift,\n"
+         "                uniform samplerCUBE unusedCube) : COLOR\n"
+         "{ return tint * scale + float4(offset, 0) + float4(shift, 0, 0); }\n",
+         false, true, {{"tint", 4, {0.1, 0.2, 0.1, 1}}, {"scale", 1, {2}}, {"offset", 3, {0.2, 0, 0.4}},
+                       {"shift", 4, {0.1, 0.2, 0.9, 0.9}}, {"neverRead", 4, {1, 1, 1, 1}}},
+         {"tint", "scale", "offset", "shift", "neverRead", "neverSampled", "unusedCube"}, 128, 153, 153},
+        {"names the front end or GLSL reserve, float3 COLOR",
+         "float3 fragmain(uniform float4 sample, uniform float3 input) : COLOR\n"
+         "{ float4 line = sample; return line.rgb + input; }\n",
+         false, true, {{"sample", 4, {0.2, 0.4, 0, 1}}, {"input", 3, {0.2, 0, 0.4}}}, {"sample", "input"}, 102, 102, 102},
+        {"struct output, NORMAL in, COLOR0 out to fixed-function fragments",
+         "struct V { float4 position : POSITION; float4 colour : COLOR0; };\n"
+         "V vertexmain(float4 p : POSITION, float3 n : NORMAL, uniform float4x4 ModelViewProj)\n"
+         "{ V o; o.position = mul(ModelViewProj, p); o.colour = float4(n, 1); return o; }\n",
+         true, false, {}, {"ModelViewProj"}, 77, 128, 179},
+        {"COLOR0 in both stages, swizzles, COLOR0 out",
+         "void vertexmain(float4 p : POSITION, float4 c : COLOR0, uniform float4x4 ModelViewProj,\n"
+         "                out float4 oPos : POSITION, out float4 oC : COLOR0)\n"
+         "{ oPos = mul(ModelViewProj, p); oC = c.bgra; }\n"
+         "void fragmain(float4 c : COLOR0, out float4 colour : COLOR0) { colour = float4(c.x, c.yz * 0.5, 1).xzyw; }\n",
+         true, true, {}, {}, 153, 26, 51},
+        {"fragment program after fixed-function vertices: COLOR0 and TEXCOORD7 in",
+         "float4 fragmain(float4 c : COLOR0, float2 t : TEXCOORD7) : COLOR { return float4(c.r, t.x, t.y, 1); }\n",
+         false, true, {}, {}, 51, 204, 128},
+        {"intrinsics: saturate, lerp, frac",
+         "float4 fragmain(uniform float4 v) : COLOR\n"
+         "{ return float4(saturate(v.x), lerp(v.y, v.z, 0.5), frac(v.w), 1); }\n",
+         false, true, {{"v", 4, {1.7, 0.2, 0.6, 2.25}}}, {"v"}, 255, 102, 64},
+        {"intrinsics: dot, normalize, reflect, pow",
+         "float4 fragmain(uniform float4 v) : COLOR\n"
+         "{ float3 r = reflect(float3(v.x, -v.x, 0), normalize(float3(0, v.y, 0)));\n"
+         "  return float4(r.x * 0.5, pow(v.z, 0.5), dot(v.xyz, float3(0.1, 0.1, 0.1)), 1); }\n",
+         false, true, {{"v", 4, {1, 3, 0.25, 0}}}, {"v"}, 128, 128, 108},
+        {"mul with float4x4: column vector", passThroughVertex + std::string(
+         "float4 fragmain(uniform float4x4 Translation) : COLOR { return mul(Translation, float4(0, 0, 0, 1)); }\n"),
+         true, true, {}, {"Translation"}, 26, 51, 77},
+        {"mul with float4x4: row vector", passThroughVertex + std::string(
+         "float4 fragmain(uniform float4x4 Translation) : COLOR\n"
+         "{ return mul(float4(0, 0, 0, 1), Translation) * 0.5; }\n"),
+         true, true, {}, {"Translation"}, 0, 0, 0},
+        {"tex1D and tex1Dproj",
+         "float4 fragmain(uniform sampler1D s1) : COLOR\n"
+         "{ return tex1D(s1, 0.75) * 0.5 + tex1Dproj(s1, float2(1.5, 2)) * 0.25\n"
+         "         + tex1Dproj(s1, float4(0.5, 0, 0, 2)) * 0.25; }\n",
+         false, true, {}, {"s1"}, 64, 191, 0},
+        {"tex2D and tex2Dproj",
+         "float4 fragmain(uniform sampler2D s2) : COLOR\n"
+         "{ return tex2D(s2, float2(0.75, 0.25)) * 0.5 + tex2Dproj(s2, float3(0.5, 1.5, 2)) * 0.25\n"
+         "         + tex2Dproj(s2, float4(1.5, 1.5, 0, 2)) * 0.25; }\n",
+         false, true, {}, {"s2"}, 64, 191, 128},
+        {"texCUBE and texCUBEproj",
+         "float4 fragmain(uniform samplerCUBE sc) : COLOR\n"
+         "{ return texCUBE(sc, float3(0, -1, 0)) * 0.5 + texCUBEproj(sc, float4(0, 0, 2, 2)) * 0.5; }\n",
+         false, true, {}, {"sc"}, 128, 0, 128},
+        {"texRECT and texRECTproj in pixels, rectangle samplers declared together",
+         "uniform samplerRECT sr, point;\n"
+         "float4 fragmain() : COLOR\n"
+         "{ return texRECT(sr, float2(2.5, 1.5)) * 0.5 + texRECTproj(point, float3(1, 7, 2)) * 0.5; }\n",
+         false, true, {}, {"sr", "point"}, 128, 128, 0},
+    };
+    for (int n = 0; n < 8; ++n)
+        cases.push_back({"TEXCOORDn in and out of both stages", TexCoordPair(n), true, true, {}, {},
+                         128, (n + 1) * 255 / 10, 64});
+    return cases;
+}
+
+// Textures whose texels tell the lookups apart: the 1D one red then green; the 2D one red, green / blue, white
+// (rows bottom up); the cube red on -Y, blue on +Z, black elsewhere; the 4 x 4 rectangle green in column 2 of row
+// 1, red in column 0 of row 3, black elsewhere.
+class CgProgramTest : public testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        const unsigned char line[] = {255, 0, 0, 0, 255, 0};
+        const unsigned char square[] = {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255};
+        std::vector<unsigned char> rect(4 * 4 * 3, 0);
+        rect[(1 * 4 + 2) * 3 + 1] = 255;
+        rect[(3 * 4 + 0) * 3 + 0] = 255;
+        glGenTextures(4, textures);
+        Upload(GL_TEXTURE_1D, textures[0], GL_TEXTURE_1D, 2, 1, line);
+        Upload(GL_TEXTURE_2D, textures[1], GL_TEXTURE_2D, 2, 2, square);
+        Upload(GL_TEXTURE_RECTANGLE, textures[3], GL_TEXTURE_RECTANGLE, 4, 4, rect.data());
+        const unsigned char black[3] = {0, 0, 0};
+        const unsigned char red[3] = {255, 0, 0};
+        const unsigned char blue[3] = {0, 0, 255};
+        for (int face = 0; face < 6; ++face) {
+            GLenum target = GL_TEXTURE_CUBE_MAP_POSITIVE_X + face;
+            const unsigned char* colour = target == GL_TEXTURE_CUBE_MAP_NEGATIVE_Y   ? red
+                                          : target == GL_TEXTURE_CUBE_MAP_POSITIVE_Z ? blue
+                                                                                     : black;
+            Upload(GL_TEXTURE_CUBE_MAP, textures[2], target, 1, 1, colour);
+        }
+    }
+
+    static void TearDownTestSuite() { glDeleteTextures(4, textures); }
+
+    void SetUp() override { ClearView(); }
+
+    static void ClearView()
+    {
+        SetPixelProjection(64, 64);
+        glClearColor(0, 0, 0, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+    }
+
+    static void Upload(GLenum target, GLuint texture, GLenum imageTarget, int width, int height,
+                       const unsigned char* pixels)
+    {
+        glBindTexture(target, texture);
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+        if (target == GL_TEXTURE_1D)
+            glTexImage1D(imageTarget, 0, GL_RGB8, width, 0, GL_RGB, GL_UNSIGNED_BYTE, pixels);
+        else
+            glTexImage2D(imageTarget, 0, GL_RGB8, width, height, 0, GL_RGB, GL_UNSIGNED_BYTE, pixels);
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+        glTexParameteri(target, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glTexParameteri(target, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        glTexParameteri(target, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(target, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        glBindTexture(target, 0);
+    }
+
+    // Every parameter of the case through the runtime: samplers get the texture of their kind ("point" is a
+    // rectangle), "Translation" the matrix translating by (0.1, 0.2, 0.3), "ModelViewProj" the pixel projection.
+    void SetParameters(CGShader& pair, const Case& c)
+    {
+        cgGLSetStateMatrixParameter(cgGetNamedParameter(pair.vertexProgram, "ModelViewProj"),
+                                    CG_GL_MODELVIEW_PROJECTION_MATRIX, CG_GL_MATRIX_IDENTITY);
+        glMatrixMode(GL_PROJECTION);
+        glPushMatrix();
+        glLoadIdentity();
+        glMatrixMode(GL_MODELVIEW);
+        glPushMatrix();
+        glLoadIdentity();
+        glTranslatef(0.1f, 0.2f, 0.3f);
+        cgGLSetStateMatrixParameter(cgGetNamedParameter(pair.fragmentProgram, "Translation"),
+                                    CG_GL_MODELVIEW_PROJECTION_MATRIX, CG_GL_MATRIX_IDENTITY);
+        glPopMatrix();
+        glMatrixMode(GL_PROJECTION);
+        glPopMatrix();
+        glMatrixMode(GL_MODELVIEW);
+
+        const char* samplers[5] = {"s1", "s2", "sc", "sr", "point"};
+        for (int i = 0; i < 5; ++i) {
+            CGparameter sampler = cgGetNamedParameter(pair.fragmentProgram, samplers[i]);
+            cgGLSetTextureParameter(sampler, textures[std::min(i, 3)]);
+            cgGLEnableTextureParameter(sampler);
+        }
+        for (const Value& value : c.values) {
+            for (CGprogram program : {pair.vertexProgram, pair.fragmentProgram}) {
+                CGparameter parameter = cgGetNamedParameter(program, value.name);
+                if (value.count == 1)
+                    cgGLSetParameter1f(parameter, static_cast<float>(value.v[0]));
+                else if (value.count == 3)
+                    cgGLSetParameter3dv(parameter, value.v);
+                else
+                    cgGLSetParameter4d(parameter, value.v[0], value.v[1], value.v[2], value.v[3]);
+            }
+        }
+    }
+
+    static GLuint textures[4];
+    TempWorkDir workDir;
+};
+
+GLuint CgProgramTest::textures[4];
+
+TEST_F(CgProgramTest, EachProgramCompilesHasItsParametersAndDrawsItsColour)
+{
+    for (const Case& c : Cases()) {
+        SCOPED_TRACE(c.what);
+        ClearView();
+        WriteTextFile("case.cg", c.source);
+        CGShader pair;
+        testing::internal::CaptureStdout();
+        bool loaded = pair.LoadShader("case.cg", c.vertexProgram ? "vertexmain" : nullptr,
+                                      c.fragmentProgram ? "fragmain" : nullptr);
+        std::string report = testing::internal::GetCapturedStdout();
+        ASSERT_TRUE(loaded) << report << c.source;
+        for (const char* name : c.declared) {
+            bool found = cgGetNamedParameter(pair.vertexProgram, name) != nullptr ||
+                         cgGetNamedParameter(pair.fragmentProgram, name) != nullptr;
+            EXPECT_TRUE(found) << name;
+        }
+        SetParameters(pair, c);
+
+        // The quad covers the left half only: the vertex programs place it through POSITION and mul.
+        pair.Bind();
+        SetStreams();
+        DrawRect(0, 0, 32, 64);
+        pair.Unbind();
+        Rgb inside = ReadPixel(16, 32);
+        EXPECT_NEAR(inside.r, c.r, 2);
+        EXPECT_NEAR(inside.g, c.g, 2);
+        EXPECT_NEAR(inside.b, c.b, 2);
+        Rgb outside = ReadPixel(48, 32);
+        EXPECT_EQ(outside.r + outside.g + outside.b, 0);
+    }
+}
+
+TEST_F(CgProgramTest, DepthOutputIsTheFragmentsDepth)
+{
+    WriteTextFile("depth.cg",
+                  "float4 fragmain(out float depth : DEPTH) : COLOR { depth = 0.25; return float4(1, 0, 0, 1); }\n");
+    CGShader pair;
+    ASSERT_TRUE(pair.LoadShader("depth.cg", nullptr, "fragmain"));
+    glClear(GL_DEPTH_BUFFER_BIT);
+    glEnable(GL_DEPTH_TEST);
+    pair.Bind();
+    DrawRect(0, 0, 64, 64);
+    pair.Unbind();
+    // A fixed-function quad at z = 0 has depth 0.5, behind the program's 0.25.
+    glColor3f(0, 1, 0);
+    DrawRect(0, 0, 64, 64);
+    glDisable(GL_DEPTH_TEST);
+    EXPECT_EQ(ReadPixel(32, 32).r, 255);
+    EXPECT_EQ(ReadPixel(32, 32).g, 0);
+}
+
+TEST_F(CgProgramTest, CompileErrorReportNamesTheCgFileAndLine)
+{
+    WriteTextFile("bad.cg", "// a Cg file\n\nfloat4 fragmain() : COLOR { return undeclared; }\n");
+    CGShader pair;
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(pair.LoadShader("bad.cg", nullptr, "fragmain"));
+    EXPECT_FALSE(pair.LoadFragmentParameter("colour"));
+    std::string output = testing::internal::GetCapturedStdout();
+    const std::string head =
+        "CGShader::LoadShader: fragment program with entry point fragmain from shader bad.cg failed to compile:\n";
+    const std::string tail = "Could not load parameter colour for the fragment shader of bad.cg\n";
+    ASSERT_GT(output.size(), head.size() + tail.size()) << output;
+    EXPECT_EQ(output.substr(0, head.size()), head);
+    EXPECT_EQ(output.substr(output.size() - tail.size()), tail);
+    std::string listing = output.substr(head.size(), output.size() - head.size() - tail.size());
+    EXPECT_NE(listing.find("bad.cg:3"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("undeclared"), std::string::npos) << listing;
+
+    // An entry point the file lacks, also where the name is a variable.
+    WriteTextFile("bad.cg", "uniform float4 fragmain;\n");
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(pair.LoadShader("bad.cg", nullptr, "fragmain"));
+    output = testing::internal::GetCapturedStdout();
+    EXPECT_NE(output.find("bad.cg: no function fragmain"), std::string::npos) << output;
+
+    // A semantic without a binding in the stage is refused by name.
+    WriteTextFile("bad.cg", "float4 vertexmain(float4 p : POSITION) : BLENDWEIGHT { return p; }\n");
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(pair.LoadShader("bad.cg", "vertexmain", nullptr));
+    output = testing::internal::GetCapturedStdout();
+    EXPECT_NE(output.find("BLENDWEIGHT"), std::string::npos) << output;
+}
+
+}  // namespace
