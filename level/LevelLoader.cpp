@@ -8,6 +8,8 @@
 #include <new>
 #include <string>
 
+#include <sys/stat.h>
+
 namespace {
 
 const char* const levelDirectory = "../Velmora/";
@@ -26,6 +28,11 @@ FILE* OpenLevelFile() {
 // The whole file; false when it does not fit in memory or cannot be read.
 bool ReadWhole(FILE* file, std::string& text) {
     try {
+        // Room for the whole file up front, so the text is not copied again each time it outgrows its buffer.
+        struct stat status;
+        if (fstat(fileno(file), &status) == 0 && status.st_size > 0) {
+            text.reserve(std::size_t(status.st_size));
+        }
         char chunk[1 << 16];
         std::size_t count = 0;
         while ((count = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
