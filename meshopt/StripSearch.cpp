@@ -24,6 +24,7 @@ struct TrialStrip {
     int32_t id;
     uint32_t begin = 0, end = 0;  // range in its experiment's reference list
     int32_t fakeCount = 0;
+    uint32_t dependencyEnd = 0;  // the experiment's dependency count once this strip was grown
 };
 
 // What the search reads and writes of a face, in one record: its vertices, the faces across its edges (v0,v1),
@@ -37,6 +38,21 @@ struct alignas(32) SearchFace {
 };
 
 constexpr int32_t owned = -2;
+// Slot k of a face holds its edge (v[k], v[k+1]), the one opposite vertex k + 2; this is k + 1 without a division.
+constexpr int nextSlot[3] = {1, 2, 0};
+
+// Order-independent key of a set of faces; equal sets have equal keys.
+struct FaceSetKey {
+    uint64_t count = 0, sum = 0, squares = 0;
+
+    void Add(int32_t face)
+    {
+        ++count;
+        sum += uint64_t(face);
+        squares += uint64_t(face) * uint64_t(face);
+    }
+    bool operator!=(const FaceSetKey& o) const { return count != o.count || sum != o.sum || squares != o.squares; }
+};
 
 // The last experiment run in one slot (sample i, start edge and direction j), with what it depends on.
 struct ExperimentSlot {
@@ -46,12 +62,18 @@ struct ExperimentSlot {
     std::vector<int32_t> refs;  // >= 0 a face, -1 - k fake face k of `fakes`
     std::vector<StripFace> fakes;
     std::vector<int32_t> dependencies;
+    // Key of the first strip's face set, the vertex the walk to the second strip starts from, and whether the
+    // slot repeats an earlier experiment of its sample (then it holds only its first strip).
+    FaceSetKey firstStrip;
+    int32_t walkVertex = -1;
+    bool repeats = false;
 };
 
 class StripSearch {
 public:
     explicit StripSearch(const StripifyInfo& info)
         : info_(info), edges_(info.edges), faces_(info.faces.size()), dependents_(info.faces.size(), 0),
+          faceStamp_(info.faces.size(), 0),
           vertexStamp_(info.chainHead.size(), 0)
     {
         for (size_t i = 0; i < faces_.size(); ++i)
@@ -82,11 +104,17 @@ public:
                 if (std::find(picked_.begin(), picked_.end(), face) != picked_.end())
                     continue;
                 picked_.push_back(face);
+                size_t sampleBegin = passSlots_.size();
                 for (int j = 0; j < experimentsPerSample; ++j) {
                     int slot = sample * experimentsPerSample + j;
-                    if (slots_[slot].startFace != face || (invalid_ >> slot & 1))
-                        RunExperiment(slot, face, info_.faceEdges[3 * size_t(face) + j / 2], j % 2 == 0);
-                    passSlots_.push_back(slot);
+                    ExperimentSlot& e = slots_[slot];
+                    bool valid = e.startFace == face && !(invalid_ >> slot & 1);
+                    // A repeat stays one only while an earlier experiment of the sample still has its first strip.
+                    if (!valid || (e.repeats && !RepeatsEarlier(e, sampleBegin)))
+                        RunExperiment(slot, face, info_.faceEdges[3 * size_t(face) + j / 2], j % 2 == 0,
+                                      sampleBegin);
+                    if (!e.repeats)
+                        passSlots_.push_back(slot);
                 }
             }
             if (passSlots_.empty())
@@ -170,31 +198,93 @@ private:
         return NextUnowned(start);
     }
 
-    void RunExperiment(int slot, int32_t startFace, int32_t startEdge, bool forward)
+    // Whether the slot's first strip holds the same faces as the first strip of an experiment of this sample
+    // that is already in the pass, and the walk to the next strip starts at the same vertex. Every later strip
+    // is then the same as well, so the slot would tie with that experiment and never win.
+    bool RepeatsEarlier(const ExperimentSlot& e, size_t sampleBegin)
+    {
+        for (size_t k = sampleBegin; k < passSlots_.size(); ++k) {
+            const ExperimentSlot& earlier = slots_[passSlots_[k]];
+            if (earlier.walkVertex != e.walkVertex || earlier.firstStrip != e.firstStrip)
+                continue;
+            // Equal keys almost always mean equal sets; a face-by-face check makes sure.
+            ++faceStampValue_;
+            for (uint32_t r = 0; r < earlier.strips[0].end; ++r)
+                if (earlier.refs[r] >= 0)
+                    faceStamp_[earlier.refs[r]] = faceStampValue_;
+            bool same = true;
+            for (uint32_t r = 0; r < e.strips[0].end && same; ++r)
+                same = e.refs[r] < 0 || faceStamp_[e.refs[r]] == faceStampValue_;
+            if (same)
+                return true;
+        }
+        return false;
+    }
+
+    // Strips of the slot's last run that a run from the same start would grow again: those finished before the
+    // experiment first read a face that a commit has taken since. Reads before that one still give what they gave.
+    size_t ReusableStrips(const ExperimentSlot& e) const
+    {
+        size_t changed = 0;
+        while (changed < e.dependencies.size() && faces_[e.dependencies[changed]].experiment != owned)
+            ++changed;
+        size_t kept = 0;
+        while (kept < e.strips.size() && e.strips[kept].dependencyEnd <= changed)
+            ++kept;
+        return kept;
+    }
+
+    // Runs the experiment of a slot, continuing after the strips of its last run that still hold (the slot ran
+    // from the same start face before); a repeat of an earlier one (see RepeatsEarlier) stops after its first
+    // strip.
+    void RunExperiment(int slot, int32_t startFace, int32_t startEdge, bool forward, size_t sampleBegin)
     {
         ExperimentSlot& e = slots_[slot];
         runningBit_ = uint64_t(1) << slot;
         running_ = &e;
-        for (int32_t face : e.dependencies)
-            dependents_[face] &= ~runningBit_;
         invalid_ &= ~runningBit_;
-        e.dependencies.clear();
-        e.strips.clear();
-        e.refs.clear();
-        e.fakes.clear();
+        size_t kept = e.startFace == startFace ? ReusableStrips(e) : 0;
+        size_t keptDependencies = kept ? e.strips[kept - 1].dependencyEnd : 0;
+        for (size_t d = keptDependencies; d < e.dependencies.size(); ++d)
+            dependents_[e.dependencies[d]] &= ~runningBit_;
+        e.dependencies.resize(keptDependencies);
+        e.strips.resize(kept);
+        e.refs.resize(kept ? e.strips[kept - 1].end : 0);
+        size_t keptFakes = 0;
+        for (int32_t ref : e.refs)
+            keptFakes += ref < 0;
+        e.fakes.resize(keptFakes);
         e.startFace = startFace;
 
+        // The kept strips take fresh ids, as other experiments may have claimed their faces since.
         int32_t id = nextExperimentId_++;
+        for (TrialStrip& kept : e.strips) {
+            kept.id = nextStripId_++;
+            for (uint32_t r = kept.begin; r < kept.end; ++r)
+                if (e.refs[r] >= 0)
+                    Claim(e.refs[r], kept, id);
+        }
         TrialStrip strip{startFace, startEdge, forward, nextStripId_++};
-        int64_t length = 0;
-        for (;;) {
+        if (e.strips.empty()) {
             BuildStrip(strip, id);
             e.strips.push_back(strip);
-            length += int64_t(strip.end - strip.begin) - strip.fakeCount;
-            if (!FindTraversal(e.strips.back(), id, strip))
-                break;
-            strip.id = nextStripId_++;
+            e.walkVertex = WalkVertex(strip);
+            e.firstStrip = FaceSetKey();
+            for (uint32_t r = strip.begin; r < strip.end; ++r)
+                if (e.refs[r] >= 0)
+                    e.firstStrip.Add(e.refs[r]);
         }
+        e.repeats = RepeatsEarlier(e, sampleBegin);
+        if (e.repeats)
+            return;
+        while (FindTraversal(e.strips.back(), id, strip)) {
+            strip.id = nextStripId_++;
+            BuildStrip(strip, id);
+            e.strips.push_back(strip);
+        }
+        int64_t length = 0;
+        for (const TrialStrip& grown : e.strips)
+            length += int64_t(grown.end - grown.begin) - grown.fakeCount;
         // Average strip length without fake faces, in single precision.
         e.score = float(length) / float(e.strips.size());
     }
@@ -230,13 +320,13 @@ private:
             // p and q belong to the face grown from, so only n can be new to the gathered faces.
             if (stopAtWrap && vertexStamp_[n] == stamp_)
                 break;
-            int32_t ahead = f.across[(ip + 1) % 3];
+            int32_t ahead = f.across[nextSlot[ip]];
             int32_t following = -1;
             int32_t first = q;
             if (ahead >= 0 && !Marked(ahead, experiment)) {
                 following = ahead;
             } else {
-                int32_t swapped = f.across[(iq + 1) % 3];
+                int32_t swapped = f.across[nextSlot[iq]];
                 if (swapped >= 0 && !Marked(swapped, experiment)) {
                     // A degenerate face flips the strip's parity so that it can turn towards the open side.
                     StripFace fake;
@@ -283,15 +373,22 @@ private:
         refs.insert(refs.end(), backward_.rbegin(), backward_.rend());
         refs.insert(refs.end(), forward_.begin(), forward_.end());
         s.end = uint32_t(refs.size());
+        s.dependencyEnd = uint32_t(running_->dependencies.size());
     }
 
     bool InStrip(int32_t face, const TrialStrip& s) const { return faces_[face].strip == s.id; }
 
+    // The vertex whose edges lead from the strip to the next one.
+    int32_t WalkVertex(const TrialStrip& s) const
+    {
+        const StripEdge& startEdge = edges_[s.startEdge];
+        return s.forward ? startEdge.v1 : startEdge.v0;
+    }
+
     // Finds where the strip after `latest` starts; fills `next` (face, edge, direction) when there is one.
     bool FindTraversal(const TrialStrip& latest, int32_t experiment, TrialStrip& next)
     {
-        const StripEdge& startEdge = edges_[latest.startEdge];
-        int32_t v = latest.forward ? startEdge.v1 : startEdge.v0;
+        int32_t v = WalkVertex(latest);
         // Walks v's edge chain; an edge with a single face cannot qualify, so only those with two are visited.
         for (uint32_t i = info_.sharedStart[v]; i < info_.sharedStart[v + 1]; ++i) {
             int32_t id = info_.sharedEdges[i];
@@ -369,6 +466,8 @@ private:
     ExperimentSlot* running_ = nullptr;
     std::vector<int32_t> picked_;
     std::vector<int32_t> forward_, backward_;
+    std::vector<uint32_t> faceStamp_;
+    uint32_t faceStampValue_ = 0;
 
     std::vector<uint32_t> vertexStamp_;
     uint32_t stamp_ = 0;
