@@ -1,11 +1,7 @@
-// Settings, face and edge adjacency with per-vertex edge chains, and the vertex cache model.
+// Face and edge adjacency with per-vertex edge chains, and the vertex cache model.
 #include "StripifyInternal.h"
-#include "TriangleOrder.h"
 
 namespace {
-
-OrderSettings settings;
-FILE* console = nullptr;
 
 uint64_t Mix(uint64_t h)
 {
@@ -39,27 +35,6 @@ int32_t AddEdge(StripifyInfo& info, int32_t a, int32_t b, int32_t face)
 }
 
 } // namespace
-
-void SetCacheSize(int cacheSize) { settings.cacheSize = cacheSize; }
-void SetStitchStrips(bool stitchStrips) { settings.stitchStrips = stitchStrips; }
-void SetListsOnly(bool listsOnly) { settings.listsOnly = listsOnly; }
-void SetMinStripLength(unsigned minStripLength) { settings.minStripLength = minStripLength; }
-void EnableRestart(uint32_t restartIndex)
-{
-    settings.restartEnabled = true;
-    settings.restartIndex = restartIndex;
-}
-void DisableRestart() { settings.restartEnabled = false; }
-void SetOrderConsole(FILE* sink) { console = sink; }
-
-const OrderSettings& CurrentOrderSettings() { return settings; }
-
-void OrderConsoleLine(const char* text)
-{
-    FILE* sink = console ? console : stdout;
-    std::fputs(text, sink);
-    std::fflush(sink);
-}
 
 int EffectiveCacheSize(int cacheSize) { return cacheSize - 6 >= 1 ? cacheSize - 6 : 1; }
 

@@ -6,18 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-struct OrderSettings {
-    int cacheSize = 16;
-    bool stitchStrips = true;
-    bool listsOnly = false;
-    unsigned minStripLength = 0;
-    bool restartEnabled = false;
-    uint32_t restartIndex = 0;
-};
-
-// The process-wide settings the setters change.
-const OrderSettings& CurrentOrderSettings();
-// Writes one console line (text includes its newline) to the current sink and flushes it.
+// Writes one console line (text includes its newline) to the optimiser's sink and flushes it.
 void OrderConsoleLine(const char* text);
 // Effective cache size: cacheSize - 6, at least 1.
 int EffectiveCacheSize(int cacheSize);
@@ -123,6 +112,13 @@ struct StripSet {
 
 // Runs the trial stripification over all faces and returns the committed strips in commit order.
 void FindAllStrips(const StripifyInfo& info, StripSet& out);
+
+// Checks an ordered list against its input: it must hold every distinct non-degenerate input triangle (exact
+// repeats count once) exactly once, each in its input index order or a rotation of it, and nothing else. When it
+// does not, the list is replaced by those triangles in input order, which is always a correct list, and the
+// result is false.
+bool KeepOrFallBack(const uint16_t* input, size_t triangleCount, std::vector<uint16_t>& ordered);
+bool KeepOrFallBack(const uint32_t* input, size_t triangleCount, std::vector<uint32_t>& ordered);
 
 // Cuts the strips into pieces, dissolves short pieces and orders pieces and loose faces for the cache.
 // `ordered` receives the pieces in output order (refs into `strips`), `looseFaces` the loose face refs.

@@ -1,8 +1,9 @@
-// Entry points: vertex ids, the search and ordering stages, the list output and its validation.
+// Entry points: settings, vertex ids, the search and ordering stages, the list output and its validation.
 #include "TriangleOrder.h"
 
 #include "StripifyInternal.h"
 
+#include <algorithm>
 #include <array>
 #include <unordered_map>
 
@@ -40,47 +41,75 @@ int32_t MakeVertexIds(const Index* indices, size_t count, std::vector<int32_t>& 
     return int32_t(values.size());
 }
 
+// The settings that the ordering reads; the strip output settings only exist for the setters' sake, as the
+// optimiser makes lists.
+struct OrderSettings {
+    int cacheSize = 16;
+    unsigned minStripLength = 0;
+};
+
+OrderSettings settings;
+FILE* console = nullptr;
+
 // The rotation of a triangle that starts at its smallest index; a b c, b c a and c a b share it.
-std::array<uint32_t, 3> Canonical(uint32_t a, uint32_t b, uint32_t c)
+template <class Index>
+std::array<Index, 3> Canonical(const Index* v)
 {
-    if (b < a && b < c)
-        return {b, c, a};
-    if (c < a && c < b)
-        return {c, a, b};
-    return {a, b, c};
+    if (v[1] < v[0] && v[1] < v[2])
+        return {v[1], v[2], v[0]};
+    if (v[2] < v[0] && v[2] < v[1])
+        return {v[2], v[0], v[1]};
+    return {v[0], v[1], v[2]};
 }
 
-// Every non-degenerate output triangle must be an input triangle under rotation (a reversed order does not count).
 template <class Index>
-bool OutputMatchesInput(const Index* input, size_t triangleCount, const Index* output, uint32_t outputCount)
+bool Validate(const Index* input, size_t triangleCount, std::vector<Index>& ordered)
 {
-    std::vector<std::array<uint32_t, 3>> known;
-    known.reserve(triangleCount);
-    IndexHashTable table;
-    table.Reset(triangleCount);
-    auto find = [&](const std::array<uint32_t, 3>& key, uint64_t hash) {
-        return table.Find(hash, [&](int32_t i) { return known[i] == key; });
+    // Distinct input triangles (exact index order) and, per rotation class, how many of them the list still owes.
+    std::vector<std::array<Index, 3>> exact, rotations;
+    std::vector<uint32_t> owed;
+    IndexHashTable exactTable, rotationTable;
+    exactTable.Reset(triangleCount);
+    rotationTable.Reset(triangleCount);
+    auto hash = [](const std::array<Index, 3>& t) { return HashTriple(uint32_t(t[0]), uint32_t(t[1]), uint32_t(t[2])); };
+    auto find = [](const IndexHashTable& table, const std::vector<std::array<Index, 3>>& keys,
+                   const std::array<Index, 3>& key, uint64_t h) {
+        return table.Find(h, [&](int32_t i) { return keys[i] == key; });
     };
+    std::vector<Index> inputOrder;
     for (size_t t = 0; t < triangleCount; ++t) {
         const Index* v = input + 3 * t;
         if (v[0] == v[1] || v[1] == v[2] || v[2] == v[0])
             continue;
-        std::array<uint32_t, 3> key = Canonical(v[0], v[1], v[2]);
-        uint64_t hash = HashTriple(key[0], key[1], key[2]);
-        if (find(key, hash) < 0) {
-            table.Insert(hash, int32_t(known.size()));
-            known.push_back(key);
+        std::array<Index, 3> key = {v[0], v[1], v[2]};
+        uint64_t h = hash(key);
+        if (find(exactTable, exact, key, h) >= 0)
+            continue;
+        exactTable.Insert(h, int32_t(exact.size()));
+        exact.push_back(key);
+        inputOrder.insert(inputOrder.end(), v, v + 3);
+        std::array<Index, 3> rotation = Canonical(v);
+        uint64_t rh = hash(rotation);
+        int32_t found = find(rotationTable, rotations, rotation, rh);
+        if (found < 0) {
+            rotationTable.Insert(rh, int32_t(rotations.size()));
+            rotations.push_back(rotation);
+            owed.push_back(1);
+        } else {
+            ++owed[found];
         }
     }
-    for (uint32_t i = 0; i + 2 < outputCount; i += 3) {
-        const Index* v = output + i;
-        if (v[0] == v[1] || v[1] == v[2] || v[2] == v[0])
-            continue;
-        std::array<uint32_t, 3> key = Canonical(v[0], v[1], v[2]);
-        if (find(key, HashTriple(key[0], key[1], key[2])) < 0)
-            return false;
+    bool valid = ordered.size() == inputOrder.size();
+    for (size_t i = 0; valid && i < ordered.size(); i += 3) {
+        std::array<Index, 3> rotation = Canonical(ordered.data() + i);
+        int32_t found = find(rotationTable, rotations, rotation, hash(rotation));
+        valid = found >= 0 && owed[found] > 0;
+        if (valid)
+            --owed[found];
     }
-    return true;
+    if (!valid)
+        ordered = std::move(inputOrder);
+    return valid;
 }
 
 template <class Index>
@@ -93,37 +122,35 @@ bool Order(const Index* indices, uint32_t indexCount, BasicPrimitiveBatch<Index>
     std::vector<Index> values;
     int32_t vertexCount = MakeVertexIds(indices, triangleCount * 3, ids, values);
 
-    const OrderSettings& settings = CurrentOrderSettings();
     StripifyInfo info;
     BuildStripifyInfo(ids.data(), triangleCount, vertexCount, info);
     StripSet strips;
     FindAllStrips(info, strips);
-    std::vector<int32_t> ordered, loose;
-    CutAndOrderStrips(info, strips, settings.cacheSize, settings.minStripLength, ordered, loose);
+    std::vector<int32_t> orderedRefs, looseRefs;
+    CutAndOrderStrips(info, strips, settings.cacheSize, settings.minStripLength, orderedRefs, looseRefs);
+
+    std::vector<Index> ordered;
+    ordered.reserve(3 * (orderedRefs.size() + looseRefs.size()));
+    auto append = [&](const StripFace& f) {
+        for (int32_t v : f.v)
+            ordered.push_back(values.empty() ? Index(v) : values[v]);
+    };
+    // Degenerate faces (fake ones among them) only served the strips.
+    for (int32_t ref : orderedRefs)
+        if (!IsDegenerate(strips.Face(info, ref)))
+            append(strips.Face(info, ref));
+    for (int32_t ref : looseRefs)
+        append(strips.Face(info, ref));
+    bool valid = !validate || KeepOrFallBack(indices, triangleCount, ordered);
 
     BasicPrimitiveBatch<Index>* batch = new BasicPrimitiveBatch<Index>[1];
     batch->type = PrimitiveList;
-    batch->indexCount = uint32_t(3 * (ordered.size() + loose.size()));
-    batch->indices = new Index[batch->indexCount];
-    auto value = [&](int32_t id) { return values.empty() ? Index(id) : values[id]; };
-    uint32_t written = 0;
-    auto append = [&](const StripFace& f) {
-        for (int32_t v : f.v)
-            batch->indices[written++] = value(v);
-    };
-    for (int32_t ref : ordered) {
-        const StripFace& f = strips.Face(info, ref);
-        if (IsDegenerate(f))
-            batch->indexCount -= 3;
-        else
-            append(f);
-    }
-    for (int32_t ref : loose)
-        append(strips.Face(info, ref));
-
+    batch->indexCount = uint32_t(ordered.size());
+    batch->indices = new Index[ordered.size()];
+    std::copy(ordered.begin(), ordered.end(), batch->indices);
     *batches = batch;
     *batchCount = 1;
-    return !validate || OutputMatchesInput(indices, triangleCount, batch->indices, batch->indexCount);
+    return valid;
 }
 
 template <class Index>
@@ -145,6 +172,38 @@ float CacheMissRatio(const Index* indices, uint32_t indexCount, unsigned cacheSi
 }
 
 } // namespace
+
+void SetCacheSize(int cacheSize) { settings.cacheSize = cacheSize; }
+void SetStitchStrips(bool) {}
+void SetListsOnly(bool) {}
+void SetMinStripLength(unsigned minStripLength) { settings.minStripLength = minStripLength; }
+void EnableRestart(uint32_t) {}
+void DisableRestart() {}
+void SetOrderConsole(FILE* sink) { console = sink; }
+
+void SetRenderGeometrySettings()
+{
+    SetCacheSize(24);
+    SetStitchStrips(true);
+    SetListsOnly(true);
+}
+
+void OrderConsoleLine(const char* text)
+{
+    FILE* sink = console ? console : stdout;
+    std::fputs(text, sink);
+    std::fflush(sink);
+}
+
+bool KeepOrFallBack(const uint16_t* input, size_t triangleCount, std::vector<uint16_t>& ordered)
+{
+    return Validate(input, triangleCount, ordered);
+}
+
+bool KeepOrFallBack(const uint32_t* input, size_t triangleCount, std::vector<uint32_t>& ordered)
+{
+    return Validate(input, triangleCount, ordered);
+}
 
 bool OrderTriangles(const uint16_t* indices, uint32_t indexCount, PrimitiveBatch** batches, uint16_t* batchCount,
                     bool validate)

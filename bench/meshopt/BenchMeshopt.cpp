@@ -157,9 +157,7 @@ int main(int argc, char** argv)
 {
     if (argc > 1)
         runs = std::max(1, std::atoi(argv[1]));
-    SetCacheSize(24);
-    SetStitchStrips(true);
-    SetListsOnly(true);
+    SetRenderGeometrySettings();
     SetOrderConsole(stderr);
     std::mt19937 rng(2026);
     Mesh grid = Grid(256, 128);
