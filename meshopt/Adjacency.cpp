@@ -3,20 +3,6 @@
 
 namespace {
 
-uint64_t Mix(uint64_t h)
-{
-    h ^= h >> 33;
-    h *= 0xff51afd7ed558ccdULL;
-    h ^= h >> 33;
-    return h;
-}
-
-uint64_t EdgeHash(int32_t a, int32_t b)
-{
-    uint32_t lo = uint32_t(a < b ? a : b), hi = uint32_t(a < b ? b : a);
-    return Mix((uint64_t(hi) << 32) | lo);
-}
-
 // Links a new edge (a, b) with `face` as its first face at the head of both chains.
 int32_t AddEdge(StripifyInfo& info, int32_t a, int32_t b, int32_t face)
 {
@@ -38,7 +24,6 @@ int32_t AddEdge(StripifyInfo& info, int32_t a, int32_t b, int32_t face)
 
 int EffectiveCacheSize(int cacheSize) { return cacheSize - 6 >= 1 ? cacheSize - 6 : 1; }
 
-bool IsDegenerate(const StripFace& f) { return f.v[0] == f.v[1] || f.v[1] == f.v[2] || f.v[2] == f.v[0]; }
 
 void IndexHashTable::Reset(size_t expectedCount)
 {
@@ -55,19 +40,6 @@ void IndexHashTable::Insert(uint64_t hash, int32_t index)
     while (slots_[slot] >= 0)
         slot = (slot + 1) & mask_;
     slots_[slot] = index;
-}
-
-uint64_t HashTriple(uint32_t a, uint32_t b, uint32_t c)
-{
-    return Mix((uint64_t(a) << 32 | b) ^ Mix(c + 0x9e3779b97f4a7c15ULL));
-}
-
-int32_t FindEdge(const StripifyInfo& info, int32_t a, int32_t b)
-{
-    return info.edgeIndex.Find(EdgeHash(a, b), [&](int32_t id) {
-        const StripEdge& e = info.edges[id];
-        return (e.v0 == a && e.v1 == b) || (e.v0 == b && e.v1 == a);
-    });
 }
 
 int32_t OtherFace(const StripifyInfo& info, int32_t a, int32_t b, int32_t from)
@@ -157,26 +129,6 @@ void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertex
         int32_t face = int32_t(i / 3);
         info.neighbours[i] = e.face0 == face ? e.face1 : e.face0;
     }
-}
-
-bool VertexCacheModel::Has(int32_t v) const
-{
-    for (int32_t e : entries_)
-        if (e == v)
-            return true;
-    return false;
-}
-
-bool VertexCacheModel::Add(int32_t v, int32_t* dropped)
-{
-    if (Has(v))
-        return false;
-    if (dropped)
-        *dropped = entries_.back();
-    for (size_t i = entries_.size() - 1; i > 0; --i)
-        entries_[i] = entries_[i - 1];
-    entries_[0] = v;
-    return true;
 }
 
 void VertexCacheModel::AddFace(const StripFace& f)

@@ -23,7 +23,7 @@ class CacheOrder {
 public:
     CacheOrder(const StripifyInfo& info, const StripSet& strips, const ItemList& items, int cacheSize,
                const std::vector<char>* clockwise)
-        : info_(info), strips_(strips), items_(items), cache_(cacheSize), clockwise_(clockwise),
+        : info_(info), strips_(strips), items_(items), cache_(cacheSize, info.chainHead.size()), clockwise_(clockwise),
           hits_(items.Count(), 0), placed_(items.Count(), 0), candidatePos_(items.Count(), -1)
     {
         BuildVertexIndex();
@@ -228,8 +228,10 @@ void CutStrips(const StripifyInfo& info, const StripSet& strips, uint32_t limit,
 int NeighbourCount(const StripifyInfo& info, const StripFace& f, int32_t ref)
 {
     int count = 0;
+    // A real face's neighbours are known; a fake face (p, q, p) is looked up by its edges.
     for (int k = 0; k < 3; ++k)
-        count += OtherFace(info, f.v[k], f.v[(k + 1) % 3], ref) >= 0;
+        count += (ref >= 0 ? info.neighbours[3 * size_t(ref) + k]
+                           : OtherFace(info, f.v[k], f.v[(k + 1) % 3], ref)) >= 0;
     return count;
 }
 

@@ -24,19 +24,20 @@ struct TrialStrip {
     int32_t id;
     uint32_t begin = 0, end = 0;  // range in its experiment's reference list
     int32_t fakeCount = 0;
-    uint32_t dependencyEnd = 0;  // the experiment's dependency count once this strip was grown
 };
 
-// What the search reads and writes of a face, in one record: its vertices, the faces across its edges (v0,v1),
-// (v1,v2), (v2,v0), and which trial last claimed it (`experiment` becomes `owned` once a committed strip holds
-// it). A step of strip growth then touches one record per face instead of several tables.
-struct alignas(32) SearchFace {
+// What the search reads of a face when it steps onto it: its vertices and the faces across its edges (v0,v1),
+// (v1,v2), (v2,v0).
+struct SearchFace {
     int32_t v[3];
     int32_t across[3];
-    int32_t experiment = -1;
-    int32_t strip = -1;
 };
 
+// A face's claim: the id of the trial strip that last took it, `unclaimed`, or `owned` once a committed strip
+// holds it. Strip ids only grow and the running experiment numbers its strips last, so a face is claimed by the
+// running experiment exactly when its claim is at least the id of that experiment's first strip. Claims live in
+// an array of their own: the search tests the claims of far more faces than it steps onto.
+constexpr int32_t unclaimed = -1;
 constexpr int32_t owned = -2;
 // Slot k of a face holds its edge (v[k], v[k+1]), the one opposite vertex k + 2; this is k + 1 without a division.
 constexpr int nextSlot[3] = {1, 2, 0};
@@ -72,7 +73,8 @@ struct ExperimentSlot {
 class StripSearch {
 public:
     explicit StripSearch(const StripifyInfo& info)
-        : info_(info), edges_(info.edges), faces_(info.faces.size()), dependents_(info.faces.size(), 0),
+        : info_(info), edges_(info.edges), faces_(info.faces.size()), claims_(info.faces.size(), unclaimed),
+          dependents_(info.faces.size(), 0),
           faceStamp_(info.faces.size(), 0),
           vertexStamp_(info.chainHead.size(), 0)
     {
@@ -124,11 +126,12 @@ public:
     }
 
 private:
-    // Whether the face is marked for the running experiment; a face found unmarked becomes a dependency of it.
+    // Whether the face is marked for the running experiment, whose first strip has the id `experiment`; a face
+    // found unmarked becomes a dependency of it.
     bool Marked(int32_t face, int32_t experiment)
     {
-        int32_t claim = faces_[face].experiment;
-        if (claim == owned || claim == experiment)
+        int32_t claim = claims_[face];
+        if (claim == owned || claim >= experiment)
             return true;
         if (!(dependents_[face] & runningBit_)) {
             dependents_[face] |= runningBit_;
@@ -137,11 +140,7 @@ private:
         return false;
     }
 
-    void Claim(int32_t face, const TrialStrip& s, int32_t experiment)
-    {
-        faces_[face].experiment = experiment;
-        faces_[face].strip = s.id;
-    }
+    void Claim(int32_t face, const TrialStrip& s) { claims_[face] = s.id; }
 
     // The first unowned face at or after `from` in circular order, or -1.
     int32_t NextUnowned(int32_t from)
@@ -221,70 +220,40 @@ private:
         return false;
     }
 
-    // Strips of the slot's last run that a run from the same start would grow again: those finished before the
-    // experiment first read a face that a commit has taken since. Reads before that one still give what they gave.
-    size_t ReusableStrips(const ExperimentSlot& e) const
-    {
-        size_t changed = 0;
-        while (changed < e.dependencies.size() && faces_[e.dependencies[changed]].experiment != owned)
-            ++changed;
-        size_t kept = 0;
-        while (kept < e.strips.size() && e.strips[kept].dependencyEnd <= changed)
-            ++kept;
-        return kept;
-    }
-
-    // Runs the experiment of a slot, continuing after the strips of its last run that still hold (the slot ran
-    // from the same start face before); a repeat of an earlier one (see RepeatsEarlier) stops after its first
-    // strip.
+    // Runs the experiment of a slot; a repeat of an earlier one (see RepeatsEarlier) stops after its first strip.
     void RunExperiment(int slot, int32_t startFace, int32_t startEdge, bool forward, size_t sampleBegin)
     {
         ExperimentSlot& e = slots_[slot];
         runningBit_ = uint64_t(1) << slot;
         running_ = &e;
+        for (int32_t face : e.dependencies)
+            dependents_[face] &= ~runningBit_;
         invalid_ &= ~runningBit_;
-        size_t kept = e.startFace == startFace ? ReusableStrips(e) : 0;
-        size_t keptDependencies = kept ? e.strips[kept - 1].dependencyEnd : 0;
-        for (size_t d = keptDependencies; d < e.dependencies.size(); ++d)
-            dependents_[e.dependencies[d]] &= ~runningBit_;
-        e.dependencies.resize(keptDependencies);
-        e.strips.resize(kept);
-        e.refs.resize(kept ? e.strips[kept - 1].end : 0);
-        size_t keptFakes = 0;
-        for (int32_t ref : e.refs)
-            keptFakes += ref < 0;
-        e.fakes.resize(keptFakes);
+        e.dependencies.clear();
+        e.strips.clear();
+        e.refs.clear();
+        e.fakes.clear();
         e.startFace = startFace;
 
-        // The kept strips take fresh ids, as other experiments may have claimed their faces since.
-        int32_t id = nextExperimentId_++;
-        for (TrialStrip& kept : e.strips) {
-            kept.id = nextStripId_++;
-            for (uint32_t r = kept.begin; r < kept.end; ++r)
-                if (e.refs[r] >= 0)
-                    Claim(e.refs[r], kept, id);
-        }
+        int32_t id = nextStripId_;
         TrialStrip strip{startFace, startEdge, forward, nextStripId_++};
-        if (e.strips.empty()) {
-            BuildStrip(strip, id);
-            e.strips.push_back(strip);
-            e.walkVertex = WalkVertex(strip);
-            e.firstStrip = FaceSetKey();
-            for (uint32_t r = strip.begin; r < strip.end; ++r)
-                if (e.refs[r] >= 0)
-                    e.firstStrip.Add(e.refs[r]);
-        }
+        BuildStrip(strip, id);
+        e.strips.push_back(strip);
+        e.walkVertex = WalkVertex(strip);
+        e.firstStrip = FaceSetKey();
+        for (uint32_t r = strip.begin; r < strip.end; ++r)
+            if (e.refs[r] >= 0)
+                e.firstStrip.Add(e.refs[r]);
         e.repeats = RepeatsEarlier(e, sampleBegin);
         if (e.repeats)
             return;
+        int64_t length = int64_t(strip.end - strip.begin) - strip.fakeCount;
         while (FindTraversal(e.strips.back(), id, strip)) {
             strip.id = nextStripId_++;
             BuildStrip(strip, id);
             e.strips.push_back(strip);
+            length += int64_t(strip.end - strip.begin) - strip.fakeCount;
         }
-        int64_t length = 0;
-        for (const TrialStrip& grown : e.strips)
-            length += int64_t(grown.end - grown.begin) - grown.fakeCount;
         // Average strip length without fake faces, in single precision.
         e.score = float(length) / float(e.strips.size());
     }
@@ -341,7 +310,7 @@ private:
                 }
             }
             list.push_back(next);
-            Claim(next, s, experiment);
+            Claim(next, s);
             vertexStamp_[n] = stamp_;
             p = first;
             q = n;
@@ -362,7 +331,7 @@ private:
         forward_.clear();
         backward_.clear();
         forward_.push_back(s.startFace);
-        Claim(s.startFace, s, experiment);
+        Claim(s.startFace, s);
         for (int32_t v : start.v)
             vertexStamp_[v] = stamp_;
         Grow(forward_, s, experiment, s.startFace, b, c, false);
@@ -373,10 +342,9 @@ private:
         refs.insert(refs.end(), backward_.rbegin(), backward_.rend());
         refs.insert(refs.end(), forward_.begin(), forward_.end());
         s.end = uint32_t(refs.size());
-        s.dependencyEnd = uint32_t(running_->dependencies.size());
     }
 
-    bool InStrip(int32_t face, const TrialStrip& s) const { return faces_[face].strip == s.id; }
+    bool InStrip(int32_t face, const TrialStrip& s) const { return claims_[face] == s.id; }
 
     // The vertex whose edges lead from the strip to the next one.
     int32_t WalkVertex(const TrialStrip& s) const
@@ -440,7 +408,7 @@ private:
             for (uint32_t r = strip.begin; r < strip.end; ++r) {
                 int32_t ref = e.refs[r];
                 if (ref >= 0) {
-                    faces_[ref].experiment = owned;
+                    claims_[ref] = owned;
                     nextUnowned_[ref] = ref + 1;
                     invalid_ |= dependents_[ref];
                     out.refs.push_back(ref);
@@ -457,6 +425,7 @@ private:
     const StripifyInfo& info_;
     const std::vector<StripEdge>& edges_;
     std::vector<SearchFace> faces_;
+    std::vector<int32_t> claims_;
 
     std::array<ExperimentSlot, slotCount> slots_;
     std::vector<int> passSlots_;  // the slots of the current pass, in experiment order
@@ -475,7 +444,6 @@ private:
     float jump_ = 0.0f;
     bool firstReset_ = true;
     int32_t nextStripId_ = 0;
-    int32_t nextExperimentId_ = 0;
 };
 
 } // namespace

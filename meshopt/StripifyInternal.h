@@ -16,7 +16,7 @@ struct StripFace {
     int32_t v[3];
 };
 
-bool IsDegenerate(const StripFace& f);
+inline bool IsDegenerate(const StripFace& f) { return f.v[0] == f.v[1] || f.v[1] == f.v[2] || f.v[2] == f.v[0]; }
 // Whether vertex x is one of the face's three (any record with a `v[3]` of vertex ids).
 template <class Face>
 bool FaceHas(const Face& f, int32_t x)
@@ -53,7 +53,25 @@ private:
     size_t mask_ = 0;
 };
 
-uint64_t HashTriple(uint32_t a, uint32_t b, uint32_t c);
+inline uint64_t MixHash(uint64_t h)
+{
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdULL;
+    h ^= h >> 33;
+    return h;
+}
+
+inline uint64_t HashTriple(uint32_t a, uint32_t b, uint32_t c)
+{
+    return MixHash((uint64_t(a) << 32 | b) ^ MixHash(c + 0x9e3779b97f4a7c15ULL));
+}
+
+// The same for (a, b) and (b, a).
+inline uint64_t EdgeHash(int32_t a, int32_t b)
+{
+    uint32_t lo = uint32_t(a < b ? a : b), hi = uint32_t(a < b ? b : a);
+    return MixHash((uint64_t(hi) << 32) | lo);
+}
 
 struct StripifyInfo {
     std::vector<StripFace> faces;
@@ -74,23 +92,48 @@ struct StripifyInfo {
 // Builds faces and edges from a triangle list of dense vertex ids below vertexCount (whole triangles only).
 void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertexCount, StripifyInfo& info);
 // The edge (a, b) in either direction, or -1.
-int32_t FindEdge(const StripifyInfo& info, int32_t a, int32_t b);
+inline int32_t FindEdge(const StripifyInfo& info, int32_t a, int32_t b)
+{
+    return info.edgeIndex.Find(EdgeHash(a, b), [&](int32_t id) {
+        const StripEdge& e = info.edges[id];
+        return (e.v0 == a && e.v1 == b) || (e.v0 == b && e.v1 == a);
+    });
+}
 // The face across edge (a, b) from face `from` (a face reference; fake faces have no edges of their own), or -1.
 int32_t OtherFace(const StripifyInfo& info, int32_t a, int32_t b, int32_t from);
 
-// FIFO model of a post-transform vertex cache.
+// FIFO model of a post-transform vertex cache of `size` entries over vertex ids below vertexCount. A vertex that
+// is present does not move, so the cache holds exactly the vertices of the last `size` insertions: each vertex
+// remembers when it was inserted, and a ring of the last insertions names the vertex that each new one pushes
+// out. Every operation takes constant time.
 class VertexCacheModel {
 public:
-    explicit VertexCacheModel(int size) : entries_(size > 0 ? size : 1, -1) {}
-    bool Has(int32_t v) const;
-    // Stores v at the front unless present (then returns false and changes nothing); *dropped receives the entry
-    // pushed out of the back (-1 if that slot was empty).
-    bool Add(int32_t v, int32_t* dropped = nullptr);
+    VertexCacheModel(int size, size_t vertexCount) : ring_(size > 0 ? size : 1, -1), insertedAt_(vertexCount, -1) {}
+    bool Has(int32_t v) const
+    {
+        int64_t at = insertedAt_[size_t(v)];
+        return at >= 0 && insertions_ - at <= int64_t(ring_.size());
+    }
+    // Stores v unless present (then returns false and changes nothing); *dropped receives the vertex pushed out
+    // (-1 while the cache was not full).
+    bool Add(int32_t v, int32_t* dropped = nullptr)
+    {
+        if (Has(v))
+            return false;
+        int32_t& slot = ring_[size_t(insertions_ % int64_t(ring_.size()))];
+        if (dropped)
+            *dropped = slot;
+        slot = v;
+        insertedAt_[size_t(v)] = insertions_++;
+        return true;
+    }
     void AddFace(const StripFace& f);
     int FaceHits(const StripFace& f) const;
 
 private:
-    std::vector<int32_t> entries_;
+    std::vector<int32_t> ring_;
+    std::vector<int64_t> insertedAt_;
+    int64_t insertions_ = 0;
 };
 
 // A strip as the search commits it: a range of face references. A reference >= 0 is a face of the adjacency,

@@ -51,65 +51,77 @@ struct OrderSettings {
 OrderSettings settings;
 FILE* console = nullptr;
 
-// The rotation of a triangle that starts at its smallest index; a b c, b c a and c a b share it.
+// The rotation of a triangle that starts at its smallest index (a b c, b c a and c a b share it), and which of
+// the three rotations the triangle is.
 template <class Index>
-std::array<Index, 3> Canonical(const Index* v)
+std::array<Index, 3> Canonical(const Index* v, int& rotation)
 {
-    if (v[1] < v[0] && v[1] < v[2])
-        return {v[1], v[2], v[0]};
-    if (v[2] < v[0] && v[2] < v[1])
-        return {v[2], v[0], v[1]};
-    return {v[0], v[1], v[2]};
+    rotation = v[1] < v[0] && v[1] < v[2] ? 1 : v[2] < v[0] && v[2] < v[1] ? 2 : 0;
+    return {v[rotation], v[(rotation + 1) % 3], v[(rotation + 2) % 3]};
 }
 
 template <class Index>
 bool Validate(const Index* input, size_t triangleCount, std::vector<Index>& ordered)
 {
-    // Distinct input triangles (exact index order) and, per rotation class, how many of them the list still owes.
-    std::vector<std::array<Index, 3>> exact, rotations;
-    std::vector<uint32_t> owed;
-    IndexHashTable exactTable, rotationTable;
-    exactTable.Reset(triangleCount);
-    rotationTable.Reset(triangleCount);
-    auto hash = [](const std::array<Index, 3>& t) { return HashTriple(uint32_t(t[0]), uint32_t(t[1]), uint32_t(t[2])); };
-    auto find = [](const IndexHashTable& table, const std::vector<std::array<Index, 3>>& keys,
-                   const std::array<Index, 3>& key, uint64_t h) {
-        return table.Find(h, [&](int32_t i) { return keys[i] == key; });
+    // Per rotation class of the input's triangles: which of its rotations occur (exact repeats count once) and
+    // how many of them the list has not shown yet.
+    struct Class {
+        std::array<Index, 3> key;
+        uint8_t rotations = 0, listed = 0;
+        uint32_t owed = 0;
     };
-    std::vector<Index> inputOrder;
+    std::vector<Class> classes;
+    classes.reserve(triangleCount);
+    IndexHashTable table;
+    table.Reset(triangleCount);
+    auto classOf = [&](const Index* v, int& rotation, bool add) -> Class* {
+        std::array<Index, 3> key = Canonical(v, rotation);
+        uint64_t hash = HashTriple(uint32_t(key[0]), uint32_t(key[1]), uint32_t(key[2]));
+        int32_t found = table.Find(hash, [&](int32_t i) { return classes[i].key == key; });
+        if (found < 0 && add) {
+            found = int32_t(classes.size());
+            table.Insert(hash, found);
+            classes.push_back(Class{key});
+        }
+        return found < 0 ? nullptr : &classes[found];
+    };
+    auto degenerate = [](const Index* v) { return v[0] == v[1] || v[1] == v[2] || v[2] == v[0]; };
+    size_t distinct = 0;
     for (size_t t = 0; t < triangleCount; ++t) {
         const Index* v = input + 3 * t;
-        if (v[0] == v[1] || v[1] == v[2] || v[2] == v[0])
+        int rotation = 0;
+        if (degenerate(v))
             continue;
-        std::array<Index, 3> key = {v[0], v[1], v[2]};
-        uint64_t h = hash(key);
-        if (find(exactTable, exact, key, h) >= 0)
-            continue;
-        exactTable.Insert(h, int32_t(exact.size()));
-        exact.push_back(key);
-        inputOrder.insert(inputOrder.end(), v, v + 3);
-        std::array<Index, 3> rotation = Canonical(v);
-        uint64_t rh = hash(rotation);
-        int32_t found = find(rotationTable, rotations, rotation, rh);
-        if (found < 0) {
-            rotationTable.Insert(rh, int32_t(rotations.size()));
-            rotations.push_back(rotation);
-            owed.push_back(1);
-        } else {
-            ++owed[found];
+        Class* c = classOf(v, rotation, true);
+        if (!(c->rotations & 1 << rotation)) {
+            c->rotations |= uint8_t(1 << rotation);
+            ++c->owed;
+            ++distinct;
         }
     }
-    bool valid = ordered.size() == inputOrder.size();
+    bool valid = ordered.size() == 3 * distinct;
     for (size_t i = 0; valid && i < ordered.size(); i += 3) {
-        std::array<Index, 3> rotation = Canonical(ordered.data() + i);
-        int32_t found = find(rotationTable, rotations, rotation, hash(rotation));
-        valid = found >= 0 && owed[found] > 0;
+        int rotation = 0;
+        Class* c = classOf(ordered.data() + i, rotation, false);
+        valid = c && c->owed > 0;
         if (valid)
-            --owed[found];
+            --c->owed;
     }
-    if (!valid)
-        ordered = std::move(inputOrder);
-    return valid;
+    if (valid)
+        return true;
+    ordered.clear();
+    for (size_t t = 0; t < triangleCount; ++t) {
+        const Index* v = input + 3 * t;
+        int rotation = 0;
+        if (degenerate(v))
+            continue;
+        Class* c = classOf(v, rotation, false);
+        if (!(c->listed & 1 << rotation)) {
+            c->listed |= uint8_t(1 << rotation);
+            ordered.insert(ordered.end(), v, v + 3);
+        }
+    }
+    return false;
 }
 
 template <class Index>

@@ -323,7 +323,7 @@ TEST(Adjacency, EdgesAreSharedAcrossDirectionsAndReachableFromBothEnds)
 
 TEST(VertexCacheModel, KeepsPresentVerticesAndDropsTheOldest)
 {
-    VertexCacheModel cache(3);
+    VertexCacheModel cache(3, 10);
     int32_t dropped = 0;
     EXPECT_TRUE(cache.Add(1, &dropped));
     EXPECT_EQ(dropped, -1);
