@@ -3,7 +3,7 @@
 
 namespace {
 
-// Links a new edge (a, b) with `face` as its first face at the head of both chains.
+// Links a new edge (a, b) with `face` as its first face at the head of both chains; the caller indexes it.
 int32_t AddEdge(StripifyInfo& info, int32_t a, int32_t b, int32_t face)
 {
     int32_t id = int32_t(info.edges.size());
@@ -16,7 +16,6 @@ int32_t AddEdge(StripifyInfo& info, int32_t a, int32_t b, int32_t face)
     info.edges.push_back(e);
     info.chainHead[a] = id;
     info.chainHead[b] = id;
-    info.edgeIndex.Insert(EdgeHash(a, b), id);
     return id;
 }
 
@@ -85,12 +84,14 @@ void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertex
         int32_t updated[3] = {-1, -1, -1};
         int32_t faceEdges[3];
         for (int k = 0; k < 3; ++k) {
-            int32_t a = face.v[k], b = face.v[(k + 1) % 3];
-            int32_t edge = FindEdge(info, a, b);
+            int32_t a = face.v[k], b = face.v[k == 2 ? 0 : k + 1];
+            int32_t& slot = info.edgeIndex.SlotFor(EdgeHash(a, b), EdgeMatcher{info.edges, a, b});
+            int32_t edge = slot;
             faceEdges[k] = edge;
             if (edge < 0) {
                 mightExist = false;
-                faceEdges[k] = AddEdge(info, a, b, id);
+                slot = AddEdge(info, a, b, id);
+                faceEdges[k] = slot;
             } else if (info.edges[edge].face1 >= 0) {
                 OrderConsoleLine("BuildStripifyInfo: > 2 triangles on an edge... uncertain consequences\n");
             } else {
@@ -98,17 +99,20 @@ void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertex
                 updated[k] = edge;
             }
         }
-        uint64_t hash = HashTriple(uint32_t(face.v[0]), uint32_t(face.v[1]), uint32_t(face.v[2]));
-        if (mightExist && faceIndex.Find(hash, [&](int32_t other) {
-                const StripFace& o = info.faces[other];
-                return o.v[0] == face.v[0] && o.v[1] == face.v[1] && o.v[2] == face.v[2];
-            }) >= 0) {
+        // Only a face none of whose edges is new can repeat a kept one.
+        int32_t& kept = faceIndex.SlotFor(HashTriple(uint32_t(face.v[0]), uint32_t(face.v[1]), uint32_t(face.v[2])),
+                                          [&](int32_t other) {
+                                              const StripFace& o = info.faces[other];
+                                              return mightExist && o.v[0] == face.v[0] && o.v[1] == face.v[1] &&
+                                                     o.v[2] == face.v[2];
+                                          });
+        if (kept >= 0) {
             for (int32_t edge : updated)
                 if (edge >= 0)
                     info.edges[edge].face1 = -1;
             continue;
         }
-        faceIndex.Insert(hash, id);
+        kept = id;
         info.faces.push_back(face);
         info.faceEdges.insert(info.faceEdges.end(), faceEdges, faceEdges + 3);
     }

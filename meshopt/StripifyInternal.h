@@ -39,8 +39,15 @@ public:
     template <class Matches>
     int32_t Find(uint64_t hash, Matches&& matches) const
     {
+        return const_cast<IndexHashTable*>(this)->SlotFor(hash, matches);
+    }
+    // The slot of the first stored index whose key `matches`, or else the empty slot (-1) where an index with
+    // that key belongs: a look-up that may go on to insert probes only once.
+    template <class Matches>
+    int32_t& SlotFor(uint64_t hash, Matches&& matches)
+    {
         for (size_t slot = hash & mask_;; slot = (slot + 1) & mask_) {
-            int32_t index = slots_[slot];
+            int32_t& index = slots_[slot];
             if (index < 0 || matches(index))
                 return index;
         }
@@ -53,25 +60,31 @@ private:
     size_t mask_ = 0;
 };
 
-inline uint64_t MixHash(uint64_t h)
-{
-    h ^= h >> 33;
-    h *= 0xff51afd7ed558ccdULL;
-    h ^= h >> 33;
-    return h;
-}
-
+// Multiplicative hashes; the tables use their low bits, into which the shift folds the product's upper bits.
 inline uint64_t HashTriple(uint32_t a, uint32_t b, uint32_t c)
 {
-    return MixHash((uint64_t(a) << 32 | b) ^ MixHash(c + 0x9e3779b97f4a7c15ULL));
+    uint64_t h = uint64_t(a) * 0x9e3779b97f4a7c15ULL ^ uint64_t(b) * 0xc2b2ae3d27d4eb4fULL ^
+                 uint64_t(c) * 0x165667b19e3779f9ULL;
+    return h ^ h >> 29;
 }
 
 // The same for (a, b) and (b, a).
 inline uint64_t EdgeHash(int32_t a, int32_t b)
 {
     uint32_t lo = uint32_t(a < b ? a : b), hi = uint32_t(a < b ? b : a);
-    return MixHash((uint64_t(hi) << 32) | lo);
+    return HashTriple(lo, hi, 0);
 }
+
+// Whether an edge id names the edge (a, b) in either direction.
+struct EdgeMatcher {
+    const std::vector<StripEdge>& edges;
+    int32_t a, b;
+    bool operator()(int32_t id) const
+    {
+        const StripEdge& e = edges[size_t(id)];
+        return (e.v0 == a && e.v1 == b) || (e.v0 == b && e.v1 == a);
+    }
+};
 
 struct StripifyInfo {
     std::vector<StripFace> faces;
@@ -94,10 +107,7 @@ void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertex
 // The edge (a, b) in either direction, or -1.
 inline int32_t FindEdge(const StripifyInfo& info, int32_t a, int32_t b)
 {
-    return info.edgeIndex.Find(EdgeHash(a, b), [&](int32_t id) {
-        const StripEdge& e = info.edges[id];
-        return (e.v0 == a && e.v1 == b) || (e.v0 == b && e.v1 == a);
-    });
+    return info.edgeIndex.Find(EdgeHash(a, b), EdgeMatcher{info.edges, a, b});
 }
 // The face across edge (a, b) from face `from` (a face reference; fake faces have no edges of their own), or -1.
 int32_t OtherFace(const StripifyInfo& info, int32_t a, int32_t b, int32_t from);
@@ -138,6 +148,9 @@ private:
 
 // A strip as the search commits it: a range of face references. A reference >= 0 is a face of the adjacency,
 // -1 - k is fake face k.
+// The degenerate faces among the references are exactly the fake ones: the adjacency build drops degenerate
+// input triangles, and a fake face is (p, q, p).
+inline bool IsFake(int32_t ref) { return ref < 0; }
 struct StripRange {
     uint32_t begin, end;
 };

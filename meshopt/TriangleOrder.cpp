@@ -147,10 +147,10 @@ bool Order(const Index* indices, uint32_t indexCount, BasicPrimitiveBatch<Index>
         for (int32_t v : f.v)
             ordered.push_back(values.empty() ? Index(v) : values[v]);
     };
-    // Degenerate faces (fake ones among them) only served the strips.
+    // Fake faces only served the strips.
     for (int32_t ref : orderedRefs)
-        if (!IsDegenerate(strips.Face(info, ref)))
-            append(strips.Face(info, ref));
+        if (!IsFake(ref))
+            append(info.faces[ref]);
     for (int32_t ref : looseRefs)
         append(strips.Face(info, ref));
     bool valid = !validate || KeepOrFallBack(indices, triangleCount, ordered);
