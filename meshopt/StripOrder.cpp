@@ -314,6 +314,8 @@ void CutAndOrderStrips(const StripifyInfo& info, const StripSet& strips, int cac
     looseRefs.clear();
     OrderPieces(info, strips, kept, limit, orderedRefs);
 
+    if (loose.Count() == 0)
+        return;
     CacheOrder order(info, strips, loose, limit, nullptr);
     for (int32_t face = order.Pick(false); face >= 0; face = order.Pick(false)) {
         order.Place(face);

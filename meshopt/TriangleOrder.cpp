@@ -9,10 +9,11 @@
 
 namespace {
 
-// Turns the index values of whole triangles into dense vertex ids. Values not much larger than the list is long
-// serve as ids directly; other lists (32-bit values, or one material's few triangles among many vertices) are
-// renumbered in order of first use, so the per-vertex tables stay as large as the list. Only equality of
-// vertices matters to the optimiser, so both give the same order. `values` is left empty for the identity.
+// Turns the index values of whole triangles into dense vertex ids, numbered in order of first use, so that the
+// per-vertex tables are as large as the number of vertices the list uses, and vertices used together lie close
+// together. Values not much larger than the list is long go through a flat table, others (32-bit values, or one
+// material's few triangles among many vertices) through a hash table. Only equality of vertices matters to the
+// optimiser, so the numbering does not change the order. values[id] is the value of vertex id.
 template <class Index>
 int32_t MakeVertexIds(const Index* indices, size_t count, std::vector<int32_t>& ids, std::vector<Index>& values)
 {
@@ -20,23 +21,25 @@ int32_t MakeVertexIds(const Index* indices, size_t count, std::vector<int32_t>& 
     uint64_t largest = 0;
     for (size_t i = 0; i < count; ++i)
         largest = indices[i] > largest ? indices[i] : largest;
+    auto number = [&](int32_t& id, Index v) {
+        if (id < 0) {
+            id = int32_t(values.size());
+            values.push_back(v);
+        }
+        return id;
+    };
     if (largest < 2 * uint64_t(count) + 4096) {
+        std::vector<int32_t> idOf(size_t(largest) + 1, -1);
         for (size_t i = 0; i < count; ++i)
-            ids[i] = int32_t(indices[i]);
-        return count ? int32_t(largest + 1) : 0;
+            ids[i] = number(idOf[indices[i]], indices[i]);
+        return int32_t(values.size());
     }
     IndexHashTable table;
     table.Reset(count);
     for (size_t i = 0; i < count; ++i) {
         Index v = indices[i];
-        uint64_t hash = HashTriple(uint32_t(v), 0, 0);
-        int32_t id = table.Find(hash, [&](int32_t known) { return values[known] == v; });
-        if (id < 0) {
-            id = int32_t(values.size());
-            values.push_back(v);
-            table.Insert(hash, id);
-        }
-        ids[i] = id;
+        ids[i] = number(table.SlotFor(HashTriple(uint32_t(v), 0, 0), [&](int32_t known) { return values[known] == v; }),
+                        v);
     }
     return int32_t(values.size());
 }
@@ -145,7 +148,7 @@ bool Order(const Index* indices, uint32_t indexCount, BasicPrimitiveBatch<Index>
     ordered.reserve(3 * (orderedRefs.size() + looseRefs.size()));
     auto append = [&](const StripFace& f) {
         for (int32_t v : f.v)
-            ordered.push_back(values.empty() ? Index(v) : values[v]);
+            ordered.push_back(values[v]);
     };
     // Fake faces only served the strips.
     for (int32_t ref : orderedRefs)
