@@ -26,17 +26,15 @@ struct TrialStrip {
     int32_t fakeCount = 0;
 };
 
-// What the search reads of a face when it steps onto it: its vertices and the faces across its edges (v0,v1),
-// (v1,v2), (v2,v0).
-struct SearchFace {
+// What the search reads and writes of a face, in one record: its vertices, the faces across its edges (v0,v1),
+// (v1,v2), (v2,v0), and its claim. Testing whether the face ahead is free then brings in the record that the
+// next step of growth reads.
+struct alignas(32) SearchFace {
     int32_t v[3];
     int32_t across[3];
+    int32_t claim;
 };
 
-// A face's claim: the id of the trial strip that last took it, `unclaimed`, or `owned` once a committed strip
-// holds it. Strip ids only grow and the running experiment numbers its strips last, so a face is claimed by the
-// running experiment exactly when its claim is at least the id of that experiment's first strip. Claims live in
-// an array of their own: the search tests the claims of far more faces than it steps onto.
 constexpr int32_t unclaimed = -1;
 constexpr int32_t owned = -2;
 // Slot k of a face holds its edge (v[k], v[k+1]), the one opposite vertex k + 2; this is k + 1 without a division.
@@ -73,16 +71,18 @@ struct ExperimentSlot {
 class StripSearch {
 public:
     explicit StripSearch(const StripifyInfo& info)
-        : info_(info), edges_(info.edges), faces_(info.faces.size()), claims_(info.faces.size(), unclaimed),
+        : info_(info), edges_(info.edges), faces_(info.faces.size()),
           dependents_(info.faces.size(), 0),
           faceStamp_(info.faces.size(), 0),
           vertexStamp_(info.chainHead.size(), 0)
     {
-        for (size_t i = 0; i < faces_.size(); ++i)
+        for (size_t i = 0; i < faces_.size(); ++i) {
             for (int k = 0; k < 3; ++k) {
                 faces_[i].v[k] = info.faces[i].v[k];
                 faces_[i].across[k] = info.neighbours[3 * i + k];
             }
+            faces_[i].claim = unclaimed;
+        }
         int32_t n = int32_t(faces_.size());
         nextUnowned_.resize(size_t(n) + 1);
         for (int32_t i = 0; i <= n; ++i)
@@ -130,7 +130,7 @@ private:
     // found unmarked becomes a dependency of it.
     bool Marked(int32_t face, int32_t experiment)
     {
-        int32_t claim = claims_[face];
+        int32_t claim = faces_[face].claim;
         if (claim == owned || claim >= experiment)
             return true;
         if (!(dependents_[face] & runningBit_)) {
@@ -140,7 +140,7 @@ private:
         return false;
     }
 
-    void Claim(int32_t face, const TrialStrip& s) { claims_[face] = s.id; }
+    void Claim(int32_t face, const TrialStrip& s) { faces_[face].claim = s.id; }
 
     // The first unowned face at or after `from` in circular order, or -1.
     int32_t NextUnowned(int32_t from)
@@ -344,7 +344,7 @@ private:
         s.end = uint32_t(refs.size());
     }
 
-    bool InStrip(int32_t face, const TrialStrip& s) const { return claims_[face] == s.id; }
+    bool InStrip(int32_t face, const TrialStrip& s) const { return faces_[face].claim == s.id; }
 
     // The vertex whose edges lead from the strip to the next one.
     int32_t WalkVertex(const TrialStrip& s) const
@@ -408,7 +408,7 @@ private:
             for (uint32_t r = strip.begin; r < strip.end; ++r) {
                 int32_t ref = e.refs[r];
                 if (ref >= 0) {
-                    claims_[ref] = owned;
+                    faces_[ref].claim = owned;
                     nextUnowned_[ref] = ref + 1;
                     invalid_ |= dependents_[ref];
                     out.refs.push_back(ref);
@@ -425,7 +425,6 @@ private:
     const StripifyInfo& info_;
     const std::vector<StripEdge>& edges_;
     std::vector<SearchFace> faces_;
-    std::vector<int32_t> claims_;
 
     std::array<ExperimentSlot, slotCount> slots_;
     std::vector<int> passSlots_;  // the slots of the current pass, in experiment order
