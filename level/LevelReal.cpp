@@ -10,11 +10,12 @@
 
 namespace {
 
-// Powers of ten that a float holds exactly (5^10 < 2^24) and that a double holds exactly (5^22 < 2^53).
-const float kExactFloatPowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
-const double kExactDoublePowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                          1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-const uint64_t kExactFloatIntegerLimit = uint64_t(1) << 24;
+// Powers of ten that a double holds exactly (5^22 < 2^53), and the doubles nearest to their reciprocals.
+const double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+const double kReciprocalPowersOfTen[] = {1e0,   1e-1,  1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,
+                                         1e-8,  1e-9,  1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15,
+                                         1e-16, 1e-17, 1e-18, 1e-19, 1e-20, 1e-21, 1e-22};
 const uint64_t kExactDoubleIntegerLimit = uint64_t(1) << 53;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -32,25 +33,35 @@ bool ConvertWithStrtof(const char* first, const char* last, float& value) {
     return true;
 }
 
-// The decimal value mantissa x 10^scale, when one correctly rounded operation gives its nearest float (Clinger's
-// fast path). Through a double this rounds twice; since float midpoints are doubles, the second rounding can only
-// go wrong when the double lands exactly on a midpoint, and that case is left to the caller.
+// Whether a double lies within `slack` units in its last place of a midpoint between two floats. A double has
+// 29 more significand bits than a float, and a normal float's midpoints are the doubles whose 29 extra bits are
+// exactly 1000...0.
+bool NearFloatMidpoint(double value, uint32_t slack) {
+    uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    const uint32_t extra = uint32_t(bits & 0x1FFFFFFFu);
+    return (extra > 0x10000000u ? extra - 0x10000000u : 0x10000000u - extra) <= slack;
+}
+
+// The float nearest to mantissa x 10^scale where that follows from double arithmetic (all values here are normal
+// floats). A double product or quotient of exact operands is correctly rounded (Clinger's fast path); rounding it
+// again to a float can only go wrong on a float midpoint, which is left to the caller. Dividing is slow, so a
+// quotient is first tried as a product with the reciprocal: that rounds twice and may lie up to two units in its
+// last place from the quotient, which changes the float only within that distance of a midpoint.
 bool FastConvert(uint64_t mantissa, long long scale, float& value) {
-    if (mantissa <= kExactFloatIntegerLimit && scale >= -10 && scale <= 10) {
-        const float m = float(mantissa);
-        value = scale < 0 ? m / kExactFloatPowersOfTen[-scale] : m * kExactFloatPowersOfTen[scale];
-        return true;
-    }
     if (mantissa > kExactDoubleIntegerLimit || scale < -22 || scale > 22) {
         return false;
     }
     const double m = double(mantissa);
-    const double exact = scale < 0 ? m / kExactDoublePowersOfTen[-scale] : m * kExactDoublePowersOfTen[scale];
-    // Every value here is a normal float, whose midpoints are the doubles with the 29 bits below the float's
-    // precision at exactly 1000...0.
-    uint64_t bits = 0;
-    std::memcpy(&bits, &exact, sizeof bits);
-    if ((bits & 0x1FFFFFFFu) == 0x10000000u) {
+    if (scale < 0) {
+        const double approximate = m * kReciprocalPowersOfTen[-scale];
+        if (!NearFloatMidpoint(approximate, 4)) {
+            value = float(approximate);
+            return true;
+        }
+    }
+    const double exact = scale < 0 ? m / kExactPowersOfTen[-scale] : m * kExactPowersOfTen[scale];
+    if (NearFloatMidpoint(exact, 0)) {
         return false;
     }
     value = float(exact);
