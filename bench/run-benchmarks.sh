@@ -148,7 +148,7 @@ if [ -n "${VELMORA_BASELINE:-}" ]; then
   c++ -O3 -DNDEBUG -std=c++17 -I"$base/level" -I"$base/app" -I"$bench_root/bench/common" \
     "$bench_root/bench/level/LevelBench.cpp" "$base/build-bench/level/libvelmora_level.a" \
     "$base/build-bench/app/libvelmora_math.a" -o "$bench_build/baseline/bench_level"
-  c++ -O3 -DNDEBUG -std=c++17 -I"$base/meshopt" -I"$bench_root/bench/common" \
+  c++ -O3 -DNDEBUG -std=c++17 -I"$base/meshopt" -I"$bench_root/bench/common" -I"$bench_root/tests/meshopt" \
     "$bench_root/bench/meshopt/BenchMeshopt.cpp" "$base/build-bench/meshopt/libvelmora_meshopt.a" -lmeshoptimizer \
     -o "$bench_build/baseline/bench_meshopt"
 

@@ -6,6 +6,11 @@
 // the faces it found not yet marked; as long as none of those has been committed since, running it again would
 // give the same strips. Each experiment slot therefore keeps its last result and the set of faces it depends
 // on (one bit per slot in a per-face mask), and a commit invalidates exactly the slots whose faces it took.
+// Most re-runs are of samples whose start face a commit took, so nothing of their last run is of use.
+//
+// Within one sample, an experiment whose first strip holds the same faces as an earlier one's, with the walk to
+// the next strip starting at the same vertex, grows the same strips after it: it can only tie, and a tie goes to
+// the earlier experiment, so it stops after its first strip.
 #include "StripifyInternal.h"
 
 #include <algorithm>
@@ -35,6 +40,9 @@ struct alignas(32) SearchFace {
     int32_t claim;
 };
 
+// A face's claim: the id of the trial strip that last took it, `unclaimed`, or `owned` once a committed strip holds
+// it. Strip ids only grow and the running experiment numbers its strips last, so a face is claimed by the running
+// experiment exactly when its claim is at least the id of that experiment's first strip.
 constexpr int32_t unclaimed = -1;
 constexpr int32_t owned = -2;
 // Slot k of a face holds its edge (v[k], v[k+1]), the one opposite vertex k + 2; this is k + 1 without a division.
@@ -71,10 +79,8 @@ struct ExperimentSlot {
 class StripSearch {
 public:
     explicit StripSearch(const StripifyInfo& info)
-        : info_(info), edges_(info.edges), faces_(info.faces.size()),
-          dependents_(info.faces.size(), 0),
-          faceStamp_(info.faces.size(), 0),
-          vertexStamp_(info.chainHead.size(), 0)
+        : info_(info), edges_(info.edges), faces_(info.faces.size()), dependents_(info.faces.size(), 0),
+          faceStamp_(info.faces.size(), 0), vertexStamp_(info.chainHead.size(), 0)
     {
         for (size_t i = 0; i < faces_.size(); ++i) {
             for (int k = 0; k < 3; ++k) {

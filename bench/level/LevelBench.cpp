@@ -87,8 +87,9 @@ int main(int argc, char** argv)
     const double loadRate = megabytes / loadSeconds;
     PrintRow(section, "read + parse + load, MB/s (" + what + ")", Format("%.1f", loadRate),
              Format("reading the file: %.1f", megabytes / readSeconds), Format("%.3f", readSeconds / loadSeconds));
-    PrintRow(section, "parse + load of the text in memory, MB/s (" + what + ")", Format("%.1f", megabytes / parseSeconds),
-             Format("reading the file: %.1f", megabytes / readSeconds), Format("%.3f", readSeconds / parseSeconds));
+    PrintRow(section, "parse + load of the text in memory, MB/s (" + what + ")",
+             Format("%.1f", megabytes / parseSeconds), Format("reading the file: %.1f", megabytes / readSeconds),
+             Format("%.3f", readSeconds / parseSeconds));
     PrintRow(section, "read + parse + load vs strtof over the same text, MB/s", Format("%.1f", loadRate),
              Format("strtof scan: %.1f", megabytes / strtofSeconds), Format("%.3f", strtofSeconds / loadSeconds));
     return 0;
