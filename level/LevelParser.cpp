@@ -127,12 +127,12 @@ struct LevelGrammar {
                     '|' >> '(' >> levelReal >> levelReal >> levelReal >> ')' >> '(' >> levelReal >> levelReal >> levelReal >> ')' >>
                     '|' >> sc::int_p >> corners[0] >> corners[1] >> corners[2])[([&sinks](const char*, const char*) {
             LevelParseState& s = sinks.state;
-            Triangle completed;
+            // Completed where it is stored, so the triangle is not copied again.
+            Triangle& completed = s.triangleScratchList.emplace_back();
             for (int i = 0; i < 3; ++i) {
                 completed.corners[i] = s.triangleScratch.corners[i];
             }
             CompleteTriangle(completed, s.textureNameScratch, sinks.textures);
-            s.triangleScratchList.push_back(completed);
         })];
 
         leaf = (sc::str_p("LEAF") >> +triangle)[([&state](const char*, const char*) {
