@@ -5,6 +5,8 @@
 # Takes about 5 to 10 minutes on two cores. Benchmarks are never part of the test run.
 #
 # Use: bench/run-benchmarks.sh
+#      VELMORA_BASELINE=DIR bench/run-benchmarks.sh   adds rows of parsing, the optimiser and start-up phases
+#      against older code: DIR is a worktree of that code, built by the script beside this one.
 #      BASELINE_BUILD=DIR bench/run-benchmarks.sh   adds the frame of this build against the frame of an earlier
 #      one: DIR is a Release build of that code with the targets bench_frames and bench_frame_passes (copy
 #      bench/app/FramePasses.cpp and its two CMake lines into it when it lacks them).
@@ -135,6 +137,85 @@ phase_rows() {  # phase_rows NAME DIR
 echo "run-benchmarks: start-up by phase" >&2
 phase_rows "100k-triangle level" "$level_100k"
 phase_rows "1M-triangle level" "$level_1m"
+
+# Same-run comparison with the code before a change, when VELMORA_BASELINE names a worktree of it (for example
+# `git worktree add /tmp/base-14 7940b86`). That tree's own render-geometry and start-up programs are built there;
+# this tree's level and optimiser programs are compiled against its libraries, so both sides run the same
+# benchmark code. The two sides run alternately, three times each; each figure is the median of the three
+# programs' medians, and the ratio is ours over the baseline's rate (baseline's time over ours for phases).
+if [ -n "${VELMORA_BASELINE:-}" ]; then
+  echo "run-benchmarks: baseline $VELMORA_BASELINE" >&2
+  base=$(cd "$VELMORA_BASELINE" && pwd)
+  cmake -S "$base" -B "$base/build-bench" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$base/build-bench" -j"$(nproc)" --target velmora_level velmora_meshopt bench_render_geometry \
+    bench_startup_phases >/dev/null
+  mkdir -p "$bench_build/baseline"
+  c++ -O3 -DNDEBUG -std=c++17 -I"$base/level" -I"$base/app" -I"$bench_root/bench/common" \
+    "$bench_root/bench/level/LevelBench.cpp" "$base/build-bench/level/libvelmora_level.a" \
+    "$base/build-bench/app/libvelmora_math.a" -o "$bench_build/baseline/bench_level"
+  c++ -O3 -DNDEBUG -std=c++17 -I"$base/meshopt" -I"$bench_root/bench/common" -I"$bench_root/tests/meshopt" \
+    "$bench_root/bench/meshopt/BenchMeshopt.cpp" "$base/build-bench/meshopt/libvelmora_meshopt.a" -lmeshoptimizer \
+    -o "$bench_build/baseline/bench_meshopt"
+
+  # versus SECTION MEASUREMENT_PATTERN OURS_COMMAND -- BASELINE_COMMAND: one row per measurement of the section
+  # that matches the pattern (an awk regular expression).
+  versus() {
+    local section=$1 pattern=$2 ours=() theirs=() out="" side _
+    shift 2
+    while [ "$1" != -- ]; do ours+=("$1"); shift; done
+    shift
+    theirs=("$@")
+    for _ in 1 2 3; do
+      for side in ours theirs; do
+        if [ $side = ours ]; then set -- "${ours[@]}"; else set -- "${theirs[@]}"; fi
+        out+=$("$@" 2>>"$log" | tee -a "$log" | awk -F' [|] ' -v side=$side -v s="| $section" -v p="$pattern" \
+          '$1 == s && $2 ~ p { v = $3; sub(/ .*/, "", v); print side "\t" $2 "\t" v }')
+        out+=$'\n'
+      done
+    done
+    echo "$out" | awk -F'\t' 'NF == 3 && !seen[$2]++ { print $2 }' | while IFS= read -r measurement; do
+      local ours_value theirs_value
+      ours_value=$(echo "$out" | awk -F'\t' -v m="$measurement" '$1 == "ours" && $2 == m { print $3 }' | median)
+      theirs_value=$(echo "$out" | awk -F'\t' -v m="$measurement" '$1 == "theirs" && $2 == m { print $3 }' | median)
+      row "against the code before (same run)" "$measurement" "$ours_value" "before: $theirs_value" \
+        "$(calc "$ours_value / $theirs_value" "%.2f")x"
+    done
+  }
+
+  # phase_versus NAME DIR: the parse-and-load and optimise phases of start-up, ours against the baseline's.
+  phase_versus() {
+    local name=$1 dir=$2 out="" side program _
+    for _ in 1 2 3; do
+      for side in ours theirs; do
+        program=$bench_build/bench/app/bench_startup_phases
+        [ $side = theirs ] && program=$base/build-bench/bench/app/bench_startup_phases
+        out+=$(cd "$dir" && "$xvfb_run" "$program" 2>>"$log" | tee -a "$log" |
+          awk -v side=$side '/^phase (parse and load|optimise) / {
+            v = $NF; $1 = ""; $NF = ""; name = substr($0, 2); sub(/ $/, "", name); print side "\t" name "\t" v }')
+        out+=$'\n'
+      done
+    done
+    for phase in "parse and load" optimise; do
+      local ours_value theirs_value
+      ours_value=$(echo "$out" | awk -F'\t' -v p="$phase" '$1 == "ours" && $2 == p { print $3 * 1000 }' | median)
+      theirs_value=$(echo "$out" | awk -F'\t' -v p="$phase" '$1 == "theirs" && $2 == p { print $3 * 1000 }' | median)
+      row "against the code before (same run)" "$name: start-up phase $phase, ms (median of 3)" "$ours_value" \
+        "before: $theirs_value" "$(calc "$theirs_value / $ours_value" "%.2f")x"
+    done
+  }
+
+  versus "level parse and load" "^(read [+] parse [+] load, MB|parse [+] load of the text)" \
+    "$bench_build/bench/level/bench_level" 3 "$level_1m/out.txt" -- \
+    "$bench_build/baseline/bench_level" 3 "$level_1m/out.txt"
+  versus "optimiser speed (synthetic)" "^M triangles/s" "$bench_build/bench/meshopt/bench_meshopt" 5 -- \
+    "$bench_build/baseline/bench_meshopt" 5
+  versus "render-geometry build" "^order" "$bench_build/bench/render/bench_render_geometry" 3 "$level_100k/out.txt" \
+    "$level_1m/out.txt" -- "$base/build-bench/bench/render/bench_render_geometry" 3 "$level_100k/out.txt" \
+    "$level_1m/out.txt"
+  phase_versus "10k-triangle level" "$level_10k"
+  phase_versus "100k-triangle level" "$level_100k"
+  phase_versus "1M-triangle level" "$level_1m"
+fi
 
 echo "run-benchmarks: frame rate" >&2
 frame_seconds=20

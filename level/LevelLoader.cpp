@@ -8,6 +8,8 @@
 #include <new>
 #include <string>
 
+#include <sys/stat.h>
+
 namespace {
 
 const char* const levelDirectory = "../Velmora/";
@@ -26,6 +28,13 @@ FILE* OpenLevelFile() {
 // The whole file; false when it does not fit in memory or cannot be read.
 bool ReadWhole(FILE* file, std::string& text) {
     try {
+        // As much as the file says it holds goes straight into the text; any more (a file that grew, a pipe)
+        // is appended in chunks.
+        struct stat status;
+        if (fstat(fileno(file), &status) == 0 && status.st_size > 0) {
+            text.resize(std::size_t(status.st_size));
+            text.resize(std::fread(&text[0], 1, text.size(), file));
+        }
         char chunk[1 << 16];
         std::size_t count = 0;
         while ((count = std::fread(chunk, 1, sizeof chunk, file)) > 0) {

@@ -23,27 +23,26 @@ struct NameCharParser : sc::char_parser<NameCharParser> {
     bool test(char c) const { return !IsLevelSpace(c) && c != '|'; }
 };
 
-// Skips white space and remembers the furthest point where a token was tried, which is where a mismatch is
-// reported.
-struct LevelSkipper : sc::parser<LevelSkipper> {
-    explicit LevelSkipper(const char*& furthest) : furthest(furthest) {}
+// Skips white space before every token and after every matched character, and remembers the furthest point where
+// a token was tried, which is where a mismatch is reported. Skipping here, inline, instead of through a skip
+// parser saves a second, empty skip parse and a scanner copy per token.
+struct LevelIterationPolicy : sc::skipper_iteration_policy<> {
+    explicit LevelIterationPolicy(const char*& furthest) : furthest(&furthest) {}
+
+    template <typename PolicyT>
+    LevelIterationPolicy(const PolicyT& other) : sc::skipper_iteration_policy<>(other), furthest(other.furthest) {}
 
     template <typename ScannerT>
-    typename sc::parser_result<LevelSkipper, ScannerT>::type parse(const ScannerT& scan) const {
-        const char* start = scan.first;
-        while (!scan.at_end() && IsLevelSpace(*scan)) {
+    void skip(const ScannerT& scan) const {
+        while (scan.first != scan.last && IsLevelSpace(*scan.first)) {
             ++scan.first;
         }
-        if (scan.first > furthest) {
-            furthest = scan.first;
+        if (scan.first > *furthest) {
+            *furthest = scan.first;
         }
-        if (scan.first == start) {
-            return scan.no_match();
-        }
-        return scan.create_match(std::size_t(scan.first - start), sc::nil_t(), start, scan.first);
     }
 
-    const char*& furthest;
+    const char** furthest;
 };
 
 // A real token with the float of its text as attribute.
@@ -69,8 +68,7 @@ struct RealParser : sc::parser<RealParser> {
 
 const RealParser levelReal = RealParser();
 
-typedef sc::skip_parser_iteration_policy<LevelSkipper> IterationPolicy;
-typedef sc::scanner_policies<IterationPolicy> ScannerPolicies;
+typedef sc::scanner_policies<LevelIterationPolicy> ScannerPolicies;
 typedef sc::scanner<const char*, ScannerPolicies> Scanner;
 typedef sc::rule<Scanner> Rule;
 
@@ -129,17 +127,18 @@ struct LevelGrammar {
                     '|' >> '(' >> levelReal >> levelReal >> levelReal >> ')' >> '(' >> levelReal >> levelReal >> levelReal >> ')' >>
                     '|' >> sc::int_p >> corners[0] >> corners[1] >> corners[2])[([&sinks](const char*, const char*) {
             LevelParseState& s = sinks.state;
-            Triangle completed;
+            // Completed where it is stored, so the triangle is not copied again.
+            Triangle& completed = s.triangleScratchList.emplace_back();
             for (int i = 0; i < 3; ++i) {
                 completed.corners[i] = s.triangleScratch.corners[i];
             }
             CompleteTriangle(completed, s.textureNameScratch, sinks.textures);
-            s.triangleScratchList.push_back(completed);
         })];
 
         leaf = (sc::str_p("LEAF") >> +triangle)[([&state](const char*, const char*) {
             auto created = std::make_unique<BspLeaf>();
-            created->triangles = std::move(state.triangleScratchList);
+            // A copy of exactly the leaf's size; the scratch list keeps its room for the next leaf.
+            created->triangles.assign(state.triangleScratchList.begin(), state.triangleScratchList.end());
             state.triangleScratchList.clear();
             state.leafTable.push_back(std::move(created));
         })];
@@ -186,9 +185,8 @@ BspNode* ParseLevelText(std::string_view text, LevelParseState& state, std::vect
     try {
         const Sinks sinks{state, lights, boxes, textures};
         const LevelGrammar grammar(sinks);
-        const LevelSkipper skipper(furthest);
         const char* first = text.data();
-        Scanner scan(first, text.data() + text.size(), ScannerPolicies(IterationPolicy(skipper)));
+        Scanner scan(first, text.data() + text.size(), ScannerPolicies(LevelIterationPolicy(furthest)));
         if (!grammar.file.parse(scan)) {
             PrintMismatch(text, furthest);
         }

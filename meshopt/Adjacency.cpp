@@ -1,27 +1,9 @@
-// Settings, face and edge adjacency with per-vertex edge chains, and the vertex cache model.
+// Face and edge adjacency with per-vertex edge chains, and the vertex cache model.
 #include "StripifyInternal.h"
-#include "TriangleOrder.h"
 
 namespace {
 
-OrderSettings settings;
-FILE* console = nullptr;
-
-uint64_t Mix(uint64_t h)
-{
-    h ^= h >> 33;
-    h *= 0xff51afd7ed558ccdULL;
-    h ^= h >> 33;
-    return h;
-}
-
-uint64_t EdgeHash(int32_t a, int32_t b)
-{
-    uint32_t lo = uint32_t(a < b ? a : b), hi = uint32_t(a < b ? b : a);
-    return Mix((uint64_t(hi) << 32) | lo);
-}
-
-// Links a new edge (a, b) with `face` as its first face at the head of both chains.
+// Links a new edge (a, b) with `face` as its first face at the head of both chains; the caller indexes it.
 int32_t AddEdge(StripifyInfo& info, int32_t a, int32_t b, int32_t face)
 {
     int32_t id = int32_t(info.edges.size());
@@ -34,36 +16,13 @@ int32_t AddEdge(StripifyInfo& info, int32_t a, int32_t b, int32_t face)
     info.edges.push_back(e);
     info.chainHead[a] = id;
     info.chainHead[b] = id;
-    info.edgeIndex.Insert(EdgeHash(a, b), id);
     return id;
 }
 
 } // namespace
 
-void SetCacheSize(int cacheSize) { settings.cacheSize = cacheSize; }
-void SetStitchStrips(bool stitchStrips) { settings.stitchStrips = stitchStrips; }
-void SetListsOnly(bool listsOnly) { settings.listsOnly = listsOnly; }
-void SetMinStripLength(unsigned minStripLength) { settings.minStripLength = minStripLength; }
-void EnableRestart(uint32_t restartIndex)
-{
-    settings.restartEnabled = true;
-    settings.restartIndex = restartIndex;
-}
-void DisableRestart() { settings.restartEnabled = false; }
-void SetOrderConsole(FILE* sink) { console = sink; }
-
-const OrderSettings& CurrentOrderSettings() { return settings; }
-
-void OrderConsoleLine(const char* text)
-{
-    FILE* sink = console ? console : stdout;
-    std::fputs(text, sink);
-    std::fflush(sink);
-}
-
 int EffectiveCacheSize(int cacheSize) { return cacheSize - 6 >= 1 ? cacheSize - 6 : 1; }
 
-bool IsDegenerate(const StripFace& f) { return f.v[0] == f.v[1] || f.v[1] == f.v[2] || f.v[2] == f.v[0]; }
 
 void IndexHashTable::Reset(size_t expectedCount)
 {
@@ -80,19 +39,6 @@ void IndexHashTable::Insert(uint64_t hash, int32_t index)
     while (slots_[slot] >= 0)
         slot = (slot + 1) & mask_;
     slots_[slot] = index;
-}
-
-uint64_t HashTriple(uint32_t a, uint32_t b, uint32_t c)
-{
-    return Mix((uint64_t(a) << 32 | b) ^ Mix(c + 0x9e3779b97f4a7c15ULL));
-}
-
-int32_t FindEdge(const StripifyInfo& info, int32_t a, int32_t b)
-{
-    return info.edgeIndex.Find(EdgeHash(a, b), [&](int32_t id) {
-        const StripEdge& e = info.edges[id];
-        return (e.v0 == a && e.v1 == b) || (e.v0 == b && e.v1 == a);
-    });
 }
 
 int32_t OtherFace(const StripifyInfo& info, int32_t a, int32_t b, int32_t from)
@@ -138,12 +84,14 @@ void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertex
         int32_t updated[3] = {-1, -1, -1};
         int32_t faceEdges[3];
         for (int k = 0; k < 3; ++k) {
-            int32_t a = face.v[k], b = face.v[(k + 1) % 3];
-            int32_t edge = FindEdge(info, a, b);
+            int32_t a = face.v[k], b = face.v[k == 2 ? 0 : k + 1];
+            int32_t& slot = info.edgeIndex.SlotFor(EdgeHash(a, b), EdgeMatcher{info.edges, a, b});
+            int32_t edge = slot;
             faceEdges[k] = edge;
             if (edge < 0) {
                 mightExist = false;
-                faceEdges[k] = AddEdge(info, a, b, id);
+                slot = AddEdge(info, a, b, id);
+                faceEdges[k] = slot;
             } else if (info.edges[edge].face1 >= 0) {
                 OrderConsoleLine("BuildStripifyInfo: > 2 triangles on an edge... uncertain consequences\n");
             } else {
@@ -151,17 +99,20 @@ void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertex
                 updated[k] = edge;
             }
         }
-        uint64_t hash = HashTriple(uint32_t(face.v[0]), uint32_t(face.v[1]), uint32_t(face.v[2]));
-        if (mightExist && faceIndex.Find(hash, [&](int32_t other) {
-                const StripFace& o = info.faces[other];
-                return o.v[0] == face.v[0] && o.v[1] == face.v[1] && o.v[2] == face.v[2];
-            }) >= 0) {
+        // Only a face none of whose edges is new can repeat a kept one.
+        int32_t& kept = faceIndex.SlotFor(HashTriple(uint32_t(face.v[0]), uint32_t(face.v[1]), uint32_t(face.v[2])),
+                                          [&](int32_t other) {
+                                              const StripFace& o = info.faces[other];
+                                              return mightExist && o.v[0] == face.v[0] && o.v[1] == face.v[1] &&
+                                                     o.v[2] == face.v[2];
+                                          });
+        if (kept >= 0) {
             for (int32_t edge : updated)
                 if (edge >= 0)
                     info.edges[edge].face1 = -1;
             continue;
         }
-        faceIndex.Insert(hash, id);
+        kept = id;
         info.faces.push_back(face);
         info.faceEdges.insert(info.faceEdges.end(), faceEdges, faceEdges + 3);
     }
@@ -182,26 +133,6 @@ void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertex
         int32_t face = int32_t(i / 3);
         info.neighbours[i] = e.face0 == face ? e.face1 : e.face0;
     }
-}
-
-bool VertexCacheModel::Has(int32_t v) const
-{
-    for (int32_t e : entries_)
-        if (e == v)
-            return true;
-    return false;
-}
-
-bool VertexCacheModel::Add(int32_t v, int32_t* dropped)
-{
-    if (Has(v))
-        return false;
-    if (dropped)
-        *dropped = entries_.back();
-    for (size_t i = entries_.size() - 1; i > 0; --i)
-        entries_[i] = entries_[i - 1];
-    entries_[0] = v;
-    return true;
 }
 
 void VertexCacheModel::AddFace(const StripFace& f)

@@ -63,9 +63,7 @@ int main(int argc, char** argv)
 
     // Standard output carries only the result; the optimiser's warnings go beside it.
     SetOrderConsole(stderr);
-    SetCacheSize(24);
-    SetStitchStrips(true);
-    SetListsOnly(true);
+    SetRenderGeometrySettings();
     PrimitiveBatch* batches = nullptr;
     uint16_t batchCount = 0;
     OrderTriangles(indices.data(), uint32_t(indices.size()), &batches, &batchCount, true);

@@ -23,7 +23,7 @@ class CacheOrder {
 public:
     CacheOrder(const StripifyInfo& info, const StripSet& strips, const ItemList& items, int cacheSize,
                const std::vector<char>* clockwise)
-        : info_(info), strips_(strips), items_(items), cache_(cacheSize), clockwise_(clockwise),
+        : info_(info), strips_(strips), items_(items), cache_(cacheSize, info.chainHead.size()), clockwise_(clockwise),
           hits_(items.Count(), 0), placed_(items.Count(), 0), candidatePos_(items.Count(), -1)
     {
         BuildVertexIndex();
@@ -172,20 +172,15 @@ private:
     size_t lastOfSide_[2] = {0, 0};
 };
 
-bool IsDegenerateRef(const StripifyInfo& info, const StripSet& strips, int32_t ref)
-{
-    return IsDegenerate(strips.Face(info, ref));
-}
-
 // Appends faces from `cursor` on to the open piece until `count` non-degenerate faces are taken; degenerate
 // faces before the piece's first non-degenerate one are skipped unless `keepLeading`.
-uint32_t TakeFaces(const StripifyInfo& info, const StripSet& strips, uint32_t cursor, uint32_t count,
+uint32_t TakeFaces(const StripSet& strips, uint32_t cursor, uint32_t count,
                    bool keepLeading, ItemList& pieces)
 {
     bool started = keepLeading;
     while (count > 0) {
         int32_t ref = strips.refs[cursor++];
-        if (IsDegenerateRef(info, strips, ref)) {
+        if (IsFake(ref)) {
             if (started)
                 pieces.refs.push_back(ref);
             continue;
@@ -197,12 +192,12 @@ uint32_t TakeFaces(const StripifyInfo& info, const StripSet& strips, uint32_t cu
     return cursor;
 }
 
-void CutStrips(const StripifyInfo& info, const StripSet& strips, uint32_t limit, ItemList& pieces)
+void CutStrips(const StripSet& strips, uint32_t limit, ItemList& pieces)
 {
     for (const StripRange& strip : strips.strips) {
         uint32_t faces = 0;
         for (uint32_t r = strip.begin; r < strip.end; ++r)
-            faces += !IsDegenerateRef(info, strips, strips.refs[r]);
+            faces += !IsFake(strips.refs[r]);
         if (faces <= limit) {
             pieces.refs.insert(pieces.refs.end(), strips.refs.begin() + strip.begin, strips.refs.begin() + strip.end);
             pieces.Close();
@@ -212,14 +207,14 @@ void CutStrips(const StripifyInfo& info, const StripSet& strips, uint32_t limit,
         bool appendRemainder = remainder >= 1 && remainder <= 3;
         uint32_t cursor = strip.begin;
         for (uint32_t j = 0; j < fullPieces; ++j) {
-            cursor = TakeFaces(info, strips, cursor, limit, false, pieces);
+            cursor = TakeFaces(strips, cursor, limit, false, pieces);
             // A remainder of one to three faces would make a piece too short to pay for itself.
             if (j + 1 == fullPieces && appendRemainder)
-                cursor = TakeFaces(info, strips, cursor, remainder, true, pieces);
+                cursor = TakeFaces(strips, cursor, remainder, true, pieces);
             pieces.Close();
         }
         if (remainder > 0 && !appendRemainder) {
-            TakeFaces(info, strips, cursor, remainder, false, pieces);
+            TakeFaces(strips, cursor, remainder, false, pieces);
             pieces.Close();
         }
     }
@@ -228,8 +223,10 @@ void CutStrips(const StripifyInfo& info, const StripSet& strips, uint32_t limit,
 int NeighbourCount(const StripifyInfo& info, const StripFace& f, int32_t ref)
 {
     int count = 0;
+    // A real face's neighbours are known; a fake face (p, q, p) is looked up by its edges.
     for (int k = 0; k < 3; ++k)
-        count += OtherFace(info, f.v[k], f.v[(k + 1) % 3], ref) >= 0;
+        count += (ref >= 0 ? info.neighbours[3 * size_t(ref) + k]
+                           : OtherFace(info, f.v[k], f.v[(k + 1) % 3], ref)) >= 0;
     return count;
 }
 
@@ -295,7 +292,7 @@ void CutAndOrderStrips(const StripifyInfo& info, const StripSet& strips, int cac
 {
     int limit = EffectiveCacheSize(cacheSize);
     ItemList pieces;
-    CutStrips(info, strips, uint32_t(limit), pieces);
+    CutStrips(strips, uint32_t(limit), pieces);
 
     ItemList kept, loose;
     for (size_t i = 0; i < pieces.Count(); ++i) {
@@ -307,7 +304,7 @@ void CutAndOrderStrips(const StripifyInfo& info, const StripSet& strips, int cac
         }
         // Fake faces of a dissolved piece only served its parity and are never output.
         for (uint32_t r = pieces.start[i]; r < pieces.start[i + 1]; ++r)
-            if (!IsDegenerateRef(info, strips, pieces.refs[r])) {
+            if (!IsFake(pieces.refs[r])) {
                 loose.refs.push_back(pieces.refs[r]);
                 loose.Close();
             }
@@ -317,6 +314,8 @@ void CutAndOrderStrips(const StripifyInfo& info, const StripSet& strips, int cac
     looseRefs.clear();
     OrderPieces(info, strips, kept, limit, orderedRefs);
 
+    if (loose.Count() == 0)
+        return;
     CacheOrder order(info, strips, loose, limit, nullptr);
     for (int32_t face = order.Pick(false); face >= 0; face = order.Pick(false)) {
         order.Place(face);

@@ -6,6 +6,11 @@
 // the faces it found not yet marked; as long as none of those has been committed since, running it again would
 // give the same strips. Each experiment slot therefore keeps its last result and the set of faces it depends
 // on (one bit per slot in a per-face mask), and a commit invalidates exactly the slots whose faces it took.
+// Most re-runs are of samples whose start face a commit took, so nothing of their last run is of use.
+//
+// Within one sample, an experiment whose first strip holds the same faces as an earlier one's, with the walk to
+// the next strip starting at the same vertex, grows the same strips after it: it can only tie, and a tie goes to
+// the earlier experiment, so it stops after its first strip.
 #include "StripifyInternal.h"
 
 #include <algorithm>
@@ -27,16 +32,34 @@ struct TrialStrip {
 };
 
 // What the search reads and writes of a face, in one record: its vertices, the faces across its edges (v0,v1),
-// (v1,v2), (v2,v0), and which trial last claimed it (`experiment` becomes `owned` once a committed strip holds
-// it). A step of strip growth then touches one record per face instead of several tables.
+// (v1,v2), (v2,v0), and its claim. Testing whether the face ahead is free then brings in the record that the
+// next step of growth reads.
 struct alignas(32) SearchFace {
     int32_t v[3];
     int32_t across[3];
-    int32_t experiment = -1;
-    int32_t strip = -1;
+    int32_t claim;
 };
 
+// A face's claim: the id of the trial strip that last took it, `unclaimed`, or `owned` once a committed strip holds
+// it. Strip ids only grow and the running experiment numbers its strips last, so a face is claimed by the running
+// experiment exactly when its claim is at least the id of that experiment's first strip.
+constexpr int32_t unclaimed = -1;
 constexpr int32_t owned = -2;
+// Slot k of a face holds its edge (v[k], v[k+1]), the one opposite vertex k + 2; this is k + 1 without a division.
+constexpr int nextSlot[3] = {1, 2, 0};
+
+// Order-independent key of a set of faces; equal sets have equal keys.
+struct FaceSetKey {
+    uint64_t count = 0, sum = 0, squares = 0;
+
+    void Add(int32_t face)
+    {
+        ++count;
+        sum += uint64_t(face);
+        squares += uint64_t(face) * uint64_t(face);
+    }
+    bool operator!=(const FaceSetKey& o) const { return count != o.count || sum != o.sum || squares != o.squares; }
+};
 
 // The last experiment run in one slot (sample i, start edge and direction j), with what it depends on.
 struct ExperimentSlot {
@@ -46,19 +69,26 @@ struct ExperimentSlot {
     std::vector<int32_t> refs;  // >= 0 a face, -1 - k fake face k of `fakes`
     std::vector<StripFace> fakes;
     std::vector<int32_t> dependencies;
+    // Key of the first strip's face set, the vertex the walk to the second strip starts from, and whether the
+    // slot repeats an earlier experiment of its sample (then it holds only its first strip).
+    FaceSetKey firstStrip;
+    int32_t walkVertex = -1;
+    bool repeats = false;
 };
 
 class StripSearch {
 public:
     explicit StripSearch(const StripifyInfo& info)
         : info_(info), edges_(info.edges), faces_(info.faces.size()), dependents_(info.faces.size(), 0),
-          vertexStamp_(info.chainHead.size(), 0)
+          faceStamp_(info.faces.size(), 0), vertexStamp_(info.chainHead.size(), 0)
     {
-        for (size_t i = 0; i < faces_.size(); ++i)
+        for (size_t i = 0; i < faces_.size(); ++i) {
             for (int k = 0; k < 3; ++k) {
                 faces_[i].v[k] = info.faces[i].v[k];
                 faces_[i].across[k] = info.neighbours[3 * i + k];
             }
+            faces_[i].claim = unclaimed;
+        }
         int32_t n = int32_t(faces_.size());
         nextUnowned_.resize(size_t(n) + 1);
         for (int32_t i = 0; i <= n; ++i)
@@ -82,11 +112,17 @@ public:
                 if (std::find(picked_.begin(), picked_.end(), face) != picked_.end())
                     continue;
                 picked_.push_back(face);
+                size_t sampleBegin = passSlots_.size();
                 for (int j = 0; j < experimentsPerSample; ++j) {
                     int slot = sample * experimentsPerSample + j;
-                    if (slots_[slot].startFace != face || (invalid_ >> slot & 1))
-                        RunExperiment(slot, face, info_.faceEdges[3 * size_t(face) + j / 2], j % 2 == 0);
-                    passSlots_.push_back(slot);
+                    ExperimentSlot& e = slots_[slot];
+                    bool valid = e.startFace == face && !(invalid_ >> slot & 1);
+                    // A repeat stays one only while an earlier experiment of the sample still has its first strip.
+                    if (!valid || (e.repeats && !RepeatsEarlier(e, sampleBegin)))
+                        RunExperiment(slot, face, info_.faceEdges[3 * size_t(face) + j / 2], j % 2 == 0,
+                                      sampleBegin);
+                    if (!e.repeats)
+                        passSlots_.push_back(slot);
                 }
             }
             if (passSlots_.empty())
@@ -96,11 +132,12 @@ public:
     }
 
 private:
-    // Whether the face is marked for the running experiment; a face found unmarked becomes a dependency of it.
+    // Whether the face is marked for the running experiment, whose first strip has the id `experiment`; a face
+    // found unmarked becomes a dependency of it.
     bool Marked(int32_t face, int32_t experiment)
     {
-        int32_t claim = faces_[face].experiment;
-        if (claim == owned || claim == experiment)
+        int32_t claim = faces_[face].claim;
+        if (claim == owned || claim >= experiment)
             return true;
         if (!(dependents_[face] & runningBit_)) {
             dependents_[face] |= runningBit_;
@@ -109,11 +146,7 @@ private:
         return false;
     }
 
-    void Claim(int32_t face, const TrialStrip& s, int32_t experiment)
-    {
-        faces_[face].experiment = experiment;
-        faces_[face].strip = s.id;
-    }
+    void Claim(int32_t face, const TrialStrip& s) { faces_[face].claim = s.id; }
 
     // The first unowned face at or after `from` in circular order, or -1.
     int32_t NextUnowned(int32_t from)
@@ -170,7 +203,31 @@ private:
         return NextUnowned(start);
     }
 
-    void RunExperiment(int slot, int32_t startFace, int32_t startEdge, bool forward)
+    // Whether the slot's first strip holds the same faces as the first strip of an experiment of this sample
+    // that is already in the pass, and the walk to the next strip starts at the same vertex. Every later strip
+    // is then the same as well, so the slot would tie with that experiment and never win.
+    bool RepeatsEarlier(const ExperimentSlot& e, size_t sampleBegin)
+    {
+        for (size_t k = sampleBegin; k < passSlots_.size(); ++k) {
+            const ExperimentSlot& earlier = slots_[passSlots_[k]];
+            if (earlier.walkVertex != e.walkVertex || earlier.firstStrip != e.firstStrip)
+                continue;
+            // Equal keys almost always mean equal sets; a face-by-face check makes sure.
+            ++faceStampValue_;
+            for (uint32_t r = 0; r < earlier.strips[0].end; ++r)
+                if (earlier.refs[r] >= 0)
+                    faceStamp_[earlier.refs[r]] = faceStampValue_;
+            bool same = true;
+            for (uint32_t r = 0; r < e.strips[0].end && same; ++r)
+                same = e.refs[r] < 0 || faceStamp_[e.refs[r]] == faceStampValue_;
+            if (same)
+                return true;
+        }
+        return false;
+    }
+
+    // Runs the experiment of a slot; a repeat of an earlier one (see RepeatsEarlier) stops after its first strip.
+    void RunExperiment(int slot, int32_t startFace, int32_t startEdge, bool forward, size_t sampleBegin)
     {
         ExperimentSlot& e = slots_[slot];
         runningBit_ = uint64_t(1) << slot;
@@ -184,16 +241,24 @@ private:
         e.fakes.clear();
         e.startFace = startFace;
 
-        int32_t id = nextExperimentId_++;
+        int32_t id = nextStripId_;
         TrialStrip strip{startFace, startEdge, forward, nextStripId_++};
-        int64_t length = 0;
-        for (;;) {
+        BuildStrip(strip, id);
+        e.strips.push_back(strip);
+        e.walkVertex = WalkVertex(strip);
+        e.firstStrip = FaceSetKey();
+        for (uint32_t r = strip.begin; r < strip.end; ++r)
+            if (e.refs[r] >= 0)
+                e.firstStrip.Add(e.refs[r]);
+        e.repeats = RepeatsEarlier(e, sampleBegin);
+        if (e.repeats)
+            return;
+        int64_t length = int64_t(strip.end - strip.begin) - strip.fakeCount;
+        while (FindTraversal(e.strips.back(), id, strip)) {
+            strip.id = nextStripId_++;
             BuildStrip(strip, id);
             e.strips.push_back(strip);
             length += int64_t(strip.end - strip.begin) - strip.fakeCount;
-            if (!FindTraversal(e.strips.back(), id, strip))
-                break;
-            strip.id = nextStripId_++;
         }
         // Average strip length without fake faces, in single precision.
         e.score = float(length) / float(e.strips.size());
@@ -230,13 +295,13 @@ private:
             // p and q belong to the face grown from, so only n can be new to the gathered faces.
             if (stopAtWrap && vertexStamp_[n] == stamp_)
                 break;
-            int32_t ahead = f.across[(ip + 1) % 3];
+            int32_t ahead = f.across[nextSlot[ip]];
             int32_t following = -1;
             int32_t first = q;
             if (ahead >= 0 && !Marked(ahead, experiment)) {
                 following = ahead;
             } else {
-                int32_t swapped = f.across[(iq + 1) % 3];
+                int32_t swapped = f.across[nextSlot[iq]];
                 if (swapped >= 0 && !Marked(swapped, experiment)) {
                     // A degenerate face flips the strip's parity so that it can turn towards the open side.
                     StripFace fake;
@@ -251,7 +316,7 @@ private:
                 }
             }
             list.push_back(next);
-            Claim(next, s, experiment);
+            Claim(next, s);
             vertexStamp_[n] = stamp_;
             p = first;
             q = n;
@@ -272,7 +337,7 @@ private:
         forward_.clear();
         backward_.clear();
         forward_.push_back(s.startFace);
-        Claim(s.startFace, s, experiment);
+        Claim(s.startFace, s);
         for (int32_t v : start.v)
             vertexStamp_[v] = stamp_;
         Grow(forward_, s, experiment, s.startFace, b, c, false);
@@ -285,13 +350,19 @@ private:
         s.end = uint32_t(refs.size());
     }
 
-    bool InStrip(int32_t face, const TrialStrip& s) const { return faces_[face].strip == s.id; }
+    bool InStrip(int32_t face, const TrialStrip& s) const { return faces_[face].claim == s.id; }
+
+    // The vertex whose edges lead from the strip to the next one.
+    int32_t WalkVertex(const TrialStrip& s) const
+    {
+        const StripEdge& startEdge = edges_[s.startEdge];
+        return s.forward ? startEdge.v1 : startEdge.v0;
+    }
 
     // Finds where the strip after `latest` starts; fills `next` (face, edge, direction) when there is one.
     bool FindTraversal(const TrialStrip& latest, int32_t experiment, TrialStrip& next)
     {
-        const StripEdge& startEdge = edges_[latest.startEdge];
-        int32_t v = latest.forward ? startEdge.v1 : startEdge.v0;
+        int32_t v = WalkVertex(latest);
         // Walks v's edge chain; an edge with a single face cannot qualify, so only those with two are visited.
         for (uint32_t i = info_.sharedStart[v]; i < info_.sharedStart[v + 1]; ++i) {
             int32_t id = info_.sharedEdges[i];
@@ -343,7 +414,7 @@ private:
             for (uint32_t r = strip.begin; r < strip.end; ++r) {
                 int32_t ref = e.refs[r];
                 if (ref >= 0) {
-                    faces_[ref].experiment = owned;
+                    faces_[ref].claim = owned;
                     nextUnowned_[ref] = ref + 1;
                     invalid_ |= dependents_[ref];
                     out.refs.push_back(ref);
@@ -369,6 +440,8 @@ private:
     ExperimentSlot* running_ = nullptr;
     std::vector<int32_t> picked_;
     std::vector<int32_t> forward_, backward_;
+    std::vector<uint32_t> faceStamp_;
+    uint32_t faceStampValue_ = 0;
 
     std::vector<uint32_t> vertexStamp_;
     uint32_t stamp_ = 0;
@@ -376,7 +449,6 @@ private:
     float jump_ = 0.0f;
     bool firstReset_ = true;
     int32_t nextStripId_ = 0;
-    int32_t nextExperimentId_ = 0;
 };
 
 } // namespace

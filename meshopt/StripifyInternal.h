@@ -6,18 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-struct OrderSettings {
-    int cacheSize = 16;
-    bool stitchStrips = true;
-    bool listsOnly = false;
-    unsigned minStripLength = 0;
-    bool restartEnabled = false;
-    uint32_t restartIndex = 0;
-};
-
-// The process-wide settings the setters change.
-const OrderSettings& CurrentOrderSettings();
-// Writes one console line (text includes its newline) to the current sink and flushes it.
+// Writes one console line (text includes its newline) to the optimiser's sink and flushes it.
 void OrderConsoleLine(const char* text);
 // Effective cache size: cacheSize - 6, at least 1.
 int EffectiveCacheSize(int cacheSize);
@@ -27,7 +16,7 @@ struct StripFace {
     int32_t v[3];
 };
 
-bool IsDegenerate(const StripFace& f);
+inline bool IsDegenerate(const StripFace& f) { return f.v[0] == f.v[1] || f.v[1] == f.v[2] || f.v[2] == f.v[0]; }
 // Whether vertex x is one of the face's three (any record with a `v[3]` of vertex ids).
 template <class Face>
 bool FaceHas(const Face& f, int32_t x)
@@ -50,8 +39,15 @@ public:
     template <class Matches>
     int32_t Find(uint64_t hash, Matches&& matches) const
     {
+        return const_cast<IndexHashTable*>(this)->SlotFor(hash, matches);
+    }
+    // The slot of the first stored index whose key `matches`, or else the empty slot (-1) where an index with
+    // that key belongs: a look-up that may go on to insert probes only once.
+    template <class Matches>
+    int32_t& SlotFor(uint64_t hash, Matches&& matches)
+    {
         for (size_t slot = hash & mask_;; slot = (slot + 1) & mask_) {
-            int32_t index = slots_[slot];
+            int32_t& index = slots_[slot];
             if (index < 0 || matches(index))
                 return index;
         }
@@ -64,7 +60,31 @@ private:
     size_t mask_ = 0;
 };
 
-uint64_t HashTriple(uint32_t a, uint32_t b, uint32_t c);
+// Multiplicative hashes; the tables use their low bits, into which the shift folds the product's upper bits.
+inline uint64_t HashTriple(uint32_t a, uint32_t b, uint32_t c)
+{
+    uint64_t h = uint64_t(a) * 0x9e3779b97f4a7c15ULL ^ uint64_t(b) * 0xc2b2ae3d27d4eb4fULL ^
+                 uint64_t(c) * 0x165667b19e3779f9ULL;
+    return h ^ h >> 29;
+}
+
+// The same for (a, b) and (b, a).
+inline uint64_t EdgeHash(int32_t a, int32_t b)
+{
+    uint32_t lo = uint32_t(a < b ? a : b), hi = uint32_t(a < b ? b : a);
+    return HashTriple(lo, hi, 0);
+}
+
+// Whether an edge id names the edge (a, b) in either direction.
+struct EdgeMatcher {
+    const std::vector<StripEdge>& edges;
+    int32_t a, b;
+    bool operator()(int32_t id) const
+    {
+        const StripEdge& e = edges[size_t(id)];
+        return (e.v0 == a && e.v1 == b) || (e.v0 == b && e.v1 == a);
+    }
+};
 
 struct StripifyInfo {
     std::vector<StripFace> faces;
@@ -85,27 +105,52 @@ struct StripifyInfo {
 // Builds faces and edges from a triangle list of dense vertex ids below vertexCount (whole triangles only).
 void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertexCount, StripifyInfo& info);
 // The edge (a, b) in either direction, or -1.
-int32_t FindEdge(const StripifyInfo& info, int32_t a, int32_t b);
+inline int32_t FindEdge(const StripifyInfo& info, int32_t a, int32_t b)
+{
+    return info.edgeIndex.Find(EdgeHash(a, b), EdgeMatcher{info.edges, a, b});
+}
 // The face across edge (a, b) from face `from` (a face reference; fake faces have no edges of their own), or -1.
 int32_t OtherFace(const StripifyInfo& info, int32_t a, int32_t b, int32_t from);
 
-// FIFO model of a post-transform vertex cache.
+// FIFO model of a post-transform vertex cache of `size` entries over vertex ids below vertexCount. A vertex that
+// is present does not move, so the cache holds exactly the vertices of the last `size` insertions: each vertex
+// remembers when it was inserted, and a ring of the last insertions names the vertex that each new one pushes
+// out. Every operation takes constant time.
 class VertexCacheModel {
 public:
-    explicit VertexCacheModel(int size) : entries_(size > 0 ? size : 1, -1) {}
-    bool Has(int32_t v) const;
-    // Stores v at the front unless present (then returns false and changes nothing); *dropped receives the entry
-    // pushed out of the back (-1 if that slot was empty).
-    bool Add(int32_t v, int32_t* dropped = nullptr);
+    VertexCacheModel(int size, size_t vertexCount) : ring_(size > 0 ? size : 1, -1), insertedAt_(vertexCount, -1) {}
+    bool Has(int32_t v) const
+    {
+        int64_t at = insertedAt_[size_t(v)];
+        return at >= 0 && insertions_ - at <= int64_t(ring_.size());
+    }
+    // Stores v unless present (then returns false and changes nothing); *dropped receives the vertex pushed out
+    // (-1 while the cache was not full).
+    bool Add(int32_t v, int32_t* dropped = nullptr)
+    {
+        if (Has(v))
+            return false;
+        int32_t& slot = ring_[size_t(insertions_ % int64_t(ring_.size()))];
+        if (dropped)
+            *dropped = slot;
+        slot = v;
+        insertedAt_[size_t(v)] = insertions_++;
+        return true;
+    }
     void AddFace(const StripFace& f);
     int FaceHits(const StripFace& f) const;
 
 private:
-    std::vector<int32_t> entries_;
+    std::vector<int32_t> ring_;
+    std::vector<int64_t> insertedAt_;
+    int64_t insertions_ = 0;
 };
 
 // A strip as the search commits it: a range of face references. A reference >= 0 is a face of the adjacency,
 // -1 - k is fake face k.
+// The degenerate faces among the references are exactly the fake ones: the adjacency build drops degenerate
+// input triangles, and a fake face is (p, q, p).
+inline bool IsFake(int32_t ref) { return ref < 0; }
 struct StripRange {
     uint32_t begin, end;
 };
@@ -123,6 +168,13 @@ struct StripSet {
 
 // Runs the trial stripification over all faces and returns the committed strips in commit order.
 void FindAllStrips(const StripifyInfo& info, StripSet& out);
+
+// Checks an ordered list against its input: it must hold every distinct non-degenerate input triangle (exact
+// repeats count once) exactly once, each in its input index order or a rotation of it, and nothing else. When it
+// does not, the list is replaced by those triangles in input order, which is always a correct list, and the
+// result is false.
+bool KeepOrFallBack(const uint16_t* input, size_t triangleCount, std::vector<uint16_t>& ordered);
+bool KeepOrFallBack(const uint32_t* input, size_t triangleCount, std::vector<uint32_t>& ordered);
 
 // Cuts the strips into pieces, dissolves short pieces and orders pieces and loose faces for the cache.
 // `ordered` receives the pieces in output order (refs into `strips`), `looseFaces` the loose face refs.

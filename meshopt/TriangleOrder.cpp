@@ -1,17 +1,19 @@
-// Entry points: vertex ids, the search and ordering stages, the list output and its validation.
+// Entry points: settings, vertex ids, the search and ordering stages, the list output and its validation.
 #include "TriangleOrder.h"
 
 #include "StripifyInternal.h"
 
+#include <algorithm>
 #include <array>
 #include <unordered_map>
 
 namespace {
 
-// Turns the index values of whole triangles into dense vertex ids. Values not much larger than the list is long
-// serve as ids directly; other lists (32-bit values, or one material's few triangles among many vertices) are
-// renumbered in order of first use, so the per-vertex tables stay as large as the list. Only equality of
-// vertices matters to the optimiser, so both give the same order. `values` is left empty for the identity.
+// Turns the index values of whole triangles into dense vertex ids, numbered in order of first use, so that the
+// per-vertex tables are as large as the number of vertices the list uses, and vertices used together lie close
+// together. Values not much larger than the list is long go through a flat table, others (32-bit values, or one
+// material's few triangles among many vertices) through a hash table. Only equality of vertices matters to the
+// optimiser, so the numbering does not change the order. values[id] is the value of vertex id.
 template <class Index>
 int32_t MakeVertexIds(const Index* indices, size_t count, std::vector<int32_t>& ids, std::vector<Index>& values)
 {
@@ -19,68 +21,110 @@ int32_t MakeVertexIds(const Index* indices, size_t count, std::vector<int32_t>& 
     uint64_t largest = 0;
     for (size_t i = 0; i < count; ++i)
         largest = indices[i] > largest ? indices[i] : largest;
+    auto number = [&](int32_t& id, Index v) {
+        if (id < 0) {
+            id = int32_t(values.size());
+            values.push_back(v);
+        }
+        return id;
+    };
     if (largest < 2 * uint64_t(count) + 4096) {
+        std::vector<int32_t> idOf(size_t(largest) + 1, -1);
         for (size_t i = 0; i < count; ++i)
-            ids[i] = int32_t(indices[i]);
-        return count ? int32_t(largest + 1) : 0;
+            ids[i] = number(idOf[indices[i]], indices[i]);
+        return int32_t(values.size());
     }
     IndexHashTable table;
     table.Reset(count);
     for (size_t i = 0; i < count; ++i) {
         Index v = indices[i];
-        uint64_t hash = HashTriple(uint32_t(v), 0, 0);
-        int32_t id = table.Find(hash, [&](int32_t known) { return values[known] == v; });
-        if (id < 0) {
-            id = int32_t(values.size());
-            values.push_back(v);
-            table.Insert(hash, id);
-        }
-        ids[i] = id;
+        ids[i] = number(table.SlotFor(HashTriple(uint32_t(v), 0, 0), [&](int32_t known) { return values[known] == v; }),
+                        v);
     }
     return int32_t(values.size());
 }
 
-// The rotation of a triangle that starts at its smallest index; a b c, b c a and c a b share it.
-std::array<uint32_t, 3> Canonical(uint32_t a, uint32_t b, uint32_t c)
+// The settings that the ordering reads; the strip output settings only exist for the setters' sake, as the
+// optimiser makes lists.
+struct OrderSettings {
+    int cacheSize = 16;
+    unsigned minStripLength = 0;
+};
+
+OrderSettings settings;
+FILE* console = nullptr;
+
+// The rotation of a triangle that starts at its smallest index (a b c, b c a and c a b share it), and which of
+// the three rotations the triangle is.
+template <class Index>
+std::array<Index, 3> Canonical(const Index* v, int& rotation)
 {
-    if (b < a && b < c)
-        return {b, c, a};
-    if (c < a && c < b)
-        return {c, a, b};
-    return {a, b, c};
+    rotation = v[1] < v[0] && v[1] < v[2] ? 1 : v[2] < v[0] && v[2] < v[1] ? 2 : 0;
+    return {v[rotation], v[(rotation + 1) % 3], v[(rotation + 2) % 3]};
 }
 
-// Every non-degenerate output triangle must be an input triangle under rotation (a reversed order does not count).
 template <class Index>
-bool OutputMatchesInput(const Index* input, size_t triangleCount, const Index* output, uint32_t outputCount)
+bool Validate(const Index* input, size_t triangleCount, std::vector<Index>& ordered)
 {
-    std::vector<std::array<uint32_t, 3>> known;
-    known.reserve(triangleCount);
+    // Per rotation class of the input's triangles: which of its rotations occur (exact repeats count once) and
+    // how many of them the list has not shown yet.
+    struct Class {
+        std::array<Index, 3> key;
+        uint8_t rotations = 0, listed = 0;
+        uint32_t owed = 0;
+    };
+    std::vector<Class> classes;
+    classes.reserve(triangleCount);
     IndexHashTable table;
     table.Reset(triangleCount);
-    auto find = [&](const std::array<uint32_t, 3>& key, uint64_t hash) {
-        return table.Find(hash, [&](int32_t i) { return known[i] == key; });
+    auto classOf = [&](const Index* v, int& rotation, bool add) -> Class* {
+        std::array<Index, 3> key = Canonical(v, rotation);
+        uint64_t hash = HashTriple(uint32_t(key[0]), uint32_t(key[1]), uint32_t(key[2]));
+        int32_t found = table.Find(hash, [&](int32_t i) { return classes[i].key == key; });
+        if (found < 0 && add) {
+            found = int32_t(classes.size());
+            table.Insert(hash, found);
+            classes.push_back(Class{key});
+        }
+        return found < 0 ? nullptr : &classes[found];
     };
+    auto degenerate = [](const Index* v) { return v[0] == v[1] || v[1] == v[2] || v[2] == v[0]; };
+    size_t distinct = 0;
     for (size_t t = 0; t < triangleCount; ++t) {
         const Index* v = input + 3 * t;
-        if (v[0] == v[1] || v[1] == v[2] || v[2] == v[0])
+        int rotation = 0;
+        if (degenerate(v))
             continue;
-        std::array<uint32_t, 3> key = Canonical(v[0], v[1], v[2]);
-        uint64_t hash = HashTriple(key[0], key[1], key[2]);
-        if (find(key, hash) < 0) {
-            table.Insert(hash, int32_t(known.size()));
-            known.push_back(key);
+        Class* c = classOf(v, rotation, true);
+        if (!(c->rotations & 1 << rotation)) {
+            c->rotations |= uint8_t(1 << rotation);
+            ++c->owed;
+            ++distinct;
         }
     }
-    for (uint32_t i = 0; i + 2 < outputCount; i += 3) {
-        const Index* v = output + i;
-        if (v[0] == v[1] || v[1] == v[2] || v[2] == v[0])
-            continue;
-        std::array<uint32_t, 3> key = Canonical(v[0], v[1], v[2]);
-        if (find(key, HashTriple(key[0], key[1], key[2])) < 0)
-            return false;
+    bool valid = ordered.size() == 3 * distinct;
+    for (size_t i = 0; valid && i < ordered.size(); i += 3) {
+        int rotation = 0;
+        Class* c = classOf(ordered.data() + i, rotation, false);
+        valid = c && c->owed > 0;
+        if (valid)
+            --c->owed;
     }
-    return true;
+    if (valid)
+        return true;
+    ordered.clear();
+    for (size_t t = 0; t < triangleCount; ++t) {
+        const Index* v = input + 3 * t;
+        int rotation = 0;
+        if (degenerate(v))
+            continue;
+        Class* c = classOf(v, rotation, false);
+        if (!(c->listed & 1 << rotation)) {
+            c->listed |= uint8_t(1 << rotation);
+            ordered.insert(ordered.end(), v, v + 3);
+        }
+    }
+    return false;
 }
 
 template <class Index>
@@ -93,37 +137,35 @@ bool Order(const Index* indices, uint32_t indexCount, BasicPrimitiveBatch<Index>
     std::vector<Index> values;
     int32_t vertexCount = MakeVertexIds(indices, triangleCount * 3, ids, values);
 
-    const OrderSettings& settings = CurrentOrderSettings();
     StripifyInfo info;
     BuildStripifyInfo(ids.data(), triangleCount, vertexCount, info);
     StripSet strips;
     FindAllStrips(info, strips);
-    std::vector<int32_t> ordered, loose;
-    CutAndOrderStrips(info, strips, settings.cacheSize, settings.minStripLength, ordered, loose);
+    std::vector<int32_t> orderedRefs, looseRefs;
+    CutAndOrderStrips(info, strips, settings.cacheSize, settings.minStripLength, orderedRefs, looseRefs);
+
+    std::vector<Index> ordered;
+    ordered.reserve(3 * (orderedRefs.size() + looseRefs.size()));
+    auto append = [&](const StripFace& f) {
+        for (int32_t v : f.v)
+            ordered.push_back(values[v]);
+    };
+    // Fake faces only served the strips.
+    for (int32_t ref : orderedRefs)
+        if (!IsFake(ref))
+            append(info.faces[ref]);
+    for (int32_t ref : looseRefs)
+        append(strips.Face(info, ref));
+    bool valid = !validate || KeepOrFallBack(indices, triangleCount, ordered);
 
     BasicPrimitiveBatch<Index>* batch = new BasicPrimitiveBatch<Index>[1];
     batch->type = PrimitiveList;
-    batch->indexCount = uint32_t(3 * (ordered.size() + loose.size()));
-    batch->indices = new Index[batch->indexCount];
-    auto value = [&](int32_t id) { return values.empty() ? Index(id) : values[id]; };
-    uint32_t written = 0;
-    auto append = [&](const StripFace& f) {
-        for (int32_t v : f.v)
-            batch->indices[written++] = value(v);
-    };
-    for (int32_t ref : ordered) {
-        const StripFace& f = strips.Face(info, ref);
-        if (IsDegenerate(f))
-            batch->indexCount -= 3;
-        else
-            append(f);
-    }
-    for (int32_t ref : loose)
-        append(strips.Face(info, ref));
-
+    batch->indexCount = uint32_t(ordered.size());
+    batch->indices = new Index[ordered.size()];
+    std::copy(ordered.begin(), ordered.end(), batch->indices);
     *batches = batch;
     *batchCount = 1;
-    return !validate || OutputMatchesInput(indices, triangleCount, batch->indices, batch->indexCount);
+    return valid;
 }
 
 template <class Index>
@@ -145,6 +187,38 @@ float CacheMissRatio(const Index* indices, uint32_t indexCount, unsigned cacheSi
 }
 
 } // namespace
+
+void SetCacheSize(int cacheSize) { settings.cacheSize = cacheSize; }
+void SetStitchStrips(bool) {}
+void SetListsOnly(bool) {}
+void SetMinStripLength(unsigned minStripLength) { settings.minStripLength = minStripLength; }
+void EnableRestart(uint32_t) {}
+void DisableRestart() {}
+void SetOrderConsole(FILE* sink) { console = sink; }
+
+void SetRenderGeometrySettings()
+{
+    SetCacheSize(24);
+    SetStitchStrips(true);
+    SetListsOnly(true);
+}
+
+void OrderConsoleLine(const char* text)
+{
+    FILE* sink = console ? console : stdout;
+    std::fputs(text, sink);
+    std::fflush(sink);
+}
+
+bool KeepOrFallBack(const uint16_t* input, size_t triangleCount, std::vector<uint16_t>& ordered)
+{
+    return Validate(input, triangleCount, ordered);
+}
+
+bool KeepOrFallBack(const uint32_t* input, size_t triangleCount, std::vector<uint32_t>& ordered)
+{
+    return Validate(input, triangleCount, ordered);
+}
 
 bool OrderTriangles(const uint16_t* indices, uint32_t indexCount, PrimitiveBatch** batches, uint16_t* batchCount,
                     bool validate)

@@ -1,7 +1,7 @@
 // Triangle order optimiser: reorders a triangle list so that consecutive triangles share vertices and a small
 // post-transform vertex cache hits often.
 //
-// Use: set the settings once (SetCacheSize, SetStitchStrips, SetListsOnly, ...), then call OrderTriangles (16-bit
+// Use: set the settings once (SetRenderGeometrySettings, or SetCacheSize, ...), then call OrderTriangles (16-bit
 // indices) or OrderTriangles32 (32-bit indices) once per triangle list. The call allocates an array of batches
 // with new[]; each batch owns its index array and frees it in its destructor, so the caller releases everything
 // with a single `delete[] batches`. The output holds the input triangles minus degenerate ones and exact repeats,
@@ -32,21 +32,24 @@ using PrimitiveBatch32 = BasicPrimitiveBatch<uint32_t>;
 
 // Size of the vertex cache to optimise for (initially 16); strips are cut into pieces of cacheSize - 6 faces.
 void SetCacheSize(int cacheSize);
-// Joins strips with degenerate triangles in strip output (initially true); lists are not affected.
-void SetStitchStrips(bool stitchStrips);
-// Asks for one triangle list instead of strips (initially false). Only list output is produced either way.
-void SetListsOnly(bool listsOnly);
 // Pieces with fewer faces than this are dissolved into loose faces (initially 0: none).
 void SetMinStripLength(unsigned minStripLength);
-// Primitive restart for strip output (initially off, index 0); lists are not affected.
+// Settings of strip output (stitching, list-only, primitive restart). The optimiser only makes lists, which none
+// of them affects, so they change nothing.
+void SetStitchStrips(bool stitchStrips);
+void SetListsOnly(bool listsOnly);
 void EnableRestart(uint32_t restartIndex);
-// Turns primitive restart off again.
 void DisableRestart();
+// The settings of the render geometry build, made once before its first call: cache size 24, stitched strips,
+// list output; the minimum strip length keeps its value.
+void SetRenderGeometrySettings();
 // Where the optimiser's console lines go (initially stdout); nullptr restores stdout.
 void SetOrderConsole(FILE* sink);
 
 // Reorders a 16-bit triangle list. Writes one list batch to *batches and 1 to *batchCount. Only whole triangles
-// of indexCount are read. Returns false when validate is set and an output triangle is not in the input.
+// of indexCount are read. With validate set, the order is checked to hold exactly the distinct input triangles;
+// should it not, the batch holds them in input order instead and the result is false. The batch is always one
+// that draws the input's triangles.
 bool OrderTriangles(const uint16_t* indices, uint32_t indexCount, PrimitiveBatch** batches, uint16_t* batchCount,
                     bool validate);
 // The same for 32-bit indices; any value, 0xFFFFFFFF included, is a vertex. The order equals that of the

@@ -106,4 +106,23 @@ TEST(LevelReal, RoundsHalfwayCasesCorrectly) {
     EXPECT_EQ(value, 16777218.0f);
 }
 
+// Short decimals (few enough digits for double arithmetic) just beside a float midpoint are where a shortcut
+// through doubles, or through a product with a reciprocal power of ten, would round the wrong way.
+TEST(LevelReal, ShortDecimalsBesideFloatMidpointsMatchStrtof) {
+    char text[64];
+    int compared = 0;
+    for (float f = 1.0e-7f; f < 3.0e7f; f *= 1.0013f) {
+        const double halfway = (double(f) + double(std::nextafter(f, 2 * f))) / 2;
+        for (const char* format : {"%.9g", "%.12g", "%.15g", "%.16g"}) {
+            std::snprintf(text, sizeof text, format, halfway);
+            float value = 0.0f;
+            ASSERT_EQ(MatchLength(text, value), int(std::strlen(text))) << text;
+            const float expected = std::strtof(text, nullptr);
+            ASSERT_EQ(std::memcmp(&value, &expected, sizeof value), 0) << text;
+            ++compared;
+        }
+    }
+    EXPECT_GT(compared, 40000);
+}
+
 }  // namespace

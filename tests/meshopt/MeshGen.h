@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <random>
 #include <vector>
 
@@ -15,6 +16,33 @@ inline std::vector<uint16_t> GridMesh(int w, int h)
         for (int x = 0; x < w; ++x)
             out.insert(out.end(), {at(x, y), at(x + 1, y), at(x, y + 1), at(x, y + 1), at(x + 1, y), at(x + 1, y + 1)});
     return out;
+}
+
+// An icosahedron subdivided `levels` times (20 x 4^levels triangles), vertices numbered as the subdivision makes
+// them; twelve vertices have valence 5, all others 6.
+inline std::vector<uint16_t> SphereMesh(int levels)
+{
+    std::vector<uint16_t> tris = {0, 11, 5, 0, 5, 1, 0, 1, 7, 0, 7, 10, 0, 10, 11, 1, 5, 9, 5, 11, 4, 11, 10, 2,
+                                  10, 7, 6, 7, 1, 8, 3, 9, 4, 3, 4, 2, 3, 2, 6, 3, 6, 8, 3, 8, 9, 4, 9, 5,
+                                  2, 4, 11, 6, 2, 10, 8, 6, 7, 9, 8, 1};
+    uint16_t vertexCount = 12;
+    for (int l = 0; l < levels; ++l) {
+        std::map<std::pair<uint16_t, uint16_t>, uint16_t> midpoints;
+        auto mid = [&](uint16_t a, uint16_t b) {
+            auto found = midpoints.emplace(std::make_pair(std::min(a, b), std::max(a, b)), vertexCount);
+            if (found.second)
+                ++vertexCount;
+            return found.first->second;
+        };
+        std::vector<uint16_t> next;
+        for (size_t t = 0; t < tris.size(); t += 3) {
+            uint16_t a = tris[t], b = tris[t + 1], c = tris[t + 2];
+            uint16_t ab = mid(a, b), bc = mid(b, c), ca = mid(c, a);
+            next.insert(next.end(), {a, ab, ca, b, bc, ab, c, ca, bc, ab, bc, ca});
+        }
+        tris = next;
+    }
+    return tris;
 }
 
 // Shuffles the triangles and rotates each one (keeping its winding).

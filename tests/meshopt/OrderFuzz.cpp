@@ -32,7 +32,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     SetOrderConsole(quiet);
     SetCacheSize(data[0] % 32);
     SetMinStripLength(data[1] % 6);
-    SetListsOnly(true);
 
     std::vector<uint16_t> narrow;
     std::vector<uint32_t> wide;

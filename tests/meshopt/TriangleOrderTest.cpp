@@ -52,9 +52,7 @@ Indices OrderWithSettings(const Indices& in, bool* valid = nullptr)
 // Runs the optimiser as the render geometry build sets it up; console lines are captured into `console`.
 Indices Order(const Indices& in, std::string* console = nullptr, bool* valid = nullptr)
 {
-    SetCacheSize(24);
-    SetStitchStrips(true);
-    SetListsOnly(true);
+    SetRenderGeometrySettings();
     SetMinStripLength(0);
     ConsoleCapture capture;
     Indices out = OrderWithSettings(in, valid);
@@ -185,6 +183,70 @@ TEST(TriangleOrder, MatchesPlainReferenceImplementation)
     EXPECT_EQ(Order(holed), ReferenceOrder(holed, 24, 0));
 }
 
+TEST(TriangleOrder, SpheresAndLargeGridsMatchReference)
+{
+    std::mt19937 rng(11);
+    std::vector<Indices> meshes = {SphereMesh(0), SphereMesh(2), SphereMesh(3), GridMesh(120, 90)};
+    Indices shuffledSphere = SphereMesh(3);
+    ShuffleTriangles(shuffledSphere, rng);
+    meshes.push_back(shuffledSphere);
+    for (size_t i = 0; i < meshes.size(); ++i)
+        EXPECT_EQ(Order(meshes[i]), ReferenceOrder(meshes[i], 24, 0)) << "mesh " << i;
+}
+
+uint64_t Digest(const Indices& indices)
+{
+    uint64_t hash = 1469598103934665603ull;
+    for (uint16_t v : indices)
+        hash = (hash ^ v) * 1099511628211ull;
+    return hash;
+}
+
+// Meshes too large for the reference, pinned to the order the optimiser has always given them.
+TEST(TriangleOrder, LargeMeshesKeepTheirEstablishedOrder)
+{
+    std::mt19937 rng(7);
+    Indices shuffled = GridMesh(255, 255);
+    ShuffleTriangles(shuffled, rng);
+    const struct {
+        Indices mesh;
+        uint64_t digest;
+    } cases[] = {
+        {GridMesh(255, 255), 0x4f6a9ee0a0029eb8ull},
+        {shuffled, 0xa081b40ca9c07e50ull},
+        {SphereMesh(6), 0xc3efdc0c8109214dull},
+    };
+    for (const auto& c : cases) {
+        Indices out = Order(c.mesh);
+        EXPECT_EQ(out.size(), c.mesh.size());
+        EXPECT_EQ(Digest(out), c.digest);
+    }
+}
+
+TEST(TriangleOrder, ValidationKeepsOnlyListsOfExactlyTheInputTriangles)
+{
+    // Input: a b c, its rotated repeat, an exact repeat, a degenerate triangle and one more.
+    const Indices input = {0, 1, 2, 1, 2, 0, 0, 1, 2, 3, 3, 4, 2, 1, 5};
+    const Indices inputOrder = {0, 1, 2, 1, 2, 0, 2, 1, 5};
+    const struct {
+        Indices ordered;
+        bool kept;
+    } cases[] = {
+        {{2, 1, 5, 1, 2, 0, 0, 1, 2}, true},
+        {{1, 5, 2, 2, 0, 1, 0, 1, 2}, true},   // rotations draw the same triangles
+        {{2, 1, 5, 0, 1, 2}, false},           // a triangle lost
+        {{2, 1, 5, 2, 1, 5, 0, 1, 2}, false},  // one shown twice, another lost
+        {{2, 1, 5, 1, 2, 0, 0, 2, 1}, false},  // reversed winding
+        {{2, 1, 5, 1, 2, 0, 0, 1, 2, 3, 3, 4}, false},
+        {{}, false},
+    };
+    for (const auto& c : cases) {
+        Indices ordered = c.ordered;
+        EXPECT_EQ(KeepOrFallBack(input.data(), input.size() / 3, ordered), c.kept);
+        EXPECT_EQ(ordered, c.kept ? c.ordered : inputOrder);
+    }
+}
+
 TEST(TriangleOrder, OtherCacheSizesAndDissolvedPiecesMatchReference)
 {
     std::mt19937 rng(7);
@@ -261,7 +323,7 @@ TEST(Adjacency, EdgesAreSharedAcrossDirectionsAndReachableFromBothEnds)
 
 TEST(VertexCacheModel, KeepsPresentVerticesAndDropsTheOldest)
 {
-    VertexCacheModel cache(3);
+    VertexCacheModel cache(3, 10);
     int32_t dropped = 0;
     EXPECT_TRUE(cache.Add(1, &dropped));
     EXPECT_EQ(dropped, -1);
