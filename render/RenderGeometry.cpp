@@ -265,9 +265,7 @@ WeldedGeometry WeldGeometry(const std::vector<Triangle>& triangles)
 
 void OrderBatches(WeldedGeometry& geometry)
 {
-    SetCacheSize(24);
-    SetStitchStrips(true);
-    SetListsOnly(true);
+    SetRenderGeometrySettings();
     if (geometry.indexType == GL_UNSIGNED_SHORT)
         OrderIndexLists(geometry.batches, &MaterialBatch::indices);
     else
