@@ -6,12 +6,14 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cerrno>
 #include <cstdio>
@@ -461,6 +463,22 @@ void StopDecoder()
     decoder = DecoderProcess();
 }
 
+// In the decoder: closes every inherited descriptor but the standard streams and its own three, and ends the
+// decoder with the viewer. An inherited display connection would otherwise keep the viewer's window on screen for
+// as long as the decoder outlives the viewer.
+void KeepOnlyDecoderDescriptors(std::array<int, 3> keep)
+{
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    std::sort(keep.begin(), keep.end());
+    unsigned first = 3;
+    for (const int fd : keep) {
+        if (static_cast<unsigned>(fd) > first)
+            close_range(first, static_cast<unsigned>(fd) - 1, 0);
+        first = std::max(first, static_cast<unsigned>(fd) + 1);
+    }
+    close_range(first, ~0u, 0);
+}
+
 bool StartDecoder()
 {
     // Sockets rather than pipes: a send to a dead decoder fails without raising SIGPIPE here.
@@ -482,8 +500,7 @@ bool StartDecoder()
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child == 0) {
-        close(requests[1]);
-        close(replies[0]);
+        KeepOnlyDecoderDescriptors({requests[0], replies[1], shared});
         ServeDecodes(requests[0], replies[1], shared);
     }
     close(requests[0]);

@@ -2,6 +2,9 @@
 #include "ImageCheck.h"
 #include "TextureTestFixture.h"
 
+#include <poll.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -183,6 +186,24 @@ TEST(ImageCheck, ADecodeThatNeverEndsIsStopped)
     EXPECT_FALSE(LoadImageGuarded(endless, ImageFormat::Jpeg, 300));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     ilDeleteImages(1, &image);
+}
+
+TEST_F(TextureCacheTest, TheDecoderKeepsNoDescriptorOfTheViewer)
+{
+    // Like the viewer's display connection, a descriptor open when the decoder starts must close with the viewer:
+    // once this process closes its end of the pipe, no writer may be left.
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    const std::string endless = std::string(VELMORA_SOURCE_DIR) + "/tests/render/damaged-images/endless-scan.jpg";
+    EXPECT_FALSE(LoadImageGuarded(endless, ImageFormat::Jpeg, 300));  // replaces any running decoder
+    WriteImage("red.tga", 255, 0, 0);
+    EXPECT_TRUE(LoadImageGuarded("red.tga", ImageFormat::Tga, 5000));
+    close(ends[1]);
+    pollfd readable{ends[0], POLLIN, 0};
+    ASSERT_EQ(poll(&readable, 1, 5000), 1) << "the decoder holds the pipe open";
+    char byte = 0;
+    EXPECT_EQ(read(ends[0], &byte, 1), 0);
+    close(ends[0]);
 }
 
 TEST_F(TextureCacheTest, CheckerHasWhiteTopLeftAndBottomRightQuadrants)
