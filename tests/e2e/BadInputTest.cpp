@@ -49,6 +49,21 @@ TEST_F(BadInputTest, NodeRecordsThatFormACycleAreRejected)
     EXPECT_TRUE(OnlyClearColour(Shot()));
 }
 
+TEST_F(BadInputTest, ARecordOutsideTheTreeThatRefersToTheRootIsIgnored)
+{
+    // Node record 1 is reached from nowhere; its reference to the root does not cost the level its tree.
+    SceneBuilder scene;
+    scene.AddQuad("white", {300, -400, -300}, {300, -400, 300}, {300, 400, 300}, {300, 400, -300});
+    scene.AddLight({150, 0, 0}, 600, {1, 1, 1});
+    Start(scene.Text() + "NODE (1 0 0) 0 N0 L0\n");
+    const std::vector<std::string> lines = viewer->Lines();
+    EXPECT_TRUE(Contains(lines, "2 triangles.")) << lines.size();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.find("no tree") != std::string::npos; }),
+              0);
+    EXPECT_GT(Brightness(Shot(), 400, 300), 100);
+}
+
 TEST_F(BadInputTest, MissingTexturesAreReportedOnceAndDrawnWithTheChecker)
 {
     SceneBuilder scene;
