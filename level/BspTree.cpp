@@ -102,8 +102,8 @@ BspNode* AssembleTree(LevelParseState& state) {
     return state.root;
 }
 
-std::vector<Triangle> CollectTriangles(const BspNode* root) {
-    std::vector<Triangle> triangles;
+std::vector<const Triangle*> CollectTriangleRefs(const BspNode* root) {
+    std::vector<const Triangle*> triangles;
     std::vector<const BspNode*> pending;
     if (root != nullptr) {
         pending.push_back(root);
@@ -112,8 +112,9 @@ std::vector<Triangle> CollectTriangles(const BspNode* root) {
         const BspNode* node = pending.back();
         pending.pop_back();
         if (node->IsLeaf()) {
-            const std::vector<Triangle>& leafTriangles = static_cast<const BspLeaf*>(node)->triangles;
-            triangles.insert(triangles.end(), leafTriangles.begin(), leafTriangles.end());
+            for (const Triangle& triangle : static_cast<const BspLeaf*>(node)->triangles) {
+                triangles.push_back(&triangle);
+            }
             continue;
         }
         // Second child below the first, so the first child's subtree is walked first.
@@ -123,6 +124,14 @@ std::vector<Triangle> CollectTriangles(const BspNode* root) {
         if (node->firstChild != nullptr) {
             pending.push_back(node->firstChild);
         }
+    }
+    return triangles;
+}
+
+std::vector<Triangle> CollectTriangles(const BspNode* root) {
+    std::vector<Triangle> triangles;
+    for (const Triangle* triangle : CollectTriangleRefs(root)) {
+        triangles.push_back(*triangle);
     }
     return triangles;
 }

@@ -105,3 +105,5 @@ BspNode* AssembleTree(LevelParseState& state);
 // Copies the triangles of every leaf reached from root, first child before second child, each leaf's triangles in
 // order; a leaf reached twice contributes twice. Iterative, so the depth of the tree does not matter.
 std::vector<Triangle> CollectTriangles(const BspNode* root);
+// The same triangles in the same order by address, without copying them; valid while the tree lives.
+std::vector<const Triangle*> CollectTriangleRefs(const BspNode* root);

@@ -195,7 +195,7 @@ void BuildClusters(RenderGeometry& geometry, const std::vector<RenderVertex>& ve
 
 }  // namespace
 
-WeldedCorners WeldCorners(const std::vector<Triangle>& triangles)
+WeldedCorners WeldCorners(const TriangleRefs& triangles)
 {
     WeldedCorners result;
     const size_t cornerCount = triangles.size() * 3;
@@ -208,9 +208,9 @@ WeldedCorners WeldCorners(const std::vector<Triangle>& triangles)
         slotCount *= 2;
     std::vector<uint32_t> slots(slotCount, 0);
     const size_t mask = slotCount - 1;
-    for (const Triangle& triangle : triangles) {
-        for (const TriangleCorner& corner : triangle.corners) {
-            const RenderVertex vertex = MakeRenderVertex(triangle, corner);
+    for (const Triangle* triangle : triangles) {
+        for (const TriangleCorner& corner : triangle->corners) {
+            const RenderVertex vertex = MakeRenderVertex(*triangle, corner);
             size_t slot = HashVertex(vertex) & mask;
             while (slots[slot] != 0 && !SameVertex(result.vertices[slots[slot] - 1], vertex))
                 slot = (slot + 1) & mask;
@@ -224,15 +224,15 @@ WeldedCorners WeldCorners(const std::vector<Triangle>& triangles)
     return result;
 }
 
-std::vector<Triangle> CollectRenderTriangles(const BspNode* root)
+TriangleRefs CollectRenderTriangles(const BspNode* root)
 {
-    std::vector<Triangle> triangles = CollectTriangles(root);
+    TriangleRefs triangles = CollectTriangleRefs(root);
     std::printf("%zu triangles.\n", triangles.size());
     std::fflush(stdout);
     return triangles;
 }
 
-WeldedGeometry WeldGeometry(const std::vector<Triangle>& triangles)
+WeldedGeometry WeldGeometry(const TriangleRefs& triangles)
 {
     WeldedCorners welded = WeldCorners(triangles);
     WeldedGeometry result;
@@ -242,7 +242,7 @@ WeldedGeometry WeldGeometry(const std::vector<Triangle>& triangles)
     result.indexType = wide ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT;
     std::unordered_map<GLuint, uint32_t> materialIndex;
     for (size_t t = 0; t < triangles.size(); ++t) {
-        const Triangle& triangle = triangles[t];
+        const Triangle& triangle = *triangles[t];
         // The table grows past 32 materials instead of writing beyond a fixed array.
         const auto material = materialIndex.emplace(triangle.diffuseTexture, static_cast<uint32_t>(result.batches.size()));
         if (material.second) {
@@ -285,7 +285,7 @@ void UploadGeometry(WeldedGeometry geometry)
 }
 
 
-WeldedGeometry WeldTriangles(const std::vector<Triangle>& triangles)
+WeldedGeometry WeldTriangles(const TriangleRefs& triangles)
 {
     WeldedGeometry geometry = WeldGeometry(triangles);
     OrderBatches(geometry);
@@ -294,10 +294,7 @@ WeldedGeometry WeldTriangles(const std::vector<Triangle>& triangles)
 
 void BuildRenderGeometry(const BspNode* root)
 {
-    const std::vector<Triangle> triangles = CollectRenderTriangles(root);
-    WeldedGeometry geometry = WeldGeometry(triangles);
-    OrderBatches(geometry);
-    UploadGeometry(std::move(geometry));
+    UploadGeometry(WeldTriangles(CollectRenderTriangles(root)));
 }
 
 void BindVertexStreams()

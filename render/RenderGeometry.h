@@ -53,6 +53,9 @@ extern RenderGeometry renderGeometry;
 // The vertex of one triangle corner: its position and u, v with the triangle's tangent frame and plane normal.
 RenderVertex MakeRenderVertex(const Triangle& triangle, const TriangleCorner& corner);
 
+// Triangles by address, in collection order: the level's tree keeps them, so the build copies none.
+using TriangleRefs = std::vector<const Triangle*>;
+
 // Identical vertices stored once, numbered in order of first occurrence; three vertex indices per triangle.
 struct WeldedCorners {
     std::vector<RenderVertex> vertices;
@@ -61,7 +64,7 @@ struct WeldedCorners {
 
 // Welds the corners in order, comparing the fourteen values as floats: +0 equals -0 and NaN equals nothing, as a
 // linear search from the first vertex would decide, in time linear in the number of corners.
-WeldedCorners WeldCorners(const std::vector<Triangle>& triangles);
+WeldedCorners WeldCorners(const TriangleRefs& triangles);
 
 // Welded vertices and their batches, before upload.
 struct WeldedGeometry {
@@ -73,10 +76,10 @@ struct WeldedGeometry {
 // BuildRenderGeometry runs these four steps in order; each can also be called (and timed) on its own.
 
 // Collects the level's triangles from root (none when root is null) and prints "<n> triangles.".
-std::vector<Triangle> CollectRenderTriangles(const BspNode* root);
+TriangleRefs CollectRenderTriangles(const BspNode* root);
 // Welds the corners and groups the triangles by diffuse texture, each batch's indices in collection order: 16-bit
 // up to 65,536 vertices, 32-bit in every batch beyond. Needs no GL.
-WeldedGeometry WeldGeometry(const std::vector<Triangle>& triangles);
+WeldedGeometry WeldGeometry(const TriangleRefs& triangles);
 // Sets the optimiser up for a 24-entry vertex cache with list output and reorders every batch's indices for it.
 // Needs no GL.
 void OrderBatches(WeldedGeometry& geometry);
@@ -85,7 +88,7 @@ void OrderBatches(WeldedGeometry& geometry);
 void UploadGeometry(WeldedGeometry geometry);
 
 // WeldGeometry followed by OrderBatches. Needs no GL.
-WeldedGeometry WeldTriangles(const std::vector<Triangle>& triangles);
+WeldedGeometry WeldTriangles(const TriangleRefs& triangles);
 
 // Collects, welds, orders and uploads the level's triangles into renderGeometry.
 void BuildRenderGeometry(const BspNode* root);

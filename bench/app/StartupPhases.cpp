@@ -70,14 +70,14 @@ int main()
     Charge("parse and load", -levelTextureSeconds);
     Charge("textures", levelTextureSeconds);
 
-    std::vector<Triangle> triangles;
+    TriangleRefs triangles;
     WeldedGeometry geometry;
     Timed("collect", [&] { triangles = CollectRenderTriangles(level.root); });
     Timed("weld", [&] { geometry = WeldGeometry(triangles); });
     Timed("optimise", [&] { OrderBatches(geometry); });
     Timed("upload", [&] {
         UploadGeometry(std::move(geometry));
-        triangles = std::vector<Triangle>();
+        triangles = TriangleRefs();
     });
     Timed("shaders", [] {
         CreateShaderPairs();

@@ -70,7 +70,7 @@ LevelFigures Measure(int runs, const char* path)
     std::vector<Light> lights;
     std::vector<BoundingBox> boxes;
     const BspNode* root = ParseLevelText(text, state, lights, boxes, textures);
-    const std::vector<Triangle> triangles = CollectRenderTriangles(root);
+    const TriangleRefs triangles = CollectRenderTriangles(root);
     const double corners = 3.0 * double(triangles.size());
     LevelFigures figures;
     figures.name = Format("%zuk-triangle level", triangles.size() / 1000);
@@ -82,9 +82,9 @@ LevelFigures Measure(int runs, const char* path)
     const double formSeconds = MedianSeconds(runs, [&] {
         formed.clear();
         formed.reserve(triangles.size() * 3);
-        for (const Triangle& triangle : triangles)
-            for (const TriangleCorner& corner : triangle.corners)
-                formed.push_back(MakeRenderVertex(triangle, corner));
+        for (const Triangle* triangle : triangles)
+            for (const TriangleCorner& corner : triangle->corners)
+                formed.push_back(MakeRenderVertex(*triangle, corner));
     });
     figures.weldNsPerCorner = weldSeconds / corners * 1e9;
     PrintRow("render-geometry build",

@@ -62,6 +62,14 @@ std::vector<uint32_t> LinearWeld(const std::vector<RenderVertex>& corners)
     return indices;
 }
 
+TriangleRefs Refs(const std::vector<Triangle>& triangles)
+{
+    TriangleRefs refs;
+    for (const Triangle& triangle : triangles)
+        refs.push_back(&triangle);
+    return refs;
+}
+
 }  // namespace
 
 TEST(Weld, SharedCornersShareVerticesOnlyWithTheSameFrame)
@@ -71,10 +79,10 @@ TEST(Weld, SharedCornersShareVerticesOnlyWithTheSameFrame)
     second.corners[0].position = Vec3(1, 1, 0);  // corners B and C as in the first triangle
     second.corners[0].u = 1;
     second.corners[0].v = 1;
-    EXPECT_EQ(WeldTriangles({first, second}).vertices.size(), 4u);
+    EXPECT_EQ(WeldTriangles({&first, &second}).vertices.size(), 4u);
 
     second.tangent = Vec3(0, 1, 0);
-    EXPECT_EQ(WeldTriangles({first, second}).vertices.size(), 6u);
+    EXPECT_EQ(WeldTriangles({&first, &second}).vertices.size(), 6u);
 }
 
 TEST(Weld, SignedZerosWeldAndNaNsNever)
@@ -83,11 +91,11 @@ TEST(Weld, SignedZerosWeldAndNaNsNever)
     Triangle negative = positive;
     negative.corners[0].position = Vec3(-0.0, -0.0, -0.0);
     negative.diffuseTexture = 9;
-    EXPECT_EQ(WeldTriangles({positive, negative}).vertices.size(), 3u);
+    EXPECT_EQ(WeldTriangles({&positive, &negative}).vertices.size(), 3u);
 
     Triangle withNaN = positive;
     withNaN.corners[0].position.x = std::numeric_limits<double>::quiet_NaN();
-    EXPECT_EQ(WeldTriangles({withNaN, withNaN}).vertices.size(), 4u);
+    EXPECT_EQ(WeldTriangles({&withNaN, &withNaN}).vertices.size(), 4u);
 }
 
 TEST(Weld, HashedWeldingGivesTheIndicesOfALinearSearch)
@@ -107,7 +115,7 @@ TEST(Weld, HashedWeldingGivesTheIndicesOfALinearSearch)
         for (const TriangleCorner& c : tri.corners)
             corners.push_back(MakeRenderVertex(tri, c));
     }
-    const WeldedCorners welded = WeldCorners(triangles);
+    const WeldedCorners welded = WeldCorners(Refs(triangles));
     EXPECT_EQ(welded.corners, LinearWeld(corners));
     EXPECT_EQ(welded.vertices.size(), 1 + *std::max_element(welded.corners.begin(), welded.corners.end()));
 }
@@ -119,7 +127,7 @@ TEST(Weld, BatchesFollowFirstOccurrenceAndKeepTheFirstNormalMap)
     for (int i = 0; i < 4; ++i)
         triangles.push_back(
             MakeTriangle(Vec3(i, 0, 0), Vec3(i + 1, 0, 0), Vec3(i, 1, 0), textures[i], 100 + static_cast<GLuint>(i)));
-    const WeldedGeometry g = WeldTriangles(triangles);
+    const WeldedGeometry g = WeldTriangles(Refs(triangles));
     ASSERT_EQ(g.batches.size(), 3u);
     EXPECT_EQ(g.batches[0].diffuseTexture, 7u);
     EXPECT_EQ(g.batches[0].normalMap, 100u);
@@ -133,7 +141,7 @@ TEST(Weld, RepeatedTrianglesAreDrawnOnce)
 {
     const Triangle t = MakeTriangle(Vec3(0, 0, 0), Vec3(1, 0, 0), Vec3(0, 1, 0));
     const Triangle other = MakeTriangle(Vec3(5, 0, 0), Vec3(6, 0, 0), Vec3(5, 1, 0));
-    const WeldedGeometry g = WeldTriangles({t, other, t});
+    const WeldedGeometry g = WeldTriangles({&t, &other, &t});
     ASSERT_EQ(g.batches.size(), 1u);
     EXPECT_EQ(g.batches[0].IndexCount(), 6u);
 }
@@ -146,7 +154,7 @@ TEST(Weld, LevelsBeyondTheLimitsKeepEveryTriangle)
         const double x = i * 2.0;
         triangles.push_back(MakeTriangle(Vec3(x, 0, 0), Vec3(x + 1, 0, 0), Vec3(x, 1, 0), 1 + i % 40));
     }
-    const WeldedGeometry g = WeldTriangles(triangles);
+    const WeldedGeometry g = WeldTriangles(Refs(triangles));
     EXPECT_EQ(g.vertices.size(), 72000u);
     EXPECT_EQ(g.indexType, static_cast<GLenum>(GL_UNSIGNED_INT));
     ASSERT_EQ(g.batches.size(), 40u);
