@@ -208,18 +208,42 @@ WeldedCorners WeldCorners(const TriangleRefs& triangles)
         slotCount *= 2;
     std::vector<uint32_t> slots(slotCount, 0);
     const size_t mask = slotCount - 1;
-    for (const Triangle* triangle : triangles) {
-        for (const TriangleCorner& corner : triangle->corners) {
-            const RenderVertex vertex = MakeRenderVertex(*triangle, corner);
-            size_t slot = HashVertex(vertex) & mask;
-            while (slots[slot] != 0 && !SameVertex(result.vertices[slots[slot] - 1], vertex))
-                slot = (slot + 1) & mask;
-            if (slots[slot] == 0) {
-                result.vertices.push_back(vertex);
-                slots[slot] = static_cast<uint32_t>(result.vertices.size());
-            }
-            result.corners.push_back(slots[slot] - 1);
+
+    // On large levels the table and the vertices outgrow the caches and every probe waits for memory. So each
+    // corner is formed and hashed a few corners ahead of its probe, its slot fetched then, and the vertex that slot
+    // names fetched halfway; the probes themselves run in order, so the numbering is the same.
+    constexpr size_t kAhead = 16;
+    struct Pending {
+        RenderVertex vertex;
+        size_t slot;
+    };
+    Pending ahead[kAhead];
+    const auto prepare = [&](size_t c) {
+        Pending& p = ahead[c % kAhead];
+        const Triangle& triangle = *triangles[c / 3];
+        p.vertex = MakeRenderVertex(triangle, triangle.corners[c % 3]);
+        p.slot = HashVertex(p.vertex) & mask;
+        __builtin_prefetch(&slots[p.slot]);
+    };
+    for (size_t c = 0; c < std::min(kAhead, cornerCount); ++c)
+        prepare(c);
+    for (size_t c = 0; c < cornerCount; ++c) {
+        if (c + kAhead / 2 < cornerCount) {
+            const uint32_t named = slots[ahead[(c + kAhead / 2) % kAhead].slot];
+            if (named != 0)
+                __builtin_prefetch(&result.vertices[named - 1]);
         }
+        const Pending& p = ahead[c % kAhead];
+        size_t slot = p.slot;
+        while (slots[slot] != 0 && !SameVertex(result.vertices[slots[slot] - 1], p.vertex))
+            slot = (slot + 1) & mask;
+        if (slots[slot] == 0) {
+            result.vertices.push_back(p.vertex);
+            slots[slot] = static_cast<uint32_t>(result.vertices.size());
+        }
+        result.corners.push_back(slots[slot] - 1);
+        if (c + kAhead < cornerCount)
+            prepare(c + kAhead);
     }
     return result;
 }
