@@ -6,8 +6,8 @@
 // Use: bench_frame_passes FRAMES animated|still   (in a directory with the level, its images and the .cg files)
 // Prints one "pass <name> median_ms <t> cpu_ms <t>" line per pass (medians over the frames).
 
-#include "BenchTable.h"
 #include "Callbacks.h"
+#include "FrameBench.h"
 #include "Frame.h"
 #include "FrameTimer.h"
 #include "GlTestContext.h"
@@ -18,6 +18,7 @@
 
 #include <GL/freeglut.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -74,15 +75,8 @@ void TimedFrame(float dt)
 
 int main(int argc, char** argv)
 {
-    if (argc != 3 || std::atoi(argv[1]) <= 0 ||
-        (std::strcmp(argv[2], "animated") != 0 && std::strcmp(argv[2], "still") != 0)) {
-        std::printf("use: bench_frame_passes FRAMES animated|still\n");
-        return 2;
-    }
-    const int frames = std::atoi(argv[1]);
-    CreateGlTestContext(800, 600);
-    Init();
-    options.animateLights = std::strcmp(argv[2], "animated") == 0;
+    const int frames =
+        std::max(1, static_cast<int>(StartFrameBenchmark(argc, argv, "bench_frame_passes FRAMES animated|still")));
     options.advanceTime = false;
 
     // The first frame renders every light's shadow cube; its shadow pass is timed before the rest of it.

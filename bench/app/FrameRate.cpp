@@ -5,12 +5,9 @@
 // Use: bench_frames SECONDS animated|still   (in a directory with the level, its images and the .cg files)
 // Prints "renderer <GL renderer>, <GL version>" and "frames <count> seconds <s> fps <f> median_ms <m> faces_first <n> faces_last <n>".
 
-#include "BenchTable.h"
 #include "Callbacks.h"
-#include "GlTestContext.h"
+#include "FrameBench.h"
 #include "Shadows.h"
-#include "Startup.h"
-#include "ViewerState.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -31,15 +28,7 @@ double FrameSeconds()
 
 int main(int argc, char** argv)
 {
-    if (argc != 3 || std::atof(argv[1]) <= 0 ||
-        (std::strcmp(argv[2], "animated") != 0 && std::strcmp(argv[2], "still") != 0)) {
-        std::printf("use: bench_frames SECONDS animated|still\n");
-        return 2;
-    }
-    const double duration = std::atof(argv[1]);
-    CreateGlTestContext(800, 600);
-    Init();
-    options.animateLights = std::strcmp(argv[2], "animated") == 0;
+    const double duration = StartFrameBenchmark(argc, argv, "bench_frames SECONDS animated|still");
     std::printf("renderer %s, %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
                 reinterpret_cast<const char*>(glGetString(GL_VERSION)));
 

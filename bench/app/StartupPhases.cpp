@@ -48,8 +48,10 @@ void Timed(const std::string& name, Step&& step)
 
 }  // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    CheckArguments(argc, argv, "bench_startup_phases   (in a directory with the level, its images and the .cg files)",
+                   argc == 1);
     CreateGlTestContext(800, 600);
     const auto start = std::chrono::steady_clock::now();
     Timed("checks", [] {

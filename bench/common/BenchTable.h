@@ -7,8 +7,24 @@
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
+
+// The command line as every benchmark program takes it: "--help" prints the usage on standard output and ends
+// with 0; arguments that the caller found invalid print it on standard error and end with 2.
+inline void CheckArguments(int argc, char** argv, const char* usage, bool valid)
+{
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::printf("usage: %s\n", usage);
+        std::exit(0);
+    }
+    if (!valid) {
+        std::fprintf(stderr, "usage: %s\n", usage);
+        std::exit(2);
+    }
+}
 
 // The middle value; the mean of the two middle values for an even count.
 inline double Median(std::vector<double> values)

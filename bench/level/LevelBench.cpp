@@ -42,10 +42,7 @@ double StrtofScan(const std::string& text)
 
 int main(int argc, char** argv)
 {
-    if (argc != 3 || std::atoi(argv[1]) < 1) {
-        std::printf("use: bench_level RUNS LEVEL_FILE\n");
-        return 2;
-    }
+    CheckArguments(argc, argv, "bench_level RUNS LEVEL_FILE", argc == 3 && std::atoi(argv[1]) >= 1);
     const int runs = std::atoi(argv[1]);
     const char* path = argv[2];
     const std::string text = ReadFile(path);

@@ -136,8 +136,9 @@ void Measure(const Mesh& m)
 
 int main(int argc, char** argv)
 {
+    CheckArguments(argc, argv, "bench_meshopt [RUNS]", argc == 1 || (argc == 2 && std::atoi(argv[1]) >= 1));
     if (argc > 1)
-        runs = std::max(1, std::atoi(argv[1]));
+        runs = std::atoi(argv[1]);
     // Only the cache size affects the optimiser's lists; set alone, the program also builds against older
     // versions of the optimiser for same-run comparisons (bench/run-benchmarks.sh).
     SetCacheSize(int(cacheSize));

@@ -136,10 +136,7 @@ LevelFigures Measure(int runs, const char* path)
 
 int main(int argc, char** argv)
 {
-    if (argc < 3 || std::atoi(argv[1]) < 1) {
-        std::printf("use: bench_render_geometry RUNS LEVEL_FILE...\n");
-        return 2;
-    }
+    CheckArguments(argc, argv, "bench_render_geometry RUNS LEVEL_FILE...", argc >= 3 && std::atoi(argv[1]) >= 1);
     const int runs = std::atoi(argv[1]);
     SetOrderConsole(stderr);
     std::vector<LevelFigures> levels;

@@ -115,10 +115,7 @@ double LibraryLoadSeconds(const std::string& dir, const ImageFile& format)
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: bench_texture_load RUNS DIR\n");
-        return 2;
-    }
+    CheckArguments(argc, argv, "bench_texture_load RUNS DIR", argc == 3);
     const int runs = std::max(1, std::atoi(argv[1]));
     const std::string dir = argv[2];
     CreateGlTestContext();

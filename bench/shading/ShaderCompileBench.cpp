@@ -34,10 +34,7 @@ Timing Measure(const std::string& dir, int reloads)
 
 int main(int argc, char** argv)
 {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: %s CG_DIR GLSL_DIR [reloads]\n", argv[0]);
-        return 2;
-    }
+    CheckArguments(argc, argv, "bench_shader_compile CG_DIR GLSL_DIR [RELOADS]", argc == 3 || argc == 4);
     int reloads = argc > 3 ? std::atoi(argv[3]) : 15;
     CreateGlTestContext();
     CreateShaderPairs();
