@@ -12,6 +12,9 @@
 
 enum class ImageFormat { Dds, Tga, Jpeg };
 
+// The decoder computes sizes in 32 bits; a file or image whose sizes do not fit them cannot be read as declared.
+constexpr uint64_t kImageSizeLimit = uint64_t(1) << 32;
+
 // True when the bytes hold an image of the format whose declared layout the decoder can read without running past
 // its buffers, and whose decoded size is justified by the size of the file. Images that the decoder itself
 // refuses may pass; the decode decides about those.
