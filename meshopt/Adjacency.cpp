@@ -1,26 +1,6 @@
 // Face and edge adjacency with per-vertex edge chains, and the vertex cache model.
 #include "StripifyInternal.h"
 
-namespace {
-
-// Links a new edge (a, b) with `face` as its first face at the head of both chains; the caller indexes it.
-int32_t AddEdge(StripifyInfo& info, int32_t a, int32_t b, int32_t face)
-{
-    int32_t id = int32_t(info.edges.size());
-    StripEdge e;
-    e.v0 = a;
-    e.v1 = b;
-    e.face0 = face;
-    e.next0 = info.chainHead[a];
-    e.next1 = info.chainHead[b];
-    info.edges.push_back(e);
-    info.chainHead[a] = id;
-    info.chainHead[b] = id;
-    return id;
-}
-
-} // namespace
-
 int EffectiveCacheSize(int cacheSize) { return cacheSize - 6 >= 1 ? cacheSize - 6 : 1; }
 
 
@@ -58,20 +38,83 @@ int32_t OtherFace(const StripifyInfo& info, int32_t a, int32_t b, int32_t from)
     return e.face0 == from ? e.face1 : e.face0;
 }
 
+namespace {
+
+bool SameFace(const StripFace& a, const StripFace& b)
+{
+    return a.v[0] == b.v[0] && a.v[1] == b.v[1] && a.v[2] == b.v[2];
+}
+
+// Finds kept faces equal to a new one. A kept face is the first or second face of each of its edges unless an
+// edge had two faces already when it came; until that happens somewhere, an equal face is found on the new
+// face's first edge. From then on every kept face is also hashed by its index order.
+class RepeatFinder {
+public:
+    explicit RepeatFinder(const StripifyInfo& info) : info_(info) {}
+
+    // An edge refused a face: from now on faces are found by hash, the faces kept so far included.
+    void EdgeOverflowed()
+    {
+        if (hashing_)
+            return;
+        hashing_ = true;
+        table_.Reset(info_.faces.capacity());
+        for (int32_t id = 0; id < int32_t(info_.faces.size()); ++id)
+            Kept(id);
+    }
+
+    // Whether a kept face equals `face`, whose first edge is `firstEdge` and which has id `id` if kept.
+    bool Repeats(const StripFace& face, int32_t firstEdge, int32_t id) const
+    {
+        if (hashing_)
+            return table_.Find(Hash(face), [&](int32_t other) { return SameFace(info_.faces[other], face); }) >= 0;
+        const StripEdge& e = info_.edges[firstEdge];
+        return (e.face0 != id && SameFace(info_.faces[e.face0], face)) ||
+               (e.face1 >= 0 && e.face1 != id && SameFace(info_.faces[e.face1], face));
+    }
+
+    void Kept(int32_t id)
+    {
+        if (hashing_)
+            table_.Insert(Hash(info_.faces[id]), id);
+    }
+
+private:
+    static uint64_t Hash(const StripFace& f) { return HashTriple(uint32_t(f.v[0]), uint32_t(f.v[1]), uint32_t(f.v[2])); }
+
+    const StripifyInfo& info_;
+    bool hashing_ = false;
+    IndexHashTable table_;
+};
+
+} // namespace
+
 void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertexCount, StripifyInfo& info)
 {
+    info.vertexCount = vertexCount;
     info.faces.clear();
     info.edges.clear();
     info.faceEdges.clear();
     info.faceEdges.reserve(triangleCount * 3);
     info.faces.reserve(triangleCount);
-    info.edges.reserve(triangleCount * 3 / 2 + 3);
-    info.chainHead.assign(size_t(vertexCount), -1);
-    info.edgeIndex.Reset(triangleCount * 3);
-    // Kept faces by exact index order: a repeat is found in constant time instead of by comparing with every face.
-    IndexHashTable faceIndex;
-    faceIndex.Reset(triangleCount);
+    info.edges.reserve(triangleCount * 3);
 
+    // Room for each vertex's edge list: two entries per face corner bound the edges a vertex can have.
+    const size_t n = size_t(vertexCount);
+    info.edgesStart.assign(n + 1, 0);
+    for (size_t t = 0; t < triangleCount; ++t) {
+        const int32_t* v = tris + 3 * t;
+        if (v[0] == v[1] || v[1] == v[2] || v[2] == v[0])
+            continue;
+        for (int k = 0; k < 3; ++k)
+            info.edgesStart[size_t(v[k]) + 1] += 2;
+    }
+    for (size_t v = 0; v < n; ++v)
+        info.edgesStart[v + 1] += info.edgesStart[v];
+    info.edgesEnd.assign(info.edgesStart.begin(), info.edgesStart.end() - 1);
+    info.vertexEdges.resize(info.edgesStart[n]);
+
+    RepeatFinder repeats(info);
     for (size_t t = 0; t < triangleCount; ++t) {
         StripFace face;
         face.v[0] = tris[3 * t];
@@ -85,45 +128,44 @@ void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertex
         int32_t faceEdges[3];
         for (int k = 0; k < 3; ++k) {
             int32_t a = face.v[k], b = face.v[k == 2 ? 0 : k + 1];
-            int32_t& slot = info.edgeIndex.SlotFor(EdgeHash(a, b), EdgeMatcher{info.edges, a, b});
-            int32_t edge = slot;
-            faceEdges[k] = edge;
+            int32_t edge = FindEdge(info, a, b);
             if (edge < 0) {
                 mightExist = false;
-                slot = AddEdge(info, a, b, id);
-                faceEdges[k] = slot;
+                edge = int32_t(info.edges.size());
+                StripEdge e;
+                e.v0 = a;
+                e.v1 = b;
+                e.face0 = id;
+                info.edges.push_back(e);
+                info.vertexEdges[info.edgesEnd[a]++] = VertexEdge{b, edge};
+                info.vertexEdges[info.edgesEnd[b]++] = VertexEdge{a, edge};
             } else if (info.edges[edge].face1 >= 0) {
                 OrderConsoleLine("BuildStripifyInfo: > 2 triangles on an edge... uncertain consequences\n");
+                repeats.EdgeOverflowed();
             } else {
                 info.edges[edge].face1 = id;
                 updated[k] = edge;
             }
+            faceEdges[k] = edge;
         }
         // Only a face none of whose edges is new can repeat a kept one.
-        int32_t& kept = faceIndex.SlotFor(HashTriple(uint32_t(face.v[0]), uint32_t(face.v[1]), uint32_t(face.v[2])),
-                                          [&](int32_t other) {
-                                              const StripFace& o = info.faces[other];
-                                              return mightExist && o.v[0] == face.v[0] && o.v[1] == face.v[1] &&
-                                                     o.v[2] == face.v[2];
-                                          });
-        if (kept >= 0) {
+        if (mightExist && repeats.Repeats(face, faceEdges[0], id)) {
             for (int32_t edge : updated)
                 if (edge >= 0)
                     info.edges[edge].face1 = -1;
             continue;
         }
-        kept = id;
         info.faces.push_back(face);
         info.faceEdges.insert(info.faceEdges.end(), faceEdges, faceEdges + 3);
+        repeats.Kept(id);
     }
-    info.sharedStart.assign(size_t(vertexCount) + 1, 0);
+    info.sharedStart.assign(n + 1, 0);
     info.sharedEdges.clear();
-    for (int32_t v = 0; v < vertexCount; ++v) {
-        for (int32_t id = info.chainHead[v]; id >= 0;) {
-            const StripEdge& e = info.edges[id];
-            if (e.face1 >= 0)
+    for (size_t v = 0; v < n; ++v) {
+        for (uint32_t i = info.edgesEnd[v]; i-- > info.edgesStart[v];) {
+            int32_t id = info.vertexEdges[i].edge;
+            if (info.edges[id].face1 >= 0)
                 info.sharedEdges.push_back(id);
-            id = e.v0 == v ? e.next0 : e.next1;
         }
         info.sharedStart[v + 1] = uint32_t(info.sharedEdges.size());
     }

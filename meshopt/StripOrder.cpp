@@ -23,7 +23,7 @@ class CacheOrder {
 public:
     CacheOrder(const StripifyInfo& info, const StripSet& strips, const ItemList& items, int cacheSize,
                const std::vector<char>* clockwise)
-        : info_(info), strips_(strips), items_(items), cache_(cacheSize, info.chainHead.size()), clockwise_(clockwise),
+        : info_(info), strips_(strips), items_(items), cache_(cacheSize, size_t(info.vertexCount)), clockwise_(clockwise),
           hits_(items.Count(), 0), placed_(items.Count(), 0), candidatePos_(items.Count(), -1)
     {
         BuildVertexIndex();
@@ -93,7 +93,7 @@ private:
     // Per vertex, the items using it with the number of face slots in which they do (counting sort by vertex).
     void BuildVertexIndex()
     {
-        size_t vertexCount = info_.chainHead.size();
+        size_t vertexCount = size_t(info_.vertexCount);
         std::vector<uint32_t> fill(vertexCount + 1, 0);
         for (int32_t ref : items_.refs)
             for (int32_t v : strips_.Face(info_, ref).v)

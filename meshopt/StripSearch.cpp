@@ -80,7 +80,7 @@ class StripSearch {
 public:
     explicit StripSearch(const StripifyInfo& info)
         : info_(info), edges_(info.edges), faces_(info.faces.size()), dependents_(info.faces.size(), 0),
-          faceStamp_(info.faces.size(), 0), vertexStamp_(info.chainHead.size(), 0)
+          faceStamp_(info.faces.size(), 0), vertexStamp_(size_t(info.vertexCount), 0)
     {
         for (size_t i = 0; i < faces_.size(); ++i) {
             for (int k = 0; k < 3; ++k) {

@@ -27,8 +27,6 @@ bool FaceHas(const Face& f, int32_t x)
 struct StripEdge {
     int32_t v0, v1;
     int32_t face0 = -1, face1 = -1;
-    // Next edge in the chain of v0 and in the chain of v1.
-    int32_t next0 = -1, next1 = -1;
 };
 
 // Open-addressing table of indices into a caller-owned array; the caller hashes and compares the keys.
@@ -68,46 +66,44 @@ inline uint64_t HashTriple(uint32_t a, uint32_t b, uint32_t c)
     return h ^ h >> 29;
 }
 
-// The same for (a, b) and (b, a).
-inline uint64_t EdgeHash(int32_t a, int32_t b)
-{
-    uint32_t lo = uint32_t(a < b ? a : b), hi = uint32_t(a < b ? b : a);
-    return HashTriple(lo, hi, 0);
-}
-
-// Whether an edge id names the edge (a, b) in either direction.
-struct EdgeMatcher {
-    const std::vector<StripEdge>& edges;
-    int32_t a, b;
-    bool operator()(int32_t id) const
-    {
-        const StripEdge& e = edges[size_t(id)];
-        return (e.v0 == a && e.v1 == b) || (e.v0 == b && e.v1 == a);
-    }
+// One entry of a vertex's edge list: the edge and its other end.
+struct VertexEdge {
+    int32_t other, edge;
 };
 
 struct StripifyInfo {
+    int32_t vertexCount = 0;
     std::vector<StripFace> faces;
     std::vector<StripEdge> edges;
     // Per face, for its edges (v0,v1), (v1,v2), (v2,v0): the edge, and the face across it (-1 if none). The
     // search asks for faces across the edges of the face it stands on, so these save the edge lookups.
     std::vector<int32_t> faceEdges;
     std::vector<int32_t> neighbours;
-    // Head of each vertex's edge chain.
-    std::vector<int32_t> chainHead;
+    // Each vertex's edges in the order they were made: vertex v's are vertexEdges[edgesStart[v] .. edgesEnd[v]).
+    // Read backwards, the list is the vertex's edge chain, newest edge first. Vertex v's room in vertexEdges
+    // (up to edgesStart[v + 1]) holds every edge its faces could make, so the lists never move while they grow.
+    std::vector<uint32_t> edgesStart, edgesEnd;
+    std::vector<VertexEdge> vertexEdges;
     // Each vertex's chain reduced to the edges with two faces, in chain order (vertex v's run starts at
     // sharedStart[v]); only those can lead the search from one strip to the next.
     std::vector<uint32_t> sharedStart;
     std::vector<int32_t> sharedEdges;
-    IndexHashTable edgeIndex;
 };
 
 // Builds faces and edges from a triangle list of dense vertex ids below vertexCount (whole triangles only).
 void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertexCount, StripifyInfo& info);
-// The edge (a, b) in either direction, or -1.
+// The edge (a, b) in either direction, or -1: a walk along the shorter of the two ends' edge lists.
 inline int32_t FindEdge(const StripifyInfo& info, int32_t a, int32_t b)
 {
-    return info.edgeIndex.Find(EdgeHash(a, b), EdgeMatcher{info.edges, a, b});
+    if (info.edgesEnd[b] - info.edgesStart[b] < info.edgesEnd[a] - info.edgesStart[a]) {
+        int32_t t = a;
+        a = b;
+        b = t;
+    }
+    for (uint32_t i = info.edgesStart[a]; i < info.edgesEnd[a]; ++i)
+        if (info.vertexEdges[i].other == b)
+            return info.vertexEdges[i].edge;
+    return -1;
 }
 // The face across edge (a, b) from face `from` (a face reference; fake faces have no edges of their own), or -1.
 int32_t OtherFace(const StripifyInfo& info, int32_t a, int32_t b, int32_t from);
@@ -169,10 +165,11 @@ struct StripSet {
 // Runs the trial stripification over all faces and returns the committed strips in commit order.
 void FindAllStrips(const StripifyInfo& info, StripSet& out);
 
-// Checks an ordered list against its input: it must hold every distinct non-degenerate input triangle (exact
-// repeats count once) exactly once, each in its input index order or a rotation of it, and nothing else. When it
-// does not, the list is replaced by those triangles in input order, which is always a correct list, and the
-// result is false.
+// Checks an ordered list of dense vertex ids against its input: it must hold every distinct non-degenerate input
+// triangle (exact repeats count once) exactly once, each in its input index order or a rotation of it, and nothing
+// else. When it does not, the list is replaced by those triangles in input order, which is always a correct list,
+// and the result is false. The overloads for index values number the values first.
+bool KeepOrFallBack(const int32_t* input, size_t triangleCount, int32_t vertexCount, std::vector<int32_t>& ordered);
 bool KeepOrFallBack(const uint16_t* input, size_t triangleCount, std::vector<uint16_t>& ordered);
 bool KeepOrFallBack(const uint32_t* input, size_t triangleCount, std::vector<uint32_t>& ordered);
 

@@ -314,9 +314,8 @@ TEST(Adjacency, EdgesAreSharedAcrossDirectionsAndReachableFromBothEnds)
     for (int32_t e = 0; e < int32_t(info.edges.size()); ++e)
         for (int32_t end : {info.edges[e].v0, info.edges[e].v1}) {
             bool found = false;
-            for (int32_t at = info.chainHead[end]; at >= 0;
-                 at = info.edges[at].v0 == end ? info.edges[at].next0 : info.edges[at].next1)
-                found = found || at == e;
+            for (uint32_t at = info.edgesStart[end]; at < info.edgesEnd[end]; ++at)
+                found = found || info.vertexEdges[at].edge == e;
             EXPECT_TRUE(found) << "edge " << e << " from " << end;
         }
 }
