@@ -96,6 +96,8 @@ void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertex
     info.edges.clear();
     info.faceEdges.clear();
     info.faceEdges.reserve(triangleCount * 3);
+    info.neighbours.clear();
+    info.neighbours.reserve(triangleCount * 3);
     info.faces.reserve(triangleCount);
     info.edges.reserve(triangleCount * 3);
 
@@ -114,6 +116,11 @@ void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertex
     info.edgesEnd.assign(info.edgesStart.begin(), info.edgesStart.end() - 1);
     info.vertexEdges.resize(info.edgesStart[n]);
 
+    // The slot of `edge` in the face that made it.
+    auto slotInFirstFace = [&](int32_t edge) {
+        const int32_t* edges = &info.faceEdges[3 * size_t(info.edges[edge].face0)];
+        return 3 * size_t(info.edges[edge].face0) + (edges[0] == edge ? 0 : edges[1] == edge ? 1 : 2);
+    };
     RepeatFinder repeats(info);
     for (size_t t = 0; t < triangleCount; ++t) {
         StripFace face;
@@ -125,26 +132,28 @@ void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertex
         int32_t id = int32_t(info.faces.size());
         bool mightExist = true;
         int32_t updated[3] = {-1, -1, -1};
-        int32_t faceEdges[3];
+        int32_t faceEdges[3], neighbours[3];
         for (int k = 0; k < 3; ++k) {
             int32_t a = face.v[k], b = face.v[k == 2 ? 0 : k + 1];
             int32_t edge = FindEdge(info, a, b);
             if (edge < 0) {
                 mightExist = false;
                 edge = int32_t(info.edges.size());
-                StripEdge e;
-                e.v0 = a;
-                e.v1 = b;
-                e.face0 = id;
-                info.edges.push_back(e);
+                info.edges.emplace_back(a, b, id);
                 info.vertexEdges[info.edgesEnd[a]++] = VertexEdge{b, edge};
                 info.vertexEdges[info.edgesEnd[b]++] = VertexEdge{a, edge};
-            } else if (info.edges[edge].face1 >= 0) {
-                OrderConsoleLine("BuildStripifyInfo: > 2 triangles on an edge... uncertain consequences\n");
-                repeats.EdgeOverflowed();
+                neighbours[k] = -1;
             } else {
-                info.edges[edge].face1 = id;
-                updated[k] = edge;
+                StripEdge& e = info.edges[edge];
+                if (e.face1 >= 0) {
+                    OrderConsoleLine("BuildStripifyInfo: > 2 triangles on an edge... uncertain consequences\n");
+                    repeats.EdgeOverflowed();
+                } else {
+                    e.face1 = id;
+                    updated[k] = edge;
+                }
+                // A face the edge does not record still sees the edge's first face across it.
+                neighbours[k] = e.face0;
             }
             faceEdges[k] = edge;
         }
@@ -155,25 +164,32 @@ void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertex
                     info.edges[edge].face1 = -1;
             continue;
         }
+        for (int32_t edge : updated)
+            if (edge >= 0)
+                info.neighbours[slotInFirstFace(edge)] = id;
         info.faces.push_back(face);
         info.faceEdges.insert(info.faceEdges.end(), faceEdges, faceEdges + 3);
+        info.neighbours.insert(info.neighbours.end(), neighbours, neighbours + 3);
         repeats.Kept(id);
     }
+    // Each vertex's shared edges, newest first: counted, then placed from the oldest edge on, each vertex's run
+    // filled from its end.
     info.sharedStart.assign(n + 1, 0);
-    info.sharedEdges.clear();
-    for (size_t v = 0; v < n; ++v) {
-        for (uint32_t i = info.edgesEnd[v]; i-- > info.edgesStart[v];) {
-            int32_t id = info.vertexEdges[i].edge;
-            if (info.edges[id].face1 >= 0)
-                info.sharedEdges.push_back(id);
+    for (const StripEdge& e : info.edges)
+        if (e.face1 >= 0) {
+            ++info.sharedStart[size_t(e.v0) + 1];
+            ++info.sharedStart[size_t(e.v1) + 1];
         }
-        info.sharedStart[v + 1] = uint32_t(info.sharedEdges.size());
-    }
-    info.neighbours.resize(info.faceEdges.size());
-    for (size_t i = 0; i < info.faceEdges.size(); ++i) {
-        const StripEdge& e = info.edges[info.faceEdges[i]];
-        int32_t face = int32_t(i / 3);
-        info.neighbours[i] = e.face0 == face ? e.face1 : e.face0;
+    for (size_t v = 0; v < n; ++v)
+        info.sharedStart[v + 1] += info.sharedStart[v];
+    info.sharedEdges.resize(info.sharedStart[n]);
+    std::vector<uint32_t> fill(info.sharedStart.begin() + 1, info.sharedStart.end());
+    for (int32_t id = 0; id < int32_t(info.edges.size()); ++id) {
+        const StripEdge& e = info.edges[size_t(id)];
+        if (e.face1 >= 0) {
+            info.sharedEdges[--fill[size_t(e.v0)]] = id;
+            info.sharedEdges[--fill[size_t(e.v1)]] = id;
+        }
     }
 }
 

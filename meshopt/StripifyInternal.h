@@ -25,8 +25,9 @@ bool FaceHas(const Face& f, int32_t x)
 }
 
 struct StripEdge {
+    StripEdge(int32_t a, int32_t b, int32_t first) : v0(a), v1(b), face0(first), face1(-1) {}
     int32_t v0, v1;
-    int32_t face0 = -1, face1 = -1;
+    int32_t face0, face1;
 };
 
 // Open-addressing table of indices into a caller-owned array; the caller hashes and compares the keys.
@@ -68,6 +69,8 @@ inline uint64_t HashTriple(uint32_t a, uint32_t b, uint32_t c)
 
 // One entry of a vertex's edge list: the edge and its other end.
 struct VertexEdge {
+    VertexEdge() {}  // lists are filled before they are read: no need to clear them first
+    VertexEdge(int32_t o, int32_t e) : other(o), edge(e) {}
     int32_t other, edge;
 };
 
