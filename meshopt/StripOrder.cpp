@@ -90,46 +90,38 @@ public:
     }
 
 private:
-    // Per vertex, the items using it with the number of face slots in which they do (counting sort by vertex).
+    // Per vertex, the items using it with the number of face slots in which they do: room counted per vertex,
+    // then filled item by item, so an item's repeated uses of a vertex meet at the end of the vertex's run.
     void BuildVertexIndex()
     {
         size_t vertexCount = size_t(info_.vertexCount);
-        std::vector<uint32_t> fill(vertexCount + 1, 0);
+        userStart_.assign(vertexCount + 1, 0);
         for (int32_t ref : items_.refs)
             for (int32_t v : strips_.Face(info_, ref).v)
-                ++fill[size_t(v) + 1];
+                ++userStart_[size_t(v) + 1];
         for (size_t v = 0; v < vertexCount; ++v)
-            fill[v + 1] += fill[v];
-        std::vector<int32_t> slots(fill[vertexCount]);
+            userStart_[v + 1] += userStart_[v];
+        userEnd_.assign(userStart_.begin(), userStart_.end() - 1);
+        users_.resize(userStart_[vertexCount]);
         for (size_t i = 0; i < items_.Count(); ++i)
             for (uint32_t r = items_.start[i]; r < items_.start[i + 1]; ++r)
-                for (int32_t v : strips_.Face(info_, items_.refs[r]).v)
-                    slots[fill[v]++] = int32_t(i);
-        // `fill[v]` now ends vertex v's run; items arrive in ascending order, so repeats are adjacent.
-        vertexStart_.assign(vertexCount + 1, 0);
-        uint32_t begin = 0;
-        for (size_t v = 0; v < vertexCount; ++v) {
-            for (uint32_t s = begin; s < fill[v]; ++s) {
-                if (s > begin && slots[s] == slots[s - 1])
-                    ++useCount_.back();
-                else {
-                    users_.push_back(slots[s]);
-                    useCount_.push_back(1);
+                for (int32_t v : strips_.Face(info_, items_.refs[r]).v) {
+                    uint32_t& end = userEnd_[size_t(v)];
+                    if (end > userStart_[size_t(v)] && users_[end - 1].item == int32_t(i))
+                        ++users_[end - 1].uses;
+                    else
+                        users_[end++] = User(int32_t(i), 1);
                 }
-            }
-            begin = fill[v];
-            vertexStart_[v + 1] = uint32_t(users_.size());
-        }
     }
 
     void ChangeHits(int32_t v, int sign)
     {
-        for (uint32_t u = vertexStart_[v]; u < vertexStart_[v + 1]; ++u) {
-            int32_t item = users_[u];
+        for (uint32_t u = userStart_[size_t(v)]; u < userEnd_[size_t(v)]; ++u) {
+            int32_t item = users_[u].item;
             if (placed_[item])
                 continue;
             int32_t before = hits_[item];
-            hits_[item] += sign * useCount_[u];
+            hits_[item] += sign * users_[u].uses;
             if (before == 0)
                 AddCandidate(item);
             else if (hits_[item] == 0)
@@ -164,9 +156,13 @@ private:
     std::vector<char> placed_;
     std::vector<int32_t> candidatePos_;
     std::vector<int32_t> candidates_;
-    std::vector<uint32_t> vertexStart_;
-    std::vector<int32_t> users_;
-    std::vector<int32_t> useCount_;
+    struct User {
+        User() {}  // filled before it is read
+        User(int32_t i, int32_t n) : item(i), uses(n) {}
+        int32_t item, uses;
+    };
+    std::vector<uint32_t> userStart_, userEnd_;  // vertex v's users are users_[userStart_[v] .. userEnd_[v])
+    std::vector<User> users_;
     size_t firstUnplaced_ = 0;
     std::vector<int32_t> bySide_[2];
     size_t lastOfSide_[2] = {0, 0};
@@ -294,6 +290,16 @@ void CutAndOrderStrips(const StripifyInfo& info, const StripSet& strips, int cac
     ItemList pieces;
     CutStrips(strips, uint32_t(limit), pieces);
 
+    orderedRefs.clear();
+    looseRefs.clear();
+    bool dissolves = false;
+    for (size_t i = 0; i < pieces.Count() && !dissolves; ++i)
+        dissolves = pieces.Size(i) < minStripLength;
+    if (!dissolves) {
+        OrderPieces(info, strips, pieces, limit, orderedRefs);
+        return;
+    }
+
     ItemList kept, loose;
     for (size_t i = 0; i < pieces.Count(); ++i) {
         if (pieces.Size(i) >= minStripLength) {
@@ -310,8 +316,6 @@ void CutAndOrderStrips(const StripifyInfo& info, const StripSet& strips, int cac
             }
     }
 
-    orderedRefs.clear();
-    looseRefs.clear();
     OrderPieces(info, strips, kept, limit, orderedRefs);
 
     if (loose.Count() == 0)

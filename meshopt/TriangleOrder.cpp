@@ -11,8 +11,9 @@ namespace {
 
 // Turns the index values of whole triangles into dense vertex ids, numbered in order of first use, so that the
 // per-vertex tables are as large as the number of vertices the list uses, and vertices used together lie close
-// together. Values not much larger than the list is long go through a flat table, others (32-bit values, or one
-// material's few triangles among many vertices) through a hash table. Only equality of vertices matters to the
+// together. Values up to a few times the list's length (every 16-bit value among them) go through a flat table,
+// which is far faster than hashing; others (wide 32-bit values, or one material's few triangles among many
+// vertices) through a hash table. Only equality of vertices matters to the
 // optimiser, so the numbering does not change the order. values[id] is the value of vertex id.
 template <class Index>
 int32_t MakeVertexIds(const Index* indices, size_t count, std::vector<int32_t>& ids, std::vector<Index>& values)
@@ -28,7 +29,7 @@ int32_t MakeVertexIds(const Index* indices, size_t count, std::vector<int32_t>& 
         }
         return id;
     };
-    if (largest < 2 * uint64_t(count) + 4096) {
+    if (largest < 8 * uint64_t(count) + 65536) {
         std::vector<int32_t> idOf(size_t(largest) + 1, -1);
         for (size_t i = 0; i < count; ++i)
             ids[i] = number(idOf[indices[i]], indices[i]);
