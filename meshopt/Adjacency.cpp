@@ -1,6 +1,8 @@
 // Face and edge adjacency with per-vertex edge chains, and the vertex cache model.
 #include "StripifyInternal.h"
 
+#include <algorithm>
+
 int EffectiveCacheSize(int cacheSize) { return cacheSize - 6 >= 1 ? cacheSize - 6 : 1; }
 
 
@@ -101,20 +103,23 @@ void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertex
     info.faces.reserve(triangleCount);
     info.edges.reserve(triangleCount * 3);
 
-    // Room for each vertex's edge list: two entries per face corner bound the edges a vertex can have.
+    // Room for each vertex's run: one entry per face edge whose smaller vertex it is.
     const size_t n = size_t(vertexCount);
-    info.edgesStart.assign(n + 1, 0);
+    std::vector<uint32_t> room(n + 1, 0);
     for (size_t t = 0; t < triangleCount; ++t) {
         const int32_t* v = tris + 3 * t;
         if (v[0] == v[1] || v[1] == v[2] || v[2] == v[0])
             continue;
-        for (int k = 0; k < 3; ++k)
-            info.edgesStart[size_t(v[k]) + 1] += 2;
+        ++room[size_t(std::min(v[0], v[1])) + 1];
+        ++room[size_t(std::min(v[1], v[2])) + 1];
+        ++room[size_t(std::min(v[2], v[0])) + 1];
     }
-    for (size_t v = 0; v < n; ++v)
-        info.edgesStart[v + 1] += info.edgesStart[v];
-    info.edgesEnd.assign(info.edgesStart.begin(), info.edgesStart.end() - 1);
-    info.vertexEdges.resize(info.edgesStart[n]);
+    info.edgeRuns.resize(n);
+    for (size_t v = 0; v < n; ++v) {
+        room[v + 1] += room[v];
+        info.edgeRuns[v] = StripifyInfo::Run{room[v], room[v]};
+    }
+    info.edgeLists.resize(room[n]);
 
     // The slot of `edge` in the face that made it.
     auto slotInFirstFace = [&](int32_t edge) {
@@ -140,8 +145,7 @@ void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertex
                 mightExist = false;
                 edge = int32_t(info.edges.size());
                 info.edges.emplace_back(a, b, id);
-                info.vertexEdges[info.edgesEnd[a]++] = VertexEdge{b, edge};
-                info.vertexEdges[info.edgesEnd[b]++] = VertexEdge{a, edge};
+                info.edgeLists[info.edgeRuns[size_t(std::min(a, b))].end++] = VertexEdge(std::max(a, b), edge);
                 neighbours[k] = -1;
             } else {
                 StripEdge& e = info.edges[edge];

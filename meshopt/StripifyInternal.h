@@ -82,11 +82,13 @@ struct StripifyInfo {
     // search asks for faces across the edges of the face it stands on, so these save the edge lookups.
     std::vector<int32_t> faceEdges;
     std::vector<int32_t> neighbours;
-    // Each vertex's edges in the order they were made: vertex v's are vertexEdges[edgesStart[v] .. edgesEnd[v]).
-    // Read backwards, the list is the vertex's edge chain, newest edge first. Vertex v's room in vertexEdges
-    // (up to edgesStart[v + 1]) holds every edge its faces could make, so the lists never move while they grow.
-    std::vector<uint32_t> edgesStart, edgesEnd;
-    std::vector<VertexEdge> vertexEdges;
+    // Each edge is listed at its smaller vertex: vertex v's run is edgeLists[edgeRuns[v].begin .. edgeRuns[v].end),
+    // with room for every edge its faces could list there, so runs never move while they grow.
+    struct Run {
+        uint32_t begin, end;
+    };
+    std::vector<Run> edgeRuns;
+    std::vector<VertexEdge> edgeLists;
     // Each vertex's chain reduced to the edges with two faces, in chain order (vertex v's run starts at
     // sharedStart[v]); only those can lead the search from one strip to the next.
     std::vector<uint32_t> sharedStart;
@@ -95,17 +97,14 @@ struct StripifyInfo {
 
 // Builds faces and edges from a triangle list of dense vertex ids below vertexCount (whole triangles only).
 void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertexCount, StripifyInfo& info);
-// The edge (a, b) in either direction, or -1: a walk along the shorter of the two ends' edge lists.
+// The edge (a, b) in either direction, or -1: a walk along the smaller vertex's run.
 inline int32_t FindEdge(const StripifyInfo& info, int32_t a, int32_t b)
 {
-    if (info.edgesEnd[b] - info.edgesStart[b] < info.edgesEnd[a] - info.edgesStart[a]) {
-        int32_t t = a;
-        a = b;
-        b = t;
-    }
-    for (uint32_t i = info.edgesStart[a]; i < info.edgesEnd[a]; ++i)
-        if (info.vertexEdges[i].other == b)
-            return info.vertexEdges[i].edge;
+    int32_t low = a < b ? a : b, high = a < b ? b : a;
+    const StripifyInfo::Run& run = info.edgeRuns[size_t(low)];
+    for (uint32_t i = run.begin; i < run.end; ++i)
+        if (info.edgeLists[i].other == high)
+            return info.edgeLists[i].edge;
     return -1;
 }
 // The face across edge (a, b) from face `from` (a face reference; fake faces have no edges of their own), or -1.

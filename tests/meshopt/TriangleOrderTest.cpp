@@ -311,13 +311,15 @@ TEST(Adjacency, EdgesAreSharedAcrossDirectionsAndReachableFromBothEnds)
     EXPECT_EQ(info.edges[shared].face1, 1);
     EXPECT_EQ(OtherFace(info, 1, 2, 0), 1);
     EXPECT_EQ(OtherFace(info, 0, 1, 0), -1);
-    for (int32_t e = 0; e < int32_t(info.edges.size()); ++e)
-        for (int32_t end : {info.edges[e].v0, info.edges[e].v1}) {
-            bool found = false;
-            for (uint32_t at = info.edgesStart[end]; at < info.edgesEnd[end]; ++at)
-                found = found || info.vertexEdges[at].edge == e;
-            EXPECT_TRUE(found) << "edge " << e << " from " << end;
-        }
+    for (int32_t e = 0; e < int32_t(info.edges.size()); ++e) {
+        EXPECT_EQ(FindEdge(info, info.edges[e].v0, info.edges[e].v1), e);
+        EXPECT_EQ(FindEdge(info, info.edges[e].v1, info.edges[e].v0), e);
+    }
+    // Only the shared edge can lead from strip to strip, from either of its ends.
+    for (int32_t end : {1, 2})
+        EXPECT_EQ(std::vector<int32_t>(info.sharedEdges.begin() + info.sharedStart[end],
+                                       info.sharedEdges.begin() + info.sharedStart[end + 1]),
+                  std::vector<int32_t>{shared});
 }
 
 TEST(VertexCacheModel, KeepsPresentVerticesAndDropsTheOldest)
