@@ -95,6 +95,8 @@ void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertex
 {
     info.vertexCount = vertexCount;
     info.faces.clear();
+    info.sources.clear();
+    info.sources.reserve(triangleCount);
     info.edges.clear();
     info.faceEdges.clear();
     info.faceEdges.reserve(triangleCount * 3);
@@ -172,6 +174,7 @@ void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertex
             if (edge >= 0)
                 info.neighbours[slotInFirstFace(edge)] = id;
         info.faces.push_back(face);
+        info.sources.push_back(uint32_t(t));
         info.faceEdges.insert(info.faceEdges.end(), faceEdges, faceEdges + 3);
         info.neighbours.insert(info.neighbours.end(), neighbours, neighbours + 3);
         repeats.Kept(id);

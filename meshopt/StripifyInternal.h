@@ -77,6 +77,7 @@ struct VertexEdge {
 struct StripifyInfo {
     int32_t vertexCount = 0;
     std::vector<StripFace> faces;
+    std::vector<uint32_t> sources;  // the input triangle each face was made from
     std::vector<StripEdge> edges;
     // Per face, for its edges (v0,v1), (v1,v2), (v2,v0): the edge, and the face across it (-1 if none). The
     // search asks for faces across the edges of the face it stands on, so these save the edge lookups.

@@ -70,12 +70,14 @@ public:
             start_[v + 1] += start_[v];
         end_.assign(start_.begin(), start_.end() - 1);
         classes_.resize(start_.back());
+        classOf_.resize(triangleCount);
         for (size_t t = 0; t < triangleCount; ++t) {
             const int32_t* v = input + 3 * t;
             if (Degenerate(v))
                 continue;
             int rotation = 0;
             Class& c = Find(v, rotation, true);
+            classOf_[t] = uint32_t(&c - classes_.data());
             if (!(c.rotations & 1 << rotation)) {
                 c.rotations |= uint8_t(1 << rotation);
                 ++c.owed;
@@ -84,19 +86,34 @@ public:
         }
     }
 
-    // Whether `ordered` holds each distinct triangle once, in one of its rotations, and nothing else.
-    bool Matches(const std::vector<int32_t>& ordered)
+    // Whether the list of `count` triangles holds each distinct triangle once, in one of its rotations, and
+    // nothing else. `triangle(i, hint)` gives the vertices of the list's triangle i and may set `hint` to the
+    // input triangle it should equal, which spares the search for its class.
+    template <class Triangle>
+    bool Matches(size_t count, Triangle&& triangle)
     {
-        if (ordered.size() != 3 * distinct_)
+        if (count != distinct_)
             return false;
-        for (size_t i = 0; i < ordered.size(); i += 3) {
+        for (size_t i = 0; i < count; ++i) {
+            size_t hint = triangleCount_;
+            const int32_t* v = triangle(i, hint);
+            if (Degenerate(v))
+                return false;
             int rotation = 0;
-            Class* c = Degenerate(&ordered[i]) ? nullptr : &Find(&ordered[i], rotation, false);
-            if (!c || c->owed == 0)
+            Class* c = hint < triangleCount_ ? Hinted(v, hint, rotation) : nullptr;
+            if (!c)
+                c = &Find(v, rotation, false);
+            if (c->owed == 0)
                 return false;
             --c->owed;
         }
         return true;
+    }
+
+    bool Matches(const std::vector<int32_t>& ordered)
+    {
+        return ordered.size() % 3 == 0 &&
+               Matches(ordered.size() / 3, [&](size_t i, size_t&) { return &ordered[3 * i]; });
     }
 
     // The distinct triangles in input order.
@@ -123,6 +140,20 @@ private:
         uint32_t owed = 0;
         uint8_t rotations = 0, listed = 0;
     };
+
+    // The class of input triangle `hint` if triangle v belongs to it, else null.
+    Class* Hinted(const int32_t* v, size_t hint, int& rotation)
+    {
+        if (Degenerate(input_ + 3 * hint))
+            return nullptr;
+        rotation = v[1] < v[0] && v[1] < v[2] ? 1 : v[2] < v[0] && v[2] < v[1] ? 2 : 0;
+        int32_t first = v[rotation];
+        uint32_t at = classOf_[hint];
+        Class& c = classes_[at];
+        bool inRun = first >= 0 && size_t(first) < end_.size() && at >= start_[size_t(first)] &&
+                     at < end_[size_t(first)];
+        return inRun && c.second == v[(rotation + 1) % 3] && c.third == v[(rotation + 2) % 3] ? &c : nullptr;
+    }
 
     static bool Degenerate(const int32_t* v) { return v[0] == v[1] || v[1] == v[2] || v[2] == v[0]; }
     static int32_t Smallest(const int32_t* v) { return std::min(v[0], std::min(v[1], v[2])); }
@@ -151,6 +182,7 @@ private:
     size_t triangleCount_;
     std::vector<uint32_t> start_, end_;
     std::vector<Class> classes_;
+    std::vector<uint32_t> classOf_;  // per input triangle, its class (degenerate ones: unset)
     Class missing_;
     size_t distinct_ = 0;
 };
@@ -189,23 +221,39 @@ bool Order(const Index* indices, uint32_t indexCount, BasicPrimitiveBatch<Index>
     std::vector<int32_t> orderedRefs, looseRefs;
     CutAndOrderStrips(info, strips, settings.cacheSize, settings.minStripLength, orderedRefs, looseRefs);
 
-    std::vector<int32_t> ordered;
-    ordered.reserve(3 * (orderedRefs.size() + looseRefs.size()));
-    auto append = [&](const StripFace& f) { ordered.insert(ordered.end(), f.v, f.v + 3); };
     // Fake faces only served the strips.
+    std::vector<int32_t> output;
+    output.reserve(orderedRefs.size() + looseRefs.size());
     for (int32_t ref : orderedRefs)
         if (!IsFake(ref))
-            append(info.faces[ref]);
-    for (int32_t ref : looseRefs)
-        append(strips.Face(info, ref));
-    bool valid = !validate || KeepOrFallBack(ids.data(), triangleCount, vertexCount, ordered);
+            output.push_back(ref);
+    output.insert(output.end(), looseRefs.begin(), looseRefs.end());
+
+    bool valid = true;
+    std::vector<int32_t> fallback;
+    if (validate) {
+        TriangleClasses classes(ids.data(), triangleCount, vertexCount);
+        valid = classes.Matches(output.size(), [&](size_t i, size_t& hint) {
+            hint = info.sources[size_t(output[i])];
+            return info.faces[size_t(output[i])].v;
+        });
+        if (!valid)
+            fallback = classes.InInputOrder();
+    }
 
     BasicPrimitiveBatch<Index>* batch = new BasicPrimitiveBatch<Index>[1];
     batch->type = PrimitiveList;
-    batch->indexCount = uint32_t(ordered.size());
-    batch->indices = new Index[ordered.size()];
-    for (size_t i = 0; i < ordered.size(); ++i)
-        batch->indices[i] = values[size_t(ordered[i])];
+    batch->indexCount = uint32_t(valid ? 3 * output.size() : fallback.size());
+    batch->indices = new Index[batch->indexCount];
+    Index* out = batch->indices;
+    if (valid) {
+        for (int32_t face : output)
+            for (int32_t v : info.faces[size_t(face)].v)
+                *out++ = values[size_t(v)];
+    } else {
+        for (int32_t v : fallback)
+            *out++ = values[size_t(v)];
+    }
     *batches = batch;
     *batchCount = 1;
     return valid;
