@@ -1,4 +1,4 @@
-// Face and edge adjacency with per-vertex edge chains, and the vertex cache model.
+// Face and edge adjacency with per-vertex edge lists, and the vertex cache model.
 #include "StripifyInternal.h"
 
 #include <algorithm>

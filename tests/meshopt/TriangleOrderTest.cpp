@@ -122,6 +122,11 @@ TEST(TriangleOrder, EdgeWithThreeTrianglesWarnsOnceAndKeepsAll)
     Indices out = Order({0, 1, 2, 1, 0, 3, 0, 1, 4}, &console);
     EXPECT_EQ(console, edgeWarning);
     EXPECT_EQ(out.size(), 9u);
+    // An exact repeat of the face that the full edge does not record is still found, and dropped.
+    console.clear();
+    out = Order({0, 1, 2, 1, 0, 3, 0, 1, 4, 0, 1, 4}, &console);
+    EXPECT_EQ(CountOf(console, edgeWarning), 2);
+    EXPECT_EQ(out.size(), 9u);
 }
 
 TEST(TriangleOrder, LongStripsAreCutIntoCacheSizedPieces)
