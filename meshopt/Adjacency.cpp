@@ -107,7 +107,7 @@ void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertex
 
     // Room for each vertex's run: one entry per face edge whose smaller vertex it is.
     const size_t n = size_t(vertexCount);
-    std::vector<uint32_t> room(n + 1, 0);
+    ScratchVector<uint32_t> room(n + 1, 0);
     for (size_t t = 0; t < triangleCount; ++t) {
         const int32_t* v = tris + 3 * t;
         if (v[0] == v[1] || v[1] == v[2] || v[2] == v[0])
@@ -190,7 +190,7 @@ void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertex
     for (size_t v = 0; v < n; ++v)
         info.sharedStart[v + 1] += info.sharedStart[v];
     info.sharedEdges.resize(info.sharedStart[n]);
-    std::vector<uint32_t> fill(info.sharedStart.begin() + 1, info.sharedStart.end());
+    ScratchVector<uint32_t> fill(info.sharedStart.begin() + 1, info.sharedStart.end());
     for (int32_t id = 0; id < int32_t(info.edges.size()); ++id) {
         const StripEdge& e = info.edges[size_t(id)];
         if (e.face1 >= 0) {

@@ -8,8 +8,8 @@ namespace {
 
 // A list of items (pieces or loose faces), each a run of face references.
 struct ItemList {
-    std::vector<int32_t> refs;
-    std::vector<uint32_t> start{0};  // item i is refs[start[i] .. start[i + 1])
+    ScratchVector<int32_t> refs;
+    ScratchVector<uint32_t> start{0};  // item i is refs[start[i] .. start[i + 1])
 
     size_t Count() const { return start.size() - 1; }
     uint32_t Size(size_t i) const { return start[i + 1] - start[i]; }
@@ -22,7 +22,7 @@ struct ItemList {
 class CacheOrder {
 public:
     CacheOrder(const StripifyInfo& info, const StripSet& strips, const ItemList& items, int cacheSize,
-               const std::vector<char>* clockwise)
+               const ScratchVector<char>* clockwise)
         : info_(info), strips_(strips), items_(items), cache_(cacheSize, size_t(info.vertexCount)), clockwise_(clockwise),
           hits_(items.Count(), 0), placed_(items.Count(), 0), candidatePos_(items.Count(), -1)
     {
@@ -151,20 +151,20 @@ private:
     const StripSet& strips_;
     const ItemList& items_;
     VertexCacheModel cache_;
-    const std::vector<char>* clockwise_;
-    std::vector<int32_t> hits_;
-    std::vector<char> placed_;
-    std::vector<int32_t> candidatePos_;
-    std::vector<int32_t> candidates_;
+    const ScratchVector<char>* clockwise_;
+    ScratchVector<int32_t> hits_;
+    ScratchVector<char> placed_;
+    ScratchVector<int32_t> candidatePos_;
+    ScratchVector<int32_t> candidates_;
     struct User {
         User() {}  // filled before it is read
         User(int32_t i, int32_t n) : item(i), uses(n) {}
         int32_t item, uses;
     };
-    std::vector<uint32_t> userStart_, userEnd_;  // vertex v's users are users_[userStart_[v] .. userEnd_[v])
-    std::vector<User> users_;
+    ScratchVector<uint32_t> userStart_, userEnd_;  // vertex v's users are users_[userStart_[v] .. userEnd_[v])
+    ScratchVector<User> users_;
     size_t firstUnplaced_ = 0;
-    std::vector<int32_t> bySide_[2];
+    ScratchVector<int32_t> bySide_[2];
     size_t lastOfSide_[2] = {0, 0};
 };
 
@@ -252,13 +252,13 @@ bool FirstIsClockwise(const StripifyInfo& info, const StripSet& strips, const It
 }
 
 void OrderPieces(const StripifyInfo& info, const StripSet& strips, const ItemList& pieces, int cacheSize,
-                 std::vector<int32_t>& ordered)
+                 ScratchVector<int32_t>& ordered)
 {
     if (pieces.Count() == 0)
         return;
     size_t firstPiece = 0;
     float minCost = 10000.0f;
-    std::vector<char> clockwise(pieces.Count());
+    ScratchVector<char> clockwise(pieces.Count());
     for (size_t i = 0; i < pieces.Count(); ++i) {
         int neighbours = 0;
         for (uint32_t r = pieces.start[i]; r < pieces.start[i + 1]; ++r)
@@ -284,7 +284,7 @@ void OrderPieces(const StripifyInfo& info, const StripSet& strips, const ItemLis
 } // namespace
 
 void CutAndOrderStrips(const StripifyInfo& info, const StripSet& strips, int cacheSize, unsigned minStripLength,
-                       std::vector<int32_t>& orderedRefs, std::vector<int32_t>& looseRefs)
+                       ScratchVector<int32_t>& orderedRefs, ScratchVector<int32_t>& looseRefs)
 {
     int limit = EffectiveCacheSize(cacheSize);
     ItemList pieces;

@@ -429,7 +429,7 @@ private:
     }
 
     const StripifyInfo& info_;
-    const std::vector<StripEdge>& edges_;
+    const ScratchVector<StripEdge>& edges_;
     std::vector<SearchFace> faces_;
 
     std::array<ExperimentSlot, slotCount> slots_;

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "ScratchMemory.h"
+
 // Writes one console line (text includes its newline) to the optimiser's sink and flushes it.
 void OrderConsoleLine(const char* text);
 // Effective cache size: cacheSize - 6, at least 1.
@@ -76,24 +78,24 @@ struct VertexEdge {
 
 struct StripifyInfo {
     int32_t vertexCount = 0;
-    std::vector<StripFace> faces;
-    std::vector<uint32_t> sources;  // the input triangle each face was made from
-    std::vector<StripEdge> edges;
+    ScratchVector<StripFace> faces;
+    ScratchVector<uint32_t> sources;  // the input triangle each face was made from
+    ScratchVector<StripEdge> edges;
     // Per face, for its edges (v0,v1), (v1,v2), (v2,v0): the edge, and the face across it (-1 if none). The
     // search asks for faces across the edges of the face it stands on, so these save the edge lookups.
-    std::vector<int32_t> faceEdges;
-    std::vector<int32_t> neighbours;
+    ScratchVector<int32_t> faceEdges;
+    ScratchVector<int32_t> neighbours;
     // Each edge is listed at its smaller vertex: vertex v's run is edgeLists[edgeRuns[v].begin .. edgeRuns[v].end),
     // with room for every edge its faces could list there, so runs never move while they grow.
     struct Run {
         uint32_t begin, end;
     };
-    std::vector<Run> edgeRuns;
-    std::vector<VertexEdge> edgeLists;
+    ScratchVector<Run> edgeRuns;
+    ScratchVector<VertexEdge> edgeLists;
     // Each vertex's chain reduced to the edges with two faces, in chain order (vertex v's run starts at
     // sharedStart[v]); only those can lead the search from one strip to the next.
-    std::vector<uint32_t> sharedStart;
-    std::vector<int32_t> sharedEdges;
+    ScratchVector<uint32_t> sharedStart;
+    ScratchVector<int32_t> sharedEdges;
 };
 
 // Builds faces and edges from a triangle list of dense vertex ids below vertexCount (whole triangles only).
@@ -141,7 +143,7 @@ public:
 
 private:
     std::vector<int32_t> ring_;
-    std::vector<int64_t> insertedAt_;
+    ScratchVector<int64_t> insertedAt_;
     int64_t insertions_ = 0;
 };
 
@@ -155,9 +157,9 @@ struct StripRange {
 };
 
 struct StripSet {
-    std::vector<StripRange> strips;
-    std::vector<int32_t> refs;
-    std::vector<StripFace> fakes;
+    ScratchVector<StripRange> strips;
+    ScratchVector<int32_t> refs;
+    ScratchVector<StripFace> fakes;
 
     const StripFace& Face(const StripifyInfo& info, int32_t ref) const
     {
@@ -179,4 +181,4 @@ bool KeepOrFallBack(const uint32_t* input, size_t triangleCount, std::vector<uin
 // Cuts the strips into pieces, dissolves short pieces and orders pieces and loose faces for the cache.
 // `ordered` receives the pieces in output order (refs into `strips`), `looseFaces` the loose face refs.
 void CutAndOrderStrips(const StripifyInfo& info, const StripSet& strips, int cacheSize, unsigned minStripLength,
-                       std::vector<int32_t>& orderedRefs, std::vector<int32_t>& looseRefs);
+                       ScratchVector<int32_t>& orderedRefs, ScratchVector<int32_t>& looseRefs);

@@ -16,7 +16,7 @@ namespace {
 // vertices) through a hash table. Only equality of vertices matters to the
 // optimiser, so the numbering does not change the order. values[id] is the value of vertex id.
 template <class Index>
-int32_t MakeVertexIds(const Index* indices, size_t count, std::vector<int32_t>& ids, std::vector<Index>& values)
+int32_t MakeVertexIds(const Index* indices, size_t count, ScratchVector<int32_t>& ids, ScratchVector<Index>& values)
 {
     ids.resize(count);
     uint64_t largest = 0;
@@ -30,7 +30,7 @@ int32_t MakeVertexIds(const Index* indices, size_t count, std::vector<int32_t>& 
         return id;
     };
     if (largest < 8 * uint64_t(count) + 65536) {
-        std::vector<int32_t> idOf(size_t(largest) + 1, -1);
+        ScratchVector<int32_t> idOf(size_t(largest) + 1, -1);
         for (size_t i = 0; i < count; ++i)
             ids[i] = number(idOf[indices[i]], indices[i]);
         return int32_t(values.size());
@@ -180,9 +180,9 @@ private:
 
     const int32_t* input_;
     size_t triangleCount_;
-    std::vector<uint32_t> start_, end_;
-    std::vector<Class> classes_;
-    std::vector<uint32_t> classOf_;  // per input triangle, its class (degenerate ones: unset)
+    ScratchVector<uint32_t> start_, end_;
+    ScratchVector<Class> classes_;
+    ScratchVector<uint32_t> classOf_;  // per input triangle, its class (degenerate ones: unset)
     Class missing_;
     size_t distinct_ = 0;
 };
@@ -191,10 +191,10 @@ template <class Index>
 bool ValidateValues(const Index* input, size_t triangleCount, std::vector<Index>& ordered)
 {
     // Numbered together, values the input lacks get ids no input triangle uses.
-    std::vector<Index> all(input, input + 3 * triangleCount);
+    ScratchVector<Index> all(input, input + 3 * triangleCount);
     all.insert(all.end(), ordered.begin(), ordered.end());
-    std::vector<int32_t> ids;
-    std::vector<Index> values;
+    ScratchVector<int32_t> ids;
+    ScratchVector<Index> values;
     int32_t vertexCount = MakeVertexIds(all.data(), all.size(), ids, values);
     std::vector<int32_t> orderedIds(ids.begin() + 3 * triangleCount, ids.end());
     bool valid = KeepOrFallBack(ids.data(), triangleCount, vertexCount, orderedIds);
@@ -210,19 +210,19 @@ bool Order(const Index* indices, uint32_t indexCount, BasicPrimitiveBatch<Index>
 {
     // A trailing partial triangle is never read.
     size_t triangleCount = indexCount / 3;
-    std::vector<int32_t> ids;
-    std::vector<Index> values;
+    ScratchVector<int32_t> ids;
+    ScratchVector<Index> values;
     int32_t vertexCount = MakeVertexIds(indices, triangleCount * 3, ids, values);
 
     StripifyInfo info;
     BuildStripifyInfo(ids.data(), triangleCount, vertexCount, info);
     StripSet strips;
     FindAllStrips(info, strips);
-    std::vector<int32_t> orderedRefs, looseRefs;
+    ScratchVector<int32_t> orderedRefs, looseRefs;
     CutAndOrderStrips(info, strips, settings.cacheSize, settings.minStripLength, orderedRefs, looseRefs);
 
     // Fake faces only served the strips.
-    std::vector<int32_t> output;
+    ScratchVector<int32_t> output;
     output.reserve(orderedRefs.size() + looseRefs.size());
     for (int32_t ref : orderedRefs)
         if (!IsFake(ref))

@@ -1,0 +1,66 @@
+#include "ScratchMemory.h"
+
+#include "TriangleOrder.h"
+
+#include <sys/mman.h>
+
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+// Smaller blocks come from malloc. Larger ones are mapped in sizes that are powers of two, and kept on one free
+// list per size when freed.
+constexpr int smallestClass = 16;  // 64 KiB
+constexpr int classCount = 48;
+
+std::vector<void*> keptBlocks[classCount];
+
+int SizeClass(size_t bytes)
+{
+    int k = smallestClass;
+    while ((size_t(1) << k) < bytes)
+        ++k;
+    return k;
+}
+
+} // namespace
+
+void* ScratchAllocate(size_t bytes)
+{
+    if (bytes < (size_t(1) << smallestClass)) {
+        if (void* block = std::malloc(bytes ? bytes : 1))
+            return block;
+        throw std::bad_alloc();
+    }
+    int k = SizeClass(bytes);
+    if (!keptBlocks[k].empty()) {
+        void* block = keptBlocks[k].back();
+        keptBlocks[k].pop_back();
+        return block;
+    }
+    void* block = mmap(nullptr, size_t(1) << k, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED)
+        throw std::bad_alloc();
+    return block;
+}
+
+void ScratchFree(void* block, size_t bytes)
+{
+    if (!block)
+        return;
+    if (bytes < (size_t(1) << smallestClass)) {
+        std::free(block);
+        return;
+    }
+    keptBlocks[SizeClass(bytes)].push_back(block);
+}
+
+void ReleaseOrderMemory()
+{
+    for (int k = 0; k < classCount; ++k) {
+        for (void* block : keptBlocks[k])
+            munmap(block, size_t(1) << k);
+        keptBlocks[k].clear();
+    }
+}
