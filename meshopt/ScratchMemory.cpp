@@ -14,6 +14,20 @@ namespace {
 constexpr int smallestClass = 16;  // 64 KiB
 constexpr int classCount = 48;
 
+// Under AddressSanitizer every block comes from malloc at its exact size, so that a read past an array's end is
+// still caught rather than landing in the rest of a larger mapped block.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool keepBlocks = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool keepBlocks = false;
+#else
+constexpr bool keepBlocks = true;
+#endif
+#else
+constexpr bool keepBlocks = true;
+#endif
+
 std::vector<void*> keptBlocks[classCount];
 
 int SizeClass(size_t bytes)
@@ -28,7 +42,7 @@ int SizeClass(size_t bytes)
 
 void* ScratchAllocate(size_t bytes)
 {
-    if (bytes < (size_t(1) << smallestClass)) {
+    if (!keepBlocks || bytes < (size_t(1) << smallestClass)) {
         if (void* block = std::malloc(bytes ? bytes : 1))
             return block;
         throw std::bad_alloc();
@@ -49,7 +63,7 @@ void ScratchFree(void* block, size_t bytes)
 {
     if (!block)
         return;
-    if (bytes < (size_t(1) << smallestClass)) {
+    if (!keepBlocks || bytes < (size_t(1) << smallestClass)) {
         std::free(block);
         return;
     }
