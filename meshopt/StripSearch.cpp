@@ -23,30 +23,39 @@ constexpr int experimentsPerSample = 6;
 constexpr int slotCount = samplesPerPass * experimentsPerSample;
 static_assert(slotCount <= 64, "one dependency bit per slot");
 
+// Slot k of a face holds its edge (v[k], v[k+1]), the one opposite vertex k + 2; these are k + 1 and k + 2
+// without a division.
+constexpr int nextSlot[3] = {1, 2, 0};
+constexpr int prevSlot[3] = {2, 0, 1};
+
 struct TrialStrip {
     int32_t startFace, startEdge;
     bool forward;  // start edge taken from its first vertex to its second
     int32_t id;
-    uint32_t begin = 0, end = 0;  // range in its experiment's reference list
+    // Range in its experiment's reference list: the forward faces (start face first) in [begin, middle), then the
+    // backward faces in the order found in [middle, end). The strip runs backward faces reversed, then forward.
+    uint32_t begin = 0, middle = 0, end = 0;
     int32_t fakeCount = 0;
 };
 
-// What the search reads and writes of a face, in one record: its vertices, the faces across its edges (v0,v1),
-// (v1,v2), (v2,v0), and its claim. Testing whether the face ahead is free then brings in the record that the
-// next step of growth reads.
-struct alignas(32) SearchFace {
-    int32_t v[3];
-    int32_t across[3];
+// A face's claim: the id of the trial strip that last took it, `unclaimed`, or `owned` once a committed strip holds
+// it. Strip ids only grow and the running experiment numbers its strips last, so a face is marked for the running
+// experiment exactly when its claim is at least the id of that experiment's first strip: `owned` is above every id.
+constexpr int32_t unclaimed = -1;
+constexpr int32_t owned = INT32_MAX;
+
+// What strip growth reads and writes of a face: the faces across its three edges and its claim. Growth enters a
+// face through one edge and leaves through one of the other two; which two it picks follows from the slot of the
+// edge it came through and from which end of that edge is the newer strip vertex. Each link therefore holds,
+// besides the face across, the slot of the shared edge in that face and whether that face runs the edge the same
+// way, so that a step needs no vertex comparisons: link = face << 3 | slot << 1 | same. A missing face is the
+// sentinel face after the last one, which is always owned, so "missing" and "marked" are one test. `Link` is 32
+// bits wide unless the face count needs more.
+template <class Link>
+struct SearchFace {
+    Link across[3];
     int32_t claim;
 };
-
-// A face's claim: the id of the trial strip that last took it, `unclaimed`, or `owned` once a committed strip holds
-// it. Strip ids only grow and the running experiment numbers its strips last, so a face is claimed by the running
-// experiment exactly when its claim is at least the id of that experiment's first strip.
-constexpr int32_t unclaimed = -1;
-constexpr int32_t owned = -2;
-// Slot k of a face holds its edge (v[k], v[k+1]), the one opposite vertex k + 2; this is k + 1 without a division.
-constexpr int nextSlot[3] = {1, 2, 0};
 
 // Order-independent key of a set of faces; equal sets have equal keys.
 struct FaceSetKey {
@@ -68,7 +77,9 @@ struct ExperimentSlot {
     std::vector<TrialStrip> strips;
     std::vector<int32_t> refs;  // >= 0 a face, -1 - k fake face k of `fakes`
     std::vector<StripFace> fakes;
-    std::vector<int32_t> dependencies;
+    // The faces the experiment found unmarked are those it claimed, all in `refs`, and the faces before which a
+    // backward growth stopped because their vertices were all gathered already: those are kept here.
+    std::vector<int32_t> wrapStops;
     // Key of the first strip's face set, the vertex the walk to the second strip starts from, and whether the
     // slot repeats an earlier experiment of its sample (then it holds only its first strip).
     FaceSetKey firstStrip;
@@ -76,28 +87,33 @@ struct ExperimentSlot {
     bool repeats = false;
 };
 
+template <class Link>
 class StripSearch {
 public:
     explicit StripSearch(const StripifyInfo& info)
-        : info_(info), edges_(info.edges), faces_(info.faces.size()), dependents_(info.faces.size(), 0),
-          faceStamp_(info.faces.size(), 0), vertexStamp_(info.chainHead.size(), 0)
+        : info_(info), edges_(info.edges), faceCount_(int32_t(info.faces.size())), faces_(info.faces.size() + 1),
+          dependents_(info.faces.size(), 0), faceStamp_(info.faces.size(), 0),
+          vertexStamp_(info.sharedStart.size() - 1, 0)
     {
-        for (size_t i = 0; i < faces_.size(); ++i) {
+        const Link sentinel = Link(faceCount_) << 3;
+        for (int32_t i = 0; i < faceCount_; ++i) {
+            const StripFace& f = info.faces[i];
             for (int k = 0; k < 3; ++k) {
-                faces_[i].v[k] = info.faces[i].v[k];
-                faces_[i].across[k] = info.neighbours[3 * i + k];
+                int32_t other = info.neighbours[3 * size_t(i) + k];
+                faces_[i].across[k] = other < 0 ? sentinel : LinkTo(other, f.v[k], f.v[nextSlot[k]]);
             }
             faces_[i].claim = unclaimed;
         }
-        int32_t n = int32_t(faces_.size());
-        nextUnowned_.resize(size_t(n) + 1);
-        for (int32_t i = 0; i <= n; ++i)
+        faces_[faceCount_].across[0] = faces_[faceCount_].across[1] = faces_[faceCount_].across[2] = sentinel;
+        faces_[faceCount_].claim = owned;
+        nextUnowned_.resize(size_t(faceCount_) + 1);
+        for (int32_t i = 0; i <= faceCount_; ++i)
             nextUnowned_[i] = i;
     }
 
     void Run(StripSet& out)
     {
-        if (faces_.empty())
+        if (faceCount_ == 0)
             return;
         bool done = false;
         while (!done) {
@@ -132,26 +148,25 @@ public:
     }
 
 private:
-    // Whether the face is marked for the running experiment, whose first strip has the id `experiment`; a face
-    // found unmarked becomes a dependency of it.
-    bool Marked(int32_t face, int32_t experiment)
+    // The link from a face's edge (a, b) to the face `other` across it.
+    Link LinkTo(int32_t other, int32_t a, int32_t b) const
     {
-        int32_t claim = faces_[face].claim;
-        if (claim == owned || claim >= experiment)
-            return true;
-        if (!(dependents_[face] & runningBit_)) {
-            dependents_[face] |= runningBit_;
-            running_->dependencies.push_back(face);
+        const StripFace& o = info_.faces[other];
+        for (int k = 0; k < 3; ++k) {
+            int32_t x = o.v[k], y = o.v[nextSlot[k]];
+            if ((x == a && y == b) || (x == b && y == a))
+                return Link(other) << 3 | Link(k) << 1 | Link(x == a);
         }
-        return false;
+        return Link(faceCount_) << 3;
     }
 
-    void Claim(int32_t face, const TrialStrip& s) { faces_[face].claim = s.id; }
+    // Whether the face is marked for the running experiment, whose first strip has the id `experiment`.
+    bool Marked(int32_t face, int32_t experiment) const { return faces_[face].claim >= experiment; }
 
     // The first unowned face at or after `from` in circular order, or -1.
     int32_t NextUnowned(int32_t from)
     {
-        int32_t n = int32_t(faces_.size());
+        int32_t n = faceCount_;
         auto find = [&](int32_t i) {
             int32_t root = i;
             while (nextUnowned_[root] != root)
@@ -172,10 +187,10 @@ private:
     int32_t FaceWithMostFreeEdges() const
     {
         int32_t best = -1, bestCount = 0;
-        for (int32_t i = 0; i < int32_t(faces_.size()); ++i) {
+        for (int32_t i = 0; i < faceCount_; ++i) {
             int32_t count = 0;
-            for (int32_t across : faces_[i].across)
-                count += across < 0;
+            for (int k = 0; k < 3; ++k)
+                count += info_.neighbours[3 * size_t(i) + k] < 0;
             if (count > bestCount) {
                 bestCount = count;
                 best = i;
@@ -186,7 +201,7 @@ private:
 
     int32_t FindResetFace()
     {
-        int32_t n = int32_t(faces_.size());
+        int32_t n = faceCount_;
         int32_t start = -1;
         if (firstReset_) {
             firstReset_ = false;
@@ -230,15 +245,14 @@ private:
     void RunExperiment(int slot, int32_t startFace, int32_t startEdge, bool forward, size_t sampleBegin)
     {
         ExperimentSlot& e = slots_[slot];
-        runningBit_ = uint64_t(1) << slot;
+        uint64_t bit = uint64_t(1) << slot;
+        SetDependencies(e, bit, false);
+        invalid_ &= ~bit;
         running_ = &e;
-        for (int32_t face : e.dependencies)
-            dependents_[face] &= ~runningBit_;
-        invalid_ &= ~runningBit_;
-        e.dependencies.clear();
         e.strips.clear();
         e.refs.clear();
         e.fakes.clear();
+        e.wrapStops.clear();
         e.startFace = startFace;
 
         int32_t id = nextStripId_;
@@ -251,20 +265,33 @@ private:
             if (e.refs[r] >= 0)
                 e.firstStrip.Add(e.refs[r]);
         e.repeats = RepeatsEarlier(e, sampleBegin);
-        if (e.repeats)
-            return;
-        int64_t length = int64_t(strip.end - strip.begin) - strip.fakeCount;
-        while (FindTraversal(e.strips.back(), id, strip)) {
-            strip.id = nextStripId_++;
-            BuildStrip(strip, id);
-            e.strips.push_back(strip);
-            length += int64_t(strip.end - strip.begin) - strip.fakeCount;
+        if (!e.repeats) {
+            int64_t length = int64_t(strip.end - strip.begin) - strip.fakeCount;
+            while (FindTraversal(e.strips.back(), id, strip)) {
+                strip.id = nextStripId_++;
+                BuildStrip(strip, id);
+                e.strips.push_back(strip);
+                length += int64_t(strip.end - strip.begin) - strip.fakeCount;
+            }
+            // Average strip length without fake faces, in single precision.
+            e.score = float(length) / float(e.strips.size());
         }
-        // Average strip length without fake faces, in single precision.
-        e.score = float(length) / float(e.strips.size());
+        SetDependencies(e, bit, true);
     }
 
-    int32_t NextIndex(const SearchFace& f, int32_t a, int32_t b) const
+    // Records (or forgets) that the slot depends on every face it found unmarked. This is done once the
+    // experiment has run rather than while it grows, where each test would wait for the face's mask.
+    void SetDependencies(const ExperimentSlot& e, uint64_t bit, bool depends)
+    {
+        uint64_t keep = depends ? ~uint64_t(0) : ~bit, add = depends ? bit : 0;
+        for (int32_t ref : e.refs)
+            if (ref >= 0)
+                dependents_[ref] = (dependents_[ref] & keep) | add;
+        for (int32_t face : e.wrapStops)
+            dependents_[face] = (dependents_[face] & keep) | add;
+    }
+
+    int32_t NextIndex(const StripFace& f, int32_t a, int32_t b) const
     {
         if (!FaceHas(f, a) || !FaceHas(f, b)) {
             OrderConsoleLine("GetNextIndex: Triangle doesn't have all of its vertices\n");
@@ -276,51 +303,80 @@ private:
         return f.v[2];
     }
 
-    // Grows from face `from` across (p, q) into `list`, claiming faces, until a missing or marked face; with
-    // `stopAtWrap`, also before a face whose vertices all belong to faces gathered so far.
-    void Grow(std::vector<int32_t>& list, TrialStrip& s, int32_t experiment, int32_t from, int32_t p, int32_t q,
-              bool stopAtWrap)
+    // Grows from `from` across its edge (p, q) into the running experiment's references, claiming faces, until a
+    // missing or marked face; with `stopAtWrap`, also before a face whose vertices all belong to faces gathered
+    // so far. Growth enters each face through one edge; `qHigh` says whether q, the newer vertex of that edge, is
+    // its second vertex in the face's order.
+    void Grow(TrialStrip& s, int32_t experiment, int32_t from, int32_t p, int32_t q, bool stopAtWrap)
     {
-        int32_t next = OtherFace(info_, p, q, from);
-        if (next >= 0 && Marked(next, experiment))
+        const StripFace& start = info_.faces[from];
+        int edge = 0;
+        while (edge < 3 && !((start.v[edge] == p && start.v[nextSlot[edge]] == q) ||
+                             (start.v[edge] == q && start.v[nextSlot[edge]] == p)))
+            ++edge;
+        if (edge == 3)
             return;
-        // Every later `next` has just been found unmarked, as the face ahead or the swapped one.
-        while (next >= 0) {
-            const SearchFace& f = faces_[next];
-            // `next` lies across (p, q), so it holds both; its third vertex n is the new one. The edge (q, n) is
-            // the one opposite p, (p, n) the one opposite q; slot k holds the edge opposite vertex k + 2.
-            int ip = f.v[0] == p ? 0 : f.v[1] == p ? 1 : 2;
-            int iq = f.v[0] == q ? 0 : f.v[1] == q ? 1 : 2;
-            int32_t n = f.v[3 - ip - iq];
-            // p and q belong to the face grown from, so only n can be new to the gathered faces.
-            if (stopAtWrap && vertexStamp_[n] == stamp_)
-                break;
-            int32_t ahead = f.across[nextSlot[ip]];
-            int32_t following = -1;
-            int32_t first = q;
-            if (ahead >= 0 && !Marked(ahead, experiment)) {
-                following = ahead;
-            } else {
-                int32_t swapped = f.across[nextSlot[iq]];
-                if (swapped >= 0 && !Marked(swapped, experiment)) {
+        Link link = faces_[from].across[edge];
+        bool qHigh = start.v[nextSlot[edge]] == q;
+        int32_t face = int32_t(link >> 3);
+        if (Marked(face, experiment))
+            return;
+        std::vector<int32_t>& refs = running_->refs;
+        if (stopAtWrap && !forwardStamped_) {
+            // The forward growth leaves the stamping of its vertices to the backward growth that needs them.
+            for (uint32_t r = s.begin + 1; r < uint32_t(refs.size()); ++r)
+                if (refs[r] >= 0)
+                    for (int32_t v : info_.faces[refs[r]].v)
+                        vertexStamp_[v] = stamp_;
+            forwardStamped_ = true;
+        }
+        // Every later `face` has just been found unmarked, as the face ahead or the swapped one.
+        for (;;) {
+            int slot = int(link >> 1) & 3;
+            qHigh = qHigh == bool(link & 1);
+            SearchFace<Link>& f = faces_[face];
+            if (stopAtWrap) {
+                // The face holds (p, q) in `slot`; its third vertex n is the new one. p and q belong to the face
+                // grown from, so only n can be new to the gathered faces.
+                int32_t n = info_.faces[face].v[prevSlot[slot]];
+                if (vertexStamp_[n] == stamp_) {
+                    running_->wrapStops.push_back(face);
+                    break;
+                }
+                vertexStamp_[n] = stamp_;
+            }
+            // The face ahead lies across (q, n), the swapped one across (p, n). n is the second vertex of the edge
+            // ahead when q is the second of the edge entered through, and the first otherwise.
+            int aheadSlot = qHigh ? nextSlot[slot] : prevSlot[slot];
+            link = f.across[aheadSlot];
+            bool nHigh = qHigh;
+            bool stop = false;
+            if (Marked(int32_t(link >> 3), experiment)) {
+                Link swapped = f.across[qHigh ? prevSlot[slot] : nextSlot[slot]];
+                if (Marked(int32_t(swapped >> 3), experiment)) {
+                    stop = true;
+                } else {
                     // A degenerate face flips the strip's parity so that it can turn towards the open side.
+                    const int32_t* v = info_.faces[face].v;
+                    int32_t vq = qHigh ? v[nextSlot[slot]] : v[slot];
+                    int32_t vp = qHigh ? v[slot] : v[nextSlot[slot]];
                     StripFace fake;
-                    fake.v[0] = p;
-                    fake.v[1] = q;
-                    fake.v[2] = p;
-                    list.push_back(-1 - int32_t(running_->fakes.size()));
+                    fake.v[0] = vp;
+                    fake.v[1] = vq;
+                    fake.v[2] = vp;
+                    refs.push_back(-1 - int32_t(running_->fakes.size()));
                     running_->fakes.push_back(fake);
                     ++s.fakeCount;
-                    first = p;
-                    following = swapped;
+                    link = swapped;
+                    nHigh = !qHigh;
                 }
             }
-            list.push_back(next);
-            Claim(next, s);
-            vertexStamp_[n] = stamp_;
-            p = first;
-            q = n;
-            next = following;
+            refs.push_back(face);
+            f.claim = s.id;
+            if (stop)
+                break;
+            face = int32_t(link >> 3);
+            qHigh = nHigh;
         }
     }
 
@@ -329,24 +385,21 @@ private:
         const StripEdge& edge = edges_[s.startEdge];
         int32_t a = s.forward ? edge.v0 : edge.v1;
         int32_t b = s.forward ? edge.v1 : edge.v0;
-        const SearchFace& start = faces_[s.startFace];
+        const StripFace& start = info_.faces[s.startFace];
         int32_t c = NextIndex(start, a, b);
         s.fakeCount = 0;
 
         ++stamp_;
-        forward_.clear();
-        backward_.clear();
-        forward_.push_back(s.startFace);
-        Claim(s.startFace, s);
-        for (int32_t v : start.v)
-            vertexStamp_[v] = stamp_;
-        Grow(forward_, s, experiment, s.startFace, b, c, false);
-        Grow(backward_, s, experiment, s.startFace, b, a, true);
-
         std::vector<int32_t>& refs = running_->refs;
         s.begin = uint32_t(refs.size());
-        refs.insert(refs.end(), backward_.rbegin(), backward_.rend());
-        refs.insert(refs.end(), forward_.begin(), forward_.end());
+        refs.push_back(s.startFace);
+        faces_[s.startFace].claim = s.id;
+        for (int32_t v : start.v)
+            vertexStamp_[v] = stamp_;
+        forwardStamped_ = false;
+        Grow(s, experiment, s.startFace, b, c, false);
+        s.middle = uint32_t(refs.size());
+        Grow(s, experiment, s.startFace, b, a, true);
         s.end = uint32_t(refs.size());
     }
 
@@ -408,20 +461,23 @@ private:
     void Commit(const ExperimentSlot& e, StripSet& out)
     {
         int32_t fakeBase = int32_t(out.fakes.size());
+        auto add = [&](int32_t ref) {
+            if (ref >= 0) {
+                faces_[ref].claim = owned;
+                nextUnowned_[ref] = ref + 1;
+                invalid_ |= dependents_[ref];
+                out.refs.push_back(ref);
+            } else {
+                out.refs.push_back(ref - fakeBase);
+            }
+        };
         for (const TrialStrip& strip : e.strips) {
             StripRange range;
             range.begin = uint32_t(out.refs.size());
-            for (uint32_t r = strip.begin; r < strip.end; ++r) {
-                int32_t ref = e.refs[r];
-                if (ref >= 0) {
-                    faces_[ref].claim = owned;
-                    nextUnowned_[ref] = ref + 1;
-                    invalid_ |= dependents_[ref];
-                    out.refs.push_back(ref);
-                } else {
-                    out.refs.push_back(ref - fakeBase);
-                }
-            }
+            for (uint32_t r = strip.end; r > strip.middle; --r)
+                add(e.refs[r - 1]);
+            for (uint32_t r = strip.begin; r < strip.middle; ++r)
+                add(e.refs[r]);
             range.end = uint32_t(out.refs.size());
             out.strips.push_back(range);
         }
@@ -430,21 +486,21 @@ private:
 
     const StripifyInfo& info_;
     const std::vector<StripEdge>& edges_;
-    std::vector<SearchFace> faces_;
+    int32_t faceCount_;
+    std::vector<SearchFace<Link>> faces_;  // one more than there are faces: the sentinel
 
     std::array<ExperimentSlot, slotCount> slots_;
     std::vector<int> passSlots_;  // the slots of the current pass, in experiment order
     std::vector<uint64_t> dependents_;  // per face, the slots that depend on it
     uint64_t invalid_ = 0;  // slots whose dependencies were committed since they ran
-    uint64_t runningBit_ = 0;
     ExperimentSlot* running_ = nullptr;
     std::vector<int32_t> picked_;
-    std::vector<int32_t> forward_, backward_;
     std::vector<uint32_t> faceStamp_;
     uint32_t faceStampValue_ = 0;
 
     std::vector<uint32_t> vertexStamp_;
     uint32_t stamp_ = 0;
+    bool forwardStamped_ = false;  // whether the vertices of the growing strip's forward faces are stamped
     std::vector<int32_t> nextUnowned_;
     float jump_ = 0.0f;
     bool firstReset_ = true;
@@ -458,5 +514,9 @@ void FindAllStrips(const StripifyInfo& info, StripSet& out)
     out.strips.clear();
     out.refs.clear();
     out.fakes.clear();
-    StripSearch(info).Run(out);
+    // Links hold a face index shifted by three bits, and the sentinel after the last face.
+    if (info.faces.size() < (size_t(1) << 29) - 1)
+        StripSearch<uint32_t>(info).Run(out);
+    else
+        StripSearch<uint64_t>(info).Run(out);
 }
