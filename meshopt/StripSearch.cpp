@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace {
 
@@ -44,17 +45,139 @@ struct TrialStrip {
 constexpr int32_t unclaimed = -1;
 constexpr int32_t owned = INT32_MAX;
 
-// What strip growth reads and writes of a face: the faces across its three edges and its claim. Growth enters a
-// face through one edge and leaves through one of the other two; which two it picks follows from the slot of the
-// edge it came through and from which end of that edge is the newer strip vertex. Each link therefore holds,
-// besides the face across, the slot of the shared edge in that face and whether that face runs the edge the same
-// way, so that a step needs no vertex comparisons: link = face << 3 | slot << 1 | same. A missing face is the
-// sentinel face after the last one, which is always owned, so "missing" and "marked" are one test. `Link` is 32
-// bits wide unless the face count needs more.
-template <class Link>
-struct SearchFace {
-    Link across[3];
-    int32_t claim;
+// Growth enters a face through one of its edges (the one that holds the strip's last two vertices p and q, q the
+// newer) and leaves it across (q, n), n its third vertex, or, with a fake face, across (p, n). Which edge that is
+// depends only on the slot entered through and on whether q is that edge's second vertex in the face's order, so
+// a face has six ways of being entered, numbered slot * 2 + (q second). A growth state is face * 8 + way, and a
+// table gives for every state the state in which growth enters the face ahead: a step is one load and compares
+// no vertices. Leaving across (p, n) instead enters the face ahead of the same face entered the other way round,
+// the state with the low bit flipped. A missing face is the sentinel face after the last one, always owned, so
+// that "missing" and "marked" are one test.
+constexpr int statesPerFace = 8;
+
+// The states that the six ways of entering face i lead to, or the sentinel's.
+template <class State>
+inline void Successors(const StripifyInfo& info, int32_t i, State* out)
+{
+    const State sentinel = State(info.faces.size()) * statesPerFace;
+    const StripFace& f = info.faces[i];
+    for (int k = 0; k < 3; ++k) {
+        // Leaving across slot k with the new vertex second (high) or first (low) in the edge's order here.
+        int32_t other = info.neighbours[3 * size_t(i) + k];
+        // The face across holds the same edge record in one of its slots. Across a border the result is replaced
+        // by the sentinel, which spares a branch.
+        int32_t across = other >= 0 ? other : i;
+        const int32_t* acrossEdges = &info.faceEdges[3 * size_t(across)];
+        int32_t edge = info.faceEdges[3 * size_t(i) + k];
+        int u = int(acrossEdges[1] == edge) + 2 * int(acrossEdges[2] == edge);
+        bool same = info.faces[across].v[u] == f.v[k];
+        State base = State(other) * statesPerFace + State(2 * u);
+        State high = other >= 0 ? base + State(same) : sentinel;
+        State low = other >= 0 ? base + State(!same) : sentinel;
+        // Entered through slot s, growth leaves across slot s + 1 when q is second (n then second there too), across
+        // slot s + 2 when q is first (n then first).
+        out[2 * prevSlot[k] + 1] = high;
+        out[2 * nextSlot[k]] = low;
+    }
+}
+
+// Successors and claims in one record per face, so that testing whether the face ahead is free brings in what the
+// next step reads. A successor is stored as its distance from the state, in 16 bits: the records of a mesh whose
+// neighbouring faces lie close together in its order take 16 bytes a face, which keeps the search's hottest data
+// in the processor's caches on meshes of a few hundred thousand faces. The few successors too far away are kept
+// in a full table.
+class NearTable {
+public:
+    using State = int32_t;
+
+    explicit NearTable(const StripifyInfo& info) : records_(info.faces.size() + 1)
+    {
+        int32_t faceCount = int32_t(info.faces.size());
+        State successors[6];
+        for (int32_t i = 0; i <= faceCount; ++i) {
+            if (i < faceCount)
+                Successors(info, i, successors);
+            else
+                std::fill(successors, successors + 6, State(i) * statesPerFace);
+            for (int way = 0; way < 6; ++way) {
+                int64_t step = int64_t(successors[way]) - (int64_t(i) * statesPerFace + way);
+                if (step > INT16_MIN && step <= INT16_MAX) {
+                    records_[i].step[way] = int16_t(step);
+                } else {
+                    far_.push_back({State(i) * statesPerFace + way, successors[way]});
+                    records_[i].step[way] = farStep;
+                }
+            }
+            records_[i].claim = i < faceCount ? unclaimed : owned;
+        }
+        farIndex_.Reset(far_.size());
+        for (size_t k = 0; k < far_.size(); ++k)
+            farIndex_.Insert(HashTriple(uint32_t(far_[k].state), 0, 0), int32_t(k));
+    }
+    State Next(State state) const
+    {
+        // The steps of consecutive states lie two bytes apart.
+        int16_t step;
+        std::memcpy(&step, reinterpret_cast<const char*>(records_.data()) + 2 * size_t(state), sizeof step);
+        return step != farStep ? state + step : FarSuccessor(state);
+    }
+    int32_t& Claim(int32_t face) { return records_[size_t(face)].claim; }
+    int32_t Claim(int32_t face) const { return records_[size_t(face)].claim; }
+    // Requests the record of a face, if there is one, into the caches.
+    void Prefetch(int64_t face) const
+    {
+        if (uint64_t(face) < records_.size())
+            __builtin_prefetch(&records_[size_t(face)]);
+    }
+
+private:
+    static constexpr int16_t farStep = INT16_MIN;
+    State FarSuccessor(State state) const
+    {
+        int32_t k = farIndex_.Find(HashTriple(uint32_t(state), 0, 0),
+                                   [&](int32_t index) { return far_[size_t(index)].state == state; });
+        return far_[size_t(k)].successor;
+    }
+    struct Record {
+        int16_t step[6];
+        int32_t claim;
+    };
+    static_assert(sizeof(Record) == 2 * statesPerFace, "a state's step at twice its number in bytes");
+    std::vector<Record> records_;
+    struct FarStep {
+        State state, successor;
+    };
+    std::vector<FarStep> far_;
+    IndexHashTable farIndex_;
+};
+
+// The same with successors in full, for meshes with more faces than 32-bit states can number.
+template <class StateType>
+class WideTable {
+public:
+    using State = StateType;
+
+    explicit WideTable(const StripifyInfo& info) : records_(info.faces.size() + 1)
+    {
+        int32_t faceCount = int32_t(info.faces.size());
+        for (int32_t i = 0; i < faceCount; ++i) {
+            Successors(info, i, records_[i].next);
+            records_[i].claim = unclaimed;
+        }
+        std::fill(records_[faceCount].next, records_[faceCount].next + 6, State(faceCount) * statesPerFace);
+        records_[faceCount].claim = owned;
+    }
+    State Next(State state) const { return records_[size_t(state / statesPerFace)].next[state % statesPerFace]; }
+    int32_t& Claim(int32_t face) { return records_[size_t(face)].claim; }
+    int32_t Claim(int32_t face) const { return records_[size_t(face)].claim; }
+    void Prefetch(int64_t) const {}
+
+private:
+    struct Record {
+        State next[6];
+        int32_t claim;
+    };
+    std::vector<Record> records_;
 };
 
 // Order-independent key of a set of faces; equal sets have equal keys.
@@ -87,25 +210,16 @@ struct ExperimentSlot {
     bool repeats = false;
 };
 
-template <class Link>
+template <class Table>
 class StripSearch {
+    using State = typename Table::State;
+
 public:
     explicit StripSearch(const StripifyInfo& info)
-        : info_(info), edges_(info.edges), faceCount_(int32_t(info.faces.size())), faces_(info.faces.size() + 1),
+        : info_(info), edges_(info.edges), faceCount_(int32_t(info.faces.size())), table_(info),
           dependents_(info.faces.size(), 0), faceStamp_(info.faces.size(), 0),
           vertexStamp_(info.sharedStart.size() - 1, 0)
     {
-        const Link sentinel = Link(faceCount_) << 3;
-        for (int32_t i = 0; i < faceCount_; ++i) {
-            const StripFace& f = info.faces[i];
-            for (int k = 0; k < 3; ++k) {
-                int32_t other = info.neighbours[3 * size_t(i) + k];
-                faces_[i].across[k] = other < 0 ? sentinel : LinkTo(other, f.v[k], f.v[nextSlot[k]]);
-            }
-            faces_[i].claim = unclaimed;
-        }
-        faces_[faceCount_].across[0] = faces_[faceCount_].across[1] = faces_[faceCount_].across[2] = sentinel;
-        faces_[faceCount_].claim = owned;
         nextUnowned_.resize(size_t(faceCount_) + 1);
         for (int32_t i = 0; i <= faceCount_; ++i)
             nextUnowned_[i] = i;
@@ -148,20 +262,8 @@ public:
     }
 
 private:
-    // The link from a face's edge (a, b) to the face `other` across it.
-    Link LinkTo(int32_t other, int32_t a, int32_t b) const
-    {
-        const StripFace& o = info_.faces[other];
-        for (int k = 0; k < 3; ++k) {
-            int32_t x = o.v[k], y = o.v[nextSlot[k]];
-            if ((x == a && y == b) || (x == b && y == a))
-                return Link(other) << 3 | Link(k) << 1 | Link(x == a);
-        }
-        return Link(faceCount_) << 3;
-    }
-
     // Whether the face is marked for the running experiment, whose first strip has the id `experiment`.
-    bool Marked(int32_t face, int32_t experiment) const { return faces_[face].claim >= experiment; }
+    bool Marked(int32_t face, int32_t experiment) const { return table_.Claim(face) >= experiment; }
 
     // The first unowned face at or after `from` in circular order, or -1.
     int32_t NextUnowned(int32_t from)
@@ -303,40 +405,42 @@ private:
         return f.v[2];
     }
 
-    // Grows from `from` across its edge (p, q) into the running experiment's references, claiming faces, until a
-    // missing or marked face; with `stopAtWrap`, also before a face whose vertices all belong to faces gathered
-    // so far. Growth enters each face through one edge; `qHigh` says whether q, the newer vertex of that edge, is
-    // its second vertex in the face's order.
-    void Grow(TrialStrip& s, int32_t experiment, int32_t from, int32_t p, int32_t q, bool stopAtWrap)
+    // The state in which growth enters the face across the edge (p, q) of face `from`, q the newer vertex.
+    State Enter(int32_t from, int32_t p, int32_t q) const
     {
-        const StripFace& start = info_.faces[from];
-        int edge = 0;
-        while (edge < 3 && !((start.v[edge] == p && start.v[nextSlot[edge]] == q) ||
-                             (start.v[edge] == q && start.v[nextSlot[edge]] == p)))
-            ++edge;
-        if (edge == 3)
-            return;
-        Link link = faces_[from].across[edge];
-        bool qHigh = start.v[nextSlot[edge]] == q;
-        int32_t face = int32_t(link >> 3);
-        if (Marked(face, experiment))
+        const StripFace& f = info_.faces[from];
+        for (int k = 0; k < 3; ++k) {
+            int32_t x = f.v[k], y = f.v[nextSlot[k]];
+            if ((x == p && y == q) || (x == q && y == p)) {
+                bool high = y == q;
+                return table_.Next(State(from) * statesPerFace + 2 * (high ? prevSlot[k] : nextSlot[k]) + high);
+            }
+        }
+        return State(faceCount_) * statesPerFace;
+    }
+
+    // Grows from the face entered in `state` into the running experiment's references, claiming faces, until a
+    // missing or marked face; with `stopAtWrap`, also before a face whose vertices all belong to faces gathered
+    // so far.
+    void Grow(TrialStrip& s, int32_t experiment, State state, bool stopAtWrap)
+    {
+        if (Marked(int32_t(state / statesPerFace), experiment))
             return;
         std::vector<int32_t>& refs = running_->refs;
-        if (stopAtWrap && !forwardStamped_) {
+        if (stopAtWrap) {
             // The forward growth leaves the stamping of its vertices to the backward growth that needs them.
             for (uint32_t r = s.begin + 1; r < uint32_t(refs.size()); ++r)
                 if (refs[r] >= 0)
                     for (int32_t v : info_.faces[refs[r]].v)
                         vertexStamp_[v] = stamp_;
-            forwardStamped_ = true;
         }
-        // Every later `face` has just been found unmarked, as the face ahead or the swapped one.
+        int32_t previous = int32_t(state / statesPerFace);  // the face before `face`
+        // Every later face has just been found unmarked, as the face ahead or the swapped one.
         for (;;) {
-            int slot = int(link >> 1) & 3;
-            qHigh = qHigh == bool(link & 1);
-            SearchFace<Link>& f = faces_[face];
+            int32_t face = int32_t(state / statesPerFace);
+            int slot = int(state >> 1) & 3;
             if (stopAtWrap) {
-                // The face holds (p, q) in `slot`; its third vertex n is the new one. p and q belong to the face
+                // The face holds p and q in `slot`; its third vertex n is the new one. p and q belong to the face
                 // grown from, so only n can be new to the gathered faces.
                 int32_t n = info_.faces[face].v[prevSlot[slot]];
                 if (vertexStamp_[n] == stamp_) {
@@ -345,38 +449,39 @@ private:
                 }
                 vertexStamp_[n] = stamp_;
             }
-            // The face ahead lies across (q, n), the swapped one across (p, n). n is the second vertex of the edge
-            // ahead when q is the second of the edge entered through, and the first otherwise.
-            int aheadSlot = qHigh ? nextSlot[slot] : prevSlot[slot];
-            link = f.across[aheadSlot];
-            bool nHigh = qHigh;
+            State next = table_.Next(state);
+            // Each step waits for the record of the face ahead. On regular meshes a strip's faces advance by two
+            // alternating distances, so the face four steps on is guessed from the last two distances and its
+            // record requested early; on other meshes the guess costs one wasted request.
+            int32_t ahead = int32_t(next / statesPerFace);
+            table_.Prefetch(int64_t(ahead) + 2 * (int64_t(ahead) - previous));
+            previous = face;
             bool stop = false;
-            if (Marked(int32_t(link >> 3), experiment)) {
-                Link swapped = f.across[qHigh ? prevSlot[slot] : nextSlot[slot]];
-                if (Marked(int32_t(swapped >> 3), experiment)) {
+            if (Marked(ahead, experiment)) {
+                State swapped = table_.Next(state ^ 1);
+                if (Marked(int32_t(swapped / statesPerFace), experiment)) {
                     stop = true;
                 } else {
                     // A degenerate face flips the strip's parity so that it can turn towards the open side.
                     const int32_t* v = info_.faces[face].v;
-                    int32_t vq = qHigh ? v[nextSlot[slot]] : v[slot];
-                    int32_t vp = qHigh ? v[slot] : v[nextSlot[slot]];
+                    bool qHigh = state & 1;
+                    int32_t q = qHigh ? v[nextSlot[slot]] : v[slot];
+                    int32_t p = qHigh ? v[slot] : v[nextSlot[slot]];
                     StripFace fake;
-                    fake.v[0] = vp;
-                    fake.v[1] = vq;
-                    fake.v[2] = vp;
+                    fake.v[0] = p;
+                    fake.v[1] = q;
+                    fake.v[2] = p;
                     refs.push_back(-1 - int32_t(running_->fakes.size()));
                     running_->fakes.push_back(fake);
                     ++s.fakeCount;
-                    link = swapped;
-                    nHigh = !qHigh;
+                    next = swapped;
                 }
             }
             refs.push_back(face);
-            f.claim = s.id;
+            table_.Claim(face) = s.id;
             if (stop)
                 break;
-            face = int32_t(link >> 3);
-            qHigh = nHigh;
+            state = next;
         }
     }
 
@@ -393,17 +498,16 @@ private:
         std::vector<int32_t>& refs = running_->refs;
         s.begin = uint32_t(refs.size());
         refs.push_back(s.startFace);
-        faces_[s.startFace].claim = s.id;
+        table_.Claim(s.startFace) = s.id;
         for (int32_t v : start.v)
             vertexStamp_[v] = stamp_;
-        forwardStamped_ = false;
-        Grow(s, experiment, s.startFace, b, c, false);
+        Grow(s, experiment, Enter(s.startFace, b, c), false);
         s.middle = uint32_t(refs.size());
-        Grow(s, experiment, s.startFace, b, a, true);
+        Grow(s, experiment, Enter(s.startFace, b, a), true);
         s.end = uint32_t(refs.size());
     }
 
-    bool InStrip(int32_t face, const TrialStrip& s) const { return faces_[face].claim == s.id; }
+    bool InStrip(int32_t face, const TrialStrip& s) const { return table_.Claim(face) == s.id; }
 
     // The vertex whose edges lead from the strip to the next one.
     int32_t WalkVertex(const TrialStrip& s) const
@@ -463,7 +567,7 @@ private:
         int32_t fakeBase = int32_t(out.fakes.size());
         auto add = [&](int32_t ref) {
             if (ref >= 0) {
-                faces_[ref].claim = owned;
+                table_.Claim(ref) = owned;
                 nextUnowned_[ref] = ref + 1;
                 invalid_ |= dependents_[ref];
                 out.refs.push_back(ref);
@@ -487,7 +591,7 @@ private:
     const StripifyInfo& info_;
     const std::vector<StripEdge>& edges_;
     int32_t faceCount_;
-    std::vector<SearchFace<Link>> faces_;  // one more than there are faces: the sentinel
+    Table table_;
 
     std::array<ExperimentSlot, slotCount> slots_;
     std::vector<int> passSlots_;  // the slots of the current pass, in experiment order
@@ -500,7 +604,6 @@ private:
 
     std::vector<uint32_t> vertexStamp_;
     uint32_t stamp_ = 0;
-    bool forwardStamped_ = false;  // whether the vertices of the growing strip's forward faces are stamped
     std::vector<int32_t> nextUnowned_;
     float jump_ = 0.0f;
     bool firstReset_ = true;
@@ -514,9 +617,9 @@ void FindAllStrips(const StripifyInfo& info, StripSet& out)
     out.strips.clear();
     out.refs.clear();
     out.fakes.clear();
-    // Links hold a face index shifted by three bits, and the sentinel after the last face.
-    if (info.faces.size() < (size_t(1) << 29) - 1)
-        StripSearch<uint32_t>(info).Run(out);
+    // A state numbers a face's entries from face * 8; there is one more face, the sentinel.
+    if (info.faces.size() < (size_t(1) << 28) - 1)
+        StripSearch<NearTable>(info).Run(out);
     else
-        StripSearch<uint64_t>(info).Run(out);
+        StripSearch<WideTable<int64_t>>(info).Run(out);
 }
