@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -193,12 +194,38 @@ struct FaceSetKey {
     bool operator!=(const FaceSetKey& o) const { return count != o.count || sum != o.sum || squares != o.squares; }
 };
 
+// Leaves the elements that a resize adds uninitialised, so that growth can write its references through a plain
+// pointer into room made ahead and trim what it did not use.
+template <class T>
+struct UninitialisedAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = UninitialisedAllocator<U>;
+    };
+    UninitialisedAllocator() = default;
+    template <class U>
+    UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept
+    {
+    }
+    template <class U>
+    void construct(U* p) noexcept
+    {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args)
+    {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+using RefList = std::vector<int32_t, UninitialisedAllocator<int32_t>>;
+
 // The last experiment run in one slot (sample i, start edge and direction j), with what it depends on.
 struct ExperimentSlot {
     int32_t startFace = -1;
     float score = 0.0f;
     std::vector<TrialStrip> strips;
-    std::vector<int32_t> refs;  // >= 0 a face, -1 - k fake face k of `fakes`
+    RefList refs;  // >= 0 a face, -1 - k fake face k of `fakes`
     std::vector<StripFace> fakes;
     // The faces the experiment found unmarked are those it claimed, all in `refs`, and the faces before which a
     // backward growth stopped because their vertices were all gathered already: those are kept here.
@@ -348,8 +375,9 @@ private:
     {
         ExperimentSlot& e = slots_[slot];
         uint64_t bit = uint64_t(1) << slot;
-        SetDependencies(e, bit, false);
+        ForgetDependencies(e, bit);
         invalid_ &= ~bit;
+        runningBit_ = bit;
         running_ = &e;
         e.strips.clear();
         e.refs.clear();
@@ -378,19 +406,18 @@ private:
             // Average strip length without fake faces, in single precision.
             e.score = float(length) / float(e.strips.size());
         }
-        SetDependencies(e, bit, true);
     }
 
-    // Records (or forgets) that the slot depends on every face it found unmarked. This is done once the
-    // experiment has run rather than while it grows, where each test would wait for the face's mask.
-    void SetDependencies(const ExperimentSlot& e, uint64_t bit, bool depends)
+    // The slot depends on every face its last run found unmarked: the faces it claimed, all in its references, and
+    // the faces before which a backward growth stopped. Growth records each as it takes it, with one
+    // unconditional store that no step waits for.
+    void ForgetDependencies(const ExperimentSlot& e, uint64_t bit)
     {
-        uint64_t keep = depends ? ~uint64_t(0) : ~bit, add = depends ? bit : 0;
         for (int32_t ref : e.refs)
             if (ref >= 0)
-                dependents_[ref] = (dependents_[ref] & keep) | add;
+                dependents_[ref] &= ~bit;
         for (int32_t face : e.wrapStops)
-            dependents_[face] = (dependents_[face] & keep) | add;
+            dependents_[face] &= ~bit;
     }
 
     int32_t NextIndex(const StripFace& f, int32_t a, int32_t b) const
@@ -426,7 +453,7 @@ private:
     {
         if (Marked(int32_t(state / statesPerFace), experiment))
             return;
-        std::vector<int32_t>& refs = running_->refs;
+        RefList& refs = running_->refs;
         if (stopAtWrap) {
             // The forward growth leaves the stamping of its vertices to the backward growth that needs them.
             for (uint32_t r = s.begin + 1; r < uint32_t(refs.size()); ++r)
@@ -435,6 +462,12 @@ private:
                         vertexStamp_[v] = stamp_;
         }
         int32_t previous = int32_t(state / statesPerFace);  // the face before `face`
+        // References go through a pointer into room made ahead (two per step at most), which the compiler can keep
+        // in a register while growth stores claims.
+        size_t used = refs.size();
+        refs.resize(std::max(refs.capacity(), used + 64));
+        int32_t* out = refs.data() + used;
+        int32_t* room = refs.data() + refs.size() - 2;
         // Every later face has just been found unmarked, as the face ahead or the swapped one.
         for (;;) {
             int32_t face = int32_t(state / statesPerFace);
@@ -445,6 +478,7 @@ private:
                 int32_t n = info_.faces[face].v[prevSlot[slot]];
                 if (vertexStamp_[n] == stamp_) {
                     running_->wrapStops.push_back(face);
+                    dependents_[face] |= runningBit_;
                     break;
                 }
                 vertexStamp_[n] = stamp_;
@@ -471,18 +505,26 @@ private:
                     fake.v[0] = p;
                     fake.v[1] = q;
                     fake.v[2] = p;
-                    refs.push_back(-1 - int32_t(running_->fakes.size()));
+                    *out++ = -1 - int32_t(running_->fakes.size());
                     running_->fakes.push_back(fake);
                     ++s.fakeCount;
                     next = swapped;
                 }
             }
-            refs.push_back(face);
+            *out++ = face;
             table_.Claim(face) = s.id;
+            dependents_[face] |= runningBit_;
             if (stop)
                 break;
             state = next;
+            if (out >= room) {
+                used = size_t(out - refs.data());
+                refs.resize(2 * refs.size());
+                out = refs.data() + used;
+                room = refs.data() + refs.size() - 2;
+            }
         }
+        refs.resize(size_t(out - refs.data()));
     }
 
     void BuildStrip(TrialStrip& s, int32_t experiment)
@@ -495,9 +537,10 @@ private:
         s.fakeCount = 0;
 
         ++stamp_;
-        std::vector<int32_t>& refs = running_->refs;
+        RefList& refs = running_->refs;
         s.begin = uint32_t(refs.size());
         refs.push_back(s.startFace);
+        dependents_[s.startFace] |= runningBit_;
         table_.Claim(s.startFace) = s.id;
         for (int32_t v : start.v)
             vertexStamp_[v] = stamp_;
@@ -597,6 +640,7 @@ private:
     std::vector<int> passSlots_;  // the slots of the current pass, in experiment order
     std::vector<uint64_t> dependents_;  // per face, the slots that depend on it
     uint64_t invalid_ = 0;  // slots whose dependencies were committed since they ran
+    uint64_t runningBit_ = 0;  // the running experiment's slot
     ExperimentSlot* running_ = nullptr;
     std::vector<int32_t> picked_;
     std::vector<uint32_t> faceStamp_;
