@@ -16,7 +16,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <utility>
+#include <memory>
 
 namespace {
 
@@ -194,31 +194,36 @@ struct FaceSetKey {
     bool operator!=(const FaceSetKey& o) const { return count != o.count || sum != o.sum || squares != o.squares; }
 };
 
-// Leaves the elements that a resize adds uninitialised, so that growth can write its references through a plain
-// pointer into room made ahead and trim what it did not use.
-template <class T>
-struct UninitialisedAllocator : std::allocator<T> {
-    template <class U>
-    struct rebind {
-        using other = UninitialisedAllocator<U>;
-    };
-    UninitialisedAllocator() = default;
-    template <class U>
-    UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept
+// An experiment's references. Growth writes them through a plain pointer into room made ahead, which the compiler
+// can keep in a register while growth stores claims, and which is not initialised first.
+class RefList {
+public:
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    void clear() { size_ = 0; }
+    int32_t operator[](size_t i) const { return data_[i]; }
+    const int32_t* begin() const { return data_.get(); }
+    const int32_t* end() const { return data_.get() + size_; }
+    void push_back(int32_t ref) { *Room(1) = ref; ++size_; }
+    // Room for at least `count` references after the last; those written there count once Written is told.
+    int32_t* Room(size_t count)
     {
+        if (capacity_ - size_ < count) {
+            size_t capacity = std::max(2 * capacity_, size_ + count + 64);
+            std::unique_ptr<int32_t[]> data(new int32_t[capacity]);
+            std::copy(begin(), end(), data.get());
+            data_ = std::move(data);
+            capacity_ = capacity;
+        }
+        return data_.get() + size_;
     }
-    template <class U>
-    void construct(U* p) noexcept
-    {
-        ::new (static_cast<void*>(p)) U;
-    }
-    template <class U, class... Args>
-    void construct(U* p, Args&&... args)
-    {
-        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-    }
+    size_t Spare() const { return capacity_ - size_; }
+    void Written(const int32_t* last) { size_ = size_t(last - data_.get()); }
+
+private:
+    std::unique_ptr<int32_t[]> data_;
+    size_t size_ = 0, capacity_ = 0;
 };
-using RefList = std::vector<int32_t, UninitialisedAllocator<int32_t>>;
 
 // The last experiment run in one slot (sample i, start edge and direction j), with what it depends on.
 struct ExperimentSlot {
@@ -462,12 +467,9 @@ private:
                         vertexStamp_[v] = stamp_;
         }
         int32_t previous = int32_t(state / statesPerFace);  // the face before `face`
-        // References go through a pointer into room made ahead (two per step at most), which the compiler can keep
-        // in a register while growth stores claims.
-        size_t used = refs.size();
-        refs.resize(std::max(refs.capacity(), used + 64));
-        int32_t* out = refs.data() + used;
-        int32_t* room = refs.data() + refs.size() - 2;
+        // A step writes two references at most.
+        int32_t* out = refs.Room(64);
+        int32_t* room = out + refs.Spare() - 2;
         // Every later face has just been found unmarked, as the face ahead or the swapped one.
         for (;;) {
             int32_t face = int32_t(state / statesPerFace);
@@ -518,13 +520,12 @@ private:
                 break;
             state = next;
             if (out >= room) {
-                used = size_t(out - refs.data());
-                refs.resize(2 * refs.size());
-                out = refs.data() + used;
-                room = refs.data() + refs.size() - 2;
+                refs.Written(out);
+                out = refs.Room(refs.Spare() + refs.size());
+                room = out + refs.Spare() - 2;
             }
         }
-        refs.resize(size_t(out - refs.data()));
+        refs.Written(out);
     }
 
     void BuildStrip(TrialStrip& s, int32_t experiment)
