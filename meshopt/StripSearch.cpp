@@ -55,6 +55,12 @@ constexpr int32_t owned = INT32_MAX;
 // the state with the low bit flipped. A missing face is the sentinel face after the last one, always owned, so
 // that "missing" and "marked" are one test.
 constexpr int statesPerFace = 8;
+// The face of a state; states are never negative, so a shift does.
+template <class State>
+int32_t FaceOf(State state)
+{
+    return int32_t(state >> 3);
+}
 
 // The states that the six ways of entering face i lead to, or the sentinel's.
 template <class State>
@@ -168,7 +174,7 @@ public:
         std::fill(records_[faceCount].next, records_[faceCount].next + 6, State(faceCount) * statesPerFace);
         records_[faceCount].claim = owned;
     }
-    State Next(State state) const { return records_[size_t(state / statesPerFace)].next[state % statesPerFace]; }
+    State Next(State state) const { return records_[size_t(FaceOf(state))].next[state & (statesPerFace - 1)]; }
     int32_t& Claim(int32_t face) { return records_[size_t(face)].claim; }
     int32_t Claim(int32_t face) const { return records_[size_t(face)].claim; }
     void Prefetch(int64_t) const {}
@@ -456,7 +462,7 @@ private:
     // so far.
     void Grow(TrialStrip& s, int32_t experiment, State state, bool stopAtWrap)
     {
-        if (Marked(int32_t(state / statesPerFace), experiment))
+        if (Marked(FaceOf(state), experiment))
             return;
         RefList& refs = running_->refs;
         if (stopAtWrap) {
@@ -466,13 +472,13 @@ private:
                     for (int32_t v : info_.faces[refs[r]].v)
                         vertexStamp_[v] = stamp_;
         }
-        int32_t previous = int32_t(state / statesPerFace);  // the face before `face`
+        int32_t previous = FaceOf(state);  // the face before `face`
         // A step writes two references at most.
         int32_t* out = refs.Room(64);
         int32_t* room = out + refs.Spare() - 2;
         // Every later face has just been found unmarked, as the face ahead or the swapped one.
         for (;;) {
-            int32_t face = int32_t(state / statesPerFace);
+            int32_t face = FaceOf(state);
             int slot = int(state >> 1) & 3;
             if (stopAtWrap) {
                 // The face holds p and q in `slot`; its third vertex n is the new one. p and q belong to the face
@@ -489,13 +495,13 @@ private:
             // Each step waits for the record of the face ahead. On regular meshes a strip's faces advance by two
             // alternating distances, so the face four steps on is guessed from the last two distances and its
             // record requested early; on other meshes the guess costs one wasted request.
-            int32_t ahead = int32_t(next / statesPerFace);
+            int32_t ahead = FaceOf(next);
             table_.Prefetch(int64_t(ahead) + 2 * (int64_t(ahead) - previous));
             previous = face;
             bool stop = false;
             if (Marked(ahead, experiment)) {
                 State swapped = table_.Next(state ^ 1);
-                if (Marked(int32_t(swapped / statesPerFace), experiment)) {
+                if (Marked(FaceOf(swapped), experiment)) {
                     stop = true;
                 } else {
                     // A degenerate face flips the strip's parity so that it can turn towards the open side.
