@@ -91,11 +91,12 @@ inline void Successors(const StripifyInfo& info, int32_t i, State* out)
 // Successors and claims in one record per face, so that testing whether the face ahead is free brings in what the
 // next step reads. A successor is stored as its distance from the state, in 16 bits: the records of a mesh whose
 // neighbouring faces lie close together in its order take 16 bytes a face, which keeps the search's hottest data
-// in the processor's caches on meshes of a few hundred thousand faces. The few successors too far away are kept
-// in a full table.
+// in the processor's caches on meshes of a few hundred thousand faces. The few successors too far away are found
+// in a hash table. `State` is 32 bits wide unless the face count needs more.
+template <class StateType>
 class NearTable {
 public:
-    using State = int32_t;
+    using State = StateType;
 
     explicit NearTable(const StripifyInfo& info) : records_(info.faces.size() + 1)
     {
@@ -119,7 +120,7 @@ public:
         }
         farIndex_.Reset(far_.size());
         for (size_t k = 0; k < far_.size(); ++k)
-            farIndex_.Insert(HashTriple(uint32_t(far_[k].state), 0, 0), int32_t(k));
+            farIndex_.Insert(Hash(far_[k].state), int32_t(k));
     }
     State Next(State state) const
     {
@@ -139,9 +140,10 @@ public:
 
 private:
     static constexpr int16_t farStep = INT16_MIN;
+    static uint64_t Hash(State state) { return HashTriple(uint32_t(uint64_t(state)), uint32_t(uint64_t(state) >> 32), 0); }
     State FarSuccessor(State state) const
     {
-        int32_t k = farIndex_.Find(HashTriple(uint32_t(state), 0, 0),
+        int32_t k = farIndex_.Find(Hash(state),
                                    [&](int32_t index) { return far_[size_t(index)].state == state; });
         return far_[size_t(k)].successor;
     }
@@ -156,35 +158,6 @@ private:
     };
     std::vector<FarStep> far_;
     IndexHashTable farIndex_;
-};
-
-// The same with successors in full, for meshes with more faces than 32-bit states can number.
-template <class StateType>
-class WideTable {
-public:
-    using State = StateType;
-
-    explicit WideTable(const StripifyInfo& info) : records_(info.faces.size() + 1)
-    {
-        int32_t faceCount = int32_t(info.faces.size());
-        for (int32_t i = 0; i < faceCount; ++i) {
-            Successors(info, i, records_[i].next);
-            records_[i].claim = unclaimed;
-        }
-        std::fill(records_[faceCount].next, records_[faceCount].next + 6, State(faceCount) * statesPerFace);
-        records_[faceCount].claim = owned;
-    }
-    State Next(State state) const { return records_[size_t(FaceOf(state))].next[state & (statesPerFace - 1)]; }
-    int32_t& Claim(int32_t face) { return records_[size_t(face)].claim; }
-    int32_t Claim(int32_t face) const { return records_[size_t(face)].claim; }
-    void Prefetch(int64_t) const {}
-
-private:
-    struct Record {
-        State next[6];
-        int32_t claim;
-    };
-    std::vector<Record> records_;
 };
 
 // Order-independent key of a set of faces; equal sets have equal keys.
@@ -670,7 +643,7 @@ void FindAllStrips(const StripifyInfo& info, StripSet& out)
     out.fakes.clear();
     // A state numbers a face's entries from face * 8; there is one more face, the sentinel.
     if (info.faces.size() < (size_t(1) << 28) - 1)
-        StripSearch<NearTable>(info).Run(out);
+        StripSearch<NearTable<int32_t>>(info).Run(out);
     else
-        StripSearch<WideTable<int64_t>>(info).Run(out);
+        StripSearch<NearTable<int64_t>>(info).Run(out);
 }
