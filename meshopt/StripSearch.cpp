@@ -138,11 +138,12 @@ public:
     }
     int32_t& Claim(int32_t face) { return records_[size_t(face)].claim; }
     int32_t Claim(int32_t face) const { return records_[size_t(face)].claim; }
-    // Requests the record of a face, if there is one, into the caches.
+    // Requests the record of a face into the caches. A guess outside the table costs a wasted request: a
+    // prefetch never faults, and the address is formed without pointer arithmetic.
     void Prefetch(int64_t face) const
     {
-        if (uint64_t(face) < records_.size())
-            __builtin_prefetch(&records_[size_t(face)]);
+        __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(records_.data()) +
+                                                         uintptr_t(face) * sizeof(Record)));
     }
 
 private:
@@ -438,73 +439,65 @@ private:
     }
 
     // Grows from the face entered in `state` into the running experiment's references, claiming faces, until a
-    // missing or marked face; with `stopAtWrap`, also before a face whose vertices all belong to faces gathered
-    // so far.
-    void Grow(TrialStrip& s, int32_t experiment, State state, bool stopAtWrap)
+    // missing or marked face; growing backward, also before a face whose vertices all belong to faces gathered so
+    // far.
+    template <bool backward>
+    void Grow(TrialStrip& s, int32_t experiment, State state)
     {
-        if (Marked(FaceOf(state), experiment))
+        int32_t face = FaceOf(state);
+        if (Marked(face, experiment))
             return;
         RefList& refs = running_->refs;
-        if (stopAtWrap) {
+        if (backward) {
             // The forward growth leaves the stamping of its vertices to the backward growth that needs them.
             for (uint32_t r = s.begin + 1; r < uint32_t(refs.size()); ++r)
                 if (refs[r] >= 0)
                     for (int32_t v : info_.faces[refs[r]].v)
                         vertexStamp_[v] = stamp_;
         }
-        int32_t previous = FaceOf(state);  // the face before `face`
+        const int32_t id = s.id;
+        const uint64_t bit = runningBit_;
+        uint64_t* dependents = dependents_.data();
+        int32_t previous = face;  // the face before `face`
         // A step writes two references at most.
         int32_t* out = refs.Room(64);
         int32_t* room = out + refs.Spare() - 2;
         // Every later face has just been found unmarked, as the face ahead or the swapped one.
         for (;;) {
-            int32_t face = FaceOf(state);
-            int slot = int(state >> 1) & 3;
-            if (stopAtWrap) {
-                // The face holds p and q in `slot`; its third vertex n is the new one. p and q belong to the face
-                // grown from, so only n can be new to the gathered faces.
-                int32_t n = info_.faces[face].v[prevSlot[slot]];
+            if (backward) {
+                // The face holds p and q in the slot entered through; its third vertex n is the new one. p and q
+                // belong to the face grown from, so only n can be new to the gathered faces.
+                int32_t n = info_.faces[face].v[prevSlot[int(state >> 1) & 3]];
                 if (vertexStamp_[n] == stamp_) {
                     running_->wrapStops.push_back(face);
-                    dependents_[face] |= runningBit_;
+                    dependents[face] |= bit;
                     break;
                 }
                 vertexStamp_[n] = stamp_;
             }
             State next = table_.Next(state);
+            int32_t ahead = FaceOf(next);
             // Each step waits for the record of the face ahead. On regular meshes a strip's faces advance by two
             // alternating distances, so the face four steps on is guessed from the last two distances and its
             // record requested early; on other meshes the guess costs one wasted request.
-            int32_t ahead = FaceOf(next);
-            table_.Prefetch(int64_t(ahead) + 2 * (int64_t(ahead) - previous));
+            table_.Prefetch(3 * int64_t(ahead) - 2 * int64_t(previous));
             previous = face;
-            bool stop = false;
             if (Marked(ahead, experiment)) {
                 State swapped = table_.Next(state ^ 1);
                 if (Marked(FaceOf(swapped), experiment)) {
-                    stop = true;
-                } else {
-                    // A degenerate face flips the strip's parity so that it can turn towards the open side.
-                    const int32_t* v = info_.faces[face].v;
-                    bool qHigh = state & 1;
-                    int32_t q = qHigh ? v[nextSlot[slot]] : v[slot];
-                    int32_t p = qHigh ? v[slot] : v[nextSlot[slot]];
-                    StripFace fake;
-                    fake.v[0] = p;
-                    fake.v[1] = q;
-                    fake.v[2] = p;
-                    *out++ = -1 - int32_t(running_->fakes.size());
-                    running_->fakes.push_back(fake);
-                    ++s.fakeCount;
-                    next = swapped;
+                    *out++ = face;
+                    table_.Claim(face) = id;
+                    dependents[face] |= bit;
+                    break;
                 }
+                AddFake(s, face, state, out);
+                next = swapped;
             }
             *out++ = face;
-            table_.Claim(face) = s.id;
-            dependents_[face] |= runningBit_;
-            if (stop)
-                break;
+            table_.Claim(face) = id;
+            dependents[face] |= bit;
             state = next;
+            face = FaceOf(state);
             if (out >= room) {
                 refs.Written(out);
                 out = refs.Room(refs.Spare() + refs.size());
@@ -512,6 +505,22 @@ private:
             }
         }
         refs.Written(out);
+    }
+
+    // A degenerate face (p, q, p) before the face entered in `state` flips the strip's parity so that it can turn
+    // towards the open side.
+    void AddFake(TrialStrip& s, int32_t face, State state, int32_t*& out)
+    {
+        const int32_t* v = info_.faces[face].v;
+        int slot = int(state >> 1) & 3;
+        bool qHigh = state & 1;
+        StripFace fake;
+        fake.v[0] = qHigh ? v[slot] : v[nextSlot[slot]];
+        fake.v[1] = qHigh ? v[nextSlot[slot]] : v[slot];
+        fake.v[2] = fake.v[0];
+        *out++ = -1 - int32_t(running_->fakes.size());
+        running_->fakes.push_back(fake);
+        ++s.fakeCount;
     }
 
     void BuildStrip(TrialStrip& s, int32_t experiment)
@@ -531,9 +540,9 @@ private:
         table_.Claim(s.startFace) = s.id;
         for (int32_t v : start.v)
             vertexStamp_[v] = stamp_;
-        Grow(s, experiment, Enter(s.startFace, b, c), false);
+        Grow<false>(s, experiment, Enter(s.startFace, b, c));
         s.middle = uint32_t(refs.size());
-        Grow(s, experiment, Enter(s.startFace, b, a), true);
+        Grow<true>(s, experiment, Enter(s.startFace, b, a));
         s.end = uint32_t(refs.size());
     }
 
