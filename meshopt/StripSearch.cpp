@@ -146,19 +146,47 @@ public:
                                                          uintptr_t(face) * sizeof(Record)));
     }
 
+    struct Record;
+    // The table as a growth loop uses it: plain pointers that the compiler keeps in registers through a loop that
+    // stores claims, where it reloads the members of objects.
+    class Walker {
+    public:
+        explicit Walker(NearTable& table) : table_(table), records_(table.records_.data()) {}
+        State Next(State state) const
+        {
+            int16_t step;
+            std::memcpy(&step, reinterpret_cast<const char*>(records_) + 2 * size_t(state), sizeof step);
+            return step != farStep ? state + step : table_.FarSuccessor(state);
+        }
+        int32_t& Claim(int32_t face) const { return records_[size_t(face)].claim; }
+        void Prefetch(int64_t face) const
+        {
+            __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(records_) +
+                                                             uintptr_t(face) * sizeof(Record)));
+        }
+
+    private:
+        const NearTable& table_;
+        Record* records_;
+    };
+    Walker Walk() { return Walker(*this); }
+
 private:
     static constexpr int16_t farStep = INT16_MIN;
     static uint64_t Hash(State state) { return HashTriple(uint32_t(uint64_t(state)), uint32_t(uint64_t(state) >> 32), 0); }
-    State FarSuccessor(State state) const
+    __attribute__((noinline)) State FarSuccessor(State state) const
     {
         int32_t k = farIndex_.Find(Hash(state),
                                    [&](int32_t index) { return far_[size_t(index)].state == state; });
         return far_[size_t(k)].successor;
     }
+public:
     struct Record {
         int16_t step[6];
         int32_t claim;
     };
+
+private:
     static_assert(sizeof(Record) == 2 * statesPerFace, "a state's step at twice its number in bytes");
     std::vector<Record> records_;
     struct FarStep {
@@ -458,6 +486,10 @@ private:
         const int32_t id = s.id;
         const uint64_t bit = runningBit_;
         uint64_t* dependents = dependents_.data();
+        const StripFace* faces = info_.faces.data();
+        uint32_t* vertexStamps = vertexStamp_.data();
+        const uint32_t stamp = stamp_;
+        const typename Table::Walker walk = table_.Walk();
         int32_t previous = face;  // the face before `face`
         // A step writes two references at most.
         int32_t* out = refs.Room(64);
@@ -467,26 +499,26 @@ private:
             if (backward) {
                 // The face holds p and q in the slot entered through; its third vertex n is the new one. p and q
                 // belong to the face grown from, so only n can be new to the gathered faces.
-                int32_t n = info_.faces[face].v[prevSlot[int(state >> 1) & 3]];
-                if (vertexStamp_[n] == stamp_) {
+                int32_t n = faces[face].v[prevSlot[int(state >> 1) & 3]];
+                if (vertexStamps[n] == stamp) {
                     running_->wrapStops.push_back(face);
                     dependents[face] |= bit;
                     break;
                 }
-                vertexStamp_[n] = stamp_;
+                vertexStamps[n] = stamp;
             }
-            State next = table_.Next(state);
+            State next = walk.Next(state);
             int32_t ahead = FaceOf(next);
             // Each step waits for the record of the face ahead. On regular meshes a strip's faces advance by two
             // alternating distances, so the face four steps on is guessed from the last two distances and its
             // record requested early; on other meshes the guess costs one wasted request.
-            table_.Prefetch(3 * int64_t(ahead) - 2 * int64_t(previous));
+            walk.Prefetch(3 * int64_t(ahead) - 2 * int64_t(previous));
             previous = face;
-            if (Marked(ahead, experiment)) {
-                State swapped = table_.Next(state ^ 1);
-                if (Marked(FaceOf(swapped), experiment)) {
+            if (walk.Claim(ahead) >= experiment) {
+                State swapped = walk.Next(state ^ 1);
+                if (walk.Claim(FaceOf(swapped)) >= experiment) {
                     *out++ = face;
-                    table_.Claim(face) = id;
+                    walk.Claim(face) = id;
                     dependents[face] |= bit;
                     break;
                 }
@@ -494,7 +526,7 @@ private:
                 next = swapped;
             }
             *out++ = face;
-            table_.Claim(face) = id;
+            walk.Claim(face) = id;
             dependents[face] |= bit;
             state = next;
             face = FaceOf(state);
