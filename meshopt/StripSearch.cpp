@@ -104,6 +104,11 @@ template <class StateType>
 class NearTable {
 public:
     using State = StateType;
+    struct Record {
+        int16_t step[6];
+        int32_t claim;
+    };
+    static_assert(sizeof(Record) == 2 * statesPerFace, "a state's step at twice its number in bytes");
 
     explicit NearTable(const StripifyInfo& info) : records_(info.faces.size() + 1)
     {
@@ -138,15 +143,7 @@ public:
     }
     int32_t& Claim(int32_t face) { return records_[size_t(face)].claim; }
     int32_t Claim(int32_t face) const { return records_[size_t(face)].claim; }
-    // Requests the record of a face into the caches. A guess outside the table costs a wasted request: a
-    // prefetch never faults, and the address is formed without pointer arithmetic.
-    void Prefetch(int64_t face) const
-    {
-        __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(records_.data()) +
-                                                         uintptr_t(face) * sizeof(Record)));
-    }
 
-    struct Record;
     // The table as a growth loop uses it: plain pointers that the compiler keeps in registers through a loop that
     // stores claims, where it reloads the members of objects.
     class Walker {
@@ -159,6 +156,8 @@ public:
             return step != farStep ? state + step : table_.FarSuccessor(state);
         }
         int32_t& Claim(int32_t face) const { return records_[size_t(face)].claim; }
+        // Requests the record of a face into the caches. A guess outside the table costs a wasted request: a
+        // prefetch never faults, and the address is formed without pointer arithmetic.
         void Prefetch(int64_t face) const
         {
             __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(records_) +
@@ -173,21 +172,18 @@ public:
 
 private:
     static constexpr int16_t farStep = INT16_MIN;
-    static uint64_t Hash(State state) { return HashTriple(uint32_t(uint64_t(state)), uint32_t(uint64_t(state) >> 32), 0); }
+    static uint64_t Hash(State state)
+    {
+        return HashTriple(uint32_t(uint64_t(state)), uint32_t(uint64_t(state) >> 32), 0);
+    }
+    // Out of line: rare, and the growth loop keeps its registers.
     __attribute__((noinline)) State FarSuccessor(State state) const
     {
         int32_t k = farIndex_.Find(Hash(state),
                                    [&](int32_t index) { return far_[size_t(index)].state == state; });
         return far_[size_t(k)].successor;
     }
-public:
-    struct Record {
-        int16_t step[6];
-        int32_t claim;
-    };
 
-private:
-    static_assert(sizeof(Record) == 2 * statesPerFace, "a state's step at twice its number in bytes");
     std::vector<Record> records_;
     struct FarStep {
         State state, successor;
