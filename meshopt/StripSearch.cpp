@@ -220,7 +220,6 @@ struct FaceSetKey {
 class RefList {
 public:
     size_t size() const { return size_; }
-    bool empty() const { return size_ == 0; }
     void clear() { size_ = 0; }
     int32_t operator[](size_t i) const { return data_[i]; }
     const int32_t* begin() const { return data_.get(); }
