@@ -24,6 +24,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -62,6 +63,8 @@ constexpr int32_t owned = INT32_MAX;
 // the state with the low bit flipped. A missing face is the sentinel face after the last one, always owned, so
 // that "missing" and "marked" are one test.
 constexpr int statesPerFace = 8;
+// Faces this close in order are near enough for a 16-bit step between their states.
+constexpr int64_t nearFaces = INT16_MAX / statesPerFace - 1;
 // The face of a state; states are never negative, so a shift does.
 template <class State>
 int32_t FaceOf(State state)
@@ -95,15 +98,29 @@ inline void Successors(const StripifyInfo& info, int32_t i, State* out)
     }
 }
 
+// Requests what Successors reads of the faces across face i, if there is one, into the caches: tables are built
+// in face order, and the faces across are often not cached on large meshes.
+inline void RequestAcross(const StripifyInfo& info, size_t i)
+{
+    if (i >= info.faces.size())
+        return;
+    for (int k = 0; k < 3; ++k) {
+        int32_t other = info.neighbours[3 * i + k];
+        if (other >= 0) {
+            __builtin_prefetch(&info.faceEdges[3 * size_t(other)]);
+            __builtin_prefetch(&info.faces[size_t(other)]);
+        }
+    }
+}
+
 // Successors and claims in one record per face, so that testing whether the face ahead is free brings in what the
 // next step reads. A successor is stored as its distance from the state, in 16 bits: the records of a mesh whose
 // neighbouring faces lie close together in its order take 16 bytes a face, which keeps the search's hottest data
-// in the processor's caches on meshes of a few hundred thousand faces. The few successors too far away are found
-// in a hash table. `State` is 32 bits wide unless the face count needs more.
-template <class StateType>
+// in the processor's caches on meshes of a few hundred thousand faces. The few successors too far away are looked up
+// in a sorted list.
 class NearTable {
 public:
-    using State = StateType;
+    using State = int32_t;
     struct Record {
         int16_t step[6];
         int32_t claim;
@@ -116,15 +133,7 @@ public:
         int32_t faceCount = int32_t(info.faces.size());
         State successors[6];
         for (int32_t i = 0; i <= faceCount; ++i) {
-            // The faces across those a few faces on are requested early: on large meshes they are often not cached.
-            if (i + 8 < faceCount)
-                for (int k = 0; k < 3; ++k) {
-                    int32_t other = info.neighbours[3 * size_t(i + 8) + k];
-                    if (other >= 0) {
-                        __builtin_prefetch(&info.faceEdges[3 * size_t(other)]);
-                        __builtin_prefetch(&info.faces[size_t(other)]);
-                    }
-                }
+            RequestAcross(info, i + 8);
             if (i < faceCount)
                 Successors(info, i, successors);
             else
@@ -140,9 +149,6 @@ public:
             }
             records_[i].claim = i < faceCount ? unclaimed : owned;
         }
-        farIndex_.Reset(far_.size());
-        for (size_t k = 0; k < far_.size(); ++k)
-            farIndex_.Insert(Hash(far_[k].state), int32_t(k));
     }
     State Next(State state) const
     {
@@ -182,16 +188,13 @@ public:
 
 private:
     static constexpr int16_t farStep = INT16_MIN;
-    static uint64_t Hash(State state)
-    {
-        return HashTriple(uint32_t(uint64_t(state)), uint32_t(uint64_t(state) >> 32), 0);
-    }
     // Out of line: rare, and the growth loop keeps its registers.
     __attribute__((noinline)) State FarSuccessor(State state) const
     {
-        int32_t k = farIndex_.Find(Hash(state),
-                                   [&](int32_t index) { return far_[size_t(index)].state == state; });
-        return far_[size_t(k)].successor;
+        // Far steps are added in the order of their states.
+        auto far = std::lower_bound(far_.begin(), far_.end(), state,
+                                    [](const FarStep& f, State s) { return f.state < s; });
+        return far->successor;
     }
 
     std::unique_ptr<Record[]> records_;  // one more than there are faces: the sentinel
@@ -199,7 +202,63 @@ private:
         State state, successor;
     };
     std::vector<FarStep> far_;
-    IndexHashTable farIndex_;
+};
+
+// The same with successors in full, eight entries a face (six successors, one unused, the claim): for meshes whose
+// neighbouring faces lie far apart in their order, and for meshes with more faces than 32-bit states can number.
+// A state's successor is the state's own entry.
+template <class StateType>
+class FullTable {
+public:
+    using State = StateType;
+
+    FullTable(const StripifyInfo& info, bool guessAhead)
+        : guessAhead_(guessAhead), entries_(new (std::align_val_t(64)) State[(info.faces.size() + 1) * statesPerFace])
+    {
+        int32_t faceCount = int32_t(info.faces.size());
+        for (int32_t i = 0; i <= faceCount; ++i) {
+            State* e = entries_.get() + size_t(i) * statesPerFace;
+            RequestAcross(info, i + 8);
+            if (i < faceCount)
+                Successors(info, i, e);
+            else
+                std::fill(e, e + 6, State(i) * statesPerFace);
+            e[6] = 0;
+            e[claimEntry] = i < faceCount ? unclaimed : owned;
+        }
+    }
+    State Next(State state) const { return entries_[size_t(state)]; }
+    State& Claim(int32_t face) { return entries_[size_t(face) * statesPerFace + claimEntry]; }
+    State Claim(int32_t face) const { return entries_[size_t(face) * statesPerFace + claimEntry]; }
+
+    class Walker {
+    public:
+        explicit Walker(FullTable& table) : entries_(table.entries_.get()), guessAhead_(table.guessAhead_) {}
+        State Next(State state) const { return entries_[size_t(state)]; }
+        State& Claim(int32_t face) const { return entries_[size_t(face) * statesPerFace + claimEntry]; }
+        void Prefetch(int64_t face) const
+        {
+            if (guessAhead_)
+                __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(entries_) +
+                                                                 uintptr_t(face) * statesPerFace * sizeof(State)));
+        }
+
+    private:
+        State* entries_;
+        bool guessAhead_;
+    };
+    Walker Walk() { return Walker(*this); }
+
+private:
+    static constexpr int claimEntry = 7;
+    // Whether guessing the face a few steps ahead pays: not on meshes in scattered order, where the guesses only
+    // take bandwidth.
+    bool guessAhead_;
+    struct AlignedDelete {
+        void operator()(State* p) const { operator delete[](p, std::align_val_t(64)); }
+    };
+    // Aligned, so that each face's entries lie in one cache line (two for 64-bit states).
+    std::unique_ptr<State[], AlignedDelete> entries_;
 };
 
 // Order-independent key of a set of faces; equal sets have equal keys.
@@ -267,8 +326,9 @@ class StripSearch {
     using State = typename Table::State;
 
 public:
-    explicit StripSearch(const StripifyInfo& info)
-        : info_(info), edges_(info.edges), faceCount_(int32_t(info.faces.size())), table_(info),
+    template <class... TableArgs>
+    explicit StripSearch(const StripifyInfo& info, TableArgs... tableArgs)
+        : info_(info), edges_(info.edges), faceCount_(int32_t(info.faces.size())), table_(info, tableArgs...),
           dependents_(info.faces.size(), 0), faceStamp_(info.faces.size(), 0),
           vertexStamp_(info.sharedStart.size() - 1, 0)
     {
@@ -694,9 +754,19 @@ void FindAllStrips(const StripifyInfo& info, StripSet& out)
     out.strips.clear();
     out.refs.clear();
     out.fakes.clear();
+    // Most steps of the near table would be looked up on meshes in scattered order (as in a shuffled list), and
+    // guesses of the face a few steps ahead would only take bandwidth there.
+    size_t far = 0;
+    for (size_t i = 0; i < info.neighbours.size(); ++i) {
+        int64_t distance = int64_t(info.neighbours[i]) - int64_t(i / 3);
+        far += info.neighbours[i] >= 0 && (distance < -nearFaces || distance > nearFaces);
+    }
+    bool scattered = far * 16 > info.neighbours.size();
     // A state numbers a face's entries from face * 8; there is one more face, the sentinel.
-    if (info.faces.size() < (size_t(1) << 28) - 1)
-        StripSearch<NearTable<int32_t>>(info).Run(out);
+    if (info.faces.size() >= (size_t(1) << 28) - 1)
+        StripSearch<FullTable<int64_t>>(info, !scattered).Run(out);
+    else if (!scattered)
+        StripSearch<NearTable>(info).Run(out);
     else
-        StripSearch<NearTable<int64_t>>(info).Run(out);
+        StripSearch<FullTable<int32_t>>(info, false).Run(out);
 }
