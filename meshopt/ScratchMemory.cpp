@@ -4,17 +4,16 @@
 
 #include <sys/mman.h>
 
-#include <cstdlib>
 #include <new>
 
 namespace {
 
-// Smaller blocks come from malloc. Larger ones are mapped in sizes that are powers of two, and kept on one free
+// Smaller blocks come from the heap. Larger ones are mapped in sizes that are powers of two, and kept on one free
 // list per size when freed.
 constexpr int smallestClass = 16;  // 64 KiB
 constexpr int classCount = 48;
 
-// Under AddressSanitizer every block comes from malloc at its exact size, so that a read past an array's end is
+// Under AddressSanitizer every block comes from the heap at its exact size, so that a read past an array's end is
 // still caught rather than landing in the rest of a larger mapped block.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool keepBlocks = false;
@@ -42,11 +41,8 @@ int SizeClass(size_t bytes)
 
 void* ScratchAllocate(size_t bytes)
 {
-    if (!keepBlocks || bytes < (size_t(1) << smallestClass)) {
-        if (void* block = std::malloc(bytes ? bytes : 1))
-            return block;
-        throw std::bad_alloc();
-    }
+    if (!keepBlocks || bytes < (size_t(1) << smallestClass))
+        return ::operator new(bytes ? bytes : 1, std::align_val_t(64));
     int k = SizeClass(bytes);
     if (!keptBlocks[k].empty()) {
         void* block = keptBlocks[k].back();
@@ -64,7 +60,7 @@ void ScratchFree(void* block, size_t bytes)
     if (!block)
         return;
     if (!keepBlocks || bytes < (size_t(1) << smallestClass)) {
-        std::free(block);
+        ::operator delete(block, std::align_val_t(64));
         return;
     }
     keptBlocks[SizeClass(bytes)].push_back(block);

@@ -199,6 +199,22 @@ TEST(TriangleOrder, SpheresAndLargeGridsMatchReference)
         EXPECT_EQ(Order(meshes[i]), ReferenceOrder(meshes[i], 24, 0)) << "mesh " << i;
 }
 
+// Growth steps from face to face by precomputed links that know which way each neighbour runs the shared edge and
+// how far away it lies in the face order: meshes whose neighbours run their edges either way, or lie far apart.
+TEST(TriangleOrder, MixedWindingsAndDistantNeighboursMatchReference)
+{
+    std::mt19937 rng(5);
+    Indices mixed = GridMesh(36, 28);
+    for (size_t t = 0; t < mixed.size(); t += 3)
+        if (rng() % 3 == 0)
+            std::swap(mixed[t], mixed[t + 1]);
+    EXPECT_EQ(Order(mixed), ReferenceOrder(mixed, 24, 0));
+    // 8000 faces in random order: most neighbours are thousands of faces apart.
+    Indices scattered = GridMesh(80, 50);
+    ShuffleTriangles(scattered, rng);
+    EXPECT_EQ(Order(scattered), ReferenceOrder(scattered, 24, 0));
+}
+
 uint64_t Digest(const Indices& indices)
 {
     uint64_t hash = 1469598103934665603ull;
