@@ -353,6 +353,9 @@ $(cat "$rows")"
 echo "$table"
 
 mesa=$(dpkg-query -W -f '${Version}' libgl1-mesa-dri 2>/dev/null || echo unknown)
+results=$bench_root/bench/RESULTS.md
+# The sections after the table (from the first "## " heading on) are written by hand and kept.
+sections=$(sed -n '/^## /,$p' "$results" 2>/dev/null || true)
 {
   echo "# Benchmark results"
   echo
@@ -381,5 +384,10 @@ mesa=$(dpkg-query -W -f '${Version}' libgl1-mesa-dri 2>/dev/null || echo unknown
     echo
     frame_notes
   fi
-} >"$bench_root/bench/RESULTS.md"
+  if [ -n "$sections" ]; then
+    echo
+    echo "$sections"
+  fi
+} >"$results.new"
+mv "$results.new" "$results"
 echo "run-benchmarks: written to bench/RESULTS.md" >&2

@@ -8,8 +8,8 @@ namespace {
 
 // A list of items (pieces or loose faces), each a run of face references.
 struct ItemList {
-    std::vector<int32_t> refs;
-    std::vector<uint32_t> start{0};  // item i is refs[start[i] .. start[i + 1])
+    ScratchVector<int32_t> refs;
+    ScratchVector<uint32_t> start{0};  // item i is refs[start[i] .. start[i + 1])
 
     size_t Count() const { return start.size() - 1; }
     uint32_t Size(size_t i) const { return start[i + 1] - start[i]; }
@@ -22,8 +22,8 @@ struct ItemList {
 class CacheOrder {
 public:
     CacheOrder(const StripifyInfo& info, const StripSet& strips, const ItemList& items, int cacheSize,
-               const std::vector<char>* clockwise)
-        : info_(info), strips_(strips), items_(items), cache_(cacheSize, info.chainHead.size()), clockwise_(clockwise),
+               const ScratchVector<char>* clockwise)
+        : info_(info), strips_(strips), items_(items), cache_(cacheSize, size_t(info.vertexCount)), clockwise_(clockwise),
           hits_(items.Count(), 0), placed_(items.Count(), 0), candidatePos_(items.Count(), -1)
     {
         BuildVertexIndex();
@@ -90,46 +90,38 @@ public:
     }
 
 private:
-    // Per vertex, the items using it with the number of face slots in which they do (counting sort by vertex).
+    // Per vertex, the items using it with the number of face slots in which they do: room counted per vertex,
+    // then filled item by item, so an item's repeated uses of a vertex meet at the end of the vertex's run.
     void BuildVertexIndex()
     {
-        size_t vertexCount = info_.chainHead.size();
-        std::vector<uint32_t> fill(vertexCount + 1, 0);
+        size_t vertexCount = size_t(info_.vertexCount);
+        userStart_.assign(vertexCount + 1, 0);
         for (int32_t ref : items_.refs)
             for (int32_t v : strips_.Face(info_, ref).v)
-                ++fill[size_t(v) + 1];
+                ++userStart_[size_t(v) + 1];
         for (size_t v = 0; v < vertexCount; ++v)
-            fill[v + 1] += fill[v];
-        std::vector<int32_t> slots(fill[vertexCount]);
+            userStart_[v + 1] += userStart_[v];
+        userEnd_.assign(userStart_.begin(), userStart_.end() - 1);
+        users_.resize(userStart_[vertexCount]);
         for (size_t i = 0; i < items_.Count(); ++i)
             for (uint32_t r = items_.start[i]; r < items_.start[i + 1]; ++r)
-                for (int32_t v : strips_.Face(info_, items_.refs[r]).v)
-                    slots[fill[v]++] = int32_t(i);
-        // `fill[v]` now ends vertex v's run; items arrive in ascending order, so repeats are adjacent.
-        vertexStart_.assign(vertexCount + 1, 0);
-        uint32_t begin = 0;
-        for (size_t v = 0; v < vertexCount; ++v) {
-            for (uint32_t s = begin; s < fill[v]; ++s) {
-                if (s > begin && slots[s] == slots[s - 1])
-                    ++useCount_.back();
-                else {
-                    users_.push_back(slots[s]);
-                    useCount_.push_back(1);
+                for (int32_t v : strips_.Face(info_, items_.refs[r]).v) {
+                    uint32_t& end = userEnd_[size_t(v)];
+                    if (end > userStart_[size_t(v)] && users_[end - 1].item == int32_t(i))
+                        ++users_[end - 1].uses;
+                    else
+                        users_[end++] = User(int32_t(i), 1);
                 }
-            }
-            begin = fill[v];
-            vertexStart_[v + 1] = uint32_t(users_.size());
-        }
     }
 
     void ChangeHits(int32_t v, int sign)
     {
-        for (uint32_t u = vertexStart_[v]; u < vertexStart_[v + 1]; ++u) {
-            int32_t item = users_[u];
+        for (uint32_t u = userStart_[size_t(v)]; u < userEnd_[size_t(v)]; ++u) {
+            int32_t item = users_[u].item;
             if (placed_[item])
                 continue;
             int32_t before = hits_[item];
-            hits_[item] += sign * useCount_[u];
+            hits_[item] += sign * users_[u].uses;
             if (before == 0)
                 AddCandidate(item);
             else if (hits_[item] == 0)
@@ -159,16 +151,20 @@ private:
     const StripSet& strips_;
     const ItemList& items_;
     VertexCacheModel cache_;
-    const std::vector<char>* clockwise_;
-    std::vector<int32_t> hits_;
-    std::vector<char> placed_;
-    std::vector<int32_t> candidatePos_;
-    std::vector<int32_t> candidates_;
-    std::vector<uint32_t> vertexStart_;
-    std::vector<int32_t> users_;
-    std::vector<int32_t> useCount_;
+    const ScratchVector<char>* clockwise_;
+    ScratchVector<int32_t> hits_;
+    ScratchVector<char> placed_;
+    ScratchVector<int32_t> candidatePos_;
+    ScratchVector<int32_t> candidates_;
+    struct User {
+        User() {}  // filled before it is read
+        User(int32_t i, int32_t n) : item(i), uses(n) {}
+        int32_t item, uses;
+    };
+    ScratchVector<uint32_t> userStart_, userEnd_;  // vertex v's users are users_[userStart_[v] .. userEnd_[v])
+    ScratchVector<User> users_;
     size_t firstUnplaced_ = 0;
-    std::vector<int32_t> bySide_[2];
+    ScratchVector<int32_t> bySide_[2];
     size_t lastOfSide_[2] = {0, 0};
 };
 
@@ -256,13 +252,13 @@ bool FirstIsClockwise(const StripifyInfo& info, const StripSet& strips, const It
 }
 
 void OrderPieces(const StripifyInfo& info, const StripSet& strips, const ItemList& pieces, int cacheSize,
-                 std::vector<int32_t>& ordered)
+                 ScratchVector<int32_t>& ordered)
 {
     if (pieces.Count() == 0)
         return;
     size_t firstPiece = 0;
     float minCost = 10000.0f;
-    std::vector<char> clockwise(pieces.Count());
+    ScratchVector<char> clockwise(pieces.Count());
     for (size_t i = 0; i < pieces.Count(); ++i) {
         int neighbours = 0;
         for (uint32_t r = pieces.start[i]; r < pieces.start[i + 1]; ++r)
@@ -288,11 +284,21 @@ void OrderPieces(const StripifyInfo& info, const StripSet& strips, const ItemLis
 } // namespace
 
 void CutAndOrderStrips(const StripifyInfo& info, const StripSet& strips, int cacheSize, unsigned minStripLength,
-                       std::vector<int32_t>& orderedRefs, std::vector<int32_t>& looseRefs)
+                       ScratchVector<int32_t>& orderedRefs, ScratchVector<int32_t>& looseRefs)
 {
     int limit = EffectiveCacheSize(cacheSize);
     ItemList pieces;
     CutStrips(strips, uint32_t(limit), pieces);
+
+    orderedRefs.clear();
+    looseRefs.clear();
+    bool dissolves = false;
+    for (size_t i = 0; i < pieces.Count() && !dissolves; ++i)
+        dissolves = pieces.Size(i) < minStripLength;
+    if (!dissolves) {
+        OrderPieces(info, strips, pieces, limit, orderedRefs);
+        return;
+    }
 
     ItemList kept, loose;
     for (size_t i = 0; i < pieces.Count(); ++i) {
@@ -310,8 +316,6 @@ void CutAndOrderStrips(const StripifyInfo& info, const StripSet& strips, int cac
             }
     }
 
-    orderedRefs.clear();
-    looseRefs.clear();
     OrderPieces(info, strips, kept, limit, orderedRefs);
 
     if (loose.Count() == 0)

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "ScratchMemory.h"
+
 // Writes one console line (text includes its newline) to the optimiser's sink and flushes it.
 void OrderConsoleLine(const char* text);
 // Effective cache size: cacheSize - 6, at least 1.
@@ -25,10 +27,9 @@ bool FaceHas(const Face& f, int32_t x)
 }
 
 struct StripEdge {
+    StripEdge(int32_t a, int32_t b, int32_t first) : v0(a), v1(b), face0(first), face1(-1) {}
     int32_t v0, v1;
-    int32_t face0 = -1, face1 = -1;
-    // Next edge in the chain of v0 and in the chain of v1.
-    int32_t next0 = -1, next1 = -1;
+    int32_t face0, face1;
 };
 
 // Open-addressing table of indices into a caller-owned array; the caller hashes and compares the keys.
@@ -68,46 +69,46 @@ inline uint64_t HashTriple(uint32_t a, uint32_t b, uint32_t c)
     return h ^ h >> 29;
 }
 
-// The same for (a, b) and (b, a).
-inline uint64_t EdgeHash(int32_t a, int32_t b)
-{
-    uint32_t lo = uint32_t(a < b ? a : b), hi = uint32_t(a < b ? b : a);
-    return HashTriple(lo, hi, 0);
-}
-
-// Whether an edge id names the edge (a, b) in either direction.
-struct EdgeMatcher {
-    const std::vector<StripEdge>& edges;
-    int32_t a, b;
-    bool operator()(int32_t id) const
-    {
-        const StripEdge& e = edges[size_t(id)];
-        return (e.v0 == a && e.v1 == b) || (e.v0 == b && e.v1 == a);
-    }
+// One entry of a vertex's edge list: the edge and its other end.
+struct VertexEdge {
+    VertexEdge() {}  // lists are filled before they are read: no need to clear them first
+    VertexEdge(int32_t o, int32_t e) : other(o), edge(e) {}
+    int32_t other, edge;
 };
 
 struct StripifyInfo {
-    std::vector<StripFace> faces;
-    std::vector<StripEdge> edges;
+    int32_t vertexCount = 0;
+    ScratchVector<StripFace> faces;
+    ScratchVector<uint32_t> sources;  // the input triangle each face was made from
+    ScratchVector<StripEdge> edges;
     // Per face, for its edges (v0,v1), (v1,v2), (v2,v0): the edge, and the face across it (-1 if none). The
     // search asks for faces across the edges of the face it stands on, so these save the edge lookups.
-    std::vector<int32_t> faceEdges;
-    std::vector<int32_t> neighbours;
-    // Head of each vertex's edge chain.
-    std::vector<int32_t> chainHead;
+    ScratchVector<int32_t> faceEdges;
+    ScratchVector<int32_t> neighbours;
+    // Each edge is listed at its smaller vertex: vertex v's run is edgeLists[edgeRuns[v].begin .. edgeRuns[v].end),
+    // with room for every edge its faces could list there, so runs never move while they grow.
+    struct Run {
+        uint32_t begin, end;
+    };
+    ScratchVector<Run> edgeRuns;
+    ScratchVector<VertexEdge> edgeLists;
     // Each vertex's chain reduced to the edges with two faces, in chain order (vertex v's run starts at
     // sharedStart[v]); only those can lead the search from one strip to the next.
-    std::vector<uint32_t> sharedStart;
-    std::vector<int32_t> sharedEdges;
-    IndexHashTable edgeIndex;
+    ScratchVector<uint32_t> sharedStart;
+    ScratchVector<int32_t> sharedEdges;
 };
 
 // Builds faces and edges from a triangle list of dense vertex ids below vertexCount (whole triangles only).
 void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertexCount, StripifyInfo& info);
-// The edge (a, b) in either direction, or -1.
+// The edge (a, b) in either direction, or -1: a walk along the smaller vertex's run.
 inline int32_t FindEdge(const StripifyInfo& info, int32_t a, int32_t b)
 {
-    return info.edgeIndex.Find(EdgeHash(a, b), EdgeMatcher{info.edges, a, b});
+    int32_t low = a < b ? a : b, high = a < b ? b : a;
+    const StripifyInfo::Run& run = info.edgeRuns[size_t(low)];
+    for (uint32_t i = run.begin; i < run.end; ++i)
+        if (info.edgeLists[i].other == high)
+            return info.edgeLists[i].edge;
+    return -1;
 }
 // The face across edge (a, b) from face `from` (a face reference; fake faces have no edges of their own), or -1.
 int32_t OtherFace(const StripifyInfo& info, int32_t a, int32_t b, int32_t from);
@@ -142,7 +143,7 @@ public:
 
 private:
     std::vector<int32_t> ring_;
-    std::vector<int64_t> insertedAt_;
+    ScratchVector<int64_t> insertedAt_;
     int64_t insertions_ = 0;
 };
 
@@ -156,9 +157,9 @@ struct StripRange {
 };
 
 struct StripSet {
-    std::vector<StripRange> strips;
-    std::vector<int32_t> refs;
-    std::vector<StripFace> fakes;
+    ScratchVector<StripRange> strips;
+    ScratchVector<int32_t> refs;
+    ScratchVector<StripFace> fakes;
 
     const StripFace& Face(const StripifyInfo& info, int32_t ref) const
     {
@@ -169,14 +170,15 @@ struct StripSet {
 // Runs the trial stripification over all faces and returns the committed strips in commit order.
 void FindAllStrips(const StripifyInfo& info, StripSet& out);
 
-// Checks an ordered list against its input: it must hold every distinct non-degenerate input triangle (exact
-// repeats count once) exactly once, each in its input index order or a rotation of it, and nothing else. When it
-// does not, the list is replaced by those triangles in input order, which is always a correct list, and the
-// result is false.
+// Checks an ordered list of dense vertex ids against its input: it must hold every distinct non-degenerate input
+// triangle (exact repeats count once) exactly once, each in its input index order or a rotation of it, and nothing
+// else. When it does not, the list is replaced by those triangles in input order, which is always a correct list,
+// and the result is false. The overloads for index values number the values first.
+bool KeepOrFallBack(const int32_t* input, size_t triangleCount, int32_t vertexCount, std::vector<int32_t>& ordered);
 bool KeepOrFallBack(const uint16_t* input, size_t triangleCount, std::vector<uint16_t>& ordered);
 bool KeepOrFallBack(const uint32_t* input, size_t triangleCount, std::vector<uint32_t>& ordered);
 
 // Cuts the strips into pieces, dissolves short pieces and orders pieces and loose faces for the cache.
 // `ordered` receives the pieces in output order (refs into `strips`), `looseFaces` the loose face refs.
 void CutAndOrderStrips(const StripifyInfo& info, const StripSet& strips, int cacheSize, unsigned minStripLength,
-                       std::vector<int32_t>& orderedRefs, std::vector<int32_t>& looseRefs);
+                       ScratchVector<int32_t>& orderedRefs, ScratchVector<int32_t>& looseRefs);

@@ -11,11 +11,12 @@ namespace {
 
 // Turns the index values of whole triangles into dense vertex ids, numbered in order of first use, so that the
 // per-vertex tables are as large as the number of vertices the list uses, and vertices used together lie close
-// together. Values not much larger than the list is long go through a flat table, others (32-bit values, or one
-// material's few triangles among many vertices) through a hash table. Only equality of vertices matters to the
+// together. Values up to a few times the list's length (every 16-bit value among them) go through a flat table,
+// which is far faster than hashing; others (wide 32-bit values, or one material's few triangles among many
+// vertices) through a hash table. Only equality of vertices matters to the
 // optimiser, so the numbering does not change the order. values[id] is the value of vertex id.
 template <class Index>
-int32_t MakeVertexIds(const Index* indices, size_t count, std::vector<int32_t>& ids, std::vector<Index>& values)
+int32_t MakeVertexIds(const Index* indices, size_t count, ScratchVector<int32_t>& ids, ScratchVector<Index>& values)
 {
     ids.resize(count);
     uint64_t largest = 0;
@@ -28,8 +29,8 @@ int32_t MakeVertexIds(const Index* indices, size_t count, std::vector<int32_t>& 
         }
         return id;
     };
-    if (largest < 2 * uint64_t(count) + 4096) {
-        std::vector<int32_t> idOf(size_t(largest) + 1, -1);
+    if (largest < 8 * uint64_t(count) + 65536) {
+        ScratchVector<int32_t> idOf(size_t(largest) + 1, -1);
         for (size_t i = 0; i < count; ++i)
             ids[i] = number(idOf[indices[i]], indices[i]);
         return int32_t(values.size());
@@ -54,77 +55,153 @@ struct OrderSettings {
 OrderSettings settings;
 FILE* console = nullptr;
 
-// The rotation of a triangle that starts at its smallest index (a b c, b c a and c a b share it), and which of
-// the three rotations the triangle is.
-template <class Index>
-std::array<Index, 3> Canonical(const Index* v, int& rotation)
-{
-    rotation = v[1] < v[0] && v[1] < v[2] ? 1 : v[2] < v[0] && v[2] < v[1] ? 2 : 0;
-    return {v[rotation], v[(rotation + 1) % 3], v[(rotation + 2) % 3]};
-}
+// The input's distinct non-degenerate triangles, grouped by rotation class: a b c, b c a and c a b share the class
+// of the rotation that starts at the smallest vertex, and each class lives in the run of that vertex, so a look-up
+// reads a few neighbouring entries. Exact repeats count once.
+class TriangleClasses {
+public:
+    TriangleClasses(const int32_t* input, size_t triangleCount, int32_t vertexCount)
+        : input_(input), triangleCount_(triangleCount), start_(size_t(vertexCount) + 1, 0)
+    {
+        for (size_t t = 0; t < triangleCount; ++t)
+            if (!Degenerate(input + 3 * t))
+                ++start_[size_t(Smallest(input + 3 * t)) + 1];
+        for (size_t v = 0; v + 1 < start_.size(); ++v)
+            start_[v + 1] += start_[v];
+        end_.assign(start_.begin(), start_.end() - 1);
+        classes_.resize(start_.back());
+        classOf_.resize(triangleCount);
+        for (size_t t = 0; t < triangleCount; ++t) {
+            const int32_t* v = input + 3 * t;
+            if (Degenerate(v))
+                continue;
+            int rotation = 0;
+            Class& c = Find(v, rotation, true);
+            classOf_[t] = uint32_t(&c - classes_.data());
+            if (!(c.rotations & 1 << rotation)) {
+                c.rotations |= uint8_t(1 << rotation);
+                ++c.owed;
+                ++distinct_;
+            }
+        }
+    }
+
+    // Whether the list of `count` triangles holds each distinct triangle once, in one of its rotations, and
+    // nothing else. `triangle(i, hint)` gives the vertices of the list's triangle i and may set `hint` to the
+    // input triangle it should equal, which spares the search for its class.
+    template <class Triangle>
+    bool Matches(size_t count, Triangle&& triangle)
+    {
+        if (count != distinct_)
+            return false;
+        for (size_t i = 0; i < count; ++i) {
+            size_t hint = triangleCount_;
+            const int32_t* v = triangle(i, hint);
+            if (Degenerate(v))
+                return false;
+            int rotation = 0;
+            Class* c = hint < triangleCount_ ? Hinted(v, hint, rotation) : nullptr;
+            if (!c)
+                c = &Find(v, rotation, false);
+            if (c->owed == 0)
+                return false;
+            --c->owed;
+        }
+        return true;
+    }
+
+    bool Matches(const std::vector<int32_t>& ordered)
+    {
+        return ordered.size() % 3 == 0 &&
+               Matches(ordered.size() / 3, [&](size_t i, size_t&) { return &ordered[3 * i]; });
+    }
+
+    // The distinct triangles in input order.
+    std::vector<int32_t> InInputOrder()
+    {
+        std::vector<int32_t> list;
+        for (size_t t = 0; t < triangleCount_; ++t) {
+            const int32_t* v = input_ + 3 * t;
+            int rotation = 0;
+            if (Degenerate(v))
+                continue;
+            Class& c = Find(v, rotation, false);
+            if (!(c.listed & 1 << rotation)) {
+                c.listed |= uint8_t(1 << rotation);
+                list.insert(list.end(), v, v + 3);
+            }
+        }
+        return list;
+    }
+
+private:
+    struct Class {
+        int32_t second = -1, third = -1;
+        uint32_t owed = 0;
+        uint8_t rotations = 0, listed = 0;
+    };
+
+    // The class of input triangle `hint` if triangle v belongs to it, else null.
+    Class* Hinted(const int32_t* v, size_t hint, int& rotation)
+    {
+        if (Degenerate(input_ + 3 * hint))
+            return nullptr;
+        rotation = v[1] < v[0] && v[1] < v[2] ? 1 : v[2] < v[0] && v[2] < v[1] ? 2 : 0;
+        int32_t first = v[rotation];
+        uint32_t at = classOf_[hint];
+        Class& c = classes_[at];
+        bool inRun = first >= 0 && size_t(first) < end_.size() && at >= start_[size_t(first)] &&
+                     at < end_[size_t(first)];
+        return inRun && c.second == v[(rotation + 1) % 3] && c.third == v[(rotation + 2) % 3] ? &c : nullptr;
+    }
+
+    static bool Degenerate(const int32_t* v) { return v[0] == v[1] || v[1] == v[2] || v[2] == v[0]; }
+    static int32_t Smallest(const int32_t* v) { return std::min(v[0], std::min(v[1], v[2])); }
+
+    // The class of triangle v and which rotation of it v is. A missing class is added when `add`, else the
+    // result is a class that matches nothing (`missing_`).
+    Class& Find(const int32_t* v, int& rotation, bool add)
+    {
+        rotation = v[1] < v[0] && v[1] < v[2] ? 1 : v[2] < v[0] && v[2] < v[1] ? 2 : 0;
+        int32_t first = v[rotation], second = v[(rotation + 1) % 3], third = v[(rotation + 2) % 3];
+        if (first < 0 || size_t(first) >= end_.size())
+            return missing_ = Class();
+        uint32_t& end = end_[size_t(first)];
+        for (uint32_t i = start_[size_t(first)]; i < end; ++i)
+            if (classes_[i].second == second && classes_[i].third == third)
+                return classes_[i];
+        if (!add)
+            return missing_ = Class();
+        Class& c = classes_[end++];
+        c.second = second;
+        c.third = third;
+        return c;
+    }
+
+    const int32_t* input_;
+    size_t triangleCount_;
+    ScratchVector<uint32_t> start_, end_;
+    ScratchVector<Class> classes_;
+    ScratchVector<uint32_t> classOf_;  // per input triangle, its class (degenerate ones: unset)
+    Class missing_;
+    size_t distinct_ = 0;
+};
 
 template <class Index>
-bool Validate(const Index* input, size_t triangleCount, std::vector<Index>& ordered)
+bool ValidateValues(const Index* input, size_t triangleCount, std::vector<Index>& ordered)
 {
-    // Per rotation class of the input's triangles: which of its rotations occur (exact repeats count once) and
-    // how many of them the list has not shown yet.
-    struct Class {
-        std::array<Index, 3> key;
-        uint8_t rotations = 0, listed = 0;
-        uint32_t owed = 0;
-    };
-    std::vector<Class> classes;
-    classes.reserve(triangleCount);
-    IndexHashTable table;
-    table.Reset(triangleCount);
-    auto classOf = [&](const Index* v, int& rotation, bool add) -> Class* {
-        std::array<Index, 3> key = Canonical(v, rotation);
-        uint64_t hash = HashTriple(uint32_t(key[0]), uint32_t(key[1]), uint32_t(key[2]));
-        int32_t found = table.Find(hash, [&](int32_t i) { return classes[i].key == key; });
-        if (found < 0 && add) {
-            found = int32_t(classes.size());
-            table.Insert(hash, found);
-            classes.push_back(Class{key});
-        }
-        return found < 0 ? nullptr : &classes[found];
-    };
-    auto degenerate = [](const Index* v) { return v[0] == v[1] || v[1] == v[2] || v[2] == v[0]; };
-    size_t distinct = 0;
-    for (size_t t = 0; t < triangleCount; ++t) {
-        const Index* v = input + 3 * t;
-        int rotation = 0;
-        if (degenerate(v))
-            continue;
-        Class* c = classOf(v, rotation, true);
-        if (!(c->rotations & 1 << rotation)) {
-            c->rotations |= uint8_t(1 << rotation);
-            ++c->owed;
-            ++distinct;
-        }
-    }
-    bool valid = ordered.size() == 3 * distinct;
-    for (size_t i = 0; valid && i < ordered.size(); i += 3) {
-        int rotation = 0;
-        Class* c = classOf(ordered.data() + i, rotation, false);
-        valid = c && c->owed > 0;
-        if (valid)
-            --c->owed;
-    }
-    if (valid)
-        return true;
+    // Numbered together, values the input lacks get ids no input triangle uses.
+    ScratchVector<Index> all(input, input + 3 * triangleCount);
+    all.insert(all.end(), ordered.begin(), ordered.end());
+    ScratchVector<int32_t> ids;
+    ScratchVector<Index> values;
+    int32_t vertexCount = MakeVertexIds(all.data(), all.size(), ids, values);
+    std::vector<int32_t> orderedIds(ids.begin() + 3 * triangleCount, ids.end());
+    bool valid = KeepOrFallBack(ids.data(), triangleCount, vertexCount, orderedIds);
     ordered.clear();
-    for (size_t t = 0; t < triangleCount; ++t) {
-        const Index* v = input + 3 * t;
-        int rotation = 0;
-        if (degenerate(v))
-            continue;
-        Class* c = classOf(v, rotation, false);
-        if (!(c->listed & 1 << rotation)) {
-            c->listed |= uint8_t(1 << rotation);
-            ordered.insert(ordered.end(), v, v + 3);
-        }
-    }
-    return false;
+    for (int32_t id : orderedIds)
+        ordered.push_back(values[size_t(id)]);
+    return valid;
 }
 
 template <class Index>
@@ -133,36 +210,50 @@ bool Order(const Index* indices, uint32_t indexCount, BasicPrimitiveBatch<Index>
 {
     // A trailing partial triangle is never read.
     size_t triangleCount = indexCount / 3;
-    std::vector<int32_t> ids;
-    std::vector<Index> values;
+    ScratchVector<int32_t> ids;
+    ScratchVector<Index> values;
     int32_t vertexCount = MakeVertexIds(indices, triangleCount * 3, ids, values);
 
     StripifyInfo info;
     BuildStripifyInfo(ids.data(), triangleCount, vertexCount, info);
     StripSet strips;
     FindAllStrips(info, strips);
-    std::vector<int32_t> orderedRefs, looseRefs;
+    ScratchVector<int32_t> orderedRefs, looseRefs;
     CutAndOrderStrips(info, strips, settings.cacheSize, settings.minStripLength, orderedRefs, looseRefs);
 
-    std::vector<Index> ordered;
-    ordered.reserve(3 * (orderedRefs.size() + looseRefs.size()));
-    auto append = [&](const StripFace& f) {
-        for (int32_t v : f.v)
-            ordered.push_back(values[v]);
-    };
     // Fake faces only served the strips.
+    ScratchVector<int32_t> output;
+    output.reserve(orderedRefs.size() + looseRefs.size());
     for (int32_t ref : orderedRefs)
         if (!IsFake(ref))
-            append(info.faces[ref]);
-    for (int32_t ref : looseRefs)
-        append(strips.Face(info, ref));
-    bool valid = !validate || KeepOrFallBack(indices, triangleCount, ordered);
+            output.push_back(ref);
+    output.insert(output.end(), looseRefs.begin(), looseRefs.end());
+
+    bool valid = true;
+    std::vector<int32_t> fallback;
+    if (validate) {
+        TriangleClasses classes(ids.data(), triangleCount, vertexCount);
+        valid = classes.Matches(output.size(), [&](size_t i, size_t& hint) {
+            hint = info.sources[size_t(output[i])];
+            return info.faces[size_t(output[i])].v;
+        });
+        if (!valid)
+            fallback = classes.InInputOrder();
+    }
 
     BasicPrimitiveBatch<Index>* batch = new BasicPrimitiveBatch<Index>[1];
     batch->type = PrimitiveList;
-    batch->indexCount = uint32_t(ordered.size());
-    batch->indices = new Index[ordered.size()];
-    std::copy(ordered.begin(), ordered.end(), batch->indices);
+    batch->indexCount = uint32_t(valid ? 3 * output.size() : fallback.size());
+    batch->indices = new Index[batch->indexCount];
+    Index* out = batch->indices;
+    if (valid) {
+        for (int32_t face : output)
+            for (int32_t v : info.faces[size_t(face)].v)
+                *out++ = values[size_t(v)];
+    } else {
+        for (int32_t v : fallback)
+            *out++ = values[size_t(v)];
+    }
     *batches = batch;
     *batchCount = 1;
     return valid;
@@ -210,14 +301,23 @@ void OrderConsoleLine(const char* text)
     std::fflush(sink);
 }
 
+bool KeepOrFallBack(const int32_t* input, size_t triangleCount, int32_t vertexCount, std::vector<int32_t>& ordered)
+{
+    TriangleClasses classes(input, triangleCount, vertexCount);
+    if (classes.Matches(ordered))
+        return true;
+    ordered = classes.InInputOrder();
+    return false;
+}
+
 bool KeepOrFallBack(const uint16_t* input, size_t triangleCount, std::vector<uint16_t>& ordered)
 {
-    return Validate(input, triangleCount, ordered);
+    return ValidateValues(input, triangleCount, ordered);
 }
 
 bool KeepOrFallBack(const uint32_t* input, size_t triangleCount, std::vector<uint32_t>& ordered)
 {
-    return Validate(input, triangleCount, ordered);
+    return ValidateValues(input, triangleCount, ordered);
 }
 
 bool OrderTriangles(const uint16_t* indices, uint32_t indexCount, PrimitiveBatch** batches, uint16_t* batchCount,

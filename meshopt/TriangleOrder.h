@@ -57,6 +57,10 @@ bool OrderTriangles(const uint16_t* indices, uint32_t indexCount, PrimitiveBatch
 bool OrderTriangles32(const uint32_t* indices, uint32_t indexCount, PrimitiveBatch32** batches, uint16_t* batchCount,
                       bool validate);
 
+// The optimiser keeps the large blocks of its working memory between calls, so that ordering many lists faults
+// their pages in once; this returns them to the system. Call it after the last list of a build.
+void ReleaseOrderMemory();
+
 // Average cache miss ratio of a triangle list (misses per whole triangle) through a FIFO vertex cache of
 // cacheSize entries; 0 for a list without triangles.
 float FifoCacheMissRatio(const uint16_t* indices, uint32_t indexCount, unsigned cacheSize);

@@ -103,6 +103,7 @@ void OrderIndexLists(std::vector<MaterialBatch>& batches, std::vector<Index> Mat
         ordered.shrink_to_fit();
         batch.*indices = std::move(ordered);
     }
+    ReleaseOrderMemory();
 }
 
 // Index ranges of one batch's selected clusters, reused from draw to draw.
