@@ -110,7 +110,7 @@ void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertex
     ScratchVector<uint32_t> room(n + 1, 0);
     for (size_t t = 0; t < triangleCount; ++t) {
         const int32_t* v = tris + 3 * t;
-        if (v[0] == v[1] || v[1] == v[2] || v[2] == v[0])
+        if (IsDegenerate(v))
             continue;
         ++room[size_t(std::min(v[0], v[1])) + 1];
         ++room[size_t(std::min(v[1], v[2])) + 1];

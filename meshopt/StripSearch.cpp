@@ -23,8 +23,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <memory>
-#include <new>
 
 namespace {
 

@@ -18,7 +18,9 @@ struct StripFace {
     int32_t v[3];
 };
 
-inline bool IsDegenerate(const StripFace& f) { return f.v[0] == f.v[1] || f.v[1] == f.v[2] || f.v[2] == f.v[0]; }
+// Whether a triangle of three vertex ids repeats one of them.
+inline bool IsDegenerate(const int32_t* v) { return v[0] == v[1] || v[1] == v[2] || v[2] == v[0]; }
+inline bool IsDegenerate(const StripFace& f) { return IsDegenerate(f.v); }
 // Whether vertex x is one of the face's three (any record with a `v[3]` of vertex ids).
 template <class Face>
 bool FaceHas(const Face& f, int32_t x)

@@ -4,7 +4,6 @@
 #include "StripifyInternal.h"
 
 #include <algorithm>
-#include <array>
 #include <unordered_map>
 
 namespace {
@@ -64,7 +63,7 @@ public:
         : input_(input), triangleCount_(triangleCount), start_(size_t(vertexCount) + 1, 0)
     {
         for (size_t t = 0; t < triangleCount; ++t)
-            if (!Degenerate(input + 3 * t))
+            if (!IsDegenerate(input + 3 * t))
                 ++start_[size_t(Smallest(input + 3 * t)) + 1];
         for (size_t v = 0; v + 1 < start_.size(); ++v)
             start_[v + 1] += start_[v];
@@ -73,7 +72,7 @@ public:
         classOf_.resize(triangleCount);
         for (size_t t = 0; t < triangleCount; ++t) {
             const int32_t* v = input + 3 * t;
-            if (Degenerate(v))
+            if (IsDegenerate(v))
                 continue;
             int rotation = 0;
             Class& c = Find(v, rotation, true);
@@ -97,7 +96,7 @@ public:
         for (size_t i = 0; i < count; ++i) {
             size_t hint = triangleCount_;
             const int32_t* v = triangle(i, hint);
-            if (Degenerate(v))
+            if (IsDegenerate(v))
                 return false;
             int rotation = 0;
             Class* c = hint < triangleCount_ ? Hinted(v, hint, rotation) : nullptr;
@@ -123,7 +122,7 @@ public:
         for (size_t t = 0; t < triangleCount_; ++t) {
             const int32_t* v = input_ + 3 * t;
             int rotation = 0;
-            if (Degenerate(v))
+            if (IsDegenerate(v))
                 continue;
             Class& c = Find(v, rotation, false);
             if (!(c.listed & 1 << rotation)) {
@@ -144,7 +143,7 @@ private:
     // The class of input triangle `hint` if triangle v belongs to it, else null.
     Class* Hinted(const int32_t* v, size_t hint, int& rotation)
     {
-        if (Degenerate(input_ + 3 * hint))
+        if (IsDegenerate(input_ + 3 * hint))
             return nullptr;
         rotation = v[1] < v[0] && v[1] < v[2] ? 1 : v[2] < v[0] && v[2] < v[1] ? 2 : 0;
         int32_t first = v[rotation];
@@ -155,7 +154,6 @@ private:
         return inRun && c.second == v[(rotation + 1) % 3] && c.third == v[(rotation + 2) % 3] ? &c : nullptr;
     }
 
-    static bool Degenerate(const int32_t* v) { return v[0] == v[1] || v[1] == v[2] || v[2] == v[0]; }
     static int32_t Smallest(const int32_t* v) { return std::min(v[0], std::min(v[1], v[2])); }
 
     // The class of triangle v and which rotation of it v is. A missing class is added when `add`, else the
