@@ -13,6 +13,14 @@ namespace {
 
 constexpr unsigned measuredCacheSize = 24;
 
+const char kUsage[] =
+    "usage: velmora-order [--acmr] < indices\n"
+    "Reads whitespace-separated 16-bit triangle indices (three per triangle) from standard input and prints them in\n"
+    "the order the viewer's render geometry build gives them, on one line.\n"
+    "  --acmr   print instead the FIFO cache miss ratio (24 entries) before and after the reordering\n"
+    "  --help   print this and exit\n"
+    "Exits 0; 2 for bad options or input (with a line on standard error).\n";
+
 int Fail(const std::string& message)
 {
     std::fprintf(stderr, "velmora-order: %s\n", message.c_str());
@@ -45,9 +53,15 @@ bool InIndexRange(const std::string& token)
 
 int main(int argc, char** argv)
 {
-    bool acmr = argc == 2 && std::strcmp(argv[1], "--acmr") == 0;
-    if (argc > 2 || (argc == 2 && !acmr))
-        return Fail("usage: velmora-order [--acmr] < indices");
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    const bool acmr = argc == 2 && std::strcmp(argv[1], "--acmr") == 0;
+    if (argc > 2 || (argc == 2 && !acmr)) {
+        std::fprintf(stderr, "velmora-order: unknown option\n%s", kUsage);
+        return 2;
+    }
 
     std::vector<uint16_t> indices;
     std::string token;

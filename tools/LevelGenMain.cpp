@@ -1,11 +1,10 @@
-// velmora-levelgen: writes a complete level (out.txt) and every image it names into an output directory.
-//
-// Usage: velmora-levelgen --out DIR [--rooms N] [--triangles N] [--materials N] [--seed S] [--no-textures]
-//                         [--every-normal-map]
+// velmora-levelgen: writes a complete level (out.txt), every image it names and the viewer's shader files into an
+// output directory.
 
 #include "LevelBsp.h"
 #include "LevelLayout.h"
 #include "LevelMesh.h"
+#include "LevelShaders.h"
 #include "LevelWriter.h"
 #include "ProceduralTextures.h"
 
@@ -34,15 +33,29 @@ struct Options {
     int materials = kDefaultMaterials;
     uint64_t seed = 1;
     bool textures = true;
-    bool everyNormalMap = false;
+    bool everyNormalMap = true;
+    bool help = false;
 };
+
+const char kUsage[] =
+    "usage: velmora-levelgen --out DIR [--rooms N] [--triangles N] [--materials N] [--seed S]\n"
+    "                        [--no-textures] [--missing-normal-maps]\n"
+    "Writes a level (DIR/out.txt), its images and the viewer's shader files into DIR; then\n"
+    "`cd DIR && velmora-viewer` shows it.\n"
+    "  --out DIR               the directory to write (created when missing)\n"
+    "  --rooms N               rooms on a square grid, 1 to 4096 (default 6, or 1 per 40000 triangles)\n"
+    "  --triangles N           subdivide faces to come close to N triangles (up to 50000000)\n"
+    "  --materials N           materials, 1 to 999 (default 8)\n"
+    "  --seed S                the same seed gives the same files (default 1)\n"
+    "  --no-textures           write only out.txt (no images, no shader files)\n"
+    "  --missing-normal-maps   one material in three gets no normal map and draws with nonormal\n"
+    "  --every-normal-map      every material gets a normal map (the default)\n"
+    "  --help                  print this and exit\n"
+    "Prints one summary line; exits 0, 1 when a file cannot be written, 2 for bad options.\n";
 
 int Usage(const char* problem)
 {
-    std::printf("velmora-levelgen: %s; usage: velmora-levelgen --out DIR [--rooms N] [--triangles N] "
-                "[--materials N] [--seed S] [--no-textures] [--every-normal-map]\n",
-                problem);
-    std::fflush(stdout);
+    std::fprintf(stderr, "velmora-levelgen: %s\n%s", problem, kUsage);
     return 2;
 }
 
@@ -70,9 +83,13 @@ bool ParseOptions(int argc, char** argv, Options& options, const char*& problem)
             options.textures = false;
             continue;
         }
-        if (arg == "--every-normal-map") {
-            options.everyNormalMap = true;
+        if (arg == "--every-normal-map" || arg == "--missing-normal-maps") {
+            options.everyNormalMap = arg == "--every-normal-map";
             continue;
+        }
+        if (arg == "--help") {
+            options.help = true;
+            return true;
         }
         if (arg == "--out" && next) {
             options.out = next;
@@ -110,6 +127,10 @@ int main(int argc, char** argv)
     const char* problem = nullptr;
     if (!ParseOptions(argc, argv, options, problem))
         return Usage(problem);
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
 
     std::error_code error;
     std::filesystem::create_directories(options.out, error);
@@ -140,7 +161,8 @@ int main(int argc, char** argv)
     LevelFileStats stats;
     if (!WriteLevelFile(directory + "out.txt", layout, materials, mesh, tree, stats))
         return 1;
-    if (options.textures && !WriteLevelImages(directory, materials))
+    if (options.textures && !(WriteLevelImages(directory, materials) &&
+                              CopyShaderFiles(InstalledShaderDirectory(), directory)))
         return 1;
 
     std::printf("%" PRIu64 " triangles, %zu lights, %zu leaves, %zu nodes, %zu materials\n", stats.triangles,

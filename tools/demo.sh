@@ -19,7 +19,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 data=$root/data
 
 if [ ! -f "$demo/out.txt" ]; then
-  "$build/tools/velmora-levelgen" --out "$demo" --every-normal-map
+  "$build/tools/velmora-levelgen" --out "$demo"
 fi
 # The viewer reads its shader files from the working directory; always use the current ones.
 cp "$data"/*.cg "$demo/"

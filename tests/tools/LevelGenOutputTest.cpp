@@ -3,6 +3,7 @@
 #include "LevelFileReader.h"
 #include "Level.h"
 #include "LevelLayout.h"
+#include "TestSupport.h"
 
 #include <IL/il.h>
 #include <gtest/gtest.h>
@@ -41,25 +42,17 @@ fs::path FreshDirectory(const std::string& name)
     return dir;
 }
 
-// Runs the generator; returns its exit status and its standard output.
-int RunGenerator(const std::string& arguments, std::string& output)
+// Runs the generator with `arguments`.
+CommandResult RunGenerator(const std::string& arguments)
 {
-    const std::string command = std::string(VELMORA_LEVELGEN) + " " + arguments;
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return -1;
-    char buffer[512];
-    output.clear();
-    while (std::fgets(buffer, sizeof buffer, pipe))
-        output += buffer;
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return RunCommand(std::string(VELMORA_LEVELGEN) + " " + arguments);
 }
 
 Summary Generate(const fs::path& dir, const std::string& options)
 {
-    std::string output;
-    EXPECT_EQ(RunGenerator("--out " + dir.string() + " " + options, output), 0) << output;
+    const CommandResult run = RunGenerator("--out " + dir.string() + " " + options);
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    const std::string& output = run.out;
     Summary s;
     EXPECT_EQ(std::sscanf(output.c_str(), "%llu triangles, %zu lights, %zu leaves, %zu nodes, %zu materials\n",
                           &s.triangles, &s.lights, &s.leaves, &s.nodes, &s.materials),
@@ -69,19 +62,11 @@ Summary Generate(const fs::path& dir, const std::string& options)
     return s;
 }
 
-std::string FileText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 ReadLevel ReadGenerated(const fs::path& dir)
 {
     ReadLevel level;
     std::string error;
-    EXPECT_TRUE(ReadLevelText(FileText(dir / "out.txt"), level, error)) << error;
+    EXPECT_TRUE(ReadLevelText(ReadFileText(dir / "out.txt"), level, error)) << error;
     return level;
 }
 
@@ -252,7 +237,8 @@ fs::path FindImage(const fs::path& dir, const std::string& base)
     return {};
 }
 
-void CheckImages(const fs::path& dir, const ReadLevel& level)
+// Every image the level names loads; with everyNormalMap false, some materials fall back to "nonormal".
+void CheckImages(const fs::path& dir, const ReadLevel& level, bool everyNormalMap)
 {
     std::set<std::string> names;
     for (const auto& leaf : level.leaves)
@@ -273,7 +259,10 @@ void CheckImages(const fs::path& dir, const ReadLevel& level)
         }
     }
     EXPECT_GT(withNormalMap, 0);
-    EXPECT_LT(withNormalMap, static_cast<int>(names.size())) << "no material falls back to nonormal";
+    if (everyNormalMap)
+        EXPECT_EQ(withNormalMap, static_cast<int>(names.size())) << "a material falls back to nonormal";
+    else
+        EXPECT_LT(withNormalMap, static_cast<int>(names.size())) << "no material falls back to nonormal";
     for (const char* fixed : {"nonormal", "postprocess", "ramp"}) {
         const fs::path image = FindImage(dir, fixed);
         ASSERT_FALSE(image.empty()) << fixed;
@@ -285,14 +274,31 @@ void CheckImages(const fs::path& dir, const ReadLevel& level)
 
 TEST(LevelGenOutput, DefaultLevelIsWellFormedClosedAndTextured)
 {
-    const fs::path dir = FreshDirectory("default");
-    const Summary summary = Generate(dir, "");
-    const ReadLevel level = ReadGenerated(dir);
-    CheckCountsAndTriangles(level, summary, 8);
-    EXPECT_EQ(summary.materials, 8u);
-    CheckTree(level);
-    CheckClosedAroundOrigin(level);
-    CheckImages(dir, level);
+    for (const bool everyNormalMap : {true, false}) {
+        SCOPED_TRACE(everyNormalMap);
+        const fs::path dir = FreshDirectory("default");
+        const Summary summary = Generate(dir, everyNormalMap ? "" : "--missing-normal-maps");
+        const ReadLevel level = ReadGenerated(dir);
+        CheckCountsAndTriangles(level, summary, 8);
+        EXPECT_EQ(summary.materials, 8u);
+        CheckTree(level);
+        CheckClosedAroundOrigin(level);
+        CheckImages(dir, level, everyNormalMap);
+        fs::remove_all(dir);
+    }
+}
+
+// The level's directory gets the viewer's shader files, byte for byte those of the source tree; a shader file the
+// user already has there is kept.
+TEST(LevelGenOutput, ShaderFilesAreCopiedBesideTheLevelAndEditsKept)
+{
+    const fs::path dir = FreshDirectory("shaders");
+    fs::create_directories(dir);
+    { std::ofstream(dir / "post.cg") << "// the user's own"; }
+    Generate(dir, "--rooms 1");
+    for (const char* name : {"shader.cg", "ambient.cg", "shadow.cg"})
+        EXPECT_EQ(ReadFileText(dir / name), ReadFileText(fs::path(VELMORA_SOURCE_DIR) / "data" / name)) << name;
+    EXPECT_EQ(ReadFileText(dir / "post.cg"), "// the user's own");
     fs::remove_all(dir);
 }
 
@@ -334,11 +340,11 @@ TEST(LevelGenOutput, SameSeedSameFileOtherSeedOtherFile)
 {
     const fs::path dir = FreshDirectory("seed");
     Generate(dir, "--rooms 2 --seed 11 --no-textures");
-    const std::string first = FileText(dir / "out.txt");
+    const std::string first = ReadFileText(dir / "out.txt");
     Generate(dir, "--rooms 2 --seed 11 --no-textures");
-    EXPECT_EQ(FileText(dir / "out.txt"), first);
+    EXPECT_EQ(ReadFileText(dir / "out.txt"), first);
     Generate(dir, "--rooms 2 --seed 12 --no-textures");
-    EXPECT_NE(FileText(dir / "out.txt"), first);
+    EXPECT_NE(ReadFileText(dir / "out.txt"), first);
     EXPECT_FALSE(fs::exists(dir / "out.txt.partial"));
     fs::remove_all(dir);
 }
@@ -364,12 +370,11 @@ TEST(LevelGenOutput, BadOptionsAreRefusedWithoutWriting)
     const fs::path dir = FreshDirectory("options");
     for (const std::string options : {"--rooms 0", "--rooms x", "--materials 1000", "--triangles -5", "--bogus",
                                       "--seed"}) {
-        std::string output;
-        EXPECT_EQ(RunGenerator("--out " + dir.string() + " " + options, output), 2) << options;
-        EXPECT_NE(output.find("usage"), std::string::npos) << output;
+        const CommandResult run = RunGenerator("--out " + dir.string() + " " + options);
+        EXPECT_EQ(run.exitCode, 2) << options;
+        EXPECT_NE(run.err.find("usage"), std::string::npos) << run.err;
     }
-    std::string output;
-    EXPECT_EQ(RunGenerator("--rooms 2", output), 2);
+    EXPECT_EQ(RunGenerator("--rooms 2").exitCode, 2);
     EXPECT_FALSE(fs::exists(dir / "out.txt"));
     fs::remove_all(dir);
 }
@@ -393,7 +398,7 @@ TEST(LevelGenOutput, LoadsWithTheViewersLoader)
                                          return 1u + static_cast<uint32_t>(names.size());
                                      },
                                      1u};
-        const BspNode* root = ParseLevelText(FileText(dir / "out.txt"), state, lights, boxes, textures);
+        const BspNode* root = ParseLevelText(ReadFileText(dir / "out.txt"), state, lights, boxes, textures);
         ASSERT_NE(root, nullptr);
         EXPECT_EQ(lights.size(), summary.lights);
         EXPECT_EQ(state.leafTable.size(), summary.leaves);
