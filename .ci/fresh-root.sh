@@ -8,18 +8,26 @@
 #
 # The bare root (debootstrap --variant=minbase of this machine's Debian release, from its configured mirror) is made
 # once and kept in /var/tmp/velmora-ci/base; each run works on a copy, removed at the end. Where no such root can be
-# made (not root, no mirror reachable, mounting not permitted) it says so in one line and runs the two commands here.
+# made (not root, no mirror reachable, mounting not permitted) it says so in one line and runs the commands here.
+#
+#   .ci/fresh-root.sh [COMMAND]   COMMAND (bash, run in the clone) instead of the README's two commands
+#   FRESH_ROOT_BRING=FILE         copies FILE into /root of the new root first
+#   FRESH_ROOT_EXPORT=DIR         copies what the command left in /root/export of the new root into DIR
+#   FRESH_ROOT_ONLY=1             where no new root can be made, skips the command (it would change this machine)
 set -eu
 project=$(cd "$(dirname "$0")/.." && pwd)
 top=/var/tmp/velmora-ci
 base=$top/base
-commands='env -u DISPLAY ./run.sh && ./test.sh'
+commands=${1:-'env -u DISPLAY ./run.sh && ./test.sh'}
 
 plain_run() {
-  echo "fresh-root: $1; running the README's commands on this machine instead"
+  if [ -n "${FRESH_ROOT_ONLY:-}" ]; then
+    echo "fresh-root: $1; skipped, as it needs a new root: $commands"
+    exit 0
+  fi
+  echo "fresh-root: $1; running the commands on this machine instead"
   cd "$project"
-  env -u DISPLAY ./run.sh
-  exec ./test.sh
+  exec bash -c "$commands"
 }
 
 [ "$(id -u)" -eq 0 ] || plain_run "not root, so no chroot"
@@ -61,8 +69,13 @@ if ! mount -t proc proc "$root/proc" || ! mount --bind /dev "$root/dev"; then
 fi
 mount --bind /dev/pts "$root/dev/pts" 2>/dev/null || true
 git clone -q "$project" "$root/root/VelmoraViewer"
+[ -z "${FRESH_ROOT_BRING:-}" ] || cp "$FRESH_ROOT_BRING" "$root/root/"
 echo "fresh-root: clean clone of $(git -C "$project" rev-parse --short HEAD) in /root/VelmoraViewer of a new Debian root"
 start=$(date +%s)
 chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
   LANG=C.UTF-8 CI="${CI:-}" bash -c "cd /root/VelmoraViewer && $commands"
-echo "fresh-root: both commands passed in the new root in $(( $(date +%s) - start )) s"
+echo "fresh-root: passed in the new root in $(( $(date +%s) - start )) s: $commands"
+if [ -n "${FRESH_ROOT_EXPORT:-}" ] && [ -d "$root/root/export" ]; then
+  mkdir -p "$FRESH_ROOT_EXPORT"
+  cp -a "$root/root/export/." "$FRESH_ROOT_EXPORT/"
+fi
