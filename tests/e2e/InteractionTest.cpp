@@ -92,27 +92,28 @@ TEST_F(InteractionTest, ScreenshotsStepOverExistingFiles)
 
 TEST_F(InteractionTest, HeldTogglesActOnEveryRepeat)
 {
-    // Repeats every 500 ms after a 500 ms delay: a key held for 750 ms arrives twice.
-    SetKeyRepeat(500, 500);
+    // Repeats every 1000 ms after a 500 ms delay: a key held for 1000 ms arrives twice and one held for 2000 ms three
+    // times, each 500 ms away from another count, so a busy machine's late key release changes nothing.
+    SetKeyRepeat(500, 1000);
     Start(WallLevel(100));
     const auto light = ProjectFromStart({150, 0, 0});
     const auto circleTop = ProjectFromStart({150, 0, 100});
 
     // l twice: boxes and circles. The selected (first) light's gizmo is red.
-    Hold(*viewer, "l", 750);
+    Hold(*viewer, "l", 1000);
     Image image = Shot();
     EXPECT_NE(RedCentre(image, light[0], light[1], 40)[0], -1);
     EXPECT_NE(RedCentre(image, circleTop[0], circleTop[1], 20)[0], -1);  // the animation moves it a little
 
     // Space twice: the animation is still on, so the light's box keeps moving.
-    Hold(*viewer, "space", 750);
+    Hold(*viewer, "space", 1000);
     const auto before = RedCentre(Shot(), light[0], light[1], 40);
     std::this_thread::sleep_for(milliseconds(1000));
     const auto after = RedCentre(Shot(), light[0], light[1], 40);
     EXPECT_GT(std::hypot(after[0] - before[0], after[1] - before[1]), 4);
 
     // Space three times: off, and the box stands still.
-    Hold(*viewer, "space", 1250);
+    Hold(*viewer, "space", 2000);
     const auto stopped = RedCentre(Shot(), light[0], light[1], 40);
     std::this_thread::sleep_for(milliseconds(1000));
     const auto still = RedCentre(Shot(), light[0], light[1], 40);
