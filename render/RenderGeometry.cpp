@@ -68,42 +68,26 @@ bool SameVertex(const RenderVertex& a, const RenderVertex& b)
 }
 
 
-template <class Index>
-std::vector<Index> Order(const std::vector<Index>& triangleIndices);
-
-template <>
-std::vector<uint16_t> Order(const std::vector<uint16_t>& triangleIndices)
-{
-    PrimitiveBatch* batches = nullptr;
-    uint16_t batchCount = 0;
-    OrderTriangles(triangleIndices.data(), static_cast<uint32_t>(triangleIndices.size()), &batches, &batchCount, true);
-    std::vector<uint16_t> ordered(batches[0].indices, batches[0].indices + batches[0].indexCount);
-    delete[] batches;
-    return ordered;
-}
-
-template <>
-std::vector<uint32_t> Order(const std::vector<uint32_t>& triangleIndices)
-{
-    PrimitiveBatch32* batches = nullptr;
-    uint16_t batchCount = 0;
-    OrderTriangles32(triangleIndices.data(), static_cast<uint32_t>(triangleIndices.size()), &batches, &batchCount,
-                     true);
-    std::vector<uint32_t> ordered(batches[0].indices, batches[0].indices + batches[0].indexCount);
-    delete[] batches;
-    return ordered;
-}
+// The vertex cache that the batches are ordered for.
+constexpr int kOrderCacheSize = 24;
 
 // Replaces every batch's index list of the given width with the optimiser's order of it.
 template <class Index>
 void OrderIndexLists(std::vector<MaterialBatch>& batches, std::vector<Index> MaterialBatch::*indices)
 {
+    OrderOptions options;
+    options.cacheSize = kOrderCacheSize;
+    OrderScratch scratch;
     for (MaterialBatch& batch : batches) {
-        std::vector<Index> ordered = Order(batch.*indices);
+        std::vector<Index>& list = batch.*indices;
+        std::vector<Index> ordered(list.size());
+        const OrderResult result =
+            OrderTriangles(ordered.data(), list.data(), static_cast<uint32_t>(list.size()), options, scratch);
+        result.console.Print(stdout);
+        ordered.resize(result.indexCount);
         ordered.shrink_to_fit();
-        batch.*indices = std::move(ordered);
+        list = std::move(ordered);
     }
-    ReleaseOrderMemory();
 }
 
 // Index ranges of one batch's selected clusters, reused from draw to draw.
@@ -290,7 +274,6 @@ WeldedGeometry WeldGeometry(const TriangleRefs& triangles)
 
 void OrderBatches(WeldedGeometry& geometry)
 {
-    SetRenderGeometrySettings();
     if (geometry.indexType == GL_UNSIGNED_SHORT)
         OrderIndexLists(geometry.batches, &MaterialBatch::indices);
     else

@@ -138,7 +138,6 @@ int main(int argc, char** argv)
 {
     CheckArguments(argc, argv, "bench_render_geometry RUNS LEVEL_FILE...", argc >= 3 && std::atoi(argv[1]) >= 1);
     const int runs = std::atoi(argv[1]);
-    SetOrderConsole(stderr);
     std::vector<LevelFigures> levels;
     for (int i = 2; i < argc; ++i)
         levels.push_back(Measure(runs, argv[i]));
