@@ -21,9 +21,6 @@ constexpr uint32_t kClusterTriangles = 64;
 // Pieces of the passes over all corners or clusters that threads take one at a time.
 constexpr size_t kChunkCorners = size_t(1) << 16;
 constexpr size_t kChunkClusters = 1024;
-// Welding on several threads splits the vertices by hash into this many shards, welded independently.
-constexpr unsigned kShardBits = 8;
-constexpr size_t kShardCount = size_t(1) << kShardBits;
 
 const float* Floats(const RenderVertex& v) { return v.position; }
 
@@ -146,88 +143,65 @@ WeldedCorners WeldInOrder(const TriangleRefs& triangles)
     return result;
 }
 
-// The same numbering on several threads. Equal vertices have equal hashes, so the corners split by hash into
-// shards that weld apart: each finds, for every corner, the first corner with an equal vertex. A vertex's number
-// is then the count of first corners before its own, which pieces of the corners count and assign at once.
-WeldedCorners WeldInShards(const TriangleRefs& triangles, unsigned threads)
+// The same numbering on several threads. Equal vertices have equal hashes, so the vertices split by hash into one
+// share per thread, welded apart: each thread walks all corners in order, so that the triangles stream through the
+// caches as in the single pass, and finds for every corner of its share the first corner with an equal vertex. A
+// vertex's number is then the count of first corners before its own, which pieces of the corners count and
+// assign at once.
+WeldedCorners WeldInShares(const TriangleRefs& triangles, unsigned threads)
 {
     const size_t cornerCount = triangles.size() * 3;
     const size_t chunkCount = (cornerCount + kChunkCorners - 1) / kChunkCorners;
-    const auto shardOf = [](uint32_t hash) { return hash >> (32 - kShardBits); };
+    const auto shareOf = [threads](uint32_t hash) { return size_t((uint64_t(hash) * threads) >> 32); };
 
-    // Per corner its hash, then the first corner with an equal vertex.
-    std::vector<uint32_t> first(cornerCount);
-    // Per piece of corners and shard, the piece's corners in the shard, then where they go in byShard.
-    std::vector<uint32_t> placed(chunkCount * kShardCount, 0);
+    // Per corner its hash, later the number of its vertex.
+    std::vector<uint32_t> hashes(cornerCount);
+    std::vector<size_t> shareSizes(chunkCount * threads, 0);
     ForChunks(cornerCount, kChunkCorners, threads, [&](size_t begin, size_t end) {
-        uint32_t* counts = &placed[begin / kChunkCorners * kShardCount];
+        size_t* sizes = &shareSizes[begin / kChunkCorners * threads];
         for (size_t c = begin; c < end; ++c) {
-            first[c] = static_cast<uint32_t>(HashVertex(CornerVertex(triangles, c)));
-            ++counts[shardOf(first[c])];
+            hashes[c] = static_cast<uint32_t>(HashVertex(CornerVertex(triangles, c)));
+            ++sizes[shareOf(hashes[c])];
         }
     });
-    // Shard after shard, each in corner order.
-    std::vector<uint32_t> shardStart(kShardCount + 1, 0);
-    uint32_t at = 0;
-    for (size_t shard = 0; shard < kShardCount; ++shard) {
-        shardStart[shard] = at;
-        for (size_t chunk = 0; chunk < chunkCount; ++chunk) {
-            const uint32_t count = placed[chunk * kShardCount + shard];
-            placed[chunk * kShardCount + shard] = at;
-            at += count;
-        }
-    }
-    shardStart[kShardCount] = at;
-    std::vector<uint32_t> byShard(cornerCount);
-    ForChunks(cornerCount, kChunkCorners, threads, [&](size_t begin, size_t end) {
-        uint32_t* next = &placed[begin / kChunkCorners * kShardCount];
-        for (size_t c = begin; c < end; ++c)
-            byShard[next[shardOf(first[c])]++] = static_cast<uint32_t>(c);
-    });
-    placed = std::vector<uint32_t>();
 
+    WeldedCorners result;
+    // Per corner the first corner with an equal vertex, later the number of that vertex.
+    std::vector<uint32_t>& first = result.corners;
+    first.resize(cornerCount);
     ParallelFor(
-        kShardCount,
-        [&](size_t shard) {
-            const uint32_t begin = shardStart[shard], end = shardStart[shard + 1];
-            struct Slot {
-                uint32_t hash;
-                uint32_t kept;  // number in `kept` + 1; 0 = empty
-            };
-            std::vector<Slot> slots(TableSlots(end - begin), Slot{0, 0});
+        threads,
+        [&](size_t share) {
+            size_t entries = 0;
+            for (size_t chunk = 0; chunk < chunkCount; ++chunk)
+                entries += shareSizes[chunk * threads + share];
+            // Open addressing over the share's distinct vertices (slot value = number in `kept` + 1, 0 = empty).
+            std::vector<uint32_t> slots(TableSlots(entries), 0);
             const size_t mask = slots.size() - 1;
             std::vector<RenderVertex> kept;
-            std::vector<uint32_t> keptCorner;
-            // A shard's corners lie far apart among the triangles: their records are requested a few corners
-            // ahead, and the list entries that name them further ahead.
-            constexpr uint32_t kAhead = 8;
-            for (uint32_t i = begin; i < end; ++i) {
-                if (i + 2 * kAhead < end)
-                    __builtin_prefetch(&triangles[byShard[i + 2 * kAhead] / 3]);
-                if (i + kAhead < end) {
-                    const uint32_t soon = byShard[i + kAhead];
-                    const Triangle* triangle = triangles[soon / 3];
-                    __builtin_prefetch(&triangle->corners[soon % 3]);
-                    __builtin_prefetch(&triangle->plane);
-                    __builtin_prefetch(&triangle->bitangent);
-                }
-                const uint32_t c = byShard[i];
-                const uint32_t hash = first[c];
+            std::vector<uint32_t> keptHash, keptCorner;
+            kept.reserve(entries);
+            keptHash.reserve(entries);
+            keptCorner.reserve(entries);
+            for (size_t c = 0; c < cornerCount; ++c) {
+                const uint32_t hash = hashes[c];
+                if (shareOf(hash) != share)
+                    continue;
                 const RenderVertex vertex = CornerVertex(triangles, c);
                 size_t slot = hash & mask;
-                while (slots[slot].kept != 0 &&
-                       !(slots[slot].hash == hash && SameVertex(kept[slots[slot].kept - 1], vertex)))
+                while (slots[slot] != 0 &&
+                       !(keptHash[slots[slot] - 1] == hash && SameVertex(kept[slots[slot] - 1], vertex)))
                     slot = (slot + 1) & mask;
-                if (slots[slot].kept == 0) {
+                if (slots[slot] == 0) {
                     kept.push_back(vertex);
-                    keptCorner.push_back(c);
-                    slots[slot] = Slot{hash, static_cast<uint32_t>(kept.size())};
+                    keptHash.push_back(hash);
+                    keptCorner.push_back(static_cast<uint32_t>(c));
+                    slots[slot] = static_cast<uint32_t>(kept.size());
                 }
-                first[c] = keptCorner[slots[slot].kept - 1];
+                first[c] = keptCorner[slots[slot] - 1];
             }
         },
         threads);
-    byShard = std::vector<uint32_t>();
 
     // Numbers for the first corners, piece by piece from the count of those before the piece.
     std::vector<uint32_t> numberBase(chunkCount + 1, 0);
@@ -238,22 +212,20 @@ WeldedCorners WeldInShards(const TriangleRefs& triangles, unsigned threads)
         numberBase[begin / kChunkCorners + 1] = count;
     });
     std::partial_sum(numberBase.begin(), numberBase.end(), numberBase.begin());
-    WeldedCorners result;
     result.vertices.resize(numberBase.back());
-    result.corners.resize(cornerCount);
+    std::vector<uint32_t>& numbers = hashes;
     ForChunks(cornerCount, kChunkCorners, threads, [&](size_t begin, size_t end) {
         uint32_t number = numberBase[begin / kChunkCorners];
         for (size_t c = begin; c < end; ++c)
             if (first[c] == c) {
                 result.vertices[number] = CornerVertex(triangles, c);
-                result.corners[c] = number++;
+                numbers[c] = number++;
             }
     });
-    // Every other corner takes its first corner's number, assigned above.
+    // Every corner takes the number of its first corner, assigned above.
     ForChunks(cornerCount, kChunkCorners, threads, [&](size_t begin, size_t end) {
         for (size_t c = begin; c < end; ++c)
-            if (first[c] != c)
-                result.corners[c] = result.corners[first[c]];
+            first[c] = numbers[first[c]];
     });
     return result;
 }
@@ -266,7 +238,7 @@ WeldedCorners WeldCorners(const TriangleRefs& triangles, unsigned threads)
     if (threads <= 1 || triangles.size() * 3 < 2 * kChunkCorners ||
         triangles.size() * 3 >= std::numeric_limits<uint32_t>::max())
         return WeldInOrder(triangles);
-    return WeldInShards(triangles, threads);
+    return WeldInShares(triangles, threads);
 }
 
 TriangleRefs CollectRenderTriangles(const BspNode* root)
