@@ -1,3 +1,4 @@
+// OrderScratch (TriangleOrder.h): the optimiser's working memory, kept between the calls that share it.
 #include "TriangleOrder.h"
 
 #include <sys/mman.h>

@@ -234,7 +234,8 @@ WeldedCorners WeldInShares(const TriangleRefs& triangles, unsigned threads)
 
 WeldedCorners WeldCorners(const TriangleRefs& triangles, unsigned threads)
 {
-    // Corners are numbered in 32 bits; on one thread the single pass is the faster.
+    // The shares cost more work than the single pass, which only several threads and enough corners repay; they
+    // number corners in 32 bits.
     if (threads <= 1 || triangles.size() * 3 < 2 * kChunkCorners ||
         triangles.size() * 3 >= std::numeric_limits<uint32_t>::max())
         return WeldInOrder(triangles);

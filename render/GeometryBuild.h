@@ -59,10 +59,10 @@ struct WeldedCorners {
 // linear search from the first vertex would decide, in time linear in the number of corners.
 WeldedCorners WeldCorners(const TriangleRefs& triangles, unsigned threads = UsableThreads());
 
-// BuildGeometry runs these steps in order; each can also be called (and timed) on its own.
-
 // Collects the level's triangles from root (none when root is null) and prints "<n> triangles.".
 TriangleRefs CollectRenderTriangles(const BspNode* root);
+
+// BuildGeometry runs these three steps in order; each can also be called (and timed) on its own.
 // Welds the corners and groups the triangles by diffuse texture, each batch's indices in collection order.
 BuiltGeometry WeldGeometry(const TriangleRefs& triangles, unsigned threads = UsableThreads());
 // Reorders every batch's indices for a 24-entry vertex cache, and prints the optimiser's console lines batch
