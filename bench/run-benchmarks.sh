@@ -140,8 +140,8 @@ phase_rows "1M-triangle level" "$level_1m"
 
 # Same-run comparison with the code before a change, when VELMORA_BASELINE names a worktree of it (for example
 # `git worktree add /tmp/base-14 7940b86`). That tree's own render-geometry and start-up programs are built there;
-# this tree's level and optimiser programs are compiled against its libraries, so both sides run the same
-# benchmark code. The two sides run alternately, three times each; each figure is the median of the three
+# this tree's level program is compiled against its libraries, so both sides run the same benchmark code. The
+# optimiser program is that tree's own, as the optimiser's calls took another shape (same meshes and timing). The two sides run alternately, three times each; each figure is the median of the three
 # programs' medians, and the ratio is ours over the baseline's rate (baseline's time over ours for phases).
 if [ -n "${VELMORA_BASELINE:-}" ]; then
   echo "run-benchmarks: baseline $VELMORA_BASELINE" >&2
@@ -153,8 +153,8 @@ if [ -n "${VELMORA_BASELINE:-}" ]; then
   c++ -O3 -DNDEBUG -std=c++17 -I"$base/level" -I"$base/app" -I"$bench_root/bench/common" \
     "$bench_root/bench/level/LevelBench.cpp" "$base/build-bench/level/libvelmora_level.a" \
     "$base/build-bench/app/libvelmora_math.a" -o "$bench_build/baseline/bench_level"
-  c++ -O3 -DNDEBUG -std=c++17 -I"$base/meshopt" -I"$bench_root/bench/common" -I"$bench_root/tests/meshopt" \
-    "$bench_root/bench/meshopt/BenchMeshopt.cpp" "$base/build-bench/meshopt/libvelmora_meshopt.a" -lmeshoptimizer \
+  c++ -O3 -DNDEBUG -std=c++17 -I"$base/meshopt" -I"$base/bench/common" -I"$base/tests/meshopt" \
+    "$base/bench/meshopt/BenchMeshopt.cpp" "$base/build-bench/meshopt/libvelmora_meshopt.a" -lmeshoptimizer \
     -o "$bench_build/baseline/bench_meshopt"
 
   # versus SECTION MEASUREMENT_PATTERN OURS_COMMAND -- BASELINE_COMMAND: one row per measurement of the section

@@ -107,7 +107,7 @@ void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertex
 
     // Room for each vertex's run: one entry per face edge whose smaller vertex it is.
     const size_t n = size_t(vertexCount);
-    ScratchVector<uint32_t> room(n + 1, 0);
+    ScratchVector<uint32_t> room(n + 1, 0, info.scratch);
     for (size_t t = 0; t < triangleCount; ++t) {
         const int32_t* v = tris + 3 * t;
         if (IsDegenerate(v))
@@ -152,7 +152,7 @@ void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertex
             } else {
                 StripEdge& e = info.edges[edge];
                 if (e.face1 >= 0) {
-                    OrderConsoleLine("BuildStripifyInfo: > 2 triangles on an edge... uncertain consequences\n");
+                    info.console.Add("BuildStripifyInfo: > 2 triangles on an edge... uncertain consequences\n");
                     repeats.EdgeOverflowed();
                 } else {
                     e.face1 = id;
@@ -190,7 +190,7 @@ void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertex
     for (size_t v = 0; v < n; ++v)
         info.sharedStart[v + 1] += info.sharedStart[v];
     info.sharedEdges.resize(info.sharedStart[n]);
-    ScratchVector<uint32_t> fill(info.sharedStart.begin() + 1, info.sharedStart.end());
+    ScratchVector<uint32_t> fill(info.sharedStart.begin() + 1, info.sharedStart.end(), info.scratch);
     for (int32_t id = 0; id < int32_t(info.edges.size()); ++id) {
         const StripEdge& e = info.edges[size_t(id)];
         if (e.face1 >= 0) {

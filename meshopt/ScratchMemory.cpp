@@ -1,5 +1,4 @@
-#include "ScratchMemory.h"
-
+// OrderScratch (TriangleOrder.h): the optimiser's working memory, kept between the calls that share it.
 #include "TriangleOrder.h"
 
 #include <sys/mman.h>
@@ -11,7 +10,6 @@ namespace {
 // Smaller blocks come from the heap. Larger ones are mapped in sizes that are powers of two, and kept on one free
 // list per size when freed.
 constexpr int smallestClass = 16;  // 64 KiB
-constexpr int classCount = 48;
 
 // Under AddressSanitizer every block comes from the heap at its exact size, so that a read past an array's end is
 // still caught rather than landing in the rest of a larger mapped block.
@@ -27,8 +25,6 @@ constexpr bool keepBlocks = true;
 constexpr bool keepBlocks = true;
 #endif
 
-std::vector<void*> keptBlocks[classCount];
-
 int SizeClass(size_t bytes)
 {
     int k = smallestClass;
@@ -39,14 +35,14 @@ int SizeClass(size_t bytes)
 
 } // namespace
 
-void* ScratchAllocate(size_t bytes)
+void* OrderScratch::Allocate(size_t bytes)
 {
     if (!keepBlocks || bytes < (size_t(1) << smallestClass))
         return ::operator new(bytes ? bytes : 1, std::align_val_t(64));
     int k = SizeClass(bytes);
-    if (!keptBlocks[k].empty()) {
-        void* block = keptBlocks[k].back();
-        keptBlocks[k].pop_back();
+    if (!kept_[k].empty()) {
+        void* block = kept_[k].back();
+        kept_[k].pop_back();
         return block;
     }
     void* block = mmap(nullptr, size_t(1) << k, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -55,7 +51,7 @@ void* ScratchAllocate(size_t bytes)
     return block;
 }
 
-void ScratchFree(void* block, size_t bytes)
+void OrderScratch::Free(void* block, size_t bytes)
 {
     if (!block)
         return;
@@ -63,14 +59,14 @@ void ScratchFree(void* block, size_t bytes)
         ::operator delete(block, std::align_val_t(64));
         return;
     }
-    keptBlocks[SizeClass(bytes)].push_back(block);
+    kept_[SizeClass(bytes)].push_back(block);
 }
 
-void ReleaseOrderMemory()
+void OrderScratch::Release()
 {
     for (int k = 0; k < classCount; ++k) {
-        for (void* block : keptBlocks[k])
+        for (void* block : kept_[k])
             munmap(block, size_t(1) << k);
-        keptBlocks[k].clear();
+        kept_[k].clear();
     }
 }

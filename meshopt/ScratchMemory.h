@@ -1,39 +1,40 @@
-// The optimiser's large working arrays come from here. A block that a call frees is kept and handed to a later
-// call that needs as much, so a build that orders many lists faults its pages in once rather than once per list;
-// ReleaseOrderMemory (TriangleOrder.h) returns the kept blocks to the system.
+// Containers of the optimiser's working arrays. Each is made with the OrderScratch (TriangleOrder.h) of its call,
+// and takes and returns its blocks there, so that a block one array frees is handed to the next that needs as
+// much, and calls with different scratches share nothing.
 #pragma once
+
+#include "TriangleOrder.h"
 
 #include <cstddef>
 #include <utility>
 #include <vector>
 
-// Blocks are aligned to 64 bytes, a cache line.
-void* ScratchAllocate(size_t bytes);
-void ScratchFree(void* block, size_t bytes);
-
 template <class T>
 struct ScratchAllocator {
     using value_type = T;
 
-    ScratchAllocator() = default;
+    // Implicit, so that a container is made with the scratch itself: ScratchVector<int32_t> ids(scratch).
+    ScratchAllocator(OrderScratch& owner) : scratch(&owner) {}
     template <class U>
-    ScratchAllocator(const ScratchAllocator<U>&)
+    ScratchAllocator(const ScratchAllocator<U>& other) : scratch(other.scratch)
     {
     }
 
-    T* allocate(size_t n) { return static_cast<T*>(ScratchAllocate(n * sizeof(T))); }
-    void deallocate(T* p, size_t n) { ScratchFree(p, n * sizeof(T)); }
+    T* allocate(size_t n) { return static_cast<T*>(scratch->Allocate(n * sizeof(T))); }
+    void deallocate(T* p, size_t n) { scratch->Free(p, n * sizeof(T)); }
 
     template <class U>
-    bool operator==(const ScratchAllocator<U>&) const
+    bool operator==(const ScratchAllocator<U>& other) const
     {
-        return true;
+        return scratch == other.scratch;
     }
     template <class U>
-    bool operator!=(const ScratchAllocator<U>&) const
+    bool operator!=(const ScratchAllocator<U>& other) const
     {
-        return false;
+        return scratch != other.scratch;
     }
+
+    OrderScratch* scratch;
 };
 
 template <class T>
@@ -43,25 +44,31 @@ using ScratchVector = std::vector<T, ScratchAllocator<T>>;
 template <class T>
 class ScratchArray {
 public:
-    ScratchArray() = default;
-    explicit ScratchArray(size_t n) : data_(static_cast<T*>(ScratchAllocate(n * sizeof(T)))), size_(n) {}
-    ScratchArray(ScratchArray&& other) noexcept : data_(other.data_), size_(other.size_)
+    explicit ScratchArray(OrderScratch& scratch) : scratch_(&scratch) {}
+    ScratchArray(size_t n, OrderScratch& scratch)
+        : scratch_(&scratch), data_(static_cast<T*>(scratch.Allocate(n * sizeof(T)))), size_(n)
+    {
+    }
+    ScratchArray(ScratchArray&& other) noexcept : scratch_(other.scratch_), data_(other.data_), size_(other.size_)
     {
         other.data_ = nullptr;
         other.size_ = 0;
     }
     ScratchArray& operator=(ScratchArray&& other) noexcept
     {
+        std::swap(scratch_, other.scratch_);
         std::swap(data_, other.data_);
         std::swap(size_, other.size_);
         return *this;
     }
-    ~ScratchArray() { ScratchFree(data_, size_ * sizeof(T)); }
+    ~ScratchArray() { scratch_->Free(data_, size_ * sizeof(T)); }
 
     T* get() const { return data_; }
+    OrderScratch& Scratch() const { return *scratch_; }
     T& operator[](size_t i) const { return data_[i]; }
 
 private:
+    OrderScratch* scratch_;
     T* data_ = nullptr;
     size_t size_ = 0;
 };

@@ -8,8 +8,10 @@ namespace {
 
 // A list of items (pieces or loose faces), each a run of face references.
 struct ItemList {
+    explicit ItemList(OrderScratch& scratch) : refs(scratch), start(1, 0, scratch) {}
+
     ScratchVector<int32_t> refs;
-    ScratchVector<uint32_t> start{0};  // item i is refs[start[i] .. start[i + 1])
+    ScratchVector<uint32_t> start;  // item i is refs[start[i] .. start[i + 1])
 
     size_t Count() const { return start.size() - 1; }
     uint32_t Size(size_t i) const { return start[i + 1] - start[i]; }
@@ -23,8 +25,11 @@ class CacheOrder {
 public:
     CacheOrder(const StripifyInfo& info, const StripSet& strips, const ItemList& items, int cacheSize,
                const ScratchVector<char>* clockwise)
-        : info_(info), strips_(strips), items_(items), cache_(cacheSize, size_t(info.vertexCount)), clockwise_(clockwise),
-          hits_(items.Count(), 0), placed_(items.Count(), 0), candidatePos_(items.Count(), -1)
+        : info_(info), strips_(strips), items_(items), cache_(cacheSize, size_t(info.vertexCount), info.scratch),
+          clockwise_(clockwise), hits_(items.Count(), 0, info.scratch), placed_(items.Count(), 0, info.scratch),
+          candidatePos_(items.Count(), -1, info.scratch), candidates_(info.scratch), userStart_(info.scratch),
+          userEnd_(info.scratch), users_(info.scratch), bySide_{ScratchVector<int32_t>(info.scratch),
+                                                               ScratchVector<int32_t>(info.scratch)}
     {
         BuildVertexIndex();
         if (clockwise_)
@@ -258,7 +263,7 @@ void OrderPieces(const StripifyInfo& info, const StripSet& strips, const ItemLis
         return;
     size_t firstPiece = 0;
     float minCost = 10000.0f;
-    ScratchVector<char> clockwise(pieces.Count());
+    ScratchVector<char> clockwise(pieces.Count(), 0, info.scratch);
     for (size_t i = 0; i < pieces.Count(); ++i) {
         int neighbours = 0;
         for (uint32_t r = pieces.start[i]; r < pieces.start[i + 1]; ++r)
@@ -287,7 +292,7 @@ void CutAndOrderStrips(const StripifyInfo& info, const StripSet& strips, int cac
                        ScratchVector<int32_t>& orderedRefs, ScratchVector<int32_t>& looseRefs)
 {
     int limit = EffectiveCacheSize(cacheSize);
-    ItemList pieces;
+    ItemList pieces(info.scratch);
     CutStrips(strips, uint32_t(limit), pieces);
 
     orderedRefs.clear();
@@ -300,7 +305,7 @@ void CutAndOrderStrips(const StripifyInfo& info, const StripSet& strips, int cac
         return;
     }
 
-    ItemList kept, loose;
+    ItemList kept(info.scratch), loose(info.scratch);
     for (size_t i = 0; i < pieces.Count(); ++i) {
         if (pieces.Size(i) >= minStripLength) {
             kept.refs.insert(kept.refs.end(), pieces.refs.begin() + pieces.start[i],

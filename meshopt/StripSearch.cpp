@@ -126,7 +126,7 @@ public:
     static_assert(sizeof(Record) == 2 * statesPerFace, "a state's step at twice its number in bytes");
 
     // Every field of every record is written here, so the records are not initialised first.
-    explicit NearTable(const StripifyInfo& info) : records_(info.faces.size() + 1)
+    explicit NearTable(const StripifyInfo& info) : records_(info.faces.size() + 1, info.scratch)
     {
         int32_t faceCount = int32_t(info.faces.size());
         State successors[6];
@@ -211,7 +211,7 @@ public:
     using State = StateType;
 
     FullTable(const StripifyInfo& info, bool guessAhead)
-        : guessAhead_(guessAhead), entries_((info.faces.size() + 1) * statesPerFace)
+        : guessAhead_(guessAhead), entries_((info.faces.size() + 1) * statesPerFace, info.scratch)
     {
         int32_t faceCount = int32_t(info.faces.size());
         for (int32_t i = 0; i <= faceCount; ++i) {
@@ -273,6 +273,7 @@ struct FaceSetKey {
 // can keep in a register while growth stores claims, and which is not initialised first.
 class RefList {
 public:
+    explicit RefList(OrderScratch& scratch) : data_(scratch) {}
     size_t size() const { return size_; }
     void clear() { size_ = 0; }
     int32_t operator[](size_t i) const { return data_[i]; }
@@ -284,7 +285,7 @@ public:
     {
         if (capacity_ - size_ < count) {
             size_t capacity = std::max(2 * capacity_, size_ + count + 64);
-            ScratchArray<int32_t> data(capacity);
+            ScratchArray<int32_t> data(capacity, data_.Scratch());
             std::copy(begin(), end(), data.get());
             data_ = std::move(data);
             capacity_ = capacity;
@@ -301,6 +302,8 @@ private:
 
 // The last experiment run in one slot (sample i, start edge and direction j), with what it depends on.
 struct ExperimentSlot {
+    explicit ExperimentSlot(OrderScratch& scratch) : refs(scratch) {}
+
     int32_t startFace = -1;
     float score = 0.0f;
     std::vector<TrialStrip> strips;
@@ -324,9 +327,12 @@ public:
     template <class... TableArgs>
     explicit StripSearch(const StripifyInfo& info, TableArgs... tableArgs)
         : info_(info), edges_(info.edges), faceCount_(int32_t(info.faces.size())), table_(info, tableArgs...),
-          dependents_(info.faces.size(), 0), faceStamp_(info.faces.size(), 0),
-          vertexStamp_(info.sharedStart.size() - 1, 0)
+          dependents_(info.faces.size(), 0, info.scratch), faceStamp_(info.faces.size(), 0, info.scratch),
+          vertexStamp_(info.sharedStart.size() - 1, 0, info.scratch), nextUnowned_(info.scratch)
     {
+        slots_.reserve(slotCount);
+        for (int slot = 0; slot < slotCount; ++slot)
+            slots_.emplace_back(info.scratch);
         nextUnowned_.resize(size_t(faceCount_) + 1);
         for (int32_t i = 0; i <= faceCount_; ++i)
             nextUnowned_[i] = i;
@@ -509,8 +515,8 @@ private:
     int32_t NextIndex(const StripFace& f, int32_t a, int32_t b) const
     {
         if (!FaceHas(f, a) || !FaceHas(f, b)) {
-            OrderConsoleLine("GetNextIndex: Triangle doesn't have all of its vertices\n");
-            OrderConsoleLine("GetNextIndex: Duplicate triangle probably got us derailed\n");
+            info_.console.Add("GetNextIndex: Triangle doesn't have all of its vertices\n"
+                              "GetNextIndex: Duplicate triangle probably got us derailed\n");
         }
         for (int32_t v : f.v)
             if (v != a && v != b)
@@ -730,7 +736,7 @@ private:
     int32_t faceCount_;
     Table table_;
 
-    std::array<ExperimentSlot, slotCount> slots_;
+    std::vector<ExperimentSlot> slots_;  // slotCount of them
     std::vector<int> passSlots_;  // the slots of the current pass, in experiment order
     ScratchVector<uint64_t> dependents_;  // per face, the slots that depend on it
     uint64_t invalid_ = 0;  // slots whose dependencies were committed since they ran

@@ -3,13 +3,10 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <vector>
 
 #include "ScratchMemory.h"
 
-// Writes one console line (text includes its newline) to the optimiser's sink and flushes it.
-void OrderConsoleLine(const char* text);
 // Effective cache size: cacheSize - 6, at least 1.
 int EffectiveCacheSize(int cacheSize);
 
@@ -79,6 +76,16 @@ struct VertexEdge {
 };
 
 struct StripifyInfo {
+    StripifyInfo(OrderScratch& callScratch, OrderConsole& callConsole)
+        : scratch(callScratch), console(callConsole), faces(scratch), sources(scratch), edges(scratch),
+          faceEdges(scratch), neighbours(scratch), edgeRuns(scratch), edgeLists(scratch), sharedStart(scratch),
+          sharedEdges(scratch)
+    {
+    }
+
+    // The call's working memory, and its console lines, to which every stage appends.
+    OrderScratch& scratch;
+    OrderConsole& console;
     int32_t vertexCount = 0;
     ScratchVector<StripFace> faces;
     ScratchVector<uint32_t> sources;  // the input triangle each face was made from
@@ -121,7 +128,10 @@ int32_t OtherFace(const StripifyInfo& info, int32_t a, int32_t b, int32_t from);
 // out. Every operation takes constant time.
 class VertexCacheModel {
 public:
-    VertexCacheModel(int size, size_t vertexCount) : ring_(size > 0 ? size : 1, -1), insertedAt_(vertexCount, -1) {}
+    VertexCacheModel(int size, size_t vertexCount, OrderScratch& scratch)
+        : ring_(size > 0 ? size : 1, -1), insertedAt_(vertexCount, -1, scratch)
+    {
+    }
     bool Has(int32_t v) const
     {
         int64_t at = insertedAt_[size_t(v)];
@@ -159,6 +169,8 @@ struct StripRange {
 };
 
 struct StripSet {
+    explicit StripSet(OrderScratch& scratch) : strips(scratch), refs(scratch), fakes(scratch) {}
+
     ScratchVector<StripRange> strips;
     ScratchVector<int32_t> refs;
     ScratchVector<StripFace> fakes;
@@ -176,9 +188,12 @@ void FindAllStrips(const StripifyInfo& info, StripSet& out);
 // triangle (exact repeats count once) exactly once, each in its input index order or a rotation of it, and nothing
 // else. When it does not, the list is replaced by those triangles in input order, which is always a correct list,
 // and the result is false. The overloads for index values number the values first.
-bool KeepOrFallBack(const int32_t* input, size_t triangleCount, int32_t vertexCount, std::vector<int32_t>& ordered);
-bool KeepOrFallBack(const uint16_t* input, size_t triangleCount, std::vector<uint16_t>& ordered);
-bool KeepOrFallBack(const uint32_t* input, size_t triangleCount, std::vector<uint32_t>& ordered);
+bool KeepOrFallBack(const int32_t* input, size_t triangleCount, int32_t vertexCount, std::vector<int32_t>& ordered,
+                    OrderScratch& scratch);
+bool KeepOrFallBack(const uint16_t* input, size_t triangleCount, std::vector<uint16_t>& ordered,
+                    OrderScratch& scratch);
+bool KeepOrFallBack(const uint32_t* input, size_t triangleCount, std::vector<uint32_t>& ordered,
+                    OrderScratch& scratch);
 
 // Cuts the strips into pieces, dissolves short pieces and orders pieces and loose faces for the cache.
 // `ordered` receives the pieces in output order (refs into `strips`), `looseFaces` the loose face refs.

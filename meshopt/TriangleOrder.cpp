@@ -1,4 +1,4 @@
-// Entry points: settings, vertex ids, the search and ordering stages, the list output and its validation.
+// Entry points: vertex ids, the search and ordering stages, the list output and its validation.
 #include "TriangleOrder.h"
 
 #include "StripifyInternal.h"
@@ -29,7 +29,7 @@ int32_t MakeVertexIds(const Index* indices, size_t count, ScratchVector<int32_t>
         return id;
     };
     if (largest < 8 * uint64_t(count) + 65536) {
-        ScratchVector<int32_t> idOf(size_t(largest) + 1, -1);
+        ScratchVector<int32_t> idOf(size_t(largest) + 1, -1, ids.get_allocator());
         for (size_t i = 0; i < count; ++i)
             ids[i] = number(idOf[indices[i]], indices[i]);
         return int32_t(values.size());
@@ -44,23 +44,14 @@ int32_t MakeVertexIds(const Index* indices, size_t count, ScratchVector<int32_t>
     return int32_t(values.size());
 }
 
-// The settings that the ordering reads; the strip output settings only exist for the setters' sake, as the
-// optimiser makes lists.
-struct OrderSettings {
-    int cacheSize = 16;
-    unsigned minStripLength = 0;
-};
-
-OrderSettings settings;
-FILE* console = nullptr;
-
 // The input's distinct non-degenerate triangles, grouped by rotation class: a b c, b c a and c a b share the class
 // of the rotation that starts at the smallest vertex, and each class lives in the run of that vertex, so a look-up
 // reads a few neighbouring entries. Exact repeats count once.
 class TriangleClasses {
 public:
-    TriangleClasses(const int32_t* input, size_t triangleCount, int32_t vertexCount)
-        : input_(input), triangleCount_(triangleCount), start_(size_t(vertexCount) + 1, 0)
+    TriangleClasses(const int32_t* input, size_t triangleCount, int32_t vertexCount, OrderScratch& scratch)
+        : input_(input), triangleCount_(triangleCount), start_(size_t(vertexCount) + 1, 0, scratch), end_(scratch),
+          classes_(scratch), classOf_(scratch)
     {
         for (size_t t = 0; t < triangleCount; ++t)
             if (!IsDegenerate(input + 3 * t))
@@ -186,16 +177,16 @@ private:
 };
 
 template <class Index>
-bool ValidateValues(const Index* input, size_t triangleCount, std::vector<Index>& ordered)
+bool ValidateValues(const Index* input, size_t triangleCount, std::vector<Index>& ordered, OrderScratch& scratch)
 {
     // Numbered together, values the input lacks get ids no input triangle uses.
-    ScratchVector<Index> all(input, input + 3 * triangleCount);
+    ScratchVector<Index> all(input, input + 3 * triangleCount, scratch);
     all.insert(all.end(), ordered.begin(), ordered.end());
-    ScratchVector<int32_t> ids;
-    ScratchVector<Index> values;
+    ScratchVector<int32_t> ids(scratch);
+    ScratchVector<Index> values(scratch);
     int32_t vertexCount = MakeVertexIds(all.data(), all.size(), ids, values);
     std::vector<int32_t> orderedIds(ids.begin() + 3 * triangleCount, ids.end());
-    bool valid = KeepOrFallBack(ids.data(), triangleCount, vertexCount, orderedIds);
+    bool valid = KeepOrFallBack(ids.data(), triangleCount, vertexCount, orderedIds, scratch);
     ordered.clear();
     for (int32_t id : orderedIds)
         ordered.push_back(values[size_t(id)]);
@@ -203,48 +194,45 @@ bool ValidateValues(const Index* input, size_t triangleCount, std::vector<Index>
 }
 
 template <class Index>
-bool Order(const Index* indices, uint32_t indexCount, BasicPrimitiveBatch<Index>** batches, uint16_t* batchCount,
-           bool validate)
+OrderResult Order(Index* destination, const Index* indices, uint32_t indexCount, const OrderOptions& options,
+                  OrderScratch& scratch)
 {
+    OrderResult result;
     // A trailing partial triangle is never read.
     size_t triangleCount = indexCount / 3;
-    ScratchVector<int32_t> ids;
-    ScratchVector<Index> values;
+    ScratchVector<int32_t> ids(scratch);
+    ScratchVector<Index> values(scratch);
     int32_t vertexCount = MakeVertexIds(indices, triangleCount * 3, ids, values);
 
-    StripifyInfo info;
+    StripifyInfo info(scratch, result.console);
     BuildStripifyInfo(ids.data(), triangleCount, vertexCount, info);
-    StripSet strips;
+    StripSet strips(scratch);
     FindAllStrips(info, strips);
-    ScratchVector<int32_t> orderedRefs, looseRefs;
-    CutAndOrderStrips(info, strips, settings.cacheSize, settings.minStripLength, orderedRefs, looseRefs);
+    ScratchVector<int32_t> orderedRefs(scratch), looseRefs(scratch);
+    CutAndOrderStrips(info, strips, options.cacheSize, options.minStripLength, orderedRefs, looseRefs);
 
     // Fake faces only served the strips.
-    ScratchVector<int32_t> output;
+    ScratchVector<int32_t> output(scratch);
     output.reserve(orderedRefs.size() + looseRefs.size());
     for (int32_t ref : orderedRefs)
         if (!IsFake(ref))
             output.push_back(ref);
     output.insert(output.end(), looseRefs.begin(), looseRefs.end());
 
-    bool valid = true;
     std::vector<int32_t> fallback;
-    if (validate) {
-        TriangleClasses classes(ids.data(), triangleCount, vertexCount);
-        valid = classes.Matches(output.size(), [&](size_t i, size_t& hint) {
+    // An order longer than the input would not fit the destination: it is checked even without validation.
+    if (options.validate || output.size() > triangleCount) {
+        TriangleClasses classes(ids.data(), triangleCount, vertexCount, scratch);
+        result.valid = classes.Matches(output.size(), [&](size_t i, size_t& hint) {
             hint = info.sources[size_t(output[i])];
             return info.faces[size_t(output[i])].v;
         });
-        if (!valid)
+        if (!result.valid)
             fallback = classes.InInputOrder();
     }
 
-    BasicPrimitiveBatch<Index>* batch = new BasicPrimitiveBatch<Index>[1];
-    batch->type = PrimitiveList;
-    batch->indexCount = uint32_t(valid ? 3 * output.size() : fallback.size());
-    batch->indices = new Index[batch->indexCount];
-    Index* out = batch->indices;
-    if (valid) {
+    Index* out = destination;
+    if (result.valid) {
         for (int32_t face : output)
             for (int32_t v : info.faces[size_t(face)].v)
                 *out++ = values[size_t(v)];
@@ -252,9 +240,8 @@ bool Order(const Index* indices, uint32_t indexCount, BasicPrimitiveBatch<Index>
         for (int32_t v : fallback)
             *out++ = values[size_t(v)];
     }
-    *batches = batch;
-    *batchCount = 1;
-    return valid;
+    result.indexCount = uint32_t(out - destination);
+    return result;
 }
 
 template <class Index>
@@ -277,57 +264,55 @@ float CacheMissRatio(const Index* indices, uint32_t indexCount, unsigned cacheSi
 
 } // namespace
 
-void SetCacheSize(int cacheSize) { settings.cacheSize = cacheSize; }
-void SetStitchStrips(bool) {}
-void SetListsOnly(bool) {}
-void SetMinStripLength(unsigned minStripLength) { settings.minStripLength = minStripLength; }
-void EnableRestart(uint32_t) {}
-void DisableRestart() {}
-void SetOrderConsole(FILE* sink) { console = sink; }
-
-void SetRenderGeometrySettings()
+void OrderConsole::Add(const char* text)
 {
-    SetCacheSize(24);
-    SetStitchStrips(true);
-    SetListsOnly(true);
+    if (!runs.empty() && runs.back().text == text)
+        ++runs.back().count;
+    else
+        runs.push_back(Run{text, 1});
 }
 
-void OrderConsoleLine(const char* text)
+void OrderConsole::Print(FILE* sink) const
 {
-    FILE* sink = console ? console : stdout;
-    std::fputs(text, sink);
-    std::fflush(sink);
+    for (const Run& run : runs)
+        for (uint32_t i = 0; i < run.count; ++i) {
+            std::fputs(run.text, sink);
+            std::fflush(sink);
+        }
 }
 
-bool KeepOrFallBack(const int32_t* input, size_t triangleCount, int32_t vertexCount, std::vector<int32_t>& ordered)
+bool KeepOrFallBack(const int32_t* input, size_t triangleCount, int32_t vertexCount, std::vector<int32_t>& ordered,
+                    OrderScratch& scratch)
 {
-    TriangleClasses classes(input, triangleCount, vertexCount);
+    TriangleClasses classes(input, triangleCount, vertexCount, scratch);
     if (classes.Matches(ordered))
         return true;
     ordered = classes.InInputOrder();
     return false;
 }
 
-bool KeepOrFallBack(const uint16_t* input, size_t triangleCount, std::vector<uint16_t>& ordered)
+bool KeepOrFallBack(const uint16_t* input, size_t triangleCount, std::vector<uint16_t>& ordered,
+                    OrderScratch& scratch)
 {
-    return ValidateValues(input, triangleCount, ordered);
+    return ValidateValues(input, triangleCount, ordered, scratch);
 }
 
-bool KeepOrFallBack(const uint32_t* input, size_t triangleCount, std::vector<uint32_t>& ordered)
+bool KeepOrFallBack(const uint32_t* input, size_t triangleCount, std::vector<uint32_t>& ordered,
+                    OrderScratch& scratch)
 {
-    return ValidateValues(input, triangleCount, ordered);
+    return ValidateValues(input, triangleCount, ordered, scratch);
 }
 
-bool OrderTriangles(const uint16_t* indices, uint32_t indexCount, PrimitiveBatch** batches, uint16_t* batchCount,
-                    bool validate)
+OrderResult OrderTriangles(uint16_t* destination, const uint16_t* indices, uint32_t indexCount,
+                           const OrderOptions& options, OrderScratch& scratch)
 {
-    return Order(indices, indexCount, batches, batchCount, validate);
+    return Order(destination, indices, indexCount, options, scratch);
 }
 
-bool OrderTriangles32(const uint32_t* indices, uint32_t indexCount, PrimitiveBatch32** batches, uint16_t* batchCount,
-                      bool validate)
+OrderResult OrderTriangles(uint32_t* destination, const uint32_t* indices, uint32_t indexCount,
+                           const OrderOptions& options, OrderScratch& scratch)
 {
-    return Order(indices, indexCount, batches, batchCount, validate);
+    return Order(destination, indices, indexCount, options, scratch);
 }
 
 float FifoCacheMissRatio(const uint16_t* indices, uint32_t indexCount, unsigned cacheSize)

@@ -1,65 +1,75 @@
 // Triangle order optimiser: reorders a triangle list so that consecutive triangles share vertices and a small
 // post-transform vertex cache hits often.
 //
-// Use: set the settings once (SetRenderGeometrySettings, or SetCacheSize, ...), then call OrderTriangles (16-bit
-// indices) or OrderTriangles32 (32-bit indices) once per triangle list. The call allocates an array of batches
-// with new[]; each batch owns its index array and frees it in its destructor, so the caller releases everything
-// with a single `delete[] batches`. The output holds the input triangles minus degenerate ones and exact repeats,
-// each with its three indices in input order. The console lines of the optimiser go to the sink set with
-// SetOrderConsole (standard output by default).
+// Use: OrderTriangles(destination, indices, indexCount, options, scratch) once per triangle list. The order goes
+// into the caller's destination; the output holds the input triangles minus degenerate ones and exact repeats,
+// each with its three indices in input order. A call reads and writes only what it is given: its arguments, its
+// result and the scratch. Calls on different threads are therefore safe at once, each with its own scratch and
+// destination (options and input may be shared).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
-enum PrimitiveType : uint32_t { PrimitiveList = 0 };
-
-// One output batch; owns `indices` (indexCount entries, allocated with new[]).
-template <class Index>
-struct BasicPrimitiveBatch {
-    PrimitiveType type = PrimitiveList;
-    uint32_t indexCount = 0;
-    Index* indices = nullptr;
-
-    BasicPrimitiveBatch() = default;
-    BasicPrimitiveBatch(const BasicPrimitiveBatch&) = delete;
-    BasicPrimitiveBatch& operator=(const BasicPrimitiveBatch&) = delete;
-    ~BasicPrimitiveBatch() { delete[] indices; }
+struct OrderOptions {
+    // Size of the vertex cache to optimise for; strips are cut into pieces of cacheSize - 6 faces (at least 1).
+    int cacheSize = 16;
+    // Pieces with fewer faces than this are dissolved into loose faces (0: none).
+    unsigned minStripLength = 0;
+    // Check that the order holds exactly the distinct input triangles; should it not, the destination receives
+    // them in input order instead and the result says so.
+    bool validate = true;
 };
 
-using PrimitiveBatch = BasicPrimitiveBatch<uint16_t>;
-using PrimitiveBatch32 = BasicPrimitiveBatch<uint32_t>;
+// The optimiser's working memory, owned by the caller and used by one call at a time. Large blocks that a call
+// frees are kept here and handed to later calls on the same scratch, so that ordering many lists faults their
+// pages in once; they go back to the system on Release or when the scratch is destroyed.
+class OrderScratch {
+public:
+    OrderScratch() = default;
+    OrderScratch(const OrderScratch&) = delete;
+    OrderScratch& operator=(const OrderScratch&) = delete;
+    ~OrderScratch() { Release(); }
 
-// Size of the vertex cache to optimise for (initially 16); strips are cut into pieces of cacheSize - 6 faces.
-void SetCacheSize(int cacheSize);
-// Pieces with fewer faces than this are dissolved into loose faces (initially 0: none).
-void SetMinStripLength(unsigned minStripLength);
-// Settings of strip output (stitching, list-only, primitive restart). The optimiser only makes lists, which none
-// of them affects, so they change nothing.
-void SetStitchStrips(bool stitchStrips);
-void SetListsOnly(bool listsOnly);
-void EnableRestart(uint32_t restartIndex);
-void DisableRestart();
-// The settings of the render geometry build, made once before its first call: cache size 24, stitched strips,
-// list output; the minimum strip length keeps its value.
-void SetRenderGeometrySettings();
-// Where the optimiser's console lines go (initially stdout); nullptr restores stdout.
-void SetOrderConsole(FILE* sink);
+    // Blocks are aligned to 64 bytes, a cache line.
+    void* Allocate(std::size_t bytes);
+    void Free(void* block, std::size_t bytes);
+    void Release();
 
-// Reorders a 16-bit triangle list. Writes one list batch to *batches and 1 to *batchCount. Only whole triangles
-// of indexCount are read. With validate set, the order is checked to hold exactly the distinct input triangles;
-// should it not, the batch holds them in input order instead and the result is false. The batch is always one
-// that draws the input's triangles.
-bool OrderTriangles(const uint16_t* indices, uint32_t indexCount, PrimitiveBatch** batches, uint16_t* batchCount,
-                    bool validate);
-// The same for 32-bit indices; any value, 0xFFFFFFFF included, is a vertex. The order equals that of the
-// 16-bit entry for the same list.
-bool OrderTriangles32(const uint32_t* indices, uint32_t indexCount, PrimitiveBatch32** batches, uint16_t* batchCount,
-                      bool validate);
+private:
+    static constexpr int classCount = 48;
+    std::vector<void*> kept_[classCount];  // free blocks of 2^k bytes
+};
 
-// The optimiser keeps the large blocks of its working memory between calls, so that ordering many lists faults
-// their pages in once; this returns them to the system. Call it after the last list of a build.
-void ReleaseOrderMemory();
+// The console lines of a call, in order, kept as runs of one fixed text, so that a list full of faulty triangles
+// costs a few bytes per run rather than per line.
+struct OrderConsole {
+    struct Run {
+        const char* text;  // one or more whole lines, each ending with a newline
+        uint32_t count;
+    };
+    std::vector<Run> runs;
+
+    void Add(const char* text);
+    // Writes every line in order, flushing after each text as the optimiser always has.
+    void Print(FILE* sink) const;
+};
+
+struct OrderResult {
+    uint32_t indexCount = 0;  // entries written to the destination, three per triangle
+    bool valid = true;        // false when validation replaced the order by the input order
+    OrderConsole console;     // for the caller to print
+};
+
+// Reorders the whole triangles among indexCount indices into destination, which must have room for indexCount
+// rounded down to a multiple of 3 entries and must not overlap the input. The 32-bit overload treats any value,
+// 0xFFFFFFFF included, as a vertex, and gives the order of the 16-bit one for the same list.
+OrderResult OrderTriangles(uint16_t* destination, const uint16_t* indices, uint32_t indexCount,
+                           const OrderOptions& options, OrderScratch& scratch);
+OrderResult OrderTriangles(uint32_t* destination, const uint32_t* indices, uint32_t indexCount,
+                           const OrderOptions& options, OrderScratch& scratch);
 
 // Average cache miss ratio of a triangle list (misses per whole triangle) through a FIFO vertex cache of
 // cacheSize entries; 0 for a list without triangles.

@@ -1,96 +1,40 @@
-// The level's triangles as one static vertex buffer of welded vertices and one cache-ordered index list per
-// diffuse texture, with the draw operations of the scene passes.
+// The level's geometry on the GL side: the built vertices in one static vertex buffer, the index lists in client
+// memory, and the draw operations of the scene passes.
 #pragma once
 
-#include "Culling.h"
-#include "Level.h"
+#include "GeometryBuild.h"
 
 #include <GL/glew.h>
 
 #include <cstdint>
 #include <vector>
 
-// One vertex of the buffer: 56 bytes, fourteen floats, no gaps.
-struct RenderVertex {
-    float position[3];   // vertex array, offset 0
-    float texCoord[2];   // texture coordinate set 0, offset 12
-    float tangent[3];    // set 1, offset 20
-    float bitangent[3];  // set 2, offset 32
-    float normal[3];     // set 3, offset 44
-};
-static_assert(sizeof(RenderVertex) == 56, "the vertex layout is fixed at 56 bytes");
-
-// The triangles of one diffuse texture. A level of at most 65,536 distinct vertices uses 16-bit indices; a larger
-// one uses 32-bit indices in every batch.
-struct MaterialBatch {
+// One batch as drawn: its textures and its run of the index store.
+struct DrawBatch {
     GLuint diffuseTexture = 0;
-    GLuint normalMap = 0;  // that of the first triangle with this diffuse texture
-    std::vector<uint16_t> indices;
-    std::vector<uint32_t> wideIndices;
-
-    size_t IndexCount() const { return indices.size() + wideIndices.size(); }
-};
-
-// A run of consecutive triangles of one batch's index list with the bounds of their vertices: the unit in which
-// passes leave out what they cannot reach. Drawing a selection of clusters draws a subsequence of the list in its
-// own order.
-struct IndexCluster {
-    uint32_t firstIndex = 0;
-    uint32_t indexCount = 0;
-    ClusterBox bounds;
+    GLuint normalMap = 0;
+    size_t firstIndex = 0;
+    size_t indexCount = 0;
 };
 
 struct RenderGeometry {
     GLuint vertexBuffer = 0;
-    std::vector<MaterialBatch> batches;  // in order of first occurrence of their diffuse textures
+    std::vector<DrawBatch> batches;  // in order of first occurrence of their diffuse textures
+    // Every batch's indices, batch after batch: 16-bit when every vertex number fits, else 32-bit.
+    std::vector<unsigned char> indexData;
     GLenum indexType = GL_UNSIGNED_SHORT;
+    size_t indexSize = sizeof(uint16_t);
     std::vector<IndexCluster> clusters;   // every batch's clusters, batch after batch, each in list order
     std::vector<uint32_t> batchClusters;  // batch b owns clusters batchClusters[b] to batchClusters[b + 1] - 1
 };
 
 extern RenderGeometry renderGeometry;
 
-// The vertex of one triangle corner: its position and u, v with the triangle's tangent frame and plane normal.
-RenderVertex MakeRenderVertex(const Triangle& triangle, const TriangleCorner& corner);
+// Uploads the vertices into a new static vertex buffer and hands the batches, their indices narrowed to 16 bits
+// where every vertex number fits, and the clusters to renderGeometry.
+void UploadGeometry(BuiltGeometry geometry);
 
-// Triangles by address, in collection order: the level's tree keeps them, so the build copies none.
-using TriangleRefs = std::vector<const Triangle*>;
-
-// Identical vertices stored once, numbered in order of first occurrence; three vertex indices per triangle.
-struct WeldedCorners {
-    std::vector<RenderVertex> vertices;
-    std::vector<uint32_t> corners;
-};
-
-// Welds the corners in order, comparing the fourteen values as floats: +0 equals -0 and NaN equals nothing, as a
-// linear search from the first vertex would decide, in time linear in the number of corners.
-WeldedCorners WeldCorners(const TriangleRefs& triangles);
-
-// Welded vertices and their batches, before upload.
-struct WeldedGeometry {
-    std::vector<RenderVertex> vertices;
-    std::vector<MaterialBatch> batches;
-    GLenum indexType = GL_UNSIGNED_SHORT;
-};
-
-// BuildRenderGeometry runs these four steps in order; each can also be called (and timed) on its own.
-
-// Collects the level's triangles from root (none when root is null) and prints "<n> triangles.".
-TriangleRefs CollectRenderTriangles(const BspNode* root);
-// Welds the corners and groups the triangles by diffuse texture, each batch's indices in collection order: 16-bit
-// up to 65,536 vertices, 32-bit in every batch beyond. Needs no GL.
-WeldedGeometry WeldGeometry(const TriangleRefs& triangles);
-// Sets the optimiser up for a 24-entry vertex cache with list output and reorders every batch's indices for it.
-// Needs no GL.
-void OrderBatches(WeldedGeometry& geometry);
-// Uploads the vertices into a new static vertex buffer, hands the batches to renderGeometry and cuts their index
-// lists into bounded clusters.
-void UploadGeometry(WeldedGeometry geometry);
-
-// WeldGeometry followed by OrderBatches. Needs no GL.
-WeldedGeometry WeldTriangles(const TriangleRefs& triangles);
-
-// Collects, welds, orders and uploads the level's triangles into renderGeometry.
+// Collects, builds and uploads the level's triangles into renderGeometry.
 void BuildRenderGeometry(const BspNode* root);
 
 // Binds the vertex buffer and enables the position array and texture coordinate sets 0 to 3 at stride 56.

@@ -73,10 +73,11 @@ int main(int argc, char** argv)
     Charge("textures", levelTextureSeconds);
 
     TriangleRefs triangles;
-    WeldedGeometry geometry;
+    BuiltGeometry geometry;
     Timed("collect", [&] { triangles = CollectRenderTriangles(level.root); });
     Timed("weld", [&] { geometry = WeldGeometry(triangles); });
     Timed("optimise", [&] { OrderBatches(geometry); });
+    Timed("clusters", [&] { BuildClusters(geometry); });
     Timed("upload", [&] {
         UploadGeometry(std::move(geometry));
         triangles = TriangleRefs();

@@ -100,18 +100,19 @@ void Measure(const Mesh& m)
     std::vector<uint32_t> ours, fifo(m.indices.size()), tipsify(m.indices.size());
     bool wide = m.vertexCount > 65536;
     std::vector<uint16_t> narrow(m.indices.begin(), m.indices.end());
+    OrderOptions options;
+    options.cacheSize = int(cacheSize);
+    OrderScratch scratch;
+    std::vector<uint16_t> narrowOut(narrow.size());
     double ourTime = MedianSeconds(runs, [&] {
-        uint16_t count = 0;
+        ours.resize(m.indices.size());
         if (wide) {
-            PrimitiveBatch32* batches = nullptr;
-            OrderTriangles32(m.indices.data(), uint32_t(m.indices.size()), &batches, &count, true);
-            ours.assign(batches[0].indices, batches[0].indices + batches[0].indexCount);
-            delete[] batches;
+            ours.resize(OrderTriangles(ours.data(), m.indices.data(), uint32_t(m.indices.size()), options, scratch)
+                            .indexCount);
         } else {
-            PrimitiveBatch* batches = nullptr;
-            OrderTriangles(narrow.data(), uint32_t(narrow.size()), &batches, &count, true);
-            ours.assign(batches[0].indices, batches[0].indices + batches[0].indexCount);
-            delete[] batches;
+            const OrderResult result =
+                OrderTriangles(narrowOut.data(), narrow.data(), uint32_t(narrow.size()), options, scratch);
+            ours.assign(narrowOut.begin(), narrowOut.begin() + result.indexCount);
         }
     });
     double fifoTime = MedianSeconds(runs, [&] {
@@ -139,10 +140,6 @@ int main(int argc, char** argv)
     CheckArguments(argc, argv, "bench_meshopt [RUNS]", argc == 1 || (argc == 2 && std::atoi(argv[1]) >= 1));
     if (argc > 1)
         runs = std::atoi(argv[1]);
-    // Only the cache size affects the optimiser's lists; set alone, the program also builds against older
-    // versions of the optimiser for same-run comparisons (bench/run-benchmarks.sh).
-    SetCacheSize(int(cacheSize));
-    SetOrderConsole(stderr);
     std::mt19937 rng(2026);
     Measure(Grid(255, 255));
     Mesh grid = Grid(256, 128);

@@ -1,13 +1,14 @@
 // The render-geometry build on generated levels: welding (time per corner, which stays flat when welding is linear
-// in the corners) and ordering (triangles per second), with the optimiser's time and cache quality beside
-// meshoptimizer's on the same per-material batches.
+// in the corners), ordering (triangles per second), with the optimiser's time and cache quality beside
+// meshoptimizer's on the same per-material batches, and clusters. Each step runs on every processor the process
+// may use (`taskset -c 0` for one).
 //
 // Use: bench_render_geometry RUNS LEVEL_FILE...   (levels from the smallest to the largest)
 
 #include "BenchLevel.h"
 #include "BenchTable.h"
 #include "Level.h"
-#include "RenderGeometry.h"
+#include "GeometryBuild.h"
 #include "TriangleOrder.h"
 
 #include <meshoptimizer.h>
@@ -27,15 +28,12 @@ struct Batch32 {
     size_t vertexCount = 0;
 };
 
-std::vector<Batch32> WideBatches(const WeldedGeometry& geometry)
+std::vector<Batch32> WideBatches(const BuiltGeometry& geometry)
 {
     std::vector<Batch32> result;
     for (const MaterialBatch& batch : geometry.batches) {
         Batch32 wide;
-        if (geometry.indexType == GL_UNSIGNED_SHORT)
-            wide.indices.assign(batch.indices.begin(), batch.indices.end());
-        else
-            wide.indices = batch.wideIndices;
+        wide.indices = batch.indices;
         for (uint32_t index : wide.indices)
             wide.vertexCount = std::max<size_t>(wide.vertexCount, size_t(index) + 1);
         result.push_back(std::move(wide));
@@ -76,7 +74,7 @@ LevelFigures Measure(int runs, const char* path)
     figures.name = Format("%zuk-triangle level", triangles.size() / 1000);
     const std::string median = Format("median of %d", runs);
 
-    WeldedGeometry welded;
+    BuiltGeometry welded;
     const double weldSeconds = MedianSeconds(runs, [&] { welded = WeldGeometry(triangles); });
     std::vector<RenderVertex> formed;
     const double formSeconds = MedianSeconds(runs, [&] {
@@ -95,7 +93,7 @@ LevelFigures Measure(int runs, const char* path)
              Format("%.2f", weldSeconds / formSeconds));
 
     std::vector<double> orderSeconds;
-    WeldedGeometry ordered;
+    BuiltGeometry ordered;
     for (int run = 0; run < runs; ++run) {
         ordered = welded;
         const auto start = std::chrono::steady_clock::now();
@@ -122,6 +120,11 @@ LevelFigures Measure(int runs, const char* path)
              Format("%.2f", rate / ourSeconds),
              Format("meshopt fifo: %.2f; meshopt vcache: %.2f", rate / fifoSeconds, rate / vcacheSeconds),
              Format("time x%.2f fifo; x%.2f vcache", ourSeconds / fifoSeconds, ourSeconds / vcacheSeconds));
+    const double clusterSeconds = MedianSeconds(runs, [&] { BuildClusters(ordered); });
+    PrintRow("render-geometry build",
+             Format("clusters (BuildClusters): M triangles/s, %s, %zu clusters (%s)", figures.name.c_str(),
+                    ordered.clusters.size(), median.c_str()),
+             Format("%.1f", rate / clusterSeconds), Format("%.1f ms", clusterSeconds * 1e3), "");
     const double ours = Acmr(WideBatches(ordered));
     const double inputAcmr = Acmr(input), fifoAcmr = Acmr(fifo), vcacheAcmr = Acmr(vcache);
     PrintRow("optimiser quality",
@@ -138,7 +141,6 @@ int main(int argc, char** argv)
 {
     CheckArguments(argc, argv, "bench_render_geometry RUNS LEVEL_FILE...", argc >= 3 && std::atoi(argv[1]) >= 1);
     const int runs = std::atoi(argv[1]);
-    SetOrderConsole(stderr);
     std::vector<LevelFigures> levels;
     for (int i = 2; i < argc; ++i)
         levels.push_back(Measure(runs, argv[i]));

@@ -9,56 +9,49 @@
 #include <array>
 #include <map>
 #include <string>
+#include <thread>
 
 namespace {
 
 using std::size_t;
 using Indices = std::vector<uint16_t>;
 
-// Sends the optimiser's console lines into a temporary file while it lives.
-struct ConsoleCapture {
-    FILE* sink = std::tmpfile();
-    ConsoleCapture() { SetOrderConsole(sink); }
-    ~ConsoleCapture()
-    {
-        SetOrderConsole(nullptr);
-        std::fclose(sink);
-    }
-    std::string Text()
-    {
-        std::string text;
-        std::rewind(sink);
-        for (int c; (c = std::fgetc(sink)) != EOF;)
-            text.push_back(char(c));
-        return text;
-    }
-};
-
-// Runs the optimiser with the current settings; the result must be one list batch.
-Indices OrderWithSettings(const Indices& in, bool* valid = nullptr)
+std::string Text(const OrderConsole& console)
 {
-    PrimitiveBatch* batches = nullptr;
-    uint16_t count = 0;
-    bool ok = OrderTriangles(in.data(), uint32_t(in.size()), &batches, &count, true);
-    EXPECT_EQ(count, 1);
-    EXPECT_EQ(batches[0].type, PrimitiveList);
-    Indices out(batches[0].indices, batches[0].indices + batches[0].indexCount);
-    delete[] batches;
+    std::string text;
+    for (const OrderConsole::Run& run : console.runs)
+        for (uint32_t i = 0; i < run.count; ++i)
+            text += run.text;
+    return text;
+}
+
+// Runs the optimiser into a destination of exactly the room it may use.
+template <class Index>
+std::vector<Index> OrderWith(const std::vector<Index>& in, const OrderOptions& options, OrderScratch& scratch,
+                             std::string* console = nullptr, bool* valid = nullptr)
+{
+    std::vector<Index> out(in.size() - in.size() % 3);
+    const OrderResult result = OrderTriangles(out.data(), in.data(), uint32_t(in.size()), options, scratch);
+    out.resize(result.indexCount);
+    if (console)
+        *console = Text(result.console);
     if (valid)
-        *valid = ok;
+        *valid = result.valid;
     return out;
 }
 
-// Runs the optimiser as the render geometry build sets it up; console lines are captured into `console`.
+OrderOptions RenderOptions()
+{
+    OrderOptions options;
+    options.cacheSize = 24;
+    return options;
+}
+
+// Runs the optimiser for the render geometry's 24-entry cache.
 Indices Order(const Indices& in, std::string* console = nullptr, bool* valid = nullptr)
 {
-    SetRenderGeometrySettings();
-    SetMinStripLength(0);
-    ConsoleCapture capture;
-    Indices out = OrderWithSettings(in, valid);
-    if (console)
-        *console = capture.Text();
-    return out;
+    OrderScratch scratch;
+    return OrderWith(in, RenderOptions(), scratch, console, valid);
 }
 
 int CountOf(const std::string& text, const std::string& line)
@@ -263,7 +256,8 @@ TEST(TriangleOrder, ValidationKeepsOnlyListsOfExactlyTheInputTriangles)
     };
     for (const auto& c : cases) {
         Indices ordered = c.ordered;
-        EXPECT_EQ(KeepOrFallBack(input.data(), input.size() / 3, ordered), c.kept);
+        OrderScratch scratch;
+        EXPECT_EQ(KeepOrFallBack(input.data(), input.size() / 3, ordered, scratch), c.kept);
         EXPECT_EQ(ordered, c.kept ? c.ordered : inputOrder);
     }
 }
@@ -271,26 +265,24 @@ TEST(TriangleOrder, ValidationKeepsOnlyListsOfExactlyTheInputTriangles)
 TEST(TriangleOrder, OtherCacheSizesAndDissolvedPiecesMatchReference)
 {
     std::mt19937 rng(7);
+    OrderScratch scratch;
     for (int i = 0; i < 150; ++i) {
         Indices in = RandomMesh(rng);
-        int cacheSize = int(rng() % 20);
-        unsigned minLength = unsigned(rng() % 6);
-        SetCacheSize(cacheSize);
-        SetMinStripLength(minLength);
-        ConsoleCapture capture;
-        Indices out = OrderWithSettings(in);
-        ASSERT_EQ(out, ReferenceOrder(in, cacheSize, minLength)) << "mesh " << i;
+        OrderOptions options;
+        options.cacheSize = int(rng() % 20);
+        options.minStripLength = unsigned(rng() % 6);
+        Indices out = OrderWith(in, options, scratch);
+        ASSERT_EQ(out, ReferenceOrder(in, options.cacheSize, options.minStripLength)) << "mesh " << i;
         // Faces of dissolved pieces are output as a list; the fake faces among them must not be.
         for (size_t t = 0; t < out.size(); t += 3)
             ASSERT_TRUE(out[t] != out[t + 1] && out[t + 1] != out[t + 2] && out[t + 2] != out[t]) << "mesh " << i;
     }
-    SetMinStripLength(0);
 }
 
 TEST(TriangleOrder, SparseOrWideIndicesGiveTheSameOrder)
 {
     std::mt19937 rng(5);
-    SetCacheSize(24);
+    OrderScratch scratch;
     for (int i = 0; i < 100; ++i) {
         Indices in = RandomMesh(rng);
         Indices narrow = Order(in);
@@ -306,23 +298,48 @@ TEST(TriangleOrder, SparseOrWideIndicesGiveTheSameOrder)
         std::vector<uint32_t> wide;
         for (uint16_t v : in)
             wide.push_back(v == 0 ? 0xFFFFFFFFu : uint32_t(v) * 65521u);
-        PrimitiveBatch32* batches = nullptr;
-        uint16_t count = 0;
-        {
-            ConsoleCapture capture;
-            EXPECT_TRUE(OrderTriangles32(wide.data(), uint32_t(wide.size()), &batches, &count, true));
-        }
-        ASSERT_EQ(batches[0].indexCount, narrow.size());
+        bool valid = false;
+        const std::vector<uint32_t> wideOut = OrderWith(wide, RenderOptions(), scratch, nullptr, &valid);
+        EXPECT_TRUE(valid);
+        ASSERT_EQ(wideOut.size(), narrow.size());
         for (size_t k = 0; k < narrow.size(); ++k)
-            ASSERT_EQ(batches[0].indices[k], narrow[k] == 0 ? 0xFFFFFFFFu : uint32_t(narrow[k]) * 65521u);
-        delete[] batches;
+            ASSERT_EQ(wideOut[k], narrow[k] == 0 ? 0xFFFFFFFFu : uint32_t(narrow[k]) * 65521u);
     }
+}
+
+// A call shares nothing but what it is given: lists ordered at once on two threads, each with its own scratch,
+// come out as they do one after another through a single scratch whose kept blocks hold earlier lists' data.
+TEST(TriangleOrder, ThreadsAndReusedScratchGiveTheSameOrder)
+{
+    std::mt19937 rng(3);
+    std::vector<Indices> meshes = {SphereMesh(5), GridMesh(200, 150), {0, 1, 2, 1, 0, 3, 0, 1, 4}, SphereMesh(4)};
+    ShuffleTriangles(meshes[1], rng);
+    std::vector<Indices> sequential, threaded(meshes.size());
+    std::vector<std::string> sequentialConsole, threadedConsole(meshes.size());
+    OrderScratch shared;
+    for (const Indices& mesh : meshes) {
+        sequentialConsole.emplace_back();
+        sequential.push_back(OrderWith(mesh, RenderOptions(), shared, &sequentialConsole.back()));
+    }
+    std::vector<std::thread> threads;
+    for (size_t first = 0; first < 2; ++first)
+        threads.emplace_back([&, first] {
+            OrderScratch own;
+            for (size_t m = first; m < meshes.size(); m += 2)
+                threaded[m] = OrderWith(meshes[m], RenderOptions(), own, &threadedConsole[m]);
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(threaded, sequential);
+    EXPECT_EQ(threadedConsole, sequentialConsole);
 }
 
 TEST(Adjacency, EdgesAreSharedAcrossDirectionsAndReachableFromBothEnds)
 {
     const int32_t tris[] = {0, 1, 2, 2, 1, 3, 4, 4, 5};
-    StripifyInfo info;
+    OrderScratch scratch;
+    OrderConsole console;
+    StripifyInfo info(scratch, console);
     BuildStripifyInfo(tris, 3, 6, info);
     ASSERT_EQ(info.faces.size(), 2u);
     EXPECT_EQ(info.edges.size(), 5u);
@@ -345,7 +362,8 @@ TEST(Adjacency, EdgesAreSharedAcrossDirectionsAndReachableFromBothEnds)
 
 TEST(VertexCacheModel, KeepsPresentVerticesAndDropsTheOldest)
 {
-    VertexCacheModel cache(3, 10);
+    OrderScratch scratch;
+    VertexCacheModel cache(3, 10, scratch);
     int32_t dropped = 0;
     EXPECT_TRUE(cache.Add(1, &dropped));
     EXPECT_EQ(dropped, -1);

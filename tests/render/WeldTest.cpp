@@ -1,4 +1,4 @@
-#include "RenderGeometry.h"
+#include "GeometryBuild.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 
 namespace {
 
-Triangle MakeTriangle(Vec3 a, Vec3 b, Vec3 c, GLuint diffuse = 1, GLuint normalMap = 2)
+Triangle MakeTriangle(Vec3 a, Vec3 b, Vec3 c, uint32_t diffuse = 1, uint32_t normalMap = 2)
 {
     Triangle t;
     t.corners[0].position = a;
@@ -28,11 +28,10 @@ Triangle MakeTriangle(Vec3 a, Vec3 b, Vec3 c, GLuint diffuse = 1, GLuint normalM
 }
 
 // The vertices of every triangle drawn by a batch, as positions, in draw order.
-std::vector<std::array<float, 3>> DrawnCorners(const WeldedGeometry& g, const MaterialBatch& batch)
+std::vector<std::array<float, 3>> DrawnCorners(const BuiltGeometry& g, const MaterialBatch& batch)
 {
     std::vector<std::array<float, 3>> corners;
-    for (size_t i = 0; i < batch.IndexCount(); ++i) {
-        const uint32_t index = g.indexType == GL_UNSIGNED_SHORT ? batch.indices[i] : batch.wideIndices[i];
+    for (uint32_t index : batch.indices) {
         const RenderVertex& v = g.vertices.at(index);
         corners.push_back({v.position[0], v.position[1], v.position[2]});
     }
@@ -79,10 +78,10 @@ TEST(Weld, SharedCornersShareVerticesOnlyWithTheSameFrame)
     second.corners[0].position = Vec3(1, 1, 0);  // corners B and C as in the first triangle
     second.corners[0].u = 1;
     second.corners[0].v = 1;
-    EXPECT_EQ(WeldTriangles({&first, &second}).vertices.size(), 4u);
+    EXPECT_EQ(BuildGeometry({&first, &second}).vertices.size(), 4u);
 
     second.tangent = Vec3(0, 1, 0);
-    EXPECT_EQ(WeldTriangles({&first, &second}).vertices.size(), 6u);
+    EXPECT_EQ(BuildGeometry({&first, &second}).vertices.size(), 6u);
 }
 
 TEST(Weld, SignedZerosWeldAndNaNsNever)
@@ -91,11 +90,11 @@ TEST(Weld, SignedZerosWeldAndNaNsNever)
     Triangle negative = positive;
     negative.corners[0].position = Vec3(-0.0, -0.0, -0.0);
     negative.diffuseTexture = 9;
-    EXPECT_EQ(WeldTriangles({&positive, &negative}).vertices.size(), 3u);
+    EXPECT_EQ(BuildGeometry({&positive, &negative}).vertices.size(), 3u);
 
     Triangle withNaN = positive;
     withNaN.corners[0].position.x = std::numeric_limits<double>::quiet_NaN();
-    EXPECT_EQ(WeldTriangles({&withNaN, &withNaN}).vertices.size(), 4u);
+    EXPECT_EQ(BuildGeometry({&withNaN, &withNaN}).vertices.size(), 4u);
 }
 
 TEST(Weld, HashedWeldingGivesTheIndicesOfALinearSearch)
@@ -123,45 +122,42 @@ TEST(Weld, HashedWeldingGivesTheIndicesOfALinearSearch)
 TEST(Weld, BatchesFollowFirstOccurrenceAndKeepTheFirstNormalMap)
 {
     std::vector<Triangle> triangles;
-    const GLuint textures[] = {7, 3, 7, 5};
+    const uint32_t textures[] = {7, 3, 7, 5};
     for (int i = 0; i < 4; ++i)
         triangles.push_back(
-            MakeTriangle(Vec3(i, 0, 0), Vec3(i + 1, 0, 0), Vec3(i, 1, 0), textures[i], 100 + static_cast<GLuint>(i)));
-    const WeldedGeometry g = WeldTriangles(Refs(triangles));
+            MakeTriangle(Vec3(i, 0, 0), Vec3(i + 1, 0, 0), Vec3(i, 1, 0), textures[i], 100 + static_cast<uint32_t>(i)));
+    const BuiltGeometry g = BuildGeometry(Refs(triangles));
     ASSERT_EQ(g.batches.size(), 3u);
     EXPECT_EQ(g.batches[0].diffuseTexture, 7u);
     EXPECT_EQ(g.batches[0].normalMap, 100u);
     EXPECT_EQ(g.batches[1].diffuseTexture, 3u);
     EXPECT_EQ(g.batches[2].diffuseTexture, 5u);
-    EXPECT_EQ(g.batches[0].IndexCount(), 6u);
-    EXPECT_EQ(g.indexType, static_cast<GLenum>(GL_UNSIGNED_SHORT));
+    EXPECT_EQ(g.batches[0].indices.size(), 6u);
 }
 
 TEST(Weld, RepeatedTrianglesAreDrawnOnce)
 {
     const Triangle t = MakeTriangle(Vec3(0, 0, 0), Vec3(1, 0, 0), Vec3(0, 1, 0));
     const Triangle other = MakeTriangle(Vec3(5, 0, 0), Vec3(6, 0, 0), Vec3(5, 1, 0));
-    const WeldedGeometry g = WeldTriangles({&t, &other, &t});
+    const BuiltGeometry g = BuildGeometry({&t, &other, &t});
     ASSERT_EQ(g.batches.size(), 1u);
-    EXPECT_EQ(g.batches[0].IndexCount(), 6u);
+    EXPECT_EQ(g.batches[0].indices.size(), 6u);
 }
 
 TEST(Weld, LevelsBeyondTheLimitsKeepEveryTriangle)
 {
-    // 40 materials and 70,000 distinct vertices: the table grows and the indices widen to 32 bits.
+    // 40 materials and 70,000 distinct vertices: the table grows past 32 entries and no index wraps.
     std::vector<Triangle> triangles;
     for (int i = 0; i < 24000; ++i) {
         const double x = i * 2.0;
         triangles.push_back(MakeTriangle(Vec3(x, 0, 0), Vec3(x + 1, 0, 0), Vec3(x, 1, 0), 1 + i % 40));
     }
-    const WeldedGeometry g = WeldTriangles(Refs(triangles));
+    const BuiltGeometry g = BuildGeometry(Refs(triangles));
     EXPECT_EQ(g.vertices.size(), 72000u);
-    EXPECT_EQ(g.indexType, static_cast<GLenum>(GL_UNSIGNED_INT));
     ASSERT_EQ(g.batches.size(), 40u);
 
     std::multiset<std::array<float, 3>> drawn;
     for (const MaterialBatch& batch : g.batches) {
-        EXPECT_TRUE(batch.indices.empty());
         for (const auto& corner : DrawnCorners(g, batch))
             drawn.insert(corner);
     }
@@ -171,4 +167,39 @@ TEST(Weld, LevelsBeyondTheLimitsKeepEveryTriangle)
             expected.insert({static_cast<float>(c.position.x), static_cast<float>(c.position.y),
                              static_cast<float>(c.position.z)});
     EXPECT_TRUE(drawn == expected);
+}
+
+// Past two pieces of 65,536 corners the weld splits by hash across threads; corners, vertices, batches and clusters
+// must come out as on one thread. A grid of quads whose corners weld across quads, with signed zeros and NaNs.
+TEST(Weld, EveryThreadCountGivesTheSameGeometry)
+{
+    std::vector<Triangle> triangles;
+    for (int y = 0; y < 150; ++y)
+        for (int x = 0; x < 150; ++x) {
+            const double left = x == 0 && y % 2 == 1 ? -0.0 : x;
+            Vec3 a(left, y, 0), b(x + 1, y, 0), c(left, y + 1, 0), d(x + 1, y + 1, 0);
+            if ((x * 7 + y) % 97 == 0)
+                a.z = std::numeric_limits<double>::quiet_NaN();
+            const uint32_t material = 1 + (x / 10 + y / 10) % 5;
+            for (Triangle t : {MakeTriangle(a, b, c, material), MakeTriangle(c, b, d, material)}) {
+                for (TriangleCorner& corner : t.corners) {
+                    corner.u = static_cast<float>(corner.position.x);
+                    corner.v = static_cast<float>(corner.position.y);
+                }
+                triangles.push_back(t);
+            }
+        }
+    const TriangleRefs refs = Refs(triangles);
+    const BuiltGeometry one = BuildGeometry(refs, 1);
+    for (unsigned threads : {2u, 3u}) {
+        const BuiltGeometry more = BuildGeometry(refs, threads);
+        ASSERT_EQ(more.vertices.size(), one.vertices.size());
+        EXPECT_EQ(std::memcmp(more.vertices.data(), one.vertices.data(), one.vertices.size() * sizeof(RenderVertex)), 0);
+        ASSERT_EQ(more.batches.size(), one.batches.size());
+        for (size_t b = 0; b < one.batches.size(); ++b)
+            EXPECT_EQ(more.batches[b].indices, one.batches[b].indices) << b;
+        EXPECT_EQ(more.batchClusters, one.batchClusters);
+        ASSERT_EQ(more.clusters.size(), one.clusters.size());
+        EXPECT_EQ(std::memcmp(more.clusters.data(), one.clusters.data(), one.clusters.size() * sizeof(IndexCluster)), 0);
+    }
 }
