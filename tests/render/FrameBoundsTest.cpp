@@ -61,9 +61,9 @@ protected:
     }
 
     // One frame with fresh shadow maps, read back from the window.
-    static std::vector<unsigned char> RenderFrame(bool bounded)
+    static std::vector<unsigned char> RenderFrame(bool culling)
     {
-        boundedPasses = bounded;
+        DisplayFrame().options.culling = culling;
         for (Light& light : level.lights)
             light.shadowPosition = Vec3(65535.0, 65535.0, 65535.0);
         OnDisplay();
@@ -71,7 +71,7 @@ protected:
         glReadBuffer(GL_BACK);
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
         glReadPixels(0, 0, windowWidth, windowHeight, GL_RGB, GL_UNSIGNED_BYTE, pixels.data());
-        boundedPasses = true;
+        DisplayFrame().options.culling = true;
         return pixels;
     }
 
@@ -80,7 +80,7 @@ protected:
 
 fs::path FrameBoundsTest::directory, FrameBoundsTest::previous;
 
-struct View {
+struct Viewpoint {
     const char* name;
     Vec3 position;
     double angleZ;  // yaw, positive turns left from +X
@@ -94,7 +94,7 @@ TEST_F(FrameBoundsTest, BoundedPassesDrawTheImageOfUnboundedOnes)
 {
     // The demo level: room 0 holds lights 0 to 2 (radii 480 to 640) around (336, 0); light 3 (radius 717) is in
     // the next room east, beyond room 0's wall at x = 768; rooms 4 to 6 lie north, from y = 960.
-    const View views[] = {
+    const Viewpoint views[] = {
         {"eye inside three spheres, a light behind a wall", Vec3(0, 0, 20), 0, 0, nullptr},
         {"eye outside every sphere, spheres cut by the window edge", Vec3(-1500, 400, 300), -15, 10, nullptr},
         {"lights behind the eye", Vec3(1000, 0, 40), 0, 0, nullptr},
@@ -116,7 +116,7 @@ TEST_F(FrameBoundsTest, BoundedPassesDrawTheImageOfUnboundedOnes)
         {"resized window", Vec3(0, 0, 20), 20, 0, [] { OnReshape(641, 479); }},
     };
     const std::vector<Light> original = level.lights;
-    for (const View& view : views) {
+    for (const Viewpoint& view : views) {
         SetUp();
         camera.position = view.position;
         camera.angleX = 0;
@@ -194,7 +194,13 @@ TEST_F(FrameBoundsTest, ASpheresRectangleHoldsEveryPixelWhereTheSphereIsSeen)
         double modelview[16], projection[16];
         glGetDoublev(GL_MODELVIEW_MATRIX, modelview);
         glGetDoublev(GL_PROJECTION_MATRIX, projection);
-        const ScreenRect rect = SphereScreenRect(c.centre, c.radius, modelview, projection, c.width, c.height);
+        float modelviewFloats[16], projectionFloats[16];
+        for (int i = 0; i < 16; ++i) {
+            modelviewFloats[i] = static_cast<float>(modelview[i]);
+            projectionFloats[i] = static_cast<float>(projection[i]);
+        }
+        const ScreenRect rect =
+            SphereScreenRect(c.centre, c.radius, modelviewFloats, projectionFloats, c.width, c.height);
         const GLint viewport[4] = {0, 0, c.width, c.height};
         int seen = 0;
         // Points on and inside the sphere, spread by a golden-angle spiral over shells.
