@@ -122,7 +122,7 @@ void ShadowPass(FrameContext& frame)
                 SelectInSphere(light, nullptr, reach);
             else if (cull)
                 reach.assign(renderGeometry.clusters.size(), 1);
-            RenderShadowCube(frame.gl, light, cull ? &reach : nullptr, frame.scratch.inFace);
+            RenderShadowCube(frame.gl, light, cull ? &reach : nullptr, frame.scratch.inFace, frame.scratch.ranges);
         }
         light.shadowPosition = light.currentPosition;
     }
@@ -159,7 +159,7 @@ void DepthPrePass(FrameContext& frame)
     SetModelViewProjParameter(shaderParameters.ambientModelViewProj);
     ambientShader->Bind();
     const bool cull = frame.options.culling && frame.shortCuts.cullPrePass;
-    DrawPlain(cull ? &frame.scratch.inView : nullptr);
+    DrawPlain(cull ? &frame.scratch.inView : nullptr, frame.scratch.ranges);
     ambientShader->Unbind();
 }
 
@@ -196,7 +196,7 @@ void LightPasses(FrameContext& frame, GLuint attenuationTexture)
         ScreenRect rect;
         if (CullLightPass(frame, light, first && !firstCulled, selection, rect)) {
             SetScissor(frame.gl, rect);
-            DrawWithMaterials(selection);
+            DrawWithMaterials(selection, frame.scratch.ranges);
         }
         state.blendDestination = GL_ONE;
         ApplyPassState(frame.gl, state);

@@ -4,6 +4,7 @@
 
 #include "Culling.h"
 #include "GlState.h"
+#include "RenderGeometry.h"
 #include "ShortCuts.h"
 #include "View.h"
 
@@ -25,6 +26,7 @@ struct FrameScratch {
     ClusterSelection inSphere;  // of those, the ones a light's sphere reaches
     ClusterSelection reach;     // clusters that may shadow what a light reaches
     ClusterSelection inFace;    // of those, the ones in one shadow face's frustum
+    DrawRanges ranges;          // of the selected clusters of one batch
 };
 
 // What the passes of successive frames share; the display callback owns it.

@@ -106,18 +106,11 @@ void OrderIndexLists(std::vector<MaterialBatch>& batches, std::vector<Index> Mat
     ReleaseOrderMemory();
 }
 
-// Index ranges of one batch's selected clusters, reused from draw to draw.
-struct DrawRanges {
-    std::vector<GLsizei> counts;
-    std::vector<const void*> starts;
-};
-
 // Calls setUp(batch) and draws, for every batch that has something to draw: all of its list without a selection,
 // else its selected clusters, neighbouring ones merged into one range, in one call.
 template <class SetUp>
-void ForEachBatch(const ClusterSelection* selection, SetUp setUp)
+void ForEachBatch(const ClusterSelection* selection, DrawRanges& ranges, SetUp setUp)
 {
-    static DrawRanges ranges;
     const GLenum type = renderGeometry.indexType;
     const std::vector<MaterialBatch>& batches = renderGeometry.batches;
     for (size_t b = 0; b < batches.size(); ++b) {
@@ -354,15 +347,15 @@ void UnbindVertexStreams()
     glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
 }
 
-void DrawWithMaterials(const ClusterSelection* selection)
+void DrawWithMaterials(const ClusterSelection* selection, DrawRanges& scratch)
 {
-    ForEachBatch(selection, [](const MaterialBatch& batch) {
+    ForEachBatch(selection, scratch, [](const MaterialBatch& batch) {
         SetTextureParameter(shaderParameters.diffuseSpecTex, batch.diffuseTexture);
         SetTextureParameter(shaderParameters.normalTex, batch.normalMap);
     });
 }
 
-void DrawPlain(const ClusterSelection* selection)
+void DrawPlain(const ClusterSelection* selection, DrawRanges& scratch)
 {
-    ForEachBatch(selection, [](const MaterialBatch&) {});
+    ForEachBatch(selection, scratch, [](const MaterialBatch&) {});
 }

@@ -108,8 +108,15 @@ void SelectClusters(const ClusterSelection* within, Outside outside, ClusterSele
         out[c] = (within == nullptr || (*within)[c]) && !outside(clusters[c].bounds);
 }
 
+// Index ranges of one batch's selected clusters: the draws' scratch, which the caller keeps to reuse its memory.
+struct DrawRanges {
+    std::vector<GLsizei> counts;
+    std::vector<const void*> starts;
+};
+
 // Draws every batch, first setting "diffuseSpecTex" and "normalTex" of lightShader to the batch's textures. With a
-// selection, only its clusters are drawn, and a batch without any is skipped with its textures.
-void DrawWithMaterials(const ClusterSelection* selection = nullptr);
+// selection, only its clusters are drawn (neighbouring ones merged into one range), and a batch without any is
+// skipped with its textures.
+void DrawWithMaterials(const ClusterSelection* selection, DrawRanges& scratch);
 // Draws every batch (or the selected clusters) without touching textures or shader parameters.
-void DrawPlain(const ClusterSelection* selection = nullptr);
+void DrawPlain(const ClusterSelection* selection, DrawRanges& scratch);

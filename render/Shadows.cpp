@@ -79,7 +79,8 @@ View ShadowFaceView(const Vec3& lightPosition, int face)
     return view;
 }
 
-void RenderShadowCube(GlStateCache& gl, const Light& light, const ClusterSelection* reach, ClusterSelection& inFace)
+void RenderShadowCube(GlStateCache& gl, const Light& light, const ClusterSelection* reach, ClusterSelection& inFace,
+                      DrawRanges& ranges)
 {
     const Vec3& p = light.currentPosition;
     cgGLSetParameter4d(shaderParameters.shadowLight, p.x, p.y, p.z, light.radius);
@@ -94,7 +95,7 @@ void RenderShadowCube(GlStateCache& gl, const Light& light, const ClusterSelecti
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         if (reach != nullptr)
             SelectClusters(reach, [&](const ClusterBox& box) { return BoxOutsideFrustum(box, view.frustum); }, inFace);
-        DrawPlain(reach != nullptr ? &inFace : nullptr);
+        DrawPlain(reach != nullptr ? &inFace : nullptr, ranges);
         ++shadowFacesRendered;
     }
 }

@@ -4,6 +4,7 @@
 #include "Culling.h"
 #include "GlState.h"
 #include "Level.h"
+#include "RenderGeometry.h"
 #include "View.h"
 
 constexpr int kShadowMapSize = 512;
@@ -21,8 +22,10 @@ View ShadowFaceView(const Vec3& lightPosition, int face);
 
 // Renders the six faces of the light's cube map. Expects the shadow pass's state: shadowShader bound, the
 // position stream, depth test and writes on. reach: the clusters that may shadow what the light reaches, of which
-// each face draws those in its frustum (into inFace); null draws everything in every face.
-void RenderShadowCube(GlStateCache& gl, const Light& light, const ClusterSelection* reach, ClusterSelection& inFace);
+// each face draws those in its frustum (selected into inFace); null draws everything in every face. ranges: the
+// draws' scratch.
+void RenderShadowCube(GlStateCache& gl, const Light& light, const ClusterSelection* reach, ClusterSelection& inFace,
+                      DrawRanges& ranges);
 
 // Number of cube faces rendered since start-up; a still scene adds none after its first frame.
 extern long shadowFacesRendered;

@@ -53,8 +53,13 @@ ProbeTarget CreateProbeTarget(GLenum colourFormat)
         glFramebufferRenderbufferEXT(GL_FRAMEBUFFER_EXT, attachment, GL_RENDERBUFFER_EXT, target.depthStencil);
     glDrawBuffer(GL_COLOR_ATTACHMENT0_EXT);
     glReadBuffer(GL_COLOR_ATTACHMENT0_EXT);
-    glViewport(0, 0, kTargetSize, kTargetSize);
     return target;
+}
+
+void UseProbeTarget(const ProbeTarget& target)
+{
+    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, target.framebuffer);
+    glViewport(0, 0, kTargetSize, kTargetSize);
 }
 
 void DeleteProbeTarget(ProbeTarget& target)
@@ -547,7 +552,9 @@ ShortCuts DecideShortCuts(GLuint attenuationTexture)
                                        CreateCube({64, 64, 64, 255}, {0, 0, 0, 0}),
                                        CreateCube({200, 13, 90, 255}, {3, 250, 128, 0})};
     ShortCuts cuts;
-    ProbeTarget target = CreateProbeTarget(GL_RGBA32F_ARB);
+    ProbeTarget exact = CreateProbeTarget(GL_RGBA32F_ARB);
+    ProbeTarget faces = CreateProbeTarget(GL_RGBA8);
+    UseProbeTarget(exact);
     glEnable(GL_STENCIL_TEST);
     cuts.cullPrePass = PlacesLikeModelViewProj(*ambientShader, attenuationTexture, cubes[2]);
     cuts.cullLightPasses = PlacesLikeModelViewProj(*lightShader, attenuationTexture, cubes[2]);
@@ -557,19 +564,18 @@ ShortCuts DecideShortCuts(GLuint attenuationTexture)
                            LightEndsAtRadius(attenuationTexture, cubes);
     cuts.cullLightSpheres = lightEnds;
     cuts.cullFirstLight = lightEnds && cuts.cullPrePass && LightMeetsPrePass(attenuationTexture, cubes[2]);
-    DeleteProbeTarget(target);
     if (lightEnds && cuts.cullShadowFaces && PairLoaded(*shadowShader) && p.shadowLight != nullptr) {
-        ProbeTarget faces = CreateProbeTarget(GL_RGBA8);
+        UseProbeTarget(faces);
         const std::vector<Texel> texels = ShadowTexelsBeyondRadius();
-        DeleteProbeTarget(faces);
+        UseProbeTarget(exact);
         if (!texels.empty()) {
-            target = CreateProbeTarget(GL_RGBA32F_ARB);
             const GLuint clearCube = CreateCube(texels[0], texels[0]);
             cuts.cullShadowSpheres = ShadowsBeyondRadiusInvisible(attenuationTexture, clearCube, texels);
             glDeleteTextures(1, &clearCube);
-            DeleteProbeTarget(target);
         }
     }
+    DeleteProbeTarget(exact);
+    DeleteProbeTarget(faces);
     cuts.skipPostColourClear = PostWritesEveryPixel();
     glDeleteTextures(static_cast<GLsizei>(cubes.size()), cubes.data());
 

@@ -11,6 +11,7 @@
 #include "RenderGeometry.h"
 #include "Shaders.h"
 #include "Shadows.h"
+#include "ShortCuts.h"
 #include "Startup.h"
 #include "TextureCache.h"
 #include "ViewerState.h"
@@ -85,6 +86,8 @@ int main(int argc, char** argv)
         CreateShaderPairs();
         LoadShaders();
     });
+    // The probes that decide the frame's short cuts; the r key runs them again after its LoadShaders.
+    Timed("short-cut decision", [] { DisplayFrame().shortCuts = DecideShortCuts(fixedTextures.attenuation); });
     Timed("targets and shadow maps", [] {
         CreatePostTarget();
         for (Light& light : level.lights)

@@ -6,6 +6,7 @@
 #include "Frame.h"
 #include "GlTestContext.h"
 #include "Overlay.h"
+#include "RenderGeometry.h"
 #include "Shadows.h"
 #include "ShortCuts.h"
 #include "Startup.h"
@@ -37,7 +38,8 @@ protected:
     static void SetUpTestSuite()
     {
         directory = fs::temp_directory_path() / ("velmora-culling-" + std::to_string(getpid()));
-        const std::string generate = std::string(VELMORA_LEVELGEN) + " --out " + directory.string() + " >/dev/null";
+        const std::string generate = std::string(VELMORA_LEVELGEN) + " --out " + directory.string() + " " +
+                                     VELMORA_LEVELGEN_ARGS + " >/dev/null";
         ASSERT_EQ(std::system(generate.c_str()), 0);
         for (const char* shader : {"shader.cg", "ambient.cg", "shadow.cg", "post.cg"})
             fs::copy_file(fs::path(VELMORA_DATA_DIR) / shader, directory / shader,
@@ -161,6 +163,13 @@ TEST_F(FrameCullingTest, CulledPassesDrawTheImageOfFullOnes)
         EXPECT_GT(difference.lit, 1000) << view.name << ": the view should show lit surfaces";
         level.lights = original;
     }
+}
+
+// Run on a level of more vertices than 16-bit indices reach, so that culled drawing is compared with 32-bit
+// indices too.
+TEST_F(FrameCullingTest, TheWideLevelDrawsWithThirtyTwoBitIndices)
+{
+    EXPECT_EQ(renderGeometry.indexType, static_cast<GLenum>(GL_UNSIGNED_INT));
 }
 
 TEST_F(FrameCullingTest, AStillSceneRendersNoShadowFacesAfterItsFirstFrame)
