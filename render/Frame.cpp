@@ -13,8 +13,8 @@ float lightAnimationAngle = 0.0f;
 
 namespace {
 
-// The first frame starts from GL's default depth function GL_LESS; every later one from the GL_LEQUAL that the
-// frame before left.
+// The shadow faces and the pre-pass test depth with GL_LESS in the first frame, GL's initial function, and with
+// GL_LEQUAL in every later one.
 GLenum DepthWriteFunction(const FrameContext& frame) { return frame.firstFrame ? GL_LESS : GL_LEQUAL; }
 
 // out = the clusters of within (all when null) whose boxes reach into the light's sphere.
@@ -31,8 +31,9 @@ void SelectInSphere(const Light& light, const ClusterSelection* within, ClusterS
 // GL_EQUAL still draws.
 bool CullFirstLight(const FrameContext& frame)
 {
-    return frame.options.culling && frame.shortCuts.cullFirstLight && !level.lights.empty() &&
-           !options.wireframe && !frame.firstFrame;
+    return frame.options.culling && !level.lights.empty() &&
+           SphereCulls(frame.shortCuts.cullFirstLight, level.lights.front().radius) && !options.wireframe &&
+           !frame.firstFrame;
 }
 
 // Opaque black wherever the pre-pass marked the stencil. The current colour is the overlay's and the gizmos', so it
@@ -66,7 +67,7 @@ bool CullLightPass(FrameContext& frame, const Light& light, bool replacesColour,
         selection = &frame.scratch.inView;
     // A pass that replaces the colour writes every visible pixel, black where its light does not reach, so only
     // the view culls it.
-    if (replacesColour || !frame.shortCuts.cullLightSpheres)
+    if (replacesColour || !SphereCulls(frame.shortCuts.cullLightSpheres, light.radius))
         return true;
     const Vec3& centre = light.currentPosition;
     if (SphereOutsideFrustum(centre, light.radius, view.frustum))
@@ -118,7 +119,7 @@ void ShadowPass(FrameContext& frame)
                 started = true;
             }
             ClusterSelection& reach = frame.scratch.reach;
-            if (cull && frame.shortCuts.cullShadowSpheres)
+            if (cull && SphereCulls(frame.shortCuts.cullShadowSpheres, light.radius))
                 SelectInSphere(light, nullptr, reach);
             else if (cull)
                 reach.assign(renderGeometry.clusters.size(), 1);

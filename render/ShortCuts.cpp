@@ -382,11 +382,17 @@ void DrawPlane(const PlaneProbe& probe, const Vec3& centre, double radius, Sampl
     DrawTriangles(triangles);
 }
 
-// Light positions, radii (below 1 to far beyond the level's) and colours (one above 1 in every channel, one far
-// apart between channels) that the configurations cycle through.
+// Light positions, radii (the probed range's ends and values between) and colours (above 1 in every channel, far
+// apart between channels, negative) that the configurations pick from.
 const Vec3 kLightCentres[3] = {Vec3(0, 0, 0), Vec3(312.5, -77.25, 41), Vec3(-2048, 1024, -96)};
-const double kRadii[4] = {0.75, 300, 717, 40000};
-const double kColours[3][3] = {{1, 1, 1}, {40, 0.2, 7}, {3.5, 3.5, 3.5}};
+const double kRadii[6] = {kLowestProbedRadius, 0.75, 300, 717, 40000, kHighestProbedRadius};
+const double kColours[4][3] = {{1, 1, 1}, {40, 0.2, 7}, {3.5, 3.5, 3.5}, {-2, 0.5, -0.1}};
+
+template <class T, size_t n>
+const T& Pick(const T (&table)[n], Samples& samples)
+{
+    return table[static_cast<size_t>(samples.Next() * n)];
+}
 
 // Draws 64 configurations of the light program, one per tile, for plane factors taken in turn from factors, with
 // every other input varied across tiles; returns the target's colour.
@@ -399,19 +405,21 @@ std::vector<float> DrawLightTiles(const std::vector<double>& factors, const std:
     for (int tile = 0; tile < kTilesPerSide * kTilesPerSide; ++tile) {
         const int i = round * kTilesPerSide * kTilesPerSide + tile;
         glViewport((tile % kTilesPerSide) * kTile, (tile / kTilesPerSide) * kTile, kTile, kTile);
-        const PlaneProbe probe{factors[i % factors.size()], i % 2 == 0 ? 0.5 : 8.0, kDirections[i % 14]};
-        const Vec3& centre = kLightCentres[i % 3];
-        const double radius = kRadii[i % 4];
+        const PlaneProbe probe{factors[i % factors.size()], i % 2 == 0 ? 0.5 : 8.0, Pick(kDirections, samples)};
+        const Vec3& centre = Pick(kLightCentres, samples);
+        const double radius = Pick(kRadii, samples);
+        const double* colour = Pick(kColours, samples);
         Vec3 n = probe.direction;
         n.Normalize();
         // The eye in front of the square, behind it, or beside the light.
-        const double eyeDistance = (i % 3 == 0 ? 3.0 : i % 3 == 1 ? -2.0 : 0.1) * radius;
+        const double eyeDistances[3] = {3.0, -2.0, 0.1};
+        const double eyeDistance = Pick(eyeDistances, samples) * radius;
         LightInputs in{{centre.x, centre.y, centre.z, radius},
-                       {kColours[i % 3][0], kColours[i % 3][1], kColours[i % 3][2]},
+                       {colour[0], colour[1], colour[2]},
                        {centre.x + n.x * eyeDistance + 1.5, centre.y + n.y * eyeDistance, centre.z + n.z * eyeDistance},
                        materials[i % materials.size()][0],
                        materials[i % materials.size()][1],
-                       cubes[i % cubes.size()]};
+                       cubes[static_cast<size_t>(samples.Next() * cubes.size())]};
         DrawPlane(probe, centre, radius, samples, [&] { SetLightInputs(in, attenuationTexture); });
     }
     lightShader->Unbind();
@@ -461,9 +469,9 @@ std::vector<Texel> ShadowTexelsBeyondRadius()
     for (int tile = 0; tile < kTilesPerSide * kTilesPerSide; ++tile) {
         glViewport((tile % kTilesPerSide) * kTile, (tile / kTilesPerSide) * kTile, kTile, kTile);
         const PlaneProbe probe{kBeyondFactors[tile % kBeyondFactors.size()], tile % 2 == 0 ? 0.5 : 8.0,
-                               kDirections[tile % 14]};
-        const Vec3& centre = kLightCentres[tile % 3];
-        const double radius = kRadii[tile % 4];
+                               Pick(kDirections, samples)};
+        const Vec3& centre = Pick(kLightCentres, samples);
+        const double radius = Pick(kRadii, samples);
         cgGLSetParameter4d(shaderParameters.shadowLight, centre.x, centre.y, centre.z, radius);
         DrawPlane(probe, centre, radius, samples,
                   [] { SetModelViewProjParameter(shaderParameters.shadowModelViewProj); });
@@ -525,6 +533,11 @@ bool PostWritesEveryPixel()
 }
 
 }  // namespace
+
+bool SphereCulls(bool shortCut, double radius)
+{
+    return shortCut && radius >= kLowestProbedRadius && radius <= kHighestProbedRadius;
+}
 
 ShortCuts DecideShortCuts(GLuint attenuationTexture)
 {

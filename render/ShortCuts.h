@@ -11,8 +11,9 @@ struct ShortCuts {
     bool cullPrePass = false;
     bool cullLightPasses = false;
     bool cullShadowFaces = false;
-    // A light pass may leave out clusters and pixels beyond the light's sphere: the light program writes
-    // (0, 0, 0, 1) there, and alpha 1 everywhere, so that adding it changes no pixel.
+    // A light pass may leave out clusters and pixels beyond the light's sphere (for a radius in the probed range,
+    // SphereCulls): the light program writes (0, 0, 0, 1) there, and alpha 1 everywhere, so that adding it
+    // changes no pixel.
     bool cullLightSpheres = false;
     // The first light may draw only in its sphere after the pre-pass's pixels are painted black: besides the
     // above, its program writes every pixel that the pre-pass covered, as the pre-pass placed it.
@@ -24,6 +25,13 @@ struct ShortCuts {
     // covers every pixel.
     bool skipPostColourClear = false;
 };
+
+// The radii the probes try a light's sphere with, and so the radii for which the sphere culls at all.
+constexpr double kLowestProbedRadius = 0.01;
+constexpr double kHighestProbedRadius = 100000.0;
+
+// True when a light's sphere may cull its passes: the short cut holds and the radius lies in the probed range.
+bool SphereCulls(bool shortCut, double radius);
 
 // Runs the probes on the four loaded pairs, with the render geometry's textures and the attenuation texture.
 // Needs a current GL context; leaves the GL state as it found it except the framebuffer binding (0) and the

@@ -96,6 +96,10 @@ int main(int argc, char** argv)
     });
     Timed("first frame", [] { OnDisplay(); });
     const double total = SecondsSince(start);
+    // The r key's compilation and decision, after start-up: not part of the total.
+    Timed("shader reload (r): compilation", [] { LoadShaders(); });
+    Timed("shader reload (r): short-cut decision",
+          [] { DisplayFrame().shortCuts = DecideShortCuts(fixedTextures.attenuation); });
     for (const auto& phase : phases)
         std::printf("phase %s %.6f\n", phase.first.c_str(), phase.second);
     std::printf("phase total %.6f\n", total);
