@@ -124,6 +124,7 @@ void ShadowPass(FrameContext& frame)
             else if (cull)
                 reach.assign(renderGeometry.clusters.size(), 1);
             RenderShadowCube(frame.gl, light, cull ? &reach : nullptr, frame.scratch.inFace, frame.scratch.ranges);
+            frame.shadowFacesRendered += 6;
         }
         light.shadowPosition = light.currentPosition;
     }

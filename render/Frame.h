@@ -38,6 +38,7 @@ struct FrameContext {
     GlStateCache gl;
     View mainView;            // this frame's camera view, set by BeginMainView
     FrameScratch scratch;
+    long shadowFacesRendered = 0;  // since start-up; a still scene adds none after its first frame
 };
 
 // While options.animateLights is on: advances the phase by dt and circles the first light (radius 16) and swings

@@ -5,8 +5,6 @@
 
 #include <GL/glew.h>
 
-long shadowFacesRendered = 0;
-
 namespace {
 
 struct Rotation {
@@ -96,6 +94,5 @@ void RenderShadowCube(GlStateCache& gl, const Light& light, const ClusterSelecti
         if (reach != nullptr)
             SelectClusters(reach, [&](const ClusterBox& box) { return BoxOutsideFrustum(box, view.frustum); }, inFace);
         DrawPlain(reach != nullptr ? &inFace : nullptr, ranges);
-        ++shadowFacesRendered;
     }
 }

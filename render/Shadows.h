@@ -26,6 +26,3 @@ View ShadowFaceView(const Vec3& lightPosition, int face);
 // draws' scratch.
 void RenderShadowCube(GlStateCache& gl, const Light& light, const ClusterSelection* reach, ClusterSelection& inFace,
                       DrawRanges& ranges);
-
-// Number of cube faces rendered since start-up; a still scene adds none after its first frame.
-extern long shadowFacesRendered;

@@ -7,7 +7,6 @@
 #include "GlTestContext.h"
 #include "Overlay.h"
 #include "RenderGeometry.h"
-#include "Shadows.h"
 #include "ShortCuts.h"
 #include "Startup.h"
 #include "ViewerState.h"
@@ -177,10 +176,10 @@ TEST_F(FrameCullingTest, AStillSceneRendersNoShadowFacesAfterItsFirstFrame)
     for (Light& light : level.lights)
         light.shadowPosition = Vec3(65535.0, 65535.0, 65535.0);
     OnDisplay();
-    const long afterFirst = shadowFacesRendered;
+    const long afterFirst = DisplayFrame().shadowFacesRendered;
     OnDisplay();
     OnDisplay();
-    EXPECT_EQ(shadowFacesRendered, afterFirst);
+    EXPECT_EQ(DisplayFrame().shadowFacesRendered, afterFirst);
 }
 
 TEST_F(FrameCullingTest, ASpheresRectangleHoldsEveryPixelWhereTheSphereIsSeen)
