@@ -45,9 +45,13 @@ struct GlStateCache {
     Streams streams = Streams::None;
 };
 
+// Marks every value unknown, so that the next call of each setter reaches the driver.
 void ForgetGlState(GlStateCache& cache);
+// Gives the driver the parts of wanted that differ from the pass state last set.
 void ApplyPassState(GlStateCache& cache, const PassState& wanted);
+// Binds the framebuffer object (0: the window) unless it is bound.
 void BindFramebuffer(GlStateCache& cache, GLuint framebuffer);
+// glViewport and glScissor, skipped when the rectangle is the one set.
 void SetViewport(GlStateCache& cache, const ScreenRect& viewport);
 void SetScissor(GlStateCache& cache, const ScreenRect& scissor);
 // Points the arrays at the render geometry's vertex buffer: positions alone, or all five streams
