@@ -19,6 +19,8 @@ namespace {
 // Created and started by the first frame; measures the interval from one frame to the next.
 std::unique_ptr<FrameTimer> frameTimer;
 
+FrameContext displayFrame;
+
 // Window-sized buffers come and go in the driver (resizes, screenshots, shader reloads); the C library keeps the
 // freed pages, so over a long session the process would grow although nothing leaks. Handing them back once a
 // second keeps the resident size flat.
@@ -32,11 +34,17 @@ void ReturnFreedMemory(float dt)
     }
 }
 
-// The light boxes (and with gizmoMode 2 their radius circles) into the off-screen target, the selected one red.
-void GizmoPass()
+// The light boxes (and with gizmoMode 2 their radius circles) into the off-screen target, the selected one red,
+// with no shader bound, in the main view, depth tested and written.
+void GizmoPass(FrameContext& frame)
 {
     if (options.gizmoMode != 1 && options.gizmoMode != 2)
         return;
+    ApplyPassState(frame.gl, PassState());
+    BindFramebuffer(frame.gl, postTarget.postFramebuffer);
+    SetViewport(frame.gl, frame.mainView.viewport);
+    SetStreams(frame.gl, Streams::None);
+    LoadViewMatrices(frame.mainView);
     for (size_t i = 0; i < level.lights.size(); ++i) {
         if (static_cast<int>(i) == options.selectedLight)
             glColor3f(1, 0, 0);
@@ -47,6 +55,8 @@ void GizmoPass()
 }
 
 }  // namespace
+
+FrameContext& DisplayFrame() { return displayFrame; }
 
 void OnDisplay()
 {
@@ -66,13 +76,17 @@ void OnDisplay()
     AnimateLights(dt);
     // A minimised window has no pixels to draw; the frame still keeps time and swaps.
     if (windowWidth > 0 && windowHeight > 0) {
-        ShadowPass();
-        BeginMainView();
-        DepthPrePass();
-        LightPasses(fixedTextures.attenuation);
-        GizmoPass();
-        DrawPostPass(fixedTextures.warp, fixedTextures.ramp, shaderTime);
+        FrameContext& frame = displayFrame;
+        BeginFrame(frame);
+        ShadowPass(frame);
+        BeginMainView(frame);
+        DepthPrePass(frame);
+        LightPasses(frame, fixedTextures.attenuation);
+        GizmoPass(frame);
+        const bool clearColour = !(frame.options.culling && frame.shortCuts.skipPostColourClear);
+        DrawPostPass(frame.gl, clearColour, fixedTextures.warp, fixedTextures.ramp, shaderTime);
         DrawFrameStats(dt, renderTimer);
+        EndFrame(frame);
     }
     glutSwapBuffers();
     glutPostRedisplay();

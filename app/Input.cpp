@@ -3,7 +3,7 @@
 #include "Callbacks.h"
 #include "PostProcess.h"
 #include "Screenshot.h"
-#include "Shaders.h"
+#include "Startup.h"
 #include "ViewerState.h"
 
 #include <GL/freeglut.h>
@@ -55,7 +55,7 @@ void OnKeyDown(unsigned char key, int, int)
         break;
     case 'r':
         if (input.reloadArmed) {
-            LoadShaders();
+            ReloadShaders();
             input.reloadArmed = false;
         }
         break;

@@ -2,10 +2,12 @@
 
 #include "Attenuation.h"
 #include "Callbacks.h"
+#include "GlState.h"
 #include "PostProcess.h"
 #include "RenderGeometry.h"
 #include "Shaders.h"
 #include "Shadows.h"
+#include "ShortCuts.h"
 #include "TextureCache.h"
 #include "ViewerState.h"
 
@@ -99,8 +101,14 @@ void SetFixedRenderState()
     glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
     glEnable(GL_CULL_FACE);
     glEnable(GL_DEPTH_TEST);
-    glClearColor(0.25f, 0.25f, 0.25f, 1.0f);
+    glClearColor(kClearColour[0], kClearColour[1], kClearColour[2], kClearColour[3]);
     glDisable(GL_TEXTURE_2D);
+}
+
+void ReloadShaders()
+{
+    LoadShaders();
+    DisplayFrame().shortCuts = DecideShortCuts(fixedTextures.attenuation);
 }
 
 void Init()
@@ -112,7 +120,7 @@ void Init()
     PrintLine("Done loading BSP file.");
     BuildRenderGeometry(level.root);
     CreateShaderPairs();
-    LoadShaders();
+    ReloadShaders();
     CreatePostTarget();
     for (Light& light : level.lights)
         CreateShadowResources(light);

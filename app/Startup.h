@@ -10,6 +10,10 @@ int RunViewer(int argc, char** argv);
 // geometry, the shaders, the post target and the shadow resources in between.
 void Init();
 
+// Compiles the four shader pairs (LoadShaders) and decides which of the frame's short cuts they allow; start-up
+// and the r key.
+void ReloadShaders();
+
 // ilInit and the OpenGL renderer of ILUT.
 void InitImageLibrary();
 // The checker (which becomes the texture cache's fallback), the attenuation texture, and the images "postprocess"

@@ -21,16 +21,16 @@ void PrintLine(const std::string& line)
     std::fflush(stdout);
 }
 
-bool LoadParameter(CGprogram program, const std::string& name, const char* stageWords, const std::string& file,
-                   std::map<std::string, CGparameter>& parameters)
+CGparameter LoadParameter(CGprogram program, const std::string& name, const char* stageWords,
+                          const std::string& file, std::map<std::string, CGparameter>& parameters)
 {
     CGparameter handle = cgGetNamedParameter(program, name.c_str());
     if (handle == nullptr) {
         PrintLine("Could not load parameter " + name + stageWords + file);
-        return false;
+        return nullptr;
     }
     parameters[name] = handle;
-    return true;
+    return handle;
 }
 
 CGparameter FindParameter(const std::map<std::string, CGparameter>& parameters, const std::string& name)
@@ -107,12 +107,12 @@ bool CGShader::LoadShader(const std::string& file, const char* vertexEntry, cons
     return true;
 }
 
-bool CGShader::LoadVertexParameter(const std::string& name)
+CGparameter CGShader::LoadVertexParameter(const std::string& name)
 {
     return LoadParameter(vertexProgram, name, " for the vertex shader of ", shaderFile, vertexParameters);
 }
 
-bool CGShader::LoadFragmentParameter(const std::string& name)
+CGparameter CGShader::LoadFragmentParameter(const std::string& name)
 {
     return LoadParameter(fragmentProgram, name, " for the fragment shader of ", shaderFile, fragmentParameters);
 }
@@ -125,13 +125,6 @@ CGparameter CGShader::GetVertexParameter(const std::string& name) const
 CGparameter CGShader::GetFragmentParameter(const std::string& name) const
 {
     return FindParameter(fragmentParameters, name);
-}
-
-void CGShader::SetModelViewProj() { SetModelViewProjParameter(GetVertexParameter("ModelViewProj")); }
-
-void CGShader::SetTextureParameter(const std::string& name, unsigned int texture)
-{
-    ::SetTextureParameter(GetFragmentParameter(name), texture);
 }
 
 void SetModelViewProjParameter(CGparameter handle)

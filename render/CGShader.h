@@ -30,18 +30,15 @@ public:
     // file (a null entry point means no program of that kind). On failure prints the two-part report, leaves
     // the pair empty and returns false.
     bool LoadShader(const std::string& file, const char* vertexEntry, const char* fragmentEntry);
-    // Looks name up in the vertex program and registers it; prints "Could not load parameter ..." if absent.
-    bool LoadVertexParameter(const std::string& name);
-    // Looks name up in the fragment program and registers it; prints "Could not load parameter ..." if absent.
-    bool LoadFragmentParameter(const std::string& name);
+    // Looks name up in the vertex program, registers it and returns its handle; prints "Could not load parameter
+    // ..." and returns null if absent.
+    CGparameter LoadVertexParameter(const std::string& name);
+    // The same for the fragment program.
+    CGparameter LoadFragmentParameter(const std::string& name);
     // Registered vertex parameter handle, or null (silently) for a name never registered.
     CGparameter GetVertexParameter(const std::string& name) const;
     // Registered fragment parameter handle, or null (silently) for a name never registered.
     CGparameter GetFragmentParameter(const std::string& name) const;
-    // Sets "ModelViewProj" to the current GL projection x modelview matrix.
-    void SetModelViewProj();
-    // Sets the fragment sampler name to texture and binds it for the following draws.
-    void SetTextureParameter(const std::string& name, unsigned int texture);
     // Enables the profiles of, and binds, the programs that exist (fragment first).
     void Bind();
     // Disables both profiles, whether or not the pair has programs.
@@ -52,7 +49,7 @@ public:
     void DumpFragmentProgram(const std::string& file) const;
 };
 
-// The setters behind SetModelViewProj and SetTextureParameter, for handles looked up once after loading; a null
-// handle changes nothing.
+// Setters for handles looked up once after loading; a null handle changes nothing. The matrix is the current GL
+// projection x modelview; the texture is recorded for the sampler and bound for the following draws.
 void SetModelViewProjParameter(CGparameter handle);
 void SetTextureParameter(CGparameter handle, unsigned int texture);

@@ -1,7 +1,5 @@
 #include "Culling.h"
 
-#include <GL/glew.h>
-
 #include <algorithm>
 #include <cmath>
 
@@ -17,17 +15,6 @@ double ReachRadius(double radius) { return radius * (1.0 + kRelativeMargin) + kA
 // Widening of a light's screen rectangle for fragments whose centre lies on its edge (lines, polygon edges).
 constexpr int kRectMarginPixels = 2;
 
-void MultiplyColumnMajor(const double a[16], const double b[16], double out[16])
-{
-    for (int column = 0; column < 4; ++column)
-        for (int row = 0; row < 4; ++row) {
-            double sum = 0.0;
-            for (int k = 0; k < 4; ++k)
-                sum += a[k * 4 + row] * b[column * 4 + k];
-            out[column * 4 + row] = sum;
-        }
-}
-
 }  // namespace
 
 Frustum FrustumFromClipMatrix(const double clip[16])
@@ -42,17 +29,6 @@ Frustum FrustumFromClipMatrix(const double clip[16])
             frustum.planes[plane][k] = clip[k * 4 + 3] + sign * clip[k * 4 + row];
     }
     return frustum;
-}
-
-Frustum CurrentFrustum()
-{
-    double projection[16];
-    double modelview[16];
-    double clip[16];
-    glGetDoublev(GL_PROJECTION_MATRIX, projection);
-    glGetDoublev(GL_MODELVIEW_MATRIX, modelview);
-    MultiplyColumnMajor(projection, modelview, clip);
-    return FrustumFromClipMatrix(clip);
 }
 
 bool BoxOutsideFrustum(const ClusterBox& box, const Frustum& frustum)
@@ -97,7 +73,7 @@ bool BoxOutsideSphere(const ClusterBox& box, const Vec3& centre, double radius)
     return squared >= reach * reach;
 }
 
-ScreenRect SphereScreenRect(const Vec3& centre, double radius, const double modelview[16], const double projection[16],
+ScreenRect SphereScreenRect(const Vec3& centre, double radius, const float modelview[16], const float projection[16],
                             int windowWidth, int windowHeight)
 {
     const ScreenRect window{0, 0, windowWidth, windowHeight};

@@ -23,8 +23,6 @@ struct Frustum {
 
 // Planes of the column-major clip matrix (projection x modelview).
 Frustum FrustumFromClipMatrix(const double clip[16]);
-// Planes of the current GL projection and modelview matrices.
-Frustum CurrentFrustum();
 
 // True when the box lies wholly outside one of the planes, so that nothing in it is rasterised.
 bool BoxOutsideFrustum(const ClusterBox& box, const Frustum& frustum);
@@ -45,7 +43,7 @@ struct ScreenRect {
 // projection (such as gluPerspective's) and the given column-major modelview and projection matrices: the
 // projection of the sphere widened by two pixels, clipped to the window. The whole window when the sphere
 // reaches the near plane or the eye.
-ScreenRect SphereScreenRect(const Vec3& centre, double radius, const double modelview[16], const double projection[16],
+ScreenRect SphereScreenRect(const Vec3& centre, double radius, const float modelview[16], const float projection[16],
                             int windowWidth, int windowHeight);
 
 // One flag per cluster of the render geometry; 1 draws it.

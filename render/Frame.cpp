@@ -1,68 +1,21 @@
 #include "Frame.h"
 
-#include "Culling.h"
+#include "PostProcess.h"
 #include "RenderGeometry.h"
 #include "Shaders.h"
 #include "Shadows.h"
-#include "PostProcess.h"
 #include "ViewerState.h"
-
-#include <GL/glu.h>
 
 #include <cmath>
 
 float shaderTime = 0.0f;
 float lightAnimationAngle = 0.0f;
 
-bool boundedPasses = true;
-
 namespace {
 
-// After this the eye looks along +X of the level with +Z up and -Y to the right.
-void ApplyBaseRotation()
-{
-    glRotatef(-90.0f, 1.0f, 0.0f, 0.0f);
-    glRotatef(90.0f, 0.0f, 0.0f, 1.0f);
-}
-
-void BindPositionsOnly()
-{
-    glBindBufferARB(GL_ARRAY_BUFFER_ARB, renderGeometry.vertexBuffer);
-    glVertexPointer(3, GL_FLOAT, sizeof(RenderVertex), nullptr);
-    glEnableClientState(GL_VERTEX_ARRAY);
-}
-
-void UnbindPositions()
-{
-    glDisableClientState(GL_VERTEX_ARRAY);
-    glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
-}
-
-// The main view of this frame as BeginMainView set it up.
-struct MainView {
-    double modelview[16];
-    double projection[16];
-    Frustum frustum;
-    ClusterSelection inView;      // clusters that can be rasterised in the view
-    GLint depthFunction = GL_LESS;  // of the pre-pass: GL_LESS in the very first frame, GL_LEQUAL after it
-};
-
-MainView mainView;
-
-// A light's radius bounds what its passes change only while the light and shadow shaders are the loaded ones and
-// are given the radius and the fall-off: their fall-off ends at the radius, and their cube faces treat anything
-// beyond it as no occluder. The fixed-function fallback knows no radius.
-bool LightSpheresBound()
-{
-    const ShaderParameters& p = shaderParameters;
-    return boundedPasses && PairLoaded(*lightShader) && p.lightModelViewProj != nullptr && p.lightVector != nullptr &&
-           p.attenuationTex != nullptr;
-}
-
-bool ShadowSpheresBound()
-{
-    return LightSpheresBound() && PairLoaded(*shadowShader) && shaderParameters.shadowLight != nullptr;
-}
+// The shadow faces and the pre-pass test depth with GL_LESS in the first frame, GL's initial function, and with
+// GL_LEQUAL in every later one.
+GLenum DepthWriteFunction(const FrameContext& frame) { return frame.firstFrame ? GL_LESS : GL_LEQUAL; }
 
 // out = the clusters of within (all when null) whose boxes reach into the light's sphere.
 void SelectInSphere(const Light& light, const ClusterSelection* within, ClusterSelection& out)
@@ -72,62 +25,59 @@ void SelectInSphere(const Light& light, const ClusterSelection* within, ClusterS
 }
 
 // The first light pass replaces the colour of every pixel that the pre-pass covered, black where the light does
-// not reach. Painting those pixels black first lets that pass be bounded like the others -- when its fragments
-// land exactly where the pre-pass marked its pixels: both drawn by their loaded shaders (the same invariant
-// position) and filled. In the very first frame the pre-pass's GL_LESS leaves geometry at the far depth
-// unmarked, which the light pass's GL_EQUAL still draws.
-bool FirstLightBounded()
+// not reach. Painting those pixels black first lets that pass be culled to its sphere like the others -- when its
+// fragments land exactly where the pre-pass marked its pixels (ShortCuts::cullFirstLight) and are filled. In the
+// very first frame the pre-pass's GL_LESS leaves geometry at the far depth unmarked, which the light pass's
+// GL_EQUAL still draws.
+bool CullFirstLight(const FrameContext& frame)
 {
-    return !level.lights.empty() && LightSpheresBound() && PairLoaded(*ambientShader) &&
-           shaderParameters.ambientModelViewProj != nullptr && !options.wireframe &&
-           mainView.depthFunction == GL_LEQUAL;
+    return frame.options.culling && !level.lights.empty() &&
+           SphereCulls(frame.shortCuts.cullFirstLight, level.lights.front().radius) && !options.wireframe &&
+           !frame.firstFrame;
 }
 
-// Opaque black wherever the pre-pass marked the stencil. Leaves the current colour, enables and stencil state.
-void PaintCoveredPixelsBlack()
+// Opaque black wherever the pre-pass marked the stencil. The current colour is the overlay's and the gizmos', so it
+// is kept.
+void PaintCoveredPixelsBlack(FrameContext& frame)
 {
-    glPushAttrib(GL_CURRENT_BIT | GL_ENABLE_BIT | GL_STENCIL_BUFFER_BIT);
-    glEnable(GL_STENCIL_TEST);
-    glStencilFunc(GL_EQUAL, 1, ~0u);
-    glStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
-    glDisable(GL_DEPTH_TEST);
-    glMatrixMode(GL_PROJECTION);
-    glPushMatrix();
-    glLoadIdentity();
-    glMatrixMode(GL_MODELVIEW);
-    glPushMatrix();
-    glLoadIdentity();
+    PassState state;
+    state.depthTest = false;
+    state.stencilTest = true;
+    state.stencilFunction = GL_EQUAL;
+    ApplyPassState(frame.gl, state);
+    SetStreams(frame.gl, Streams::None);
+    LoadViewMatrices(View());
+    glPushAttrib(GL_CURRENT_BIT);
     glColor4f(0.0f, 0.0f, 0.0f, 1.0f);
     glRectf(-1.0f, -1.0f, 1.0f, 1.0f);
-    glMatrixMode(GL_PROJECTION);
-    glPopMatrix();
-    glMatrixMode(GL_MODELVIEW);
-    glPopMatrix();
     glPopAttrib();
 }
 
 // What one light's pass draws: null for everything; otherwise into scratch, with the scissor rectangle. False
 // when the light can change no pixel of the view.
-bool BoundLightPass(const Light& light, bool replacesColour, ClusterSelection& scratch,
-                    const ClusterSelection*& selection, ScreenRect& rect)
+bool CullLightPass(FrameContext& frame, const Light& light, bool replacesColour, const ClusterSelection*& selection,
+                   ScreenRect& rect)
 {
+    const View& view = frame.mainView;
     selection = nullptr;
-    rect = ScreenRect{0, 0, windowWidth, windowHeight};
-    if (!boundedPasses)
+    rect = view.viewport;
+    if (!frame.options.culling)
         return true;
-    selection = &mainView.inView;
+    if (frame.shortCuts.cullLightPasses)
+        selection = &frame.scratch.inView;
     // A pass that replaces the colour writes every visible pixel, black where its light does not reach, so only
-    // the view bounds it.
-    if (replacesColour || !LightSpheresBound())
+    // the view culls it.
+    if (replacesColour || !SphereCulls(frame.shortCuts.cullLightSpheres, light.radius))
         return true;
     const Vec3& centre = light.currentPosition;
-    if (SphereOutsideFrustum(centre, light.radius, mainView.frustum))
+    if (SphereOutsideFrustum(centre, light.radius, view.frustum))
         return false;
-    rect = SphereScreenRect(centre, light.radius, mainView.modelview, mainView.projection, windowWidth, windowHeight);
+    rect = SphereScreenRect(centre, light.radius, view.modelview.m, view.projection.m, view.viewport.width,
+                            view.viewport.height);
     if (rect.width == 0 || rect.height == 0)
         return false;
-    SelectInSphere(light, &mainView.inView, scratch);
-    selection = &scratch;
+    SelectInSphere(light, selection, frame.scratch.inSphere);
+    selection = &frame.scratch.inSphere;
     return true;
 }
 
@@ -151,122 +101,112 @@ void AnimateLights(float dt)
     }
 }
 
-void ShadowPass()
+void BeginFrame(FrameContext& frame) { ForgetGlState(frame.gl); }
+
+void ShadowPass(FrameContext& frame)
 {
-    glViewport(0, 0, kShadowMapSize, kShadowMapSize);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    gluPerspective(90, 1, 0.001, 10000);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    ApplyBaseRotation();
-    shadowShader->Bind();
-    BindPositionsOnly();
-    static ClusterSelection reach;
-    bool rendered = false;
+    const bool cull = frame.options.culling && frame.shortCuts.cullShadowFaces;
+    bool started = false;
     for (Light& light : level.lights) {
         if (LightMoved(light)) {
-            if (ShadowSpheresBound())
+            if (!started) {
+                PassState state;
+                state.depthFunction = DepthWriteFunction(frame);
+                ApplyPassState(frame.gl, state);
+                SetViewport(frame.gl, ScreenRect{0, 0, kShadowMapSize, kShadowMapSize});
+                SetStreams(frame.gl, Streams::PositionsOnly);
+                shadowShader->Bind();
+                started = true;
+            }
+            ClusterSelection& reach = frame.scratch.reach;
+            if (cull && SphereCulls(frame.shortCuts.cullShadowSpheres, light.radius))
                 SelectInSphere(light, nullptr, reach);
-            else
+            else if (cull)
                 reach.assign(renderGeometry.clusters.size(), 1);
-            RenderShadowCube(light, boundedPasses ? &reach : nullptr);
-            rendered = true;
+            RenderShadowCube(frame.gl, light, cull ? &reach : nullptr, frame.scratch.inFace);
+            frame.shadowFacesRendered += 6;
         }
         light.shadowPosition = light.currentPosition;
     }
-    UnbindPositions();
-    shadowShader->Unbind();
-    if (rendered)
-        glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+    if (started)
+        shadowShader->Unbind();
 }
 
-void BeginMainView()
+void BeginMainView(FrameContext& frame)
 {
-    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, postTarget.postFramebuffer);
-    glViewport(0, 0, windowWidth, windowHeight);
+    View& view = frame.mainView = CameraView(camera, windowWidth, windowHeight);
+    // Every buffer written in full: the clear obeys the write masks and the scissor.
+    ApplyPassState(frame.gl, PassState());
+    BindFramebuffer(frame.gl, postTarget.postFramebuffer);
+    SetViewport(frame.gl, view.viewport);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    gluPerspective(90, static_cast<double>(windowWidth) / windowHeight, 1, 10000);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    ApplyBaseRotation();
-    glRotatef(static_cast<float>(-camera.angleX), 1, 0, 0);
-    glRotatef(static_cast<float>(-camera.angleY), 0, 1, 0);
-    glRotatef(static_cast<float>(-camera.angleZ), 0, 0, 1);
-    glTranslatef(static_cast<float>(-camera.position.x), static_cast<float>(-camera.position.y),
-                 static_cast<float>(-camera.position.z));
-    SetModelViewProjParameter(shaderParameters.lightModelViewProj);
+    const ShortCuts& cuts = frame.shortCuts;
+    if (frame.options.culling && (cuts.cullPrePass || cuts.cullLightPasses))
+        SelectClusters(nullptr, [&](const ClusterBox& box) { return BoxOutsideFrustum(box, view.frustum); },
+                       frame.scratch.inView);
+}
+
+void DepthPrePass(FrameContext& frame)
+{
+    PassState state;
+    state.depthFunction = DepthWriteFunction(frame);
+    state.colourWrite = false;
+    state.stencilTest = true;
+    state.stencilOnPass = GL_REPLACE;
+    ApplyPassState(frame.gl, state);
+    BindFramebuffer(frame.gl, postTarget.postFramebuffer);
+    SetViewport(frame.gl, frame.mainView.viewport);
+    SetStreams(frame.gl, Streams::PositionsOnly);
+    LoadViewMatrices(frame.mainView);
     SetModelViewProjParameter(shaderParameters.ambientModelViewProj);
-    const double eye[3] = {camera.position.x, camera.position.y, camera.position.z};
-    cgGLSetParameter3dv(shaderParameters.eyeVector, eye);
-
-    glGetDoublev(GL_MODELVIEW_MATRIX, mainView.modelview);
-    glGetDoublev(GL_PROJECTION_MATRIX, mainView.projection);
-    if (boundedPasses) {
-        const Frustum& frustum = mainView.frustum = CurrentFrustum();
-        SelectClusters(nullptr, [&](const ClusterBox& box) { return BoxOutsideFrustum(box, frustum); },
-                       mainView.inView);
-    }
-}
-
-void DepthPrePass()
-{
-    glGetIntegerv(GL_DEPTH_FUNC, &mainView.depthFunction);
-    BindPositionsOnly();
-    glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
-    // Stencil 1 marks every pixel in which a surface passed the depth test.
-    glEnable(GL_STENCIL_TEST);
-    glStencilFunc(GL_ALWAYS, 1, ~0u);
-    glStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
     ambientShader->Bind();
-    DrawPlain(boundedPasses ? &mainView.inView : nullptr);
+    const bool cull = frame.options.culling && frame.shortCuts.cullPrePass;
+    DrawPlain(cull ? &frame.scratch.inView : nullptr);
     ambientShader->Unbind();
-    glStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
-    glDisable(GL_STENCIL_TEST);
-    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-    UnbindPositions();
 }
 
-void LightPasses(GLuint attenuationTexture)
+void LightPasses(FrameContext& frame, GLuint attenuationTexture)
 {
-    static ClusterSelection inSphere;
-    const bool firstBounded = FirstLightBounded();
-    if (firstBounded)
-        PaintCoveredPixelsBlack();
-    BindVertexStreams();
+    const bool firstCulled = CullFirstLight(frame);
+    BindFramebuffer(frame.gl, postTarget.postFramebuffer);
+    SetViewport(frame.gl, frame.mainView.viewport);
+    if (firstCulled)
+        PaintCoveredPixelsBlack(frame);
+    PassState state;
+    state.depthFunction = GL_EQUAL;
+    state.depthWrite = false;
+    state.blend = true;
+    state.scissorTest = true;
+    state.polygonMode = options.wireframe ? GL_LINE : GL_FILL;
+    ApplyPassState(frame.gl, state);
+    SetStreams(frame.gl, Streams::All);
+    LoadViewMatrices(frame.mainView);
+    const ShaderParameters& p = shaderParameters;
+    SetModelViewProjParameter(p.lightModelViewProj);
+    const double eye[3] = {camera.position.x, camera.position.y, camera.position.z};
+    cgGLSetParameter3dv(p.eyeVector, eye);
     lightShader->Bind();
-    SetTextureParameter(shaderParameters.attenuationTex, attenuationTexture);
-    glPolygonMode(GL_FRONT_AND_BACK, options.wireframe ? GL_LINE : GL_FILL);
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_ONE, GL_ZERO);
-    glDepthMask(GL_FALSE);
-    glDepthFunc(GL_EQUAL);
-    glEnable(GL_SCISSOR_TEST);
+    SetTextureParameter(p.attenuationTex, attenuationTexture);
     bool first = true;
     for (const Light& light : level.lights) {
-        const Vec3& p = light.currentPosition;
-        cgGLSetParameter4d(shaderParameters.lightVector, p.x, p.y, p.z, light.radius);
+        const Vec3& position = light.currentPosition;
+        cgGLSetParameter4d(p.lightVector, position.x, position.y, position.z, light.radius);
         const double colour[3] = {light.colour.x, light.colour.y, light.colour.z};
-        cgGLSetParameter3dv(shaderParameters.lightColor, colour);
-        SetTextureParameter(shaderParameters.shadowMap, light.shadowCubeMap);
+        cgGLSetParameter3dv(p.lightColor, colour);
+        SetTextureParameter(p.shadowMap, light.shadowCubeMap);
         const ClusterSelection* selection = nullptr;
         ScreenRect rect;
-        if (BoundLightPass(light, first && !firstBounded, inSphere, selection, rect)) {
-            glScissor(rect.x, rect.y, rect.width, rect.height);
+        if (CullLightPass(frame, light, first && !firstCulled, selection, rect)) {
+            SetScissor(frame.gl, rect);
             DrawWithMaterials(selection);
         }
-        glBlendFunc(GL_ONE, GL_ONE);
+        state.blendDestination = GL_ONE;
+        ApplyPassState(frame.gl, state);
         first = false;
         if (options.onlyFirstLight)
             break;
     }
-    glDisable(GL_SCISSOR_TEST);
     lightShader->Unbind();
-    UnbindVertexStreams();
-    glDepthMask(GL_TRUE);
-    glDisable(GL_BLEND);
-    glDepthFunc(GL_LEQUAL);
-    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
 }
+
+void EndFrame(FrameContext& frame) { frame.firstFrame = false; }

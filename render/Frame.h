@@ -1,30 +1,64 @@
-// The passes of one frame, in the order the display callback runs them.
+// The passes of one frame, in the order the display callback runs them. Each pass sets the GL state it depends on
+// through the frame's state cache, and takes the view from the frame rather than from GL.
 #pragma once
+
+#include "Culling.h"
+#include "GlState.h"
+#include "RenderGeometry.h"
+#include "ShortCuts.h"
+#include "View.h"
 
 #include <GL/glew.h>
 
 extern float shaderTime;           // seconds, the post shader's "time"; runs while options.advanceTime is on
 extern float lightAnimationAngle;  // radians of phase of the light animation
 
-// On (the default): every pass draws only the clusters that can change its pixels -- the view's, a light's
-// sphere's, a shadow face's -- and a light pass only inside its sphere's screen rectangle. Off: every pass draws
-// all geometry over the whole target; the image is the same, which the frame tests compare.
-extern bool boundedPasses;
+// Switches of the frame that only tests and benchmarks turn.
+struct FrameOptions {
+    // On: every pass leaves out what cannot change its pixels, as far as the loaded shaders allow (ShortCuts).
+    // Off: every pass draws all geometry over the whole target; the image is the same, which the tests compare.
+    bool culling = true;
+};
+
+// Cluster flags that the passes fill every frame, kept to reuse their memory.
+struct FrameScratch {
+    ClusterSelection inView;    // clusters that can be rasterised in the main view
+    ClusterSelection inSphere;  // of those, the ones a light's sphere reaches
+    ClusterSelection reach;     // clusters that may shadow what a light reaches
+    ClusterSelection inFace;    // of those, the ones in one shadow face's frustum
+};
+
+// What the passes of successive frames share; the display callback owns it.
+struct FrameContext {
+    FrameOptions options;
+    ShortCuts shortCuts;      // for the shader files loaded now
+    bool firstFrame = true;   // the shadow faces and the pre-pass of the first frame test depth with GL_LESS,
+                              // later ones with GL_LEQUAL
+    GlStateCache gl;
+    View mainView;            // this frame's camera view, set by BeginMainView
+    FrameScratch scratch;
+    long shadowFacesRendered = 0;  // since start-up; a still scene adds none after its first frame
+};
 
 // While options.animateLights is on: advances the phase by dt and circles the first light (radius 16) and swings
 // the third (32 along X) around their level positions. Lights that do not exist are left alone.
 void AnimateLights(float dt);
 
+// Forgets the GL state that the cache holds, since anything between frames may have changed it.
+void BeginFrame(FrameContext& frame);
+
 // Re-renders the cube map of every light that moved since the previous frame; then every light's shadowPosition
 // becomes its currentPosition.
-void ShadowPass();
+void ShadowPass(FrameContext& frame);
 
-// Binds the off-screen target, clears it and sets the camera's projection and view; feeds the view to the light
-// and depth shaders.
-void BeginMainView();
+// Computes the camera's view, binds and clears the off-screen target and selects the clusters in view.
+void BeginMainView(FrameContext& frame);
 
-// Writes the depth of the visible surface, colour writes off.
-void DepthPrePass();
+// Writes the depth of the visible surface, colour writes off; stencil 1 marks the pixels it covered.
+void DepthPrePass(FrameContext& frame);
 
-// One pass per light over the pre-pass depth: the first replaces, later ones add. Leaves filled polygons.
-void LightPasses(GLuint attenuationTexture);
+// One pass per light over the pre-pass depth: the first replaces, later ones add.
+void LightPasses(FrameContext& frame, GLuint attenuationTexture);
+
+// Ends the frame: the next one is not the first.
+void EndFrame(FrameContext& frame);

@@ -1,9 +1,8 @@
 #include "PostProcess.h"
 
 #include "Shaders.h"
+#include "View.h"
 #include "ViewerState.h"
-
-#include <GL/glu.h>
 
 #include <algorithm>
 
@@ -34,19 +33,18 @@ void CreatePostTarget()
     glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
 }
 
-void DrawPostPass(GLuint warpTexture, GLuint rampTexture, float shaderTime)
+void DrawPostPass(GlStateCache& gl, bool clearColour, GLuint warpTexture, GLuint rampTexture, float shaderTime)
 {
     const float width = static_cast<float>(windowWidth);
     const float height = static_cast<float>(windowHeight);
-    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+    const View view = WindowView(windowWidth, windowHeight);
+    ApplyPassState(gl, PassState());
+    BindFramebuffer(gl, 0);
+    SetViewport(gl, view.viewport);
+    SetStreams(gl, Streams::None);
     postShader->Bind();
-    // The quad covers every pixel of the window, so only the depth it is tested against needs clearing.
-    glClear(GL_DEPTH_BUFFER_BIT);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    gluOrtho2D(0, width, 0, height);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
+    glClear(clearColour ? GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT : GL_DEPTH_BUFFER_BIT);
+    LoadViewMatrices(view);
     SetTextureParameter(shaderParameters.postFramebuffer, postTarget.postColorTexture);
     SetTextureParameter(shaderParameters.postWarpTex, warpTexture);
     SetTextureParameter(shaderParameters.postRampTex, rampTexture);

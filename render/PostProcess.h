@@ -1,6 +1,8 @@
 // The off-screen target that the scene is drawn into, and the full-window pass that draws it through post.cg.
 #pragma once
 
+#include "GlState.h"
+
 #include <GL/glew.h>
 
 struct PostTarget {
@@ -15,5 +17,6 @@ extern PostTarget postTarget;
 // 1x1 target, so that the framebuffer stays complete.
 void CreatePostTarget();
 
-// Draws the target onto the window through postShader with the warp and ramp images and the shader clock.
-void DrawPostPass(GLuint warpTexture, GLuint rampTexture, float shaderTime);
+// Draws the target onto the window through postShader with the warp and ramp images and the shader clock. The
+// window's colour is cleared first unless clearColour is false, for a post program that writes every pixel.
+void DrawPostPass(GlStateCache& gl, bool clearColour, GLuint warpTexture, GLuint rampTexture, float shaderTime);

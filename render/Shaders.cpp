@@ -16,41 +16,66 @@ void CreateShaderPairs()
     postShader = new CGShader;
 }
 
+namespace {
+
+// A pair's shader file with its entry points (null: the pair has no program of that kind).
+struct PairSource {
+    CGShader** pair;
+    const char* file;
+    const char* vertexEntry;
+    const char* fragmentEntry;
+};
+
+const PairSource kPairSources[4] = {{&lightShader, "shader.cg", "vertexmain", "fragmain"},
+                                    {&ambientShader, "ambient.cg", "vertexmain", "fragmain"},
+                                    {&shadowShader, "shadow.cg", "vertexmain", "fragmain"},
+                                    {&postShader, "post.cg", nullptr, "fragmain"}};
+
+enum class Stage { Vertex, Fragment };
+
+struct ParameterEntry {
+    int pair;  // into kPairSources
+    const char* name;
+    Stage stage;
+    CGparameter ShaderParameters::*slot;
+};
+
+// In registration order, pair after pair: the order of the console lines for missing parameters.
+const ParameterEntry kParameters[] = {
+    {0, "ModelViewProj", Stage::Vertex, &ShaderParameters::lightModelViewProj},
+    {0, "LightVector", Stage::Vertex, &ShaderParameters::lightVector},
+    {0, "EyeVector", Stage::Vertex, &ShaderParameters::eyeVector},
+    {0, "LightColor", Stage::Vertex, &ShaderParameters::lightColor},
+    {0, "diffuseSpecTex", Stage::Fragment, &ShaderParameters::diffuseSpecTex},
+    {0, "normalTex", Stage::Fragment, &ShaderParameters::normalTex},
+    {0, "shadowMap", Stage::Fragment, &ShaderParameters::shadowMap},
+    {0, "attenuationTex", Stage::Fragment, &ShaderParameters::attenuationTex},
+    {1, "ModelViewProj", Stage::Vertex, &ShaderParameters::ambientModelViewProj},
+    {2, "ModelViewProj", Stage::Vertex, &ShaderParameters::shadowModelViewProj},
+    {2, "light", Stage::Vertex, &ShaderParameters::shadowLight},
+    {3, "framebuffer", Stage::Fragment, &ShaderParameters::postFramebuffer},
+    {3, "time", Stage::Fragment, &ShaderParameters::postTime},
+    {3, "warpTex", Stage::Fragment, &ShaderParameters::postWarpTex},
+    {3, "rampTex", Stage::Fragment, &ShaderParameters::postRampTex},
+    {3, "warpTexCoords", Stage::Fragment, &ShaderParameters::postWarpTexCoords},
+};
+
+}  // namespace
+
 void LoadShaders()
 {
-    lightShader->LoadShader("shader.cg", "vertexmain", "fragmain");
-    for (const char* name : {"ModelViewProj", "LightVector", "EyeVector", "LightColor"})
-        lightShader->LoadVertexParameter(name);
-    for (const char* name : {"diffuseSpecTex", "normalTex", "shadowMap", "attenuationTex"})
-        lightShader->LoadFragmentParameter(name);
-
-    ambientShader->LoadShader("ambient.cg", "vertexmain", "fragmain");
-    ambientShader->LoadVertexParameter("ModelViewProj");
-
-    shadowShader->LoadShader("shadow.cg", "vertexmain", "fragmain");
-    shadowShader->LoadVertexParameter("ModelViewProj");
-    shadowShader->LoadVertexParameter("light");
-
-    postShader->LoadShader("post.cg", nullptr, "fragmain");
-    for (const char* name : {"framebuffer", "time", "warpTex", "rampTex", "warpTexCoords"})
-        postShader->LoadFragmentParameter(name);
-
-    ShaderParameters& p = shaderParameters;
-    p.lightModelViewProj = lightShader->GetVertexParameter("ModelViewProj");
-    p.lightVector = lightShader->GetVertexParameter("LightVector");
-    p.eyeVector = lightShader->GetVertexParameter("EyeVector");
-    p.lightColor = lightShader->GetVertexParameter("LightColor");
-    p.diffuseSpecTex = lightShader->GetFragmentParameter("diffuseSpecTex");
-    p.normalTex = lightShader->GetFragmentParameter("normalTex");
-    p.shadowMap = lightShader->GetFragmentParameter("shadowMap");
-    p.attenuationTex = lightShader->GetFragmentParameter("attenuationTex");
-    p.ambientModelViewProj = ambientShader->GetVertexParameter("ModelViewProj");
-    p.shadowModelViewProj = shadowShader->GetVertexParameter("ModelViewProj");
-    p.shadowLight = shadowShader->GetVertexParameter("light");
-    p.postFramebuffer = postShader->GetFragmentParameter("framebuffer");
-    p.postTime = postShader->GetFragmentParameter("time");
-    p.postWarpTex = postShader->GetFragmentParameter("warpTex");
-    p.postRampTex = postShader->GetFragmentParameter("rampTex");
+    // Each pair is compiled just before its first parameter is registered.
+    int loaded = -1;
+    for (const ParameterEntry& entry : kParameters) {
+        const PairSource& source = kPairSources[entry.pair];
+        CGShader& pair = **source.pair;
+        if (entry.pair != loaded) {
+            pair.LoadShader(source.file, source.vertexEntry, source.fragmentEntry);
+            loaded = entry.pair;
+        }
+        shaderParameters.*entry.slot = entry.stage == Stage::Vertex ? pair.LoadVertexParameter(entry.name)
+                                                                    : pair.LoadFragmentParameter(entry.name);
+    }
 
     lightShader->DumpFragmentProgram("shaderFP.txt");
     lightShader->DumpVertexProgram("shaderVP.txt");

@@ -12,8 +12,8 @@ extern CGShader* postShader;     // post-processing quad (fragment program only)
 // shared context. Start-up calls it once, with the GL context current, before LoadShaders.
 void CreateShaderPairs();
 
-// The handles that the passes set every frame, looked up once by LoadShaders after each registration (null where
-// the registration failed), so that no frame looks a parameter up by name.
+// The handles that the passes set every frame, filled by LoadShaders from one table of {pair, name, stage, slot}
+// (null where the registration failed), so that no frame looks a parameter up by name.
 struct ShaderParameters {
     CGparameter lightModelViewProj = nullptr;
     CGparameter lightVector = nullptr;
@@ -30,6 +30,7 @@ struct ShaderParameters {
     CGparameter postTime = nullptr;
     CGparameter postWarpTex = nullptr;
     CGparameter postRampTex = nullptr;
+    CGparameter postWarpTexCoords = nullptr;  // registered, set by no pass
 };
 
 extern ShaderParameters shaderParameters;

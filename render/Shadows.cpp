@@ -5,12 +5,11 @@
 
 #include <GL/glew.h>
 
-long shadowFacesRendered = 0;
-
 namespace {
 
 struct Rotation {
-    float angle, x, y, z;
+    float angle;
+    int axis;  // 0 x, 1 y, 2 z
 };
 
 // Per face: which framebuffer and attachment it renders through, and the rotations after the base rotation that
@@ -23,12 +22,12 @@ struct CubeFace {
 };
 
 const CubeFace kCubeFaces[6] = {
-    {0, 0, 2, {{180, 1, 0, 0}, {90, 1, 0, 0}}},   // +X
-    {0, 1, 2, {{90, 1, 0, 0}, {180, 0, 0, 1}}},   // -X
-    {0, 2, 1, {{-90, 0, 0, 1}, {0, 0, 0, 0}}},    // +Y
-    {0, 3, 2, {{90, 0, 0, 1}, {180, 0, 1, 0}}},   // -Y
-    {1, 0, 2, {{90, 0, 1, 0}, {-90, 0, 0, 1}}},   // +Z
-    {1, 1, 2, {{-90, 0, 1, 0}, {90, 0, 0, 1}}},   // -Z
+    {0, 0, 2, {{180, 0}, {90, 0}}},   // +X
+    {0, 1, 2, {{90, 0}, {180, 2}}},   // -X
+    {0, 2, 1, {{-90, 2}, {0, 0}}},    // +Y
+    {0, 3, 2, {{90, 2}, {180, 1}}},   // -Y
+    {1, 0, 2, {{90, 1}, {-90, 2}}},   // +Z
+    {1, 1, 2, {{-90, 1}, {90, 2}}},   // -Z
 };
 
 }  // namespace
@@ -63,29 +62,36 @@ void CreateShadowResources(Light& light)
 
 bool LightMoved(const Light& light) { return !ApproxEqual(light.currentPosition, light.shadowPosition); }
 
-void RenderShadowCube(const Light& light, const ClusterSelection* reach)
+View ShadowFaceView(const Vec3& lightPosition, int face)
 {
-    static ClusterSelection inFace;
+    View view;
+    view.projection = Perspective(90, 1, 0.001, 10000);
+    ApplyBaseRotation(view.modelview);
+    const CubeFace& f = kCubeFaces[face];
+    for (int r = 0; r < f.rotationCount; ++r)
+        Rotate(view.modelview, f.rotations[r].angle, f.rotations[r].axis);
+    Translate(view.modelview, static_cast<float>(-lightPosition.x), static_cast<float>(-lightPosition.y),
+              static_cast<float>(-lightPosition.z));
+    view.viewport = ScreenRect{0, 0, kShadowMapSize, kShadowMapSize};
+    UpdateFrustum(view);
+    return view;
+}
+
+void RenderShadowCube(GlStateCache& gl, const Light& light, const ClusterSelection* reach, ClusterSelection& inFace)
+{
     const Vec3& p = light.currentPosition;
     cgGLSetParameter4d(shaderParameters.shadowLight, p.x, p.y, p.z, light.radius);
-    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, light.shadowFramebuffers[0]);
     for (int f = 0; f < 6; ++f) {
         const CubeFace& face = kCubeFaces[f];
-        glPushMatrix();
-        for (int r = 0; r < face.rotationCount; ++r)
-            glRotatef(face.rotations[r].angle, face.rotations[r].x, face.rotations[r].y, face.rotations[r].z);
-        glTranslated(-p.x, -p.y, -p.z);
+        const View view = ShadowFaceView(p, f);
+        BindFramebuffer(gl, light.shadowFramebuffers[face.framebuffer]);
+        SetViewport(gl, view.viewport);
+        LoadViewMatrices(view);
         SetModelViewProjParameter(shaderParameters.shadowModelViewProj);
         glDrawBuffer(GL_COLOR_ATTACHMENT0_EXT + face.attachment);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-        if (reach != nullptr) {
-            const Frustum frustum = CurrentFrustum();
-            SelectClusters(reach, [&](const ClusterBox& box) { return BoxOutsideFrustum(box, frustum); }, inFace);
-        }
+        if (reach != nullptr)
+            SelectClusters(reach, [&](const ClusterBox& box) { return BoxOutsideFrustum(box, view.frustum); }, inFace);
         DrawPlain(reach != nullptr ? &inFace : nullptr);
-        glPopMatrix();
-        ++shadowFacesRendered;
-        if (f == 3)
-            glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, light.shadowFramebuffers[1]);
     }
 }

@@ -2,7 +2,10 @@
 #pragma once
 
 #include "Culling.h"
+#include "GlState.h"
 #include "Level.h"
+#include "RenderGeometry.h"
+#include "View.h"
 
 constexpr int kShadowMapSize = 512;
 
@@ -13,11 +16,11 @@ void CreateShadowResources(Light& light);
 // True unless currentPosition and shadowPosition are approximately equal on all three axes.
 bool LightMoved(const Light& light);
 
-// Renders the six faces of the light's cube map. Expects the shadow pass's state: 512x512 viewport, 90-degree
-// projection, the base rotation on the modelview matrix, shadowShader bound and the position array enabled.
-// reach: the clusters that may shadow what the light reaches, of which each face draws those in its frustum;
-// null draws everything in every face. Leaves the light's second framebuffer bound.
-void RenderShadowCube(const Light& light, const ClusterSelection* reach);
+// The view from the light's position through cube face f (0 to 5: +X, -X, +Y, -Y, +Z, -Z in GL's cube-map
+// orientation): 90 degrees, near 0.001, far 10000, 512x512 pixels.
+View ShadowFaceView(const Vec3& lightPosition, int face);
 
-// Number of cube faces rendered since start-up; a still scene adds none after its first frame.
-extern long shadowFacesRendered;
+// Renders the six faces of the light's cube map. Expects the shadow pass's state: shadowShader bound, the
+// position stream, depth test and writes on. reach: the clusters that may shadow what the light reaches, of which
+// each face draws those in its frustum (selected into inFace); null draws everything in every face.
+void RenderShadowCube(GlStateCache& gl, const Light& light, const ClusterSelection* reach, ClusterSelection& inFace);

@@ -56,19 +56,23 @@ void Timed(const std::string& name, Pass&& pass)
 
 void TimedFrame(float dt)
 {
+    FrameContext& frame = DisplayFrame();
     FrameTimer renderTimer;
     renderTimer.Start();
     AnimateLights(dt);
-    Timed("shadow", [] { ShadowPass(); });
-    Timed("main view set-up", [] { BeginMainView(); });
-    Timed("depth pre-pass", [] { DepthPrePass(); });
+    BeginFrame(frame);
+    Timed("shadow", [&] { ShadowPass(frame); });
+    Timed("main view set-up", [&] { BeginMainView(frame); });
+    Timed("depth pre-pass", [&] { DepthPrePass(frame); });
     options.onlyFirstLight = true;
-    Timed("first light", [] { LightPasses(fixedTextures.attenuation); });
+    Timed("first light", [&] { LightPasses(frame, fixedTextures.attenuation); });
     options.onlyFirstLight = false;
-    Timed("all lights", [] { LightPasses(fixedTextures.attenuation); });
-    Timed("post", [&] { DrawPostPass(fixedTextures.warp, fixedTextures.ramp, shaderTime); });
+    Timed("all lights", [&] { LightPasses(frame, fixedTextures.attenuation); });
+    const bool clearColour = !frame.shortCuts.skipPostColourClear;
+    Timed("post", [&] { DrawPostPass(frame.gl, clearColour, fixedTextures.warp, fixedTextures.ramp, shaderTime); });
     Timed("statistics", [&] { DrawFrameStats(dt, renderTimer); });
     Timed("swap", [] { glutSwapBuffers(); });
+    EndFrame(frame);
 }
 
 }  // namespace
@@ -80,7 +84,7 @@ int main(int argc, char** argv)
     options.advanceTime = false;
 
     // The first frame renders every light's shadow cube; its shadow pass is timed before the rest of it.
-    Timed("first frame: shadow pass", [] { ShadowPass(); });
+    Timed("first frame: shadow pass", [] { ShadowPass(DisplayFrame()); });
     Timed("first frame: the rest", [] { OnDisplay(); });
     for (int frame = 0; frame < frames; ++frame)
         TimedFrame(1.0f / 30.0f);

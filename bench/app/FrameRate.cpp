@@ -7,7 +7,6 @@
 
 #include "Callbacks.h"
 #include "FrameBench.h"
-#include "Shadows.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -33,13 +32,14 @@ int main(int argc, char** argv)
                 reinterpret_cast<const char*>(glGetString(GL_VERSION)));
 
     FrameSeconds();
-    const long facesFirst = shadowFacesRendered;
+    const long facesFirst = DisplayFrame().shadowFacesRendered;
     std::vector<double> frames;
     const auto start = std::chrono::steady_clock::now();
     while (SecondsSince(start) < duration)
         frames.push_back(FrameSeconds());
     const double seconds = SecondsSince(start);
     std::printf("frames %zu seconds %.3f fps %.2f median_ms %.2f faces_first %ld faces_last %ld\n", frames.size(),
-                seconds, double(frames.size()) / seconds, Median(frames) * 1e3, facesFirst, shadowFacesRendered);
+                seconds, double(frames.size()) / seconds, Median(frames) * 1e3, facesFirst,
+                DisplayFrame().shadowFacesRendered);
     return 0;
 }

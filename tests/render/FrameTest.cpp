@@ -1,7 +1,6 @@
 #include "Callbacks.h"
 #include "Frame.h"
 #include "GlTestContext.h"
-#include "Shadows.h"
 #include "Startup.h"
 #include "ViewerState.h"
 
@@ -81,16 +80,16 @@ TEST_F(FrameTest, OnlyLightsThatMovedGetTheirShadowsRendered)
     OnReshape(800, 600);
     options.animateLights = false;
     OnDisplay();
-    const long afterStill = shadowFacesRendered;
+    const long afterStill = DisplayFrame().shadowFacesRendered;
     OnDisplay();
     OnDisplay();
-    EXPECT_EQ(shadowFacesRendered, afterStill) << "a still scene renders no shadow face";
+    EXPECT_EQ(DisplayFrame().shadowFacesRendered, afterStill) << "a still scene renders no shadow face";
 
     // Animated, the first and third lights move every frame; the second stays.
     options.animateLights = true;
     const Vec3 second = level.lights[1].currentPosition;
     OnDisplay();
-    EXPECT_EQ(shadowFacesRendered, afterStill + 12);
+    EXPECT_EQ(DisplayFrame().shadowFacesRendered, afterStill + 12);
     EXPECT_EQ(level.lights[1].currentPosition.x, second.x);
     EXPECT_EQ(level.lights[1].currentPosition.y, second.y);
     const Light& first = level.lights[0];

@@ -114,7 +114,7 @@ void RenderShadowCube(GLuint cube, const double light[3], double radius, const s
         for (const Rotation& r : faces[f])
             glRotatef(r.angle, r.x, r.y, r.z);
         glTranslated(-light[0], -light[1], -light[2]);
-        shadowShader->SetModelViewProj();
+        SetModelViewProjParameter(shaderParameters.shadowModelViewProj);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         DrawSquares(scene);
         glPopMatrix();
@@ -190,8 +190,8 @@ protected:
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         glEnable(GL_DEPTH_TEST);
         glDepthFunc(GL_LESS);
-        lightShader->SetModelViewProj();
-        ambientShader->SetModelViewProj();
+        SetModelViewProjParameter(shaderParameters.lightModelViewProj);
+        SetModelViewProjParameter(shaderParameters.ambientModelViewProj);
         const double eye[3] = {0, 0, 50};
         cgGLSetParameter3dv(lightShader->GetVertexParameter("EyeVector"), eye);
 
@@ -202,7 +202,7 @@ protected:
         glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
 
         lightShader->Bind();
-        lightShader->SetTextureParameter("attenuationTex", attenuation);
+        SetTextureParameter(shaderParameters.attenuationTex, attenuation);
         glEnable(GL_BLEND);
         glBlendFunc(GL_ONE, GL_ZERO);
         glDepthMask(GL_FALSE);
@@ -210,9 +210,9 @@ protected:
         cgGLSetParameter4d(lightShader->GetVertexParameter("LightVector"), light[0], light[1], light[2], radius);
         const double white[3] = {1, 1, 1};
         cgGLSetParameter3dv(lightShader->GetVertexParameter("LightColor"), white);
-        lightShader->SetTextureParameter("shadowMap", cube);
-        lightShader->SetTextureParameter("diffuseSpecTex", diffuse);
-        lightShader->SetTextureParameter("normalTex", normals);
+        SetTextureParameter(shaderParameters.shadowMap, cube);
+        SetTextureParameter(shaderParameters.diffuseSpecTex, diffuse);
+        SetTextureParameter(shaderParameters.normalTex, normals);
         DrawSquares(floor);
         lightShader->Unbind();
     }
@@ -331,9 +331,9 @@ void DrawPostQuad(int size, GLuint scene, GLuint warp, GLuint ramp, float time)
 {
     SetPixelProjection(size, size);
     postShader->Bind();
-    postShader->SetTextureParameter("framebuffer", scene);
-    postShader->SetTextureParameter("warpTex", warp);
-    postShader->SetTextureParameter("rampTex", ramp);
+    SetTextureParameter(shaderParameters.postFramebuffer, scene);
+    SetTextureParameter(shaderParameters.postWarpTex, warp);
+    SetTextureParameter(shaderParameters.postRampTex, ramp);
     cgGLSetParameter1f(postShader->GetFragmentParameter("time"), time);
     const float corners[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
     glBegin(GL_QUADS);
