@@ -1,0 +1,136 @@
+#include "CompileLimits.h"
+
+#include "ShaderCompile.h"
+#include "SourceText.h"
+
+#include <glslang/MachineIndependent/localintermediate.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Words that open a statement which may hold the next one without braces.
+bool OpensStatement(const std::string& word)
+{
+    return word == "if" || word == "else" || word == "for" || word == "while" || word == "do" || word == "switch";
+}
+
+bool IsOperatorChar(char c)
+{
+    return std::strchr("+-*/%<>=!&|^?", c) != nullptr;
+}
+
+bool IsEntryPoint(const TIntermNode* node)
+{
+    const glslang::TIntermAggregate* function = node->getAsAggregate();
+    return function != nullptr && function->getOp() == glslang::EOpFunction &&
+           function->getName().compare(0, 6, "@main(") == 0;
+}
+
+// Components of a value of type, saturated at the limit so that no product overflows.
+long long ComponentCount(const glslang::TType& type)
+{
+    if (type.isArray()) {
+        glslang::TType element;
+        element.shallowCopy(type);
+        element.clearArraySizes();
+        long long count = ComponentCount(element);
+        const glslang::TArraySizes& sizes = *type.getArraySizes();
+        for (int dimension = 0; dimension < sizes.getNumDims(); ++dimension)
+            count = std::min(count * std::max(sizes.getDimSize(dimension), 1), kMaxUniformComponents + 1);
+        return count;
+    }
+    if (type.isStruct()) {
+        long long count = 0;
+        for (const glslang::TTypeLoc& member : *type.getStruct())
+            count = std::min(count + ComponentCount(*member.type), kMaxUniformComponents + 1);
+        return count;
+    }
+    if (type.isMatrix())
+        return type.getMatrixCols() * type.getMatrixRows();
+    return std::max(type.getVectorSize(), 1);
+}
+
+}  // namespace
+
+std::string NestingProblem(const std::string& text)
+{
+    if (text.size() > static_cast<std::size_t>(kShaderFileBytes))
+        return "the file's macros expand it beyond " + std::to_string(kShaderFileBytes >> 20) + " MiB";
+    int brackets = 0;
+    int statements = 0;  // statements opened since the last ';' or brace
+    int operators = 0;   // operators since the last ';' or brace
+    std::size_t i = 0;
+    while ((i = SkipBlankAndComments(text, i)) < text.size()) {
+        char c = text[i];
+        if (IsIdentifierChar(c)) {
+            std::size_t start = i;
+            while (i < text.size() && IsIdentifierChar(text[i]))
+                ++i;
+            if (OpensStatement(text.substr(start, i - start)) && ++statements > kMaxNesting)
+                return "nesting too deep: more than " + std::to_string(kMaxNesting) +
+                       " statements nested without braces";
+            continue;
+        }
+        if (c == '(' || c == '[' || c == '{') {
+            if (++brackets > kMaxNesting)
+                return "nesting too deep: more than " + std::to_string(kMaxNesting) + " levels of brackets";
+        } else if (c == ')' || c == ']' || c == '}') {
+            brackets = std::max(brackets - 1, 0);
+        }
+        if (c == ';' || c == '{' || c == '}') {
+            statements = 0;
+            operators = 0;
+        } else if (IsOperatorChar(c) && ++operators > kMaxOperatorsPerStatement) {
+            return "expression too long: more than " + std::to_string(kMaxOperatorsPerStatement) +
+                   " operators in one statement";
+        }
+        ++i;
+    }
+    return std::string();
+}
+
+std::vector<const glslang::TIntermSymbol*> UniformSymbols(glslang::TIntermediate& intermediate)
+{
+    std::vector<const glslang::TIntermSymbol*> symbols;
+    auto add = [&symbols](const TIntermNode* node) {
+        const glslang::TIntermSymbol* symbol = node != nullptr ? node->getAsSymbolNode() : nullptr;
+        if (symbol != nullptr && symbol->getQualifier().storage == glslang::EvqUniform)
+            symbols.push_back(symbol);
+    };
+    glslang::TIntermAggregate* root =
+        intermediate.getTreeRoot() != nullptr ? intermediate.getTreeRoot()->getAsAggregate() : nullptr;
+    if (root == nullptr)
+        return symbols;
+    for (TIntermNode* node : root->getSequence()) {
+        glslang::TIntermAggregate* aggregate = node->getAsAggregate();
+        if (aggregate == nullptr)
+            continue;
+        bool entryPoint = IsEntryPoint(aggregate);
+        if (aggregate->getOp() != glslang::EOpLinkerObjects && !entryPoint)
+            continue;
+        for (TIntermNode* child : aggregate->getSequence()) {
+            glslang::TIntermAggregate* parameters = child->getAsAggregate();
+            if (entryPoint && parameters != nullptr && parameters->getOp() == glslang::EOpParameters) {
+                for (TIntermNode* parameter : parameters->getSequence())
+                    add(parameter);
+            } else if (!entryPoint) {
+                add(child);
+            }
+        }
+    }
+    return symbols;
+}
+
+std::string UniformSizeProblem(glslang::TIntermediate& intermediate)
+{
+    long long total = 0;
+    for (const glslang::TIntermSymbol* symbol : UniformSymbols(intermediate)) {
+        total += ComponentCount(symbol->getType());
+        if (total > kMaxUniformComponents)
+            return "uniform " + std::string(symbol->getName().c_str()) + " takes the program's uniforms beyond " +
+                   std::to_string(kMaxUniformComponents) + " components";
+    }
+    return std::string();
+}
