@@ -96,15 +96,17 @@ struct Declared {
     std::string frontEndPath;  // "IN.video_size", "weights[2]"
 };
 
-bool HoldsSampler(const glslang::TType& type)
+// The Cg name of a front-end path: each member's name as Cg spells it ("IN.texture").
+std::string CgPath(const std::string& frontEndPath)
 {
-    if (type.getBasicType() == glslang::EbtSampler)
-        return true;
-    if (!type.isStruct())
-        return false;
-    const glslang::TTypeList& members = *type.getStruct();
-    return std::any_of(members.begin(), members.end(),
-                       [](const glslang::TTypeLoc& member) { return HoldsSampler(*member.type); });
+    std::string path;
+    std::size_t at = 0;
+    while (at <= frontEndPath.size()) {
+        std::size_t dot = std::min(frontEndPath.find('.', at), frontEndPath.size());
+        path += (at == 0 ? "" : ".") + CgName(frontEndPath.substr(at, dot - at));
+        at = dot + 1;
+    }
+    return path;
 }
 
 // The parameter of type and, below it, every member and element, each reachable by its Cg name.
@@ -132,8 +134,8 @@ void AddDeclared(const glslang::TType& type, const std::string& cgName, const st
 std::vector<Declared> DeclaredUniforms(glslang::TIntermediate& intermediate, std::string& problem)
 {
     std::vector<Declared> declared;
-    for (const glslang::TIntermSymbol* symbol : UniformSymbols(intermediate)) {
-        const glslang::TType& type = symbol->getType();
+    for (const UniformSymbol& uniform : UniformSymbols(intermediate)) {
+        const glslang::TType& type = uniform.symbol->getType();
         if (type.getBasicType() == glslang::EbtBlock) {
             for (const glslang::TTypeLoc& member : *type.getStruct()) {
                 std::string field = member.type->getFieldName().c_str();
@@ -141,12 +143,14 @@ std::vector<Declared> DeclaredUniforms(glslang::TIntermediate& intermediate, std
             }
             continue;
         }
-        std::string name = symbol->getName().c_str();
-        // The front end fails on these while it writes SPIR-V; as globals they compile.
-        if (type.isStruct() && HoldsSampler(type))
-            problem += "uniform parameter " + CgName(name) +
+        std::string name = uniform.symbol->getName().c_str();
+        // The front end splits a struct holding a sampler into one uniform per member ("IN.texture"). For a
+        // global that compiles; for a parameter of the entry point it fails while it writes SPIR-V.
+        std::size_t dot = name.find('.');
+        if (uniform.entryParameter && dot != std::string::npos && type.getBasicType() == glslang::EbtSampler)
+            problem += "uniform parameter " + CgName(name.substr(0, dot)) +
                        ": a struct holding a sampler must be declared as a global uniform\n";
-        AddDeclared(type, CgName(name), name, declared);
+        AddDeclared(type, CgPath(name), name, declared);
     }
     return declared;
 }
@@ -408,7 +412,9 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
         return result;
     }
     problem = UniformSizeProblem(*shader.getIntermediate());
-    std::vector<Declared> declared = DeclaredUniforms(*shader.getIntermediate(), problem);
+    std::vector<Declared> declared;
+    if (problem.empty())
+        declared = DeclaredUniforms(*shader.getIntermediate(), problem);
     if (!problem.empty()) {
         result.listing += fileName + ": " + problem + (problem.back() == '\n' ? "" : "\n");
         return result;

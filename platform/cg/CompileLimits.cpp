@@ -91,13 +91,13 @@ std::string NestingProblem(const std::string& text)
     return std::string();
 }
 
-std::vector<const glslang::TIntermSymbol*> UniformSymbols(glslang::TIntermediate& intermediate)
+std::vector<UniformSymbol> UniformSymbols(glslang::TIntermediate& intermediate)
 {
-    std::vector<const glslang::TIntermSymbol*> symbols;
-    auto add = [&symbols](const TIntermNode* node) {
+    std::vector<UniformSymbol> symbols;
+    auto add = [&symbols](const TIntermNode* node, bool parameter) {
         const glslang::TIntermSymbol* symbol = node != nullptr ? node->getAsSymbolNode() : nullptr;
         if (symbol != nullptr && symbol->getQualifier().storage == glslang::EvqUniform)
-            symbols.push_back(symbol);
+            symbols.push_back({symbol, parameter});
     };
     glslang::TIntermAggregate* root =
         intermediate.getTreeRoot() != nullptr ? intermediate.getTreeRoot()->getAsAggregate() : nullptr;
@@ -114,9 +114,9 @@ std::vector<const glslang::TIntermSymbol*> UniformSymbols(glslang::TIntermediate
             glslang::TIntermAggregate* parameters = child->getAsAggregate();
             if (entryPoint && parameters != nullptr && parameters->getOp() == glslang::EOpParameters) {
                 for (TIntermNode* parameter : parameters->getSequence())
-                    add(parameter);
+                    add(parameter, true);
             } else if (!entryPoint) {
-                add(child);
+                add(child, false);
             }
         }
     }
@@ -126,11 +126,25 @@ std::vector<const glslang::TIntermSymbol*> UniformSymbols(glslang::TIntermediate
 std::string UniformSizeProblem(glslang::TIntermediate& intermediate)
 {
     long long total = 0;
-    for (const glslang::TIntermSymbol* symbol : UniformSymbols(intermediate)) {
-        total += ComponentCount(symbol->getType());
-        if (total > kMaxUniformComponents)
-            return "uniform " + std::string(symbol->getName().c_str()) + " takes the program's uniforms beyond " +
-                   std::to_string(kMaxUniformComponents) + " components";
+    auto add = [&total](const glslang::TType& type, const glslang::TString& name) {
+        total += ComponentCount(type);
+        return total <= kMaxUniformComponents
+                   ? std::string()
+                   : "uniform " + std::string(name.c_str()) + " takes the program's uniforms beyond " +
+                         std::to_string(kMaxUniformComponents) + " components";
+    };
+    for (const UniformSymbol& uniform : UniformSymbols(intermediate)) {
+        const glslang::TIntermSymbol* symbol = uniform.symbol;
+        const glslang::TType& type = symbol->getType();
+        std::string problem;
+        if (type.getBasicType() != glslang::EbtBlock)
+            problem = add(type, symbol->getName());
+        for (std::size_t i = 0; problem.empty() && type.getBasicType() == glslang::EbtBlock &&
+                                i < type.getStruct()->size();
+             ++i)
+            problem = add(*(*type.getStruct())[i].type, (*type.getStruct())[i].type->getFieldName());
+        if (!problem.empty())
+            return problem;
     }
     return std::string();
 }

@@ -19,7 +19,11 @@ std::string NestingProblem(const std::string& preprocessed);
 
 // Every uniform the program declares: the globals, and the parameters of the entry point (renamed "@main" by the
 // HLSL front end), in declaration order.
-std::vector<const glslang::TIntermSymbol*> UniformSymbols(glslang::TIntermediate& intermediate);
+struct UniformSymbol {
+    const glslang::TIntermSymbol* symbol;
+    bool entryParameter;
+};
+std::vector<UniformSymbol> UniformSymbols(glslang::TIntermediate& intermediate);
 
 // Checks the total size of the uniforms. Empty when within bounds.
 std::string UniformSizeProblem(glslang::TIntermediate& intermediate);
