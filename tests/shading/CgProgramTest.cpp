@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -30,13 +31,18 @@ struct Case {
     std::vector<Value> values;
     std::vector<const char*> declared;  // must be found, set or not, used or not
     int r, g, b;
+    std::vector<std::pair<std::string, std::string>> files = {};  // other files, by path
 };
 
-// Fixed-function streams of every corner: colour, normal and texture coordinate set N = (N + 1) / 10, 0.5, 0.25, 1.
+// Streams of every corner: colour, normal, texture coordinate set N = (N + 1) / 10, 0.5, 0.25, 1, and the generic
+// attributes 1, 6 and 7 (which alias no conventional stream) = 0.9, 0.6 and 0.3.
 void SetStreams()
 {
     glColor4f(0.2f, 0.4f, 0.6f, 1);
     glNormal3f(0.3f, 0.5f, 0.7f);
+    glVertexAttrib4f(1, 0.9f, 0, 0, 1);
+    glVertexAttrib4f(6, 0.6f, 0, 0, 1);
+    glVertexAttrib4f(7, 0.3f, 0, 0, 1);
     for (int unit = 0; unit < 8; ++unit)
         glMultiTexCoord4f(GL_TEXTURE0 + unit, (unit + 1) / 10.0f, 0.5f, 0.25f, 1);
 }
@@ -116,6 +122,51 @@ std::vector<Case> Cases()
          "{ return texRECT(sr, float2(2.5, 1.5)) * 0.5 + texRECTproj(point, float3(1, 7, 2)) * 0.5; }\n",
          false, true, {}, {"sr", "point"}, 128, 128, 0},
     };
+    const std::vector<Case> constructs = {
+        {"words the front end reserves as names: texture, vector, matrix, layout",
+         "float4 fragmain(uniform float4 texture, uniform float vector) : COLOR\n"
+         "{ float4 matrix = texture * vector; float layout = 1; return matrix * layout; }\n",
+         false, true, {{"texture", 4, {0.2, 0.4, 0.6, 1}}, {"vector", 1, {0.5}}}, {"texture", "vector"}, 26, 51, 77},
+        {"#include found relative to the including file",
+         "#include \"inc/colour.cgh\"\nfloat4 fragmain() : COLOR { return Colour(); }\n", false, true, {}, {},
+         51, 102, 153,
+         {{"inc/colour.cgh", "#include \"half.cgh\"\nfloat4 Colour() { return float4(0.2, 0.4, HALF, 1); }\n"},
+          {"inc/half.cgh", "#define HALF 0.6\n"}}},
+        {"TANGENT, BINORMAL and BLENDWEIGHT in, as Cg's profiles alias them",
+         "void vertexmain(float4 p : POSITION, float4 t : TANGENT, float3 b : BINORMAL, float4 w : BLENDWEIGHT,\n"
+         "                uniform float4x4 ModelViewProj, out float4 oPos : POSITION, out float4 oC : COLOR0)\n"
+         "{ oPos = mul(ModelViewProj, p); oC = float4(t.x, b.x, w.x, 1); }\n",
+         true, false, {}, {}, 179, 204, 230},
+        {"BLENDINDICES, PSIZE and ATTRn in",
+         "void vertexmain(float4 p : ATTR0, float4 i : BLENDINDICES, float4 s : PSIZE, float2 t : ATTR8,\n"
+         "                float4 c : ATTR3, uniform float4x4 ModelViewProj, out float4 oPos : POSITION,\n"
+         "                out float4 oC : COLOR0)\n"
+         "{ oPos = mul(ModelViewProj, p); oC = float4(i.x, s.x + t.x, c.x, 1); }\n",
+         true, false, {}, {}, 77, 179, 51},
+        {"values between the stages without a semantic take free interpolants",
+         "struct V { float4 position : POSITION; float4 a; float4 b : TEXCOORD0; float4 c; };\n"
+         "V vertexmain(float4 p : POSITION, uniform float4x4 ModelViewProj)\n"
+         "{ V o; o.position = mul(ModelViewProj, p); o.a = float4(0.2, 0, 0, 0); o.b = float4(0, 0.4, 0, 0);\n"
+         "  o.c = float4(0, 0, 0.6, 0); return o; }\n"
+         "struct F { float4 a; float4 b : TEXCOORD0; float4 c; };\n"
+         "float4 fragmain(F f) : COLOR { return f.a + f.b + f.c; }\n",
+         true, true, {}, {}, 51, 102, 153},
+        {"GLSL 1.20 forms of tanh, sinh, cosh, modf, trunc and determinant",
+         "float4 fragmain(uniform float4 v) : COLOR\n"
+         "{ float whole; float part = modf(v.x, whole);\n"
+         "  return float4(tanh(v.y) + sinh(v.z) - cosh(v.z) + exp(-v.z), part + trunc(-whole) * 0.1 + 0.2,\n"
+         "                determinant(float2x2(v.w, 0, 0, 0.5)), 1); }\n",
+         false, true, {{"v", 4, {2.25, 0.5, 0.3, 1}}}, {"v"}, 118, 64, 128},
+        {"struct members and array elements set through their Cg names",
+         "struct input { float2 video_size; float4 texture; };\n"
+         "float4 fragmain(uniform input IN, uniform float4 w[3]) : COLOR\n"
+         "{ return float4(IN.video_size, 0, 0) * 0.5 + IN.texture + w[2]; }\n",
+         false, true,
+         {{"IN.video_size", 3, {0.2, 0.4, 9}}, {"IN.texture", 4, {0.1, 0, 0, 0}}, {"w[2]", 4, {0, 0.1, 0.5, 1}},
+          {"w[0]", 4, {1, 1, 1, 1}}},
+         {"IN", "IN.video_size", "IN.texture", "w", "w[0]", "w[1]", "w[2]"}, 51, 77, 128},
+    };
+    cases.insert(cases.end(), constructs.begin(), constructs.end());
     for (int n = 0; n < 8; ++n)
         cases.push_back({"TEXCOORDn in and out of both stages", TexCoordPair(n), true, true, {}, {},
                          128, (n + 1) * 255 / 10, 64});
@@ -229,6 +280,10 @@ TEST_F(CgProgramTest, EachProgramCompilesHasItsParametersAndDrawsItsColour)
         SCOPED_TRACE(c.what);
         ClearView();
         WriteTextFile("case.cg", c.source);
+        for (const auto& [path, text] : c.files) {
+            std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+            WriteTextFile(path, text);
+        }
         CGShader pair;
         testing::internal::CaptureStdout();
         bool loaded = pair.LoadShader("case.cg", c.vertexProgram ? "vertexmain" : nullptr,
