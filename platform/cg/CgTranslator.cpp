@@ -5,6 +5,7 @@
 
 #include "CgTranslator.h"
 
+#include "CgSourceRewrites.h"
 #include "CgPrelude.h"
 #include "CgSemantics.h"
 #include "CgSpirvRewrite.h"
@@ -20,6 +21,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <set>
@@ -103,7 +105,10 @@ std::string CgPath(const std::string& frontEndPath)
     std::size_t at = 0;
     while (at <= frontEndPath.size()) {
         std::size_t dot = std::min(frontEndPath.find('.', at), frontEndPath.size());
-        path += (at == 0 ? "" : ".") + CgName(frontEndPath.substr(at, dot - at));
+        std::string name = frontEndPath.substr(at, dot - at);
+        if (at == 0 && name.compare(0, std::strlen(kUniformCopyPrefix), kUniformCopyPrefix) == 0)
+            name.erase(0, std::strlen(kUniformCopyPrefix));
+        path += (at == 0 ? "" : ".") + CgName(name);
         at = dot + 1;
     }
     return path;
@@ -139,7 +144,7 @@ std::vector<Declared> DeclaredUniforms(glslang::TIntermediate& intermediate, std
         if (type.getBasicType() == glslang::EbtBlock) {
             for (const glslang::TTypeLoc& member : *type.getStruct()) {
                 std::string field = member.type->getFieldName().c_str();
-                AddDeclared(*member.type, CgName(field), field, declared);
+                AddDeclared(*member.type, CgPath(field), field, declared);
             }
             continue;
         }
@@ -327,10 +332,11 @@ public:
         std::size_t slash = includer.rfind('/');
         if (!path.empty() && path[0] != '/' && slash != std::string::npos)
             path = includer.substr(0, slash + 1) + path;
-        auto text = std::make_unique<std::string>();
+        std::string source;
         std::string problem;
-        if (!ReadShaderFile(path, *text, problem))
+        if (!ReadShaderFile(path, source, problem))
             return nullptr;
+        auto text = std::make_unique<std::string>(NestInitialisers(source));
         totalBytes_ += text->size();
         if (totalBytes_ > static_cast<std::size_t>(kShaderFileBytes))
             return nullptr;
@@ -364,8 +370,9 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
     InitialiseOnce();
     CgTranslation result;
     EShLanguage stage = vertexStage ? EShLangVertex : EShLangFragment;
-    const char* strings[2] = {CgPrelude().c_str(), source.c_str()};
-    const int lengths[2] = {static_cast<int>(CgPrelude().size()), static_cast<int>(source.size())};
+    const std::string nested = NestInitialisers(CopyAssignedUniformParameters(source, entry));
+    const char* strings[2] = {CgPrelude().c_str(), nested.c_str()};
+    const int lengths[2] = {static_cast<int>(CgPrelude().size()), static_cast<int>(nested.size())};
     const char* names[2] = {preludeName, fileName.c_str()};
     const EShMessages messages = static_cast<EShMessages>(EShMsgSpvRules | EShMsgVulkanRules | EShMsgReadHlsl |
                                                           EShMsgHlslDX9Compatible);

@@ -143,6 +143,23 @@ std::vector<Case> Cases()
          "                out float4 oC : COLOR0)\n"
          "{ oPos = mul(ModelViewProj, p); oC = float4(i.x, s.x + t.x, c.x, 1); }\n",
          true, false, {}, {}, 77, 179, 51},
+        {"scalar initialisers flattened across matrices, arrays of vectors and structs",
+         "struct S { float a; float2 b[2]; };\n"
+         "float4 fragmain() : COLOR\n"
+         "{ float2x2 m = {0.1, 0.2, 0.3, 0.4}; float2 v[2] = {0, 0.2,\n"
+         "  0.4, 0}; S s = {0.6, 0, 0, 0, 0.5};\n"
+         "  return float4(m[1][0] - 0.1, v[1].x, s.a * s.b[1].y * 2, 1); }\n",
+         false, true, {}, {}, 51, 102, 153},
+        {"array initialisers and constructors, sized and unsized",
+         "static const float weights[] = {0.1, 0.2, 0.3};\n"
+         "float4 fragmain() : COLOR\n"
+         "{ float a[3] = float[3](0.4, 0.5, 0.6); float3 c[2] = {float3(0, 0, 0), float3(0.1, 0.1, 0.1)};\n"
+         "  return float4(weights[1], a[1] - 0.1, c[1].z + 0.5, 1); }\n",
+         false, true, {}, {}, 51, 102, 153},
+        {"uniform parameters assigned inside the entry point, which Cg copies",
+         "float4 fragmain(uniform float4 v, uniform float s) : COLOR\n"
+         "{ v = v * 2; v.z += s; s++; return v * s; }\n",
+         false, true, {{"v", 4, {0.1, 0.2, 0.1, 0.5}}, {"s", 1, {-0.5}}}, {"v", "s"}, 26, 51, 0},
         {"values between the stages without a semantic take free interpolants",
          "struct V { float4 position : POSITION; float4 a; float4 b : TEXCOORD0; float4 c; };\n"
          "V vertexmain(float4 p : POSITION, uniform float4x4 ModelViewProj)\n"
