@@ -1,5 +1,7 @@
 #include "CgPrelude.h"
 
+#include "SourceText.h"
+
 namespace {
 
 // Cg words that the DX9 language lacks. The projective lookups also take Cg's three-component form (s, t, q); the
@@ -25,28 +27,37 @@ float4 cgTexCUBEproj(samplerCUBE s, float4 c) { return texCUBE(s, c.xyz / c.w); 
 #define texRECTproj cgTex2Dproj
 )";
 
-// Intrinsics that SPIRV-Cross writes as GLSL 1.30 functions, spelt out for GLSL 1.20. The exponent is clamped so
-// that tanh of a large argument is 1, not infinity over infinity.
-const char* const glsl120Forms = R"(#define CG_GLSL120_FORMS(T) \
-T cgTrunc(T x) { return sign(x) * floor(abs(x)); } \
-T cgModf(T x, out T whole) { whole = cgTrunc(x); return x - whole; } \
-T cgSinh(T x) { return (exp(x) - exp(-x)) * 0.5; } \
-T cgCosh(T x) { return (exp(x) + exp(-x)) * 0.5; } \
-T cgTanh(T x) { T e = exp(2.0 * clamp(x, -20.0, 20.0)); return (e - 1.0) / (e + 1.0); }
-CG_GLSL120_FORMS(float)
-CG_GLSL120_FORMS(float2)
-CG_GLSL120_FORMS(float3)
-CG_GLSL120_FORMS(float4)
-#undef CG_GLSL120_FORMS
-float cgDeterminant(float2x2 m) { return m[0][0] * m[1][1] - m[0][1] * m[1][0]; }
-float cgDeterminant(float3x3 m) { return dot(m[0], cross(m[1], m[2])); }
-#define trunc cgTrunc
-#define modf cgModf
-#define sinh cgSinh
-#define cosh cgCosh
-#define tanh cgTanh
-#define determinant cgDeterminant
-)";
+// Intrinsics that SPIRV-Cross writes as GLSL 1.30 functions, spelt out for GLSL 1.20: the word, its stand-in and
+// the stand-in's definition for each float type T (or as it stands, without T). Only the stand-ins a program
+// calls are defined, as every function of the prelude costs its share of every compile. The exponent is clamped
+// so that tanh of a large argument is 1, not infinity over infinity.
+struct Glsl120Form {
+    const char* word;
+    const char* standIn;
+    const char* definition;
+};
+
+const Glsl120Form glsl120Forms[] = {
+    {"trunc", "cgTrunc", "T cgTrunc(T x) { return sign(x) * floor(abs(x)); }"},
+    {"modf", "cgModf", "T cgModf(T x, out T whole) { whole = sign(x) * floor(abs(x)); return x - whole; }"},
+    {"sinh", "cgSinh", "T cgSinh(T x) { return (exp(x) - exp(-x)) * 0.5; }"},
+    {"cosh", "cgCosh", "T cgCosh(T x) { return (exp(x) + exp(-x)) * 0.5; }"},
+    {"tanh", "cgTanh", "T cgTanh(T x) { T e = exp(2.0 * clamp(x, -20.0, 20.0)); return (e - 1.0) / (e + 1.0); }"},
+    {"determinant", "cgDeterminant",
+     "float cgDeterminant(float2x2 m) { return m[0][0] * m[1][1] - m[0][1] * m[1][0]; }\n"
+     "float cgDeterminant(float3x3 m) { return dot(m[0], cross(m[1], m[2])); }\n"},
+};
+
+bool CallsWord(const std::string& text, const std::string& word)
+{
+    for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) {
+        bool starts = at == 0 || !IsIdentifierChar(text[at - 1]);
+        bool ends = at + word.size() >= text.size() || !IsIdentifierChar(text[at + word.size()]);
+        if (starts && ends)
+            return true;
+    }
+    return false;
+}
 
 // Words the DX9 language reserves that are plain identifiers in Cg ("sample", "texture", ...). The prelude renames
 // them with a prefix, which parameter names lose again on the way out.
@@ -58,15 +69,36 @@ const std::string keywordPrefix = "cgKeyword_";
 
 }  // namespace
 
-const std::string& CgPrelude()
+std::string CgPrelude(const std::string& preprocessed)
 {
-    static const std::string prelude = [] {
-        std::string text = std::string(cgWords) + glsl120Forms;
+    static const std::string words = [] {
+        std::string text = cgWords;
+        for (const Glsl120Form& form : glsl120Forms)
+            text += std::string("#define ") + form.word + " " + form.standIn + "\n";
         for (const char* word : frontEndKeywords)
             text += std::string("#define ") + word + " " + keywordPrefix + word + "\n";
         return text;
     }();
-    return prelude;
+    std::string text = words;
+    for (const Glsl120Form& form : glsl120Forms) {
+        if (!CallsWord(preprocessed, form.standIn))
+            continue;
+        std::string definition = form.definition;
+        if (definition.compare(0, 2, "T ") != 0) {
+            text += definition;
+            continue;
+        }
+        for (const char* type : {"float", "float2", "float3", "float4"}) {
+            std::string typed;
+            for (std::size_t at = 0; at < definition.size(); ++at) {
+                bool alone = definition[at] == 'T' && (at == 0 || !IsIdentifierChar(definition[at - 1])) &&
+                             (at + 1 == definition.size() || !IsIdentifierChar(definition[at + 1]));
+                typed += alone ? std::string(type) : std::string(1, definition[at]);
+            }
+            text += typed + "\n";
+        }
+    }
+    return text;
 }
 
 std::string CgName(const std::string& frontEndName)

@@ -5,8 +5,9 @@
 
 #include <string>
 
-// The text the front end reads before the Cg file.
-const std::string& CgPrelude();
+// The text the front end reads before the Cg file, with the stand-ins for later GLSL functions that preprocessed
+// (the file after the prelude's macros and its includes) calls; none for an empty text.
+std::string CgPrelude(const std::string& preprocessed);
 
 // The Cg name of an identifier the front end saw (a renamed word gets its own name back).
 std::string CgName(const std::string& frontEndName);

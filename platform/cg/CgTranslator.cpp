@@ -371,8 +371,9 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
     CgTranslation result;
     EShLanguage stage = vertexStage ? EShLangVertex : EShLangFragment;
     const std::string nested = NestInitialisers(CopyAssignedUniformParameters(source, entry));
-    const char* strings[2] = {CgPrelude().c_str(), nested.c_str()};
-    const int lengths[2] = {static_cast<int>(CgPrelude().size()), static_cast<int>(nested.size())};
+    std::string prelude = CgPrelude(std::string());
+    const char* strings[2] = {prelude.c_str(), nested.c_str()};
+    int lengths[2] = {static_cast<int>(prelude.size()), static_cast<int>(nested.size())};
     const char* names[2] = {preludeName, fileName.c_str()};
     const EShMessages messages = static_cast<EShMessages>(EShMsgSpvRules | EShMsgVulkanRules | EShMsgReadHlsl |
                                                           EShMsgHlslDX9Compatible);
@@ -405,6 +406,9 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
         return result;
     }
 
+    prelude = CgPrelude(preprocessed);
+    strings[0] = prelude.c_str();
+    lengths[0] = static_cast<int>(prelude.size());
     glslang::TShader shader(stage);
     configure(shader);
     Includer includes;

@@ -1,9 +1,9 @@
 // Shader files are user input, and the compilers behind them (glslang, SPIRV-Cross, the GL driver) recurse, expand
-// macros and allocate without bounds. So each compile runs in a child process forked for it, on a thread with a
-// large stack, while this process waits at most kShaderCompileMilliseconds and watches the child's memory. The
-// child hands back its result through a pipe; a child that crashes, stalls or grows is killed and its compile
-// reported as failed. Forking keeps the compilers' built-in tables, which this process builds once, so a compile
-// costs a fork and the compile itself.
+// macros and allocate without bounds. So compiles run in a process of their own, forked on first use and kept for
+// the next ones, each on a thread with a large stack, while this process waits at most kShaderCompileMilliseconds
+// for the answer and watches the compiler's memory. A compiler that crashes, stalls, grows or throws is killed (or
+// ends itself) and the next compile forks a new one. The compilers' built-in tables are built here once before the
+// first fork, so every compiler process starts with them.
 
 #include "ShaderCompile.h"
 
@@ -15,6 +15,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -145,61 +146,108 @@ bool Decode(const std::string& wire, ShaderText& text)
     return at == wire.size();
 }
 
-// [SECTION] The child
+// [SECTION] The compiler process
 
-struct Job {
-    const std::string* source;
-    const std::string* fileName;
-    bool vertexStage;
-    const std::string* entry;
-    std::string wire;
+struct Request {
+    std::string source;
+    std::string fileName;
+    std::string entry;
+    bool vertexStage = false;
+    std::string reply;  // a health byte, then the encoded ShaderText
 };
 
-void* RunJob(void* argument)
+void* RunRequest(void* argument)
 {
-    Job& job = *static_cast<Job*>(argument);
+    Request& request = *static_cast<Request*>(argument);
     ShaderText text;
+    bool healthy = true;
     try {
-        text = CompileHere(*job.source, *job.fileName, job.vertexStage, *job.entry);
+        text = CompileHere(request.source, request.fileName, request.vertexStage, request.entry);
     } catch (const std::bad_alloc&) {
         text = ShaderText();
-        text.listing = *job.fileName + ": the compile ran out of memory\n";
+        text.listing = request.fileName + ": the compile ran out of memory\n";
+        healthy = false;
     } catch (...) {
         text = ShaderText();
-        text.listing = *job.fileName + ": the compiler failed on this file\n";
+        text.listing = request.fileName + ": the compiler failed on this file\n";
+        healthy = false;
     }
-    job.wire = Encode(text);
+    request.reply = std::string(1, static_cast<char>(healthy)) + Encode(text);
     return nullptr;
 }
 
-// Deep but legal nesting must not overflow the compilers' recursion; the limits of CheckNesting keep it far below.
-constexpr std::size_t kChildStackBytes = std::size_t(512) << 20;
+bool ReadAll(int fd, void* data, std::size_t size)
+{
+    char* at = static_cast<char*>(data);
+    while (size > 0) {
+        ssize_t got = read(fd, at, size);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        at += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
 
-[[noreturn]] void ServeInChild(Job& job, int out)
+bool WriteAll(int fd, const void* data, std::size_t size)
+{
+    const char* at = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t sent = send(fd, at, size, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent <= 0)
+            return false;
+        at += sent;
+        size -= static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+bool WriteFrame(int fd, const std::string& frame)
+{
+    std::uint64_t size = frame.size();
+    return WriteAll(fd, &size, sizeof size) && WriteAll(fd, frame.data(), frame.size());
+}
+
+// Deep but legal nesting must not overflow the compilers' recursion; NestingProblem's bounds keep it far below.
+constexpr std::size_t kCompileStackBytes = std::size_t(512) << 20;
+
+// The compiler process: one request, one reply, until the viewer closes its end or a compile leaves the
+// compilers in doubt (an exception inside them).
+[[noreturn]] void ServeCompiles(int channel)
 {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     // The viewer's display connection and files stay the viewer's.
-    if (out > 3)
-        close_range(3, static_cast<unsigned>(out) - 1, 0);
-    close_range(static_cast<unsigned>(out) + 1, ~0u, 0);
-    pthread_attr_t attributes;
-    pthread_t thread;
-    if (pthread_attr_init(&attributes) != 0 || pthread_attr_setstacksize(&attributes, kChildStackBytes) != 0 ||
-        pthread_create(&thread, &attributes, RunJob, &job) != 0 || pthread_join(thread, nullptr) != 0)
-        _exit(1);
-    const char* at = job.wire.data();
-    std::size_t left = job.wire.size();
-    while (left > 0) {
-        ssize_t written = write(out, at, left);
-        if (written <= 0)
+    if (channel > 3)
+        close_range(3, static_cast<unsigned>(channel) - 1, 0);
+    close_range(static_cast<unsigned>(channel) + 1, ~0u, 0);
+    for (;;) {
+        std::uint64_t size = 0;
+        if (!ReadAll(channel, &size, sizeof size) || size > static_cast<std::uint64_t>(2 * kShaderFileBytes))
+            _exit(0);
+        std::string frame(size, '\0');
+        Request request;
+        std::size_t at = 0;
+        std::string stage;
+        if (!ReadAll(channel, frame.data(), frame.size()) || !GetString(frame, at, request.source) ||
+            !GetString(frame, at, request.fileName) || !GetString(frame, at, request.entry) ||
+            !GetString(frame, at, stage))
+            _exit(0);
+        request.vertexStage = stage == "vertex";
+        pthread_attr_t attributes;
+        pthread_t thread;
+        if (pthread_attr_init(&attributes) != 0 || pthread_attr_setstacksize(&attributes, kCompileStackBytes) != 0 ||
+            pthread_create(&thread, &attributes, RunRequest, &request) != 0 || pthread_join(thread, nullptr) != 0)
             _exit(1);
-        at += written;
-        left -= static_cast<std::size_t>(written);
+        if (!WriteFrame(channel, request.reply) || request.reply[0] == 0)
+            _exit(0);
     }
-    _exit(0);
 }
 
-// [SECTION] Waiting for the child
+// [SECTION] The viewer's side
 
 using Clock = std::chrono::steady_clock;
 
@@ -217,39 +265,99 @@ long long ResidentBytes(pid_t pid)
     return read == 2 ? resident * sysconf(_SC_PAGESIZE) : 0;
 }
 
-// Reads the child's answer until it closes the pipe; empty reason when it did, else why the wait ended.
-std::string Collect(pid_t child, int in, std::string& wire)
+// The compiler process, forked on first use and kept for the next compiles; replaced after any failure of its
+// own. Its memory is counted from what it shares with this process when it starts.
+struct CompilerProcess {
+    pid_t pid = -1;
+    int channel = -1;
+    long long startResident = 0;
+};
+
+CompilerProcess compiler;
+
+// Ends the compiler process; its wait status, or 0 when there was none.
+int StopCompiler()
+{
+    if (compiler.pid <= 0)
+        return 0;
+    close(compiler.channel);
+    kill(compiler.pid, SIGKILL);
+    int status = 0;
+    while (waitpid(compiler.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    compiler = CompilerProcess();
+    return status;
+}
+
+bool StartCompiler()
+{
+    // A socket rather than a pipe: a send to a dead compiler fails without raising SIGPIPE here.
+    int channel[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel) != 0)
+        return false;
+    std::fflush(nullptr);
+    pid_t child = fork();
+    if (child == 0) {
+        close(channel[0]);
+        ServeCompiles(channel[1]);
+    }
+    close(channel[1]);
+    if (child < 0) {
+        close(channel[0]);
+        return false;
+    }
+    compiler = CompilerProcess{child, channel[0], ResidentBytes(child)};
+    return true;
+}
+
+// Reads one reply frame; empty reason when it came, else why the wait ended (the compiler is then stopped).
+std::string ReadReply(std::string& reply)
 {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kShaderCompileMilliseconds);
+    std::string received;
+    std::uint64_t size = 0;
     char buffer[65536];
     for (;;) {
+        if (received.size() >= sizeof size) {
+            std::memcpy(&size, received.data(), sizeof size);
+            if (size > static_cast<std::uint64_t>(16 * kShaderFileBytes)) {
+                StopCompiler();
+                return "the compiler's answer is too long";
+            }
+            if (received.size() - sizeof size >= size) {
+                reply = received.substr(sizeof size, size);
+                return std::string();
+            }
+        }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0)
+        if (left <= 0) {
+            StopCompiler();
             return "the compile took longer than " + std::to_string(kShaderCompileMilliseconds / 1000) +
                    " s and was abandoned";
-        pollfd ready{in, POLLIN, 0};
-        // Short waits, so that a child growing without bound is seen before it takes the machine's memory.
-        int polled = poll(&ready, 1, static_cast<int>(std::min<long long>(left, 20)));
-        if (polled < 0 && errno != EINTR)
-            return "the compiler could not be waited for";
-        if (polled > 0) {
-            ssize_t got = read(in, buffer, sizeof buffer);
-            if (got == 0)
-                return std::string();
-            if (got < 0 && errno != EINTR && errno != EAGAIN)
-                return "the compiler's answer could not be read";
-            if (got > 0)
-                wire.append(buffer, static_cast<std::size_t>(got));
-            if (wire.size() > static_cast<std::size_t>(4 * kShaderFileBytes + (64 << 20)))
-                return "the compiler's answer is too long";
         }
-        if (ResidentBytes(child) > kShaderCompileMemoryBytes)
+        pollfd ready{compiler.channel, POLLIN, 0};
+        // Short waits, so that a compiler growing without bound is seen before it takes the machine's memory.
+        int polled = poll(&ready, 1, static_cast<int>(std::min<long long>(left, 20)));
+        if (polled > 0) {
+            ssize_t got = recv(compiler.channel, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
+                int status = StopCompiler();
+                return WIFSIGNALED(status) ? "the compiler crashed on this file (signal " +
+                                                 std::to_string(WTERMSIG(status)) + ")"
+                                           : "the compiler ended without an answer";
+            }
+            if (got > 0)
+                received.append(buffer, static_cast<std::size_t>(got));
+        }
+        if (ResidentBytes(compiler.pid) - compiler.startResident > kShaderCompileMemoryBytes) {
+            StopCompiler();
             return "the compile used more than " + std::to_string(kShaderCompileMemoryBytes >> 30) +
                    " GiB of memory and was abandoned";
+        }
     }
 }
 
-// The built-in tables of both stages, built here once so that every child inherits them.
+// The built-in tables of both stages, built here once so that every compiler process inherits them.
 void WarmUp()
 {
     static const bool warm = [] {
@@ -300,37 +408,29 @@ ShaderText CompileShaderText(const std::string& source, const std::string& fileN
                              const std::string& entry)
 {
     WarmUp();
+    std::string frame;
+    PutString(frame, source);
+    PutString(frame, fileName);
+    PutString(frame, entry);
+    PutString(frame, vertexStage ? "vertex" : "fragment");
     ShaderText text;
-    int pipeEnds[2];
-    if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
-        text.listing = fileName + ": the compiler could not be started\n";
-        return text;
+    // A compiler process that ended since the last compile is replaced once.
+    bool sent = false;
+    for (int attempt = 0; attempt < 2 && !sent; ++attempt) {
+        if (compiler.pid <= 0 && !StartCompiler())
+            break;
+        sent = WriteFrame(compiler.channel, frame);
+        if (!sent)
+            StopCompiler();
     }
-    Job job{&source, &fileName, vertexStage, &entry, std::string()};
-    std::fflush(nullptr);
-    pid_t child = fork();
-    if (child == 0) {
-        close(pipeEnds[0]);
-        ServeInChild(job, pipeEnds[1]);
+    std::string reply;
+    std::string stopped = sent ? ReadReply(reply) : "the compiler could not be started";
+    if (stopped.empty() && (reply.empty() || !Decode(reply.substr(1), text))) {
+        StopCompiler();
+        stopped = "the compiler sent an answer that does not parse";
     }
-    close(pipeEnds[1]);
-    if (child < 0) {
-        close(pipeEnds[0]);
-        text.listing = fileName + ": the compiler could not be started\n";
-        return text;
-    }
-    std::string wire;
-    std::string stopped = Collect(child, pipeEnds[0], wire);
-    close(pipeEnds[0]);
-    if (!stopped.empty())
-        kill(child, SIGKILL);
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (stopped.empty() && WIFSIGNALED(status))
-        stopped = "the compiler crashed on this file (signal " + std::to_string(WTERMSIG(status)) + ")";
-    else if (stopped.empty() && (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !Decode(wire, text)))
-        stopped = "the compiler ended without an answer";
+    if (stopped.empty() && reply[0] == 0)
+        StopCompiler();
     if (!stopped.empty()) {
         text = ShaderText();
         text.listing = fileName + ": " + stopped + "\n";
