@@ -2,6 +2,7 @@
 
 #include <glslang/SPIRV/spirv.hpp>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -97,3 +98,44 @@ void RetypeRectangleSamplers(std::vector<unsigned int>& spirv,
                  {(2u << 16) | spv::OpCapability, spv::CapabilitySampledRect});
 }
 
+
+void SignedFloatConversions(std::vector<unsigned int>& spirv)
+{
+    if (spirv.size() < 5)
+        return;
+    unsigned int uintType = 0;
+    unsigned int intType = 0;
+    std::size_t uintDeclaration = 0;
+    std::vector<std::size_t> conversions;
+    for (std::size_t at = 5; at < spirv.size();) {
+        unsigned int count = spirv[at] >> 16;
+        unsigned int opcode = spirv[at] & 0xffff;
+        if (count == 0 || at + count > spirv.size())
+            return;
+        if (opcode == spv::OpTypeInt && count == 4 && spirv[at + 2] == 32) {
+            (spirv[at + 3] != 0 ? intType : uintType) = spirv[at + 1];
+            if (spirv[at + 3] == 0)
+                uintDeclaration = at + count;
+        }
+        if (opcode == spv::OpConvertFToU && count == 4)
+            conversions.push_back(at);
+        at += count;
+    }
+    bool any = std::any_of(conversions.begin(), conversions.end(),
+                           [&](std::size_t at) { return spirv[at + 1] == uintType; });
+    if (uintType == 0 || !any)
+        return;
+    if (intType == 0) {
+        intType = spirv[3]++;
+        spirv.insert(spirv.begin() + static_cast<std::ptrdiff_t>(uintDeclaration),
+                     {(4u << 16) | spv::OpTypeInt, intType, 32, 1});
+        for (std::size_t& at : conversions)
+            at += at > uintDeclaration ? 4 : 0;
+    }
+    for (std::size_t at : conversions) {
+        if (spirv[at + 1] != uintType)
+            continue;
+        spirv[at] = (4u << 16) | spv::OpConvertFToS;
+        spirv[at + 1] = intType;
+    }
+}

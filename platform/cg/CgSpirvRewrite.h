@@ -9,3 +9,7 @@
 // Rect, and the loads from them the matching sampled-image type. A module that does not parse is left alone.
 void RetypeRectangleSamplers(std::vector<unsigned int>& spirv,
                              const std::function<bool(const std::string&)>& isRectangle);
+
+// Makes float-to-unsigned conversions (the front end's for an array indexed by a float) signed: GLSL 1.20 has no
+// unsigned integers, and an index is never negative in a program that stays inside its array.
+void SignedFloatConversions(std::vector<unsigned int>& spirv);

@@ -443,6 +443,7 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
     options.disableOptimizer = false;
     glslang::GlslangToSpv(*program.getIntermediate(stage), spirv, &logger, &options);
     result.listing += logger.getAllMessages();
+    SignedFloatConversions(spirv);
     std::set<std::string> rectangleNames = RectangleSamplerNames(source);
     if (!rectangleNames.empty())
         RetypeRectangleSamplers(spirv, [&rectangleNames](const std::string& frontEndName) {

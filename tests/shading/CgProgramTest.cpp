@@ -160,6 +160,10 @@ std::vector<Case> Cases()
          "float4 fragmain(uniform float4 v, uniform float s) : COLOR\n"
          "{ v = v * 2; v.z += s; s++; return v * s; }\n",
          false, true, {{"v", 4, {0.1, 0.2, 0.1, 0.5}}, {"s", 1, {-0.5}}}, {"v", "s"}, 26, 51, 0},
+        {"arrays indexed by a float",
+         "float4 fragmain(uniform float4 v, uniform float4 w[3]) : COLOR\n"
+         "{ float4 local[2] = {v, v * 2}; return w[v.w * 2] + local[v.w]; }\n",
+         false, true, {{"v", 4, {0.1, 0.2, 0, 1.2}}, {"w[2]", 4, {0.0, 0.0, 0.6, 1}}}, {"v", "w"}, 51, 102, 153},
         {"values between the stages without a semantic take free interpolants",
          "struct V { float4 position : POSITION; float4 a; float4 b : TEXCOORD0; float4 c; };\n"
          "V vertexmain(float4 p : POSITION, uniform float4x4 ModelViewProj)\n"
