@@ -4,7 +4,8 @@
 
 namespace {
 
-// Cg words that the DX9 language lacks. The projective lookups also take Cg's three-component form (s, t, q); the
+// Cg words that the DX9 language lacks, and matrices of one row or column, which the front end cannot construct:
+// as vectors they multiply the same way on either side of mul. The projective lookups also take Cg's three-component form (s, t, q); the
 // cube one divides by hand, as GLSL has no projective cube lookup.
 const char* const cgWords = R"(#define fixed float
 #define fixed1 float1
@@ -15,6 +16,13 @@ const char* const cgWords = R"(#define fixed float
 #define fixed3x3 float3x3
 #define fixed4x4 float4x4
 #define samplerRECT sampler2D
+#define float1x1 float1
+#define float2x1 float2
+#define float3x1 float3
+#define float4x1 float4
+#define float1x2 float2
+#define float1x3 float3
+#define float1x4 float4
 float4 cgTex1Dproj(sampler1D s, float2 c) { return tex1Dproj(s, float4(c.x, 0.0, 0.0, c.y)); }
 float4 cgTex1Dproj(sampler1D s, float4 c) { return tex1Dproj(s, c); }
 float4 cgTex2Dproj(sampler2D s, float3 c) { return tex2Dproj(s, float4(c.xy, 0.0, c.z)); }

@@ -160,6 +160,12 @@ std::vector<Case> Cases()
          "float4 fragmain(uniform float4 v, uniform float s) : COLOR\n"
          "{ v = v * 2; v.z += s; s++; return v * s; }\n",
          false, true, {{"v", 4, {0.1, 0.2, 0.1, 0.5}}, {"s", 1, {-0.5}}}, {"v", "s"}, 26, 51, 0},
+        {"matrices of one row or column, and non-square matrices, in mul",
+         "float4 fragmain(uniform float4 v) : COLOR\n"
+         "{ float4x1 column = float4x1(v.x, v.y, 0, 0); float1x4 row = float1x4(1, 0, 0, 0);\n"
+         "  float2x4 m = float2x4(0, 1, 0, 0, 1, 0, 0, 0); float2 swapped = mul(m, column);\n"
+         "  return float4(swapped, mul(row, column), 1); }\n",
+         false, true, {{"v", 4, {0.2, 0.4, 0, 0}}}, {"v"}, 102, 51, 51},
         {"arrays indexed by a float",
          "float4 fragmain(uniform float4 v, uniform float4 w[3]) : COLOR\n"
          "{ float4 local[2] = {v, v * 2}; return w[v.w * 2] + local[v.w]; }\n",
