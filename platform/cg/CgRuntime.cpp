@@ -1,4 +1,5 @@
-// The shading runtime on GLSL separable programs; Cg files reach GL through their GLSL translation (CgTranslator).
+// The shading runtime on GLSL separable programs; shader files reach GL through ShaderCompile (GLSL checked, Cg
+// translated, either in the compiler process).
 //
 // [SECTION] Handles and records
 // [SECTION] Compilation

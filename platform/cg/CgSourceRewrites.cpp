@@ -220,10 +220,10 @@ std::string NestInitialisers(const std::string& source)
         std::size_t equals = open;
         while (equals > 0 && std::isspace(static_cast<unsigned char>(text[equals - 1])))
             --equals;
-        std::size_t close = text.find('}', open);
-        std::size_t nested = text.find('{', open + 1);
-        bool initialiser = equals > 0 && text[equals - 1] == '=' && close != std::string::npos &&
-                           (nested == std::string::npos || nested > close);
+        // Only after '=' is the closing brace looked for, so that a file of nested blocks costs one pass.
+        bool initialiser = equals > 0 && text[equals - 1] == '=';
+        std::size_t close = initialiser ? text.find_first_of("{}", open + 1) : std::string::npos;
+        initialiser = close != std::string::npos && text[close] == '}';
         std::string replacement;
         if (initialiser) {
             // Walk back over "type name[dims] =".

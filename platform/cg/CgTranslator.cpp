@@ -39,9 +39,9 @@ void InitialiseOnce()
 }
 
 // Names declared with samplerRECT (also "samplerRECT a, b"): after the prelude they are 2D samplers, and the
-// SPIR-V is retyped to rectangle samplers by name; every function is inlined before the
-// retyping, so only the names of global and entry-point samplers matter, and a type name taken for a declarator
-// after a comma in a parameter list does no harm.
+// SPIR-V is retyped to rectangle samplers by name. Every function is inlined before the retyping, so only the
+// names of global and entry-point samplers matter, and a type name taken for a declarator after a comma in a
+// parameter list does no harm.
 std::set<std::string> RectangleSamplerNames(const std::string& source)
 {
     std::set<std::string> names;
@@ -66,30 +66,6 @@ std::set<std::string> RectangleSamplerNames(const std::string& source)
         ++i;
     }
     return names;
-}
-
-// The front end renames the entry point "@main"; when the source has no such function it quietly compiles an
-// empty program instead.
-bool IsEntryPoint(const TIntermNode* node)
-{
-    const glslang::TIntermAggregate* function = node->getAsAggregate();
-    return function != nullptr && function->getOp() == glslang::EOpFunction &&
-           function->getName().compare(0, 6, "@main(") == 0;
-}
-
-// The functions and the linker objects of a parsed program.
-const glslang::TIntermSequence& TopLevel(glslang::TIntermediate& intermediate)
-{
-    static const glslang::TIntermSequence none;
-    glslang::TIntermAggregate* root =
-        intermediate.getTreeRoot() != nullptr ? intermediate.getTreeRoot()->getAsAggregate() : nullptr;
-    return root != nullptr ? root->getSequence() : none;
-}
-
-bool HasEntryPoint(glslang::TIntermediate& intermediate)
-{
-    const glslang::TIntermSequence& nodes = TopLevel(intermediate);
-    return std::any_of(nodes.begin(), nodes.end(), IsEntryPoint);
 }
 
 // A declared parameter, member or element, by its Cg name and by its path in the front end's names.

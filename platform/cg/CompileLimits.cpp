@@ -21,11 +21,22 @@ bool IsOperatorChar(char c)
     return std::strchr("+-*/%<>=!&|^?", c) != nullptr;
 }
 
+// The front end renames the entry point "@main"; when the source has no such function it quietly compiles an
+// empty program instead.
 bool IsEntryPoint(const TIntermNode* node)
 {
     const glslang::TIntermAggregate* function = node->getAsAggregate();
     return function != nullptr && function->getOp() == glslang::EOpFunction &&
            function->getName().compare(0, 6, "@main(") == 0;
+}
+
+// The functions and the linker objects of a parsed program.
+const glslang::TIntermSequence& TopLevel(glslang::TIntermediate& intermediate)
+{
+    static const glslang::TIntermSequence none;
+    glslang::TIntermAggregate* root =
+        intermediate.getTreeRoot() != nullptr ? intermediate.getTreeRoot()->getAsAggregate() : nullptr;
+    return root != nullptr ? root->getSequence() : none;
 }
 
 // Components of a value of type, saturated at the limit so that no product overflows.
@@ -99,11 +110,7 @@ std::vector<UniformSymbol> UniformSymbols(glslang::TIntermediate& intermediate)
         if (symbol != nullptr && symbol->getQualifier().storage == glslang::EvqUniform)
             symbols.push_back({symbol, parameter});
     };
-    glslang::TIntermAggregate* root =
-        intermediate.getTreeRoot() != nullptr ? intermediate.getTreeRoot()->getAsAggregate() : nullptr;
-    if (root == nullptr)
-        return symbols;
-    for (TIntermNode* node : root->getSequence()) {
+    for (TIntermNode* node : TopLevel(intermediate)) {
         glslang::TIntermAggregate* aggregate = node->getAsAggregate();
         if (aggregate == nullptr)
             continue;
@@ -121,6 +128,12 @@ std::vector<UniformSymbol> UniformSymbols(glslang::TIntermediate& intermediate)
         }
     }
     return symbols;
+}
+
+bool HasEntryPoint(glslang::TIntermediate& intermediate)
+{
+    const glslang::TIntermSequence& nodes = TopLevel(intermediate);
+    return std::any_of(nodes.begin(), nodes.end(), IsEntryPoint);
 }
 
 std::string UniformSizeProblem(glslang::TIntermediate& intermediate)

@@ -1,5 +1,6 @@
-// Bounds on what reaches the compilers: their parsers and tree walks recurse once per level of nesting, and the GL
-// driver spends time on every uniform component. A file past a bound is refused with a listing that names it.
+// Bounds on what reaches the compilers, and the walks of the front end's tree that check them: the parsers and tree
+// walks recurse once per level of nesting, and the GL driver spends time on every uniform component. A file past a
+// bound is refused with a listing that names it.
 #pragma once
 
 #include <string>
@@ -24,6 +25,9 @@ struct UniformSymbol {
     bool entryParameter;
 };
 std::vector<UniformSymbol> UniformSymbols(glslang::TIntermediate& intermediate);
+
+// True when the program has the entry point the front end was given.
+bool HasEntryPoint(glslang::TIntermediate& intermediate);
 
 // Checks the total size of the uniforms. Empty when within bounds.
 std::string UniformSizeProblem(glslang::TIntermediate& intermediate);

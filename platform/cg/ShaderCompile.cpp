@@ -20,6 +20,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -242,6 +244,7 @@ constexpr std::size_t kCompileStackBytes = std::size_t(512) << 20;
         if (pthread_attr_init(&attributes) != 0 || pthread_attr_setstacksize(&attributes, kCompileStackBytes) != 0 ||
             pthread_create(&thread, &attributes, RunRequest, &request) != 0 || pthread_join(thread, nullptr) != 0)
             _exit(1);
+        pthread_attr_destroy(&attributes);
         if (!WriteFrame(channel, request.reply) || request.reply[0] == 0)
             _exit(0);
     }
