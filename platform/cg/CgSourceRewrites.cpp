@@ -334,9 +334,19 @@ bool Assigns(const std::string& body, const std::string& name)
     return false;
 }
 
+bool HoldsSampler(const std::string& type, const Structs& structs, int depth = 0)
+{
+    if (type.compare(0, 7, "sampler") == 0)
+        return true;
+    auto found = structs.find(type);
+    return found != structs.end() && depth < 16 &&
+           std::any_of(found->second.begin(), found->second.end(),
+                       [&](const Member& member) { return HoldsSampler(member.type, structs, depth + 1); });
+}
+
 }  // namespace
 
-std::string CopyAssignedUniformParameters(const std::string& source, const std::string& entry)
+std::string RewriteEntryParameters(const std::string& source, const std::string& entry)
 {
     // The definition of entry at the top level: "entry (params) [: SEMANTIC] {".
     int depth = 0;
@@ -372,8 +382,10 @@ std::string CopyAssignedUniformParameters(const std::string& source, const std::
         }
         const std::string bodyText = source.substr(body, bodyEnd - body);
 
+        const Structs structs = FindStructs(source);
         std::string parameters;
         std::string copies;
+        std::string globals;
         std::vector<std::string> list = SplitTopLevel(source.substr(open + 1, close - open - 1), ',');
         for (std::size_t i = 0; i < list.size(); ++i) {
             std::string parameter = list[i];
@@ -393,19 +405,30 @@ std::string CopyAssignedUniformParameters(const std::string& source, const std::
             std::vector<long> dims;
             std::size_t nameAt = declaration.rfind(words.empty() ? std::string() : words.back());
             bool uniform = std::find(words.begin(), words.end(), "uniform") != words.end();
-            if (uniform && words.size() >= 3 && ParseDeclarator(declaration.substr(nameAt), name, dims) &&
-                words[words.size() - 2].compare(0, 7, "sampler") != 0 && Assigns(bodyText, name)) {
-                std::string type = words[words.size() - 2];
+            bool parsed = uniform && words.size() >= 3 && ParseDeclarator(declaration.substr(nameAt), name, dims);
+            std::string type = parsed ? words[words.size() - 2] : std::string();
+            if (parsed && structs.count(type) != 0 && HoldsSampler(type, structs)) {
+                globals += "uniform " + Trim(declaration.substr(declaration.rfind(type))) + "; ";
+                parameters += std::string(static_cast<std::size_t>(std::count(parameter.begin(), parameter.end(), '\n')),
+                                          '\n');
+                continue;
+            }
+            if (parsed && type.compare(0, 7, "sampler") != 0 && Assigns(bodyText, name)) {
                 std::string suffix = Trim(declaration.substr(nameAt + name.size()));
                 parameter.replace(nameAt, name.size(), kUniformCopyPrefix + name);
                 copies += " " + type + " " + name + suffix + " = " + kUniformCopyPrefix + name + ";";
             }
-            parameters += (i > 0 ? "," : "") + parameter;
+            parameters += (parameters.find_first_not_of(" \t\r\n") == std::string::npos ? "" : ",") + parameter;
         }
-        if (copies.empty())
+        if (copies.empty() && globals.empty())
             return source;
-        return source.substr(0, open + 1) + parameters + source.substr(close, body + 1 - close) + copies +
-               source.substr(body + 1);
+        // The globals go at the start of the line where the definition's return type stands.
+        std::size_t typeStart = 0;
+        WordBefore(source, at, typeStart);
+        std::size_t lineStart = source.rfind('\n', typeStart);
+        lineStart = lineStart == std::string::npos ? 0 : lineStart + 1;
+        return source.substr(0, lineStart) + globals + source.substr(lineStart, open + 1 - lineStart) + parameters +
+               source.substr(close, body + 1 - close) + copies + source.substr(body + 1);
     }
     return source;
 }

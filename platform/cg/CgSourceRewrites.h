@@ -13,8 +13,10 @@
 // match their type are left as they are, for the front end to report.
 std::string NestInitialisers(const std::string& source);
 
-// In Cg a uniform parameter of the entry point is the function's own copy, which its body may assign; in the front
-// end it is a read-only global. Each such parameter that the body of entry assigns is renamed with
-// kUniformCopyPrefix and copied into a local of its own name at the top of the body.
-std::string CopyAssignedUniformParameters(const std::string& source, const std::string& entry);
+// The entry point's uniform parameters as the front end can take them. In Cg a uniform parameter is the function's
+// own copy, which its body may assign; in the front end it is a read-only global: each one that the body of entry
+// assigns is renamed with kUniformCopyPrefix and copied into a local of its own name at the top of the body. A
+// uniform struct holding a sampler, which the front end fails on as a parameter, becomes a global uniform of the
+// same name, declared at the start of the definition's first line.
+std::string RewriteEntryParameters(const std::string& source, const std::string& entry);
 constexpr const char* kUniformCopyPrefix = "cgUniform_";

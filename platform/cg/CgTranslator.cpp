@@ -111,12 +111,12 @@ void AddDeclared(const glslang::TType& type, const std::string& cgName, const st
 }
 
 // Every uniform the source declares, globals (members of the front end's global block) and entry-point
-// parameters alike, with their members and elements; a problem when one cannot be compiled.
-std::vector<Declared> DeclaredUniforms(glslang::TIntermediate& intermediate, std::string& problem)
+// parameters alike, with their members and elements.
+std::vector<Declared> DeclaredUniforms(glslang::TIntermediate& intermediate)
 {
     std::vector<Declared> declared;
-    for (const UniformSymbol& uniform : UniformSymbols(intermediate)) {
-        const glslang::TType& type = uniform.symbol->getType();
+    for (const glslang::TIntermSymbol* symbol : UniformSymbols(intermediate)) {
+        const glslang::TType& type = symbol->getType();
         if (type.getBasicType() == glslang::EbtBlock) {
             for (const glslang::TTypeLoc& member : *type.getStruct()) {
                 std::string field = member.type->getFieldName().c_str();
@@ -124,13 +124,7 @@ std::vector<Declared> DeclaredUniforms(glslang::TIntermediate& intermediate, std
             }
             continue;
         }
-        std::string name = uniform.symbol->getName().c_str();
-        // The front end splits a struct holding a sampler into one uniform per member ("IN.texture"). For a
-        // global that compiles; for a parameter of the entry point it fails while it writes SPIR-V.
-        std::size_t dot = name.find('.');
-        if (uniform.entryParameter && dot != std::string::npos && type.getBasicType() == glslang::EbtSampler)
-            problem += "uniform parameter " + CgName(name.substr(0, dot)) +
-                       ": a struct holding a sampler must be declared as a global uniform\n";
+        std::string name = symbol->getName().c_str();
         AddDeclared(type, CgPath(name), name, declared);
     }
     return declared;
@@ -269,6 +263,14 @@ void WriteGlsl(std::vector<unsigned int>&& spirv, bool vertexStage, const std::v
         }
         for (const spirv_cross::Resource& sampler : resources.sampled_images)
             live.push_back({sampler.name, sampler.id, -1});
+        // The members of a global struct that holds a sampler, which the front end makes uniforms of their own.
+        for (spirv_cross::VariableID id : compiler.get_active_interface_variables()) {
+            spirv_cross::SPIRType::BaseType base = compiler.get_type_from_variable(id).basetype;
+            if (compiler.get_storage_class(id) == spv::StorageClassUniformConstant &&
+                base != spirv_cross::SPIRType::SampledImage && base != spirv_cross::SPIRType::Image &&
+                base != spirv_cross::SPIRType::Sampler)
+                live.push_back({compiler.get_name(id), id, -1});
+        }
 
         result.glsl = ReplaceIdentifiers(compiler.compile(), bound.placeholders);
         for (const Declared& parameter : declared) {
@@ -346,7 +348,7 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
     InitialiseOnce();
     CgTranslation result;
     EShLanguage stage = vertexStage ? EShLangVertex : EShLangFragment;
-    const std::string nested = NestInitialisers(CopyAssignedUniformParameters(source, entry));
+    const std::string nested = NestInitialisers(RewriteEntryParameters(source, entry));
     std::string prelude = CgPrelude(std::string());
     const char* strings[2] = {prelude.c_str(), nested.c_str()};
     int lengths[2] = {static_cast<int>(prelude.size()), static_cast<int>(nested.size())};
@@ -399,13 +401,11 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
         return result;
     }
     problem = UniformSizeProblem(*shader.getIntermediate());
-    std::vector<Declared> declared;
-    if (problem.empty())
-        declared = DeclaredUniforms(*shader.getIntermediate(), problem);
     if (!problem.empty()) {
-        result.listing += fileName + ": " + problem + (problem.back() == '\n' ? "" : "\n");
+        result.listing += fileName + ": " + problem + "\n";
         return result;
     }
+    std::vector<Declared> declared = DeclaredUniforms(*shader.getIntermediate());
     glslang::TProgram program;
     program.addShader(&shader);
     if (!program.link(messages)) {

@@ -102,13 +102,13 @@ std::string NestingProblem(const std::string& text)
     return std::string();
 }
 
-std::vector<UniformSymbol> UniformSymbols(glslang::TIntermediate& intermediate)
+std::vector<const glslang::TIntermSymbol*> UniformSymbols(glslang::TIntermediate& intermediate)
 {
-    std::vector<UniformSymbol> symbols;
-    auto add = [&symbols](const TIntermNode* node, bool parameter) {
+    std::vector<const glslang::TIntermSymbol*> symbols;
+    auto add = [&symbols](const TIntermNode* node) {
         const glslang::TIntermSymbol* symbol = node != nullptr ? node->getAsSymbolNode() : nullptr;
         if (symbol != nullptr && symbol->getQualifier().storage == glslang::EvqUniform)
-            symbols.push_back({symbol, parameter});
+            symbols.push_back(symbol);
     };
     for (TIntermNode* node : TopLevel(intermediate)) {
         glslang::TIntermAggregate* aggregate = node->getAsAggregate();
@@ -121,9 +121,9 @@ std::vector<UniformSymbol> UniformSymbols(glslang::TIntermediate& intermediate)
             glslang::TIntermAggregate* parameters = child->getAsAggregate();
             if (entryPoint && parameters != nullptr && parameters->getOp() == glslang::EOpParameters) {
                 for (TIntermNode* parameter : parameters->getSequence())
-                    add(parameter, true);
+                    add(parameter);
             } else if (!entryPoint) {
-                add(child, false);
+                add(child);
             }
         }
     }
@@ -146,8 +146,7 @@ std::string UniformSizeProblem(glslang::TIntermediate& intermediate)
                    : "uniform " + std::string(name.c_str()) + " takes the program's uniforms beyond " +
                          std::to_string(kMaxUniformComponents) + " components";
     };
-    for (const UniformSymbol& uniform : UniformSymbols(intermediate)) {
-        const glslang::TIntermSymbol* symbol = uniform.symbol;
+    for (const glslang::TIntermSymbol* symbol : UniformSymbols(intermediate)) {
         const glslang::TType& type = symbol->getType();
         std::string problem;
         if (type.getBasicType() != glslang::EbtBlock)

@@ -20,11 +20,7 @@ std::string NestingProblem(const std::string& preprocessed);
 
 // Every uniform the program declares: the globals, and the parameters of the entry point (renamed "@main" by the
 // HLSL front end), in declaration order.
-struct UniformSymbol {
-    const glslang::TIntermSymbol* symbol;
-    bool entryParameter;
-};
-std::vector<UniformSymbol> UniformSymbols(glslang::TIntermediate& intermediate);
+std::vector<const glslang::TIntermSymbol*> UniformSymbols(glslang::TIntermediate& intermediate);
 
 // True when the program has the entry point the front end was given.
 bool HasEntryPoint(glslang::TIntermediate& intermediate);

@@ -166,6 +166,11 @@ std::vector<Case> Cases()
          "  float2x4 m = float2x4(0, 1, 0, 0, 1, 0, 0, 0); float2 swapped = mul(m, column);\n"
          "  return float4(swapped, mul(row, column), 1); }\n",
          false, true, {{"v", 4, {0.2, 0.4, 0, 0}}}, {"v"}, 102, 51, 51},
+        {"a struct holding a sampler as a uniform parameter, its members set through their Cg names",
+         "struct T { sampler2D s; float4 c; };\n"
+         "float4 fragmain(float2 uv : TEXCOORD0,\n"
+         "                uniform T g) : COLOR { return tex2D(g.s, float2(0.25, 0.25)) * 0.5 + g.c; }\n",
+         false, true, {{"g.c", 4, {0.2, 0, 0.1, 0}}}, {"g.s", "g.c"}, 179, 0, 26},
         {"arrays indexed by a float",
          "float4 fragmain(uniform float4 v, uniform float4 w[3]) : COLOR\n"
          "{ float4 local[2] = {v, v * 2}; return w[v.w * 2] + local[v.w]; }\n",
@@ -257,7 +262,7 @@ protected:
     }
 
     // Every parameter of the case through the runtime: samplers get the texture of their kind ("point" is a
-    // rectangle), "Translation" the matrix translating by (0.1, 0.2, 0.3), "ModelViewProj" the pixel projection.
+    // rectangle, "g.s" the 2D one), "Translation" the matrix translating by (0.1, 0.2, 0.3), "ModelViewProj" the pixel projection.
     void SetParameters(CGShader& pair, const Case& c)
     {
         cgGLSetStateMatrixParameter(cgGetNamedParameter(pair.vertexProgram, "ModelViewProj"),
@@ -276,10 +281,11 @@ protected:
         glPopMatrix();
         glMatrixMode(GL_MODELVIEW);
 
-        const char* samplers[5] = {"s1", "s2", "sc", "sr", "point"};
-        for (int i = 0; i < 5; ++i) {
-            CGparameter sampler = cgGetNamedParameter(pair.fragmentProgram, samplers[i]);
-            cgGLSetTextureParameter(sampler, textures[std::min(i, 3)]);
+        const std::pair<const char*, int> samplers[] = {{"s1", 0}, {"s2", 1}, {"sc", 2}, {"sr", 3}, {"point", 3},
+                                                         {"g.s", 1}};
+        for (const auto& [name, texture] : samplers) {
+            CGparameter sampler = cgGetNamedParameter(pair.fragmentProgram, name);
+            cgGLSetTextureParameter(sampler, textures[texture]);
             cgGLEnableTextureParameter(sampler);
         }
         for (const Value& value : c.values) {

@@ -40,10 +40,6 @@ std::vector<Hostile> Cases()
 {
     const std::string fragment = "float4 fragmain(uniform float a) : COLOR { ";
     return {
-        {"a struct holding a sampler as a uniform parameter",
-         "struct T { sampler2D s; float4 c; };\n"
-         "float4 fragmain(uniform T g) : COLOR { return tex2D(g.s, float2(0.5, 0.5)) * g.c; }\n",
-         "a struct holding a sampler must be declared as a global uniform"},
         {"4,000 nested parentheses", fragment + "return " + Repeat("(", 4000) + "a" + Repeat(")", 4000) + "; }\n",
          "nesting too deep"},
         {"a sum of 20,000 terms", fragment + "return a" + Repeat(" + a", 20000) + "; }\n", "expression too long"},
