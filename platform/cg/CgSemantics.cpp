@@ -18,7 +18,8 @@ struct SemanticBinding {
     unsigned builtinWidth;
 };
 
-// The vertex attribute numbers follow Cg's aliasing of the OpenGL profiles: ATTR0 position, 1 blend weight,
+// Texture coordinate sets past the eight built-in ones are varyings of their own, matched by name between the
+// stages. The vertex attribute numbers follow Cg's aliasing of the OpenGL profiles: ATTR0 position, 1 blend weight,
 // 2 normal, 3 and 4 the colours, 5 the fog coordinate, 6 point size, 7 blend indices, 8 to 15 the texture
 // coordinate sets, whose last two TANGENT and BINORMAL share.
 const SemanticBinding bindings[] = {
@@ -58,6 +59,8 @@ const SemanticBinding bindings[] = {
     {Io::VertexOut, "SPECULAR", 0, 0, "gl_FrontSecondaryColor", 0, 4},
     {Io::VertexOut, "TEXCOORD", 0, 7, "gl_TexCoord[#]", 0, 4},
     {Io::VertexOut, "TEX", 0, 7, "gl_TexCoord[#]", 0, 4},
+    {Io::VertexOut, "TEXCOORD", 8, 15, "cgTexCoord#", 0, 4},
+    {Io::VertexOut, "TEX", 8, 15, "cgTexCoord#", 0, 4},
     {Io::VertexOut, "PSIZE", 0, 0, "gl_PointSize", 0, 1},
     {Io::VertexOut, "FOG", 0, 0, "gl_FogFragCoord", 0, 1},
 
@@ -69,6 +72,8 @@ const SemanticBinding bindings[] = {
     {Io::FragmentIn, "SPECULAR", 0, 0, "gl_SecondaryColor", 0, 4},
     {Io::FragmentIn, "TEXCOORD", 0, 7, "gl_TexCoord[#]", 0, 4},
     {Io::FragmentIn, "TEX", 0, 7, "gl_TexCoord[#]", 0, 4},
+    {Io::FragmentIn, "TEXCOORD", 8, 15, "cgTexCoord#", 0, 4},
+    {Io::FragmentIn, "TEX", 8, 15, "cgTexCoord#", 0, 4},
     {Io::FragmentIn, "WPOS", 0, 0, "gl_FragCoord", 0, 4},
     {Io::FragmentIn, "FOG", 0, 0, "gl_FogFragCoord", 0, 1},
 
@@ -126,4 +131,21 @@ std::string BuiltinFor(const std::string& semantic, bool vertexStage, bool input
 std::string GenericAttributeName(int index)
 {
     return "cgAttribute" + std::to_string(index);
+}
+
+std::string OwnDeclaration(const std::string& builtin, bool vertexStage)
+{
+    for (const char* prefix : {"cgAttribute", "cgTexCoord"}) {
+        std::size_t at = builtin.find(prefix);
+        if (at == std::string::npos)
+            continue;
+        std::size_t end = at;
+        while (end < builtin.size() && (std::isalnum(static_cast<unsigned char>(builtin[end])) || builtin[end] == '_'))
+            ++end;
+        bool attribute = std::string(prefix) == "cgAttribute";
+        if (attribute && !vertexStage)
+            return std::string();
+        return std::string(attribute ? "attribute" : "varying") + " vec4 " + builtin.substr(at, end - at) + ";";
+    }
+    return std::string();
 }

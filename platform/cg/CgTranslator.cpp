@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -130,6 +131,67 @@ std::vector<Declared> DeclaredUniforms(glslang::TIntermediate& intermediate)
     return declared;
 }
 
+// The texture coordinate set of every value between the stages that has no semantic, by the name the front end
+// gives its variable ("@entryPointOutput.colour", "IN.colour", "extra"). The sets are chosen from the entry
+// point's declared interface, in declaration order, before unused values are dropped, so that the two stages of
+// one struct agree whichever members each of them reads.
+std::map<std::string, int> FreeInterpolants(glslang::TIntermediate& intermediate, bool vertexStage)
+{
+    struct Leaf {
+        std::string name;
+        std::string semantic;
+    };
+    std::vector<Leaf> leaves;
+    std::function<void(const glslang::TType&, const std::string&, const char*)> add =
+        [&](const glslang::TType& type, const std::string& name, const char* semantic) {
+            if (type.isStruct() && !type.isArray()) {
+                for (const glslang::TTypeLoc& member : *type.getStruct())
+                    add(*member.type, name + "." + member.type->getFieldName().c_str(),
+                        member.type->getQualifier().semanticName);
+                return;
+            }
+            leaves.push_back({name, semantic != nullptr ? semantic : ""});
+        };
+    const glslang::TIntermAggregate* entry = EntryFunction(intermediate);
+    if (entry == nullptr)
+        return {};
+    if (vertexStage && entry->getType().getBasicType() != glslang::EbtVoid)
+        add(entry->getType(), "@entryPointOutput", entry->getType().getQualifier().semanticName);
+    for (TIntermNode* child : entry->getSequence()) {
+        const glslang::TIntermAggregate* parameters = child->getAsAggregate();
+        if (parameters == nullptr || parameters->getOp() != glslang::EOpParameters)
+            continue;
+        for (TIntermNode* node : parameters->getSequence()) {
+            const glslang::TIntermSymbol* parameter = node->getAsSymbolNode();
+            if (parameter == nullptr)
+                continue;
+            glslang::TStorageQualifier storage = parameter->getQualifier().storage;
+            bool varying = vertexStage ? storage == glslang::EvqOut || storage == glslang::EvqInOut
+                                       : storage == glslang::EvqIn || storage == glslang::EvqInOut;
+            if (varying)
+                add(parameter->getType(), parameter->getName().c_str(),
+                    parameter->getType().getQualifier().semanticName);
+        }
+    }
+
+    std::set<int> usedSlots;
+    for (const Leaf& leaf : leaves)
+        for (int slot = 0; slot < kTexCoordSlots && !leaf.semantic.empty(); ++slot)
+            if (BuiltinFor(leaf.semantic, vertexStage, !vertexStage, 4) ==
+                BuiltinFor("TEXCOORD" + std::to_string(slot), vertexStage, !vertexStage, 4))
+                usedSlots.insert(slot);
+    std::map<std::string, int> slots;
+    int slot = 0;
+    for (const Leaf& leaf : leaves) {
+        if (!leaf.semantic.empty())
+            continue;
+        while (usedSlots.count(slot) != 0)
+            ++slot;
+        slots[leaf.name] = slot++;
+    }
+    return slots;
+}
+
 // Replaces whole identifiers only, so one placeholder never matches inside another.
 std::string ReplaceIdentifiers(const std::string& text, const std::map<std::string, std::string>& replacements)
 {
@@ -153,21 +215,22 @@ std::string ReplaceIdentifiers(const std::string& text, const std::map<std::stri
 
 struct StageInterface {
     std::map<std::string, std::string> placeholders;  // placeholder identifier -> built-in expression
-    std::set<int> genericAttributes;                   // generic vertex attributes read
+    std::set<std::string> declarations;               // of the built-ins of our own that the stage uses
     std::string error;
 };
 
 // Hides every stage input and output behind a placeholder name that is later replaced by its built-in. Values
-// between the stages that have no semantic take the free texture coordinate sets in declaration order, as Cg
-// assigns interpolants, so that both stages of a shared struct agree.
-StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexStage)
+// between the stages without a semantic take the texture coordinate sets that FreeInterpolants chose.
+StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexStage,
+                             const std::map<std::string, int>& freeInterpolants)
 {
     StageInterface bound;
     spirv_cross::ShaderResources resources = compiler.get_shader_resources();
-    auto semanticOf = [&compiler](const spirv_cross::Resource& resource) {
-        return compiler.get_decoration_string(resource.id, spv::DecorationUserSemantic);
-    };
-    auto bind = [&](const spirv_cross::Resource& resource, bool input, const std::string& semantic) {
+    auto bind = [&](const spirv_cross::Resource& resource, bool input) {
+        std::string semantic = compiler.get_decoration_string(resource.id, spv::DecorationUserSemantic);
+        auto free = freeInterpolants.find(resource.name);
+        if (semantic.empty() && vertexStage != input && free != freeInterpolants.end())
+            semantic = "TEXCOORD" + std::to_string(free->second);
         const spirv_cross::SPIRType& type = compiler.get_type(resource.type_id);
         bool vector = type.columns == 1 && type.array.empty() && type.basetype == spirv_cross::SPIRType::Float;
         std::string builtin = vector ? BuiltinFor(semantic, vertexStage, input, type.vecsize) : std::string();
@@ -178,42 +241,18 @@ StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexSta
                            (vertexStage ? "vertex" : "fragment") + " program\n";
             return;
         }
-        for (int index = 0; index < kGenericAttributes; ++index)
-            if (builtin.find(GenericAttributeName(index)) != std::string::npos)
-                bound.genericAttributes.insert(index);
+        std::string declaration = OwnDeclaration(builtin, vertexStage);
+        if (!declaration.empty())
+            bound.declarations.insert(declaration);
         std::string placeholder = "cgBinding" + std::to_string(static_cast<unsigned>(resource.id));
         compiler.set_name(resource.id, placeholder);
         compiler.set_remapped_variable_state(resource.id, true);
         bound.placeholders[placeholder] = builtin;
     };
-    auto bindAll = [&](const spirv_cross::SmallVector<spirv_cross::Resource>& list, bool input) {
-        bool varying = vertexStage != input;
-        std::set<int> usedSlots;
-        std::vector<const spirv_cross::Resource*> unnamed;
-        for (const spirv_cross::Resource& resource : list) {
-            std::string semantic = semanticOf(resource);
-            std::string builtin = BuiltinFor(semantic, vertexStage, input, 4);
-            for (int slot = 0; slot < kTexCoordSlots; ++slot)
-                if (!builtin.empty() && builtin == BuiltinFor("TEXCOORD" + std::to_string(slot), vertexStage, input, 4))
-                    usedSlots.insert(slot);
-            if (semantic.empty() && varying)
-                unnamed.push_back(&resource);
-            else
-                bind(resource, input, semantic);
-        }
-        std::sort(unnamed.begin(), unnamed.end(), [&compiler](auto* a, auto* b) {
-            return compiler.get_decoration(a->id, spv::DecorationLocation) <
-                   compiler.get_decoration(b->id, spv::DecorationLocation);
-        });
-        int slot = 0;
-        for (const spirv_cross::Resource* resource : unnamed) {
-            while (usedSlots.count(slot) != 0)
-                ++slot;
-            bind(*resource, input, slot < kTexCoordSlots ? "TEXCOORD" + std::to_string(slot++) : std::string());
-        }
-    };
-    bindAll(resources.stage_inputs, true);
-    bindAll(resources.stage_outputs, false);
+    for (const spirv_cross::Resource& resource : resources.stage_inputs)
+        bind(resource, true);
+    for (const spirv_cross::Resource& resource : resources.stage_outputs)
+        bind(resource, false);
     return bound;
 }
 
@@ -226,7 +265,7 @@ std::string RootOf(const std::string& frontEndPath)
 // SPIR-V to the GLSL text, with every declared parameter's uniform name in it; errors go to the listing after
 // where (file and entry point).
 void WriteGlsl(std::vector<unsigned int>&& spirv, bool vertexStage, const std::vector<Declared>& declared,
-               const std::string& where, CgTranslation& result)
+               const std::map<std::string, int>& freeInterpolants, const std::string& where, CgTranslation& result)
 {
     try {
         spirv_cross::CompilerGLSL compiler(std::move(spirv));
@@ -236,15 +275,15 @@ void WriteGlsl(std::vector<unsigned int>&& spirv, bool vertexStage, const std::v
         glslOptions.enable_420pack_extension = false;
         compiler.set_common_options(glslOptions);
 
-        StageInterface bound = BindSemantics(compiler, vertexStage);
+        StageInterface bound = BindSemantics(compiler, vertexStage, freeInterpolants);
         if (!bound.error.empty()) {
             result.listing += where + bound.error;
             return;
         }
         if (vertexStage)
             compiler.add_header_line("invariant gl_Position;");
-        for (int index : bound.genericAttributes)
-            compiler.add_header_line("attribute vec4 " + GenericAttributeName(index) + ";");
+        for (const std::string& declaration : bound.declarations)
+            compiler.add_header_line(declaration);
 
         // The uniforms that survived, by the front end's names; SPIRV-Cross may rename any that GLSL reserves.
         struct Live {
@@ -395,7 +434,7 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
     if (!parsed)
         return result;
 
-    if (!HasEntryPoint(*shader.getIntermediate())) {
+    if (EntryFunction(*shader.getIntermediate()) == nullptr) {
         result.listing += fileName + ": no function " + entry + " to compile as the " +
                           (vertexStage ? "vertex" : "fragment") + " program\n";
         return result;
@@ -406,6 +445,7 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
         return result;
     }
     std::vector<Declared> declared = DeclaredUniforms(*shader.getIntermediate());
+    std::map<std::string, int> freeInterpolants = FreeInterpolants(*shader.getIntermediate(), vertexStage);
     glslang::TProgram program;
     program.addShader(&shader);
     if (!program.link(messages)) {
@@ -426,6 +466,7 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
             return rectangleNames.count(CgName(frontEndName)) != 0;
         });
 
-    WriteGlsl(std::move(spirv), vertexStage, declared, fileName + ": entry point " + entry + ": ", result);
+    WriteGlsl(std::move(spirv), vertexStage, declared, freeInterpolants, fileName + ": entry point " + entry + ": ",
+              result);
     return result;
 }

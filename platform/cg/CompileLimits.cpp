@@ -130,10 +130,11 @@ std::vector<const glslang::TIntermSymbol*> UniformSymbols(glslang::TIntermediate
     return symbols;
 }
 
-bool HasEntryPoint(glslang::TIntermediate& intermediate)
+const glslang::TIntermAggregate* EntryFunction(glslang::TIntermediate& intermediate)
 {
     const glslang::TIntermSequence& nodes = TopLevel(intermediate);
-    return std::any_of(nodes.begin(), nodes.end(), IsEntryPoint);
+    auto found = std::find_if(nodes.begin(), nodes.end(), IsEntryPoint);
+    return found != nodes.end() ? (*found)->getAsAggregate() : nullptr;
 }
 
 std::string UniformSizeProblem(glslang::TIntermediate& intermediate)

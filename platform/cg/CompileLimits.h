@@ -7,6 +7,7 @@
 #include <vector>
 
 namespace glslang {
+class TIntermAggregate;
 class TIntermediate;
 class TIntermSymbol;
 }  // namespace glslang
@@ -22,8 +23,9 @@ std::string NestingProblem(const std::string& preprocessed);
 // HLSL front end), in declaration order.
 std::vector<const glslang::TIntermSymbol*> UniformSymbols(glslang::TIntermediate& intermediate);
 
-// True when the program has the entry point the front end was given.
-bool HasEntryPoint(glslang::TIntermediate& intermediate);
+// The entry point's function as the source defines it (the front end calls it "@main"), with its own parameters;
+// null when the program has none.
+const glslang::TIntermAggregate* EntryFunction(glslang::TIntermediate& intermediate);
 
 // Checks the total size of the uniforms. Empty when within bounds.
 std::string UniformSizeProblem(glslang::TIntermediate& intermediate);

@@ -180,6 +180,16 @@ std::vector<Case> Cases()
          "float4 fragmain(uniform float4 v, uniform float4 w[3]) : COLOR\n"
          "{ float4 local[2] = {v, v * 2}; return w[v.w * 2] + local[v.w]; }\n",
          false, true, {{"v", 4, {0.1, 0.2, 0, 1.2}}, {"w[2]", 4, {0.0, 0.0, 0.6, 1}}}, {"v", "w"}, 51, 102, 153},
+        {"TEXCOORD8 and above between the stages, and free interpolants past the eighth",
+         "struct V { float4 position : POSITION; float4 a : TEXCOORD8; float4 b : TEXCOORD15;\n"
+         "           float4 t0 : TEXCOORD0; float4 t1 : TEXCOORD1; float4 t2 : TEXCOORD2; float4 t3 : TEXCOORD3;\n"
+         "           float4 t4 : TEXCOORD4; float4 t5 : TEXCOORD5; float4 t6 : TEXCOORD6; float4 t7 : TEXCOORD7;\n"
+         "           float4 c; };\n"
+         "V vertexmain(float4 p : POSITION, uniform float4x4 ModelViewProj)\n"
+         "{ V o = (V)0; o.position = mul(ModelViewProj, p); o.a = float4(0.2, 0, 0, 0); o.b = float4(0, 0.4, 0, 0);\n"
+         "  o.c = float4(0, 0, 0.6, 0); return o; }\n"
+         "float4 fragmain(V v) : COLOR { return v.a + v.b + v.c + v.t7; }\n",
+         true, true, {}, {}, 51, 102, 153},
         {"values between the stages without a semantic take free interpolants",
          "struct V { float4 position : POSITION; float4 a; float4 b : TEXCOORD0; float4 c; };\n"
          "V vertexmain(float4 p : POSITION, uniform float4x4 ModelViewProj)\n"
