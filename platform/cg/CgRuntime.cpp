@@ -1,4 +1,5 @@
-// The shading runtime on GLSL separable programs; Cg files reach GL through their GLSL translation (CgTranslator).
+// The shading runtime on GLSL separable programs; shader files reach GL through ShaderCompile (GLSL checked, Cg
+// translated, either in the compiler process).
 //
 // [SECTION] Handles and records
 // [SECTION] Compilation
@@ -10,7 +11,8 @@
 // destroyed program leaves the table with its parameters, so a stale handle is simply not found and never
 // reaches GL.
 
-#include "CgTranslator.h"
+#include "CgSemantics.h"
+#include "ShaderCompile.h"
 
 #include <Cg/cgGL.h>
 
@@ -19,9 +21,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -46,6 +46,7 @@ struct ParameterRecord {
     GLuint glProgram = 0;
     GLint location = -1;
     GLenum type = 0;
+    bool rowMajor = false;  // a Cg program's matrix: its GLSL reads the uniform's columns as Cg's rows
     GLenum textureTarget = 0;  // 0 for a uniform that is not a sampler
     GLint unit = 0;
     GLuint texture = 0;
@@ -150,65 +151,6 @@ bool IsIdentifier(const std::string& name)
     return true;
 }
 
-bool ReadFile(const char* path, std::string& text)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::ostringstream content;
-    content << in.rdbuf();
-    if (in.bad())
-        return false;
-    text = content.str();
-    return true;
-}
-
-// Offset of "#version" when it is the first thing in the file after white space and comments, else npos.
-std::size_t VersionDirective(const std::string& source)
-{
-    std::size_t at = 0;
-    while (at < source.size()) {
-        if (source[at] == ' ' || source[at] == '\t' || source[at] == '\r' || source[at] == '\n') {
-            ++at;
-        } else if (source.compare(at, 2, "//") == 0) {
-            at = source.find('\n', at);
-        } else if (source.compare(at, 2, "/*") == 0) {
-            std::size_t end = source.find("*/", at + 2);
-            at = end == std::string::npos ? end : end + 2;
-        } else {
-            return source.compare(at, 8, "#version") == 0 ? at : std::string::npos;
-        }
-    }
-    return std::string::npos;
-}
-
-// The #line that makes the next line count as line: before GLSL 3.30 the directive names the line before it.
-std::string LineDirective(const char* versionDirective, int line)
-{
-    int version = 110;
-    std::sscanf(versionDirective, "#version %d", &version);
-    return "#line " + std::to_string(version >= 330 ? line : line - 1) + "\n";
-}
-
-// The GLSL file with the stage macro and the entry point renamed to main, inserted after the #version line at
-// offset version; a #line keeps the driver's messages on the file's own line numbers.
-std::string WithPrologue(const std::string& source, std::size_t version, CGprofile profile, const std::string& entry)
-{
-    std::string prologue = IsVertexProfile(profile) ? "#define CG_VERTEX_PROGRAM 1\n" : "#define CG_FRAGMENT_PROGRAM 1\n";
-    if (entry != "main")
-        prologue += "#define " + entry + " main\n";
-
-    std::size_t lineEnd = source.find('\n', version);
-    if (lineEnd == std::string::npos)
-        return source + "\n" + prologue;
-    std::size_t split = lineEnd + 1;
-    int linesBefore = 0;
-    for (std::size_t i = 0; i < split; ++i)
-        linesBefore += source[i] == '\n';
-    return source.substr(0, split) + prologue + LineDirective(source.c_str() + version, linesBefore + 1) +
-           source.substr(split);
-}
-
 std::string ProgramInfoLog(GLuint program)
 {
     GLint length = 0;
@@ -307,31 +249,70 @@ void RegisterParameters(ProgramRecord& program, const std::vector<CgDeclaredPara
             add(name, parameter);
         return;
     }
+    auto findLive = [&found](const std::string& glslName) {
+        return std::find_if(found.begin(), found.end(),
+                            [&glslName](const auto& entry) { return entry.first == glslName; });
+    };
     for (const CgDeclaredParameter& parameter : *declared) {
-        auto live = std::find_if(found.begin(), found.end(),
-                                 [&parameter](const auto& entry) { return entry.first == parameter.glslName; });
-        add(parameter.name, live != found.end() ? live->second : ParameterRecord());
+        auto live = findLive(parameter.glslName);
+        ParameterRecord record = live != found.end() ? live->second : ParameterRecord();
+        record.rowMajor = true;
+        // An element of an array of values ("name[2]") has its own location and the array's type.
+        std::size_t bracket = parameter.glslName.rfind('[');
+        if (live == found.end() && !parameter.glslName.empty() && parameter.glslName.back() == ']' &&
+            bracket != std::string::npos) {
+            auto array = findLive(parameter.glslName.substr(0, bracket));
+            if (array != found.end() && array->second.textureTarget == 0) {
+                record = array->second;
+                record.location = glGetUniformLocation(program.glProgram, parameter.glslName.c_str());
+                if (record.location < 0)
+                    record = ParameterRecord();
+            }
+        }
+        add(parameter.name, record);
     }
 }
 
-// The program text for GL: a file whose first directive is #version is GLSL and gets the stage prologue; any other
-// is Cg and is translated. False with the reason in listing when a Cg file does not compile.
-bool ProgramText(const std::string& source, const char* file, CGprofile profile, const std::string& entry,
-                 ProgramRecord& program, std::vector<CgDeclaredParameter>& declared, bool& isCg, std::string& listing)
+std::string ShaderInfoLog(GLuint shader)
 {
-    std::size_t version = VersionDirective(source);
-    isCg = version == std::string::npos;
-    if (!isCg) {
-        program.compiledText = WithPrologue(source, version, profile, entry);
-        return true;
+    GLint length = 0;
+    glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
+    if (length <= 1)
+        return std::string();
+    std::vector<GLchar> log(static_cast<std::size_t>(length));
+    glGetShaderInfoLog(shader, length, nullptr, log.data());
+    return std::string(log.data());
+}
+
+// A separable program of one stage, linked by hand so that the generic attributes that Cg's vertex semantics name
+// get their numbers before the link. The listing gets the compile and link logs.
+GLuint LinkProgram(const std::string& text, bool vertexStage, bool& linked, std::string& listing)
+{
+    linked = false;
+    GLuint shader = glCreateShader(vertexStage ? GL_VERTEX_SHADER : GL_FRAGMENT_SHADER);
+    if (shader == 0)
+        return 0;
+    const GLchar* source = text.c_str();
+    glShaderSource(shader, 1, &source, nullptr);
+    glCompileShader(shader);
+    GLint compiled = GL_FALSE;
+    glGetShaderiv(shader, GL_COMPILE_STATUS, &compiled);
+    listing = ShaderInfoLog(shader);
+    GLuint program = glCreateProgram();
+    if (program != 0 && compiled == GL_TRUE) {
+        glProgramParameteri(program, GL_PROGRAM_SEPARABLE, GL_TRUE);
+        glAttachShader(program, shader);
+        for (int index = 1; vertexStage && index < kGenericAttributes; ++index)
+            glBindAttribLocation(program, static_cast<GLuint>(index), GenericAttributeName(index).c_str());
+        glLinkProgram(program);
+        glDetachShader(program, shader);
+        GLint status = GL_FALSE;
+        glGetProgramiv(program, GL_LINK_STATUS, &status);
+        linked = status == GL_TRUE;
+        listing += ProgramInfoLog(program);
     }
-    CgTranslation translation = TranslateCg(source, file, IsVertexProfile(profile), entry);
-    listing = translation.listing;
-    if (!translation.compiled)
-        return false;
-    program.compiledText = std::move(translation.glsl);
-    declared = std::move(translation.parameters);
-    return true;
+    glDeleteShader(shader);
+    return program;
 }
 
 }  // namespace
@@ -363,31 +344,28 @@ CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const c
         return nullptr;
     }
     std::string source;
-    if (!ReadFile(programFile, source)) {
-        owner->lastListing = std::string("cgCreateProgramFromFile: cannot read file ") + programFile;
+    std::string problem;
+    if (!ReadShaderFile(programFile, source, problem)) {
+        owner->lastListing = "cgCreateProgramFromFile: " + problem;
         return nullptr;
     }
 
-    ProgramRecord program;
-    program.profile = profile;
-    std::vector<CgDeclaredParameter> declared;
-    bool isCg = false;
-    if (!ProgramText(source, programFile, profile, entryName, program, declared, isCg, owner->lastListing)) {
+    ShaderText text = CompileShaderText(source, programFile, IsVertexProfile(profile), entryName);
+    owner->lastListing = text.listing;
+    if (!text.compiled) {
         if (owner->lastListing.empty())
             owner->lastListing = std::string("cgCreateProgramFromFile: ") + programFile + " did not compile";
         return nullptr;
     }
-    const GLchar* text = program.compiledText.c_str();
-    program.glProgram =
-        glCreateShaderProgramv(IsVertexProfile(profile) ? GL_VERTEX_SHADER : GL_FRAGMENT_SHADER, 1, &text);
-    GLint linked = GL_FALSE;
-    if (program.glProgram != 0)
-        glGetProgramiv(program.glProgram, GL_LINK_STATUS, &linked);
-    owner->lastListing = program.glProgram != 0 ? ProgramInfoLog(program.glProgram) : std::string();
-    if (linked != GL_TRUE) {
+    ProgramRecord program;
+    program.profile = profile;
+    program.compiledText = std::move(text.glsl);
+    bool linked = false;
+    program.glProgram = LinkProgram(program.compiledText, IsVertexProfile(profile), linked, owner->lastListing);
+    if (!linked) {
         if (owner->lastListing.empty())
             owner->lastListing = std::string("cgCreateProgramFromFile: ") + programFile + " did not link";
-        else if (isCg)
+        else if (text.isCg)
             owner->lastListing = std::string(programFile) + ": its GLSL translation did not compile:\n" +
                                  owner->lastListing;
         if (program.glProgram != 0)
@@ -395,7 +373,7 @@ CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const c
         return nullptr;
     }
 
-    RegisterParameters(program, isCg ? &declared : nullptr);
+    RegisterParameters(program, text.isCg ? &text.parameters : nullptr);
     std::uintptr_t handle = NewHandle();
     runtime.programs[handle] = std::move(program);
     return MakeHandle<CGprogram>(handle);
@@ -561,7 +539,8 @@ void cgGLSetStateMatrixParameter(CGparameter param, CGGLenum matrix, CGGLenum tr
             product[column * 4 + row] = static_cast<float>(sum);
         }
     }
-    glProgramUniformMatrix4fv(parameter->glProgram, parameter->location, 1, GL_FALSE, product);
+    glProgramUniformMatrix4fv(parameter->glProgram, parameter->location, 1, parameter->rowMajor ? GL_TRUE : GL_FALSE,
+                              product);
 }
 
 void cgGLSetTextureParameter(CGparameter param, unsigned int texture)

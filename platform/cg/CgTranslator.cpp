@@ -5,6 +5,14 @@
 
 #include "CgTranslator.h"
 
+#include "CgSourceRewrites.h"
+#include "CgPrelude.h"
+#include "CgSemantics.h"
+#include "CgSpirvRewrite.h"
+#include "CompileLimits.h"
+#include "ShaderCompile.h"
+#include "SourceText.h"
+
 #include <glslang/MachineIndependent/localintermediate.h>
 #include <glslang/Public/ResourceLimits.h>
 #include <glslang/Public/ShaderLang.h>
@@ -14,66 +22,16 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <functional>
 #include <map>
+#include <memory>
 #include <set>
 
 namespace {
 
-// Cg words that the DX9 language lacks. The projective lookups also take Cg's three-component form (s, t, q); the
-// cube one divides by hand, as GLSL has no projective cube lookup.
-const char* const cgWords = R"(#define fixed float
-#define fixed1 float1
-#define fixed2 float2
-#define fixed3 float3
-#define fixed4 float4
-#define fixed2x2 float2x2
-#define fixed3x3 float3x3
-#define fixed4x4 float4x4
-#define samplerRECT sampler2D
-float4 cgTex1Dproj(sampler1D s, float2 c) { return tex1Dproj(s, float4(c.x, 0.0, 0.0, c.y)); }
-float4 cgTex1Dproj(sampler1D s, float4 c) { return tex1Dproj(s, c); }
-float4 cgTex2Dproj(sampler2D s, float3 c) { return tex2Dproj(s, float4(c.xy, 0.0, c.z)); }
-float4 cgTex2Dproj(sampler2D s, float4 c) { return tex2Dproj(s, c); }
-float4 cgTexCUBEproj(samplerCUBE s, float4 c) { return texCUBE(s, c.xyz / c.w); }
-#define tex1Dproj cgTex1Dproj
-#define tex2Dproj cgTex2Dproj
-#define texCUBEproj cgTexCUBEproj
-#define texRECT tex2D
-#define texRECTproj cgTex2Dproj
-)";
-
-// Words the DX9 language reserves that are plain identifiers in Cg ("sample", "line", ...). The prelude renames
-// them with a prefix, which parameter names lose again on the way out.
-const char* const frontEndKeywords[] = {"sample", "line", "point", "triangle", "lineadj", "triangleadj", "linear",
-                                        "centroid", "nointerpolation", "noperspective", "precise", "groupshared",
-                                        "globallycoherent", "unorm", "snorm", "packoffset"};
-const std::string keywordPrefix = "cgKeyword_";
-
-const std::string& Prelude()
-{
-    static const std::string prelude = [] {
-        std::string text = cgWords;
-        for (const char* word : frontEndKeywords)
-            text += std::string("#define ") + word + " " + keywordPrefix + word + "\n";
-        return text;
-    }();
-    return prelude;
-}
-
-// The Cg name of an identifier the front end saw.
-std::string CgName(const std::string& frontEndName)
-{
-    if (frontEndName.compare(0, keywordPrefix.size(), keywordPrefix) != 0)
-        return frontEndName;
-    std::string word = frontEndName.substr(keywordPrefix.size());
-    for (const char* keyword : frontEndKeywords)
-        if (word == keyword)
-            return word;
-    return frontEndName;
-}
-
 const char* const preludeName = "cg-prelude";
 const char* const parameterBlockName = "cgParameters";
+constexpr int kMaxIncludeDepth = 16;
 
 void InitialiseOnce()
 {
@@ -82,25 +40,16 @@ void InitialiseOnce()
 }
 
 // Names declared with samplerRECT (also "samplerRECT a, b"): after the prelude they are 2D samplers, and the
-// SPIR-V is retyped to rectangle samplers by name. Comments are skipped; every function is inlined before the
-// retyping, so only the names of global and entry-point samplers matter, and a type name taken for a declarator
-// after a comma in a parameter list does no harm.
+// SPIR-V is retyped to rectangle samplers by name. Every function is inlined before the retyping, so only the
+// names of global and entry-point samplers matter, and a type name taken for a declarator after a comma in a
+// parameter list does no harm.
 std::set<std::string> RectangleSamplerNames(const std::string& source)
 {
     std::set<std::string> names;
     bool expectName = false;
     bool afterName = false;
     std::size_t i = 0;
-    while (i < source.size()) {
-        if (source.compare(i, 2, "//") == 0) {
-            i = source.find('\n', i);
-            continue;
-        }
-        if (source.compare(i, 2, "/*") == 0) {
-            std::size_t end = source.find("*/", i + 2);
-            i = end == std::string::npos ? std::string::npos : end + 2;
-            continue;
-        }
+    while ((i = SkipBlankAndComments(source, i)) < source.size()) {
         unsigned char c = static_cast<unsigned char>(source[i]);
         if (std::isalpha(c) || c == '_') {
             std::size_t start = i;
@@ -113,245 +62,134 @@ std::set<std::string> RectangleSamplerNames(const std::string& source)
             expectName = !expectName && word == "samplerRECT";
             continue;
         }
-        if (!std::isspace(c)) {
-            expectName = c == ',' && afterName;
-            afterName = false;
-        }
+        expectName = c == ',' && afterName;
+        afterName = false;
         ++i;
     }
     return names;
 }
 
-// The front end renames the entry point "@main"; when the source has no such function it quietly compiles an
-// empty program instead.
-bool IsEntryPoint(const TIntermNode* node)
+// A declared parameter, member or element, by its Cg name and by its path in the front end's names.
+struct Declared {
+    std::string cgName;
+    std::string frontEndPath;  // "IN.video_size", "weights[2]"
+};
+
+// The Cg name of a front-end path: each member's name as Cg spells it ("IN.texture").
+std::string CgPath(const std::string& frontEndPath)
 {
-    const glslang::TIntermAggregate* function = node->getAsAggregate();
-    return function != nullptr && function->getOp() == glslang::EOpFunction &&
-           function->getName().compare(0, 6, "@main(") == 0;
+    std::string path;
+    std::size_t at = 0;
+    while (at <= frontEndPath.size()) {
+        std::size_t dot = std::min(frontEndPath.find('.', at), frontEndPath.size());
+        std::string name = frontEndPath.substr(at, dot - at);
+        if (at == 0 && name.compare(0, std::strlen(kUniformCopyPrefix), kUniformCopyPrefix) == 0)
+            name.erase(0, std::strlen(kUniformCopyPrefix));
+        path += (at == 0 ? "" : ".") + CgName(name);
+        at = dot + 1;
+    }
+    return path;
 }
 
-// The functions and the linker objects of a parsed program.
-const glslang::TIntermSequence& TopLevel(glslang::TIntermediate& intermediate)
+// The parameter of type and, below it, every member and element, each reachable by its Cg name.
+void AddDeclared(const glslang::TType& type, const std::string& cgName, const std::string& frontEndPath,
+                 std::vector<Declared>& declared)
 {
-    static const glslang::TIntermSequence none;
-    glslang::TIntermAggregate* root =
-        intermediate.getTreeRoot() != nullptr ? intermediate.getTreeRoot()->getAsAggregate() : nullptr;
-    return root != nullptr ? root->getSequence() : none;
+    if (std::none_of(declared.begin(), declared.end(), [&cgName](const Declared& d) { return d.cgName == cgName; }))
+        declared.push_back({cgName, frontEndPath});
+    if (type.isArray()) {
+        glslang::TType element(type, 0);
+        for (int i = 0; i < type.getOuterArraySize(); ++i) {
+            std::string index = "[" + std::to_string(i) + "]";
+            AddDeclared(element, cgName + index, frontEndPath + index, declared);
+        }
+    } else if (type.isStruct()) {
+        for (const glslang::TTypeLoc& member : *type.getStruct()) {
+            std::string field = member.type->getFieldName().c_str();
+            AddDeclared(*member.type, cgName + "." + CgName(field), frontEndPath + "." + field, declared);
+        }
+    }
 }
 
-bool HasEntryPoint(glslang::TIntermediate& intermediate)
+// Every uniform the source declares, globals (members of the front end's global block) and entry-point
+// parameters alike, with their members and elements.
+std::vector<Declared> DeclaredUniforms(glslang::TIntermediate& intermediate)
 {
-    const glslang::TIntermSequence& nodes = TopLevel(intermediate);
-    return std::any_of(nodes.begin(), nodes.end(), IsEntryPoint);
-}
-
-// Every uniform the source declares, globals and entry-point parameters alike. The linker objects still list the
-// globals the optimiser will drop; the entry point, renamed "@main" by the front end, keeps its own parameters.
-std::vector<std::string> DeclaredUniforms(glslang::TIntermediate& intermediate)
-{
-    std::vector<std::string> names;
-    auto add = [&names](const glslang::TIntermSymbol* symbol) {
-        if (symbol == nullptr || symbol->getQualifier().storage != glslang::EvqUniform)
-            return;
+    std::vector<Declared> declared;
+    for (const glslang::TIntermSymbol* symbol : UniformSymbols(intermediate)) {
         const glslang::TType& type = symbol->getType();
-        std::vector<std::string> found;
         if (type.getBasicType() == glslang::EbtBlock) {
-            for (const glslang::TTypeLoc& member : *type.getStruct())
-                found.push_back(member.type->getFieldName().c_str());
-        } else {
-            found.push_back(symbol->getName().c_str());
-        }
-        for (const std::string& name : found)
-            if (std::find(names.begin(), names.end(), name) == names.end())
-                names.push_back(name);
-    };
-    for (TIntermNode* node : TopLevel(intermediate)) {
-        glslang::TIntermAggregate* aggregate = node->getAsAggregate();
-        if (aggregate == nullptr)
-            continue;
-        bool entryPoint = IsEntryPoint(aggregate);
-        if (aggregate->getOp() != glslang::EOpLinkerObjects && !entryPoint)
-            continue;
-        for (TIntermNode* child : aggregate->getSequence()) {
-            glslang::TIntermAggregate* parameters = child->getAsAggregate();
-            if (entryPoint && parameters != nullptr && parameters->getOp() == glslang::EOpParameters) {
-                for (TIntermNode* parameter : parameters->getSequence())
-                    add(parameter->getAsSymbolNode());
-            } else if (!entryPoint) {
-                add(child->getAsSymbolNode());
+            for (const glslang::TTypeLoc& member : *type.getStruct()) {
+                std::string field = member.type->getFieldName().c_str();
+                AddDeclared(*member.type, CgPath(field), field, declared);
             }
-        }
-    }
-    return names;
-}
-
-// SPIR-V edits: the rectangle samplers get an image type of dimension Rect, and the loads from them its
-// sampled-image type.
-void RetypeRectangleSamplers(std::vector<unsigned int>& spirv, const std::set<std::string>& rectangleNames)
-{
-    if (rectangleNames.empty() || spirv.size() < 5)
-        return;
-    std::map<unsigned int, std::string> names;
-    std::map<unsigned int, unsigned int> pointerOf;  // variable id -> pointer type id
-    std::map<unsigned int, std::vector<unsigned int>> typeWords;
-    std::vector<std::size_t> loads;
-    std::size_t firstFunction = spirv.size();
-    std::size_t capabilityEnd = 5;
-    for (std::size_t at = 5; at < spirv.size();) {
-        unsigned int count = spirv[at] >> 16;
-        unsigned int opcode = spirv[at] & 0xffff;
-        if (count == 0 || at + count > spirv.size())
-            return;
-        if (opcode == spv::OpCapability)
-            capabilityEnd = at + count;
-        if (opcode == spv::OpName && count >= 3) {
-            const char* name = reinterpret_cast<const char*>(&spirv[at + 2]);
-            names[spirv[at + 1]] = std::string(name, strnlen(name, (count - 2) * sizeof(unsigned int)));
-        }
-        if (opcode == spv::OpTypeImage || opcode == spv::OpTypeSampledImage || opcode == spv::OpTypePointer)
-            typeWords[spirv[at + 1]] = std::vector<unsigned int>(spirv.begin() + at, spirv.begin() + at + count);
-        if (opcode == spv::OpVariable && count >= 4)
-            pointerOf[spirv[at + 2]] = spirv[at + 1];
-        if (opcode == spv::OpLoad && count >= 4)
-            loads.push_back(at);
-        if (opcode == spv::OpFunction && firstFunction == spirv.size())
-            firstFunction = at;
-        at += count;
-    }
-
-    std::vector<unsigned int> newTypes;
-    std::map<unsigned int, std::pair<unsigned int, unsigned int>> rectangleTypes;  // 2D pointer -> (pointer, sampled)
-    std::map<unsigned int, std::pair<unsigned int, unsigned int>> retyped;         // variable -> (pointer, sampled)
-    for (const auto& [variable, pointer] : pointerOf) {
-        auto name = names.find(variable);
-        if (name == names.end() || rectangleNames.count(CgName(name->second)) == 0)
-            continue;
-        auto known = rectangleTypes.find(pointer);
-        if (known != rectangleTypes.end()) {
-            retyped[variable] = known->second;
             continue;
         }
-        const std::vector<unsigned int>& pointerType = typeWords[pointer];
-        if (pointerType.size() < 4 || pointerType[2] != spv::StorageClassUniformConstant)
+        std::string name = symbol->getName().c_str();
+        AddDeclared(type, CgPath(name), name, declared);
+    }
+    return declared;
+}
+
+// The texture coordinate set of every value between the stages that has no semantic, by the name the front end
+// gives its variable ("@entryPointOutput.colour", "IN.colour", "extra"). The sets are chosen from the entry
+// point's declared interface, in declaration order, before unused values are dropped, so that the two stages of
+// one struct agree whichever members each of them reads.
+std::map<std::string, int> FreeInterpolants(glslang::TIntermediate& intermediate, bool vertexStage)
+{
+    struct Leaf {
+        std::string name;
+        std::string semantic;
+    };
+    std::vector<Leaf> leaves;
+    std::function<void(const glslang::TType&, const std::string&, const char*)> add =
+        [&](const glslang::TType& type, const std::string& name, const char* semantic) {
+            if (type.isStruct() && !type.isArray()) {
+                for (const glslang::TTypeLoc& member : *type.getStruct())
+                    add(*member.type, name + "." + member.type->getFieldName().c_str(),
+                        member.type->getQualifier().semanticName);
+                return;
+            }
+            leaves.push_back({name, semantic != nullptr ? semantic : ""});
+        };
+    const glslang::TIntermAggregate* entry = EntryFunction(intermediate);
+    if (entry == nullptr)
+        return {};
+    if (vertexStage && entry->getType().getBasicType() != glslang::EbtVoid)
+        add(entry->getType(), "@entryPointOutput", entry->getType().getQualifier().semanticName);
+    for (TIntermNode* child : entry->getSequence()) {
+        const glslang::TIntermAggregate* parameters = child->getAsAggregate();
+        if (parameters == nullptr || parameters->getOp() != glslang::EOpParameters)
             continue;
-        const std::vector<unsigned int>& sampledType = typeWords[pointerType[3]];
-        if (sampledType.size() < 3 || (sampledType[0] & 0xffff) != spv::OpTypeSampledImage)
+        for (TIntermNode* node : parameters->getSequence()) {
+            const glslang::TIntermSymbol* parameter = node->getAsSymbolNode();
+            if (parameter == nullptr)
+                continue;
+            glslang::TStorageQualifier storage = parameter->getQualifier().storage;
+            bool varying = vertexStage ? storage == glslang::EvqOut || storage == glslang::EvqInOut
+                                       : storage == glslang::EvqIn || storage == glslang::EvqInOut;
+            if (varying)
+                add(parameter->getType(), parameter->getName().c_str(),
+                    parameter->getType().getQualifier().semanticName);
+        }
+    }
+
+    std::set<int> usedSlots;
+    for (const Leaf& leaf : leaves)
+        for (int slot = 0; slot < kTexCoordSlots && !leaf.semantic.empty(); ++slot)
+            if (BuiltinFor(leaf.semantic, vertexStage, !vertexStage, 4) ==
+                BuiltinFor("TEXCOORD" + std::to_string(slot), vertexStage, !vertexStage, 4))
+                usedSlots.insert(slot);
+    std::map<std::string, int> slots;
+    int slot = 0;
+    for (const Leaf& leaf : leaves) {
+        if (!leaf.semantic.empty())
             continue;
-        std::vector<unsigned int> image = typeWords[sampledType[2]];
-        if (image.size() < 4 || image[3] != spv::Dim2D)
-            continue;
-        unsigned int imageId = spirv[3]++;
-        unsigned int sampledId = spirv[3]++;
-        unsigned int pointerId = spirv[3]++;
-        image[1] = imageId;
-        image[3] = spv::DimRect;
-        newTypes.insert(newTypes.end(), image.begin(), image.end());
-        newTypes.insert(newTypes.end(), {(3u << 16) | spv::OpTypeSampledImage, sampledId, imageId});
-        newTypes.insert(newTypes.end(),
-                        {(4u << 16) | spv::OpTypePointer, pointerId, spv::StorageClassUniformConstant, sampledId});
-        rectangleTypes[pointer] = retyped[variable] = {pointerId, sampledId};
+        while (usedSlots.count(slot) != 0)
+            ++slot;
+        slots[leaf.name] = slot++;
     }
-    if (retyped.empty())
-        return;
-
-    for (std::size_t at : loads) {
-        auto found = retyped.find(spirv[at + 3]);
-        if (found != retyped.end())
-            spirv[at + 1] = found->second.second;
-    }
-    for (std::size_t at = 5; at < firstFunction; at += spirv[at] >> 16) {
-        if ((spirv[at] & 0xffff) != spv::OpVariable)
-            continue;
-        auto found = retyped.find(spirv[at + 2]);
-        if (found != retyped.end())
-            spirv[at + 1] = found->second.first;
-    }
-    // Types go before the first variable that uses them; the new ones only refer to the float type.
-    std::size_t typeEnd = 5;
-    for (std::size_t at = 5; at < firstFunction; at += spirv[at] >> 16) {
-        if ((spirv[at] & 0xffff) == spv::OpVariable)
-            break;
-        typeEnd = at + (spirv[at] >> 16);
-    }
-    spirv.insert(spirv.begin() + static_cast<std::ptrdiff_t>(typeEnd), newTypes.begin(), newTypes.end());
-    spirv.insert(spirv.begin() + static_cast<std::ptrdiff_t>(capabilityEnd),
-                 {(2u << 16) | spv::OpCapability, spv::CapabilitySampledRect});
-}
-
-std::string Upper(std::string text)
-{
-    for (char& c : text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
-// Splits "TEXCOORD3" into ("TEXCOORD", 3); a semantic without digits has index 0.
-std::pair<std::string, int> SplitSemantic(const std::string& semantic)
-{
-    std::size_t digits = semantic.size();
-    while (digits > 0 && std::isdigit(static_cast<unsigned char>(semantic[digits - 1])))
-        --digits;
-    if (digits == semantic.size() || semantic.size() - digits > 2)
-        return {semantic, 0};
-    return {semantic.substr(0, digits), std::stoi(semantic.substr(digits))};
-}
-
-// The leading components of a four-component built-in, for a value of width components.
-std::string Leading(const std::string& builtin, unsigned width)
-{
-    static const char* const swizzles[] = {"", ".x", ".xy", ".xyz", ""};
-    return builtin + swizzles[std::min(width, 4u)];
-}
-
-// The GLSL expression a stage input or output of the given semantic stands for; empty when Cg's OpenGL profiles
-// give the semantic no binding.
-std::string BuiltinFor(const std::string& semantic, bool vertexStage, bool input, unsigned width)
-{
-    auto [kind, index] = SplitSemantic(Upper(semantic));
-    bool texCoord = (kind == "TEXCOORD" || kind == "TEX") && index < 8;
-    bool colour = (kind == "COLOR" || kind == "COL" || kind == "DIFFUSE" || kind == "SPECULAR") && index < 2;
-    if (kind == "SPECULAR")
-        index = 1;
-    if (vertexStage && input) {
-        if (kind == "POSITION" && index == 0)
-            return Leading("gl_Vertex", width);
-        if (kind == "NORMAL" && index == 0)
-            return width == 4 ? "vec4(gl_Normal, 0.0)" : Leading("gl_Normal", width == 3 ? 4 : width);
-        if (colour)
-            return Leading(index == 0 ? "gl_Color" : "gl_SecondaryColor", width);
-        if (texCoord)
-            return Leading("gl_MultiTexCoord" + std::to_string(index), width);
-        return std::string();
-    }
-    if (vertexStage) {
-        if ((kind == "POSITION" || kind == "HPOS") && index == 0)
-            return Leading("gl_Position", width);
-        if (colour)
-            return Leading(index == 0 ? "gl_FrontColor" : "gl_FrontSecondaryColor", width);
-        if (texCoord)
-            return Leading("gl_TexCoord[" + std::to_string(index) + "]", width);
-        if (kind == "PSIZE" && index == 0 && width == 1)
-            return "gl_PointSize";
-        return std::string();
-    }
-    if (input) {
-        if (colour)
-            return Leading(index == 0 ? "gl_Color" : "gl_SecondaryColor", width);
-        if (texCoord)
-            return Leading("gl_TexCoord[" + std::to_string(index) + "]", width);
-        if (kind == "WPOS" && index == 0)
-            return Leading("gl_FragCoord", width);
-        return std::string();
-    }
-    if ((kind == "COLOR" || kind == "COL") && index < 4)
-        return Leading("gl_FragData[" + std::to_string(index) + "]", width);
-    return std::string();
-}
-
-bool IsIdentifierChar(char c)
-{
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+    return slots;
 }
 
 // Replaces whole identifiers only, so one placeholder never matches inside another.
@@ -377,16 +215,22 @@ std::string ReplaceIdentifiers(const std::string& text, const std::map<std::stri
 
 struct StageInterface {
     std::map<std::string, std::string> placeholders;  // placeholder identifier -> built-in expression
+    std::set<std::string> declarations;               // of the built-ins of our own that the stage uses
     std::string error;
 };
 
-// Hides every stage input and output behind a placeholder name that is later replaced by its built-in.
-StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexStage)
+// Hides every stage input and output behind a placeholder name that is later replaced by its built-in. Values
+// between the stages without a semantic take the texture coordinate sets that FreeInterpolants chose.
+StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexStage,
+                             const std::map<std::string, int>& freeInterpolants)
 {
     StageInterface bound;
     spirv_cross::ShaderResources resources = compiler.get_shader_resources();
     auto bind = [&](const spirv_cross::Resource& resource, bool input) {
-        const std::string& semantic = compiler.get_decoration_string(resource.id, spv::DecorationUserSemantic);
+        std::string semantic = compiler.get_decoration_string(resource.id, spv::DecorationUserSemantic);
+        auto free = freeInterpolants.find(resource.name);
+        if (semantic.empty() && vertexStage != input && free != freeInterpolants.end())
+            semantic = "TEXCOORD" + std::to_string(free->second);
         const spirv_cross::SPIRType& type = compiler.get_type(resource.type_id);
         bool vector = type.columns == 1 && type.array.empty() && type.basetype == spirv_cross::SPIRType::Float;
         std::string builtin = vector ? BuiltinFor(semantic, vertexStage, input, type.vecsize) : std::string();
@@ -397,6 +241,9 @@ StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexSta
                            (vertexStage ? "vertex" : "fragment") + " program\n";
             return;
         }
+        std::string declaration = OwnDeclaration(builtin, vertexStage);
+        if (!declaration.empty())
+            bound.declarations.insert(declaration);
         std::string placeholder = "cgBinding" + std::to_string(static_cast<unsigned>(resource.id));
         compiler.set_name(resource.id, placeholder);
         compiler.set_remapped_variable_state(resource.id, true);
@@ -409,10 +256,16 @@ StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexSta
     return bound;
 }
 
+// The part of a front-end path before its first member or element: the uniform itself.
+std::string RootOf(const std::string& frontEndPath)
+{
+    return frontEndPath.substr(0, frontEndPath.find_first_of(".["));
+}
+
 // SPIR-V to the GLSL text, with every declared parameter's uniform name in it; errors go to the listing after
 // where (file and entry point).
-void WriteGlsl(std::vector<unsigned int>&& spirv, bool vertexStage, const std::vector<std::string>& declared,
-               const std::string& where, CgTranslation& result)
+void WriteGlsl(std::vector<unsigned int>&& spirv, bool vertexStage, const std::vector<Declared>& declared,
+               const std::map<std::string, int>& freeInterpolants, const std::string& where, CgTranslation& result)
 {
     try {
         spirv_cross::CompilerGLSL compiler(std::move(spirv));
@@ -422,13 +275,15 @@ void WriteGlsl(std::vector<unsigned int>&& spirv, bool vertexStage, const std::v
         glslOptions.enable_420pack_extension = false;
         compiler.set_common_options(glslOptions);
 
-        StageInterface bound = BindSemantics(compiler, vertexStage);
+        StageInterface bound = BindSemantics(compiler, vertexStage, freeInterpolants);
         if (!bound.error.empty()) {
             result.listing += where + bound.error;
             return;
         }
         if (vertexStage)
             compiler.add_header_line("invariant gl_Position;");
+        for (const std::string& declaration : bound.declarations)
+            compiler.add_header_line(declaration);
 
         // The uniforms that survived, by the front end's names; SPIRV-Cross may rename any that GLSL reserves.
         struct Live {
@@ -447,24 +302,82 @@ void WriteGlsl(std::vector<unsigned int>&& spirv, bool vertexStage, const std::v
         }
         for (const spirv_cross::Resource& sampler : resources.sampled_images)
             live.push_back({sampler.name, sampler.id, -1});
+        // The members of a global struct that holds a sampler, which the front end makes uniforms of their own.
+        for (spirv_cross::VariableID id : compiler.get_active_interface_variables()) {
+            spirv_cross::SPIRType::BaseType base = compiler.get_type_from_variable(id).basetype;
+            if (compiler.get_storage_class(id) == spv::StorageClassUniformConstant &&
+                base != spirv_cross::SPIRType::SampledImage && base != spirv_cross::SPIRType::Image &&
+                base != spirv_cross::SPIRType::Sampler)
+                live.push_back({compiler.get_name(id), id, -1});
+        }
 
         result.glsl = ReplaceIdentifiers(compiler.compile(), bound.placeholders);
-        for (const std::string& name : declared) {
-            auto found = std::find_if(live.begin(), live.end(),
-                                      [&name](const Live& uniform) { return uniform.frontEndName == name; });
+        for (const Declared& parameter : declared) {
+            // A member of a global struct that holds a sampler is a uniform of its own, named by its whole path.
+            std::string root = RootOf(parameter.frontEndPath);
+            auto found = std::find_if(live.begin(), live.end(), [&parameter](const Live& uniform) {
+                return uniform.frontEndName == parameter.frontEndPath;
+            });
+            if (found == live.end())
+                found = std::find_if(live.begin(), live.end(),
+                                     [&root](const Live& uniform) { return uniform.frontEndName == root; });
             std::string glslName;
             if (found != live.end() && found->member < 0)
-                glslName = compiler.get_name(found->id);
+                glslName = compiler.get_name(found->id) +
+                           (found->frontEndName == root ? parameter.frontEndPath.substr(root.size()) : "");
             else if (found != live.end())
                 glslName = std::string(parameterBlockName) + "." +
-                           compiler.get_member_name(found->id, static_cast<std::uint32_t>(found->member));
-            result.parameters.push_back({CgName(name), glslName});
+                           compiler.get_member_name(found->id, static_cast<std::uint32_t>(found->member)) +
+                           parameter.frontEndPath.substr(root.size());
+            result.parameters.push_back({parameter.cgName, glslName});
         }
         result.compiled = true;
     } catch (const spirv_cross::CompilerError& error) {
         result.listing += where + error.what() + "\n";
     }
 }
+
+// #include "file" and #include <file>, found relative to the including file; regular files only.
+class Includer : public glslang::TShader::Includer {
+public:
+    IncludeResult* includeLocal(const char* headerName, const char* includerName, size_t depth) override
+    {
+        if (depth > kMaxIncludeDepth)
+            return nullptr;
+        std::string path = headerName;
+        std::string includer = includerName;
+        std::size_t slash = includer.rfind('/');
+        if (!path.empty() && path[0] != '/' && slash != std::string::npos)
+            path = includer.substr(0, slash + 1) + path;
+        std::string source;
+        std::string problem;
+        if (!ReadShaderFile(path, source, problem))
+            return nullptr;
+        auto text = std::make_unique<std::string>(NestInitialisers(source));
+        totalBytes_ += text->size();
+        if (totalBytes_ > static_cast<std::size_t>(kShaderFileBytes))
+            return nullptr;
+        auto* result = new IncludeResult(path, text->data(), text->size(), text.get());
+        text.release();
+        return result;
+    }
+
+    IncludeResult* includeSystem(const char* headerName, const char* includerName, size_t depth) override
+    {
+        return includeLocal(headerName, includerName, depth);
+    }
+
+    void releaseInclude(IncludeResult* result) override
+    {
+        if (result == nullptr)
+            return;
+        delete static_cast<std::string*>(result->userData);
+        delete result;
+    }
+
+private:
+    std::size_t totalBytes_ = 0;
+};
 
 }  // namespace
 
@@ -474,32 +387,65 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
     InitialiseOnce();
     CgTranslation result;
     EShLanguage stage = vertexStage ? EShLangVertex : EShLangFragment;
-    glslang::TShader shader(stage);
-    const char* strings[2] = {Prelude().c_str(), source.c_str()};
-    const int lengths[2] = {static_cast<int>(Prelude().size()), static_cast<int>(source.size())};
+    const std::string nested = NestInitialisers(RewriteEntryParameters(source, entry));
+    std::string prelude = CgPrelude(std::string());
+    const char* strings[2] = {prelude.c_str(), nested.c_str()};
+    int lengths[2] = {static_cast<int>(prelude.size()), static_cast<int>(nested.size())};
     const char* names[2] = {preludeName, fileName.c_str()};
-    shader.setStringsWithLengthsAndNames(strings, lengths, names, 2);
-    shader.setEnvInput(glslang::EShSourceHlsl, stage, glslang::EShClientVulkan, 100);
-    shader.setEnvClient(glslang::EShClientVulkan, glslang::EShTargetVulkan_1_0);
-    shader.setEnvTarget(glslang::EShTargetSpv, glslang::EShTargetSpv_1_0);
-    shader.setEnvTargetHlslFunctionality1();
-    shader.setEntryPoint("main");
-    shader.setSourceEntryPoint(entry.c_str());
-    shader.setAutoMapLocations(true);
-    shader.setAutoMapBindings(true);
     const EShMessages messages = static_cast<EShMessages>(EShMsgSpvRules | EShMsgVulkanRules | EShMsgReadHlsl |
                                                           EShMsgHlslDX9Compatible);
-    bool parsed = shader.parse(GetDefaultResources(), 100, false, messages);
+    auto configure = [&](glslang::TShader& shader) {
+        shader.setStringsWithLengthsAndNames(strings, lengths, names, 2);
+        shader.setEnvInput(glslang::EShSourceHlsl, stage, glslang::EShClientVulkan, 100);
+        shader.setEnvClient(glslang::EShClientVulkan, glslang::EShTargetVulkan_1_0);
+        shader.setEnvTarget(glslang::EShTargetSpv, glslang::EShTargetSpv_1_0);
+        shader.setEnvTargetHlslFunctionality1();
+        shader.setEntryPoint("main");
+        shader.setSourceEntryPoint(entry.c_str());
+        shader.setAutoMapLocations(true);
+        shader.setAutoMapBindings(true);
+    };
+
+    // The parser and the tree walks recurse once per level of nesting, so the bounds are checked first, on the
+    // text after its macros and includes.
+    glslang::TShader preprocessor(stage);
+    configure(preprocessor);
+    std::string preprocessed;
+    Includer preprocessIncludes;
+    if (!preprocessor.preprocess(GetDefaultResources(), 100, ENoProfile, false, false, messages, &preprocessed,
+                                 preprocessIncludes)) {
+        result.listing = preprocessor.getInfoLog();
+        return result;
+    }
+    std::string problem = NestingProblem(preprocessed);
+    if (!problem.empty()) {
+        result.listing = fileName + ": " + problem + "\n";
+        return result;
+    }
+
+    prelude = CgPrelude(preprocessed);
+    strings[0] = prelude.c_str();
+    lengths[0] = static_cast<int>(prelude.size());
+    glslang::TShader shader(stage);
+    configure(shader);
+    Includer includes;
+    bool parsed = shader.parse(GetDefaultResources(), 100, false, messages, includes);
     result.listing = shader.getInfoLog();
     if (!parsed)
         return result;
 
-    if (!HasEntryPoint(*shader.getIntermediate())) {
+    if (EntryFunction(*shader.getIntermediate()) == nullptr) {
         result.listing += fileName + ": no function " + entry + " to compile as the " +
                           (vertexStage ? "vertex" : "fragment") + " program\n";
         return result;
     }
-    std::vector<std::string> declared = DeclaredUniforms(*shader.getIntermediate());
+    problem = UniformSizeProblem(*shader.getIntermediate());
+    if (!problem.empty()) {
+        result.listing += fileName + ": " + problem + "\n";
+        return result;
+    }
+    std::vector<Declared> declared = DeclaredUniforms(*shader.getIntermediate());
+    std::map<std::string, int> freeInterpolants = FreeInterpolants(*shader.getIntermediate(), vertexStage);
     glslang::TProgram program;
     program.addShader(&shader);
     if (!program.link(messages)) {
@@ -513,8 +459,14 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
     options.disableOptimizer = false;
     glslang::GlslangToSpv(*program.getIntermediate(stage), spirv, &logger, &options);
     result.listing += logger.getAllMessages();
-    RetypeRectangleSamplers(spirv, RectangleSamplerNames(source));
+    SignedFloatConversions(spirv);
+    std::set<std::string> rectangleNames = RectangleSamplerNames(source);
+    if (!rectangleNames.empty())
+        RetypeRectangleSamplers(spirv, [&rectangleNames](const std::string& frontEndName) {
+            return rectangleNames.count(CgName(frontEndName)) != 0;
+        });
 
-    WriteGlsl(std::move(spirv), vertexStage, declared, fileName + ": entry point " + entry + ": ", result);
+    WriteGlsl(std::move(spirv), vertexStage, declared, freeInterpolants, fileName + ": entry point " + entry + ": ",
+              result);
     return result;
 }

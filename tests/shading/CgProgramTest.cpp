@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -30,13 +31,18 @@ struct Case {
     std::vector<Value> values;
     std::vector<const char*> declared;  // must be found, set or not, used or not
     int r, g, b;
+    std::vector<std::pair<std::string, std::string>> files = {};  // other files, by path
 };
 
-// Fixed-function streams of every corner: colour, normal and texture coordinate set N = (N + 1) / 10, 0.5, 0.25, 1.
+// Streams of every corner: colour, normal, texture coordinate set N = (N + 1) / 10, 0.5, 0.25, 1, and the generic
+// attributes 1, 6 and 7 (which alias no conventional stream) = 0.9, 0.6 and 0.3.
 void SetStreams()
 {
     glColor4f(0.2f, 0.4f, 0.6f, 1);
     glNormal3f(0.3f, 0.5f, 0.7f);
+    glVertexAttrib4f(1, 0.9f, 0, 0, 1);
+    glVertexAttrib4f(6, 0.6f, 0, 0, 1);
+    glVertexAttrib4f(7, 0.3f, 0, 0, 1);
     for (int unit = 0; unit < 8; ++unit)
         glMultiTexCoord4f(GL_TEXTURE0 + unit, (unit + 1) / 10.0f, 0.5f, 0.25f, 1);
 }
@@ -116,6 +122,98 @@ std::vector<Case> Cases()
          "{ return texRECT(sr, float2(2.5, 1.5)) * 0.5 + texRECTproj(point, float3(1, 7, 2)) * 0.5; }\n",
          false, true, {}, {"sr", "point"}, 128, 128, 0},
     };
+    const std::vector<Case> constructs = {
+        {"words the front end reserves as names: texture, vector, matrix, layout",
+         "float4 fragmain(uniform float4 texture, uniform float vector) : COLOR\n"
+         "{ float4 matrix = texture * vector; float layout = 1; return matrix * layout; }\n",
+         false, true, {{"texture", 4, {0.2, 0.4, 0.6, 1}}, {"vector", 1, {0.5}}}, {"texture", "vector"}, 26, 51, 77},
+        {"#include found relative to the including file",
+         "#include \"inc/colour.cgh\"\nfloat4 fragmain() : COLOR { return Colour(); }\n", false, true, {}, {},
+         51, 102, 153,
+         {{"inc/colour.cgh", "#include \"half.cgh\"\nfloat4 Colour() { return float4(0.2, 0.4, HALF, 1); }\n"},
+          {"inc/half.cgh", "#define HALF 0.6\n"}}},
+        {"TANGENT, BINORMAL and BLENDWEIGHT in, as Cg's profiles alias them",
+         "void vertexmain(float4 p : POSITION, float4 t : TANGENT, float3 b : BINORMAL, float4 w : BLENDWEIGHT,\n"
+         "                uniform float4x4 ModelViewProj, out float4 oPos : POSITION, out float4 oC : COLOR0)\n"
+         "{ oPos = mul(ModelViewProj, p); oC = float4(t.x, b.x, w.x, 1); }\n",
+         true, false, {}, {}, 179, 204, 230},
+        {"BLENDINDICES, PSIZE and ATTRn in",
+         "void vertexmain(float4 p : ATTR0, float4 i : BLENDINDICES, float4 s : PSIZE, float2 t : ATTR8,\n"
+         "                float4 c : ATTR3, uniform float4x4 ModelViewProj, out float4 oPos : POSITION,\n"
+         "                out float4 oC : COLOR0)\n"
+         "{ oPos = mul(ModelViewProj, p); oC = float4(i.x, s.x + t.x, c.x, 1); }\n",
+         true, false, {}, {}, 77, 179, 51},
+        {"scalar initialisers flattened across matrices, arrays of vectors and structs",
+         "struct S { float a; float2 b[2]; };\n"
+         "float4 fragmain() : COLOR\n"
+         "{ float2x2 m = {0.1, 0.2, 0.3, 0.4}; float2 v[2] = {0, 0.2,\n"
+         "  0.4, 0}; S s = {0.6, 0, 0, 0, 0.5};\n"
+         "  return float4(m[1][0] - 0.1, v[1].x, s.a * s.b[1].y * 2, 1); }\n",
+         false, true, {}, {}, 51, 102, 153},
+        {"array initialisers and constructors, sized and unsized",
+         "static const float weights[] = {0.1, 0.2, 0.3};\n"
+         "float4 fragmain() : COLOR\n"
+         "{ float a[3] = float[3](0.4, 0.5, 0.6); float3 c[2] = {float3(0, 0, 0), float3(0.1, 0.1, 0.1)};\n"
+         "  return float4(weights[1], a[1] - 0.1, c[1].z + 0.5, 1); }\n",
+         false, true, {}, {}, 51, 102, 153},
+        {"uniform parameters assigned inside the entry point, which Cg copies",
+         "float4 fragmain(uniform float4 v, uniform float s) : COLOR\n"
+         "{ v = v * 2; v.z += s; s++; return v * s; }\n",
+         false, true, {{"v", 4, {0.1, 0.2, 0.1, 0.5}}, {"s", 1, {-0.5}}}, {"v", "s"}, 26, 51, 0},
+        {"matrices of one row or column, and non-square matrices, in mul",
+         "float4 fragmain(uniform float4 v) : COLOR\n"
+         "{ float4x1 column = float4x1(v.x, v.y, 0, 0); float1x4 row = float1x4(1, 0, 0, 0);\n"
+         "  float2x4 m = float2x4(0, 1, 0, 0, 1, 0, 0, 0); float2 swapped = mul(m, column);\n"
+         "  return float4(swapped, mul(row, column), 1); }\n",
+         false, true, {{"v", 4, {0.2, 0.4, 0, 0}}}, {"v"}, 102, 51, 51},
+        {"a struct holding a sampler as a uniform parameter, its members set through their Cg names",
+         "struct T { sampler2D s; float4 c; };\n"
+         "float4 fragmain(float2 uv : TEXCOORD0,\n"
+         "                uniform T g) : COLOR { return tex2D(g.s, float2(0.25, 0.25)) * 0.5 + g.c; }\n",
+         false, true, {{"g.c", 4, {0.2, 0, 0.1, 0}}}, {"g.s", "g.c"}, 179, 0, 26},
+        {"non-square matrices as uniforms, beside a state matrix", passThroughVertex + std::string(
+         "float4 fragmain(uniform float3x4 N, uniform float2x3 M, uniform float4x4 Translation) : COLOR\n"
+         "{ return float4(mul(N, float4(1, 1, 1, 1)) + float3(mul(M, float3(1, 1, 1)), 0), 0)\n"
+         "         + mul(Translation, float4(0, 0, 0, 1)); }\n"),
+         true, true, {}, {"N", "M", "Translation"}, 26, 51, 77},
+        {"arrays indexed by a float",
+         "float4 fragmain(uniform float4 v, uniform float4 w[3]) : COLOR\n"
+         "{ float4 local[2] = {v, v * 2}; return w[v.w * 2] + local[v.w]; }\n",
+         false, true, {{"v", 4, {0.1, 0.2, 0, 1.2}}, {"w[2]", 4, {0.0, 0.0, 0.6, 1}}}, {"v", "w"}, 51, 102, 153},
+        {"TEXCOORD8 and above between the stages, and free interpolants past the eighth",
+         "struct V { float4 position : POSITION; float4 a : TEXCOORD8; float4 b : TEXCOORD15;\n"
+         "           float4 t0 : TEXCOORD0; float4 t1 : TEXCOORD1; float4 t2 : TEXCOORD2; float4 t3 : TEXCOORD3;\n"
+         "           float4 t4 : TEXCOORD4; float4 t5 : TEXCOORD5; float4 t6 : TEXCOORD6; float4 t7 : TEXCOORD7;\n"
+         "           float4 c; };\n"
+         "V vertexmain(float4 p : POSITION, uniform float4x4 ModelViewProj)\n"
+         "{ V o = (V)0; o.position = mul(ModelViewProj, p); o.a = float4(0.2, 0, 0, 0); o.b = float4(0, 0.4, 0, 0);\n"
+         "  o.c = float4(0, 0, 0.6, 0); return o; }\n"
+         "float4 fragmain(V v) : COLOR { return v.a + v.b + v.c + v.t7; }\n",
+         true, true, {}, {}, 51, 102, 153},
+        {"values between the stages without a semantic take free interpolants",
+         "struct V { float4 position : POSITION; float4 a; float4 b : TEXCOORD0; float4 c; };\n"
+         "V vertexmain(float4 p : POSITION, uniform float4x4 ModelViewProj)\n"
+         "{ V o; o.position = mul(ModelViewProj, p); o.a = float4(0.2, 0, 0, 0); o.b = float4(0, 0.4, 0, 0);\n"
+         "  o.c = float4(0, 0, 0.6, 0); return o; }\n"
+         "struct F { float4 a; float4 b : TEXCOORD0; float4 c; };\n"
+         "float4 fragmain(F f) : COLOR { return f.a + f.b + f.c; }\n",
+         true, true, {}, {}, 51, 102, 153},
+        {"GLSL 1.20 forms of tanh, sinh, cosh, modf, trunc and determinant",
+         "float4 fragmain(uniform float4 v) : COLOR\n"
+         "{ float whole; float part = modf(v.x, whole);\n"
+         "  return float4(tanh(v.y) + sinh(v.z) - cosh(v.z) + exp(-v.z), part + trunc(-whole) * 0.1 + 0.2,\n"
+         "                determinant(float2x2(v.w, 0, 0, 0.5)), 1); }\n",
+         false, true, {{"v", 4, {2.25, 0.5, 0.3, 1}}}, {"v"}, 118, 64, 128},
+        {"struct members and array elements set through their Cg names",
+         "struct input { float2 video_size; float4 texture; };\n"
+         "float4 fragmain(uniform input IN, uniform float4 w[3]) : COLOR\n"
+         "{ return float4(IN.video_size, 0, 0) * 0.5 + IN.texture + w[2]; }\n",
+         false, true,
+         {{"IN.video_size", 3, {0.2, 0.4, 9}}, {"IN.texture", 4, {0.1, 0, 0, 0}}, {"w[2]", 4, {0, 0.1, 0.5, 1}},
+          {"w[0]", 4, {1, 1, 1, 1}}},
+         {"IN", "IN.video_size", "IN.texture", "w", "w[0]", "w[1]", "w[2]"}, 51, 77, 128},
+    };
+    cases.insert(cases.end(), constructs.begin(), constructs.end());
     for (int n = 0; n < 8; ++n)
         cases.push_back({"TEXCOORDn in and out of both stages", TexCoordPair(n), true, true, {}, {},
                          128, (n + 1) * 255 / 10, 64});
@@ -179,7 +277,7 @@ protected:
     }
 
     // Every parameter of the case through the runtime: samplers get the texture of their kind ("point" is a
-    // rectangle), "Translation" the matrix translating by (0.1, 0.2, 0.3), "ModelViewProj" the pixel projection.
+    // rectangle, "g.s" the 2D one), "Translation" the matrix translating by (0.1, 0.2, 0.3), "ModelViewProj" the pixel projection.
     void SetParameters(CGShader& pair, const Case& c)
     {
         cgGLSetStateMatrixParameter(cgGetNamedParameter(pair.vertexProgram, "ModelViewProj"),
@@ -198,10 +296,11 @@ protected:
         glPopMatrix();
         glMatrixMode(GL_MODELVIEW);
 
-        const char* samplers[5] = {"s1", "s2", "sc", "sr", "point"};
-        for (int i = 0; i < 5; ++i) {
-            CGparameter sampler = cgGetNamedParameter(pair.fragmentProgram, samplers[i]);
-            cgGLSetTextureParameter(sampler, textures[std::min(i, 3)]);
+        const std::pair<const char*, int> samplers[] = {{"s1", 0}, {"s2", 1}, {"sc", 2}, {"sr", 3}, {"point", 3},
+                                                         {"g.s", 1}};
+        for (const auto& [name, texture] : samplers) {
+            CGparameter sampler = cgGetNamedParameter(pair.fragmentProgram, name);
+            cgGLSetTextureParameter(sampler, textures[texture]);
             cgGLEnableTextureParameter(sampler);
         }
         for (const Value& value : c.values) {
@@ -229,6 +328,10 @@ TEST_F(CgProgramTest, EachProgramCompilesHasItsParametersAndDrawsItsColour)
         SCOPED_TRACE(c.what);
         ClearView();
         WriteTextFile("case.cg", c.source);
+        for (const auto& [path, text] : c.files) {
+            std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+            WriteTextFile(path, text);
+        }
         CGShader pair;
         testing::internal::CaptureStdout();
         bool loaded = pair.LoadShader("case.cg", c.vertexProgram ? "vertexmain" : nullptr,

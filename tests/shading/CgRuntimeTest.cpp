@@ -86,11 +86,11 @@ TEST_F(CgRuntimeTest, FailuresGiveNullProgramAndListing)
     EXPECT_EQ(Compile("a.cg", colourShader, CG_GL_FRAGMENT, "otherentry"), nullptr);
     EXPECT_NE(Listing(), "");
 
-    // A compile error is reported on the file's own line number despite the inserted prologue.
+    // A compile error is reported with the file's name and its own line number despite the inserted prologue.
     EXPECT_EQ(Compile("c.cg", "#version 120\n\nvoid fragmain() { gl_FragColor = nonsense; }\n", CG_GL_FRAGMENT,
                       "fragmain"),
               nullptr);
-    EXPECT_NE(Listing().find(":3("), std::string::npos) << Listing();
+    EXPECT_NE(Listing().find("c.cg:3"), std::string::npos) << Listing();
 
     // The entry point becomes part of the compiled text; anything but an identifier is refused.
     EXPECT_EQ(Compile("a.cg", colourShader, CG_GL_FRAGMENT, "fragmain main\n#define colour"), nullptr);

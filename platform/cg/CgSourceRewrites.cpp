@@ -1,0 +1,434 @@
+#include "CgSourceRewrites.h"
+
+#include "SourceText.h"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <vector>
+
+namespace {
+
+struct Member {
+    std::string type;
+    std::vector<long> dims;  // -1 for an unsized dimension
+};
+
+using Structs = std::map<std::string, std::vector<Member>>;
+
+// Scalars in a built-in scalar, vector or matrix type ("float", "half3", "float3x4"); 0 for other names.
+long BuiltinScalars(const std::string& type)
+{
+    static const char* const bases[] = {"float", "half", "fixed", "int", "bool", "double"};
+    for (const char* base : bases) {
+        std::string rest = type.substr(0, std::string(base).size()) == base ? type.substr(std::string(base).size())
+                                                                              : "-";
+        if (rest.empty())
+            return 1;
+        if (rest.size() == 1 && rest[0] >= '1' && rest[0] <= '4')
+            return rest[0] - '0';
+        if (rest.size() == 3 && rest[0] >= '1' && rest[0] <= '4' && rest[1] == 'x' && rest[2] >= '1' && rest[2] <= '4')
+            return (rest[0] - '0') * (rest[2] - '0');
+    }
+    return 0;
+}
+
+long Scalars(const std::string& type, const std::vector<long>& dims, const Structs& structs, int depth = 0)
+{
+    long count = BuiltinScalars(type);
+    auto found = structs.find(type);
+    if (count == 0 && found != structs.end() && depth < 16) {
+        for (const Member& member : found->second) {
+            long scalars = Scalars(member.type, member.dims, structs, depth + 1);
+            if (scalars <= 0)
+                return 0;
+            count += scalars;
+        }
+    }
+    for (long dim : dims)
+        count = dim > 0 && count < 1000000 ? count * dim : 0;
+    return count;
+}
+
+// Splits text at the commas outside brackets; the parts keep their text.
+std::vector<std::string> SplitTopLevel(const std::string& text, char separator)
+{
+    std::vector<std::string> parts(1);
+    int depth = 0;
+    for (char c : text) {
+        depth += (c == '(' || c == '[' || c == '{') - (c == ')' || c == ']' || c == '}');
+        if (c == separator && depth == 0)
+            parts.emplace_back();
+        else
+            parts.back() += c;
+    }
+    return parts;
+}
+
+std::string Trim(const std::string& text)
+{
+    std::size_t first = text.find_first_not_of(" \t\r\n");
+    std::size_t last = text.find_last_not_of(" \t\r\n");
+    return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+}
+
+// "name[2][3]" into its name and dimensions.
+bool ParseDeclarator(std::string declarator, std::string& name, std::vector<long>& dims)
+{
+    declarator = Trim(declarator.substr(0, declarator.find(':')));
+    std::size_t bracket = declarator.find('[');
+    name = Trim(declarator.substr(0, bracket));
+    while (bracket != std::string::npos) {
+        std::size_t close = declarator.find(']', bracket);
+        if (close == std::string::npos)
+            return false;
+        std::string size = Trim(declarator.substr(bracket + 1, close - bracket - 1));
+        dims.push_back(size.empty() ? -1 : std::atol(size.c_str()));
+        if (!size.empty() && (dims.back() <= 0 || size.find_first_not_of("0123456789") != std::string::npos))
+            return false;
+        bracket = declarator.find('[', close);
+    }
+    return !name.empty();
+}
+
+// The struct definitions of the text: "struct Name { type a, b[2] : SEMANTIC; ... }".
+Structs FindStructs(const std::string& text)
+{
+    Structs structs;
+    std::size_t at = 0;
+    while ((at = text.find("struct", at)) != std::string::npos) {
+        std::size_t open = text.find('{', at);
+        std::size_t close = open == std::string::npos ? open : text.find('}', open);
+        bool word = (at == 0 || !IsIdentifierChar(text[at - 1])) && at + 6 < text.size() && !IsIdentifierChar(text[at + 6]);
+        if (close == std::string::npos)
+            break;
+        std::string name = Trim(text.substr(at + 6, open - at - 6));
+        at += 6;
+        if (!word || name.empty() || name.find_first_of(" \t\r\n;(){}") != std::string::npos)
+            continue;
+        std::vector<Member> members;
+        for (const std::string& statement : SplitTopLevel(text.substr(open + 1, close - open - 1), ';')) {
+            std::string declaration = Trim(statement);
+            if (declaration.empty())
+                continue;
+            std::size_t space = declaration.find_first_of(" \t\r\n");
+            if (space == std::string::npos)
+                break;
+            std::string type = declaration.substr(0, space);
+            for (const std::string& declarator : SplitTopLevel(declaration.substr(space), ',')) {
+                Member member{type, {}};
+                std::string memberName;
+                if (!ParseDeclarator(declarator, memberName, member.dims))
+                    break;
+                members.push_back(member);
+            }
+        }
+        structs[name] = members;
+    }
+    return structs;
+}
+
+// The nested initialiser of a value of type with dims, taking scalars from values from next on.
+std::string Nested(const std::string& type, const std::vector<long>& dims, std::size_t level, const Structs& structs,
+                   const std::vector<std::string>& values, std::size_t& next)
+{
+    if (level < dims.size()) {
+        std::string text = "{";
+        for (long i = 0; i < dims[level]; ++i)
+            text += (i > 0 ? ", " : "") + Nested(type, dims, level + 1, structs, values, next);
+        return text + "}";
+    }
+    long scalars = BuiltinScalars(type);
+    if (scalars == 1)
+        return values[next++];
+    if (scalars > 1) {
+        std::string text = type + "(";
+        for (long i = 0; i < scalars; ++i)
+            text += (i > 0 ? ", " : "") + values[next++];
+        return text + ")";
+    }
+    std::string text = "{";
+    const std::vector<Member>& members = structs.at(type);
+    for (std::size_t i = 0; i < members.size(); ++i)
+        text += (i > 0 ? ", " : "") + Nested(members[i].type, members[i].dims, 0, structs, values, next);
+    return text + "}";
+}
+
+// The identifier that ends just before end (white space skipped), and where it starts.
+std::string WordBefore(const std::string& text, std::size_t end, std::size_t& start)
+{
+    while (end > 0 && std::isspace(static_cast<unsigned char>(text[end - 1])))
+        --end;
+    start = end;
+    while (start > 0 && IsIdentifierChar(text[start - 1]))
+        --start;
+    return text.substr(start, end - start);
+}
+
+// Rewrites "= TYPE[N](a, b)" into "= {a, b}".
+std::string ArrayConstructorsAsLists(const std::string& text)
+{
+    std::string result;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t equals = text.find('=', at);
+        if (equals == std::string::npos || equals + 1 >= text.size() || text[equals + 1] == '=' ||
+            (equals > 0 && std::string("=!<>+-*/%&|^").find(text[equals - 1]) != std::string::npos)) {
+            std::size_t stop = equals == std::string::npos ? text.size() : equals + 1;
+            result += text.substr(at, stop - at);
+            at = stop;
+            continue;
+        }
+        std::size_t typeStart = SkipBlankAndComments(text, equals + 1);
+        std::size_t typeEnd = typeStart;
+        while (typeEnd < text.size() && IsIdentifierChar(text[typeEnd]))
+            ++typeEnd;
+        std::size_t bracket = SkipBlankAndComments(text, typeEnd);
+        std::size_t close = bracket < text.size() && text[bracket] == '[' ? text.find(']', bracket) : std::string::npos;
+        std::size_t open = close == std::string::npos ? close : SkipBlankAndComments(text, close + 1);
+        result += text.substr(at, equals + 1 - at);
+        at = equals + 1;
+        if (typeEnd == typeStart || open == std::string::npos || open >= text.size() || text[open] != '(')
+            continue;
+        int depth = 0;
+        std::size_t end = open;
+        for (; end < text.size(); ++end) {
+            depth += (text[end] == '(') - (text[end] == ')');
+            if (depth == 0)
+                break;
+        }
+        if (end >= text.size())
+            continue;
+        result += " {" + text.substr(open + 1, end - open - 1) + "}";
+        at = end + 1;
+    }
+    return result;
+}
+
+}  // namespace
+
+std::string NestInitialisers(const std::string& source)
+{
+    std::string text = ArrayConstructorsAsLists(source);
+    Structs structs = FindStructs(text);
+    std::string result;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t open = text.find('{', at);
+        if (open == std::string::npos)
+            break;
+        std::size_t equals = open;
+        while (equals > 0 && std::isspace(static_cast<unsigned char>(text[equals - 1])))
+            --equals;
+        // Only after '=' is the closing brace looked for, so that a file of nested blocks costs one pass.
+        bool initialiser = equals > 0 && text[equals - 1] == '=';
+        std::size_t close = initialiser ? text.find_first_of("{}", open + 1) : std::string::npos;
+        initialiser = close != std::string::npos && text[close] == '}';
+        std::string replacement;
+        if (initialiser) {
+            // Walk back over "type name[dims] =".
+            std::size_t end = equals - 1;
+            std::vector<std::string> dimsText;
+            while (end > 0 && std::isspace(static_cast<unsigned char>(text[end - 1])))
+                --end;
+            std::size_t declaratorEnd = end;
+            while (end > 0 && text[end - 1] == ']') {
+                std::size_t bracket = text.rfind('[', end - 1);
+                if (bracket == std::string::npos)
+                    break;
+                end = bracket;
+                while (end > 0 && std::isspace(static_cast<unsigned char>(text[end - 1])))
+                    --end;
+            }
+            std::size_t nameStart = 0;
+            std::size_t typeStart = 0;
+            std::string name = WordBefore(text, end, nameStart);
+            std::string type = WordBefore(text, nameStart, typeStart);
+            std::string declaredName;
+            std::vector<long> dims;
+            std::vector<std::string> values = SplitTopLevel(text.substr(open + 1, close - open - 1), ',');
+            for (std::string& value : values)
+                value = Trim(value);
+            if (!values.empty() && values.back().empty())
+                values.pop_back();
+            bool parsed = !name.empty() && !type.empty() &&
+                          ParseDeclarator(text.substr(nameStart, declaratorEnd - nameStart), declaredName, dims);
+            long elementScalars = parsed ? Scalars(type, {}, structs) : 0;
+            if (parsed && !dims.empty() && dims[0] < 0 && elementScalars > 0) {
+                long inner = elementScalars;
+                for (std::size_t i = 1; i < dims.size(); ++i)
+                    inner = dims[i] > 0 ? inner * dims[i] : 0;
+                if (inner > 0 && static_cast<long>(values.size()) % inner == 0)
+                    dims[0] = static_cast<long>(values.size()) / inner;
+            }
+            // Only aggregates of aggregates need it: scalar arrays, vectors and matrices take flat lists as they are.
+            bool aggregateOfAggregates =
+                (BuiltinScalars(type) == 0 && elementScalars > 0) || (!dims.empty() && elementScalars > 1);
+            if (parsed && aggregateOfAggregates && Scalars(type, dims, structs) == static_cast<long>(values.size())) {
+                std::size_t next = 0;
+                replacement = Nested(type, dims, 0, structs, values, next);
+                // The newlines of the list stay, so that later lines keep their numbers.
+                for (std::size_t i = open; i < close; ++i)
+                    if (text[i] == '\n')
+                        replacement += '\n';
+            }
+        }
+        if (!replacement.empty()) {
+            result += text.substr(at, open - at) + replacement;
+            at = close + 1;
+        } else {
+            result += text.substr(at, open + 1 - at);
+            at = open + 1;
+        }
+    }
+    return result + text.substr(std::min(at, text.size()));
+}
+
+namespace {
+
+// True when body assigns to name: "name =", "name.xy +=", "name[i] = ", "name++", "--name".
+bool Assigns(const std::string& body, const std::string& name)
+{
+    std::size_t at = 0;
+    while ((at = body.find(name, at)) != std::string::npos) {
+        std::size_t end = at + name.size();
+        bool word = (at == 0 || !IsIdentifierChar(body[at - 1])) && (end >= body.size() || !IsIdentifierChar(body[end]));
+        std::size_t before = at;
+        while (before > 0 && std::isspace(static_cast<unsigned char>(body[before - 1])))
+            --before;
+        at = end;
+        if (!word)
+            continue;
+        if (before >= 2 && (body.compare(before - 2, 2, "++") == 0 || body.compare(before - 2, 2, "--") == 0))
+            return true;
+        // Skip members and indices, then look at the operator.
+        for (;;) {
+            end = SkipBlankAndComments(body, end);
+            if (end < body.size() && body[end] == '.') {
+                ++end;
+                end = SkipBlankAndComments(body, end);
+                while (end < body.size() && IsIdentifierChar(body[end]))
+                    ++end;
+            } else if (end < body.size() && body[end] == '[') {
+                int depth = 0;
+                for (; end < body.size(); ++end) {
+                    depth += (body[end] == '[') - (body[end] == ']');
+                    if (depth == 0)
+                        break;
+                }
+                ++end;
+            } else {
+                break;
+            }
+        }
+        if (end + 1 < body.size() && (body.compare(end, 2, "++") == 0 || body.compare(end, 2, "--") == 0))
+            return true;
+        // Compound assignments have one or two characters before the '=' ("+=", "<<="); "<=" and ">=" compare.
+        std::size_t op = end;
+        while (op < body.size() && op - end < 2 && std::string("+-*/%&|^<>").find(body[op]) != std::string::npos)
+            ++op;
+        bool comparison = op - end == 1 && (body[end] == '<' || body[end] == '>');
+        if (op < body.size() && body[op] == '=' && (op + 1 >= body.size() || body[op + 1] != '=') && !comparison)
+            return true;
+    }
+    return false;
+}
+
+bool HoldsSampler(const std::string& type, const Structs& structs, int depth = 0)
+{
+    if (type.compare(0, 7, "sampler") == 0)
+        return true;
+    auto found = structs.find(type);
+    return found != structs.end() && depth < 16 &&
+           std::any_of(found->second.begin(), found->second.end(),
+                       [&](const Member& member) { return HoldsSampler(member.type, structs, depth + 1); });
+}
+
+}  // namespace
+
+std::string RewriteEntryParameters(const std::string& source, const std::string& entry)
+{
+    // The definition of entry at the top level: "entry (params) [: SEMANTIC] {".
+    int depth = 0;
+    for (std::size_t at = 0; at < source.size(); ++at) {
+        std::size_t skipped = SkipBlankAndComments(source, at);
+        if (skipped != at) {
+            at = skipped - 1;
+            continue;
+        }
+        char c = source[at];
+        depth += (c == '{') - (c == '}');
+        if (depth != 0 || source.compare(at, entry.size(), entry) != 0 || (at > 0 && IsIdentifierChar(source[at - 1])) ||
+            (at + entry.size() < source.size() && IsIdentifierChar(source[at + entry.size()])))
+            continue;
+        std::size_t open = SkipBlankAndComments(source, at + entry.size());
+        if (open >= source.size() || source[open] != '(')
+            continue;
+        int parens = 0;
+        std::size_t close = open;
+        for (; close < source.size(); ++close) {
+            parens += (source[close] == '(') - (source[close] == ')');
+            if (parens == 0)
+                break;
+        }
+        std::size_t body = close < source.size() ? source.find_first_of("{;", close) : std::string::npos;
+        if (body == std::string::npos || source[body] == ';')
+            continue;
+        std::size_t bodyEnd = body;
+        for (int braces = 0; bodyEnd < source.size(); ++bodyEnd) {
+            braces += (source[bodyEnd] == '{') - (source[bodyEnd] == '}');
+            if (braces == 0)
+                break;
+        }
+        const std::string bodyText = source.substr(body, bodyEnd - body);
+
+        const Structs structs = FindStructs(source);
+        std::string parameters;
+        std::string copies;
+        std::string globals;
+        std::vector<std::string> list = SplitTopLevel(source.substr(open + 1, close - open - 1), ',');
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            std::string parameter = list[i];
+            std::string declaration = parameter.substr(0, parameter.find_first_of(":="));
+            std::vector<std::string> words;
+            std::size_t w = 0;
+            while (w < declaration.size()) {
+                while (w < declaration.size() && !IsIdentifierChar(declaration[w]))
+                    ++w;
+                std::size_t start = w;
+                while (w < declaration.size() && IsIdentifierChar(declaration[w]))
+                    ++w;
+                if (w > start)
+                    words.push_back(declaration.substr(start, w - start));
+            }
+            std::string name;
+            std::vector<long> dims;
+            std::size_t nameAt = declaration.rfind(words.empty() ? std::string() : words.back());
+            bool uniform = std::find(words.begin(), words.end(), "uniform") != words.end();
+            bool parsed = uniform && words.size() >= 3 && ParseDeclarator(declaration.substr(nameAt), name, dims);
+            std::string type = parsed ? words[words.size() - 2] : std::string();
+            if (parsed && structs.count(type) != 0 && HoldsSampler(type, structs)) {
+                globals += "uniform " + Trim(declaration.substr(declaration.rfind(type))) + "; ";
+                parameters += std::string(static_cast<std::size_t>(std::count(parameter.begin(), parameter.end(), '\n')),
+                                          '\n');
+                continue;
+            }
+            if (parsed && type.compare(0, 7, "sampler") != 0 && Assigns(bodyText, name)) {
+                std::string suffix = Trim(declaration.substr(nameAt + name.size()));
+                parameter.replace(nameAt, name.size(), kUniformCopyPrefix + name);
+                copies += " " + type + " " + name + suffix + " = " + kUniformCopyPrefix + name + ";";
+            }
+            parameters += (parameters.find_first_not_of(" \t\r\n") == std::string::npos ? "" : ",") + parameter;
+        }
+        if (copies.empty() && globals.empty())
+            return source;
+        // The globals go at the start of the line where the definition's return type stands.
+        std::size_t typeStart = 0;
+        WordBefore(source, at, typeStart);
+        std::size_t lineStart = source.rfind('\n', typeStart);
+        lineStart = lineStart == std::string::npos ? 0 : lineStart + 1;
+        return source.substr(0, lineStart) + globals + source.substr(lineStart, open + 1 - lineStart) + parameters +
+               source.substr(close, body + 1 - close) + copies + source.substr(body + 1);
+    }
+    return source;
+}

@@ -1,0 +1,22 @@
+// Rewrites of Cg source text into what the DX9 front end takes. They happen within the lines they stand on, so the
+// listing's line numbers stay the file's own.
+//
+// Cg fills an aggregate from a flat list of scalars (float2 a[2] = {1, 2, 3, 4}; S s = {1, 2, 3}) and takes array
+// constructors as initialisers (float a[3] = float[3](1, 2, 3)); the DX9 front end wants the braces nested by the
+// aggregate's shape.
+#pragma once
+
+#include <string>
+
+// The source with every flat initialiser of an array or struct of vectors, matrices or structs nested by its
+// type, and every array constructor after '=' written as a brace list. Initialisers whose scalar count does not
+// match their type are left as they are, for the front end to report.
+std::string NestInitialisers(const std::string& source);
+
+// The entry point's uniform parameters as the front end can take them. In Cg a uniform parameter is the function's
+// own copy, which its body may assign; in the front end it is a read-only global: each one that the body of entry
+// assigns is renamed with kUniformCopyPrefix and copied into a local of its own name at the top of the body. A
+// uniform struct holding a sampler, which the front end fails on as a parameter, becomes a global uniform of the
+// same name, declared at the start of the definition's first line.
+std::string RewriteEntryParameters(const std::string& source, const std::string& entry);
+constexpr const char* kUniformCopyPrefix = "cgUniform_";

@@ -1,0 +1,31 @@
+// Bounds on what reaches the compilers, and the walks of the front end's tree that check them: the parsers and tree
+// walks recurse once per level of nesting, and the GL driver spends time on every uniform component. A file past a
+// bound is refused with a listing that names it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace glslang {
+class TIntermAggregate;
+class TIntermediate;
+class TIntermSymbol;
+}  // namespace glslang
+
+constexpr int kMaxNesting = 256;               // brackets, and statements nested without braces
+constexpr int kMaxOperatorsPerStatement = 4096;
+constexpr long long kMaxUniformComponents = 1 << 16;
+
+// Checks preprocessed text: nesting depth, operators per statement, size. Empty when within bounds.
+std::string NestingProblem(const std::string& preprocessed);
+
+// Every uniform the program declares: the globals, and the parameters of the entry point (renamed "@main" by the
+// HLSL front end), in declaration order.
+std::vector<const glslang::TIntermSymbol*> UniformSymbols(glslang::TIntermediate& intermediate);
+
+// The entry point's function as the source defines it (the front end calls it "@main"), with its own parameters;
+// null when the program has none.
+const glslang::TIntermAggregate* EntryFunction(glslang::TIntermediate& intermediate);
+
+// Checks the total size of the uniforms. Empty when within bounds.
+std::string UniformSizeProblem(glslang::TIntermediate& intermediate);
