@@ -11,7 +11,7 @@ level=$(mktemp -d)
 cd "$level"
 fail() { echo "view-installed: $*"; exit 1; }
 
-for tool in velmora-viewer velmora-levelgen velmora-order; do
+for tool in velmora-viewer velmora-levelgen velmora-order velmora-cgc; do
   command -v "$tool" >/dev/null || fail "$tool is not on PATH"
   "$tool" --help >/dev/null 2>&1 || [ "$tool" = velmora-viewer ] || fail "$tool --help failed"
 done
@@ -21,6 +21,7 @@ grep -qx '[0-9]* triangles, [0-9]* lights, [0-9]* leaves, [0-9]* nodes, [0-9]* m
 for shader in shader.cg ambient.cg shadow.cg post.cg; do
   [ -f "$shader" ] || fail "the generator left no $shader beside the level"
 done
+velmora-cgc --entry fragmain --profile fragment post.cg >/dev/null || fail "velmora-cgc cannot compile post.cg"
 
 display=:$(( 50 + $$ % 200 ))
 Xvfb "$display" -screen 0 1024x768x24 -noreset -nolisten tcp >/dev/null 2>&1 &

@@ -6,7 +6,7 @@
 
 TEST(ToolConventions, HelpOnStandardOutputAndBadOptionsOnStandardError)
 {
-    for (const char* tool : {VELMORA_LEVELGEN, VELMORA_ORDER}) {
+    for (const char* tool : {VELMORA_LEVELGEN, VELMORA_ORDER, VELMORA_CGC}) {
         SCOPED_TRACE(tool);
         const CommandResult help = RunCommand(std::string(tool) + " --help");
         EXPECT_EQ(help.exitCode, 0);
