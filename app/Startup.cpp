@@ -2,6 +2,7 @@
 
 #include "Attenuation.h"
 #include "Callbacks.h"
+#include "ImageDecoder.h"
 #include "PostProcess.h"
 #include "RenderGeometry.h"
 #include "Shaders.h"
@@ -84,6 +85,8 @@ void InitImageLibrary()
 {
     ilInit();
     ilutRenderer(ILUT_OPENGL);
+    // Without a decoder every image fails like a missing file; nothing is decoded in this process.
+    StartImageDecoder();
 }
 
 void CreateFixedTextures()
@@ -117,6 +120,8 @@ void Init()
     for (Light& light : level.lights)
         CreateShadowResources(light);
     SetFixedRenderState();
+    // Images load only during start-up; the decoder and its memory end with it.
+    StopImageDecoder();
 }
 
 int RunViewer(int argc, char** argv)

@@ -10,7 +10,7 @@ int RunViewer(int argc, char** argv);
 // geometry, the shaders, the post target and the shadow resources in between.
 void Init();
 
-// ilInit and the OpenGL renderer of ILUT.
+// ilInit, the OpenGL renderer of ILUT, and the image decoder, which Init stops once start-up is over.
 void InitImageLibrary();
 // The checker (which becomes the texture cache's fallback), the attenuation texture, and the images "postprocess"
 // and "ramp" with plain linear filtering.

@@ -1,6 +1,5 @@
 // Images in the layouts that other tools write, loaded through the texture cache: each shows its four quadrant
 // colours and uploads exactly what the image library alone uploads. Damaged files fail like missing ones.
-#include "ImageCheck.h"
 #include "TextureTestFixture.h"
 
 #include <cstdint>
@@ -414,26 +413,33 @@ TEST_F(ImageCorpusTest, DamagedImagesFailAndNothingIsDecodedBeyondWhatTheFileHol
         const char* name;
         const char* extension;
         std::function<void(const std::string&)> write;
+        ImageFailure failure;
     } cases[] = {
-        {"undersized-blocks", ".dds", copy("undersized-blocks.dds")},
-        {"segment-past-end", ".jpg", copy("segment-past-end.jpg")},
-        {"endless-scan", ".jpg", copy("endless-scan.jpg")},
+        {"undersized-blocks", ".dds", copy("undersized-blocks.dds"), ImageFailure::Refused},
+        {"segment-past-end", ".jpg", copy("segment-past-end.jpg"), ImageFailure::Refused},
+        {"endless-scan", ".jpg", copy("endless-scan.jpg"), ImageFailure::TimedOut},
         // The pitch rule gives a buffer of 0 bytes, which the decoder would decode blocks from.
-        {"dxt1-pitch-without-bits", ".dds", [](const std::string& f) { WriteDxt1WithPitch(f, 200, 0); }},
-        {"dds-truncated-chain", ".dds", patch(dxt1, [](Bytes& b) { b.resize(b.size() - 1); })},
-        {"dds-linear-size-short", ".dds", patch(dxt1, [](Bytes& b) { Put32(b, 20, 2048 - 8); })},
-        {"dds-huge", ".dds", patch(dxt1, [](Bytes& b) { Put32(b, 12, 0x10010); })},
-        {"tga-huge-rle", ".tga", patch([](const std::string& f) { Convert(f, 50, 40, "-compress RLE"); },
-                                       [](Bytes& b) { b[12] = b[13] = b[14] = b[15] = 0xFF; })},
-        {"tga-short", ".tga", patch([](const std::string& f) { Convert(f, 50, 40, "-compress None"); },
-                                    [](Bytes& b) { b.resize(b.size() - 3); })},
+        {"dxt1-pitch-without-bits", ".dds", [](const std::string& f) { WriteDxt1WithPitch(f, 200, 0); },
+         ImageFailure::Refused},
+        {"dds-truncated-chain", ".dds", patch(dxt1, [](Bytes& b) { b.resize(b.size() - 1); }), ImageFailure::Refused},
+        {"dds-linear-size-short", ".dds", patch(dxt1, [](Bytes& b) { Put32(b, 20, 2048 - 8); }),
+         ImageFailure::Refused},
+        {"dds-huge", ".dds", patch(dxt1, [](Bytes& b) { Put32(b, 12, 0x10010); }), ImageFailure::Refused},
+        {"tga-huge-rle", ".tga",
+         patch([](const std::string& f) { Convert(f, 50, 40, "-compress RLE"); },
+               [](Bytes& b) { b[12] = b[13] = b[14] = b[15] = 0xFF; }),
+         ImageFailure::Refused},
+        {"tga-short", ".tga",
+         patch([](const std::string& f) { Convert(f, 50, 40, "-compress None"); },
+               [](Bytes& b) { b.resize(b.size() - 3); }),
+         ImageFailure::Refused},
         {"jpeg-huge-frame", ".jpg", patch(jpeg, [](Bytes& b) {
              for (size_t i = 2; i + 9 < b.size(); ++i)
                  if (b[i] == 0xFF && b[i + 1] == 0xC0) {
                      b[i + 5] = b[i + 6] = b[i + 7] = b[i + 8] = 0xFF;
                      return;
                  }
-         })},
+         }), ImageFailure::Refused},
     };
     ILuint image = 0;
     ilGenImages(1, &image);
@@ -444,7 +450,7 @@ TEST_F(ImageCorpusTest, DamagedImagesFailAndNothingIsDecodedBeyondWhatTheFileHol
         const ImageFormat format = c.extension[1] == 'd'   ? ImageFormat::Dds
                                    : c.extension[1] == 't' ? ImageFormat::Tga
                                                            : ImageFormat::Jpeg;
-        EXPECT_FALSE(LoadImageGuarded(file, format, 1000)) << c.name;
+        EXPECT_EQ(LoadImageGuarded(file, format, 16384), c.failure) << c.name;
     }
     ilDeleteImages(1, &image);
 }
@@ -461,6 +467,6 @@ TEST_F(ImageCorpusTest, ColourIndicesBeyondThePaletteAreRefusedThoughTheLibraryD
     ilGenImages(1, &image);
     ilBindImage(image);
     EXPECT_TRUE(ilLoadImage("short-map.tga"));
-    EXPECT_FALSE(LoadImageGuarded("short-map.tga", ImageFormat::Tga, 2000));
+    EXPECT_EQ(LoadImageGuarded("short-map.tga", ImageFormat::Tga, 16384), ImageFailure::PaletteRefused);
     ilDeleteImages(1, &image);
 }
