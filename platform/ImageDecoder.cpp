@@ -53,7 +53,7 @@ uint64_t DecodedOffset(uint64_t fileBytes) { return (fileBytes + 4095) / 4096 * 
 // How long a decode may take: a base for starting up, and a share per texel that the header makes the decoder
 // produce, generous for DevIL's slowest path. CPU time of the decoder counts, so a loaded machine does not fail
 // honest decodes; wall time is bounded too, for a decoder that waits instead of working.
-constexpr int64_t kBaseCpuNanoseconds = 100'000'000;
+constexpr int64_t kBaseCpuNanoseconds = 50'000'000;
 constexpr int64_t kCpuNanosecondsPerTexel = 100;
 constexpr int kWallTimesCpu = 4;
 constexpr int64_t kWallExtraNanoseconds = 1'000'000'000;
@@ -241,12 +241,10 @@ bool EnterSandbox(int requests, int replies)
     scmp_filter_ctx filter = seccomp_init(SCMP_ACT_KILL_PROCESS);
     if (filter == nullptr)
         return false;
-    const scmp_datum_t self = static_cast<scmp_datum_t>(getpid());
-    const auto on = [](int fd) { return SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(fd)); };
-    const auto notOn = [](int fd) { return SCMP_A0(SCMP_CMP_NE, static_cast<scmp_datum_t>(fd)); };
-    const auto noExec = [](unsigned arg) {
-        return scmp_arg_cmp{arg, SCMP_CMP_MASKED_EQ, PROT_EXEC, 0};
-    };
+    const auto on = [](int fd) { return scmp_arg_cmp{0, SCMP_CMP_EQ, static_cast<scmp_datum_t>(fd), 0}; };
+    const auto notOn = [](int fd) { return scmp_arg_cmp{0, SCMP_CMP_NE, static_cast<scmp_datum_t>(fd), 0}; };
+    const scmp_arg_cmp self{0, SCMP_CMP_EQ, static_cast<scmp_datum_t>(getpid()), 0};
+    const scmp_arg_cmp noExec{2, SCMP_CMP_MASKED_EQ, PROT_EXEC, 0};
     bool built = true;
     for (const int call : {SCMP_SYS(read), SCMP_SYS(recvfrom), SCMP_SYS(recvmsg)})
         built = built && seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 1, on(requests)) == 0;
@@ -254,9 +252,9 @@ bool EnterSandbox(int requests, int replies)
         built = built && seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 1, on(replies)) == 0;
     for (const int call : {SCMP_SYS(write), SCMP_SYS(writev)})
         built = built && seccomp_rule_add(filter, SCMP_ACT_ERRNO(EBADF), call, 1, notOn(replies)) == 0;
-    built = built && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(mmap), 1, noExec(2)) == 0 &&
-            seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(mprotect), 1, noExec(2)) == 0 &&
-            seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(tgkill), 1, SCMP_A0(SCMP_CMP_EQ, self)) == 0;
+    built = built && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(mmap), 1, noExec) == 0 &&
+            seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(mprotect), 1, noExec) == 0 &&
+            seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(tgkill), 1, self) == 0;
     for (const int call : {SCMP_SYS(munmap), SCMP_SYS(mremap), SCMP_SYS(brk), SCMP_SYS(madvise), SCMP_SYS(futex),
                            SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigreturn), SCMP_SYS(getpid), SCMP_SYS(gettid),
                            SCMP_SYS(clock_gettime), SCMP_SYS(exit), SCMP_SYS(exit_group)})
@@ -436,11 +434,12 @@ ImageFailure DecodeInDecoder(int fd, uint64_t fileBytes, ImageFormat format, con
 {
     const uint64_t offset = DecodedOffset(fileBytes);
     const uint64_t sharedBytes = offset + header.decodedBytes;
-    if (ftruncate(decoder.shared, static_cast<off_t>(sharedBytes)) != 0)
+    uint8_t* mapped =
+        ftruncate(decoder.shared, static_cast<off_t>(sharedBytes)) == 0 ? MapShared(decoder.shared, sharedBytes) : nullptr;
+    if (mapped == nullptr) {
+        ftruncate(decoder.shared, 0);
         return ImageFailure::NoDecoder;
-    uint8_t* mapped = MapShared(decoder.shared, sharedBytes);
-    if (mapped == nullptr)
-        return ImageFailure::NoDecoder;
+    }
     std::memcpy(mapped, head.data(), head.size());
     ImageFailure failure = ReadInto(fd, mapped + head.size(), fileBytes - head.size()) ? ImageFailure::None
                                                                                          : ImageFailure::Missing;
@@ -450,22 +449,26 @@ ImageFailure DecodeInDecoder(int fd, uint64_t fileBytes, ImageFormat format, con
                                   kCpuNanosecondsPerTexel;
     const Clock::time_point deadline = start + std::chrono::nanoseconds(cpuBudget * kWallTimesCpu +
                                                                         kWallExtraNanoseconds);
+    // The decoder's CPU clock exists for as long as the process does.
     clockid_t cpu = CLOCK_MONOTONIC;
-    const bool cpuKnown = clock_getcpuclockid(decoder.pid, &cpu) == 0;
-    const int64_t cpuStart = cpuKnown ? CpuNanoseconds(cpu) : 0;
-    const int64_t cpuLimit = cpuKnown ? cpuStart + cpuBudget : INT64_MAX;
-    LimitDecode(cpuStart, cpuBudget, kBaseDecodeBytes + 2 * sharedBytes + header.texels * kDecodeBytesPerTexel);
-
+    if (failure == ImageFailure::None && clock_getcpuclockid(decoder.pid, &cpu) != 0)
+        failure = ImageFailure::DecoderCrashed;
     const DecodeRequest request{static_cast<uint32_t>(format), 0, fileBytes, header.decodedBytes};
     DecodeReply reply{};
-    if (failure == ImageFailure::None)
-        failure = Send(decoder.requests, &request, sizeof request, &deadline) ? AwaitReply(reply, cpu, cpuLimit, deadline)
-                                                                             : ImageFailure::DecoderCrashed;
+    if (failure == ImageFailure::None) {
+        const int64_t cpuStart = CpuNanoseconds(cpu);
+        LimitDecode(cpuStart, cpuBudget, kBaseDecodeBytes + 2 * sharedBytes + header.texels * kDecodeBytesPerTexel);
+        failure = Send(decoder.requests, &request, sizeof request, &deadline)
+                      ? AwaitReply(reply, cpu, cpuStart + cpuBudget, deadline)
+                      : ImageFailure::DecoderCrashed;
+    }
     if (failure == ImageFailure::None && !reply.decoded)
         failure = ImageFailure::DecodeFailed;
-    if (failure == ImageFailure::None)
-        failure = AcceptDecodedImage(header, reply.image, mapped + offset, mapped + offset + reply.image.dataBytes,
-                                     maxTextureSize);
+    if (failure == ImageFailure::None) {
+        const uint8_t* pixels = mapped + offset;
+        const uint8_t* palette = reply.image.dataBytes <= header.decodedBytes ? pixels + reply.image.dataBytes : nullptr;
+        failure = AcceptDecodedImage(header, reply.image, pixels, palette, maxTextureSize);
+    }
     munmap(mapped, sharedBytes);
     if (failure == ImageFailure::DecoderCrashed)
         failure = EndReason(EndProcess());
