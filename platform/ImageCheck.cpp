@@ -144,8 +144,9 @@ ImageVerdict JudgeDds(const uint8_t* bytes, size_t available, uint64_t size, Ima
     uint64_t faces = 1, depth = headerDepth, firstRead = 0;
     const bool cube = (caps1 & kComplex) && (caps2 & kCubeMap);
     if (cube) {
+        // DevIL crashes on some cube maps that lack faces (a positive Z face alone, for one).
         faces = static_cast<uint64_t>(__builtin_popcount(caps2 & kCubeFaces));
-        if (depth > 1)
+        if (depth > 1 || faces != 6)
             return ImageVerdict::Refused;
     }
     if (!(flags & (kLinearSizeFlag | kPitchFlag)) || linearSize == 0) {
@@ -211,6 +212,10 @@ ImageVerdict JudgeTga(const uint8_t* bytes, size_t available, uint64_t size, Ima
     if (imageType != 1 && imageType != 2 && imageType != 3 && imageType != 9 && imageType != 10 && imageType != 11)
         return ImageVerdict::Refused;
     if (width == 0 || height == 0 || pixelBytes == 0)
+        return ImageVerdict::Refused;
+    // Without a colour map, DevIL sizes the map of a colour-mapped image from the other map fields and may ask
+    // for gigabytes.
+    if ((imageType == 1 || imageType == 9) && colourMapType != 1)
         return ImageVerdict::Refused;
     const uint64_t mapBytes = colourMapType == 1 ? mapLength * mapEntryBytes : 0;
     const uint64_t start = kHeader + idLength + mapBytes;

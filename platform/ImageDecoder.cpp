@@ -567,7 +567,8 @@ ImageFailure AcceptDecodedImage(const ImageHeader& header, const DecodedImage& i
 {
     if (!AnswerIsSound(header, image, maxTextureSize))
         return ImageFailure::AnswerRefused;
-    if (!ilTexImage(image.width, image.height, image.depth, static_cast<ILubyte>(image.bytesPerPixel), image.format,
+    // ilTexImage takes channels, not bytes per pixel: with wider channels the bytes per pixel would read past the data.
+    if (!ilTexImage(image.width, image.height, image.depth, static_cast<ILubyte>(Channels(image.format)), image.format,
                     image.type, const_cast<uint8_t*>(pixels)))
         return ImageFailure::AnswerRefused;
     ilRegisterOrigin(image.origin);
