@@ -97,6 +97,8 @@ struct DdsLevelSizes {
     }
 };
 
+// Beyond any texture size that GL offers.
+constexpr uint64_t kMaxDdsSide = 65536;
 // Most bytes a texel of any coding decodes to (four 32-bit float channels).
 constexpr uint64_t kDdsDecodedTexelBytes = 16;
 
@@ -120,7 +122,8 @@ ImageVerdict JudgeDds(const uint8_t* bytes, size_t available, uint64_t size, Ima
     const uint32_t pixelFlags = Read32(bytes, 80);
     const uint32_t caps1 = Read32(bytes, 108);
     const uint32_t caps2 = Read32(bytes, 112);
-    if (width == 0 || height == 0 || width >= kImageSizeLimit / 4 || height >= kImageSizeLimit / 4)
+    // Bounded sides keep every product of sides below in 64 bits.
+    if (width == 0 || height == 0 || width > kMaxDdsSide || height > kMaxDdsSide || headerDepth > kMaxDdsSide)
         return ImageVerdict::Refused;
 
     DdsLevelSizes sizes;

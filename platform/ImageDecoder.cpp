@@ -30,9 +30,9 @@ namespace {
 // The decoder is forked once and kept for the next images: a fork per image would copy this process's page tables
 // and make both sides copy every page they write. It finds each file's bytes in a memory file that both processes
 // share, decodes them, puts the pixels and the palette behind them and answers through a socket with a description.
-// This process sizes the memory file for each image from the header and empties it afterwards; the decoder cannot
-// resize it. A decoder that crashes, stalls, answers wrongly or fails a decode (which may have left the library in
-// a bad state) is killed and replaced for the next image.
+// This process sizes the memory file for each image from the header; the decoder cannot resize it. A decoder that
+// crashes, stalls, answers wrongly or fails a decode (which may have left the library in a bad state) is killed and
+// replaced for the next image.
 
 struct DecodeRequest {
     uint32_t format;
@@ -61,6 +61,9 @@ constexpr int64_t kWallExtraNanoseconds = 1'000'000'000;
 // copies and the library's buffers.
 constexpr uint64_t kBaseDecodeBytes = uint64_t(256) << 20;
 constexpr uint64_t kDecodeBytesPerTexel = 32;
+// The memory file keeps its pages between images up to this size, so that the next image's bytes need not be
+// allocated afresh; a larger one is emptied after its image.
+constexpr uint64_t kKeptSharedBytes = uint64_t(64) << 20;
 // The first read of a file; more is read only when a JPEG's header lies further in.
 constexpr size_t kHeadBytes = 64 * 1024;
 
@@ -234,9 +237,10 @@ void KeepOnlyDecoderDescriptors(std::array<int, 3> keep)
 }
 
 // The decoder's seccomp filter: reads on its request socket, writes on its reply socket (writes elsewhere, such as
-// a library's warning on standard error, fail quietly), memory management without executable pages, its own
-// abort, and exit. Anything else (open, exec, sockets, ...) stops the process with SIGSYS.
-bool EnterSandbox(int requests, int replies)
+// a library's warning on standard error, fail quietly), memory management without executable pages that maps no
+// file but the memory file, its own abort, and exit. Anything else (open, exec, sockets, ...) stops the process
+// with SIGSYS.
+bool EnterSandbox(int requests, int replies, int shared)
 {
     scmp_filter_ctx filter = seccomp_init(SCMP_ACT_KILL_PROCESS);
     if (filter == nullptr)
@@ -245,6 +249,10 @@ bool EnterSandbox(int requests, int replies)
     const auto notOn = [](int fd) { return scmp_arg_cmp{0, SCMP_CMP_NE, static_cast<scmp_datum_t>(fd), 0}; };
     const scmp_arg_cmp self{0, SCMP_CMP_EQ, static_cast<scmp_datum_t>(getpid()), 0};
     const scmp_arg_cmp noExec{2, SCMP_CMP_MASKED_EQ, PROT_EXEC, 0};
+    // The low 32 bits of mmap's descriptor: -1 for anonymous memory, or the memory file.
+    const auto mapsFrom = [](int fd) {
+        return scmp_arg_cmp{4, SCMP_CMP_MASKED_EQ, 0xFFFFFFFFu, static_cast<uint32_t>(fd)};
+    };
     bool built = true;
     for (const int call : {SCMP_SYS(read), SCMP_SYS(recvfrom), SCMP_SYS(recvmsg)})
         built = built && seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 1, on(requests)) == 0;
@@ -252,8 +260,9 @@ bool EnterSandbox(int requests, int replies)
         built = built && seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 1, on(replies)) == 0;
     for (const int call : {SCMP_SYS(write), SCMP_SYS(writev)})
         built = built && seccomp_rule_add(filter, SCMP_ACT_ERRNO(EBADF), call, 1, notOn(replies)) == 0;
-    built = built && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(mmap), 1, noExec) == 0 &&
-            seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(mprotect), 1, noExec) == 0 &&
+    for (const int fd : {-1, shared})
+        built = built && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(mmap), 2, noExec, mapsFrom(fd)) == 0;
+    built = built && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(mprotect), 1, noExec) == 0 &&
             seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(tgkill), 1, self) == 0;
     for (const int call : {SCMP_SYS(munmap), SCMP_SYS(mremap), SCMP_SYS(brk), SCMP_SYS(madvise), SCMP_SYS(futex),
                            SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigreturn), SCMP_SYS(getpid), SCMP_SYS(gettid),
@@ -274,7 +283,7 @@ bool EnterSandbox(int requests, int replies)
     KeepOnlyDecoderDescriptors({requests, replies, shared});
     const rlimit noCore{0, 0};
     setrlimit(RLIMIT_CORE, &noCore);
-    if (!EnterSandbox(requests, replies))
+    if (!EnterSandbox(requests, replies, shared))
         _exit(0);
     for (;;) {
         DecodeRequest request;
@@ -428,7 +437,7 @@ ImageVerdict JudgeHead(int fd, uint64_t fileBytes, ImageFormat format, std::vect
 }
 
 // Has the running decoder decode the judged file: its head is already read, the rest goes straight into the memory
-// file. The memory file is emptied afterwards.
+// file, which is sized for this image alone.
 ImageFailure DecodeInDecoder(int fd, uint64_t fileBytes, ImageFormat format, const std::vector<uint8_t>& head,
                              const ImageHeader& header, uint32_t maxTextureSize, Clock::time_point start)
 {
@@ -474,7 +483,7 @@ ImageFailure DecodeInDecoder(int fd, uint64_t fileBytes, ImageFormat format, con
         failure = EndReason(EndProcess());
     else if (failure != ImageFailure::None && failure != ImageFailure::Missing)
         EndProcess();
-    if (decoder.shared >= 0)
+    if (decoder.shared >= 0 && sharedBytes > kKeptSharedBytes)
         ftruncate(decoder.shared, 0);
     return failure;
 }

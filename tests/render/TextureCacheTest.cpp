@@ -216,7 +216,7 @@ bool IsRed(const uint8_t* pixel)
 
 // How a fake decoder misbehaves on a red image; it decodes every other image honestly with DevIL.
 enum class Misbehaviour { LieBytesPerPixel, LieSize, LieDataSize, LiePalette, Die, Stall, GrabMemory, OpenFile, Exec,
-                          Connect };
+                          Connect, MapInput, MapExecutable };
 
 template <Misbehaviour kind>
 bool Misbehave(ImageFormat format, const uint8_t* file, uint64_t fileBytes, DecodedImage& image,
@@ -265,6 +265,12 @@ bool Misbehave(ImageFormat format, const uint8_t* file, uint64_t fileBytes, Deco
     case Misbehaviour::Connect:
         close(socket(AF_INET, SOCK_STREAM, 0));
         break;
+    case Misbehaviour::MapInput:
+        mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE, STDIN_FILENO, 0);
+        break;
+    case Misbehaviour::MapExecutable:
+        mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        break;
     }
     return true;
 }
@@ -288,6 +294,8 @@ TEST_F(TextureCacheTest, ADecoderThatLiesDiesOrStallsFailsTheImageLikeAMissingFi
         {"opens a file", Misbehave<Misbehaviour::OpenFile>, ImageFailure::SandboxViolation},
         {"runs a program", Misbehave<Misbehaviour::Exec>, ImageFailure::SandboxViolation},
         {"opens a socket", Misbehave<Misbehaviour::Connect>, ImageFailure::SandboxViolation},
+        {"maps its standard input", Misbehave<Misbehaviour::MapInput>, ImageFailure::SandboxViolation},
+        {"maps executable memory", Misbehave<Misbehaviour::MapExecutable>, ImageFailure::SandboxViolation},
     };
     WriteImage("red.tga", 255, 0, 0);
     WriteImage("green.tga", 0, 255, 0);
