@@ -53,7 +53,7 @@ uint64_t DecodedOffset(uint64_t fileBytes) { return (fileBytes + 4095) / 4096 * 
 // How long a decode may take: a base for starting up, and a share per texel that the header makes the decoder
 // produce, generous for DevIL's slowest path. CPU time of the decoder counts, so a loaded machine does not fail
 // honest decodes; wall time is bounded too, for a decoder that waits instead of working.
-constexpr int64_t kBaseCpuNanoseconds = 50'000'000;
+constexpr int64_t kBaseCpuNanoseconds = 20'000'000;
 constexpr int64_t kCpuNanosecondsPerTexel = 100;
 constexpr int kWallTimesCpu = 4;
 constexpr int64_t kWallExtraNanoseconds = 1'000'000'000;
