@@ -238,8 +238,8 @@ void KeepOnlyDecoderDescriptors(std::array<int, 3> keep)
 
 // The decoder's seccomp filter: reads on its request socket, writes on its reply socket (writes elsewhere, such as
 // a library's warning on standard error, fail quietly), memory management without executable pages that maps no
-// file but the memory file, its own abort, and exit. Anything else (open, exec, sockets, ...) stops the process
-// with SIGSYS.
+// file but the memory file, its own abort and signal stack (which sanitizer runtimes touch on the way out), and
+// exit. Anything else (open, exec, sockets, ...) stops the process with SIGSYS.
 bool EnterSandbox(int requests, int replies, int shared)
 {
     scmp_filter_ctx filter = seccomp_init(SCMP_ACT_KILL_PROCESS);
@@ -265,8 +265,8 @@ bool EnterSandbox(int requests, int replies, int shared)
     built = built && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(mprotect), 1, noExec) == 0 &&
             seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(tgkill), 1, self) == 0;
     for (const int call : {SCMP_SYS(munmap), SCMP_SYS(mremap), SCMP_SYS(brk), SCMP_SYS(madvise), SCMP_SYS(futex),
-                           SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigreturn), SCMP_SYS(getpid), SCMP_SYS(gettid),
-                           SCMP_SYS(clock_gettime), SCMP_SYS(exit), SCMP_SYS(exit_group)})
+                           SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigreturn), SCMP_SYS(sigaltstack), SCMP_SYS(getpid),
+                           SCMP_SYS(gettid), SCMP_SYS(clock_gettime), SCMP_SYS(exit), SCMP_SYS(exit_group)})
         built = built && seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0) == 0;
     built = built && seccomp_load(filter) == 0;
     seccomp_release(filter);
