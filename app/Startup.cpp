@@ -3,6 +3,7 @@
 #include "Attenuation.h"
 #include "Callbacks.h"
 #include "GlState.h"
+#include "ImageDecoder.h"
 #include "PostProcess.h"
 #include "RenderGeometry.h"
 #include "Shaders.h"
@@ -86,6 +87,8 @@ void InitImageLibrary()
 {
     ilInit();
     ilutRenderer(ILUT_OPENGL);
+    // Without a decoder every image fails like a missing file; nothing is decoded in this process.
+    StartImageDecoder();
 }
 
 void CreateFixedTextures()
@@ -125,6 +128,8 @@ void Init()
     for (Light& light : level.lights)
         CreateShadowResources(light);
     SetFixedRenderState();
+    // Images load only during start-up; the decoder and its memory end with it.
+    StopImageDecoder();
 }
 
 int RunViewer(int argc, char** argv)

@@ -14,7 +14,7 @@ void Init();
 // and the r key.
 void ReloadShaders();
 
-// ilInit and the OpenGL renderer of ILUT.
+// ilInit, the OpenGL renderer of ILUT, and the image decoder, which Init stops once start-up is over.
 void InitImageLibrary();
 // The checker (which becomes the texture cache's fallback), the attenuation texture, and the images "postprocess"
 // and "ramp" with plain linear filtering.

@@ -1,6 +1,7 @@
 // Finding and reading the level file.
 
 #include "Level.h"
+#include "RegularFile.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -9,27 +10,33 @@
 #include <string>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 const char* const levelDirectory = "../Velmora/";
 
+// A FIFO, device or directory under the name counts as no file, so start-up cannot block on it.
 FILE* OpenLevelFile() {
     char path[256];
-    std::snprintf(path, sizeof path, "%sout.txt", levelDirectory);
-    FILE* file = std::fopen(path, "r");
-    if (file == nullptr) {
-        std::snprintf(path, sizeof path, "%sout.txt", "");
-        file = std::fopen(path, "r");
+    for (const char* directory : {levelDirectory, ""}) {
+        std::snprintf(path, sizeof path, "%sout.txt", directory);
+        uint64_t size = 0;
+        const int fd = OpenRegularFile(path, &size);
+        if (fd < 0)
+            continue;
+        if (FILE* file = fdopen(fd, "r"))
+            return file;
+        close(fd);
     }
-    return file;
+    return nullptr;
 }
 
 // The whole file; false when it does not fit in memory or cannot be read.
 bool ReadWhole(FILE* file, std::string& text) {
     try {
-        // As much as the file says it holds goes straight into the text; any more (a file that grew, a pipe)
-        // is appended in chunks.
+        // As much as the file says it holds goes straight into the text; any more (a file that grew) is appended
+        // in chunks.
         struct stat status;
         if (fstat(fileno(file), &status) == 0 && status.st_size > 0) {
             text.resize(std::size_t(status.st_size));

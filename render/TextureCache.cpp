@@ -1,6 +1,6 @@
 #include "TextureCache.h"
 
-#include "ImageCheck.h"
+#include "ImageDecoder.h"
 
 #define ILUT_USE_OPENGL
 #include <IL/il.h>
@@ -17,9 +17,6 @@ void DrainImageErrors()
     while (ilGetError() != IL_NO_ERROR) {
     }
 }
-
-// Longest the decode of one image may take before the image counts as broken.
-constexpr int kDecodeMilliseconds = 10000;
 
 void RememberFailure(const std::string& name)
 {
@@ -48,9 +45,12 @@ GLuint LoadTexture(const std::string& name)
         const char* extension;
         ImageFormat format;
     } candidates[] = {{".dds", ImageFormat::Dds}, {".tga", ImageFormat::Tga}, {".jpg", ImageFormat::Jpeg}};
+    GLint maxTextureSize = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
     bool loaded = false;
     for (const auto& candidate : candidates) {
-        if (LoadImageGuarded(name + candidate.extension, candidate.format, kDecodeMilliseconds)) {
+        if (LoadImageGuarded(name + candidate.extension, candidate.format, static_cast<uint32_t>(maxTextureSize)) ==
+            ImageFailure::None) {
             loaded = true;
             break;
         }

@@ -1,4 +1,5 @@
-// Image textures by base name: decoded with DevIL, uploaded as mipmapped GL textures, each name once.
+// Image textures by base name: decoded by the image decoder (ImageDecoder.h), which must run while textures load,
+// and uploaded as mipmapped GL textures, each name once.
 #pragma once
 
 #include <GL/glew.h>

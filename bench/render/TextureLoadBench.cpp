@@ -6,6 +6,7 @@
 
 #include "BenchTable.h"
 #include "GlTestContext.h"
+#include "ImageDecoder.h"
 #include "Startup.h"
 #include "TextureCache.h"
 
@@ -122,6 +123,7 @@ int main(int argc, char** argv)
     ilInit();
     ilutRenderer(ILUT_OPENGL);
     WriteImages(dir);
+    StartImageDecoder();
 
     for (const ImageFile& format : kFormats) {
         std::vector<double> ours, library;

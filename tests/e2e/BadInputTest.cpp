@@ -1,7 +1,10 @@
 #include "SceneBuilder.h"
 #include "ViewerTest.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <filesystem>
 
 namespace {
 
@@ -83,6 +86,29 @@ TEST_F(BadInputTest, MissingTexturesAreReportedOnceAndDrawnWithTheChecker)
         brightest = std::max(brightest, b);
     }
     EXPECT_GT(brightest - darkest, 80);
+}
+
+TEST_F(BadInputTest, StallingAndPipedTexturesFailWithoutHoldingUpStartUpAndNoDecoderRemains)
+{
+    // A hundred images that make the decoder loop for ever, and one texture name that is a FIFO.
+    SceneBuilder scene;
+    for (int k = 0; k < 100; ++k) {
+        const std::string name = "stall" + std::to_string(k);
+        std::filesystem::copy_file(std::string(VELMORA_SOURCE_DIR) + "/tests/render/damaged-images/endless-scan.jpg",
+                                   dir.File(name + ".jpg"));
+        scene.AddQuad(name, {300, -400, -300}, {300, -400, 300}, {300, 400, 300}, {300, 400, -300});
+    }
+    ASSERT_EQ(mkfifo(dir.File("piped.dds").c_str(), 0600), 0);
+    scene.AddQuad("piped", {300, -400, -300}, {300, -400, 300}, {300, 400, 300}, {300, 400, -300});
+    scene.AddLight({150, 0, 0}, 600, {1, 1, 1});
+    Start(scene.Text());  // waits at most 30 s for the end of the level's loading
+    Shot();               // a frame drawn: start-up is over
+    const std::vector<std::string> lines = viewer->Lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.rfind("Couldn't load texture \"stall", 0) == 0; }),
+              200);  // each name and its normal map
+    EXPECT_TRUE(Contains(lines, "Couldn't load texture \"piped\" (load image failed)"));
+    EXPECT_EQ(CommandOutput("pgrep -P " + std::to_string(viewer->Pid())), "") << "a decoder remains";
 }
 
 TEST_F(BadInputTest, MissingShaderFilesAreReportedAndFramesGoOnWithoutShaders)

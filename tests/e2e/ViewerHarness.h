@@ -51,6 +51,7 @@ public:
     // Waits for the process to end; returns its exit code, or -1 on time-out (the process then still runs).
     int WaitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(30));
     bool Running();
+    pid_t Pid() const { return pid_; }
     // Finds the viewer's window (waits for it to be mapped); empty when there is none in time.
     std::string WindowId(std::chrono::milliseconds timeout = std::chrono::seconds(30));
     // Real X events through xdotool, addressed to the viewer's window.

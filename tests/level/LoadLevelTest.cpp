@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -84,16 +85,24 @@ TEST_F(LoadLevelTest, ReadsTheFileOnlyUpToANulByte) {
     EXPECT_EQ(tree, nullptr);
 }
 
-TEST_F(LoadLevelTest, MissingFileEndsTheProcessWithStatusOne) {
+TEST_F(LoadLevelTest, AMissingFileOrOneThatIsNotRegularEndsTheProcessWithStatusOne) {
     std::vector<Light> lights;
     std::vector<BoundingBox> boxes;
     // Standard output goes to the death test's captured standard error so the line can be matched.
-    EXPECT_EXIT(
-        {
-            dup2(STDERR_FILENO, STDOUT_FILENO);
-            LoadLevel(lights, boxes, textures.Source());
-        },
-        testing::ExitedWithCode(1), "^Error opening file\n$");
+    const auto expectExit = [&](const char* what) {
+        EXPECT_EXIT(
+            {
+                dup2(STDERR_FILENO, STDOUT_FILENO);
+                LoadLevel(lights, boxes, textures.Source());
+            },
+            testing::ExitedWithCode(1), "^Error opening file\n$")
+            << what;
+    };
+    expectExit("no file");
+    // A FIFO would block the open for ever; a directory opens but cannot be read.
+    ASSERT_EQ(mkfifo((root / "Velmora" / "out.txt").c_str(), 0600), 0);
+    fs::create_directory(root / "work" / "out.txt");
+    expectExit("a FIFO and a directory");
 }
 
 }  // namespace

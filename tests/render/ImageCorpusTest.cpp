@@ -1,10 +1,10 @@
 // Images in the layouts that other tools write, loaded through the texture cache: each shows its four quadrant
 // colours and uploads exactly what the image library alone uploads. Damaged files fail like missing ones.
-#include "ImageCheck.h"
 #include "TextureTestFixture.h"
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -140,6 +140,21 @@ void WritePackedDds(const std::string& file, uint32_t pixelFlags, uint32_t bits,
         for (uint32_t k = 0; k < bits / 8; ++k)
             dds.push_back(static_cast<uint8_t>(texel >> (8 * k)));
     }
+    WriteBytes(file, dds);
+}
+
+// Texels of four 32-bit floats (code 116), red first: DevIL decodes them to RGBA floats, four bytes per channel.
+void WriteFloatDds(const std::string& file)
+{
+    const int width = 48, height = 32;
+    Bytes dds = DdsHeader(width, height, 0x1007, 0, 0x4, 116, 0, {});
+    const Bytes pixels = QuadrantPixels(width, height, kColour);
+    for (size_t p = 0; p < pixels.size(); p += 3)
+        for (const float channel : {pixels[p] / 255.0f, pixels[p + 1] / 255.0f, pixels[p + 2] / 255.0f, 1.0f}) {
+            uint8_t bytes[4];
+            std::memcpy(bytes, &channel, 4);
+            dds.insert(dds.end(), bytes, bytes + 4);
+        }
     WriteBytes(file, dds);
 }
 
@@ -337,6 +352,7 @@ TEST_F(ImageCorpusTest, EveryLayoutLoadsWithItsColoursExactlyAsTheLibraryAloneLo
         {"x8b8g8r8", ".dds",
          [](const std::string& f) { WritePackedDds(f, 0x40, 32, {0x0000FF, 0x00FF00, 0xFF0000}); }, kColour, 0},
         {"l8", ".dds", [](const std::string& f) { WritePackedDds(f, 0x20000, 8, {0xFF, 0, 0}, kGrey); }, kGrey, 0},
+        {"a32b32g32r32f", ".dds", WriteFloatDds, kColour, kLossless},
         // TGA: every image type, both origins, runs across scan lines, ID fields, colour maps.
         {"tga-plain", ".tga", convert(50, 40, "-compress None"), kColourFlipped, kLossless},
         {"tga-top-left", ".tga", convert(50, 40, "-compress None -orient TopLeft"), kColour, kLossless},
@@ -414,26 +430,40 @@ TEST_F(ImageCorpusTest, DamagedImagesFailAndNothingIsDecodedBeyondWhatTheFileHol
         const char* name;
         const char* extension;
         std::function<void(const std::string&)> write;
+        ImageFailure failure;
     } cases[] = {
-        {"undersized-blocks", ".dds", copy("undersized-blocks.dds")},
-        {"segment-past-end", ".jpg", copy("segment-past-end.jpg")},
-        {"endless-scan", ".jpg", copy("endless-scan.jpg")},
+        {"undersized-blocks", ".dds", copy("undersized-blocks.dds"), ImageFailure::Refused},
+        {"segment-past-end", ".jpg", copy("segment-past-end.jpg"), ImageFailure::Refused},
+        {"endless-scan", ".jpg", copy("endless-scan.jpg"), ImageFailure::TimedOut},
+        // A cube map of one face: DevIL dereferences a null image.
+        {"cube-one-face", ".dds", copy("cube-one-face.dds"), ImageFailure::Refused},
         // The pitch rule gives a buffer of 0 bytes, which the decoder would decode blocks from.
-        {"dxt1-pitch-without-bits", ".dds", [](const std::string& f) { WriteDxt1WithPitch(f, 200, 0); }},
-        {"dds-truncated-chain", ".dds", patch(dxt1, [](Bytes& b) { b.resize(b.size() - 1); })},
-        {"dds-linear-size-short", ".dds", patch(dxt1, [](Bytes& b) { Put32(b, 20, 2048 - 8); })},
-        {"dds-huge", ".dds", patch(dxt1, [](Bytes& b) { Put32(b, 12, 0x10010); })},
-        {"tga-huge-rle", ".tga", patch([](const std::string& f) { Convert(f, 50, 40, "-compress RLE"); },
-                                       [](Bytes& b) { b[12] = b[13] = b[14] = b[15] = 0xFF; })},
-        {"tga-short", ".tga", patch([](const std::string& f) { Convert(f, 50, 40, "-compress None"); },
-                                    [](Bytes& b) { b.resize(b.size() - 3); })},
+        {"dxt1-pitch-without-bits", ".dds", [](const std::string& f) { WriteDxt1WithPitch(f, 200, 0); },
+         ImageFailure::Refused},
+        {"dds-truncated-chain", ".dds", patch(dxt1, [](Bytes& b) { b.resize(b.size() - 1); }), ImageFailure::Refused},
+        {"dds-linear-size-short", ".dds", patch(dxt1, [](Bytes& b) { Put32(b, 20, 2048 - 8); }),
+         ImageFailure::Refused},
+        {"dds-huge", ".dds", patch(dxt1, [](Bytes& b) { Put32(b, 12, 0x10010); }), ImageFailure::Refused},
+        {"tga-huge-rle", ".tga",
+         patch([](const std::string& f) { Convert(f, 50, 40, "-compress RLE"); },
+               [](Bytes& b) { b[12] = b[13] = b[14] = b[15] = 0xFF; }),
+         ImageFailure::Refused},
+        // No colour map for a colour-mapped image: DevIL sizes one from the other map fields.
+        {"tga-colour-mapped-without-map", ".tga",
+         patch([](const std::string& f) { Convert(f, 50, 40, "-type Palette -compress None"); },
+               [](Bytes& b) { b[1] = 0; }),
+         ImageFailure::Refused},
+        {"tga-short", ".tga",
+         patch([](const std::string& f) { Convert(f, 50, 40, "-compress None"); },
+               [](Bytes& b) { b.resize(b.size() - 3); }),
+         ImageFailure::Refused},
         {"jpeg-huge-frame", ".jpg", patch(jpeg, [](Bytes& b) {
              for (size_t i = 2; i + 9 < b.size(); ++i)
                  if (b[i] == 0xFF && b[i + 1] == 0xC0) {
                      b[i + 5] = b[i + 6] = b[i + 7] = b[i + 8] = 0xFF;
                      return;
                  }
-         })},
+         }), ImageFailure::Refused},
     };
     ILuint image = 0;
     ilGenImages(1, &image);
@@ -444,7 +474,7 @@ TEST_F(ImageCorpusTest, DamagedImagesFailAndNothingIsDecodedBeyondWhatTheFileHol
         const ImageFormat format = c.extension[1] == 'd'   ? ImageFormat::Dds
                                    : c.extension[1] == 't' ? ImageFormat::Tga
                                                            : ImageFormat::Jpeg;
-        EXPECT_FALSE(LoadImageGuarded(file, format, 1000)) << c.name;
+        EXPECT_EQ(LoadImageGuarded(file, format, 16384), c.failure) << c.name;
     }
     ilDeleteImages(1, &image);
 }
@@ -461,6 +491,6 @@ TEST_F(ImageCorpusTest, ColourIndicesBeyondThePaletteAreRefusedThoughTheLibraryD
     ilGenImages(1, &image);
     ilBindImage(image);
     EXPECT_TRUE(ilLoadImage("short-map.tga"));
-    EXPECT_FALSE(LoadImageGuarded("short-map.tga", ImageFormat::Tga, 2000));
+    EXPECT_EQ(LoadImageGuarded("short-map.tga", ImageFormat::Tga, 16384), ImageFailure::PaletteRefused);
     ilDeleteImages(1, &image);
 }

@@ -1,8 +1,12 @@
 #include "Attenuation.h"
-#include "ImageCheck.h"
 #include "TextureTestFixture.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,6 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr uint32_t kMaxTextureSize = 16384;
 
 // Writes a 16x16 image of one colour with DevIL in the format the extension names.
 void WriteImage(const std::string& file, unsigned char r, unsigned char g, unsigned char b)
@@ -171,21 +176,17 @@ TEST_F(TextureCacheTest, DamagedImagesFailCleanlyAndTheNextFormatIsTried)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Couldn't load texture \"broken\" (load image failed)\n");
 }
 
-TEST(ImageCheck, ADecodeThatNeverEndsIsStopped)
+TEST_F(TextureCacheTest, ADecodeThatNeverEndsIsStoppedWithinTheTimeItsHeaderJustifies)
 {
-    // Well-formed segments, but the decoder never finishes the scan: only the decode in a child process shows it.
+    // Well-formed segments, but DevIL never finishes the scan: only the decode in a process of its own shows it.
     const std::string endless = std::string(VELMORA_SOURCE_DIR) + "/tests/render/damaged-images/endless-scan.jpg";
-    ilInit();
     std::ifstream in(endless, std::ios::binary);
     const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_TRUE(ImageIsSound(ImageFormat::Jpeg, bytes.data(), bytes.size()));
-    ILuint image = 0;
-    ilGenImages(1, &image);
-    ilBindImage(image);
+    ImageHeader header;
+    EXPECT_EQ(JudgeImage(ImageFormat::Jpeg, bytes.data(), bytes.size(), bytes.size(), header), ImageVerdict::Sound);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(LoadImageGuarded(endless, ImageFormat::Jpeg, 300));
+    EXPECT_EQ(LoadImageGuarded(endless, ImageFormat::Jpeg, kMaxTextureSize), ImageFailure::TimedOut);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-    ilDeleteImages(1, &image);
 }
 
 TEST_F(TextureCacheTest, TheDecoderKeepsNoDescriptorOfTheViewer)
@@ -194,16 +195,165 @@ TEST_F(TextureCacheTest, TheDecoderKeepsNoDescriptorOfTheViewer)
     // once this process closes its end of the pipe, no writer may be left.
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
-    const std::string endless = std::string(VELMORA_SOURCE_DIR) + "/tests/render/damaged-images/endless-scan.jpg";
-    EXPECT_FALSE(LoadImageGuarded(endless, ImageFormat::Jpeg, 300));  // replaces any running decoder
+    ASSERT_TRUE(StartImageDecoder());
     WriteImage("red.tga", 255, 0, 0);
-    EXPECT_TRUE(LoadImageGuarded("red.tga", ImageFormat::Tga, 5000));
+    EXPECT_EQ(LoadImageGuarded("red.tga", ImageFormat::Tga, kMaxTextureSize), ImageFailure::None);
     close(ends[1]);
     pollfd readable{ends[0], POLLIN, 0};
     ASSERT_EQ(poll(&readable, 1, 5000), 1) << "the decoder holds the pipe open";
     char byte = 0;
     EXPECT_EQ(read(ends[0], &byte, 1), 0);
     close(ends[0]);
+}
+
+// [SECTION] Decoders that misbehave
+
+// True when the first pixel is pure red, in RGB or BGR order.
+bool IsRed(const uint8_t* pixel)
+{
+    return pixel[1] == 0 && std::max(pixel[0], pixel[2]) == 255 && std::min(pixel[0], pixel[2]) == 0;
+}
+
+// How a fake decoder misbehaves on a red image; it decodes every other image honestly with DevIL.
+enum class Misbehaviour { LieBytesPerPixel, LieSize, LieDataSize, LiePalette, Die, Stall, GrabMemory, OpenFile, Exec,
+                          Connect, MapInput, MapExecutable };
+
+template <Misbehaviour kind>
+bool Misbehave(ImageFormat format, const uint8_t* file, uint64_t fileBytes, DecodedImage& image,
+               const uint8_t*& pixels, const uint8_t*& palette)
+{
+    if (!DecodeWithLibrary(format, file, fileBytes, image, pixels, palette) || !IsRed(pixels))
+        return true;
+    static const uint8_t onePaletteEntry[3] = {};
+    switch (kind) {
+    case Misbehaviour::LieBytesPerPixel:  // RGB at one byte per pixel: the upload would read three times the data
+        image.bytesPerPixel = 1;
+        image.dataBytes = uint64_t(image.width) * image.height;
+        break;
+    case Misbehaviour::LieSize:
+        image.width = image.height = 4096;
+        image.dataBytes = uint64_t(4096) * 4096 * image.bytesPerPixel;
+        break;
+    case Misbehaviour::LieDataSize:
+        image.dataBytes *= 4096;
+        break;
+    case Misbehaviour::LiePalette:  // a red pixel's first byte read as an index into a palette of one entry
+        image.format = IL_COLOUR_INDEX;
+        image.bytesPerPixel = 1;
+        image.dataBytes = uint64_t(image.width) * image.height;
+        image.paletteType = IL_PAL_RGB24;
+        image.paletteBytes = 3;
+        palette = onePaletteEntry;
+        break;
+    case Misbehaviour::Die:
+        abort();
+    case Misbehaviour::Stall:
+        for (volatile bool spin = true; spin;) {
+        }
+        break;
+    case Misbehaviour::GrabMemory:  // a terabyte of address space, reserved without memory behind it
+        if (mmap(nullptr, size_t(1) << 40, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1,
+                 0) == MAP_FAILED)
+            abort();
+        break;
+    case Misbehaviour::OpenFile:
+        close(open("/etc/hostname", O_RDONLY));
+        break;
+    case Misbehaviour::Exec:
+        execl("/bin/true", "true", nullptr);
+        break;
+    case Misbehaviour::Connect:
+        close(socket(AF_INET, SOCK_STREAM, 0));
+        break;
+    case Misbehaviour::MapInput:
+        mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE, STDIN_FILENO, 0);
+        break;
+    case Misbehaviour::MapExecutable:
+        mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        break;
+    }
+    return true;
+}
+
+TEST_F(TextureCacheTest, ADecoderThatLiesDiesOrStallsFailsTheImageLikeAMissingFileAndIsReplaced)
+{
+    const struct {
+        const char* name;
+        DecodeFunction decode;
+        ImageFailure failure;
+    } cases[] = {
+        {"lies about bytes per pixel", Misbehave<Misbehaviour::LieBytesPerPixel>, ImageFailure::AnswerRefused},
+        {"lies about the size", Misbehave<Misbehaviour::LieSize>, ImageFailure::AnswerRefused},
+        {"lies about the data size", Misbehave<Misbehaviour::LieDataSize>, ImageFailure::AnswerRefused},
+        {"answers a palette too short", Misbehave<Misbehaviour::LiePalette>, ImageFailure::PaletteRefused},
+        {"dies", Misbehave<Misbehaviour::Die>, ImageFailure::DecoderCrashed},
+        {"stalls", Misbehave<Misbehaviour::Stall>, ImageFailure::TimedOut},
+        {"takes more memory than the image justifies", Misbehave<Misbehaviour::GrabMemory>,
+         ImageFailure::DecoderCrashed},
+        // The sandbox: each of these stops the decoder; without it the image would load.
+        {"opens a file", Misbehave<Misbehaviour::OpenFile>, ImageFailure::SandboxViolation},
+        {"runs a program", Misbehave<Misbehaviour::Exec>, ImageFailure::SandboxViolation},
+        {"opens a socket", Misbehave<Misbehaviour::Connect>, ImageFailure::SandboxViolation},
+        {"maps its standard input", Misbehave<Misbehaviour::MapInput>, ImageFailure::SandboxViolation},
+        {"maps executable memory", Misbehave<Misbehaviour::MapExecutable>, ImageFailure::SandboxViolation},
+    };
+    WriteImage("red.tga", 255, 0, 0);
+    WriteImage("green.tga", 0, 255, 0);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        textureCache = TextureCache();
+        textureCache.FallbackTexture = CreateCheckerTexture();
+        ASSERT_TRUE(StartImageDecoder(c.decode));
+        EXPECT_EQ(LoadImageGuarded("red.tga", ImageFormat::Tga, kMaxTextureSize), c.failure);
+        EXPECT_EQ(ImageDecoderProcessId(), -1) << "the decoder was kept";
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(LoadTexture("red"), textureCache.FallbackTexture);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "Couldn't load texture \"red\" (load image failed)\n");
+        EXPECT_EQ(CentreTexel(LoadTexture("green")).g, 255);
+    }
+}
+
+TEST_F(TextureCacheTest, FilesThatAreNotPlainImagesFailBeforeAnyDecode)
+{
+    WriteImage("small.tga", 0, 255, 0);
+    ASSERT_EQ(mkfifo("fifo.tga", 0600), 0);
+    fs::create_directory("directory.tga");
+    fs::create_symlink("/dev/zero", "device.tga");
+    // A header of 16x16 texels before half a gigabyte: nothing of it is read.
+    fs::copy_file("small.tga", "padded.tga");
+    fs::resize_file("padded.tga", uint64_t(512) << 20);
+    const struct {
+        const char* file;
+        uint32_t maxTextureSize;
+        ImageFailure failure;
+    } cases[] = {
+        {"absent.tga", kMaxTextureSize, ImageFailure::Missing},
+        {"fifo.tga", kMaxTextureSize, ImageFailure::Missing},
+        {"directory.tga", kMaxTextureSize, ImageFailure::Missing},
+        {"device.tga", kMaxTextureSize, ImageFailure::Missing},
+        {"padded.tga", kMaxTextureSize, ImageFailure::Refused},
+        {"small.tga", 8, ImageFailure::Refused},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LoadImageGuarded(c.file, ImageFormat::Tga, c.maxTextureSize), c.failure) << c.file;
+
+    // Without a decoder nothing is decoded in this process: the image fails like a missing one.
+    StopImageDecoder();
+    EXPECT_EQ(LoadImageGuarded("small.tga", ImageFormat::Tga, kMaxTextureSize), ImageFailure::NoDecoder);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(LoadTexture("small"), textureCache.FallbackTexture);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Couldn't load texture \"small\" (load image failed)\n");
+}
+
+TEST_F(TextureCacheTest, StoppingTheDecoderEndsItsProcess)
+{
+    WriteImage("small.tga", 0, 255, 0);
+    EXPECT_EQ(LoadImageGuarded("small.tga", ImageFormat::Tga, kMaxTextureSize), ImageFailure::None);
+    const int decoder = ImageDecoderProcessId();
+    ASSERT_GT(decoder, 0);
+    StopImageDecoder();
+    EXPECT_EQ(ImageDecoderProcessId(), -1);
+    EXPECT_NE(kill(decoder, 0), 0) << "the decoder process remains";
 }
 
 TEST_F(TextureCacheTest, CheckerHasWhiteTopLeftAndBottomRightQuadrants)

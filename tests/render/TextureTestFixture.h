@@ -1,7 +1,9 @@
-// A GL context with the image library, and a fresh working directory with an empty texture cache for each test.
+// A GL context with the image library, and a fresh working directory with an empty texture cache and a running image
+// decoder for each test.
 #pragma once
 
 #include "GlTestContext.h"
+#include "ImageDecoder.h"
 #include "Startup.h"
 #include "TextureCache.h"
 
@@ -30,10 +32,12 @@ protected:
         std::filesystem::current_path(directory_);
         textureCache = TextureCache();
         textureCache.FallbackTexture = CreateCheckerTexture();
+        ASSERT_TRUE(StartImageDecoder());
     }
 
     void TearDown() override
     {
+        StopImageDecoder();
         std::filesystem::current_path(previous_);
         std::filesystem::remove_all(directory_);
     }

@@ -7,6 +7,9 @@
 
 namespace {
 
+// What a file may hold beyond what its header accounts for: metadata, thumbnails, colour profiles, footers.
+constexpr uint64_t kMetadataBytes = uint64_t(4) << 20;
+
 uint32_t Read32(const uint8_t* bytes, size_t offset)
 {
     return static_cast<uint32_t>(bytes[offset]) | static_cast<uint32_t>(bytes[offset + 1]) << 8 |
@@ -94,13 +97,22 @@ struct DdsLevelSizes {
     }
 };
 
-bool DdsIsSound(const uint8_t* bytes, size_t size)
+// Beyond any texture size that GL offers.
+constexpr uint64_t kMaxDdsSide = 65536;
+// Most bytes a texel of any coding decodes to (four 32-bit float channels).
+constexpr uint64_t kDdsDecodedTexelBytes = 16;
+
+ImageVerdict JudgeDds(const uint8_t* bytes, size_t available, uint64_t size, ImageHeader& header)
 {
-    if (size < kDdsHeaderSize || std::memcmp(bytes, "DDS ", 4) != 0)
-        return false;
+    if (size < kDdsHeaderSize)
+        return ImageVerdict::Refused;
+    if (available < kDdsHeaderSize)
+        return ImageVerdict::NeedMore;
+    if (std::memcmp(bytes, "DDS ", 4) != 0)
+        return ImageVerdict::Refused;
     const uint32_t headerSize = Read32(bytes, 4);
     if ((headerSize != 124 && headerSize != FourCc('D', 'D', 'S', ' ')) || Read32(bytes, 76) != 32)
-        return false;
+        return ImageVerdict::Refused;
     uint32_t flags = Read32(bytes, 8);
     const uint64_t height = Read32(bytes, 12);
     const uint64_t width = Read32(bytes, 16);
@@ -110,8 +122,9 @@ bool DdsIsSound(const uint8_t* bytes, size_t size)
     const uint32_t pixelFlags = Read32(bytes, 80);
     const uint32_t caps1 = Read32(bytes, 108);
     const uint32_t caps2 = Read32(bytes, 112);
-    if (width == 0 || height == 0 || width >= kImageSizeLimit / 4 || height >= kImageSizeLimit / 4)
-        return false;
+    // Bounded sides keep every product of sides below in 64 bits.
+    if (width == 0 || height == 0 || width > kMaxDdsSide || height > kMaxDdsSide || headerDepth > kMaxDdsSide)
+        return ImageVerdict::Refused;
 
     DdsLevelSizes sizes;
     sizes.bitCount = Read32(bytes, 88);
@@ -120,23 +133,24 @@ bool DdsIsSound(const uint8_t* bytes, size_t size)
         const auto coding = std::find_if(std::begin(kDdsCodings), std::end(kDdsCodings),
                                          [code](const DdsCoding& c) { return c.code == code; });
         if (coding == std::end(kDdsCodings))
-            return false;
+            return ImageVerdict::Refused;
         sizes.blockBytes = coding->blockBytes;
         sizes.texelBytes = coding->texelBytes;
         sizes.mipTexelBytes = coding->mipTexelBytes;
     } else {
         // Texels are read whole bytes at a time; fewer than eight bits would read nothing per texel.
         if (sizes.bitCount < 8)
-            return false;
+            return ImageVerdict::Refused;
         sizes.texelBytes = sizes.mipTexelBytes = sizes.bitCount / 8;
     }
 
     uint64_t faces = 1, depth = headerDepth, firstRead = 0;
     const bool cube = (caps1 & kComplex) && (caps2 & kCubeMap);
     if (cube) {
+        // DevIL crashes on some cube maps that lack faces (a positive Z face alone, for one).
         faces = static_cast<uint64_t>(__builtin_popcount(caps2 & kCubeFaces));
-        if (depth > 1)
-            return false;
+        if (depth > 1 || faces != 6)
+            return ImageVerdict::Refused;
     }
     if (!(flags & (kLinearSizeFlag | kPitchFlag)) || linearSize == 0) {
         flags |= kLinearSizeFlag;
@@ -154,7 +168,7 @@ bool DdsIsSound(const uint8_t* bytes, size_t size)
     }
 
     const uint32_t levels = (flags & kMipMapCountFlag) && mipCount > 0 ? mipCount : 1;
-    uint64_t levelWidth = width, levelHeight = height, levelDepth = depth, perFace = 0;
+    uint64_t levelWidth = width, levelHeight = height, levelDepth = depth, perFace = 0, texelsPerFace = 0;
     for (uint32_t level = 0; level < levels; ++level) {
         if (level > 0) {
             levelWidth = std::max<uint64_t>(levelWidth / 2, 1);
@@ -165,12 +179,17 @@ bool DdsIsSound(const uint8_t* bytes, size_t size)
                               : (flags & kLinearSizeFlag) ? sizes.Exact(levelWidth, levelHeight, levelDepth, false)
                                                            : sizes.ByPitch(levelWidth, levelHeight, levelDepth);
         if (read >= kImageSizeLimit || read < sizes.DecodeReads(levelWidth, levelHeight, levelDepth))
-            return false;
+            return ImageVerdict::Refused;
         perFace += read;
+        texelsPerFace += sizes.Texels(levelWidth, levelHeight, levelDepth);
         if (perFace > size)
-            return false;
+            return ImageVerdict::Refused;
     }
-    return kDdsHeaderSize + faces * perFace <= size;
+    const uint64_t declared = kDdsHeaderSize + faces * perFace;
+    if (declared > size || size > declared + kMetadataBytes)
+        return ImageVerdict::Refused;
+    header = {width, height, depth, faces * texelsPerFace, width * height * depth * kDdsDecodedTexelBytes};
+    return ImageVerdict::Sound;
 }
 
 // [SECTION] TGA
@@ -178,11 +197,13 @@ bool DdsIsSound(const uint8_t* bytes, size_t size)
 // pixel of a plain image, and for a run-length encoded one enough packets (each at most 128 pixels, at least a
 // header byte and one pixel) to cover it.
 
-bool TgaIsSound(const uint8_t* bytes, size_t size)
+ImageVerdict JudgeTga(const uint8_t* bytes, size_t available, uint64_t size, ImageHeader& header)
 {
     constexpr size_t kHeader = 18;
     if (size < kHeader)
-        return false;
+        return ImageVerdict::Refused;
+    if (available < kHeader)
+        return ImageVerdict::NeedMore;
     const uint64_t idLength = bytes[0];
     const uint32_t colourMapType = bytes[1];
     const uint32_t imageType = bytes[2];
@@ -192,34 +213,56 @@ bool TgaIsSound(const uint8_t* bytes, size_t size)
     const uint64_t height = Read16(bytes, 14);
     const uint64_t pixelBytes = (bytes[16] + 7u) / 8;
     if (imageType != 1 && imageType != 2 && imageType != 3 && imageType != 9 && imageType != 10 && imageType != 11)
-        return false;
+        return ImageVerdict::Refused;
     if (width == 0 || height == 0 || pixelBytes == 0)
-        return false;
-    const uint64_t start = kHeader + idLength + (colourMapType == 1 ? mapLength * mapEntryBytes : 0);
+        return ImageVerdict::Refused;
+    // Without a colour map, DevIL sizes the map of a colour-mapped image from the other map fields and may ask
+    // for gigabytes.
+    if ((imageType == 1 || imageType == 9) && colourMapType != 1)
+        return ImageVerdict::Refused;
+    const uint64_t mapBytes = colourMapType == 1 ? mapLength * mapEntryBytes : 0;
+    const uint64_t start = kHeader + idLength + mapBytes;
     if (start > size)
-        return false;
+        return ImageVerdict::Refused;
     const uint64_t dataBytes = size - start;
     const uint64_t pixels = width * height;
-    if (imageType >= 9)
-        return pixels * (1 + pixelBytes) <= 128 * dataBytes;
-    return pixels * pixelBytes <= dataBytes;
+    // Run-length coding at its least dense spends a header byte on every pixel.
+    const uint64_t mostData = pixels * (imageType >= 9 ? 1 + pixelBytes : pixelBytes);
+    const bool sound = imageType >= 9 ? pixels * (1 + pixelBytes) <= 128 * dataBytes : pixels * pixelBytes <= dataBytes;
+    if (!sound || dataBytes > mostData + kMetadataBytes)
+        return ImageVerdict::Refused;
+    header = {width, height, 1, pixels, pixels * 4 + mapLength * 4};
+    return ImageVerdict::Sound;
 }
 
 // [SECTION] JPEG
 // The marker segments are walked from the start of image to the frame header; every length must lie inside the
 // file. The frame's size must be justified by the file: with Huffman coding every 8x8 block of every scan costs at
-// least one bit, so no image decodes from fewer than one byte per 512 pixels; twice that is allowed.
+// least one bit, so no image decodes from fewer than one byte per 512 pixels; twice that is allowed. At its least
+// dense, Huffman coding spends about ten bytes per pixel of three full-resolution components; three times that is
+// allowed.
 
 constexpr uint64_t kJpegPixelsPerByte = 1024;
+constexpr uint64_t kJpegBytesPerPixel = 32;
 
-bool JpegIsSound(const uint8_t* bytes, size_t size)
+ImageVerdict JudgeJpeg(const uint8_t* bytes, size_t available, uint64_t size, ImageHeader& header)
 {
-    if (size < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8)
-        return false;
+    // The walk needs the bytes up to at: Refused past the file's end, NeedMore past what has been read.
+    const auto lacking = [available, size](uint64_t at) {
+        return at > size ? ImageVerdict::Refused : at > available ? ImageVerdict::NeedMore : ImageVerdict::Sound;
+    };
+    if (size < 4)
+        return ImageVerdict::Refused;
+    if (available < 4)
+        return ImageVerdict::NeedMore;
+    if (bytes[0] != 0xFF || bytes[1] != 0xD8)
+        return ImageVerdict::Refused;
     size_t at = 2;
     for (;;) {
-        if (at + 2 > size || bytes[at] != 0xFF)
-            return false;
+        if (lacking(at + 2) != ImageVerdict::Sound)
+            return lacking(at + 2);
+        if (bytes[at] != 0xFF)
+            return ImageVerdict::Refused;
         const uint8_t marker = bytes[at + 1];
         if (marker == 0xFF) {  // fill byte
             ++at;
@@ -229,18 +272,26 @@ bool JpegIsSound(const uint8_t* bytes, size_t size)
             at += 2;
             continue;
         }
-        if (marker == 0xD8 || marker == 0xD9 || marker == 0xDA || at + 4 > size)
-            return false;
+        if (marker == 0xD8 || marker == 0xD9 || marker == 0xDA)
+            return ImageVerdict::Refused;
+        if (lacking(at + 4) != ImageVerdict::Sound)
+            return lacking(at + 4);
         const size_t length = ReadBigEndian16(bytes, at + 2);
         if (length < 2 || at + 2 + length > size)
-            return false;
+            return ImageVerdict::Refused;
         const bool startOfFrame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (startOfFrame) {
             if (length < 8)
-                return false;
+                return ImageVerdict::Refused;
+            if (lacking(at + 9) != ImageVerdict::Sound)
+                return lacking(at + 9);
             const uint64_t height = ReadBigEndian16(bytes, at + 5);
             const uint64_t width = ReadBigEndian16(bytes, at + 7);
-            return width != 0 && height != 0 && width * height <= kJpegPixelsPerByte * size;
+            const uint64_t pixels = width * height;
+            if (pixels == 0 || pixels > kJpegPixelsPerByte * size || size > pixels * kJpegBytesPerPixel + kMetadataBytes)
+                return ImageVerdict::Refused;
+            header = {width, height, 1, pixels, pixels * 4};
+            return ImageVerdict::Sound;
         }
         at += 2 + length;
     }
@@ -248,15 +299,17 @@ bool JpegIsSound(const uint8_t* bytes, size_t size)
 
 }  // namespace
 
-bool ImageIsSound(ImageFormat format, const uint8_t* bytes, size_t size)
+ImageVerdict JudgeImage(ImageFormat format, const uint8_t* bytes, size_t available, uint64_t fileSize,
+                        ImageHeader& header)
 {
+    available = static_cast<size_t>(std::min<uint64_t>(available, fileSize));
     switch (format) {
     case ImageFormat::Dds:
-        return DdsIsSound(bytes, size);
+        return JudgeDds(bytes, available, fileSize, header);
     case ImageFormat::Tga:
-        return TgaIsSound(bytes, size);
+        return JudgeTga(bytes, available, fileSize, header);
     case ImageFormat::Jpeg:
-        return JpegIsSound(bytes, size);
+        return JudgeJpeg(bytes, available, fileSize, header);
     }
-    return false;
+    return ImageVerdict::Refused;
 }
