@@ -222,6 +222,7 @@ constexpr std::size_t kCompileStackBytes = std::size_t(512) << 20;
 [[noreturn]] void ServeCompiles(int channel)
 {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
+    prctl(PR_SET_NAME, "velmora-compile");
     // The viewer's display connection and files stay the viewer's.
     if (channel > 3)
         close_range(3, static_cast<unsigned>(channel) - 1, 0);

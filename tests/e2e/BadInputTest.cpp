@@ -1,4 +1,5 @@
 #include "SceneBuilder.h"
+#include "TestSupport.h"
 #include "ViewerTest.h"
 
 #include <sys/stat.h>
@@ -108,7 +109,8 @@ TEST_F(BadInputTest, StallingAndPipedTexturesFailWithoutHoldingUpStartUpAndNoDec
                             [](const std::string& line) { return line.rfind("Couldn't load texture \"stall", 0) == 0; }),
               200);  // each name and its normal map
     EXPECT_TRUE(Contains(lines, "Couldn't load texture \"piped\" (load image failed)"));
-    EXPECT_EQ(CommandOutput("pgrep -P " + std::to_string(viewer->Pid())), "") << "a decoder remains";
+    const std::vector<std::string> children = ChildProcessNames(viewer->Pid());
+    EXPECT_EQ(std::count(children.begin(), children.end(), "velmora-decode"), 0) << "a decoder remains";
 }
 
 TEST_F(BadInputTest, MissingShaderFilesAreReportedAndFramesGoOnWithoutShaders)

@@ -86,7 +86,7 @@ TEST_F(HostileShaderTest, HostileFilesOnReloadAreReportedAndAFixedFileDrawsAsBef
     EXPECT_FALSE(Shot().rgb.empty());
 
     std::rename(shader.c_str(), dir.File("shader.cg").c_str());
-    dir.CopyData("shadow.cg");
+    CopyData(dir, "shadow.cg");
     Keys({"r"});
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     EXPECT_LT(MeanDifference(before, Shot()), 1.0);

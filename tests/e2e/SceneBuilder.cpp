@@ -125,7 +125,7 @@ void WriteSceneAssets(const TempDir& dir)
         p[3] = 255;
     });
     for (const char* shader : {"shader.cg", "ambient.cg", "shadow.cg", "post.cg"})
-        dir.CopyData(shader);
+        CopyData(dir, shader);
 }
 
 std::array<int, 2> ProjectFromStart(Point p, int width, int height)

@@ -55,35 +55,10 @@ std::string WorldReadableViewerCopy()
 
 }  // namespace
 
-TempDir::TempDir()
+void CopyData(const TempDir& dir, const std::string& name)
 {
-    char pattern[] = "/tmp/velmora-e2e-XXXXXX";
-    path_ = mkdtemp(pattern);
+    fs::copy_file(DataDirectory() + "/" + name, dir.File(name), fs::copy_options::overwrite_existing);
 }
-
-TempDir::~TempDir()
-{
-    // Kept for a look at what a failing test saw.
-    if (std::getenv("VELMORA_KEEP_TEST_DIRS")) {
-        std::fprintf(stderr, "kept %s\n", path_.c_str());
-        return;
-    }
-    std::error_code ignored;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(path_, ignored);
-}
-
-void TempDir::Write(const std::string& name, const std::string& text) const
-{
-    std::ofstream(File(name), std::ios::binary) << text;
-}
-
-void TempDir::CopyData(const std::string& name) const
-{
-    fs::copy_file(DataDirectory() + "/" + name, File(name), fs::copy_options::overwrite_existing);
-}
-
-bool TempDir::Exists(const std::string& name) const { return fs::exists(File(name)); }
 
 ViewerProcess::ViewerProcess(const TempDir& dir, const ViewerOptions& options)
     : outputPath_(dir.File(".viewer-output")), directory_(dir.Path())

@@ -2,6 +2,8 @@
 // lines, sends it real key and mouse events through xdotool and loads the screenshots it saves.
 #pragma once
 
+#include "TestSupport.h"
+
 #include <sys/types.h>
 
 #include <chrono>
@@ -9,24 +11,8 @@
 #include <string>
 #include <vector>
 
-// A fresh directory under /tmp, removed with everything in it when the object goes away.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& Path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-    void Write(const std::string& name, const std::string& text) const;
-    // Copies a file of the source tree's data/ folder into the directory.
-    void CopyData(const std::string& name) const;
-    bool Exists(const std::string& name) const;
-
-private:
-    std::string path_;
-};
+// Copies a file of the source tree's data/ folder into dir.
+void CopyData(const TempDir& dir, const std::string& name);
 
 struct ViewerOptions {
     std::map<std::string, std::string> environment;  // added to the viewer's environment

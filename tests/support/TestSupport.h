@@ -3,19 +3,24 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
-// A fresh directory under the system's temporary directory, removed with its contents when the object goes.
+// A fresh directory under the system's temporary directory, removed with everything in it when the object goes
+// (kept, and its path printed, when VELMORA_KEEP_TEST_DIRS is set, for a look at what a failing test saw).
 class TempDir {
 public:
-    explicit TempDir(const std::string& tag);
+    explicit TempDir(const std::string& tag = "test");
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+    const std::string& Path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+    void Write(const std::string& name, const std::string& text) const;
+    bool Exists(const std::string& name) const;
 
 private:
-    std::filesystem::path path_;
+    std::string path_;
 };
 
 struct CommandResult {
@@ -26,6 +31,9 @@ struct CommandResult {
 
 // Runs `command` with /bin/sh, its standard input empty, and returns its exit code and both outputs.
 CommandResult RunCommand(const std::string& command);
+
+// The names (as the kernel keeps them, at most 15 characters) of the processes whose parent is `parent`.
+std::vector<std::string> ChildProcessNames(int parent);
 
 // The whole content of a file ("" when it cannot be read).
 std::string ReadFileText(const std::filesystem::path& path);
