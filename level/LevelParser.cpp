@@ -1,13 +1,20 @@
 // The level grammar. Records are stored by their actions the moment they match; repetitions are greedy and give
 // back a failed attempt, so a name has no reserved words and a section ends where its next record cannot start.
+//
+// A large text is cut into pieces that are parsed at once. A cut is only a guess at a leaf boundary; a piece counts
+// only when the parse before it ended exactly on its start, about to try a leaf: the one state in which every piece
+// but the first begins. The grammar holds nothing else across a leaf boundary, so from there the piece reads
+// exactly what a single pass would, and the pieces that count, joined, are that pass.
 
 #include "Level.h"
 #include "LevelReal.h"
 
 #include <boost/spirit/include/classic_core.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
+#include <unordered_map>
 #include <utility>
 
 namespace sc = boost::spirit::classic;
@@ -72,11 +79,33 @@ typedef sc::scanner_policies<LevelIterationPolicy> ScannerPolicies;
 typedef sc::scanner<const char*, ScannerPolicies> Scanner;
 typedef sc::rule<Scanner> Rule;
 
+// The texture names of one piece in order of first use. While pieces are parsed at once the texture source is left
+// alone: a triangle holds its name's index here in its diffuse texture field until the names have been loaded.
+struct PieceTextureNames {
+    std::vector<std::string> names;
+    std::unordered_map<std::string, uint32_t> indices;
+    uint32_t last = 0;
+
+    uint32_t IndexOf(const std::string& name) {
+        // Neighbouring triangles mostly share a texture.
+        if (!names.empty() && names[last] == name) {
+            return last;
+        }
+        const auto found = indices.emplace(name, uint32_t(names.size()));
+        if (found.second) {
+            names.push_back(name);
+        }
+        last = found.first->second;
+        return last;
+    }
+};
+
 struct Sinks {
     LevelParseState& state;
     std::vector<Light>& lights;
     std::vector<BoundingBox>& boxes;
-    const TextureSource& textures;
+    const TextureSource* textures;  // null: textures are loaded after the parse, by name index
+    PieceTextureNames& names;
 };
 
 auto Vector(Vec3& target) {
@@ -94,6 +123,8 @@ auto ChildReference(bool& isLeaf, int32_t& index) {
            sc::int_p[([&index](int value) { index = value; })];
 }
 
+// The file is header, leaves, nodes: "BSP" "BBOXES" +box "ENTITIES" +light, then +leaf, then +node. ParseRecords
+// runs the leaf repetition itself, so that it can stop on a piece's start.
 struct LevelGrammar {
     explicit LevelGrammar(const Sinks& sinks) {
         LevelParseState& state = sinks.state;
@@ -132,7 +163,12 @@ struct LevelGrammar {
             for (int i = 0; i < 3; ++i) {
                 completed.corners[i] = s.triangleScratch.corners[i];
             }
-            CompleteTriangle(completed, s.textureNameScratch, sinks.textures);
+            if (sinks.textures != nullptr) {
+                CompleteTriangle(completed, s.textureNameScratch, *sinks.textures);
+            } else {
+                CompleteTriangleShape(completed);
+                completed.diffuseTexture = sinks.names.IndexOf(s.textureNameScratch);
+            }
         })];
 
         leaf = (sc::str_p("LEAF") >> +triangle)[([&state](const char*, const char*) {
@@ -152,12 +188,111 @@ struct LevelGrammar {
             state.nodeRecordTable.push_back(state.nodeRecordScratch);
         })];
 
-        file = (sc::str_p("BSP") >> "BBOXES" >> +box >> "ENTITIES" >> +light >> +leaf >>
-                +node)[([&state](const char*, const char*) { AssembleTree(state); })];
+        header = sc::str_p("BSP") >> "BBOXES" >> +box >> "ENTITIES" >> +light;
+        nodes = +node;
     }
 
-    Rule name, box, light, corners[3], triangle, leaf, node, file;
+    Rule name, box, light, corners[3], triangle, leaf, node, header, nodes;
 };
+
+// [SECTION] Pieces
+
+// A piece should take long enough to parse that starting a thread for it is noise, and there are a few per thread
+// so that a thread held up elsewhere leaves its share to the others.
+const std::size_t kMinimumPieceBytes = 32 << 10;
+const unsigned kPiecesPerThread = 4;
+
+// The first "LEAF" at or after `from` that stands between white space, or npos.
+std::size_t NextLeafKeyword(std::string_view text, std::size_t from) {
+    for (std::size_t at = text.find("LEAF", from); at != std::string_view::npos; at = text.find("LEAF", at + 1)) {
+        if (at > 0 && IsLevelSpace(text[at - 1]) && at + 4 < text.size() && IsLevelSpace(text[at + 4])) {
+            return at;
+        }
+    }
+    return std::string_view::npos;
+}
+
+enum class PieceEnd { Mismatch, Matched, ReachedLaterStart, OutOfMemory };
+
+struct Piece {
+    LevelParseState state;
+    PieceTextureNames names;
+    std::vector<TriangleTextures> textures;  // by name index, once loaded
+    PieceEnd end = PieceEnd::Mismatch;
+    std::size_t next = 0;  // the piece whose start this one reached
+    const char* furthest = nullptr;
+};
+
+// Piece k: the header first in piece 0, then leaves until a leaf boundary falls on a later piece's start or the
+// leaves end; then node records. Piece 0 may hand over before its first leaf: a start is a "LEAF", where node
+// records cannot begin, so the piece there fails exactly where piece 0 would if that leaf does not match.
+PieceEnd ParseRecords(std::string_view text, const std::vector<std::size_t>& starts, std::size_t k,
+                      const LevelGrammar& grammar, Scanner& scan, std::size_t& next) {
+    if (k == 0 && !grammar.header.parse(scan)) {
+        return PieceEnd::Mismatch;
+    }
+    next = k + 1;
+    std::size_t leaves = 0;
+    for (;;) {
+        const char* const attempt = scan.first;
+        scan.skip(scan);
+        const std::size_t at = std::size_t(scan.first - text.data());
+        while (next < starts.size() && starts[next] < at) {
+            ++next;
+        }
+        if (next < starts.size() && starts[next] == at) {
+            return PieceEnd::ReachedLaterStart;
+        }
+        if (!grammar.leaf.parse(scan)) {
+            scan.first = attempt;
+            break;
+        }
+        ++leaves;
+    }
+    if (k == 0 && leaves == 0) {
+        return PieceEnd::Mismatch;
+    }
+    return grammar.nodes.parse(scan) ? PieceEnd::Matched : PieceEnd::Mismatch;
+}
+
+void ParsePiece(std::string_view text, const std::vector<std::size_t>& starts, std::size_t k, Piece& piece,
+                std::vector<Light>& lights, std::vector<BoundingBox>& boxes, const TextureSource* textures) {
+    const char* first = text.data() + starts[k];
+    piece.furthest = first;
+    try {
+        const Sinks sinks{piece.state, lights, boxes, textures, piece.names};
+        const LevelGrammar grammar(sinks);
+        Scanner scan(first, text.data() + text.size(), ScannerPolicies(LevelIterationPolicy(piece.furthest)));
+        piece.end = ParseRecords(text, starts, k, grammar, scan, piece.next);
+    } catch (const std::bad_alloc&) {
+        piece.end = PieceEnd::OutOfMemory;
+    }
+}
+
+// Loads each piece's names in order, which is the order of first use in the text, so the texture source sees the
+// first request of every name where a single pass would make it; then hands every triangle its ids.
+void LoadPieceTextures(const std::vector<Piece*>& chain, const TextureSource& textures, unsigned threads) {
+    for (Piece* piece : chain) {
+        for (const std::string& name : piece->names.names) {
+            piece->textures.push_back(LoadTriangleTextures(name, textures));
+        }
+    }
+    ParallelFor(
+        chain.size(),
+        [&chain](std::size_t k) {
+            const std::vector<TriangleTextures>& loaded = chain[k]->textures;
+            for (const auto& leaf : chain[k]->state.leafTable) {
+                for (Triangle& triangle : leaf->triangles) {
+                    const TriangleTextures& ids = loaded[triangle.diffuseTexture];
+                    triangle.diffuseTexture = ids.diffuse;
+                    triangle.normalMap = ids.normalMap;
+                }
+            }
+        },
+        threads);
+}
+
+// [SECTION] Reports
 
 // 1-based line and byte column of position in text.
 void PrintMismatch(std::string_view text, const char* position) {
@@ -174,26 +309,80 @@ void PrintMismatch(std::string_view text, const char* position) {
     std::fflush(stdout);
 }
 
+void PrintTooLarge(LevelParseState& state) {
+    state.root = nullptr;
+    std::printf("Level is too large to load; the level has no tree.\n");
+    std::fflush(stdout);
+}
+
 }  // namespace
 
+std::vector<std::size_t> LevelPieceStarts(std::string_view text, unsigned threads) {
+    text = text.substr(0, text.find('\0'));
+    const std::size_t count =
+        threads <= 1 ? 1
+                     : std::max<std::size_t>(1, std::min<std::size_t>(std::size_t(threads) * kPiecesPerThread,
+                                                                      text.size() / kMinimumPieceBytes));
+    std::vector<std::size_t> starts{0};
+    // Each search begins past the last start, so the whole text is searched at most once.
+    std::size_t from = 1;
+    for (std::size_t k = 1; k < count; ++k) {
+        const std::size_t at = NextLeafKeyword(text, std::max(from, text.size() / count * k));
+        if (at == std::string_view::npos) {
+            break;
+        }
+        starts.push_back(at);
+        from = at + 1;
+    }
+    return starts;
+}
+
 BspNode* ParseLevelText(std::string_view text, LevelParseState& state, std::vector<Light>& lights,
-                        std::vector<BoundingBox>& boxes, const TextureSource& textures) {
+                        std::vector<BoundingBox>& boxes, const TextureSource& textures, unsigned threads) {
     state = LevelParseState();
     text = text.substr(0, text.find('\0'));
 
-    const char* furthest = text.data();
     try {
-        const Sinks sinks{state, lights, boxes, textures};
-        const LevelGrammar grammar(sinks);
-        const char* first = text.data();
-        Scanner scan(first, text.data() + text.size(), ScannerPolicies(LevelIterationPolicy(furthest)));
-        if (!grammar.file.parse(scan)) {
+        const std::vector<std::size_t> starts = LevelPieceStarts(text, threads);
+        std::vector<Piece> pieces(starts.size());
+        // A lone piece completes its triangles' textures as it goes; pieces parsed at once leave the texture source
+        // (which may print and make GL calls) to this thread.
+        const TextureSource* inlineTextures = pieces.size() == 1 ? &textures : nullptr;
+        ParallelFor(
+            pieces.size(),
+            [&](std::size_t k) { ParsePiece(text, starts, k, pieces[k], lights, boxes, inlineTextures); }, threads);
+
+        std::vector<Piece*> chain{&pieces[0]};
+        while (chain.back()->end == PieceEnd::ReachedLaterStart) {
+            chain.push_back(&pieces[chain.back()->next]);
+        }
+        if (inlineTextures == nullptr) {
+            LoadPieceTextures(chain, textures, threads);
+        }
+
+        std::size_t leaves = 0;
+        const char* furthest = text.data();
+        for (const Piece* piece : chain) {
+            leaves += piece->state.leafTable.size();
+            furthest = std::max(furthest, piece->furthest);
+        }
+        state.leafTable.reserve(leaves);
+        for (Piece* piece : chain) {
+            for (auto& leaf : piece->state.leafTable) {
+                state.leafTable.push_back(std::move(leaf));
+            }
+        }
+        Piece& last = *chain.back();
+        state.nodeRecordTable = std::move(last.state.nodeRecordTable);
+        if (last.end == PieceEnd::Matched) {
+            AssembleTree(state);
+        } else if (last.end == PieceEnd::Mismatch) {
             PrintMismatch(text, furthest);
+        } else {
+            PrintTooLarge(state);
         }
     } catch (const std::bad_alloc&) {
-        state.root = nullptr;
-        std::printf("Level is too large to load; the level has no tree.\n");
-        std::fflush(stdout);
+        PrintTooLarge(state);
     }
     std::printf("%zu lights.\n", lights.size());
     std::fflush(stdout);
