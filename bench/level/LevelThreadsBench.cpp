@@ -11,6 +11,7 @@
 #include "WorkerPool.h"
 
 #include <cstdlib>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <string>
@@ -21,7 +22,27 @@ namespace {
 struct Timing {
     std::vector<double> one;
     std::vector<double> all;
+    std::vector<double> oneProcessor;  // processor time of every thread, which a busy machine moves less
+    std::vector<double> allProcessor;
 };
+
+double ProcessorSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
+// Runs the step and adds its wall-clock and processor time to the side of `count` threads.
+template <class Step>
+void Measure(Timing& timing, unsigned count, Step&& step)
+{
+    const double processorStart = ProcessorSeconds();
+    const auto start = std::chrono::steady_clock::now();
+    step();
+    (count == 1 ? timing.one : timing.all).push_back(SecondsSince(start));
+    (count == 1 ? timing.oneProcessor : timing.allProcessor).push_back(ProcessorSeconds() - processorStart);
+}
 
 // Speed-up on n threads of work whose speed-up on `threads` threads was `measured`.
 double Amdahl(double measured, unsigned threads, unsigned n)
@@ -38,6 +59,9 @@ void PrintRows(const std::string& what, const Timing& timing, unsigned threads)
     const std::string section = "level on threads";
     PrintRow(section, what + ", s on " + std::to_string(threads) + " threads", Format("%.3f", all),
              Format("1 thread: %.3f", one), Format("%.2fx", speedup));
+    PrintRow(section, what + ", processor s of all threads on " + std::to_string(threads) + " threads",
+             Format("%.3f", Median(timing.allProcessor)), Format("1 thread: %.3f", Median(timing.oneProcessor)),
+             Format("%.2fx", Median(timing.allProcessor) / Median(timing.oneProcessor)));
     if (threads > 1)
         PrintRow(section, what + ": Amdahl for 8 and 16 threads", Format("%.2fx, %.2fx", Amdahl(speedup, threads, 8),
                                                                          Amdahl(speedup, threads, 16)),
@@ -67,19 +91,16 @@ int main(int argc, char** argv)
             auto state = std::make_unique<LevelParseState>();
             std::vector<Light> lights;
             std::vector<BoundingBox> boxes;
-            const auto start = std::chrono::steady_clock::now();
-            ParseLevelText(text, *state, lights, boxes, textures, count);
-            (count == 1 ? parse.one : parse.all).push_back(SecondsSince(start));
-
-            const auto completionStart = std::chrono::steady_clock::now();
-            ParallelFor(
-                state->leafTable.size(),
-                [&state](std::size_t k) {
-                    for (Triangle& triangle : state->leafTable[k]->triangles)
-                        CompleteTriangleShape(triangle);
-                },
-                count);
-            (count == 1 ? completion.one : completion.all).push_back(SecondsSince(completionStart));
+            Measure(parse, count, [&] { ParseLevelText(text, *state, lights, boxes, textures, count); });
+            Measure(completion, count, [&] {
+                ParallelFor(
+                    state->leafTable.size(),
+                    [&state](std::size_t k) {
+                        for (Triangle& triangle : state->leafTable[k]->triangles)
+                            CompleteTriangleShape(triangle);
+                    },
+                    count);
+            });
         }
     }
     std::printf("level %s: %.1f MB, %u usable threads\n", argv[2], double(text.size()) / (1 << 20), threads);
