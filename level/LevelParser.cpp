@@ -79,8 +79,9 @@ typedef sc::scanner_policies<LevelIterationPolicy> ScannerPolicies;
 typedef sc::scanner<const char*, ScannerPolicies> Scanner;
 typedef sc::rule<Scanner> Rule;
 
-// The texture names of one piece in order of first use. While pieces are parsed at once the texture source is left
-// alone: a triangle holds its name's index here in its diffuse texture field until the names have been loaded.
+// The texture names of one piece in order of first use. The texture source is left alone while pieces are parsed (it
+// may print and make GL calls): a triangle holds its name's index here in its diffuse texture field until the names
+// have been loaded, once each, on the calling thread.
 struct PieceTextureNames {
     std::vector<std::string> names;
     std::unordered_map<std::string, uint32_t> indices;
@@ -104,7 +105,6 @@ struct Sinks {
     LevelParseState& state;
     std::vector<Light>& lights;
     std::vector<BoundingBox>& boxes;
-    const TextureSource* textures;  // null: textures are loaded after the parse, by name index
     PieceTextureNames& names;
 };
 
@@ -163,12 +163,8 @@ struct LevelGrammar {
             for (int i = 0; i < 3; ++i) {
                 completed.corners[i] = s.triangleScratch.corners[i];
             }
-            if (sinks.textures != nullptr) {
-                CompleteTriangle(completed, s.textureNameScratch, *sinks.textures);
-            } else {
-                CompleteTriangleShape(completed);
-                completed.diffuseTexture = sinks.names.IndexOf(s.textureNameScratch);
-            }
+            CompleteTriangleShape(completed);
+            completed.diffuseTexture = sinks.names.IndexOf(s.textureNameScratch);
         })];
 
         leaf = (sc::str_p("LEAF") >> +triangle)[([&state](const char*, const char*) {
@@ -256,11 +252,11 @@ PieceEnd ParseRecords(std::string_view text, const std::vector<std::size_t>& sta
 }
 
 void ParsePiece(std::string_view text, const std::vector<std::size_t>& starts, std::size_t k, Piece& piece,
-                std::vector<Light>& lights, std::vector<BoundingBox>& boxes, const TextureSource* textures) {
+                std::vector<Light>& lights, std::vector<BoundingBox>& boxes) {
     const char* first = text.data() + starts[k];
     piece.furthest = first;
     try {
-        const Sinks sinks{piece.state, lights, boxes, textures, piece.names};
+        const Sinks sinks{piece.state, lights, boxes, piece.names};
         const LevelGrammar grammar(sinks);
         Scanner scan(first, text.data() + text.size(), ScannerPolicies(LevelIterationPolicy(piece.furthest)));
         piece.end = ParseRecords(text, starts, k, grammar, scan, piece.next);
@@ -270,7 +266,8 @@ void ParsePiece(std::string_view text, const std::vector<std::size_t>& starts, s
 }
 
 // Loads each piece's names in order, which is the order of first use in the text, so the texture source sees the
-// first request of every name where a single pass would make it; then hands every triangle its ids.
+// first request of every name in the order of a single pass that completed each triangle as it matched; then hands
+// every triangle its ids. Asking once per name instead of once per triangle also saves three look-ups a triangle.
 void LoadPieceTextures(const std::vector<Piece*>& chain, const TextureSource& textures, unsigned threads) {
     for (Piece* piece : chain) {
         for (const std::string& name : piece->names.names) {
@@ -345,20 +342,14 @@ BspNode* ParseLevelText(std::string_view text, LevelParseState& state, std::vect
     try {
         const std::vector<std::size_t> starts = LevelPieceStarts(text, threads);
         std::vector<Piece> pieces(starts.size());
-        // A lone piece completes its triangles' textures as it goes; pieces parsed at once leave the texture source
-        // (which may print and make GL calls) to this thread.
-        const TextureSource* inlineTextures = pieces.size() == 1 ? &textures : nullptr;
         ParallelFor(
-            pieces.size(),
-            [&](std::size_t k) { ParsePiece(text, starts, k, pieces[k], lights, boxes, inlineTextures); }, threads);
+            pieces.size(), [&](std::size_t k) { ParsePiece(text, starts, k, pieces[k], lights, boxes); }, threads);
 
         std::vector<Piece*> chain{&pieces[0]};
         while (chain.back()->end == PieceEnd::ReachedLaterStart) {
             chain.push_back(&pieces[chain.back()->next]);
         }
-        if (inlineTextures == nullptr) {
-            LoadPieceTextures(chain, textures, threads);
-        }
+        LoadPieceTextures(chain, textures, threads);
 
         std::size_t leaves = 0;
         const char* furthest = text.data();

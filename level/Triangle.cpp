@@ -21,13 +21,6 @@ TriangleTextures LoadTriangleTextures(const std::string& textureName, const Text
     return loaded;
 }
 
-void CompleteTriangle(Triangle& triangle, const std::string& textureName, const TextureSource& textures) {
-    const TriangleTextures loaded = LoadTriangleTextures(textureName, textures);
-    triangle.diffuseTexture = loaded.diffuse;
-    triangle.normalMap = loaded.normalMap;
-    CompleteTriangleShape(triangle);
-}
-
 void CompleteTriangleShape(Triangle& triangle) {
     const TriangleCorner& a = triangle.corners[0];
     const TriangleCorner& b = triangle.corners[1];

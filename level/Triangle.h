@@ -34,7 +34,7 @@ struct Triangle {
 
 // Where completed triangles get their texture ids: the texture cache in the viewer, a table in tests. A name must
 // give the same id every time it is requested, and only its first request may have an effect (load an image, print
-// a line): a parse on several threads requests each name once per piece of the text.
+// a line): the parser requests each name once per piece of the text, not once per triangle.
 struct TextureSource {
     std::function<uint32_t(const std::string&)> loadTexture;  // base name -> GL texture id (fallback on failure)
     uint32_t fallbackTexture = 0;
@@ -53,5 +53,3 @@ TriangleTextures LoadTriangleTextures(const std::string& textureName, const Text
 // Fills centroid, plane and tangent frame from the corners. Needs no texture, so it may run on any thread.
 void CompleteTriangleShape(Triangle& triangle);
 
-// Fills centroid, textures, plane and tangent frame: LoadTriangleTextures, then CompleteTriangleShape.
-void CompleteTriangle(Triangle& triangle, const std::string& textureName, const TextureSource& textures);
