@@ -96,8 +96,9 @@ BspNode* ParseLevelText(std::string_view text, LevelParseState& state, std::vect
                         std::vector<BoundingBox>& boxes, const TextureSource& textures,
                         unsigned threads = UsableThreads());
 
-// Where ParseLevelText cuts the text (up to its first NUL byte) for `threads` threads: 0, then in increasing order
-// offsets of "LEAF" keywords between white space, about evenly spread; one piece begins at each.
+// Where ParseLevelText cuts a text that holds no NUL byte (it cuts the text there first) for `threads` threads: 0,
+// then in increasing order offsets of "LEAF" keywords between white space, about evenly spread; one piece begins at
+// each.
 std::vector<std::size_t> LevelPieceStarts(std::string_view text, unsigned threads);
 
 // Reads "../Velmora/out.txt", or failing that "out.txt", and parses it into the lists; the tree is kept for the rest

@@ -198,6 +198,36 @@ struct LevelGrammar {
 const std::size_t kMinimumPieceBytes = 32 << 10;
 const unsigned kPiecesPerThread = 4;
 
+std::size_t PieceCount(std::size_t bytes, unsigned threads) {
+    if (threads <= 1) {
+        return 1;
+    }
+    return std::max<std::size_t>(1, std::min<std::size_t>(std::size_t(threads) * kPiecesPerThread,
+                                                          bytes / kMinimumPieceBytes));
+}
+
+// The text up to its first NUL byte. Searched on every thread: over a text of hundreds of megabytes a lone search
+// is a serial step as long as a good part of the parse on many threads.
+std::string_view UpToFirstNul(std::string_view text, unsigned threads) {
+    const std::size_t chunks = PieceCount(text.size(), threads);
+    std::vector<std::size_t> found(chunks, std::string_view::npos);
+    ParallelFor(
+        chunks,
+        [&](std::size_t k) {
+            const std::size_t begin = text.size() / chunks * k;
+            const std::size_t end = k + 1 == chunks ? text.size() : text.size() / chunks * (k + 1);
+            found[k] = text.substr(begin, end - begin).find('\0');
+            found[k] = found[k] == std::string_view::npos ? found[k] : begin + found[k];
+        },
+        threads);
+    for (const std::size_t at : found) {
+        if (at != std::string_view::npos) {
+            return text.substr(0, at);
+        }
+    }
+    return text;
+}
+
 // The first "LEAF" at or after `from` that stands between white space, or npos.
 std::size_t NextLeafKeyword(std::string_view text, std::size_t from) {
     for (std::size_t at = text.find("LEAF", from); at != std::string_view::npos; at = text.find("LEAF", at + 1)) {
@@ -315,11 +345,7 @@ void PrintTooLarge(LevelParseState& state) {
 }  // namespace
 
 std::vector<std::size_t> LevelPieceStarts(std::string_view text, unsigned threads) {
-    text = text.substr(0, text.find('\0'));
-    const std::size_t count =
-        threads <= 1 ? 1
-                     : std::max<std::size_t>(1, std::min<std::size_t>(std::size_t(threads) * kPiecesPerThread,
-                                                                      text.size() / kMinimumPieceBytes));
+    const std::size_t count = PieceCount(text.size(), threads);
     std::vector<std::size_t> starts{0};
     // Each search begins past the last start, so the whole text is searched at most once.
     std::size_t from = 1;
@@ -337,9 +363,9 @@ std::vector<std::size_t> LevelPieceStarts(std::string_view text, unsigned thread
 BspNode* ParseLevelText(std::string_view text, LevelParseState& state, std::vector<Light>& lights,
                         std::vector<BoundingBox>& boxes, const TextureSource& textures, unsigned threads) {
     state = LevelParseState();
-    text = text.substr(0, text.find('\0'));
 
     try {
+        text = UpToFirstNul(text, threads);
         const std::vector<std::size_t> starts = LevelPieceStarts(text, threads);
         std::vector<Piece> pieces(starts.size());
         ParallelFor(

@@ -117,6 +117,7 @@ TEST(LevelPieces, ParseInPiecesEqualsOnePass) {
         {"mismatch in a later piece", brokenAt(valid.find('|', middle + (cuts.back() - middle) / 2), '-')},
         {"mismatch in the last real before a cut", brokenAt(valid.find_last_not_of(" \n", middle - 1), 'x')},
         {"cut keyword broken", brokenAt(middle + 3, 'X')},
+        {"NUL byte in a later piece", brokenAt(middle + 200, '\0')},
         {"mismatch in the last byte", valid.substr(0, valid.find("NODE")) + "NODE (1 0 0) 0 L0 L"},
         {"no tree after the last leaf", valid.substr(0, valid.find("NODE"))},
         {"only the header", valid.substr(0, valid.find("LEAF"))},
