@@ -196,7 +196,7 @@ struct LevelGrammar {
 // A piece should take long enough to parse that starting a thread for it is noise, and there are a few per thread
 // so that a thread held up elsewhere leaves its share to the others.
 const std::size_t kMinimumPieceBytes = 32 << 10;
-const unsigned kPiecesPerThread = 4;
+const unsigned kPiecesPerThread = 16;
 
 std::size_t PieceCount(std::size_t bytes, unsigned threads) {
     if (threads <= 1) {

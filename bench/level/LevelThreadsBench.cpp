@@ -10,6 +10,7 @@
 #include "Level.h"
 #include "WorkerPool.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <map>
@@ -47,7 +48,8 @@ void Measure(Timing& timing, unsigned count, Step&& step)
 // Speed-up on n threads of work whose speed-up on `threads` threads was `measured`.
 double Amdahl(double measured, unsigned threads, unsigned n)
 {
-    const double parallel = (1.0 - 1.0 / measured) / (1.0 - 1.0 / threads);
+    // A speed-up beyond the thread count (the one-thread runs met a busier machine) counts as all parallel.
+    const double parallel = std::clamp((1.0 - 1.0 / measured) / (1.0 - 1.0 / threads), 0.0, 1.0);
     return 1.0 / ((1.0 - parallel) + parallel / n);
 }
 
