@@ -193,8 +193,8 @@ struct LevelGrammar {
 
 // [SECTION] Pieces
 
-// A piece should take long enough to parse that starting a thread for it is noise, and there are a few per thread
-// so that a thread held up elsewhere leaves its share to the others.
+// A piece should take long enough to parse that handing it out is noise, and there are many per thread so that a
+// thread held up elsewhere leaves its share to the others and the last piece is short to wait for.
 const std::size_t kMinimumPieceBytes = 32 << 10;
 const unsigned kPiecesPerThread = 16;
 
