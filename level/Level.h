@@ -14,7 +14,9 @@
 
 #include "Triangle.h"
 #include "VecMath.h"
+#include "WorkerPool.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -88,8 +90,16 @@ struct Level {
 // records match; records read before a mismatch stay stored. Prints the console lines above except the file ones.
 // The state is emptied first (a tree from an earlier parse with it is gone). Returns the root, or nullptr when no
 // tree was built.
+// A large text is parsed in pieces on up to `threads` threads; the scene, the lines and the first request of every
+// texture name come out as from one pass over the text. Textures are requested on the calling thread only.
 BspNode* ParseLevelText(std::string_view text, LevelParseState& state, std::vector<Light>& lights,
-                        std::vector<BoundingBox>& boxes, const TextureSource& textures);
+                        std::vector<BoundingBox>& boxes, const TextureSource& textures,
+                        unsigned threads = UsableThreads());
+
+// Where ParseLevelText cuts a text that holds no NUL byte (it cuts the text there first) for `threads` threads: 0,
+// then in increasing order offsets of "LEAF" keywords between white space, about evenly spread; one piece begins at
+// each.
+std::vector<std::size_t> LevelPieceStarts(std::string_view text, unsigned threads);
 
 // Reads "../Velmora/out.txt", or failing that "out.txt", and parses it into the lists; the tree is kept for the rest
 // of the run. Exits the process with status 1 when neither file opens. Returns the root, or nullptr.

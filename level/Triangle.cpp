@@ -10,19 +10,23 @@ uint32_t Load(const TextureSource& textures, const std::string& name) {
 
 }  // namespace
 
-void CompleteTriangle(Triangle& triangle, const std::string& textureName, const TextureSource& textures) {
+TriangleTextures LoadTriangleTextures(const std::string& textureName, const TextureSource& textures) {
+    // The diffuse name goes first so the cache sees names in the order the viewer has always requested them.
+    TriangleTextures loaded;
+    loaded.diffuse = Load(textures, textureName);
+    loaded.normalMap = Load(textures, textureName + "_normal");
+    if (loaded.normalMap == textures.fallbackTexture) {
+        loaded.normalMap = Load(textures, "nonormal");
+    }
+    return loaded;
+}
+
+void CompleteTriangleShape(Triangle& triangle) {
     const TriangleCorner& a = triangle.corners[0];
     const TriangleCorner& b = triangle.corners[1];
     const TriangleCorner& c = triangle.corners[2];
 
     triangle.centroid = ((a.position + b.position) + c.position) / 3.0;
-
-    // The diffuse name goes first so the cache sees names in the order the viewer has always requested them.
-    triangle.diffuseTexture = Load(textures, textureName);
-    triangle.normalMap = Load(textures, textureName + "_normal");
-    if (triangle.normalMap == textures.fallbackTexture) {
-        triangle.normalMap = Load(textures, "nonormal");
-    }
 
     Vec3 normal = Cross(b.position - a.position, c.position - a.position);
     normal.Normalize();

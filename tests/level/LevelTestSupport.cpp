@@ -27,10 +27,10 @@ std::string CaptureStdout(const std::function<void()>& action) {
     return text.str();
 }
 
-void Parse(ParsedLevel& level, const std::string& text) {
+void Parse(ParsedLevel& level, const std::string& text, unsigned threads) {
     const TextureSource source = level.textures.Source();
     level.console = CaptureStdout([&] {
-        level.root = ParseLevelText(text, level.state, level.lights, level.boxes, source);
+        level.root = ParseLevelText(text, level.state, level.lights, level.boxes, source, threads);
     });
 }
 

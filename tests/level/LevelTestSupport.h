@@ -40,7 +40,7 @@ struct ParsedLevel {
     std::string console;
 };
 
-void Parse(ParsedLevel& level, const std::string& text);
+void Parse(ParsedLevel& level, const std::string& text, unsigned threads = UsableThreads());
 
 // The example level: two boxes, one light, two leaves of one triangle each, one node.
 extern const char* const kExampleLevel;

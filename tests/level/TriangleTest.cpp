@@ -30,11 +30,10 @@ void ExpectVec(const Vec3& actual, double x, double y, double z) {
     EXPECT_DOUBLE_EQ(actual.z, z);
 }
 
-TEST(CompleteTriangle, UnitTriangleGetsPlaneCentroidAndFlippedFrame) {
-    TextureTable table;
+TEST(CompleteTriangleShape, UnitTriangleGetsPlaneCentroidAndFlippedFrame) {
     Triangle triangle = Corners(Vec3(0, 0, 0), Vec3(1, 0, 0), Vec3(0, 1, 0));
     SetUv(triangle, 0, 0, 1, 0, 0, 1);
-    CompleteTriangle(triangle, "t", table.Source());
+    CompleteTriangleShape(triangle);
 
     ExpectVec(triangle.plane.normal, 0, 0, 1);
     EXPECT_EQ(triangle.plane.distance, 0.0);
@@ -44,11 +43,10 @@ TEST(CompleteTriangle, UnitTriangleGetsPlaneCentroidAndFlippedFrame) {
     ExpectVec(triangle.bitangent, 0, -1, 0);
 }
 
-TEST(CompleteTriangle, FrameAlongTheNormalStaysAsComputed) {
-    TextureTable table;
+TEST(CompleteTriangleShape, FrameAlongTheNormalStaysAsComputed) {
     Triangle triangle = Corners(Vec3(0, 0, 5), Vec3(2, 0, 5), Vec3(0, 2, 5));
     SetUv(triangle, 0, 0, 1, 0, 0, -1);
-    CompleteTriangle(triangle, "t", table.Source());
+    CompleteTriangleShape(triangle);
 
     ExpectVec(triangle.plane.normal, 0, 0, 1);
     EXPECT_DOUBLE_EQ(triangle.plane.distance, 5.0);
@@ -57,11 +55,10 @@ TEST(CompleteTriangle, FrameAlongTheNormalStaysAsComputed) {
     EXPECT_GT(triangle.plane.normal * Cross(triangle.tangent, triangle.bitangent), 0.0);
 }
 
-TEST(CompleteTriangle, DegenerateInputLeavesZeroVectors) {
-    TextureTable table;
+TEST(CompleteTriangleShape, DegenerateInputLeavesZeroVectors) {
     Triangle collinear = Corners(Vec3(0, 0, 0), Vec3(1, 1, 1), Vec3(2, 2, 2));
     SetUv(collinear, 0, 0, 1, 0, 0, 1);
-    CompleteTriangle(collinear, "t", table.Source());
+    CompleteTriangleShape(collinear);
     ExpectVec(collinear.plane.normal, 0, 0, 0);
     EXPECT_EQ(collinear.plane.distance, 0.0);
     // With a zero normal the orientation test sees 0 and keeps the frame as computed.
@@ -71,36 +68,35 @@ TEST(CompleteTriangle, DegenerateInputLeavesZeroVectors) {
 
     Triangle flat = Corners(Vec3(0, 0, 0), Vec3(1, 0, 0), Vec3(0, 1, 0));
     SetUv(flat, 0.5f, 0.25f, 0.5f, 0.25f, 0.5f, 0.25f);
-    CompleteTriangle(flat, "t", table.Source());
+    CompleteTriangleShape(flat);
     ExpectVec(flat.plane.normal, 0, 0, 1);
     ExpectVec(flat.tangent, 0, 0, 0);
     ExpectVec(flat.bitangent, 0, 0, 0);
 }
 
-TEST(CompleteTriangle, RequestsTexturesInOrderAndFallsBackToNoNormal) {
+TEST(LoadTriangleTextures, RequestsTexturesInOrderAndFallsBackToNoNormal) {
     TextureTable table;
     table.known = {{"rock", 7}, {"rock_normal", 8}, {"sand", 3}, {"nonormal", 4}};
-    Triangle triangle = Corners(Vec3(0, 0, 0), Vec3(1, 0, 0), Vec3(0, 1, 0));
 
-    CompleteTriangle(triangle, "rock", table.Source());
-    EXPECT_EQ(triangle.diffuseTexture, 7u);
-    EXPECT_EQ(triangle.normalMap, 8u);
+    TriangleTextures loaded = LoadTriangleTextures("rock", table.Source());
+    EXPECT_EQ(loaded.diffuse, 7u);
+    EXPECT_EQ(loaded.normalMap, 8u);
 
-    CompleteTriangle(triangle, "sand", table.Source());
-    EXPECT_EQ(triangle.diffuseTexture, 3u);
-    EXPECT_EQ(triangle.normalMap, 4u);
+    loaded = LoadTriangleTextures("sand", table.Source());
+    EXPECT_EQ(loaded.diffuse, 3u);
+    EXPECT_EQ(loaded.normalMap, 4u);
 
     table.known.erase("nonormal");
-    CompleteTriangle(triangle, "missing", table.Source());
-    EXPECT_EQ(triangle.diffuseTexture, 1u);
-    EXPECT_EQ(triangle.normalMap, 1u);
+    loaded = LoadTriangleTextures("missing", table.Source());
+    EXPECT_EQ(loaded.diffuse, 1u);
+    EXPECT_EQ(loaded.normalMap, 1u);
 
     EXPECT_EQ(table.requests, (std::vector<std::string>{"rock", "rock_normal", "sand", "sand_normal", "nonormal",
                                                         "missing", "missing_normal", "nonormal"}));
 
-    CompleteTriangle(triangle, "rock", TextureSource{});
-    EXPECT_EQ(triangle.diffuseTexture, 0u);
-    EXPECT_EQ(triangle.normalMap, 0u);
+    loaded = LoadTriangleTextures("rock", TextureSource{});
+    EXPECT_EQ(loaded.diffuse, 0u);
+    EXPECT_EQ(loaded.normalMap, 0u);
 }
 
 }  // namespace
