@@ -22,6 +22,8 @@ constexpr uint32_t kClusterTriangles = 64;
 constexpr size_t kChunkCorners = size_t(1) << 16;
 constexpr size_t kChunkClusters = 1024;
 constexpr size_t kChunkTriangles = size_t(1) << 16;
+// Hash shares of the weld's look-up per thread: enough that the threads finish together.
+constexpr size_t kSharesPerThread = 4;
 
 const float* Floats(const RenderVertex& v) { return v.position; }
 
@@ -108,9 +110,22 @@ RunVertices WeldRun(const TriangleRefs& triangles, size_t begin, size_t end, siz
     run.vertices.reserve(reserve);
     run.hashes.reserve(reserve);
     // Open addressing over vertex numbers (slot value = number + 1, 0 = empty), at most half full: one flat
-    // allocation instead of a node per vertex, which keeps the cost per corner nearly flat as levels grow.
-    std::vector<uint32_t> slots(TableSlots(end - begin), 0);
-    const size_t mask = slots.size() - 1;
+    // allocation instead of a node per vertex, which keeps the cost per corner nearly flat as levels grow. It starts
+    // at a guess of a few corners per vertex and doubles when it fills, placing the vertices anew by their kept
+    // hashes: a table for every corner would be several times larger than the vertices need, all of it to be faulted
+    // in and most of it to miss the caches.
+    std::vector<uint32_t> slots(TableSlots((end - begin) / 4), 0);
+    size_t mask = slots.size() - 1;
+    const auto grow = [&] {
+        slots.assign(slots.size() * 2, 0);
+        mask = slots.size() - 1;
+        for (size_t i = 0; i < run.hashes.size(); ++i) {
+            size_t slot = run.hashes[i] & mask;
+            while (slots[slot] != 0)
+                slot = (slot + 1) & mask;
+            slots[slot] = static_cast<uint32_t>(i + 1);
+        }
+    };
 
     // On large levels the table and the vertices outgrow the caches and every probe waits for memory. So each
     // corner is formed and hashed a few corners ahead of its probe, its slot fetched then, and the vertex that slot
@@ -119,26 +134,24 @@ RunVertices WeldRun(const TriangleRefs& triangles, size_t begin, size_t end, siz
     struct Pending {
         RenderVertex vertex;
         uint32_t hash;
-        size_t slot;
     };
     Pending ahead[kAhead];
     const auto prepare = [&](size_t c) {
         Pending& p = ahead[c % kAhead];
         p.vertex = CornerVertex(triangles, c);
         p.hash = static_cast<uint32_t>(HashVertex(p.vertex));
-        p.slot = p.hash & mask;
-        __builtin_prefetch(&slots[p.slot]);
+        __builtin_prefetch(&slots[p.hash & mask]);
     };
     for (size_t c = begin; c < std::min(begin + kAhead, end); ++c)
         prepare(c);
     for (size_t c = begin; c < end; ++c) {
         if (c + kAhead / 2 < end) {
-            const uint32_t named = slots[ahead[(c + kAhead / 2) % kAhead].slot];
+            const uint32_t named = slots[ahead[(c + kAhead / 2) % kAhead].hash & mask];
             if (named != 0)
                 __builtin_prefetch(&run.vertices[named - 1]);
         }
         const Pending& p = ahead[c % kAhead];
-        size_t slot = p.slot;
+        size_t slot = p.hash & mask;
         while (slots[slot] != 0 && !SameVertex(run.vertices[slots[slot] - 1], p.vertex))
             slot = (slot + 1) & mask;
         if (slots[slot] == 0) {
@@ -147,6 +160,8 @@ RunVertices WeldRun(const TriangleRefs& triangles, size_t begin, size_t end, siz
             slots[slot] = static_cast<uint32_t>(run.vertices.size());
         }
         numbers[c] = slots[slot] - 1;
+        if (slots.size() < run.vertices.size() * 2)
+            grow();
         if (c + kAhead < end)
             prepare(c + kAhead);
     }
@@ -165,12 +180,29 @@ WeldedCorners WeldInRuns(const TriangleRefs& triangles, unsigned threads)
     const auto runStart = [&](size_t r) { return cornerCount * r / runCount; };
     WeldedCorners result;
     result.corners.resize(cornerCount);
+    const size_t shareCount = size_t(threads) * kSharesPerThread;
+    const auto shareOf = [shareCount](uint32_t hash) { return size_t((uint64_t(hash) * shareCount) >> 32); };
     std::vector<RunVertices> runs(runCount);
+    // Per run its vertices' numbers grouped by hash share, in order within each share, share s from
+    // shareStart[r][s] on.
+    std::vector<std::vector<uint32_t>> byShare(runCount), shareStart(runCount);
     ParallelFor(
         runCount,
         [&](size_t r) {
             runs[r] = WeldRun(triangles, runStart(r), runStart(r + 1), r == 0 ? cornerCount : runStart(r + 1) - runStart(r),
                               result.corners.data());
+            if (runCount == 1)
+                return;
+            const std::vector<uint32_t>& hashes = runs[r].hashes;
+            std::vector<uint32_t>& start = shareStart[r];
+            start.assign(shareCount + 1, 0);
+            for (uint32_t hash : hashes)
+                ++start[shareOf(hash) + 1];
+            std::partial_sum(start.begin(), start.end(), start.begin());
+            std::vector<uint32_t> next(start.begin(), start.end() - 1);
+            byShare[r].resize(hashes.size());
+            for (size_t i = 0; i < hashes.size(); ++i)
+                byShare[r][next[shareOf(hashes[i])]++] = static_cast<uint32_t>(i);
         },
         threads);
     if (runCount == 1) {
@@ -182,21 +214,30 @@ WeldedCorners WeldInRuns(const TriangleRefs& triangles, unsigned threads)
     std::vector<uint32_t> runBase(runCount + 1, 0);
     for (size_t r = 0; r < runCount; ++r)
         runBase[r + 1] = runBase[r] + static_cast<uint32_t>(runs[r].vertices.size());
+    // The first run's vertices stay in place, at the front of the buffer, which is sized for the pooled vertices
+    // while the shares are looked up.
+    std::vector<const RenderVertex*> runVertices(runCount);
+    for (size_t r = 0; r < runCount; ++r)
+        runVertices[r] = runs[r].vertices.data();
+    result.vertices = std::move(runs[0].vertices);
     const auto pooledVertex = [&](uint32_t pooled) -> const RenderVertex& {
         const size_t r = size_t(std::upper_bound(runBase.begin(), runBase.end(), pooled) - runBase.begin()) - 1;
-        return runs[r].vertices[pooled - runBase[r]];
+        return runVertices[r][pooled - runBase[r]];
     };
-    const auto shareOf = [threads](uint32_t hash) { return size_t((uint64_t(hash) * threads) >> 32); };
 
     // Per pooled vertex the pooled number of the first equal one.
     std::vector<uint32_t> first(runBase.back());
     ParallelFor(
-        threads,
-        [&](size_t share) {
+        1 + shareCount,
+        [&](size_t item) {
+            if (item == 0) {
+                result.vertices.resize(runBase.back());
+                return;
+            }
+            const size_t share = item - 1;
             size_t entries = 0;
-            for (const RunVertices& run : runs)
-                for (uint32_t hash : run.hashes)
-                    entries += shareOf(hash) == share;
+            for (size_t r = 0; r < runCount; ++r)
+                entries += shareStart[r][share + 1] - shareStart[r][share];
             // Open addressing over the share's first vertices, each slot holding a hash and its pooled number + 1.
             struct Slot {
                 uint32_t hash = 0, pooled = 0;
@@ -204,15 +245,18 @@ WeldedCorners WeldInRuns(const TriangleRefs& triangles, unsigned threads)
             std::vector<Slot> slots(TableSlots(entries));
             const size_t mask = slots.size() - 1;
             for (size_t r = 0; r < runCount; ++r) {
-                const RunVertices& run = runs[r];
-                for (size_t i = 0; i < run.hashes.size(); ++i) {
-                    const uint32_t hash = run.hashes[i];
-                    if (shareOf(hash) != share)
-                        continue;
-                    const uint32_t pooled = runBase[r] + static_cast<uint32_t>(i);
+                const uint32_t* hashes = runs[r].hashes.data();
+                const RenderVertex* vertices = runVertices[r];
+                const uint32_t* begin = byShare[r].data() + shareStart[r][share];
+                const uint32_t* end = byShare[r].data() + shareStart[r][share + 1];
+                for (const uint32_t* i = begin; i != end; ++i) {
+                    if (end - i > 8)
+                        __builtin_prefetch(&slots[hashes[i[8]] & mask]);
+                    const uint32_t hash = hashes[*i];
+                    const uint32_t pooled = runBase[r] + *i;
                     size_t slot = hash & mask;
                     while (slots[slot].pooled != 0 &&
-                           !(slots[slot].hash == hash && SameVertex(pooledVertex(slots[slot].pooled - 1), run.vertices[i])))
+                           !(slots[slot].hash == hash && SameVertex(pooledVertex(slots[slot].pooled - 1), vertices[*i])))
                         slot = (slot + 1) & mask;
                     if (slots[slot].pooled == 0)
                         slots[slot] = {hash, pooled + 1};
@@ -249,9 +293,7 @@ WeldedCorners WeldInRuns(const TriangleRefs& triangles, unsigned threads)
         },
         threads);
 
-    // The first run's vertices all come first and in place; the later runs' first vertices follow, and their
-    // corners take the vertices' numbers.
-    result.vertices = std::move(runs[0].vertices);
+    // The later runs' first vertices follow the first run's, and their corners take the vertices' numbers.
     result.vertices.resize(numberBase.back());
     ParallelFor(
         runCount - 1,
@@ -344,8 +386,8 @@ BuiltGeometry WeldGeometry(const TriangleRefs& triangles, unsigned threads)
             piece.next[m] = sizes[b];
             sizes[b] += count;
         }
-    for (size_t b = 0; b < result.batches.size(); ++b)
-        result.batches[b].indices.resize(sizes[b]);
+    ParallelFor(
+        result.batches.size(), [&](size_t b) { result.batches[b].indices.resize(sizes[b]); }, threads);
     // Every piece writes its triangles' indices where its counts above place them, in collection order.
     ForChunks(triangles.size(), kChunkTriangles, threads, [&](size_t begin, size_t end) {
         PieceMaterials& piece = pieces[begin / kChunkTriangles];

@@ -116,7 +116,7 @@ TEST(Weld, HashedWeldingGivesTheIndicesOfALinearSearch)
             corners.push_back(MakeRenderVertex(tri, c));
     }
     const WeldedCorners welded = WeldCorners(Refs(triangles));
-    EXPECT_EQ(welded.corners, LinearWeld(corners));
+    EXPECT_EQ(std::vector<uint32_t>(welded.corners.begin(), welded.corners.end()), LinearWeld(corners));
     EXPECT_EQ(welded.vertices.size(), 1 + *std::max_element(welded.corners.begin(), welded.corners.end()));
 }
 
