@@ -18,10 +18,12 @@ constexpr int kOrderCacheSize = 24;
 // Small enough that a cluster's box stays close to its triangles (the optimiser's order follows the surface),
 // large enough that the boxes of a million-triangle level are tested in well under a millisecond per pass.
 constexpr uint32_t kClusterTriangles = 64;
-// Pieces of the passes over all corners or clusters that threads take one at a time.
-constexpr size_t kChunkCorners = size_t(1) << 16;
-constexpr size_t kChunkClusters = 1024;
+// Pieces of the passes over all triangles or clusters that threads take one at a time.
 constexpr size_t kChunkTriangles = size_t(1) << 16;
+constexpr size_t kChunkClusters = 1024;
+// The fewest corners that the weld splits into runs: below, the look-up across runs costs more than a second
+// thread saves.
+constexpr size_t kThreadedWeldCorners = size_t(1) << 17;
 // Hash shares of the weld's look-up per thread: enough that the threads finish together.
 constexpr size_t kSharesPerThread = 4;
 
@@ -168,11 +170,11 @@ RunVertices WeldRun(const TriangleRefs& triangles, size_t begin, size_t end, siz
     return run;
 }
 
-// The same numbering on several threads, in three steps that each do their share of the single pass's work.
-// Consecutive runs of corners are welded apart, as in the single pass. A vertex's number is then its place among
-// the runs' vertices, run after run, that no earlier run holds: equal vertices have equal hashes, so each thread
-// looks up the runs' vertices of one hash share in order, and finds for each the first equal one. Last, every
-// corner trades its number in its run for the vertex's number.
+// The numbering on `threads` threads, one run of consecutive corners each; one run is the single pass. The runs are
+// welded apart. A vertex's number is then its place among the runs' vertices, run after run, that no earlier run
+// holds: equal vertices have equal hashes, so the threads look up the runs' vertices hash share by hash share, each
+// share in order, and find for each the first equal one. Last, every corner trades its number in its run for the
+// vertex's number. Together the steps do about the single pass's work.
 WeldedCorners WeldInRuns(const TriangleRefs& triangles, unsigned threads)
 {
     const size_t cornerCount = triangles.size() * 3;
@@ -322,12 +324,10 @@ struct PieceMaterials {
 
 WeldedCorners WeldCorners(const TriangleRefs& triangles, unsigned threads)
 {
-    // The shares cost more work than the single pass, which only several threads and enough corners repay; they
-    // number corners in 32 bits.
-    if (threads <= 1 || triangles.size() * 3 < 2 * kChunkCorners ||
-        triangles.size() * 3 >= std::numeric_limits<uint32_t>::max())
-        return WeldInRuns(triangles, 1);
-    return WeldInRuns(triangles, threads);
+    // The runs number corners and their vertices in 32 bits; one run is the single pass.
+    const size_t cornerCount = triangles.size() * 3;
+    const bool split = cornerCount >= kThreadedWeldCorners && cornerCount < std::numeric_limits<uint32_t>::max();
+    return WeldInRuns(triangles, split ? std::max(threads, 1u) : 1);
 }
 
 TriangleRefs CollectRenderTriangles(const BspNode* root)
