@@ -18,9 +18,14 @@ constexpr int kOrderCacheSize = 24;
 // Small enough that a cluster's box stays close to its triangles (the optimiser's order follows the surface),
 // large enough that the boxes of a million-triangle level are tested in well under a millisecond per pass.
 constexpr uint32_t kClusterTriangles = 64;
-// Pieces of the passes over all corners or clusters that threads take one at a time.
-constexpr size_t kChunkCorners = size_t(1) << 16;
+// Pieces of the passes over all triangles or clusters that threads take one at a time.
+constexpr size_t kChunkTriangles = size_t(1) << 16;
 constexpr size_t kChunkClusters = 1024;
+// The fewest corners that the weld splits into runs: below, the look-up across runs costs more than a second
+// thread saves.
+constexpr size_t kThreadedWeldCorners = size_t(1) << 17;
+// Hash shares of the weld's look-up per thread: enough that the threads finish together.
+constexpr size_t kSharesPerThread = 4;
 
 const float* Floats(const RenderVertex& v) { return v.position; }
 
@@ -93,17 +98,36 @@ size_t TableSlots(size_t entries)
     return slots;
 }
 
-// One pass over the corners in order, for one thread.
-WeldedCorners WeldInOrder(const TriangleRefs& triangles)
+// The distinct vertices of a run of consecutive corners, in order of first occurrence in the run, with their hashes.
+struct RunVertices {
+    std::vector<RenderVertex> vertices;
+    std::vector<uint32_t> hashes;
+};
+
+// One pass over corners [begin, end) in order: numbers[c] becomes the number of corner c's vertex among the run's.
+// Room for `reserve` vertices is set aside, so that the first run's vertices can grow into the whole buffer.
+RunVertices WeldRun(const TriangleRefs& triangles, size_t begin, size_t end, size_t reserve, uint32_t* numbers)
 {
-    WeldedCorners result;
-    const size_t cornerCount = triangles.size() * 3;
-    result.vertices.reserve(cornerCount);
-    result.corners.reserve(cornerCount);
+    RunVertices run;
+    run.vertices.reserve(reserve);
+    run.hashes.reserve(reserve);
     // Open addressing over vertex numbers (slot value = number + 1, 0 = empty), at most half full: one flat
-    // allocation instead of a node per vertex, which keeps the cost per corner nearly flat as levels grow.
-    std::vector<uint32_t> slots(TableSlots(cornerCount), 0);
-    const size_t mask = slots.size() - 1;
+    // allocation instead of a node per vertex, which keeps the cost per corner nearly flat as levels grow. It starts
+    // at a guess of a few corners per vertex and doubles when it fills, placing the vertices anew by their kept
+    // hashes: a table for every corner would be several times larger than the vertices need, all of it to be faulted
+    // in and most of it to miss the caches.
+    std::vector<uint32_t> slots(TableSlots((end - begin) / 4), 0);
+    size_t mask = slots.size() - 1;
+    const auto grow = [&] {
+        slots.assign(slots.size() * 2, 0);
+        mask = slots.size() - 1;
+        for (size_t i = 0; i < run.hashes.size(); ++i) {
+            size_t slot = run.hashes[i] & mask;
+            while (slots[slot] != 0)
+                slot = (slot + 1) & mask;
+            slots[slot] = static_cast<uint32_t>(i + 1);
+        }
+    };
 
     // On large levels the table and the vertices outgrow the caches and every probe waits for memory. So each
     // corner is formed and hashed a few corners ahead of its probe, its slot fetched then, and the vertex that slot
@@ -111,135 +135,199 @@ WeldedCorners WeldInOrder(const TriangleRefs& triangles)
     constexpr size_t kAhead = 16;
     struct Pending {
         RenderVertex vertex;
-        size_t slot;
+        uint32_t hash;
     };
     Pending ahead[kAhead];
     const auto prepare = [&](size_t c) {
         Pending& p = ahead[c % kAhead];
         p.vertex = CornerVertex(triangles, c);
-        p.slot = HashVertex(p.vertex) & mask;
-        __builtin_prefetch(&slots[p.slot]);
+        p.hash = static_cast<uint32_t>(HashVertex(p.vertex));
+        __builtin_prefetch(&slots[p.hash & mask]);
     };
-    for (size_t c = 0; c < std::min(kAhead, cornerCount); ++c)
+    for (size_t c = begin; c < std::min(begin + kAhead, end); ++c)
         prepare(c);
-    for (size_t c = 0; c < cornerCount; ++c) {
-        if (c + kAhead / 2 < cornerCount) {
-            const uint32_t named = slots[ahead[(c + kAhead / 2) % kAhead].slot];
+    for (size_t c = begin; c < end; ++c) {
+        if (c + kAhead / 2 < end) {
+            const uint32_t named = slots[ahead[(c + kAhead / 2) % kAhead].hash & mask];
             if (named != 0)
-                __builtin_prefetch(&result.vertices[named - 1]);
+                __builtin_prefetch(&run.vertices[named - 1]);
         }
         const Pending& p = ahead[c % kAhead];
-        size_t slot = p.slot;
-        while (slots[slot] != 0 && !SameVertex(result.vertices[slots[slot] - 1], p.vertex))
+        size_t slot = p.hash & mask;
+        while (slots[slot] != 0 && !SameVertex(run.vertices[slots[slot] - 1], p.vertex))
             slot = (slot + 1) & mask;
         if (slots[slot] == 0) {
-            result.vertices.push_back(p.vertex);
-            slots[slot] = static_cast<uint32_t>(result.vertices.size());
+            run.vertices.push_back(p.vertex);
+            run.hashes.push_back(p.hash);
+            slots[slot] = static_cast<uint32_t>(run.vertices.size());
         }
-        result.corners.push_back(slots[slot] - 1);
-        if (c + kAhead < cornerCount)
+        numbers[c] = slots[slot] - 1;
+        if (slots.size() < run.vertices.size() * 2)
+            grow();
+        if (c + kAhead < end)
             prepare(c + kAhead);
     }
-    return result;
+    return run;
 }
 
-// The same numbering on several threads. Equal vertices have equal hashes, so the vertices split by hash into one
-// share per thread, welded apart: each thread walks all corners in order, so that the triangles stream through the
-// caches as in the single pass, and finds for every corner of its share the first corner with an equal vertex. A
-// vertex's number is then the count of first corners before its own, which pieces of the corners count and
-// assign at once.
-WeldedCorners WeldInShares(const TriangleRefs& triangles, unsigned threads)
+// The numbering on `threads` threads, one run of consecutive corners each; one run is the single pass. The runs are
+// welded apart. A vertex's number is then its place among the runs' vertices, run after run, that no earlier run
+// holds: equal vertices have equal hashes, so the threads look up the runs' vertices hash share by hash share, each
+// share in order, and find for each the first equal one. Last, every corner trades its number in its run for the
+// vertex's number. Together the steps do about the single pass's work.
+WeldedCorners WeldInRuns(const TriangleRefs& triangles, unsigned threads)
 {
     const size_t cornerCount = triangles.size() * 3;
-    const size_t chunkCount = (cornerCount + kChunkCorners - 1) / kChunkCorners;
-    const auto shareOf = [threads](uint32_t hash) { return size_t((uint64_t(hash) * threads) >> 32); };
-
-    // Per corner its hash, later the number of its vertex.
-    std::vector<uint32_t> hashes(cornerCount);
-    std::vector<size_t> shareSizes(chunkCount * threads, 0);
-    ForChunks(cornerCount, kChunkCorners, threads, [&](size_t begin, size_t end) {
-        size_t* sizes = &shareSizes[begin / kChunkCorners * threads];
-        for (size_t c = begin; c < end; ++c) {
-            hashes[c] = static_cast<uint32_t>(HashVertex(CornerVertex(triangles, c)));
-            ++sizes[shareOf(hashes[c])];
-        }
-    });
-
+    const size_t runCount = threads;
+    const auto runStart = [&](size_t r) { return cornerCount * r / runCount; };
     WeldedCorners result;
-    // Per corner the first corner with an equal vertex, later the number of that vertex.
-    std::vector<uint32_t>& first = result.corners;
-    first.resize(cornerCount);
+    result.corners.resize(cornerCount);
+    const size_t shareCount = size_t(threads) * kSharesPerThread;
+    const auto shareOf = [shareCount](uint32_t hash) { return size_t((uint64_t(hash) * shareCount) >> 32); };
+    std::vector<RunVertices> runs(runCount);
+    // Per run its vertices' numbers grouped by hash share, in order within each share, share s from
+    // shareStart[r][s] on.
+    std::vector<std::vector<uint32_t>> byShare(runCount), shareStart(runCount);
     ParallelFor(
-        threads,
-        [&](size_t share) {
+        runCount,
+        [&](size_t r) {
+            runs[r] = WeldRun(triangles, runStart(r), runStart(r + 1), r == 0 ? cornerCount : runStart(r + 1) - runStart(r),
+                              result.corners.data());
+            if (runCount == 1)
+                return;
+            const std::vector<uint32_t>& hashes = runs[r].hashes;
+            std::vector<uint32_t>& start = shareStart[r];
+            start.assign(shareCount + 1, 0);
+            for (uint32_t hash : hashes)
+                ++start[shareOf(hash) + 1];
+            std::partial_sum(start.begin(), start.end(), start.begin());
+            std::vector<uint32_t> next(start.begin(), start.end() - 1);
+            byShare[r].resize(hashes.size());
+            for (size_t i = 0; i < hashes.size(); ++i)
+                byShare[r][next[shareOf(hashes[i])]++] = static_cast<uint32_t>(i);
+        },
+        threads);
+    if (runCount == 1) {
+        result.vertices = std::move(runs[0].vertices);
+        return result;
+    }
+
+    // The runs' vertices are numbered together, run after run ("pooled" numbers).
+    std::vector<uint32_t> runBase(runCount + 1, 0);
+    for (size_t r = 0; r < runCount; ++r)
+        runBase[r + 1] = runBase[r] + static_cast<uint32_t>(runs[r].vertices.size());
+    // The first run's vertices stay in place, at the front of the buffer, which is sized for the pooled vertices
+    // while the shares are looked up.
+    std::vector<const RenderVertex*> runVertices(runCount);
+    for (size_t r = 0; r < runCount; ++r)
+        runVertices[r] = runs[r].vertices.data();
+    result.vertices = std::move(runs[0].vertices);
+    const auto pooledVertex = [&](uint32_t pooled) -> const RenderVertex& {
+        const size_t r = size_t(std::upper_bound(runBase.begin(), runBase.end(), pooled) - runBase.begin()) - 1;
+        return runVertices[r][pooled - runBase[r]];
+    };
+
+    // Per pooled vertex the pooled number of the first equal one.
+    std::vector<uint32_t> first(runBase.back());
+    ParallelFor(
+        1 + shareCount,
+        [&](size_t item) {
+            if (item == 0) {
+                result.vertices.resize(runBase.back());
+                return;
+            }
+            const size_t share = item - 1;
             size_t entries = 0;
-            for (size_t chunk = 0; chunk < chunkCount; ++chunk)
-                entries += shareSizes[chunk * threads + share];
-            // Open addressing over the share's distinct vertices (slot value = number in `kept` + 1, 0 = empty).
-            std::vector<uint32_t> slots(TableSlots(entries), 0);
+            for (size_t r = 0; r < runCount; ++r)
+                entries += shareStart[r][share + 1] - shareStart[r][share];
+            // Open addressing over the share's first vertices, each slot holding a hash and its pooled number + 1.
+            struct Slot {
+                uint32_t hash = 0, pooled = 0;
+            };
+            std::vector<Slot> slots(TableSlots(entries));
             const size_t mask = slots.size() - 1;
-            std::vector<RenderVertex> kept;
-            std::vector<uint32_t> keptHash, keptCorner;
-            kept.reserve(entries);
-            keptHash.reserve(entries);
-            keptCorner.reserve(entries);
-            for (size_t c = 0; c < cornerCount; ++c) {
-                const uint32_t hash = hashes[c];
-                if (shareOf(hash) != share)
-                    continue;
-                const RenderVertex vertex = CornerVertex(triangles, c);
-                size_t slot = hash & mask;
-                while (slots[slot] != 0 &&
-                       !(keptHash[slots[slot] - 1] == hash && SameVertex(kept[slots[slot] - 1], vertex)))
-                    slot = (slot + 1) & mask;
-                if (slots[slot] == 0) {
-                    kept.push_back(vertex);
-                    keptHash.push_back(hash);
-                    keptCorner.push_back(static_cast<uint32_t>(c));
-                    slots[slot] = static_cast<uint32_t>(kept.size());
+            for (size_t r = 0; r < runCount; ++r) {
+                const uint32_t* hashes = runs[r].hashes.data();
+                const RenderVertex* vertices = runVertices[r];
+                const uint32_t* begin = byShare[r].data() + shareStart[r][share];
+                const uint32_t* end = byShare[r].data() + shareStart[r][share + 1];
+                for (const uint32_t* i = begin; i != end; ++i) {
+                    if (end - i > 8)
+                        __builtin_prefetch(&slots[hashes[i[8]] & mask]);
+                    const uint32_t hash = hashes[*i];
+                    const uint32_t pooled = runBase[r] + *i;
+                    size_t slot = hash & mask;
+                    while (slots[slot].pooled != 0 &&
+                           !(slots[slot].hash == hash && SameVertex(pooledVertex(slots[slot].pooled - 1), vertices[*i])))
+                        slot = (slot + 1) & mask;
+                    if (slots[slot].pooled == 0)
+                        slots[slot] = {hash, pooled + 1};
+                    first[pooled] = slots[slot].pooled - 1;
                 }
-                first[c] = keptCorner[slots[slot] - 1];
             }
         },
         threads);
 
-    // Numbers for the first corners, piece by piece from the count of those before the piece.
-    std::vector<uint32_t> numberBase(chunkCount + 1, 0);
-    ForChunks(cornerCount, kChunkCorners, threads, [&](size_t begin, size_t end) {
+    // Numbers for the first vertices, run after run; then the others take those of their first vertices.
+    std::vector<uint32_t> numberBase(runCount + 1, 0);
+    for (size_t r = 0; r < runCount; ++r) {
         uint32_t count = 0;
-        for (size_t c = begin; c < end; ++c)
-            count += first[c] == c;
-        numberBase[begin / kChunkCorners + 1] = count;
-    });
-    std::partial_sum(numberBase.begin(), numberBase.end(), numberBase.begin());
+        for (uint32_t pooled = runBase[r]; pooled < runBase[r + 1]; ++pooled)
+            count += first[pooled] == pooled;
+        numberBase[r + 1] = numberBase[r] + count;
+    }
+    std::vector<uint32_t> number(runBase.back());
+    ParallelFor(
+        runCount,
+        [&](size_t r) {
+            uint32_t next = numberBase[r];
+            for (uint32_t pooled = runBase[r]; pooled < runBase[r + 1]; ++pooled)
+                if (first[pooled] == pooled)
+                    number[pooled] = next++;
+        },
+        threads);
+    ParallelFor(
+        runCount,
+        [&](size_t r) {
+            for (uint32_t pooled = runBase[r]; pooled < runBase[r + 1]; ++pooled)
+                if (first[pooled] != pooled)
+                    number[pooled] = number[first[pooled]];
+        },
+        threads);
+
+    // The later runs' first vertices follow the first run's, and their corners take the vertices' numbers.
     result.vertices.resize(numberBase.back());
-    std::vector<uint32_t>& numbers = hashes;
-    ForChunks(cornerCount, kChunkCorners, threads, [&](size_t begin, size_t end) {
-        uint32_t number = numberBase[begin / kChunkCorners];
-        for (size_t c = begin; c < end; ++c)
-            if (first[c] == c) {
-                result.vertices[number] = CornerVertex(triangles, c);
-                numbers[c] = number++;
-            }
-    });
-    // Every corner takes the number of its first corner, assigned above.
-    ForChunks(cornerCount, kChunkCorners, threads, [&](size_t begin, size_t end) {
-        for (size_t c = begin; c < end; ++c)
-            first[c] = numbers[first[c]];
-    });
+    ParallelFor(
+        runCount - 1,
+        [&](size_t item) {
+            const size_t r = item + 1;
+            const RunVertices& run = runs[r];
+            for (uint32_t pooled = runBase[r]; pooled < runBase[r + 1]; ++pooled)
+                if (first[pooled] == pooled)
+                    result.vertices[number[pooled]] = run.vertices[pooled - runBase[r]];
+            for (size_t c = runStart(r); c < runStart(r + 1); ++c)
+                result.corners[c] = number[runBase[r] + result.corners[c]];
+        },
+        threads);
     return result;
 }
+
+// The diffuse textures of a piece of the triangles in order of first occurrence there, with the normal map of each
+// one's first triangle, its batch, and first the count of its indices in the piece, then where the next of them goes
+// in the batch's list.
+struct PieceMaterials {
+    std::vector<uint32_t> diffuse, normalMap, batch;
+    std::vector<size_t> next;
+};
 
 }  // namespace
 
 WeldedCorners WeldCorners(const TriangleRefs& triangles, unsigned threads)
 {
-    // The shares cost more work than the single pass, which only several threads and enough corners repay; they
-    // number corners in 32 bits.
-    if (threads <= 1 || triangles.size() * 3 < 2 * kChunkCorners ||
-        triangles.size() * 3 >= std::numeric_limits<uint32_t>::max())
-        return WeldInOrder(triangles);
-    return WeldInShares(triangles, threads);
+    // The runs number corners and their vertices in 32 bits; one run is the single pass.
+    const size_t cornerCount = triangles.size() * 3;
+    const bool split = cornerCount >= kThreadedWeldCorners && cornerCount < std::numeric_limits<uint32_t>::max();
+    return WeldInRuns(triangles, split ? std::max(threads, 1u) : 1);
 }
 
 TriangleRefs CollectRenderTriangles(const BspNode* root)
@@ -255,29 +343,61 @@ BuiltGeometry WeldGeometry(const TriangleRefs& triangles, unsigned threads)
     WeldedCorners welded = WeldCorners(triangles, threads);
     BuiltGeometry result;
     result.vertices = std::move(welded.vertices);
-    // The batch of every triangle; the table grows past 32 materials instead of writing beyond a fixed array.
-    std::vector<uint32_t> batchOf(triangles.size());
-    std::unordered_map<uint32_t, uint32_t> materialIndex;
-    std::vector<size_t> sizes;
-    for (size_t t = 0; t < triangles.size(); ++t) {
-        const Triangle& triangle = *triangles[t];
-        const auto material = materialIndex.emplace(triangle.diffuseTexture, static_cast<uint32_t>(result.batches.size()));
-        if (material.second) {
-            MaterialBatch batch;
-            batch.diffuseTexture = triangle.diffuseTexture;
-            batch.normalMap = triangle.normalMap;
-            result.batches.push_back(std::move(batch));
-            sizes.push_back(0);
+    // Each piece of the triangles lists its diffuse textures in order of first occurrence and numbers every
+    // triangle's among them; the pieces' lists, piece after piece, give the batches' order. The tables grow with the
+    // level's textures instead of writing beyond a fixed array.
+    std::vector<PieceMaterials> pieces((triangles.size() + kChunkTriangles - 1) / kChunkTriangles);
+    std::vector<uint32_t> materialOf(triangles.size());
+    ForChunks(triangles.size(), kChunkTriangles, threads, [&](size_t begin, size_t end) {
+        PieceMaterials& piece = pieces[begin / kChunkTriangles];
+        std::unordered_map<uint32_t, uint32_t> index;
+        uint32_t material = 0;
+        for (size_t t = begin; t < end; ++t) {
+            const Triangle& triangle = *triangles[t];
+            // Neighbouring triangles mostly share their texture, which spares the look-up.
+            if (t == begin || triangle.diffuseTexture != piece.diffuse[material]) {
+                const auto found = index.emplace(triangle.diffuseTexture, static_cast<uint32_t>(piece.diffuse.size()));
+                if (found.second) {
+                    piece.diffuse.push_back(triangle.diffuseTexture);
+                    piece.normalMap.push_back(triangle.normalMap);
+                    piece.next.push_back(0);
+                }
+                material = found.first->second;
+            }
+            materialOf[t] = material;
+            piece.next[material] += 3;
         }
-        batchOf[t] = material.first->second;
-        sizes[batchOf[t]] += 3;
-    }
-    for (size_t b = 0; b < result.batches.size(); ++b)
-        result.batches[b].indices.reserve(sizes[b]);
-    for (size_t t = 0; t < triangles.size(); ++t) {
-        std::vector<uint32_t>& indices = result.batches[batchOf[t]].indices;
-        indices.insert(indices.end(), &welded.corners[t * 3], &welded.corners[t * 3] + 3);
-    }
+    });
+    std::unordered_map<uint32_t, uint32_t> batchIndex;
+    std::vector<size_t> sizes;
+    for (PieceMaterials& piece : pieces)
+        for (size_t m = 0; m < piece.diffuse.size(); ++m) {
+            const auto found = batchIndex.emplace(piece.diffuse[m], static_cast<uint32_t>(result.batches.size()));
+            if (found.second) {
+                MaterialBatch batch;
+                batch.diffuseTexture = piece.diffuse[m];
+                batch.normalMap = piece.normalMap[m];
+                result.batches.push_back(std::move(batch));
+                sizes.push_back(0);
+            }
+            const uint32_t b = found.first->second;
+            piece.batch.push_back(b);
+            const size_t count = piece.next[m];
+            piece.next[m] = sizes[b];
+            sizes[b] += count;
+        }
+    ParallelFor(
+        result.batches.size(), [&](size_t b) { result.batches[b].indices.resize(sizes[b]); }, threads);
+    // Every piece writes its triangles' indices where its counts above place them, in collection order.
+    ForChunks(triangles.size(), kChunkTriangles, threads, [&](size_t begin, size_t end) {
+        PieceMaterials& piece = pieces[begin / kChunkTriangles];
+        for (size_t t = begin; t < end; ++t) {
+            const uint32_t material = materialOf[t];
+            uint32_t* indices = &result.batches[piece.batch[material]].indices[piece.next[material]];
+            std::copy(&welded.corners[t * 3], &welded.corners[t * 3] + 3, indices);
+            piece.next[material] += 3;
+        }
+    });
     return result;
 }
 

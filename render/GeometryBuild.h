@@ -8,6 +8,8 @@
 #include "WorkerPool.h"
 
 #include <cstdint>
+#include <memory>
+#include <utility>
 #include <vector>
 
 // One vertex of the buffer: 56 bytes, fourteen floats, no gaps.
@@ -49,10 +51,32 @@ RenderVertex MakeRenderVertex(const Triangle& triangle, const TriangleCorner& co
 // Triangles by address, in collection order: the level's tree keeps them, so the build copies none.
 using TriangleRefs = std::vector<const Triangle*>;
 
+// Leaves the numbers of a resized list unset, so that the threads which fill a new list also fault its pages in.
+template <class T>
+struct UnsetAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = UnsetAllocator<U>;
+    };
+    UnsetAllocator() = default;
+    template <class U>
+    UnsetAllocator(const UnsetAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept
+    {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args)
+    {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
 // Identical vertices stored once, numbered in order of first occurrence; three vertex indices per triangle.
 struct WeldedCorners {
     std::vector<RenderVertex> vertices;
-    std::vector<uint32_t> corners;
+    std::vector<uint32_t, UnsetAllocator<uint32_t>> corners;
 };
 
 // Welds the corners in order, comparing the fourteen values as floats: +0 equals -0 and NaN equals nothing, as a

@@ -3,7 +3,7 @@
 // thread even when other programs hold the processors. Rows: | geometry threads | step, level, threads | wall ms |
 // processor ms | ratio to one thread |.
 //
-// Use: bench_geometry_threads RUNS LEVEL_FILE...
+// Use: bench_geometry_threads [--step weld|order|clusters] RUNS LEVEL_FILE...
 
 #include "BenchLevel.h"
 #include "BenchTable.h"
@@ -13,6 +13,7 @@
 #include <sys/resource.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -46,7 +47,22 @@ Times Measure(int runs, const std::function<void()>& prepare, const std::functio
     return {Median(wall), Median(processor)};
 }
 
-void MeasureLevel(int runs, const char* path)
+// Whether two builds hand the same bytes to GL and cut the lists into the same clusters.
+bool SameGeometry(const BuiltGeometry& a, const BuiltGeometry& b)
+{
+    if (a.vertices.size() != b.vertices.size() || a.batches.size() != b.batches.size() ||
+        a.batchClusters != b.batchClusters || a.clusters.size() != b.clusters.size())
+        return false;
+    for (size_t i = 0; i < a.batches.size(); ++i)
+        if (a.batches[i].diffuseTexture != b.batches[i].diffuseTexture ||
+            a.batches[i].normalMap != b.batches[i].normalMap || a.batches[i].indices != b.batches[i].indices)
+            return false;
+    return std::memcmp(a.vertices.data(), b.vertices.data(), a.vertices.size() * sizeof(RenderVertex)) == 0 &&
+           std::memcmp(a.clusters.data(), b.clusters.data(), a.clusters.size() * sizeof(IndexCluster)) == 0;
+}
+
+// `only` names the one step to measure, or is empty for all three.
+void MeasureLevel(const std::string& only, int runs, const char* path)
 {
     const std::string text = ReadFile(path);
     std::map<std::string, uint32_t> ids;
@@ -61,24 +77,30 @@ void MeasureLevel(int runs, const char* path)
     OrderBatches(ordered, 1);
     BuiltGeometry work;
     const struct {
+        const char* key;
         const char* name;
         std::function<void()> prepare;
         std::function<void(unsigned)> step;
     } steps[] = {
-        {"weld (WeldGeometry)", [] {}, [&](unsigned threads) { work = WeldGeometry(triangles, threads); }},
-        {"order (OrderBatches)", [&] { work = welded; }, [&](unsigned threads) { OrderBatches(work, threads); }},
-        {"clusters (BuildClusters)", [&] { work = ordered; }, [&](unsigned threads) { BuildClusters(work, threads); }},
+        {"weld", "weld (WeldGeometry)", [] {}, [&](unsigned threads) { work = WeldGeometry(triangles, threads); }},
+        {"order", "order (OrderBatches)", [&] { work = welded; }, [&](unsigned threads) { OrderBatches(work, threads); }},
+        {"clusters", "clusters (BuildClusters)", [&] { work = ordered; }, [&](unsigned threads) { BuildClusters(work, threads); }},
     };
     for (const auto& s : steps) {
+        if (!only.empty() && only != s.key)
+            continue;
         const Times one = Measure(runs, s.prepare, [&] { s.step(1); });
+        const BuiltGeometry single = work;
         const Times two = Measure(runs, s.prepare, [&] { s.step(2); });
+        const char* identity = SameGeometry(single, work) ? "output identical" : "OUTPUT DIFFERS";
         for (unsigned threads : {1u, 2u}) {
             const Times& t = threads == 1 ? one : two;
             PrintRow("geometry threads",
                      Format("%s, %s, %u thread%s (median of %d)", s.name, level.c_str(), threads,
                             threads == 1 ? "" : "s", runs),
                      Format("%.1f", t.wall * 1e3), Format("processor %.1f", t.processor * 1e3),
-                     Format("wall x%.2f; processor x%.2f", one.wall / t.wall, t.processor / one.processor));
+                     Format("wall x%.2f; processor x%.2f%s%s", one.wall / t.wall, t.processor / one.processor,
+                            threads == 1 ? "" : "; ", threads == 1 ? "" : identity));
         }
     }
 }
@@ -87,8 +109,13 @@ void MeasureLevel(int runs, const char* path)
 
 int main(int argc, char** argv)
 {
-    CheckArguments(argc, argv, "bench_geometry_threads RUNS LEVEL_FILE...", argc >= 3 && std::atoi(argv[1]) >= 1);
-    for (int i = 2; i < argc; ++i)
-        MeasureLevel(std::atoi(argv[1]), argv[i]);
+    const bool chosen = argc >= 3 && std::strcmp(argv[1], "--step") == 0;
+    const std::string only = chosen ? argv[2] : "";
+    const int first = chosen ? 3 : 1;
+    CheckArguments(argc, argv, "bench_geometry_threads [--step weld|order|clusters] RUNS LEVEL_FILE...",
+                   argc >= first + 2 && std::atoi(argv[first]) >= 1 &&
+                       (only.empty() || only == "weld" || only == "order" || only == "clusters"));
+    for (int i = first + 1; i < argc; ++i)
+        MeasureLevel(only, std::atoi(argv[first]), argv[i]);
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <limits>
 #include <random>
 #include <set>
+#include <string>
 
 namespace {
 
@@ -115,7 +116,7 @@ TEST(Weld, HashedWeldingGivesTheIndicesOfALinearSearch)
             corners.push_back(MakeRenderVertex(tri, c));
     }
     const WeldedCorners welded = WeldCorners(Refs(triangles));
-    EXPECT_EQ(welded.corners, LinearWeld(corners));
+    EXPECT_EQ(std::vector<uint32_t>(welded.corners.begin(), welded.corners.end()), LinearWeld(corners));
     EXPECT_EQ(welded.vertices.size(), 1 + *std::max_element(welded.corners.begin(), welded.corners.end()));
 }
 
@@ -169,19 +170,21 @@ TEST(Weld, LevelsBeyondTheLimitsKeepEveryTriangle)
     EXPECT_TRUE(drawn == expected);
 }
 
-// Past two pieces of 65,536 corners the weld splits by hash across threads; corners, vertices, batches and clusters
-// must come out as on one thread. A grid of quads whose corners weld across quads, with signed zeros and NaNs.
-TEST(Weld, EveryThreadCountGivesTheSameGeometry)
+namespace {
+
+// Meshes past the size where the weld and the batches split across threads, and past one piece of triangles for
+// the batches.
+std::vector<Triangle> QuadGrid(int side)
 {
     std::vector<Triangle> triangles;
-    for (int y = 0; y < 150; ++y)
-        for (int x = 0; x < 150; ++x) {
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x) {
             const double left = x == 0 && y % 2 == 1 ? -0.0 : x;
             Vec3 a(left, y, 0), b(x + 1, y, 0), c(left, y + 1, 0), d(x + 1, y + 1, 0);
             if ((x * 7 + y) % 97 == 0)
                 a.z = std::numeric_limits<double>::quiet_NaN();
-            const uint32_t material = 1 + (x / 10 + y / 10) % 5;
-            for (Triangle t : {MakeTriangle(a, b, c, material), MakeTriangle(c, b, d, material)}) {
+            const uint32_t material = y > side - 3 ? 9 : 1 + (x / 10 + y / 10) % 5;
+            for (Triangle t : {MakeTriangle(a, b, c, material, material), MakeTriangle(c, b, d, material, 20 + y)}) {
                 for (TriangleCorner& corner : t.corners) {
                     corner.u = static_cast<float>(corner.position.x);
                     corner.v = static_cast<float>(corner.position.y);
@@ -189,17 +192,66 @@ TEST(Weld, EveryThreadCountGivesTheSameGeometry)
                 triangles.push_back(t);
             }
         }
-    const TriangleRefs refs = Refs(triangles);
-    const BuiltGeometry one = BuildGeometry(refs, 1);
-    for (unsigned threads : {2u, 3u}) {
-        const BuiltGeometry more = BuildGeometry(refs, threads);
-        ASSERT_EQ(more.vertices.size(), one.vertices.size());
-        EXPECT_EQ(std::memcmp(more.vertices.data(), one.vertices.data(), one.vertices.size() * sizeof(RenderVertex)), 0);
-        ASSERT_EQ(more.batches.size(), one.batches.size());
-        for (size_t b = 0; b < one.batches.size(); ++b)
-            EXPECT_EQ(more.batches[b].indices, one.batches[b].indices) << b;
-        EXPECT_EQ(more.batchClusters, one.batchClusters);
-        ASSERT_EQ(more.clusters.size(), one.clusters.size());
-        EXPECT_EQ(std::memcmp(more.clusters.data(), one.clusters.data(), one.clusters.size() * sizeof(IndexCluster)), 0);
+    return triangles;
+}
+
+// Corners drawn from `pool` positions anywhere in the list, so that every run of corners repeats vertices of the
+// others; -0 in place of +0 and NaN now and then.
+std::vector<Triangle> PooledCorners(int count, int pool)
+{
+    std::mt19937 random(11);
+    std::vector<Triangle> triangles;
+    for (int i = 0; i < count; ++i) {
+        Vec3 corners[3];
+        for (Vec3& corner : corners) {
+            const int p = static_cast<int>(random() % pool);
+            corner = Vec3(p % 64, p / 64 % 2 ? -0.0 : 0.0, p / 128);
+            if (random() % 5000 == 0)
+                corner.y = std::numeric_limits<double>::quiet_NaN();
+        }
+        triangles.push_back(MakeTriangle(corners[0], corners[1], corners[2], 1 + static_cast<uint32_t>(random() % 3)));
     }
+    return triangles;
+}
+
+}  // namespace
+
+TEST(Weld, EveryThreadCountGivesTheSameGeometry)
+{
+    const struct {
+        const char* mesh;
+        std::vector<Triangle> triangles;
+    } cases[] = {
+        {"grid of quads welding across neighbours, a texture first used at the end", QuadGrid(200)},
+        {"every vertex repeated across the list", PooledCorners(70000, 3000)},
+        {"most vertices new, some repeated far apart", PooledCorners(70000, 150000)},
+    };
+    for (const auto& c : cases) {
+        const TriangleRefs refs = Refs(c.triangles);
+        const BuiltGeometry one = WeldGeometry(refs, 1);
+        for (unsigned threads : {2u, 3u, 8u}) {
+            SCOPED_TRACE(std::string(c.mesh) + ", threads " + std::to_string(threads));
+            const BuiltGeometry more = WeldGeometry(refs, threads);
+            ASSERT_EQ(more.vertices.size(), one.vertices.size());
+            EXPECT_EQ(std::memcmp(more.vertices.data(), one.vertices.data(), one.vertices.size() * sizeof(RenderVertex)),
+                      0);
+            ASSERT_EQ(more.batches.size(), one.batches.size());
+            for (size_t b = 0; b < one.batches.size(); ++b) {
+                EXPECT_EQ(more.batches[b].diffuseTexture, one.batches[b].diffuseTexture);
+                EXPECT_EQ(more.batches[b].normalMap, one.batches[b].normalMap);
+                EXPECT_EQ(more.batches[b].indices, one.batches[b].indices) << b;
+            }
+        }
+    }
+}
+
+// Clusters are cut on several threads too.
+TEST(Weld, ClustersAreTheSameOnEveryThreadCount)
+{
+    const std::vector<Triangle> triangles = QuadGrid(150);
+    const BuiltGeometry one = BuildGeometry(Refs(triangles), 1);
+    const BuiltGeometry two = BuildGeometry(Refs(triangles), 3);
+    EXPECT_EQ(two.batchClusters, one.batchClusters);
+    ASSERT_EQ(two.clusters.size(), one.clusters.size());
+    EXPECT_EQ(std::memcmp(two.clusters.data(), one.clusters.data(), one.clusters.size() * sizeof(IndexCluster)), 0);
 }
