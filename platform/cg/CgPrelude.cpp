@@ -5,11 +5,9 @@
 namespace {
 
 // Cg words that the DX9 language lacks, and matrices of one row or column, which the front end cannot construct:
-// as vectors they multiply the same way on either side of mul. Matrices are laid out by rows, which SPIRV-Cross
-// can write for GLSL 1.20 whatever their shape (the runtime uploads matrices transposed to match). The projective lookups also take Cg's three-component form (s, t, q); the
+// as vectors they multiply the same way on either side of mul. The projective lookups also take Cg's three-component form (s, t, q); the
 // cube one divides by hand, as GLSL has no projective cube lookup.
-const char* const cgWords = R"(#pragma pack_matrix(row_major)
-#define fixed float
+const char* const cgWords = R"(#define fixed float
 #define fixed1 float1
 #define fixed2 float2
 #define fixed3 float3

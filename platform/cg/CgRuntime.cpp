@@ -46,7 +46,6 @@ struct ParameterRecord {
     GLuint glProgram = 0;
     GLint location = -1;
     GLenum type = 0;
-    bool rowMajor = false;  // a Cg program's matrix: its GLSL reads the uniform's columns as Cg's rows
     GLenum textureTarget = 0;  // 0 for a uniform that is not a sampler
     GLint unit = 0;
     GLuint texture = 0;
@@ -256,7 +255,6 @@ void RegisterParameters(ProgramRecord& program, const std::vector<CgDeclaredPara
     for (const CgDeclaredParameter& parameter : *declared) {
         auto live = findLive(parameter.glslName);
         ParameterRecord record = live != found.end() ? live->second : ParameterRecord();
-        record.rowMajor = true;
         // An element of an array of values ("name[2]") has its own location and the array's type.
         std::size_t bracket = parameter.glslName.rfind('[');
         if (live == found.end() && !parameter.glslName.empty() && parameter.glslName.back() == ']' &&
@@ -539,8 +537,7 @@ void cgGLSetStateMatrixParameter(CGparameter param, CGGLenum matrix, CGGLenum tr
             product[column * 4 + row] = static_cast<float>(sum);
         }
     }
-    glProgramUniformMatrix4fv(parameter->glProgram, parameter->location, 1, parameter->rowMajor ? GL_TRUE : GL_FALSE,
-                              product);
+    glProgramUniformMatrix4fv(parameter->glProgram, parameter->location, 1, GL_FALSE, product);
 }
 
 void cgGLSetTextureParameter(CGparameter param, unsigned int texture)

@@ -171,11 +171,6 @@ std::vector<Case> Cases()
          "float4 fragmain(float2 uv : TEXCOORD0,\n"
          "                uniform T g) : COLOR { return tex2D(g.s, float2(0.25, 0.25)) * 0.5 + g.c; }\n",
          false, true, {{"g.c", 4, {0.2, 0, 0.1, 0}}}, {"g.s", "g.c"}, 179, 0, 26},
-        {"non-square matrices as uniforms, beside a state matrix", passThroughVertex + std::string(
-         "float4 fragmain(uniform float3x4 N, uniform float2x3 M, uniform float4x4 Translation) : COLOR\n"
-         "{ return float4(mul(N, float4(1, 1, 1, 1)) + float3(mul(M, float3(1, 1, 1)), 0), 0)\n"
-         "         + mul(Translation, float4(0, 0, 0, 1)); }\n"),
-         true, true, {}, {"N", "M", "Translation"}, 26, 51, 77},
         {"arrays indexed by a float",
          "float4 fragmain(uniform float4 v, uniform float4 w[3]) : COLOR\n"
          "{ float4 local[2] = {v, v * 2}; return w[v.w * 2] + local[v.w]; }\n",
