@@ -337,15 +337,18 @@ void WriteGlsl(std::vector<unsigned int>&& spirv, bool vertexStage, const std::v
     }
 }
 
-// #include "file" and #include <file>, found relative to the including file; regular files only.
+// #include "file" and #include <file>, found relative to the including file; regular files only. The front end
+// names the first string it was given (the prelude) as the includer of the file's own includes.
 class Includer : public glslang::TShader::Includer {
 public:
+    explicit Includer(const std::string& fileName) : fileName_(fileName) {}
+
     IncludeResult* includeLocal(const char* headerName, const char* includerName, size_t depth) override
     {
         if (depth > kMaxIncludeDepth)
             return nullptr;
         std::string path = headerName;
-        std::string includer = includerName;
+        std::string includer = std::strcmp(includerName, preludeName) == 0 ? fileName_ : includerName;
         std::size_t slash = includer.rfind('/');
         if (!path.empty() && path[0] != '/' && slash != std::string::npos)
             path = includer.substr(0, slash + 1) + path;
@@ -376,6 +379,7 @@ public:
     }
 
 private:
+    std::string fileName_;
     std::size_t totalBytes_ = 0;
 };
 
@@ -411,7 +415,7 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
     glslang::TShader preprocessor(stage);
     configure(preprocessor);
     std::string preprocessed;
-    Includer preprocessIncludes;
+    Includer preprocessIncludes(fileName);
     if (!preprocessor.preprocess(GetDefaultResources(), 100, ENoProfile, false, false, messages, &preprocessed,
                                  preprocessIncludes)) {
         result.listing = preprocessor.getInfoLog();
@@ -428,7 +432,7 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
     lengths[0] = static_cast<int>(prelude.size());
     glslang::TShader shader(stage);
     configure(shader);
-    Includer includes;
+    Includer includes(fileName);
     bool parsed = shader.parse(GetDefaultResources(), 100, false, messages, includes);
     result.listing = shader.getInfoLog();
     if (!parsed)

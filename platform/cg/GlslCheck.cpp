@@ -25,10 +25,11 @@ std::string CheckGlsl(const std::string& text, const std::string& fileName, bool
     if (!problem.empty())
         return fileName + ": " + problem + "\n";
 
+    // The GL driver, not the front end, decides what is valid GLSL: the parse only measures the uniforms, and
+    // where it fails the array sizes are read from the text instead.
     glslang::TShader shader(stage);
     shader.setStringsWithLengthsAndNames(strings, lengths, names, 1);
-    if (!shader.parse(GetDefaultResources(), 110, ECompatibilityProfile, false, false, EShMsgDefault))
-        return shader.getInfoLog();
-    problem = UniformSizeProblem(*shader.getIntermediate());
+    bool parsed = shader.parse(GetDefaultResources(), 110, ECompatibilityProfile, false, false, EShMsgDefault);
+    problem = parsed ? UniformSizeProblem(*shader.getIntermediate()) : ArraySizeProblem(preprocessed);
     return problem.empty() ? std::string() : fileName + ": " + problem + "\n";
 }

@@ -32,6 +32,7 @@ struct Case {
     std::vector<const char*> declared;  // must be found, set or not, used or not
     int r, g, b;
     std::vector<std::pair<std::string, std::string>> files = {};  // other files, by path
+    std::string path = "case.cg";                                  // where the source is written
 };
 
 // Streams of every corner: colour, normal, texture coordinate set N = (N + 1) / 10, 0.5, 0.25, 1, and the generic
@@ -127,11 +128,12 @@ std::vector<Case> Cases()
          "float4 fragmain(uniform float4 texture, uniform float vector) : COLOR\n"
          "{ float4 matrix = texture * vector; float layout = 1; return matrix * layout; }\n",
          false, true, {{"texture", 4, {0.2, 0.4, 0.6, 1}}, {"vector", 1, {0.5}}}, {"texture", "vector"}, 26, 51, 77},
-        {"#include found relative to the including file",
+        {"#include found relative to the including file, in a directory of its own",
          "#include \"inc/colour.cgh\"\nfloat4 fragmain() : COLOR { return Colour(); }\n", false, true, {}, {},
          51, 102, 153,
-         {{"inc/colour.cgh", "#include \"half.cgh\"\nfloat4 Colour() { return float4(0.2, 0.4, HALF, 1); }\n"},
-          {"inc/half.cgh", "#define HALF 0.6\n"}}},
+         {{"src/inc/colour.cgh", "#include \"half.cgh\"\nfloat4 Colour() { return float4(0.2, 0.4, HALF, 1); }\n"},
+          {"src/inc/half.cgh", "#define HALF 0.6\n"}},
+         "src/case.cg"},
         {"TANGENT, BINORMAL and BLENDWEIGHT in, as Cg's profiles alias them",
          "void vertexmain(float4 p : POSITION, float4 t : TANGENT, float3 b : BINORMAL, float4 w : BLENDWEIGHT,\n"
          "                uniform float4x4 ModelViewProj, out float4 oPos : POSITION, out float4 oC : COLOR0)\n"
@@ -204,6 +206,10 @@ std::vector<Case> Cases()
          "  return float4(tanh(v.y) + sinh(v.z) - cosh(v.z) + exp(-v.z), part + trunc(-whole) * 0.1 + 0.2,\n"
          "                determinant(float2x2(v.w, 0, 0, 0.5)), 1); }\n",
          false, true, {{"v", 4, {2.25, 0.5, 0.3, 1}}}, {"v"}, 118, 64, 128},
+        {"fmod keeps the sign of x, for negative operands and a scalar y beside a vector x",
+         "float4 fragmain(uniform float4 v) : COLOR\n"
+         "{ float2 f = fmod(float2(v.x, v.z), v.y); return float4(f.x + 0.5, f.y, fmod(-v.x, -v.y), 1); }\n",
+         false, true, {{"v", 4, {-0.7, 0.5, 0.9, 0}}}, {"v"}, 77, 102, 51},
         {"struct members and array elements set through their Cg names",
          "struct input { float2 video_size; float4 texture; };\n"
          "float4 fragmain(uniform input IN, uniform float4 w[3]) : COLOR\n"
@@ -327,14 +333,14 @@ TEST_F(CgProgramTest, EachProgramCompilesHasItsParametersAndDrawsItsColour)
     for (const Case& c : Cases()) {
         SCOPED_TRACE(c.what);
         ClearView();
-        WriteTextFile("case.cg", c.source);
         for (const auto& [path, text] : c.files) {
             std::filesystem::create_directories(std::filesystem::path(path).parent_path());
             WriteTextFile(path, text);
         }
+        WriteTextFile(c.path, c.source);
         CGShader pair;
         testing::internal::CaptureStdout();
-        bool loaded = pair.LoadShader("case.cg", c.vertexProgram ? "vertexmain" : nullptr,
+        bool loaded = pair.LoadShader(c.path, c.vertexProgram ? "vertexmain" : nullptr,
                                       c.fragmentProgram ? "fragmain" : nullptr);
         std::string report = testing::internal::GetCapturedStdout();
         ASSERT_TRUE(loaded) << report << c.source;
