@@ -216,11 +216,14 @@ std::string ReplaceIdentifiers(const std::string& text, const std::map<std::stri
 struct StageInterface {
     std::map<std::string, std::string> placeholders;  // placeholder identifier -> built-in expression
     std::set<std::string> declarations;               // of the built-ins of our own that the stage uses
+    std::vector<CgDeclaredParameter> settableInputs;  // vertex inputs without a semantic, by their Cg names
     std::string error;
 };
 
 // Hides every stage input and output behind a placeholder name that is later replaced by its built-in. Values
-// between the stages without a semantic take the texture coordinate sets that FreeInterpolants chose.
+// between the stages without a semantic take the texture coordinate sets that FreeInterpolants chose. A vertex
+// input without a semantic has no stream; Cg's runtime sets such an input by its name for the whole draw
+// ("IN.video_size" of an entry parameter "input IN"), so it becomes a uniform of its own.
 StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexStage,
                              const std::map<std::string, int>& freeInterpolants)
 {
@@ -233,6 +236,18 @@ StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexSta
             semantic = "TEXCOORD" + std::to_string(free->second);
         const spirv_cross::SPIRType& type = compiler.get_type(resource.type_id);
         bool vector = type.columns == 1 && type.array.empty() && type.basetype == spirv_cross::SPIRType::Float;
+        std::string placeholder = "cgBinding" + std::to_string(static_cast<unsigned>(resource.id));
+        if (semantic.empty() && vertexStage && input && vector) {
+            std::string uniform = "cgInput" + std::to_string(static_cast<unsigned>(resource.id));
+            bound.declarations.insert("uniform " +
+                                      (type.vecsize == 1 ? std::string("float") : "vec" + std::to_string(type.vecsize)) +
+                                      " " + uniform + ";");
+            bound.settableInputs.push_back({CgPath(resource.name), uniform});
+            compiler.set_name(resource.id, placeholder);
+            compiler.set_remapped_variable_state(resource.id, true);
+            bound.placeholders[placeholder] = uniform;
+            return;
+        }
         std::string builtin = vector ? BuiltinFor(semantic, vertexStage, input, type.vecsize) : std::string();
         if (builtin.empty()) {
             std::string shape = vector ? "float" + std::to_string(type.vecsize) : "value of that type";
@@ -244,7 +259,6 @@ StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexSta
         std::string declaration = OwnDeclaration(builtin, vertexStage);
         if (!declaration.empty())
             bound.declarations.insert(declaration);
-        std::string placeholder = "cgBinding" + std::to_string(static_cast<unsigned>(resource.id));
         compiler.set_name(resource.id, placeholder);
         compiler.set_remapped_variable_state(resource.id, true);
         bound.placeholders[placeholder] = builtin;
@@ -331,6 +345,7 @@ void WriteGlsl(std::vector<unsigned int>&& spirv, bool vertexStage, const std::v
                            parameter.frontEndPath.substr(root.size());
             result.parameters.push_back({parameter.cgName, glslName});
         }
+        result.parameters.insert(result.parameters.end(), bound.settableInputs.begin(), bound.settableInputs.end());
         result.compiled = true;
     } catch (const spirv_cross::CompilerError& error) {
         result.listing += where + error.what() + "\n";

@@ -206,6 +206,12 @@ std::vector<Case> Cases()
          "  return float4(tanh(v.y) + sinh(v.z) - cosh(v.z) + exp(-v.z), part + trunc(-whole) * 0.1 + 0.2,\n"
          "                determinant(float2x2(v.w, 0, 0, 0.5)), 1); }\n",
          false, true, {{"v", 4, {2.25, 0.5, 0.3, 1}}}, {"v"}, 118, 64, 128},
+        {"vertex inputs without a semantic, set through their Cg names for the whole draw",
+         "struct input { float2 video_size; float frame_count; };\n"
+         "void vertexmain(float4 p : POSITION, input IN, uniform float4x4 ModelViewProj, out float4 oPos : POSITION,\n"
+         "                out float4 oC : COLOR0) { oPos = mul(ModelViewProj, p); oC = float4(IN.video_size, IN.frame_count, 1); }\n",
+         true, false, {{"IN.video_size", 3, {0.2, 0.4, 9}}, {"IN.frame_count", 1, {0.6}}},
+         {"IN.video_size", "IN.frame_count"}, 51, 102, 153},
         {"fmod keeps the sign of x, for negative operands and a scalar y beside a vector x",
          "float4 fragmain(uniform float4 v) : COLOR\n"
          "{ float2 f = fmod(float2(v.x, v.z), v.y); return float4(f.x + 0.5, f.y, fmod(-v.x, -v.y), 1); }\n",
