@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <map>
 #include <vector>
 
@@ -431,4 +432,73 @@ std::string RewriteEntryParameters(const std::string& source, const std::string&
                source.substr(close, body + 1 - close) + copies + source.substr(body + 1);
     }
     return source;
+}
+
+namespace {
+
+// GL's built-in matrix for a state path without its "state.matrix." ("mvp", "modelview[0].inverse",
+// "texture[2].invtrans"); empty when GL has none.
+std::string StateMatrix(const std::string& path)
+{
+    static const std::pair<const char*, const char*> matrices[] = {
+        {"mvp", "gl_ModelViewProjectionMatrix"}, {"modelview[0]", "gl_ModelViewMatrix"},
+        {"modelview", "gl_ModelViewMatrix"},     {"projection", "gl_ProjectionMatrix"},
+        {"texture[", "gl_TextureMatrix["},       {"texture", "gl_TextureMatrix[0]"}};
+    static const std::pair<const char*, const char*> modifiers[] = {
+        {"", ""}, {".inverse", "Inverse"}, {".transpose", "Transpose"}, {".invtrans", "InverseTranspose"}};
+    for (const auto& [name, builtin] : matrices) {
+        std::string rest = path.substr(0, std::strlen(name)) == name ? path.substr(std::strlen(name)) : "-";
+        std::string unit;
+        if (std::string(name) == "texture[") {
+            std::size_t close = rest.find(']');
+            if (close == std::string::npos || close == 0 || close > 1 || !std::isdigit(static_cast<unsigned char>(rest[0])))
+                continue;
+            unit = rest.substr(0, close) + "]";
+            rest = rest.substr(close + 1);
+        }
+        for (const auto& [modifier, suffix] : modifiers) {
+            if (rest != modifier)
+                continue;
+            std::string expression = builtin;
+            if (!unit.empty())
+                expression = std::string("gl_TextureMatrix") + suffix + "[" + unit;
+            else if (std::string(builtin).back() == ']')
+                expression = std::string("gl_TextureMatrix") + suffix + "[0]";
+            else
+                expression += suffix;
+            return "transpose(" + expression + ")";
+        }
+    }
+    return std::string();
+}
+
+}  // namespace
+
+std::string BindStateMatrices(const std::string& source, std::map<std::string, std::string>& stateMatrices)
+{
+    static const std::string prefix = "state.matrix.";
+    std::string result = source;
+    for (std::size_t at = result.find(prefix); at != std::string::npos; at = result.find(prefix, at + 1)) {
+        std::size_t colon = at;
+        while (colon > 0 && std::isspace(static_cast<unsigned char>(result[colon - 1])))
+            --colon;
+        if (colon == 0 || result[colon - 1] != ':')
+            continue;
+        std::size_t end = at + prefix.size();
+        while (end < result.size() && (IsIdentifierChar(result[end]) || std::strchr(".[]", result[end]) != nullptr))
+            ++end;
+        std::string matrix = StateMatrix(result.substr(at + prefix.size(), end - at - prefix.size()));
+        std::size_t nameEnd = colon - 1;
+        while (nameEnd > 0 && std::isspace(static_cast<unsigned char>(result[nameEnd - 1])))
+            --nameEnd;
+        std::size_t nameStart = nameEnd;
+        while (nameStart > 0 && IsIdentifierChar(result[nameStart - 1]))
+            --nameStart;
+        if (matrix.empty() || nameStart == nameEnd)
+            continue;
+        stateMatrices[result.substr(nameStart, nameEnd - nameStart)] = matrix;
+        std::fill(result.begin() + static_cast<std::ptrdiff_t>(colon - 1), result.begin() + static_cast<std::ptrdiff_t>(end),
+                  ' ');
+    }
+    return result;
 }

@@ -352,6 +352,27 @@ void WriteGlsl(std::vector<unsigned int>&& spirv, bool vertexStage, const std::v
     }
 }
 
+// Every read of a uniform bound to GL's state reads the state instead; the parameter stays declared, and as in
+// Cg the program tracks the state without being set.
+void BindStateParameters(const std::map<std::string, std::string>& stateMatrices, CgTranslation& result)
+{
+    for (CgDeclaredParameter& parameter : result.parameters) {
+        auto found = stateMatrices.find(parameter.name);
+        if (found == stateMatrices.end() || parameter.glslName.empty())
+            continue;
+        std::string& glsl = result.glsl;
+        for (std::size_t at = glsl.find(parameter.glslName); at != std::string::npos;
+             at = glsl.find(parameter.glslName, at + 1)) {
+            std::size_t end = at + parameter.glslName.size();
+            if ((at > 0 && (IsIdentifierChar(glsl[at - 1]) || glsl[at - 1] == '.')) ||
+                (end < glsl.size() && IsIdentifierChar(glsl[end])))
+                continue;
+            glsl.replace(at, parameter.glslName.size(), "(" + found->second + ")");
+        }
+        parameter.glslName.clear();
+    }
+}
+
 // #include "file" and #include <file>, found relative to the including file; regular files only. The front end
 // names the first string it was given (the prelude) as the includer of the file's own includes.
 class Includer : public glslang::TShader::Includer {
@@ -406,7 +427,9 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
     InitialiseOnce();
     CgTranslation result;
     EShLanguage stage = vertexStage ? EShLangVertex : EShLangFragment;
-    const std::string nested = NestInitialisers(RewriteEntryParameters(source, entry));
+    std::map<std::string, std::string> stateMatrices;
+    const std::string nested =
+        NestInitialisers(RewriteEntryParameters(BindStateMatrices(source, stateMatrices), entry));
     std::string prelude = CgPrelude(std::string());
     const char* strings[2] = {prelude.c_str(), nested.c_str()};
     int lengths[2] = {static_cast<int>(prelude.size()), static_cast<int>(nested.size())};
@@ -487,5 +510,6 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
 
     WriteGlsl(std::move(spirv), vertexStage, declared, freeInterpolants, fileName + ": entry point " + entry + ": ",
               result);
+    BindStateParameters(stateMatrices, result);
     return result;
 }

@@ -212,6 +212,10 @@ std::vector<Case> Cases()
          "                out float4 oC : COLOR0) { oPos = mul(ModelViewProj, p); oC = float4(IN.video_size, IN.frame_count, 1); }\n",
          true, false, {{"IN.video_size", 3, {0.2, 0.4, 9}}, {"IN.frame_count", 1, {0.6}}},
          {"IN.video_size", "IN.frame_count"}, 51, 102, 153},
+        {"a uniform bound to GL's state by its semantic, never set",
+         "void vertexmain(float4 p : POSITION, uniform float4x4 M : state.matrix.mvp, out float4 oPos : POSITION,\n"
+         "                out float4 oC : COLOR0) { oPos = mul(M, p); oC = float4(0.2, 0.4, 0.6, 1); }\n",
+         true, false, {}, {"M"}, 51, 102, 153},
         {"fmod keeps the sign of x, for negative operands and a scalar y beside a vector x",
          "float4 fragmain(uniform float4 v) : COLOR\n"
          "{ float2 f = fmod(float2(v.x, v.z), v.y); return float4(f.x + 0.5, f.y, fmod(-v.x, -v.y), 1); }\n",
