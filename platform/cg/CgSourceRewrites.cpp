@@ -437,38 +437,27 @@ std::string RewriteEntryParameters(const std::string& source, const std::string&
 namespace {
 
 // GL's built-in matrix for a state path without its "state.matrix." ("mvp", "modelview[0].inverse",
-// "texture[2].invtrans"); empty when GL has none.
+// "texture[2].invtrans"); empty when GL has none. '#' in a built-in takes the modifier's suffix.
 std::string StateMatrix(const std::string& path)
 {
-    static const std::pair<const char*, const char*> matrices[] = {
-        {"mvp", "gl_ModelViewProjectionMatrix"}, {"modelview[0]", "gl_ModelViewMatrix"},
-        {"modelview", "gl_ModelViewMatrix"},     {"projection", "gl_ProjectionMatrix"},
-        {"texture[", "gl_TextureMatrix["},       {"texture", "gl_TextureMatrix[0]"}};
+    static const std::vector<std::pair<std::string, std::string>> matrices = [] {
+        std::vector<std::pair<std::string, std::string>> list = {
+            {"mvp", "gl_ModelViewProjectionMatrix#"}, {"modelview", "gl_ModelViewMatrix#"},
+            {"modelview[0]", "gl_ModelViewMatrix#"},  {"projection", "gl_ProjectionMatrix#"},
+            {"texture", "gl_TextureMatrix#[0]"}};
+        for (int unit = 0; unit < 8; ++unit)
+            list.push_back({"texture[" + std::to_string(unit) + "]", "gl_TextureMatrix#[" + std::to_string(unit) + "]"});
+        return list;
+    }();
     static const std::pair<const char*, const char*> modifiers[] = {
         {"", ""}, {".inverse", "Inverse"}, {".transpose", "Transpose"}, {".invtrans", "InverseTranspose"}};
-    for (const auto& [name, builtin] : matrices) {
-        std::string rest = path.substr(0, std::strlen(name)) == name ? path.substr(std::strlen(name)) : "-";
-        std::string unit;
-        if (std::string(name) == "texture[") {
-            std::size_t close = rest.find(']');
-            if (close == std::string::npos || close == 0 || close > 1 || !std::isdigit(static_cast<unsigned char>(rest[0])))
-                continue;
-            unit = rest.substr(0, close) + "]";
-            rest = rest.substr(close + 1);
-        }
-        for (const auto& [modifier, suffix] : modifiers) {
-            if (rest != modifier)
-                continue;
-            std::string expression = builtin;
-            if (!unit.empty())
-                expression = std::string("gl_TextureMatrix") + suffix + "[" + unit;
-            else if (std::string(builtin).back() == ']')
-                expression = std::string("gl_TextureMatrix") + suffix + "[0]";
-            else
-                expression += suffix;
-            return "transpose(" + expression + ")";
-        }
-    }
+    for (const auto& [name, builtin] : matrices)
+        for (const auto& [modifier, suffix] : modifiers)
+            if (path == name + modifier) {
+                std::string expression = builtin;
+                expression.replace(expression.find('#'), 1, suffix);
+                return "transpose(" + expression + ")";
+            }
     return std::string();
 }
 
@@ -497,8 +486,7 @@ std::string BindStateMatrices(const std::string& source, std::map<std::string, s
         if (matrix.empty() || nameStart == nameEnd)
             continue;
         stateMatrices[result.substr(nameStart, nameEnd - nameStart)] = matrix;
-        std::fill(result.begin() + static_cast<std::ptrdiff_t>(colon - 1), result.begin() + static_cast<std::ptrdiff_t>(end),
-                  ' ');
+        result.replace(colon - 1, end - (colon - 1), end - (colon - 1), ' ');
     }
     return result;
 }

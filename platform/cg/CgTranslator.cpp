@@ -239,9 +239,8 @@ StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexSta
         std::string placeholder = "cgBinding" + std::to_string(static_cast<unsigned>(resource.id));
         if (semantic.empty() && vertexStage && input && vector) {
             std::string uniform = "cgInput" + std::to_string(static_cast<unsigned>(resource.id));
-            bound.declarations.insert("uniform " +
-                                      (type.vecsize == 1 ? std::string("float") : "vec" + std::to_string(type.vecsize)) +
-                                      " " + uniform + ";");
+            std::string glslType = type.vecsize == 1 ? "float" : "vec" + std::to_string(type.vecsize);
+            bound.declarations.insert("uniform " + glslType + " " + uniform + ";");
             bound.settableInputs.push_back({CgPath(resource.name), uniform});
             compiler.set_name(resource.id, placeholder);
             compiler.set_remapped_variable_state(resource.id, true);

@@ -209,7 +209,8 @@ std::vector<Case> Cases()
         {"vertex inputs without a semantic, set through their Cg names for the whole draw",
          "struct input { float2 video_size; float frame_count; };\n"
          "void vertexmain(float4 p : POSITION, input IN, uniform float4x4 ModelViewProj, out float4 oPos : POSITION,\n"
-         "                out float4 oC : COLOR0) { oPos = mul(ModelViewProj, p); oC = float4(IN.video_size, IN.frame_count, 1); }\n",
+         "                out float4 oC : COLOR0)\n"
+         "{ oPos = mul(ModelViewProj, p); oC = float4(IN.video_size, IN.frame_count, 1); }\n",
          true, false, {{"IN.video_size", 3, {0.2, 0.4, 9}}, {"IN.frame_count", 1, {0.6}}},
          {"IN.video_size", "IN.frame_count"}, 51, 102, 153},
         {"a uniform bound to GL's state by its semantic, never set",

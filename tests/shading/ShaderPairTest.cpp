@@ -161,7 +161,8 @@ TEST_F(ShaderPairTest, FragmentOnlyPairDrawsOverFixedFunctionVerticesWithValuesS
 TEST_F(ShaderPairTest, GlslFileThatOnlyTheDriverAcceptsDraws)
 {
     WriteTextFile("driver.cg", "#version 120\n#extension GL_EXT_gpu_shader4 : enable\n"
-                               "void fragmain() { unsigned int u = 3u; gl_FragColor = vec4(float(u) * 0.2, 0.4, 0.0, 1.0); }\n");
+                               "void fragmain()\n"
+                               "{ unsigned int u = 3u; gl_FragColor = vec4(float(u) * 0.2, 0.4, 0.0, 1.0); }\n");
     testing::internal::CaptureStdout();
     bool loaded = pair.LoadShader("driver.cg", nullptr, "fragmain");
     std::string report = testing::internal::GetCapturedStdout();
