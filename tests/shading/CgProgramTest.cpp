@@ -217,6 +217,9 @@ std::vector<Case> Cases()
          "void vertexmain(float4 p : POSITION, uniform float4x4 M : state.matrix.mvp, out float4 oPos : POSITION,\n"
          "                out float4 oC : COLOR0) { oPos = mul(M, p); oC = float4(0.2, 0.4, 0.6, 1); }\n",
          true, false, {}, {"M"}, 51, 102, 153},
+        {"FACE: 1 for a front face",
+         "float4 fragmain(float face : FACE) : COLOR { return float4(face * 0.2, 0.6 - face * 0.4, 0, 1); }\n",
+         false, true, {}, {}, 51, 51, 0},
         {"fmod keeps the sign of x, for negative operands and a scalar y beside a vector x",
          "float4 fragmain(uniform float4 v) : COLOR\n"
          "{ float2 f = fmod(float2(v.x, v.z), v.y); return float4(f.x + 0.5, f.y, fmod(-v.x, -v.y), 1); }\n",
