@@ -157,10 +157,11 @@ TEST_F(ShaderPairTest, FragmentOnlyPairDrawsOverFixedFunctionVerticesWithValuesS
     EXPECT_EQ(ReadPixel(32, 32).b, 0);
 }
 
-// The GL driver's dialect, not glslang's, decides: glslang knows neither the extension nor the word "unsigned".
+// The GL driver's dialect, not glslang's, decides: glslang knows neither the extension, required here, nor the word
+// "unsigned".
 TEST_F(ShaderPairTest, GlslFileThatOnlyTheDriverAcceptsDraws)
 {
-    WriteTextFile("driver.cg", "#version 120\n#extension GL_EXT_gpu_shader4 : enable\n"
+    WriteTextFile("driver.cg", "#version 120\n#extension GL_EXT_gpu_shader4 : require\n"
                                "void fragmain()\n"
                                "{ unsigned int u = 3u; gl_FragColor = vec4(float(u) * 0.2, 0.4, 0.0, 1.0); }\n");
     testing::internal::CaptureStdout();
