@@ -446,7 +446,8 @@ std::string StateMatrix(const std::string& path)
             {"modelview[0]", "gl_ModelViewMatrix#"},  {"projection", "gl_ProjectionMatrix#"},
             {"texture", "gl_TextureMatrix#[0]"}};
         for (int unit = 0; unit < 8; ++unit)
-            list.push_back({"texture[" + std::to_string(unit) + "]", "gl_TextureMatrix#[" + std::to_string(unit) + "]"});
+            list.push_back(
+                {"texture[" + std::to_string(unit) + "]", "gl_TextureMatrix#[" + std::to_string(unit) + "]"});
         return list;
     }();
     static const std::pair<const char*, const char*> modifiers[] = {
@@ -489,4 +490,57 @@ std::string BindStateMatrices(const std::string& source, std::map<std::string, s
         result.replace(colon - 1, end - (colon - 1), end - (colon - 1), ' ');
     }
     return result;
+}
+
+namespace {
+
+// True when text gives name as the first argument of a lookup whose word starts with prefix ("tex1D" matches
+// tex1D, tex1Dproj, tex1Dlod, ...).
+bool LookedUpAs(const std::string& text, const std::string& name, const std::string& prefix)
+{
+    for (std::size_t at = text.find(prefix); at != std::string::npos; at = text.find(prefix, at + 1)) {
+        if (at > 0 && IsIdentifierChar(text[at - 1]))
+            continue;
+        std::size_t end = at + prefix.size();
+        while (end < text.size() && IsIdentifierChar(text[end]))
+            ++end;
+        end = SkipBlankAndComments(text, end);
+        if (end >= text.size() || text[end] != '(')
+            continue;
+        end = SkipBlankAndComments(text, end + 1);
+        if (text.compare(end, name.size(), name) == 0 &&
+            (end + name.size() >= text.size() || !IsIdentifierChar(text[end + name.size()])))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string TypeGenericSamplers(const std::string& source)
+{
+    static const std::string generic = "sampler";
+    static const std::pair<const char*, const char*> kinds[] = {
+        {"tex1D", "1D"}, {"tex3D", "3D"}, {"texCUBE", "CUBE"}};
+    std::string result;
+    std::size_t copied = 0;
+    for (std::size_t at = source.find(generic); at != std::string::npos; at = source.find(generic, at + 1)) {
+        std::size_t end = at + generic.size();
+        if ((at > 0 && IsIdentifierChar(source[at - 1])) || (end < source.size() && IsIdentifierChar(source[end])))
+            continue;
+        std::size_t nameStart = SkipBlankAndComments(source, end);
+        std::size_t nameEnd = nameStart;
+        while (nameEnd < source.size() && IsIdentifierChar(source[nameEnd]))
+            ++nameEnd;
+        if (nameEnd == nameStart)
+            continue;
+        const std::string name = source.substr(nameStart, nameEnd - nameStart);
+        for (const auto& [prefix, kind] : kinds)
+            if (LookedUpAs(source, name, prefix)) {
+                result += source.substr(copied, end - copied) + kind;
+                copied = end;
+                break;
+            }
+    }
+    return result + source.substr(copied);
 }

@@ -27,3 +27,8 @@ constexpr const char* kUniformCopyPrefix = "cgUniform_";
 // goes into stateMatrices with the GLSL expression of the matrix as the program multiplies it (GL's matrix
 // transposed, as the runtime uploads matrices). Semantics naming no matrix GL has are left for the front end.
 std::string BindStateMatrices(const std::string& source, std::map<std::string, std::string>& stateMatrices);
+
+// Cg's generic "sampler" takes its kind from the lookups given it, where the front end makes every one
+// two-dimensional: each declaration "sampler NAME" whose name a tex1D, tex3D or texCUBE lookup (or one of their
+// forms) is given becomes sampler1D, sampler3D or samplerCUBE, within its line.
+std::string TypeGenericSamplers(const std::string& source);

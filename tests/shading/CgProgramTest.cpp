@@ -217,6 +217,12 @@ std::vector<Case> Cases()
          "void vertexmain(float4 p : POSITION, uniform float4x4 M : state.matrix.mvp, out float4 oPos : POSITION,\n"
          "                out float4 oC : COLOR0) { oPos = mul(M, p); oC = float4(0.2, 0.4, 0.6, 1); }\n",
          true, false, {}, {"M"}, 51, 102, 153},
+        {"generic samplers take the kind of their lookups",
+         "sampler s1; uniform sampler s2 : register(s0);\n"
+         "float4 fragmain(uniform sampler sc) : COLOR\n"
+         "{ return tex1D(s1, 0.75) * 0.5 + tex2D(s2, float2(0.25, 0.25)) * 0.25\n"
+         "         + texCUBE(sc, float3(0, 0, 1)) * 0.25; }\n",
+         false, true, {}, {"s1", "s2", "sc"}, 64, 128, 64},
         {"FACE: 1 for a front face",
          "float4 fragmain(float face : FACE) : COLOR { return float4(face * 0.2, 0.6 - face * 0.4, 0, 1); }\n",
          false, true, {}, {}, 51, 51, 0},
