@@ -38,7 +38,8 @@ float4 cgTexCUBEproj(samplerCUBE s, float4 c) { return texCUBE(s, c.xyz / c.w); 
 // Intrinsics that SPIRV-Cross writes as GLSL 1.30 functions, spelt out for GLSL 1.20: the word, its stand-in and
 // the stand-in's definition for each float type T (or as it stands, without T). Only the stand-ins a program
 // calls are defined, as every function of the prelude costs its share of every compile. The exponent is clamped
-// so that tanh of a large argument is 1, not infinity over infinity.
+// so that tanh of a large argument is 1, not infinity over infinity. fmod is here too: the front end makes it
+// GLSL's mod, whose result has the sign of y, where Cg's has the sign of x.
 struct Glsl120Form {
     const char* word;
     const char* standIn;
@@ -47,6 +48,7 @@ struct Glsl120Form {
 
 const Glsl120Form glsl120Forms[] = {
     {"trunc", "cgTrunc", "T cgTrunc(T x) { return sign(x) * floor(abs(x)); }"},
+    {"fmod", "cgFmod", "T cgFmod(T x, T y) { T q = x / y; return x - y * (sign(q) * floor(abs(q))); }"},
     {"modf", "cgModf", "T cgModf(T x, out T whole) { whole = sign(x) * floor(abs(x)); return x - whole; }"},
     {"sinh", "cgSinh", "T cgSinh(T x) { return (exp(x) - exp(-x)) * 0.5; }"},
     {"cosh", "cgCosh", "T cgCosh(T x) { return (exp(x) + exp(-x)) * 0.5; }"},

@@ -19,6 +19,7 @@
 #include <GL/glew.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -324,6 +325,27 @@ CGcontext cgCreateContext()
     return MakeHandle<CGcontext>(handle);
 }
 
+namespace {
+
+// The GL driver names the one source string it was given "0" ("0:3(30): error: ..."; others write "0(3)"); the
+// listing of a GLSL file names the file instead, on the file's own lines, which the prologue's #line keeps.
+std::string NamedDriverListing(const std::string& listing, const std::string& file)
+{
+    std::string named;
+    std::size_t start = 0;
+    while (start < listing.size()) {
+        std::size_t end = std::min(listing.find('\n', start), listing.size());
+        bool numbered = end - start > 2 && listing[start] == '0' &&
+                        (listing[start + 1] == ':' || listing[start + 1] == '(') &&
+                        std::isdigit(static_cast<unsigned char>(listing[start + 2]));
+        named += numbered ? file + listing.substr(start + 1, end - start) : listing.substr(start, end + 1 - start);
+        start = end + 1;
+    }
+    return named;
+}
+
+}  // namespace
+
 CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const char* programFile, CGprofile profile,
                                   const char* entry, const char**)
 {
@@ -366,6 +388,8 @@ CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const c
         else if (text.isCg)
             owner->lastListing = std::string(programFile) + ": its GLSL translation did not compile:\n" +
                                  owner->lastListing;
+        else
+            owner->lastListing = NamedDriverListing(owner->lastListing, programFile);
         if (program.glProgram != 0)
             glDeleteProgram(program.glProgram);
         return nullptr;

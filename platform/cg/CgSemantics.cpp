@@ -75,6 +75,7 @@ const SemanticBinding bindings[] = {
     {Io::FragmentIn, "TEXCOORD", 8, 15, "cgTexCoord#", 0, 4},
     {Io::FragmentIn, "TEX", 8, 15, "cgTexCoord#", 0, 4},
     {Io::FragmentIn, "WPOS", 0, 0, "gl_FragCoord", 0, 4},
+    {Io::FragmentIn, "FACE", 0, 0, "(gl_FrontFacing ? 1.0 : -1.0)", 0, 1},
     {Io::FragmentIn, "FOG", 0, 0, "gl_FogFragCoord", 0, 1},
 
     {Io::FragmentOut, "COLOR", 0, 3, "gl_FragData[#]", 0, 4},

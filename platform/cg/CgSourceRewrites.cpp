@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <map>
 #include <vector>
 
@@ -431,4 +432,115 @@ std::string RewriteEntryParameters(const std::string& source, const std::string&
                source.substr(close, body + 1 - close) + copies + source.substr(body + 1);
     }
     return source;
+}
+
+namespace {
+
+// GL's built-in matrix for a state path without its "state.matrix." ("mvp", "modelview[0].inverse",
+// "texture[2].invtrans"); empty when GL has none. '#' in a built-in takes the modifier's suffix.
+std::string StateMatrix(const std::string& path)
+{
+    static const std::vector<std::pair<std::string, std::string>> matrices = [] {
+        std::vector<std::pair<std::string, std::string>> list = {
+            {"mvp", "gl_ModelViewProjectionMatrix#"}, {"modelview", "gl_ModelViewMatrix#"},
+            {"modelview[0]", "gl_ModelViewMatrix#"},  {"projection", "gl_ProjectionMatrix#"},
+            {"texture", "gl_TextureMatrix#[0]"}};
+        for (int unit = 0; unit < 8; ++unit)
+            list.push_back(
+                {"texture[" + std::to_string(unit) + "]", "gl_TextureMatrix#[" + std::to_string(unit) + "]"});
+        return list;
+    }();
+    static const std::pair<const char*, const char*> modifiers[] = {
+        {"", ""}, {".inverse", "Inverse"}, {".transpose", "Transpose"}, {".invtrans", "InverseTranspose"}};
+    for (const auto& [name, builtin] : matrices)
+        for (const auto& [modifier, suffix] : modifiers)
+            if (path == name + modifier) {
+                std::string expression = builtin;
+                expression.replace(expression.find('#'), 1, suffix);
+                return "transpose(" + expression + ")";
+            }
+    return std::string();
+}
+
+}  // namespace
+
+std::string BindStateMatrices(const std::string& source, std::map<std::string, std::string>& stateMatrices)
+{
+    static const std::string prefix = "state.matrix.";
+    std::string result = source;
+    for (std::size_t at = result.find(prefix); at != std::string::npos; at = result.find(prefix, at + 1)) {
+        std::size_t colon = at;
+        while (colon > 0 && std::isspace(static_cast<unsigned char>(result[colon - 1])))
+            --colon;
+        if (colon == 0 || result[colon - 1] != ':')
+            continue;
+        std::size_t end = at + prefix.size();
+        while (end < result.size() && (IsIdentifierChar(result[end]) || std::strchr(".[]", result[end]) != nullptr))
+            ++end;
+        std::string matrix = StateMatrix(result.substr(at + prefix.size(), end - at - prefix.size()));
+        std::size_t nameEnd = colon - 1;
+        while (nameEnd > 0 && std::isspace(static_cast<unsigned char>(result[nameEnd - 1])))
+            --nameEnd;
+        std::size_t nameStart = nameEnd;
+        while (nameStart > 0 && IsIdentifierChar(result[nameStart - 1]))
+            --nameStart;
+        if (matrix.empty() || nameStart == nameEnd)
+            continue;
+        stateMatrices[result.substr(nameStart, nameEnd - nameStart)] = matrix;
+        result.replace(colon - 1, end - (colon - 1), end - (colon - 1), ' ');
+    }
+    return result;
+}
+
+namespace {
+
+// True when text gives name as the first argument of a lookup whose word starts with prefix ("tex1D" matches
+// tex1D, tex1Dproj, tex1Dlod, ...).
+bool LookedUpAs(const std::string& text, const std::string& name, const std::string& prefix)
+{
+    for (std::size_t at = text.find(prefix); at != std::string::npos; at = text.find(prefix, at + 1)) {
+        if (at > 0 && IsIdentifierChar(text[at - 1]))
+            continue;
+        std::size_t end = at + prefix.size();
+        while (end < text.size() && IsIdentifierChar(text[end]))
+            ++end;
+        end = SkipBlankAndComments(text, end);
+        if (end >= text.size() || text[end] != '(')
+            continue;
+        end = SkipBlankAndComments(text, end + 1);
+        if (text.compare(end, name.size(), name) == 0 &&
+            (end + name.size() >= text.size() || !IsIdentifierChar(text[end + name.size()])))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string TypeGenericSamplers(const std::string& source)
+{
+    static const std::string generic = "sampler";
+    static const std::pair<const char*, const char*> kinds[] = {
+        {"tex1D", "1D"}, {"tex3D", "3D"}, {"texCUBE", "CUBE"}};
+    std::string result;
+    std::size_t copied = 0;
+    for (std::size_t at = source.find(generic); at != std::string::npos; at = source.find(generic, at + 1)) {
+        std::size_t end = at + generic.size();
+        if ((at > 0 && IsIdentifierChar(source[at - 1])) || (end < source.size() && IsIdentifierChar(source[end])))
+            continue;
+        std::size_t nameStart = SkipBlankAndComments(source, end);
+        std::size_t nameEnd = nameStart;
+        while (nameEnd < source.size() && IsIdentifierChar(source[nameEnd]))
+            ++nameEnd;
+        if (nameEnd == nameStart)
+            continue;
+        const std::string name = source.substr(nameStart, nameEnd - nameStart);
+        for (const auto& [prefix, kind] : kinds)
+            if (LookedUpAs(source, name, prefix)) {
+                result += source.substr(copied, end - copied) + kind;
+                copied = end;
+                break;
+            }
+    }
+    return result + source.substr(copied);
 }

@@ -6,6 +6,7 @@
 // aggregate's shape.
 #pragma once
 
+#include <map>
 #include <string>
 
 // The source with every flat initialiser of an array or struct of vectors, matrices or structs nested by its
@@ -20,3 +21,14 @@ std::string NestInitialisers(const std::string& source);
 // same name, declared at the start of the definition's first line.
 std::string RewriteEntryParameters(const std::string& source, const std::string& entry);
 constexpr const char* kUniformCopyPrefix = "cgUniform_";
+
+// Cg binds a uniform to a matrix of GL's state by a semantic ("uniform float4x4 mvp : state.matrix.mvp",
+// "state.matrix.modelview[0].invtrans"). Each such semantic is blanked out of the source, and the uniform's name
+// goes into stateMatrices with the GLSL expression of the matrix as the program multiplies it (GL's matrix
+// transposed, as the runtime uploads matrices). Semantics naming no matrix GL has are left for the front end.
+std::string BindStateMatrices(const std::string& source, std::map<std::string, std::string>& stateMatrices);
+
+// Cg's generic "sampler" takes its kind from the lookups given it, where the front end makes every one
+// two-dimensional: each declaration "sampler NAME" whose name a tex1D, tex3D or texCUBE lookup (or one of their
+// forms) is given becomes sampler1D, sampler3D or samplerCUBE, within its line.
+std::string TypeGenericSamplers(const std::string& source);

@@ -216,11 +216,14 @@ std::string ReplaceIdentifiers(const std::string& text, const std::map<std::stri
 struct StageInterface {
     std::map<std::string, std::string> placeholders;  // placeholder identifier -> built-in expression
     std::set<std::string> declarations;               // of the built-ins of our own that the stage uses
+    std::vector<CgDeclaredParameter> settableInputs;  // vertex inputs without a semantic, by their Cg names
     std::string error;
 };
 
 // Hides every stage input and output behind a placeholder name that is later replaced by its built-in. Values
-// between the stages without a semantic take the texture coordinate sets that FreeInterpolants chose.
+// between the stages without a semantic take the texture coordinate sets that FreeInterpolants chose. A vertex
+// input without a semantic has no stream; Cg's runtime sets such an input by its name for the whole draw
+// ("IN.video_size" of an entry parameter "input IN"), so it becomes a uniform of its own.
 StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexStage,
                              const std::map<std::string, int>& freeInterpolants)
 {
@@ -233,6 +236,17 @@ StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexSta
             semantic = "TEXCOORD" + std::to_string(free->second);
         const spirv_cross::SPIRType& type = compiler.get_type(resource.type_id);
         bool vector = type.columns == 1 && type.array.empty() && type.basetype == spirv_cross::SPIRType::Float;
+        std::string placeholder = "cgBinding" + std::to_string(static_cast<unsigned>(resource.id));
+        if (semantic.empty() && vertexStage && input && vector) {
+            std::string uniform = "cgInput" + std::to_string(static_cast<unsigned>(resource.id));
+            std::string glslType = type.vecsize == 1 ? "float" : "vec" + std::to_string(type.vecsize);
+            bound.declarations.insert("uniform " + glslType + " " + uniform + ";");
+            bound.settableInputs.push_back({CgPath(resource.name), uniform});
+            compiler.set_name(resource.id, placeholder);
+            compiler.set_remapped_variable_state(resource.id, true);
+            bound.placeholders[placeholder] = uniform;
+            return;
+        }
         std::string builtin = vector ? BuiltinFor(semantic, vertexStage, input, type.vecsize) : std::string();
         if (builtin.empty()) {
             std::string shape = vector ? "float" + std::to_string(type.vecsize) : "value of that type";
@@ -244,7 +258,6 @@ StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexSta
         std::string declaration = OwnDeclaration(builtin, vertexStage);
         if (!declaration.empty())
             bound.declarations.insert(declaration);
-        std::string placeholder = "cgBinding" + std::to_string(static_cast<unsigned>(resource.id));
         compiler.set_name(resource.id, placeholder);
         compiler.set_remapped_variable_state(resource.id, true);
         bound.placeholders[placeholder] = builtin;
@@ -331,21 +344,46 @@ void WriteGlsl(std::vector<unsigned int>&& spirv, bool vertexStage, const std::v
                            parameter.frontEndPath.substr(root.size());
             result.parameters.push_back({parameter.cgName, glslName});
         }
+        result.parameters.insert(result.parameters.end(), bound.settableInputs.begin(), bound.settableInputs.end());
         result.compiled = true;
     } catch (const spirv_cross::CompilerError& error) {
         result.listing += where + error.what() + "\n";
     }
 }
 
-// #include "file" and #include <file>, found relative to the including file; regular files only.
+// Every read of a uniform bound to GL's state reads the state instead; the parameter stays declared, and as in
+// Cg the program tracks the state without being set.
+void BindStateParameters(const std::map<std::string, std::string>& stateMatrices, CgTranslation& result)
+{
+    for (CgDeclaredParameter& parameter : result.parameters) {
+        auto found = stateMatrices.find(parameter.name);
+        if (found == stateMatrices.end() || parameter.glslName.empty())
+            continue;
+        std::string& glsl = result.glsl;
+        for (std::size_t at = glsl.find(parameter.glslName); at != std::string::npos;
+             at = glsl.find(parameter.glslName, at + 1)) {
+            std::size_t end = at + parameter.glslName.size();
+            if ((at > 0 && (IsIdentifierChar(glsl[at - 1]) || glsl[at - 1] == '.')) ||
+                (end < glsl.size() && IsIdentifierChar(glsl[end])))
+                continue;
+            glsl.replace(at, parameter.glslName.size(), "(" + found->second + ")");
+        }
+        parameter.glslName.clear();
+    }
+}
+
+// #include "file" and #include <file>, found relative to the including file; regular files only. The front end
+// names the first string it was given (the prelude) as the includer of the file's own includes.
 class Includer : public glslang::TShader::Includer {
 public:
+    explicit Includer(const std::string& fileName) : fileName_(fileName) {}
+
     IncludeResult* includeLocal(const char* headerName, const char* includerName, size_t depth) override
     {
         if (depth > kMaxIncludeDepth)
             return nullptr;
         std::string path = headerName;
-        std::string includer = includerName;
+        std::string includer = std::strcmp(includerName, preludeName) == 0 ? fileName_ : includerName;
         std::size_t slash = includer.rfind('/');
         if (!path.empty() && path[0] != '/' && slash != std::string::npos)
             path = includer.substr(0, slash + 1) + path;
@@ -376,6 +414,7 @@ public:
     }
 
 private:
+    std::string fileName_;
     std::size_t totalBytes_ = 0;
 };
 
@@ -387,7 +426,9 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
     InitialiseOnce();
     CgTranslation result;
     EShLanguage stage = vertexStage ? EShLangVertex : EShLangFragment;
-    const std::string nested = NestInitialisers(RewriteEntryParameters(source, entry));
+    std::map<std::string, std::string> stateMatrices;
+    const std::string nested =
+        NestInitialisers(RewriteEntryParameters(TypeGenericSamplers(BindStateMatrices(source, stateMatrices)), entry));
     std::string prelude = CgPrelude(std::string());
     const char* strings[2] = {prelude.c_str(), nested.c_str()};
     int lengths[2] = {static_cast<int>(prelude.size()), static_cast<int>(nested.size())};
@@ -411,7 +452,7 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
     glslang::TShader preprocessor(stage);
     configure(preprocessor);
     std::string preprocessed;
-    Includer preprocessIncludes;
+    Includer preprocessIncludes(fileName);
     if (!preprocessor.preprocess(GetDefaultResources(), 100, ENoProfile, false, false, messages, &preprocessed,
                                  preprocessIncludes)) {
         result.listing = preprocessor.getInfoLog();
@@ -428,7 +469,7 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
     lengths[0] = static_cast<int>(prelude.size());
     glslang::TShader shader(stage);
     configure(shader);
-    Includer includes;
+    Includer includes(fileName);
     bool parsed = shader.parse(GetDefaultResources(), 100, false, messages, includes);
     result.listing = shader.getInfoLog();
     if (!parsed)
@@ -468,5 +509,6 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
 
     WriteGlsl(std::move(spirv), vertexStage, declared, freeInterpolants, fileName + ": entry point " + entry + ": ",
               result);
+    BindStateParameters(stateMatrices, result);
     return result;
 }

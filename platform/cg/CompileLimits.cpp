@@ -6,6 +6,7 @@
 #include <glslang/MachineIndependent/localintermediate.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace {
@@ -158,6 +159,23 @@ std::string UniformSizeProblem(glslang::TIntermediate& intermediate)
             problem = add(*(*type.getStruct())[i].type, (*type.getStruct())[i].type->getFieldName());
         if (!problem.empty())
             return problem;
+    }
+    return std::string();
+}
+
+std::string ArraySizeProblem(const std::string& preprocessed)
+{
+    for (std::size_t open = preprocessed.find('['); open != std::string::npos;
+         open = preprocessed.find('[', open + 1)) {
+        std::size_t at = open + 1;
+        while (at < preprocessed.size() && std::isspace(static_cast<unsigned char>(preprocessed[at])))
+            ++at;
+        long long size = 0;
+        std::size_t digits = at;
+        while (at < preprocessed.size() && std::isdigit(static_cast<unsigned char>(preprocessed[at])))
+            size = std::min(size * 10 + (preprocessed[at++] - '0'), kMaxUniformComponents + 1);
+        if (at > digits && size > kMaxUniformComponents)
+            return "array of more than " + std::to_string(kMaxUniformComponents) + " elements";
     }
     return std::string();
 }

@@ -29,3 +29,7 @@ const glslang::TIntermAggregate* EntryFunction(glslang::TIntermediate& intermedi
 
 // Checks the total size of the uniforms. Empty when within bounds.
 std::string UniformSizeProblem(glslang::TIntermediate& intermediate);
+
+// The same bound for text the front end could not parse: every array size written as a number in preprocessed
+// text must be within it. Empty when within bounds.
+std::string ArraySizeProblem(const std::string& preprocessed);

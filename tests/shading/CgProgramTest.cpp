@@ -32,6 +32,7 @@ struct Case {
     std::vector<const char*> declared;  // must be found, set or not, used or not
     int r, g, b;
     std::vector<std::pair<std::string, std::string>> files = {};  // other files, by path
+    std::string path = "case.cg";                                  // where the source is written
 };
 
 // Streams of every corner: colour, normal, texture coordinate set N = (N + 1) / 10, 0.5, 0.25, 1, and the generic
@@ -127,11 +128,12 @@ std::vector<Case> Cases()
          "float4 fragmain(uniform float4 texture, uniform float vector) : COLOR\n"
          "{ float4 matrix = texture * vector; float layout = 1; return matrix * layout; }\n",
          false, true, {{"texture", 4, {0.2, 0.4, 0.6, 1}}, {"vector", 1, {0.5}}}, {"texture", "vector"}, 26, 51, 77},
-        {"#include found relative to the including file",
+        {"#include found relative to the including file, in a directory of its own",
          "#include \"inc/colour.cgh\"\nfloat4 fragmain() : COLOR { return Colour(); }\n", false, true, {}, {},
          51, 102, 153,
-         {{"inc/colour.cgh", "#include \"half.cgh\"\nfloat4 Colour() { return float4(0.2, 0.4, HALF, 1); }\n"},
-          {"inc/half.cgh", "#define HALF 0.6\n"}}},
+         {{"src/inc/colour.cgh", "#include \"half.cgh\"\nfloat4 Colour() { return float4(0.2, 0.4, HALF, 1); }\n"},
+          {"src/inc/half.cgh", "#define HALF 0.6\n"}},
+         "src/case.cg"},
         {"TANGENT, BINORMAL and BLENDWEIGHT in, as Cg's profiles alias them",
          "void vertexmain(float4 p : POSITION, float4 t : TANGENT, float3 b : BINORMAL, float4 w : BLENDWEIGHT,\n"
          "                uniform float4x4 ModelViewProj, out float4 oPos : POSITION, out float4 oC : COLOR0)\n"
@@ -199,6 +201,30 @@ std::vector<Case> Cases()
          "  return float4(tanh(v.y) + sinh(v.z) - cosh(v.z) + exp(-v.z), part + trunc(-whole) * 0.1 + 0.2,\n"
          "                determinant(float2x2(v.w, 0, 0, 0.5)), 1); }\n",
          false, true, {{"v", 4, {2.25, 0.5, 0.3, 1}}}, {"v"}, 118, 64, 128},
+        {"vertex inputs without a semantic, set through their Cg names for the whole draw",
+         "struct input { float2 video_size; float frame_count; };\n"
+         "void vertexmain(float4 p : POSITION, input IN, uniform float4x4 ModelViewProj, out float4 oPos : POSITION,\n"
+         "                out float4 oC : COLOR0)\n"
+         "{ oPos = mul(ModelViewProj, p); oC = float4(IN.video_size, IN.frame_count, 1); }\n",
+         true, false, {{"IN.video_size", 3, {0.2, 0.4, 9}}, {"IN.frame_count", 1, {0.6}}},
+         {"IN.video_size", "IN.frame_count"}, 51, 102, 153},
+        {"a uniform bound to GL's state by its semantic, never set",
+         "void vertexmain(float4 p : POSITION, uniform float4x4 M : state.matrix.mvp, out float4 oPos : POSITION,\n"
+         "                out float4 oC : COLOR0) { oPos = mul(M, p); oC = float4(0.2, 0.4, 0.6, 1); }\n",
+         true, false, {}, {"M"}, 51, 102, 153},
+        {"generic samplers take the kind of their lookups",
+         "sampler s1; uniform sampler s2 : register(s0);\n"
+         "float4 fragmain(uniform sampler sc) : COLOR\n"
+         "{ return tex1D(s1, 0.75) * 0.5 + tex2D(s2, float2(0.25, 0.25)) * 0.25\n"
+         "         + texCUBE(sc, float3(0, 0, 1)) * 0.25; }\n",
+         false, true, {}, {"s1", "s2", "sc"}, 64, 128, 64},
+        {"FACE: 1 for a front face",
+         "float4 fragmain(float face : FACE) : COLOR { return float4(face * 0.2, 0.6 - face * 0.4, 0, 1); }\n",
+         false, true, {}, {}, 51, 51, 0},
+        {"fmod keeps the sign of x, for negative operands and a scalar y beside a vector x",
+         "float4 fragmain(uniform float4 v) : COLOR\n"
+         "{ float2 f = fmod(float2(v.x, v.z), v.y); return float4(f.x + 0.5, f.y, fmod(-v.x, -v.y), 1); }\n",
+         false, true, {{"v", 4, {-0.7, 0.5, 0.9, 0}}}, {"v"}, 77, 102, 51},
         {"struct members and array elements set through their Cg names",
          "struct input { float2 video_size; float4 texture; };\n"
          "float4 fragmain(uniform input IN, uniform float4 w[3]) : COLOR\n"
@@ -322,14 +348,14 @@ TEST_F(CgProgramTest, EachProgramCompilesHasItsParametersAndDrawsItsColour)
     for (const Case& c : Cases()) {
         SCOPED_TRACE(c.what);
         ClearView();
-        WriteTextFile("case.cg", c.source);
         for (const auto& [path, text] : c.files) {
             std::filesystem::create_directories(std::filesystem::path(path).parent_path());
             WriteTextFile(path, text);
         }
+        WriteTextFile(c.path, c.source);
         CGShader pair;
         testing::internal::CaptureStdout();
-        bool loaded = pair.LoadShader("case.cg", c.vertexProgram ? "vertexmain" : nullptr,
+        bool loaded = pair.LoadShader(c.path, c.vertexProgram ? "vertexmain" : nullptr,
                                       c.fragmentProgram ? "fragmain" : nullptr);
         std::string report = testing::internal::GetCapturedStdout();
         ASSERT_TRUE(loaded) << report << c.source;

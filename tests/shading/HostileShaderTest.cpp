@@ -66,6 +66,14 @@ std::vector<Hostile> Cases()
         {"a GLSL file with a uniform array of 100,000,000 elements",
          "#version 120\nuniform vec4 big[100000000];\nuniform int i;\nvoid fragmain() { gl_FragColor = big[i]; }\n",
          "beyond 65536 components"},
+        {"a GLSL file nested too deep after an extension only the driver knows",
+         "#version 120\n#extension GL_EXT_gpu_shader4 : require\nvoid fragmain() { gl_FragColor = vec4" +
+             Repeat("(", 4000) + "1.0" + Repeat(")", 4000) + "; }\n",
+         "nesting too deep"},
+        {"the same in GLSL that only the driver parses",
+         "#version 120\n#extension GL_EXT_gpu_shader4 : enable\nuniform vec4 big[100000000];\nuniform unsigned int i;\n"
+         "void fragmain() { gl_FragColor = big[i]; }\n",
+         "more than 65536 elements"},
         {"a FIFO", "", "is not a regular file"},
         {"a directory", "", "is not a regular file"},
         {"a file larger than 4 MiB", "// " + std::string(5 << 20, 'x') + "\n", "larger than 4 MiB"},

@@ -157,6 +157,23 @@ TEST_F(ShaderPairTest, FragmentOnlyPairDrawsOverFixedFunctionVerticesWithValuesS
     EXPECT_EQ(ReadPixel(32, 32).b, 0);
 }
 
+// The GL driver's dialect, not glslang's, decides: glslang knows neither the extension, required here, nor the word
+// "unsigned".
+TEST_F(ShaderPairTest, GlslFileThatOnlyTheDriverAcceptsDraws)
+{
+    WriteTextFile("driver.cg", "#version 120\n#extension GL_EXT_gpu_shader4 : require\n"
+                               "void fragmain()\n"
+                               "{ unsigned int u = 3u; gl_FragColor = vec4(float(u) * 0.2, 0.4, 0.0, 1.0); }\n");
+    testing::internal::CaptureStdout();
+    bool loaded = pair.LoadShader("driver.cg", nullptr, "fragmain");
+    std::string report = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(loaded) << report;
+    Rgb pixel = DrawBound(pair);
+    EXPECT_NEAR(pixel.r, 153, 1);
+    EXPECT_NEAR(pixel.g, 102, 1);
+    EXPECT_EQ(pixel.b, 0);
+}
+
 TEST_F(ShaderPairTest, ReloadDropsHandlesOfNamesTheNewProgramLacks)
 {
     ASSERT_TRUE(pair.LoadShader("tint.cg", "vertexmain", "fragmain"));
