@@ -457,7 +457,7 @@ std::string StateMatrix(const std::string& path)
             if (path == name + modifier) {
                 std::string expression = builtin;
                 expression.replace(expression.find('#'), 1, suffix);
-                return "transpose(" + expression + ")";
+                return expression;
             }
     return std::string();
 }
