@@ -24,8 +24,8 @@ constexpr const char* kUniformCopyPrefix = "cgUniform_";
 
 // Cg binds a uniform to a matrix of GL's state by a semantic ("uniform float4x4 mvp : state.matrix.mvp",
 // "state.matrix.modelview[0].invtrans"). Each such semantic is blanked out of the source, and the uniform's name
-// goes into stateMatrices with the GLSL expression of the matrix as the program multiplies it (GL's matrix
-// transposed, as the runtime uploads matrices). Semantics naming no matrix GL has are left for the front end.
+// goes into stateMatrices with the GLSL expression of GL's built-in matrix, in the column order the program's
+// matrices have. Semantics naming no matrix GL has are left for the front end.
 std::string BindStateMatrices(const std::string& source, std::map<std::string, std::string>& stateMatrices);
 
 // Cg's generic "sampler" takes its kind from the lookups given it, where the front end makes every one
