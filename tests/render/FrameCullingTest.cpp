@@ -121,6 +121,17 @@ struct Viewpoint {
     std::function<void()> setUp;
 };
 
+// Puts the camera at the viewpoint and runs its own set-up.
+void EnterViewpoint(const Viewpoint& view)
+{
+    camera.position = view.position;
+    camera.angleX = 0;
+    camera.angleY = view.angleY;
+    camera.angleZ = view.angleZ;
+    if (view.setUp)
+        view.setUp();
+}
+
 }  // namespace
 
 TEST_F(FrameCullingTest, CulledPassesDrawTheImageOfFullOnes)
@@ -151,12 +162,7 @@ TEST_F(FrameCullingTest, CulledPassesDrawTheImageOfFullOnes)
     const std::vector<Light> original = level.lights;
     for (const Viewpoint& view : views) {
         SetUp();
-        camera.position = view.position;
-        camera.angleX = 0;
-        camera.angleY = view.angleY;
-        camera.angleZ = view.angleZ;
-        if (view.setUp)
-            view.setUp();
+        EnterViewpoint(view);
         const Difference difference = CompareCulledWithFull();
         EXPECT_EQ(difference.differing, 0) << view.name;
         EXPECT_GT(difference.lit, 1000) << view.name << ": the view should show lit surfaces";
@@ -377,12 +383,7 @@ TEST_F(FrameCullingTest, EditedShadersDrawTheSameImageCulledAndInFull)
         EXPECT_EQ(cuts.skipPostColourClear, expected.skipPostColourClear) << variant.name;
         for (const Viewpoint& view : views) {
             SetUp();
-            camera.position = view.position;
-            camera.angleX = 0;
-            camera.angleY = view.angleY;
-            camera.angleZ = view.angleZ;
-            if (view.setUp)
-                view.setUp();
+            EnterViewpoint(view);
             EXPECT_EQ(CompareCulledWithFull().differing, 0) << variant.name << ", " << view.name;
             level.lights = original;
         }
