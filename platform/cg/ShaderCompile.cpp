@@ -409,7 +409,7 @@ bool ReadShaderFile(const std::string& path, std::string& text, std::string& pro
 }
 
 ShaderText CompileShaderText(const std::string& source, const std::string& fileName, bool vertexStage,
-                             const std::string& entry)
+                             const std::string& entry, const ShaderCompileOptions& /*options*/)
 {
     WarmUp();
     std::string frame;

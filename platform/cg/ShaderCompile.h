@@ -26,7 +26,14 @@ struct ShaderText {
     std::vector<CgDeclaredParameter> parameters;  // Cg only: every parameter the source declares
 };
 
+// What a compiler command line adds to a compile: directories searched for includes after the including file's
+// own directory, in order, and macros defined before the first line ("NAME" or "NAME=VALUE").
+struct ShaderCompileOptions {
+    std::vector<std::string> includeDirectories;
+    std::vector<std::string> defines;
+};
+
 // The GL text of source (read from fileName) for one stage and entry point. A GLSL file gets, after its #version
 // line, the stage's macro (CG_VERTEX_PROGRAM or CG_FRAGMENT_PROGRAM) and entry renamed to main.
 ShaderText CompileShaderText(const std::string& source, const std::string& fileName, bool vertexStage,
-                             const std::string& entry);
+                             const std::string& entry, const ShaderCompileOptions& options = {});
