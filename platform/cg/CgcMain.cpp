@@ -2,56 +2,57 @@
 //
 // Usage: velmora-cgc [--entry NAME] --profile vertex|fragment FILE
 
+#include "CommandLine.h"
 #include "ShaderCompile.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 namespace {
 
-const char* const usage = "usage: velmora-cgc [--entry NAME] --profile vertex|fragment FILE\n";
+const char kProgram[] = "velmora-cgc";
+const char kUsage[] = "usage: velmora-cgc [--entry NAME] --profile vertex|fragment FILE\n";
 
-int BadUsage(const std::string& problem)
-{
-    std::fprintf(stderr, "velmora-cgc: %s\n%s", problem.c_str(), usage);
-    return 2;
-}
+const std::vector<OptionSpec> kOptions = {
+    {"entry", 0, true},
+    {"profile", 0, true},
+    {"help", 0, false},
+    {"version", 0, false},
+};
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    CommandLine line = ParseCommandLine(argc, argv, kOptions);
+    if (!line.problem.empty())
+        return ReportUsageError(kProgram, line.problem);
     std::string entry = "main";
     std::string profile;
-    std::string file;
-    for (int k = 1; k < argc; ++k) {
-        const std::string arg = argv[k];
-        const bool hasValue = k + 1 < argc;
-        if (arg == "--help") {
-            std::fputs(usage, stdout);
+    for (const ParsedOption& option : line.options) {
+        if (IsOption(option, "help")) {
+            std::fputs(kUsage, stdout);
             return 0;
         }
-        if ((arg == "--entry" || arg == "--profile") && !hasValue)
-            return BadUsage(arg + " needs a value");
-        if (arg == "--entry")
-            entry = argv[++k];
-        else if (arg == "--profile")
-            profile = argv[++k];
-        else if (arg.compare(0, 1, "-") == 0 || !file.empty())
-            return BadUsage("unexpected argument " + arg);
-        else
-            file = arg;
+        if (IsOption(option, "version"))
+            return PrintVersion(kProgram);
+        if (IsOption(option, "entry"))
+            entry = option.value;
+        else if (IsOption(option, "profile"))
+            profile = option.value;
     }
     if (profile != "vertex" && profile != "fragment")
-        return BadUsage("--profile must be vertex or fragment");
-    if (file.empty())
-        return BadUsage("no shader file given");
+        return ReportUsageError(kProgram, "--profile must be vertex or fragment");
+    if (line.operands.empty())
+        return ReportUsageError(kProgram, "no shader file given");
+    if (line.operands.size() > 1)
+        return ReportUsageError(kProgram, "more than one shader file given");
+    const std::string& file = line.operands[0];
 
     std::string source;
     std::string problem;
     if (!ReadShaderFile(file, source, problem)) {
-        std::fprintf(stderr, "velmora-cgc: %s\n", problem.c_str());
+        std::fprintf(stderr, "%s: %s\n", kProgram, problem.c_str());
         return 1;
     }
     ShaderText text = CompileShaderText(source, file, profile == "vertex", entry);

@@ -52,11 +52,11 @@ TEST(CgcTest, CompilesPrintsListingsAndFollowsTheToolConventions)
         {"an entry point the file lacks", good, "--profile vertex a.cg", 1, "", "no function main"},
         {"a file that is not there", good, "--profile vertex missing.cg", 1, "", "cannot read file missing.cg"},
         {"--help", good, "--help", 0, "usage: velmora-cgc [--entry NAME] --profile vertex|fragment FILE\n", ""},
-        {"no profile", good, "a.cg", 2, "", "usage: velmora-cgc"},
-        {"an unknown profile", good, "--profile geometry a.cg", 2, "", "usage: velmora-cgc"},
-        {"an unknown option", good, "--profile vertex --fast a.cg", 2, "", "usage: velmora-cgc"},
-        {"no file", good, "--profile vertex", 2, "", "usage: velmora-cgc"},
-        {"two files", good, "--profile vertex a.cg a.cg", 2, "", "usage: velmora-cgc"},
+        {"no profile", good, "a.cg", 2, "", "velmora-cgc: --profile must be vertex or fragment\n"},
+        {"an unknown profile", good, "--profile geometry a.cg", 2, "", "Try 'velmora-cgc --help'.\n"},
+        {"an unknown option", good, "--profile vertex --fast a.cg", 2, "", "velmora-cgc: unknown option '--fast'\n"},
+        {"no file", good, "--profile=vertex", 2, "", "velmora-cgc: no shader file given\n"},
+        {"two files", good, "--profile vertex a.cg a.cg", 2, "", "velmora-cgc: more than one shader file given\n"},
     };
     const fs::path dir = fs::temp_directory_path() / ("velmora-cgc-test-" + std::to_string(getpid()));
     for (const Case& c : cases) {
