@@ -109,8 +109,10 @@ bool EnterSandbox(int channel, const WorkerSandbox& sandbox)
     if (sandbox.threads) {
         allow(SCMP_SYS(clone), {scmp_arg_cmp{0, SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD}});
         built = built && seccomp_rule_add(filter, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0) == 0;
-        for (const int call : {SCMP_SYS(set_robust_list), SCMP_SYS(rseq), SCMP_SYS(sched_yield),
-                               SCMP_SYS(sched_getaffinity), SCMP_SYS(getrlimit), SCMP_SYS(prlimit64)})
+        // The C library installs a handler of its own before the first thread starts.
+        for (const int call : {SCMP_SYS(rt_sigaction), SCMP_SYS(set_robust_list), SCMP_SYS(rseq),
+                               SCMP_SYS(sched_yield), SCMP_SYS(sched_getaffinity), SCMP_SYS(getrlimit),
+                               SCMP_SYS(prlimit64)})
             allow(call, {});
     }
     built = built && seccomp_load(filter) == 0;
