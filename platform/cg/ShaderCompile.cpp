@@ -254,7 +254,6 @@ std::string Explain(const WorkerError& error)
 {
     switch (error.reason) {
     case WorkerFailure::Crashed:
-        return "the compiler crashed on this file (" + error.message + ")";
     case WorkerFailure::SandboxViolation:
         return "the compiler " + error.message + " on this file";
     case WorkerFailure::Killed:
