@@ -332,6 +332,16 @@ ImageFailure DecodeInDecoder(int fd, uint64_t fileBytes, ImageFormat format, con
     return failure;
 }
 
+// The format that the answer's pixels hold. DevIL describes a 16-bit grey TGA (type 3, 8 alpha bits) as
+// IL_LUMINANCE at two bytes per pixel: its pixels hold grey and alpha, and read as luminance alone, every other
+// byte would be taken for a pixel of its own (a striped image of twice the texels, half of them alpha).
+uint32_t FormatOfPixels(const DecodedImage& image)
+{
+    const bool greyWithAlpha = image.format == IL_LUMINANCE && BytesPerChannel(image.type) != 0 &&
+                               image.bytesPerPixel == 2 * BytesPerChannel(image.type);
+    return greyWithAlpha ? IL_LUMINANCE_ALPHA : image.format;
+}
+
 // True when the description is that of the image the header declares, and consistent in itself.
 bool AnswerIsSound(const ImageHeader& header, const DecodedImage& image, uint32_t maxTextureSize)
 {
@@ -415,9 +425,11 @@ ImageFailure LoadImageGuarded(const std::string& path, ImageFormat format, uint3
     return failure;
 }
 
-ImageFailure AcceptDecodedImage(const ImageHeader& header, const DecodedImage& image, const uint8_t* pixels,
+ImageFailure AcceptDecodedImage(const ImageHeader& header, const DecodedImage& answer, const uint8_t* pixels,
                                 const uint8_t* palette, uint32_t maxTextureSize)
 {
+    DecodedImage image = answer;
+    image.format = FormatOfPixels(answer);
     if (!AnswerIsSound(header, image, maxTextureSize))
         return ImageFailure::AnswerRefused;
     // ilTexImage takes channels, not bytes per pixel: with wider channels the bytes per pixel would read past the data.
