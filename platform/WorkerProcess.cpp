@@ -246,6 +246,10 @@ WorkerError WorkerProcess::Stop()
         kill(pid_, SIGKILL);
         while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
         }
+        // A worker already on its way out keeps the status it ends with: one that is slow to go (a sanitizer
+        // runtime's address space takes a while to tear down) still reports why it went.
+        if (!why && !(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL))
+            why = EndedBy(status);
     }
     pid_ = -1;
     channel_ = -1;
