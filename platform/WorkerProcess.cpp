@@ -356,8 +356,8 @@ WorkerError WorkerProcess::AwaitAnswer(WorkerClock::time_point deadline, const s
         if (watch) {
             WorkerError why = watch();
             if (why) {
-                Stop();
-                return why;
+                WorkerError ended = Stop();
+                return ended ? ended : why;
             }
         }
     }
