@@ -4,7 +4,7 @@ set -eu
 packages=(build-essential cmake pkg-config clang libclang-rt-14-dev freeglut3-dev libglew-dev libdevil-dev
           libboost-dev libgtest-dev libgmock-dev libbenchmark-dev libmeshoptimizer-dev
           glslang-dev glslang-tools spirv-tools libspirv-cross-c-shared-dev xvfb xauth xdotool libgl1-mesa-dri
-          imagemagick file libseccomp-dev)
+          imagemagick python3-pil file libseccomp-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,11 +1,15 @@
 #include "Screenshot.h"
 
 #include "ViewerState.h"
+#include "WholeFile.h"
 
 #include <GL/glew.h>
 #include <IL/il.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -35,21 +39,30 @@ void TakeScreenshot()
     ilTexImage(windowWidth, windowHeight, 1, 3, IL_RGB, IL_UNSIGNED_BYTE, pixels.data());
     DrainImageErrors();
 
+    // Encoded in memory first, so that the file is written whole or not at all.
+    char* jpeg = nullptr;
+    size_t jpegBytes = 0;
+    std::FILE* memory = open_memstream(&jpeg, &jpegBytes);
+    const bool encoded = memory != nullptr && ilSaveF(IL_JPG, memory) != 0;
+    if (memory != nullptr)
+        std::fclose(memory);
+    DrainImageErrors();
+    ilDeleteImages(1, &image);
+
     // Every attempt uses up a number. An existing file moves on to the next; any other failure would repeat
-    // forever, so it ends the attempt with one line.
+    // forever, so it ends the attempt with one line, and one more on standard error with the reason.
     for (;;) {
         const std::string name = "shot" + std::to_string(screenshotCounter) + ".jpg";
         ++screenshotCounter;
-        ilSave(IL_JPG, name.c_str());
-        const ILenum error = ilGetError();
-        if (error == IL_NO_ERROR)
+        const int error = encoded ? WriteWholeFile(name, jpeg, jpegBytes, false) : 0;
+        if (encoded && error == 0)
             break;
-        DrainImageErrors();
-        if (error != IL_FILE_ALREADY_EXISTS) {
-            std::printf("Could not save screenshot %s\n", name.c_str());
-            std::fflush(stdout);
-            break;
-        }
+        if (error == EEXIST)
+            continue;
+        std::printf("Could not save screenshot %s\n", name.c_str());
+        std::fflush(stdout);
+        ReportFileNotWritten(name, encoded ? std::strerror(error) : "the image could not be encoded");
+        break;
     }
-    ilDeleteImages(1, &image);
+    std::free(jpeg);
 }

@@ -2,26 +2,18 @@
 #include "ImageDecoder.h"
 
 #include "RegularFile.h"
+#include "WorkerProcess.h"
 
 #include <IL/il.h>
-#include <seccomp.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/mman.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -134,42 +126,7 @@ uint32_t PaletteEntryBytes(uint32_t paletteType)
     return 0;
 }
 
-using Clock = std::chrono::steady_clock;
-
-int MillisecondsLeft(Clock::time_point deadline)
-{
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left <= 0 ? 0 : static_cast<int>(std::min<int64_t>(left, 1 << 30)) + 1;
-}
-
-// Moves size bytes through a socket, out of or into data. With a deadline it waits for the socket before each
-// step and gives up once the deadline passes; without one it blocks. False when the other side has gone.
-bool Transfer(int fd, bool out, void* data, uint64_t size, const Clock::time_point* deadline = nullptr)
-{
-    char* at = static_cast<char*>(data);
-    while (size > 0) {
-        if (deadline) {
-            pollfd ready{fd, static_cast<short>(out ? POLLOUT : POLLIN), 0};
-            const int left = MillisecondsLeft(*deadline);
-            if (left == 0 || poll(&ready, 1, left) <= 0)
-                return false;
-        }
-        const int flags = MSG_NOSIGNAL | (deadline ? MSG_DONTWAIT : 0);
-        const ssize_t moved = out ? send(fd, at, size, flags) : recv(fd, at, size, flags);
-        if (moved < 0 && (errno == EAGAIN || errno == EINTR))
-            continue;
-        if (moved <= 0)
-            return false;
-        at += moved;
-        size -= static_cast<uint64_t>(moved);
-    }
-    return true;
-}
-
-bool Send(int fd, const void* data, uint64_t size, const Clock::time_point* deadline = nullptr)
-{
-    return Transfer(fd, true, const_cast<void*>(data), size, deadline);
-}
+using Clock = WorkerClock;
 
 // Reads size bytes of the open file into at.
 bool ReadInto(int fd, uint8_t* at, uint64_t size)
@@ -194,7 +151,7 @@ uint8_t* MapShared(int shared, uint64_t size)
 
 // [SECTION] The decoder process
 
-void DecodeOne(DecodeFunction decode, const DecodeRequest& request, int replies, int shared)
+void DecodeOne(DecodeFunction decode, const DecodeRequest& request, int channel, int shared)
 {
     DecodeReply reply{};
     const uint64_t offset = DecodedOffset(request.fileBytes);
@@ -217,79 +174,18 @@ void DecodeOne(DecodeFunction decode, const DecodeRequest& request, int replies,
     }
     ilDeleteImages(1, &name);
     munmap(mapped, offset + request.capacity);
-    if (!Send(replies, &reply, sizeof reply) || !reply.decoded)
+    if (!WriteFully(channel, &reply, sizeof reply) || !reply.decoded)
         _exit(0);
-}
-
-// In the decoder: closes every inherited descriptor but the standard streams and its own three, and ends the
-// decoder with the viewer. An inherited display connection would otherwise keep the viewer's window on screen for
-// as long as the decoder outlives the viewer.
-void KeepOnlyDecoderDescriptors(std::array<int, 3> keep)
-{
-    std::sort(keep.begin(), keep.end());
-    unsigned first = 3;
-    for (const int fd : keep) {
-        if (static_cast<unsigned>(fd) > first)
-            close_range(first, static_cast<unsigned>(fd) - 1, 0);
-        first = std::max(first, static_cast<unsigned>(fd) + 1);
-    }
-    close_range(first, ~0u, 0);
-}
-
-// The decoder's seccomp filter: reads on its request socket, writes on its reply socket (writes elsewhere, such as
-// a library's warning on standard error, fail quietly), memory management without executable pages that maps no
-// file but the memory file, its own abort and signal stack (which sanitizer runtimes touch on the way out), and
-// exit. Anything else (open, exec, sockets, ...) stops the process with SIGSYS.
-bool EnterSandbox(int requests, int replies, int shared)
-{
-    scmp_filter_ctx filter = seccomp_init(SCMP_ACT_KILL_PROCESS);
-    if (filter == nullptr)
-        return false;
-    const auto on = [](int fd) { return scmp_arg_cmp{0, SCMP_CMP_EQ, static_cast<scmp_datum_t>(fd), 0}; };
-    const auto notOn = [](int fd) { return scmp_arg_cmp{0, SCMP_CMP_NE, static_cast<scmp_datum_t>(fd), 0}; };
-    const scmp_arg_cmp self{0, SCMP_CMP_EQ, static_cast<scmp_datum_t>(getpid()), 0};
-    const scmp_arg_cmp noExec{2, SCMP_CMP_MASKED_EQ, PROT_EXEC, 0};
-    // The low 32 bits of mmap's descriptor: -1 for anonymous memory, or the memory file.
-    const auto mapsFrom = [](int fd) {
-        return scmp_arg_cmp{4, SCMP_CMP_MASKED_EQ, 0xFFFFFFFFu, static_cast<uint32_t>(fd)};
-    };
-    bool built = true;
-    for (const int call : {SCMP_SYS(read), SCMP_SYS(recvfrom), SCMP_SYS(recvmsg)})
-        built = built && seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 1, on(requests)) == 0;
-    for (const int call : {SCMP_SYS(write), SCMP_SYS(sendto), SCMP_SYS(sendmsg)})
-        built = built && seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 1, on(replies)) == 0;
-    for (const int call : {SCMP_SYS(write), SCMP_SYS(writev)})
-        built = built && seccomp_rule_add(filter, SCMP_ACT_ERRNO(EBADF), call, 1, notOn(replies)) == 0;
-    for (const int fd : {-1, shared})
-        built = built && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(mmap), 2, noExec, mapsFrom(fd)) == 0;
-    built = built && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(mprotect), 1, noExec) == 0 &&
-            seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(tgkill), 1, self) == 0;
-    for (const int call : {SCMP_SYS(munmap), SCMP_SYS(mremap), SCMP_SYS(brk), SCMP_SYS(madvise), SCMP_SYS(futex),
-                           SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigreturn), SCMP_SYS(sigaltstack), SCMP_SYS(getpid),
-                           SCMP_SYS(gettid), SCMP_SYS(clock_gettime), SCMP_SYS(exit), SCMP_SYS(exit_group)})
-        built = built && seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0) == 0;
-    built = built && seccomp_load(filter) == 0;
-    seccomp_release(filter);
-    return built;
 }
 
 // The decoder's life: one request, one reply, until this process closes its end or a decode fails.
-[[noreturn]] void RunDecoder(DecodeFunction decode, pid_t viewer, int requests, int replies, int shared)
+void ServeDecodes(DecodeFunction decode, int channel, int shared)
 {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != viewer)
-        _exit(0);
-    prctl(PR_SET_NAME, "velmora-decode");
-    KeepOnlyDecoderDescriptors({requests, replies, shared});
-    const rlimit noCore{0, 0};
-    setrlimit(RLIMIT_CORE, &noCore);
-    if (!EnterSandbox(requests, replies, shared))
-        _exit(0);
     for (;;) {
         DecodeRequest request;
-        if (!Transfer(requests, false, &request, sizeof request))
-            _exit(0);
-        DecodeOne(decode, request, replies, shared);
+        if (!ReadFully(channel, &request, sizeof request))
+            return;
+        DecodeOne(decode, request, channel, shared);
     }
 }
 
@@ -297,72 +193,50 @@ bool EnterSandbox(int requests, int replies, int shared)
 
 struct Decoder {
     DecodeFunction decode = nullptr;  // set from StartImageDecoder to StopImageDecoder
-    pid_t pid = -1;
-    int requests = -1;  // written by this process
-    int replies = -1;   // read by this process
-    int shared = -1;    // the memory file
+    WorkerProcess process;
+    int shared = -1;  // the memory file
 };
 
 Decoder decoder;
 
-// Kills the decoder process and reaps it; its wait status, or 0 when none ran.
-int EndProcess()
+void EndProcess()
 {
-    if (decoder.pid <= 0)
-        return 0;
-    close(decoder.requests);
-    close(decoder.replies);
-    close(decoder.shared);
-    kill(decoder.pid, SIGKILL);
-    int status = 0;
-    while (waitpid(decoder.pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    decoder.pid = decoder.requests = decoder.replies = decoder.shared = -1;
-    return status;
+    decoder.process.Stop();
+    if (decoder.shared >= 0)
+        close(decoder.shared);
+    decoder.shared = -1;
 }
 
 bool StartProcess()
 {
-    // Sockets rather than pipes: a send to a dead decoder fails without raising SIGPIPE here.
-    int requests[2], replies[2];
-    const int shared = memfd_create("velmora-decoded-image", MFD_CLOEXEC);
-    if (shared < 0)
+    EndProcess();
+    decoder.shared = memfd_create("velmora-decoded-image", MFD_CLOEXEC);
+    if (decoder.shared < 0)
         return false;
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, requests) != 0) {
-        close(shared);
-        return false;
-    }
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, replies) != 0) {
-        close(requests[0]);
-        close(requests[1]);
-        close(shared);
+    const DecodeFunction decode = decoder.decode;
+    const int shared = decoder.shared;
+    if (decoder.process.Start("velmora-decode", WorkerSandbox{shared, false, false},
+                              [decode, shared](int channel) { ServeDecodes(decode, channel, shared); })) {
+        EndProcess();
         return false;
     }
-    std::fflush(nullptr);
-    const pid_t viewer = getpid();
-    const pid_t child = fork();
-    if (child == 0)
-        RunDecoder(decoder.decode, viewer, requests[0], replies[1], shared);
-    close(requests[0]);
-    close(replies[1]);
-    if (child < 0) {
-        close(requests[1]);
-        close(replies[0]);
-        close(shared);
-        return false;
-    }
-    decoder.pid = child;
-    decoder.requests = requests[1];
-    decoder.replies = replies[0];
-    decoder.shared = shared;
     return true;
 }
 
-// Why the decoder ended, from its wait status.
-ImageFailure EndReason(int status)
+ImageFailure FailureOf(const WorkerError& error)
 {
-    return WIFSIGNALED(status) && WTERMSIG(status) == SIGSYS ? ImageFailure::SandboxViolation
-                                                              : ImageFailure::DecoderCrashed;
+    switch (error.reason) {
+    case WorkerFailure::None:
+        return ImageFailure::None;
+    case WorkerFailure::NotStarted:
+        return ImageFailure::NoDecoder;
+    case WorkerFailure::SandboxViolation:
+        return ImageFailure::SandboxViolation;
+    case WorkerFailure::TimedOut:
+        return ImageFailure::TimedOut;
+    default:
+        return ImageFailure::DecoderCrashed;
+    }
 }
 
 int64_t CpuNanoseconds(clockid_t clock)
@@ -372,53 +246,26 @@ int64_t CpuNanoseconds(clockid_t clock)
     return int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
-// The decoder's address space now, from /proc; 0 when unknown.
-uint64_t AddressSpaceBytes(pid_t pid)
-{
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/statm", static_cast<int>(pid));
-    std::FILE* statm = std::fopen(path, "re");
-    unsigned long long pages = 0;
-    if (statm != nullptr) {
-        if (std::fscanf(statm, "%llu", &pages) != 1)
-            pages = 0;
-        std::fclose(statm);
-    }
-    return pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
-}
-
 // Bounds what the next decode may take: its CPU time from now, and the address space it may add.
 void LimitDecode(int64_t cpuUsed, int64_t cpuBudget, uint64_t addressSpace)
 {
-    const rlimit cpu{static_cast<rlim_t>((cpuUsed + cpuBudget) / 1'000'000'000 + 2), RLIM_INFINITY};
-    prlimit(decoder.pid, RLIMIT_CPU, &cpu, nullptr);
-    const uint64_t now = AddressSpaceBytes(decoder.pid);
-    if (now != 0) {
-        const rlimit memory{static_cast<rlim_t>(now + addressSpace), RLIM_INFINITY};
-        prlimit(decoder.pid, RLIMIT_AS, &memory, nullptr);
-    }
+    decoder.process.Limit(RLIMIT_CPU, static_cast<uint64_t>((cpuUsed + cpuBudget) / 1'000'000'000 + 2));
+    const uint64_t now = decoder.process.AddressSpaceBytes();
+    if (now != 0)
+        decoder.process.Limit(RLIMIT_AS, now + addressSpace);
 }
 
 // Waits for the decoder's answer until its CPU time passes the budget or the wall clock the deadline.
 ImageFailure AwaitReply(DecodeReply& reply, clockid_t cpu, int64_t cpuLimit, Clock::time_point deadline)
 {
-    for (;;) {
-        // A single-threaded decoder spends no more CPU time than wall time, so waiting for the CPU time left
-        // cannot overshoot the budget.
-        const int64_t cpuLeft = cpuLimit - CpuNanoseconds(cpu);
-        const int wallLeft = MillisecondsLeft(deadline);
-        if (cpuLeft <= 0 || wallLeft == 0)
-            return ImageFailure::TimedOut;
-        pollfd ready{decoder.replies, POLLIN, 0};
-        const int waited = poll(&ready, 1, std::min<int64_t>(wallLeft, cpuLeft / 1'000'000 + 1));
-        if (waited < 0 && errno != EINTR)
-            return ImageFailure::DecoderCrashed;
-        if (waited > 0)
-            break;
-    }
-    if (!Transfer(decoder.replies, false, &reply, sizeof reply, &deadline))
-        return ImageFailure::DecoderCrashed;
-    return ImageFailure::None;
+    const auto cpuWatch = [cpu, cpuLimit] {
+        return CpuNanoseconds(cpu) >= cpuLimit ? WorkerError{WorkerFailure::TimedOut, "used up its CPU time"}
+                                               : WorkerError{};
+    };
+    WorkerError error = decoder.process.AwaitAnswer(deadline, cpuWatch);
+    if (!error)
+        error = decoder.process.Receive(&reply, sizeof reply, deadline);
+    return FailureOf(error);
 }
 
 // Reads the file's head until its header can be judged.
@@ -460,16 +307,15 @@ ImageFailure DecodeInDecoder(int fd, uint64_t fileBytes, ImageFormat format, con
                                                                         kWallExtraNanoseconds);
     // The decoder's CPU clock exists for as long as the process does.
     clockid_t cpu = CLOCK_MONOTONIC;
-    if (failure == ImageFailure::None && clock_getcpuclockid(decoder.pid, &cpu) != 0)
+    if (failure == ImageFailure::None && clock_getcpuclockid(decoder.process.Pid(), &cpu) != 0)
         failure = ImageFailure::DecoderCrashed;
     const DecodeRequest request{static_cast<uint32_t>(format), 0, fileBytes, header.decodedBytes};
     DecodeReply reply{};
     if (failure == ImageFailure::None) {
         const int64_t cpuStart = CpuNanoseconds(cpu);
         LimitDecode(cpuStart, cpuBudget, kBaseDecodeBytes + 2 * sharedBytes + header.texels * kDecodeBytesPerTexel);
-        failure = Send(decoder.requests, &request, sizeof request, &deadline)
-                      ? AwaitReply(reply, cpu, cpuStart + cpuBudget, deadline)
-                      : ImageFailure::DecoderCrashed;
+        const WorkerError sent = decoder.process.Send(&request, sizeof request, deadline);
+        failure = sent ? FailureOf(sent) : AwaitReply(reply, cpu, cpuStart + cpuBudget, deadline);
     }
     if (failure == ImageFailure::None && !reply.decoded)
         failure = ImageFailure::DecodeFailed;
@@ -479,13 +325,21 @@ ImageFailure DecodeInDecoder(int fd, uint64_t fileBytes, ImageFormat format, con
         failure = AcceptDecodedImage(header, reply.image, pixels, palette, maxTextureSize);
     }
     munmap(mapped, sharedBytes);
-    if (failure == ImageFailure::DecoderCrashed)
-        failure = EndReason(EndProcess());
-    else if (failure != ImageFailure::None && failure != ImageFailure::Missing)
+    if (failure != ImageFailure::None && failure != ImageFailure::Missing)
         EndProcess();
     if (decoder.shared >= 0 && sharedBytes > kKeptSharedBytes)
         ftruncate(decoder.shared, 0);
     return failure;
+}
+
+// The format that the answer's pixels hold. DevIL describes a 16-bit grey TGA (type 3, 8 alpha bits) as
+// IL_LUMINANCE at two bytes per pixel: its pixels hold grey and alpha, and read as luminance alone, every other
+// byte would be taken for a pixel of its own (a striped image of twice the texels, half of them alpha).
+uint32_t FormatOfPixels(const DecodedImage& image)
+{
+    const bool greyWithAlpha = image.format == IL_LUMINANCE && BytesPerChannel(image.type) != 0 &&
+                               image.bytesPerPixel == 2 * BytesPerChannel(image.type);
+    return greyWithAlpha ? IL_LUMINANCE_ALPHA : image.format;
 }
 
 // True when the description is that of the image the header declares, and consistent in itself.
@@ -547,7 +401,7 @@ void StopImageDecoder()
     decoder.decode = nullptr;
 }
 
-int ImageDecoderProcessId() { return decoder.pid; }
+int ImageDecoderProcessId() { return decoder.process.Running() ? decoder.process.Pid() : -1; }
 
 ImageFailure LoadImageGuarded(const std::string& path, ImageFormat format, uint32_t maxTextureSize)
 {
@@ -563,7 +417,7 @@ ImageFailure LoadImageGuarded(const std::string& path, ImageFormat format, uint3
         JudgeHead(fd, fileBytes, format, head, header) != ImageVerdict::Sound || header.width > maxTextureSize ||
         header.height > maxTextureSize)
         failure = ImageFailure::Refused;
-    else if (decoder.decode == nullptr || (decoder.pid <= 0 && !StartProcess()))
+    else if (decoder.decode == nullptr || (!decoder.process.Running() && !StartProcess()))
         failure = ImageFailure::NoDecoder;
     else
         failure = DecodeInDecoder(fd, fileBytes, format, head, header, maxTextureSize, start);
@@ -571,9 +425,11 @@ ImageFailure LoadImageGuarded(const std::string& path, ImageFormat format, uint3
     return failure;
 }
 
-ImageFailure AcceptDecodedImage(const ImageHeader& header, const DecodedImage& image, const uint8_t* pixels,
+ImageFailure AcceptDecodedImage(const ImageHeader& header, const DecodedImage& answer, const uint8_t* pixels,
                                 const uint8_t* palette, uint32_t maxTextureSize)
 {
+    DecodedImage image = answer;
+    image.format = FormatOfPixels(answer);
     if (!AnswerIsSound(header, image, maxTextureSize))
         return ImageFailure::AnswerRefused;
     // ilTexImage takes channels, not bytes per pixel: with wider channels the bytes per pixel would read past the data.

@@ -53,6 +53,7 @@ ImageFailure LoadImageGuarded(const std::string& path, ImageFormat format, uint3
 
 // The steps after a decode, in this process: checks the answer against the header (sizes, bytes per pixel for the
 // format and type, data size, palette), rebuilds the image in the bound DevIL image and checks its colour indices.
+// Grey that DevIL describes as luminance at two bytes per pixel (a 16-bit grey TGA) is rebuilt as grey with alpha.
 // The image fuzzer's in-process mode runs them on DevIL's own decode.
 ImageFailure AcceptDecodedImage(const ImageHeader& header, const DecodedImage& image, const uint8_t* pixels,
                                 const uint8_t* palette, uint32_t maxTextureSize);

@@ -1,6 +1,9 @@
 #include "CGShader.h"
 
+#include "WholeFile.h"
+
 #include <cstdio>
+#include <cstring>
 
 CGcontext CGShader::cgContext = nullptr;
 CGprofile CGShader::vertexProfile = CG_PROFILE_UNKNOWN;
@@ -43,13 +46,11 @@ void DumpProgram(CGprogram program, const std::string& file)
 {
     if (program == nullptr)
         return;
-    std::FILE* out = std::fopen(file.c_str(), "wb");
-    if (out == nullptr)
-        return;
     const char* text = cgGetProgramString(program, CG_COMPILED_PROGRAM);
-    if (text != nullptr)
-        std::fputs(text, out);
-    std::fclose(out);
+    const std::string compiled = text != nullptr ? text : "";
+    const int error = WriteWholeFile(file, compiled.data(), compiled.size(), true);
+    if (error != 0)
+        ReportFileNotWritten(file, std::strerror(error));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "Shaders.h"
 
+#include "ShaderCompile.h"
+
 CGShader* lightShader = nullptr;
 CGShader* ambientShader = nullptr;
 CGShader* shadowShader = nullptr;
@@ -64,6 +66,8 @@ const ParameterEntry kParameters[] = {
 
 void LoadShaders()
 {
+    // However many programs stall, a reload keeps the window frozen no longer than one compile may take.
+    const ShaderCompileBudget budget(kShaderCompileMilliseconds);
     // Each pair is compiled just before its first parameter is registered.
     int loaded = -1;
     for (const ParameterEntry& entry : kParameters) {

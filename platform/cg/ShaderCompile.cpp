@@ -1,23 +1,21 @@
 // Shader files are user input, and the compilers behind them (glslang, SPIRV-Cross, the GL driver) recurse, expand
-// macros and allocate without bounds. So compiles run in a process of their own, forked on first use and kept for
-// the next ones, each on a thread with a large stack, while this process waits at most kShaderCompileMilliseconds
-// for the answer and watches the compiler's memory. A compiler that crashes, stalls, grows or throws is killed (or
-// ends itself) and the next compile forks a new one. The compilers' built-in tables are built here once before the
-// first fork, so every compiler process starts with them.
+// macros and allocate without bounds. So compiles run in a process of their own (a WorkerProcess, sandboxed to read
+// files and nothing else), forked on first use and kept for the next ones, each on a thread with a large stack,
+// while this process waits at most kShaderCompileMilliseconds for the answer (less when a ShaderCompileBudget has
+// less left) and watches the compiler's memory. A compiler that crashes, stalls, grows or throws is killed (or ends
+// itself), as is one that something outside kills or stops, and the next compile forks a new one. The compilers'
+// built-in tables are built here once before the first fork, so every compiler process starts with them.
 
 #include "ShaderCompile.h"
 
 #include "GlslCheck.h"
 #include "SourceText.h"
 
+#include "WorkerProcess.h"
+
 #include <fcntl.h>
-#include <poll.h>
 #include <pthread.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -150,6 +148,9 @@ bool Decode(const std::string& wire, ShaderText& text)
 
 // [SECTION] The compiler process
 
+// What the compile process runs for each request.
+ShaderCompileBody compileBody = CompileHere;
+
 struct Request {
     std::string source;
     std::string fileName;
@@ -164,7 +165,7 @@ void* RunRequest(void* argument)
     ShaderText text;
     bool healthy = true;
     try {
-        text = CompileHere(request.source, request.fileName, request.vertexStage, request.entry);
+        text = compileBody(request.source, request.fileName, request.vertexStage, request.entry);
     } catch (const std::bad_alloc&) {
         text = ShaderText();
         text.listing = request.fileName + ": the compile ran out of memory\n";
@@ -178,76 +179,40 @@ void* RunRequest(void* argument)
     return nullptr;
 }
 
-bool ReadAll(int fd, void* data, std::size_t size)
-{
-    char* at = static_cast<char*>(data);
-    while (size > 0) {
-        ssize_t got = read(fd, at, size);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        at += got;
-        size -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
-bool WriteAll(int fd, const void* data, std::size_t size)
-{
-    const char* at = static_cast<const char*>(data);
-    while (size > 0) {
-        ssize_t sent = send(fd, at, size, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent <= 0)
-            return false;
-        at += sent;
-        size -= static_cast<std::size_t>(sent);
-    }
-    return true;
-}
-
 bool WriteFrame(int fd, const std::string& frame)
 {
     std::uint64_t size = frame.size();
-    return WriteAll(fd, &size, sizeof size) && WriteAll(fd, frame.data(), frame.size());
+    return WriteFully(fd, &size, sizeof size) && WriteFully(fd, frame.data(), frame.size());
 }
 
 // Deep but legal nesting must not overflow the compilers' recursion; NestingProblem's bounds keep it far below.
 constexpr std::size_t kCompileStackBytes = std::size_t(512) << 20;
 
-// The compiler process: one request, one reply, until the viewer closes its end or a compile leaves the
-// compilers in doubt (an exception inside them).
-[[noreturn]] void ServeCompiles(int channel)
+// The compiler process, in its sandbox: one request, one reply, until the viewer closes its end or a compile leaves
+// the compilers in doubt (an exception inside them).
+void ServeCompiles(int channel)
 {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    prctl(PR_SET_NAME, "velmora-compile");
-    // The viewer's display connection and files stay the viewer's.
-    if (channel > 3)
-        close_range(3, static_cast<unsigned>(channel) - 1, 0);
-    close_range(static_cast<unsigned>(channel) + 1, ~0u, 0);
     for (;;) {
         std::uint64_t size = 0;
-        if (!ReadAll(channel, &size, sizeof size) || size > static_cast<std::uint64_t>(2 * kShaderFileBytes))
-            _exit(0);
+        if (!ReadFully(channel, &size, sizeof size) || size > static_cast<std::uint64_t>(2 * kShaderFileBytes))
+            return;
         std::string frame(size, '\0');
         Request request;
         std::size_t at = 0;
         std::string stage;
-        if (!ReadAll(channel, frame.data(), frame.size()) || !GetString(frame, at, request.source) ||
+        if (!ReadFully(channel, frame.data(), frame.size()) || !GetString(frame, at, request.source) ||
             !GetString(frame, at, request.fileName) || !GetString(frame, at, request.entry) ||
             !GetString(frame, at, stage))
-            _exit(0);
+            return;
         request.vertexStage = stage == "vertex";
         pthread_attr_t attributes;
         pthread_t thread;
         if (pthread_attr_init(&attributes) != 0 || pthread_attr_setstacksize(&attributes, kCompileStackBytes) != 0 ||
             pthread_create(&thread, &attributes, RunRequest, &request) != 0 || pthread_join(thread, nullptr) != 0)
-            _exit(1);
+            return;
         pthread_attr_destroy(&attributes);
         if (!WriteFrame(channel, request.reply) || request.reply[0] == 0)
-            _exit(0);
+            return;
     }
 }
 
@@ -255,110 +220,79 @@ constexpr std::size_t kCompileStackBytes = std::size_t(512) << 20;
 
 using Clock = std::chrono::steady_clock;
 
-long long ResidentBytes(pid_t pid)
-{
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/statm", static_cast<int>(pid));
-    std::FILE* statm = std::fopen(path, "r");
-    if (statm == nullptr)
-        return 0;
-    long long size = 0;
-    long long resident = 0;
-    int read = std::fscanf(statm, "%lld %lld", &size, &resident);
-    std::fclose(statm);
-    return read == 2 ? resident * sysconf(_SC_PAGESIZE) : 0;
-}
-
 // The compiler process, forked on first use and kept for the next compiles; replaced after any failure of its
-// own. Its memory is counted from what it shares with this process when it starts.
+// own. Its memory is counted from what it shares with this process when it starts. It may read files (includes)
+// and start threads, nothing else.
 struct CompilerProcess {
-    pid_t pid = -1;
-    int channel = -1;
-    long long startResident = 0;
+    WorkerProcess process;
+    uint64_t startResident = 0;
 };
 
 CompilerProcess compiler;
 
-// Ends the compiler process; its wait status, or 0 when there was none.
-int StopCompiler()
+// The deadline that a ShaderCompileBudget sets for every compile while it lives.
+struct Batch {
+    bool active = false;
+    Clock::time_point deadline;
+    int milliseconds = 0;
+};
+
+Batch batch;
+
+void StopCompiler() { compiler.process.Stop(); }
+
+WorkerError StartCompiler()
 {
-    if (compiler.pid <= 0)
-        return 0;
-    close(compiler.channel);
-    kill(compiler.pid, SIGKILL);
-    int status = 0;
-    while (waitpid(compiler.pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    compiler = CompilerProcess();
-    return status;
+    WorkerError error = compiler.process.Start("velmora-compile", WorkerSandbox{-1, true, true}, ServeCompiles);
+    compiler.startResident = compiler.process.ResidentBytes();
+    return error;
 }
 
-bool StartCompiler()
+// What the listing says when the compile process failed a compile. A crash or a forbidden call happened while the
+// compiler worked on this file; a kill or a stop came from outside and says nothing of the file.
+std::string Explain(const WorkerError& error)
 {
-    // A socket rather than a pipe: a send to a dead compiler fails without raising SIGPIPE here.
-    int channel[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel) != 0)
-        return false;
-    std::fflush(nullptr);
-    pid_t child = fork();
-    if (child == 0) {
-        close(channel[0]);
-        ServeCompiles(channel[1]);
+    switch (error.reason) {
+    case WorkerFailure::Crashed:
+    case WorkerFailure::SandboxViolation:
+        return "the compiler " + error.message + " on this file";
+    case WorkerFailure::Killed:
+    case WorkerFailure::Stopped:
+        return "not compiled: the compile process " + error.message + " and was replaced";
+    case WorkerFailure::NotStarted:
+        return "the compiler could not be started (" + error.message + ")";
+    default:
+        return "the compiler " + error.message;
     }
-    close(channel[1]);
-    if (child < 0) {
-        close(channel[0]);
-        return false;
-    }
-    compiler = CompilerProcess{child, channel[0], ResidentBytes(child)};
-    return true;
 }
 
-// Reads one reply frame; empty reason when it came, else why the wait ended (the compiler is then stopped).
-std::string ReadReply(std::string& reply)
+// Reads one reply frame by the deadline; empty reason when it came, else why the wait ended (the compiler is then
+// stopped). timedOut is the reason when the deadline passes.
+std::string ReadReply(std::string& reply, Clock::time_point deadline, const std::string& timedOut)
 {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kShaderCompileMilliseconds);
-    std::string received;
+    bool grew = false;
+    const auto memoryWatch = [&grew] {
+        grew = compiler.process.ResidentBytes() > compiler.startResident + kShaderCompileMemoryBytes;
+        return grew ? WorkerError{WorkerFailure::Crashed, "grew"} : WorkerError{};
+    };
     std::uint64_t size = 0;
-    char buffer[65536];
-    for (;;) {
-        if (received.size() >= sizeof size) {
-            std::memcpy(&size, received.data(), sizeof size);
-            if (size > static_cast<std::uint64_t>(16 * kShaderFileBytes)) {
-                StopCompiler();
-                return "the compiler's answer is too long";
-            }
-            if (received.size() - sizeof size >= size) {
-                reply = received.substr(sizeof size, size);
-                return std::string();
-            }
-        }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            StopCompiler();
-            return "the compile took longer than " + std::to_string(kShaderCompileMilliseconds / 1000) +
-                   " s and was abandoned";
-        }
-        pollfd ready{compiler.channel, POLLIN, 0};
-        // Short waits, so that a compiler growing without bound is seen before it takes the machine's memory.
-        int polled = poll(&ready, 1, static_cast<int>(std::min<long long>(left, 20)));
-        if (polled > 0) {
-            ssize_t got = recv(compiler.channel, buffer, sizeof buffer, MSG_DONTWAIT);
-            if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
-                int status = StopCompiler();
-                return WIFSIGNALED(status) ? "the compiler crashed on this file (signal " +
-                                                 std::to_string(WTERMSIG(status)) + ")"
-                                           : "the compiler ended without an answer";
-            }
-            if (got > 0)
-                received.append(buffer, static_cast<std::size_t>(got));
-        }
-        if (ResidentBytes(compiler.pid) - compiler.startResident > kShaderCompileMemoryBytes) {
-            StopCompiler();
-            return "the compile used more than " + std::to_string(kShaderCompileMemoryBytes >> 30) +
-                   " GiB of memory and was abandoned";
-        }
+    WorkerError error = compiler.process.AwaitAnswer(deadline, memoryWatch);
+    if (!error)
+        error = compiler.process.Receive(&size, sizeof size, deadline);
+    if (!error && size > static_cast<std::uint64_t>(16 * kShaderFileBytes)) {
+        StopCompiler();
+        return "the compiler's answer is too long";
     }
+    if (!error) {
+        reply.assign(size, '\0');
+        error = compiler.process.Receive(reply.data(), reply.size(), deadline);
+    }
+    if (grew)
+        return "the compile used more than " + std::to_string(kShaderCompileMemoryBytes >> 30) +
+               " GiB of memory and was abandoned";
+    if (error.reason == WorkerFailure::TimedOut)
+        return timedOut;
+    return error ? Explain(error) : std::string();
 }
 
 // The built-in tables of both stages, built here once so that every compiler process inherits them.
@@ -372,7 +306,31 @@ void WarmUp()
     (void)warm;
 }
 
+std::string Seconds(int milliseconds)
+{
+    return milliseconds % 1000 == 0 ? std::to_string(milliseconds / 1000) + " s"
+                                    : std::to_string(milliseconds) + " ms";
+}
+
 }  // namespace
+
+void UseShaderCompileBody(ShaderCompileBody body)
+{
+    StopCompiler();
+    compileBody = body != nullptr ? body : CompileHere;
+}
+
+int ShaderCompileProcessId() { return compiler.process.Running() ? compiler.process.Pid() : -1; }
+
+ShaderCompileBudget::ShaderCompileBudget(int milliseconds)
+    : outerActive_(batch.active), outerDeadline_(batch.deadline), outerMilliseconds_(batch.milliseconds)
+{
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    if (!batch.active || deadline < batch.deadline)
+        batch = Batch{true, deadline, milliseconds};
+}
+
+ShaderCompileBudget::~ShaderCompileBudget() { batch = Batch{outerActive_, outerDeadline_, outerMilliseconds_}; }
 
 bool ReadShaderFile(const std::string& path, std::string& text, std::string& problem)
 {
@@ -418,17 +376,32 @@ ShaderText CompileShaderText(const std::string& source, const std::string& fileN
     PutString(frame, entry);
     PutString(frame, vertexStage ? "vertex" : "fragment");
     ShaderText text;
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kShaderCompileMilliseconds);
+    std::string timedOut = "the compile took longer than " + Seconds(kShaderCompileMilliseconds) + " and was abandoned";
+    if (batch.active && batch.deadline < deadline) {
+        deadline = batch.deadline;
+        timedOut = "the compiles took longer than " + Seconds(batch.milliseconds) + " in all";
+    }
+    std::string stopped;
+    if (Clock::now() >= deadline)
+        stopped = "not compiled: " + timedOut;
     // A compiler process that ended since the last compile is replaced once.
-    bool sent = false;
-    for (int attempt = 0; attempt < 2 && !sent; ++attempt) {
-        if (compiler.pid <= 0 && !StartCompiler())
+    std::string sizedFrame(sizeof(std::uint64_t), '\0');
+    const std::uint64_t frameBytes = frame.size();
+    std::memcpy(sizedFrame.data(), &frameBytes, sizeof frameBytes);
+    sizedFrame += frame;
+    WorkerError sent;
+    for (int attempt = 0; attempt < 2 && (attempt == 0 || sent) && stopped.empty(); ++attempt) {
+        sent = compiler.process.Running() ? WorkerError() : StartCompiler();
+        if (sent)
             break;
-        sent = WriteFrame(compiler.channel, frame);
-        if (!sent)
-            StopCompiler();
+        sent = compiler.process.Send(sizedFrame.data(), sizedFrame.size(), deadline);
     }
     std::string reply;
-    std::string stopped = sent ? ReadReply(reply) : "the compiler could not be started";
+    if (stopped.empty())
+        stopped = sent.reason == WorkerFailure::TimedOut ? timedOut
+                  : sent                                 ? Explain(sent)
+                                                         : ReadReply(reply, deadline, timedOut);
     if (stopped.empty() && (reply.empty() || !Decode(reply.substr(1), text))) {
         StopCompiler();
         stopped = "the compiler sent an answer that does not parse";

@@ -5,6 +5,7 @@
 
 #include "CgTranslator.h"
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -37,3 +38,29 @@ struct ShaderCompileOptions {
 // line, the stage's macro (CG_VERTEX_PROGRAM or CG_FRAGMENT_PROGRAM) and entry renamed to main.
 ShaderText CompileShaderText(const std::string& source, const std::string& fileName, bool vertexStage,
                              const std::string& entry, const ShaderCompileOptions& options = {});
+
+// While one lives, the compiles made on this thread share milliseconds in all: each waits at most what is left (and
+// never more than kShaderCompileMilliseconds), and once it is spent a compile fails at once with a listing that says
+// the time ran out, which blames no file. So a batch of compiles (a reload) cannot stall its caller for longer,
+// whatever the number of programs. Budgets nest; an inner one never outlasts the outer.
+class ShaderCompileBudget {
+public:
+    explicit ShaderCompileBudget(int milliseconds);
+    ~ShaderCompileBudget();
+    ShaderCompileBudget(const ShaderCompileBudget&) = delete;
+    ShaderCompileBudget& operator=(const ShaderCompileBudget&) = delete;
+
+private:
+    bool outerActive_;
+    std::chrono::steady_clock::time_point outerDeadline_;
+    int outerMilliseconds_;
+};
+
+// What the compile process runs for each request: the compile itself, unless a test puts a body of its own in to see
+// what the process may do. Stops the running compile process; the next compile forks one that runs body. Null
+// restores the compile.
+using ShaderCompileBody = ShaderText (*)(const std::string& source, const std::string& fileName, bool vertexStage,
+                                         const std::string& entry);
+void UseShaderCompileBody(ShaderCompileBody body);
+// The running compile process's id, or -1.
+int ShaderCompileProcessId();

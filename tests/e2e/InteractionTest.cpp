@@ -164,6 +164,7 @@ TEST_F(InteractionTest, AScreenshotThatCannotBeSavedIsReportedAndTheViewerGoesOn
     EXPECT_TRUE(viewer->WaitForLine("Could not save screenshot shot0.jpg", std::chrono::seconds(10)));
     viewer->Key("u");
     EXPECT_TRUE(viewer->WaitForLine("Could not save screenshot shot1.jpg", std::chrono::seconds(10)));
+    EXPECT_TRUE(viewer->WaitForLine("velmora-viewer: could not write shot1.jpg: Permission denied"));
     EXPECT_FALSE(dir.Exists("shot0.jpg"));
     EXPECT_TRUE(viewer->Running());
     chmod(dir.Path().c_str(), 0755);
