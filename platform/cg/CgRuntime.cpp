@@ -12,6 +12,7 @@
 // reaches GL.
 
 #include "CgSemantics.h"
+#include "Diagnostics.h"
 #include "ShaderCompile.h"
 
 #include <Cg/cgGL.h>
@@ -19,7 +20,6 @@
 #include <GL/glew.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -327,21 +327,22 @@ CGcontext cgCreateContext()
 
 namespace {
 
-// The GL driver names the one source string it was given "0" ("0:3(30): error: ..."; others write "0(3)"); the
-// listing of a GLSL file names the file instead, on the file's own lines, which the prologue's #line keeps.
-std::string NamedDriverListing(const std::string& listing, const std::string& file)
+// The extensions of the current GL driver, asked once: it defines a macro of each name in a GLSL file, and the
+// compile's bounds must see the text those macros let through.
+const std::vector<std::string>& DriverExtensions()
 {
-    std::string named;
-    std::size_t start = 0;
-    while (start < listing.size()) {
-        std::size_t end = std::min(listing.find('\n', start), listing.size());
-        bool numbered = end - start > 2 && listing[start] == '0' &&
-                        (listing[start + 1] == ':' || listing[start + 1] == '(') &&
-                        std::isdigit(static_cast<unsigned char>(listing[start + 2]));
-        named += numbered ? file + listing.substr(start + 1, end - start) : listing.substr(start, end + 1 - start);
-        start = end + 1;
-    }
-    return named;
+    static const std::vector<std::string> extensions = [] {
+        std::vector<std::string> names;
+        GLint count = 0;
+        glGetIntegerv(GL_NUM_EXTENSIONS, &count);
+        for (GLint i = 0; i < count && glGetStringi != nullptr; ++i) {
+            const GLubyte* name = glGetStringi(GL_EXTENSIONS, static_cast<GLuint>(i));
+            if (name != nullptr)
+                names.emplace_back(reinterpret_cast<const char*>(name));
+        }
+        return names;
+    }();
+    return extensions;
 }
 
 }  // namespace
@@ -370,7 +371,9 @@ CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const c
         return nullptr;
     }
 
-    ShaderText text = CompileShaderText(source, programFile, IsVertexProfile(profile), entryName);
+    ShaderCompileOptions options;
+    options.driverExtensions = DriverExtensions();
+    ShaderText text = CompileShaderText(source, programFile, IsVertexProfile(profile), entryName, options);
     owner->lastListing = text.listing;
     if (!text.compiled) {
         if (owner->lastListing.empty())
@@ -389,7 +392,7 @@ CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const c
             owner->lastListing = std::string(programFile) + ": its GLSL translation did not compile:\n" +
                                  owner->lastListing;
         else
-            owner->lastListing = NamedDriverListing(owner->lastListing, programFile);
+            owner->lastListing = DriverDiagnostics(owner->lastListing, programFile);
         if (program.glProgram != 0)
             glDeleteProgram(program.glProgram);
         return nullptr;

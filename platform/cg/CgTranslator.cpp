@@ -372,24 +372,38 @@ void BindStateParameters(const std::map<std::string, std::string>& stateMatrices
     }
 }
 
-// #include "file" and #include <file>, found relative to the including file; regular files only. The front end
-// names the first string it was given (the prelude) as the includer of the file's own includes.
+// #include "file" and #include <file>, found relative to the including file, then in each include directory in
+// order; regular files only. The front end names the first string it was given (the prelude) as the includer of
+// the file's own includes.
 class Includer : public glslang::TShader::Includer {
 public:
-    explicit Includer(const std::string& fileName) : fileName_(fileName) {}
+    Includer(const std::string& fileName, const std::vector<std::string>& directories)
+        : fileName_(fileName), directories_(directories)
+    {
+    }
 
     IncludeResult* includeLocal(const char* headerName, const char* includerName, size_t depth) override
     {
         if (depth > kMaxIncludeDepth)
             return nullptr;
-        std::string path = headerName;
         std::string includer = std::strcmp(includerName, preludeName) == 0 ? fileName_ : includerName;
         std::size_t slash = includer.rfind('/');
-        if (!path.empty() && path[0] != '/' && slash != std::string::npos)
-            path = includer.substr(0, slash + 1) + path;
+        std::vector<std::string> candidates{headerName};
+        if (headerName[0] != '/') {
+            if (slash != std::string::npos)
+                candidates[0] = includer.substr(0, slash + 1) + headerName;
+            for (const std::string& directory : directories_)
+                candidates.push_back(directory + (directory.empty() || directory.back() == '/' ? "" : "/") +
+                                     headerName);
+        }
+        std::string path;
         std::string source;
         std::string problem;
-        if (!ReadShaderFile(path, source, problem))
+        auto readable = [&](const std::string& candidate) {
+            path = candidate;
+            return ReadShaderFile(candidate, source, problem);
+        };
+        if (headerName[0] == '\0' || std::none_of(candidates.begin(), candidates.end(), readable))
             return nullptr;
         auto text = std::make_unique<std::string>(NestInitialisers(source));
         totalBytes_ += text->size();
@@ -415,13 +429,15 @@ public:
 
 private:
     std::string fileName_;
+    std::vector<std::string> directories_;
     std::size_t totalBytes_ = 0;
 };
 
 }  // namespace
 
 CgTranslation TranslateCg(const std::string& source, const std::string& fileName, bool vertexStage,
-                          const std::string& entry)
+                          const std::string& entry, const std::vector<std::string>& includeDirectories,
+                          const std::string& preamble)
 {
     InitialiseOnce();
     CgTranslation result;
@@ -437,6 +453,7 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
                                                           EShMsgHlslDX9Compatible);
     auto configure = [&](glslang::TShader& shader) {
         shader.setStringsWithLengthsAndNames(strings, lengths, names, 2);
+        shader.setPreamble(preamble.c_str());
         shader.setEnvInput(glslang::EShSourceHlsl, stage, glslang::EShClientVulkan, 100);
         shader.setEnvClient(glslang::EShClientVulkan, glslang::EShTargetVulkan_1_0);
         shader.setEnvTarget(glslang::EShTargetSpv, glslang::EShTargetSpv_1_0);
@@ -452,7 +469,7 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
     glslang::TShader preprocessor(stage);
     configure(preprocessor);
     std::string preprocessed;
-    Includer preprocessIncludes(fileName);
+    Includer preprocessIncludes(fileName, includeDirectories);
     if (!preprocessor.preprocess(GetDefaultResources(), 100, ENoProfile, false, false, messages, &preprocessed,
                                  preprocessIncludes)) {
         result.listing = preprocessor.getInfoLog();
@@ -469,7 +486,7 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
     lengths[0] = static_cast<int>(prelude.size());
     glslang::TShader shader(stage);
     configure(shader);
-    Includer includes(fileName);
+    Includer includes(fileName, includeDirectories);
     bool parsed = shader.parse(GetDefaultResources(), 100, false, messages, includes);
     result.listing = shader.getInfoLog();
     if (!parsed)
