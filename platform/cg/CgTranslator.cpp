@@ -222,8 +222,9 @@ struct StageInterface {
 
 // Hides every stage input and output behind a placeholder name that is later replaced by its built-in. Values
 // between the stages without a semantic take the texture coordinate sets that FreeInterpolants chose. A vertex
-// input without a semantic has no stream; Cg's runtime sets such an input by its name for the whole draw
-// ("IN.video_size" of an entry parameter "input IN"), so it becomes a uniform of its own.
+// input without a semantic has no conventional stream: it becomes a generic attribute of its own, which Cg's
+// runtime feeds by the input's name ("IN.video_size" of an entry parameter "input IN"), one value for the draw
+// or an array of them.
 StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexStage,
                              const std::map<std::string, int>& freeInterpolants)
 {
@@ -238,13 +239,13 @@ StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexSta
         bool vector = type.columns == 1 && type.array.empty() && type.basetype == spirv_cross::SPIRType::Float;
         std::string placeholder = "cgBinding" + std::to_string(static_cast<unsigned>(resource.id));
         if (semantic.empty() && vertexStage && input && vector) {
-            std::string uniform = "cgInput" + std::to_string(static_cast<unsigned>(resource.id));
+            std::string attribute = "cgInput" + std::to_string(static_cast<unsigned>(resource.id));
             std::string glslType = type.vecsize == 1 ? "float" : "vec" + std::to_string(type.vecsize);
-            bound.declarations.insert("uniform " + glslType + " " + uniform + ";");
-            bound.settableInputs.push_back({CgPath(resource.name), uniform});
+            bound.declarations.insert("attribute " + glslType + " " + attribute + ";");
+            bound.settableInputs.push_back({CgPath(resource.name), attribute, true});
             compiler.set_name(resource.id, placeholder);
             compiler.set_remapped_variable_state(resource.id, true);
-            bound.placeholders[placeholder] = uniform;
+            bound.placeholders[placeholder] = attribute;
             return;
         }
         std::string builtin = vector ? BuiltinFor(semantic, vertexStage, input, type.vecsize) : std::string();

@@ -8,6 +8,7 @@
 struct CgDeclaredParameter {
     std::string name;      // the Cg name
     std::string glslName;  // the uniform in the generated text; empty when the compiler dropped the parameter
+    bool vertexInput = false;  // a vertex input without a semantic: glslName is its generic attribute
 };
 
 struct CgTranslation {

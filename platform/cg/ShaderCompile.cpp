@@ -125,6 +125,7 @@ std::string Encode(const ShaderText& text)
     for (const CgDeclaredParameter& parameter : text.parameters) {
         PutString(wire, parameter.name);
         PutString(wire, parameter.glslName);
+        PutString(wire, parameter.vertexInput ? "input" : "");
     }
     return wire;
 }
@@ -159,8 +160,11 @@ bool Decode(const std::string& wire, ShaderText& text)
         return false;
     for (unsigned long long i = 0; i < parameters; ++i) {
         CgDeclaredParameter parameter;
-        if (!GetString(wire, at, parameter.name) || !GetString(wire, at, parameter.glslName))
+        std::string input;
+        if (!GetString(wire, at, parameter.name) || !GetString(wire, at, parameter.glslName) ||
+            !GetString(wire, at, input))
             return false;
+        parameter.vertexInput = !input.empty();
         text.parameters.push_back(std::move(parameter));
     }
     return at == wire.size();

@@ -42,6 +42,20 @@ void cgDestroyProgram(CGprogram program);
 // has its active uniforms.
 CGparameter cgGetNamedParameter(CGprogram program, const char* name);
 
+// True when the program may read the parameter: a uniform or vertex input the compiled program uses, or a struct
+// or array with such a member. False for a parameter the compiler dropped, and for an unknown handle.
+CGbool cgIsParameterReferenced(CGparameter param);
+
+// The name the program knows the parameter by ("IN.video_size", "w[2]"); null for an unknown handle.
+const char* cgGetParameterName(CGparameter param);
+
+// The first member of a struct parameter, in declaration order; null when param is no struct.
+CGparameter cgGetFirstStructParameter(CGparameter param);
+
+// The next member of the same struct (or element of the same array, or top-level parameter of the same program);
+// null after the last.
+CGparameter cgGetNextParameter(CGparameter current);
+
 // With CG_COMPILED_PROGRAM: the exact GLSL text that was compiled (a Cg file's translation, or a GLSL file with
 // its prologue); otherwise null.
 const char* cgGetProgramString(CGprogram program, CGenum pname);
