@@ -9,6 +9,7 @@
 #include "CgPrelude.h"
 #include "CgSemantics.h"
 #include "CgSpirvRewrite.h"
+#include "CgUncalledFunctions.h"
 #include "CompileLimits.h"
 #include "ShaderCompile.h"
 #include "SourceText.h"
@@ -32,6 +33,7 @@ namespace {
 const char* const preludeName = "cg-prelude";
 const char* const parameterBlockName = "cgParameters";
 constexpr int kMaxIncludeDepth = 16;
+constexpr int kMaxUncalledFunctionErrors = 32;
 
 void InitialiseOnce()
 {
@@ -373,14 +375,24 @@ void BindStateParameters(const std::map<std::string, std::string>& stateMatrices
     }
 }
 
+// Spans of a file (by the name the front end gives it) left blank in the parse.
+using Blanks = std::map<std::string, std::vector<std::pair<std::size_t, std::size_t>>>;
+
 // #include "file" and #include <file>, found relative to the including file, then in each include directory in
-// order; regular files only. The front end names the first string it was given (the prelude) as the includer of
-// the file's own includes.
+// order; regular files only, each with its blanks. The front end names the first string it was given (the
+// prelude) as the includer of the file's own includes.
 class Includer : public glslang::TShader::Includer {
 public:
-    Includer(const std::string& fileName, const std::vector<std::string>& directories)
-        : fileName_(fileName), directories_(directories)
+    Includer(const std::string& fileName, const std::vector<std::string>& directories, const Blanks& blanks = {})
+        : fileName_(fileName), directories_(directories), blanks_(blanks)
     {
+    }
+
+    // The text of the include the front end names path, as it was parsed; null when none was read.
+    const std::string* Text(const std::string& path) const
+    {
+        auto found = texts_.find(path);
+        return found == texts_.end() ? nullptr : &found->second;
     }
 
     IncludeResult* includeLocal(const char* headerName, const char* includerName, size_t depth) override
@@ -407,6 +419,10 @@ public:
         if (headerName[0] == '\0' || std::none_of(candidates.begin(), candidates.end(), readable))
             return nullptr;
         auto text = std::make_unique<std::string>(NestInitialisers(source));
+        auto blanks = blanks_.find(path);
+        for (std::size_t i = 0; blanks != blanks_.end() && i < blanks->second.size(); ++i)
+            *text = Blanked(*text, blanks->second[i]);
+        texts_[path] = *text;
         totalBytes_ += text->size();
         if (totalBytes_ > static_cast<std::size_t>(kShaderFileBytes))
             return nullptr;
@@ -431,6 +447,8 @@ public:
 private:
     std::string fileName_;
     std::vector<std::string> directories_;
+    const Blanks& blanks_;
+    std::map<std::string, std::string> texts_;
     std::size_t totalBytes_ = 0;
 };
 
@@ -485,11 +503,37 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
     prelude = CgPrelude(preprocessed);
     strings[0] = prelude.c_str();
     lengths[0] = static_cast<int>(prelude.size());
-    glslang::TShader shader(stage);
-    configure(shader);
-    Includer includes(fileName, includeDirectories);
-    bool parsed = shader.parse(GetDefaultResources(), 100, false, messages, includes);
-    result.listing = shader.getInfoLog();
+    // An error inside a function that the entry point never calls leaves that function out of the program (its
+    // text blank, so every line keeps its number), and the parse is tried again; the error stays as a warning.
+    const std::set<std::string> called = CalledFunctionNames(preprocessed, entry);
+    std::string parsedText = nested;
+    Blanks blanks;
+    std::string ignored;
+    std::unique_ptr<glslang::TShader> parsedShader;
+    std::unique_ptr<Includer> includes;
+    bool parsed = false;
+    for (int attempt = 0; attempt <= kMaxUncalledFunctionErrors && !parsed; ++attempt) {
+        strings[1] = parsedText.c_str();
+        lengths[1] = static_cast<int>(parsedText.size());
+        parsedShader = std::make_unique<glslang::TShader>(stage);
+        configure(*parsedShader);
+        includes = std::make_unique<Includer>(fileName, includeDirectories, blanks);
+        parsed = parsedShader->parse(GetDefaultResources(), 100, false, messages, *includes);
+        const std::string log = parsed ? std::string() : parsedShader->getInfoLog();
+        const std::string file = FirstErrorFile(log);
+        const std::string* text = file == fileName ? &parsedText : includes->Text(file);
+        std::pair<std::size_t, std::size_t> span;
+        std::string warning;
+        if (parsed || text == nullptr || !UncalledFunctionError(log, file, *text, called, span, warning))
+            break;
+        ignored += warning;
+        if (file == fileName)
+            parsedText = Blanked(parsedText, span);
+        else
+            blanks[file].push_back(span);
+    }
+    glslang::TShader& shader = *parsedShader;
+    result.listing = ignored + shader.getInfoLog();
     if (!parsed)
         return result;
 

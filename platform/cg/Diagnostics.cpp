@@ -67,46 +67,8 @@ bool ParseFailure(const std::string& line, Location& where, int& column)
            ParseNumber(line.substr(columnAt, comma - columnAt), column);
 }
 
-struct Message {
-    bool error = true;
-    bool located = false;
-    Location where;
-    std::string token;  // the text the message is about, when it names one
-    std::string text;
-};
-
-// "ERROR: FILE:LINE: 'TOKEN' : TEXT", "WARNING: ...", or an unlocated "ERROR: TEXT".
-bool ParseMessage(const std::string& line, Message& message)
-{
-    static const std::pair<const char*, bool> kinds[] = {
-        {"ERROR: ", true}, {"INTERNAL ERROR: ", true}, {"UNIMPLEMENTED: ", true}, {"WARNING: ", false}};
-    std::string rest;
-    for (const auto& [prefix, error] : kinds) {
-        if (line.compare(0, std::char_traits<char>::length(prefix), prefix) == 0) {
-            rest = line.substr(std::char_traits<char>::length(prefix));
-            message.error = error;
-            break;
-        }
-    }
-    if (rest.empty())
-        return false;
-    std::size_t quote = rest.find(": '");
-    std::size_t separator = quote == std::string::npos ? std::string::npos : rest.find("' : ", quote + 3);
-    std::size_t colon = quote == std::string::npos ? std::string::npos : rest.rfind(':', quote - 1);
-    if (separator != std::string::npos && colon != std::string::npos && colon > 0 &&
-        ParseNumber(rest.substr(colon + 1, quote - colon - 1), message.where.line)) {
-        message.located = true;
-        message.where.file = rest.substr(0, colon);
-        message.token = rest.substr(quote + 3, separator - quote - 3);
-        message.text = Trimmed(rest.substr(separator + 4));
-        return true;
-    }
-    message.text = Trimmed(rest);
-    return true;
-}
-
 // A summary of the counts, which says nothing the lines before it have not said.
-bool IsSummary(const Message& message)
+bool IsSummary(const LogMessage& message)
 {
     return !message.located && message.text.find("compilation errors.") != std::string::npos;
 }
@@ -159,6 +121,35 @@ std::string Located(const Location& where, int column, bool error, const std::st
 
 }  // namespace
 
+bool ParseLogLine(const std::string& line, LogMessage& message)
+{
+    static const std::pair<const char*, bool> kinds[] = {
+        {"ERROR: ", true}, {"INTERNAL ERROR: ", true}, {"UNIMPLEMENTED: ", true}, {"WARNING: ", false}};
+    std::string rest;
+    for (const auto& [prefix, error] : kinds) {
+        if (line.compare(0, std::char_traits<char>::length(prefix), prefix) == 0) {
+            rest = line.substr(std::char_traits<char>::length(prefix));
+            message.error = error;
+            break;
+        }
+    }
+    if (rest.empty())
+        return false;
+    std::size_t quote = rest.find(": '");
+    std::size_t separator = quote == std::string::npos ? std::string::npos : rest.find("' : ", quote + 3);
+    std::size_t colon = quote == std::string::npos ? std::string::npos : rest.rfind(':', quote - 1);
+    if (separator != std::string::npos && colon != std::string::npos && colon > 0 &&
+        ParseNumber(rest.substr(colon + 1, quote - colon - 1), message.line)) {
+        message.located = true;
+        message.file = rest.substr(0, colon);
+        message.token = rest.substr(quote + 3, separator - quote - 3);
+        message.text = Trimmed(rest.substr(separator + 4));
+        return true;
+    }
+    message.text = Trimmed(rest);
+    return true;
+}
+
 std::string CompilerDiagnostics(const std::string& log, const std::string& fileName, const std::string& source)
 {
     const std::vector<std::string> lines = Lines(log);
@@ -176,36 +167,37 @@ std::string CompilerDiagnostics(const std::string& log, const std::string& fileN
     for (const std::string& line : lines) {
         Location ignored;
         int ignoredColumn = 0;
-        Message message;
+        LogMessage message;
         if (ParseFailure(line, ignored, ignoredColumn))
             continue;
-        if (!ParseMessage(line, message)) {
+        if (!ParseLogLine(line, message)) {
             if (!Trimmed(line).empty())
                 result += line + "\n";
             continue;
         }
         if (IsSummary(message))
             continue;
+        const Location where{message.file, message.line};
         if (!message.located) {
             result += fileName + (message.error ? ": error: " : ": warning: ") + message.text + "\n";
             continue;
         }
         // The parser's "'declaration' : Expected" after another error only says it gave up there.
         bool gaveUp = message.token == "declaration" && message.text == "Expected";
-        if (message.error && ((gaveUp && !reported.empty()) || !reported.insert(message.where).second))
+        if (message.error && ((gaveUp && !reported.empty()) || !reported.insert(where).second))
             continue;
         // "'x' : Expected" names what the parser wanted, so the column is where it stopped, not where x is.
         bool expected = message.text == "Expected";
-        std::string sourceLine = sources.Line(message.where);
+        std::string sourceLine = sources.Line(where);
         int column = expected ? 0 : TokenColumn(sourceLine, message.token);
-        auto failure = failureColumns.find(message.where);
+        auto failure = failureColumns.find(where);
         if (column == 0 && failure != failureColumns.end() &&
             static_cast<std::size_t>(failure->second) <= sourceLine.size() + 1)
             column = failure->second;
         std::string text = expected          ? "expected '" + message.token + "'"
                            : message.token.empty() ? message.text
                                                    : "'" + message.token + "': " + message.text;
-        result += Located(message.where, column, message.error, text);
+        result += Located(where, column, message.error, text);
     }
     return result;
 }

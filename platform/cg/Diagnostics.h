@@ -11,6 +11,18 @@
 // that carry no location pass unchanged.
 std::string CompilerDiagnostics(const std::string& log, const std::string& fileName, const std::string& source);
 
+// One line of the front end's log: "ERROR: FILE:LINE: 'TOKEN' : TEXT", "WARNING: ...", or an unlocated
+// "ERROR: TEXT". False for any other line.
+struct LogMessage {
+    bool error = true;
+    bool located = false;
+    std::string file;
+    int line = 0;
+    std::string token;  // the text the message is about, when it names one
+    std::string text;
+};
+bool ParseLogLine(const std::string& line, LogMessage& message);
+
 // The GL driver's listing of a GLSL file, which names the file "0" ("0:3(30): error: ..." or "0(3) : error ..."),
 // with the file's name and the line and column in that form.
 std::string DriverDiagnostics(const std::string& listing, const std::string& fileName);

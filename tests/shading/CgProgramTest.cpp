@@ -225,6 +225,11 @@ std::vector<Case> Cases()
          "float4 fragmain(uniform float4 v) : COLOR\n"
          "{ float2 f = fmod(float2(v.x, v.z), v.y); return float4(f.x + 0.5, f.y, fmod(-v.x, -v.y), 1); }\n",
          false, true, {{"v", 4, {-0.7, 0.5, 0.9, 0}}}, {"v"}, 77, 102, 51},
+        {"an error inside a function the entry never calls leaves the program as it is",
+         "#define HALF 0.5\nfloat4 unfinished(float4 c) { return c * undeclaredFactor; }\n"
+         "float4 helper(float4 c) { return c * HALF; }\n"
+         "float4 fragmain(uniform float4 v) : COLOR { return helper(v); }\n",
+         false, true, {{"v", 4, {0.4, 0.8, 0.2, 1}}}, {"v"}, 51, 102, 26},
         {"struct members and array elements set through their Cg names",
          "struct input { float2 video_size; float4 texture; };\n"
          "float4 fragmain(uniform input IN, uniform float4 w[3]) : COLOR\n"
