@@ -22,6 +22,7 @@
 #include <GL/glew.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -242,34 +243,80 @@ std::uintptr_t LinkParameter(std::uintptr_t programHandle, ProgramRecord& progra
     return handle;
 }
 
-bool IsPathChar(char c)
+// Every value path the GLSL text names ("cgParameters.light.colour", "cgParameters.w[2]"), with an index that is
+// no number written "[*]": read once, so each parameter is then looked up rather than searched for.
+std::set<std::string> PathsInText(const std::string& text)
 {
-    return IsIdentifierChar(c) || c == '.';
+    std::set<std::string> paths;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        if (!IsIdentifierChar(text[at]) || std::isdigit(static_cast<unsigned char>(text[at])) ||
+            (at > 0 && (IsIdentifierChar(text[at - 1]) || text[at - 1] == '.'))) {
+            ++at;
+            continue;
+        }
+        std::string path;
+        for (;;) {
+            std::size_t end = at;
+            while (end < text.size() && IsIdentifierChar(text[end]))
+                ++end;
+            path += text.substr(at, end - at);
+            at = end;
+            if (at + 1 < text.size() && text[at] == '.' && IsIdentifierChar(text[at + 1])) {
+                path += '.';
+                ++at;
+                continue;
+            }
+            if (at < text.size() && text[at] == '[') {
+                std::size_t close = text.find(']', at);
+                std::string index = close == std::string::npos ? std::string() : text.substr(at + 1, close - at - 1);
+                bool number = !index.empty() && index.size() < 10 &&
+                              std::all_of(index.begin(), index.end(),
+                                          [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+                path += number ? "[" + index + "]" : "[*]";
+                // A computed index holds paths of its own.
+                if (!number)
+                    break;
+                at = close + 1;
+                if (at + 1 < text.size() && text[at] == '.' && IsIdentifierChar(text[at + 1])) {
+                    path += '.';
+                    ++at;
+                    continue;
+                }
+            }
+            break;
+        }
+        paths.insert(path);
+    }
+    return paths;
 }
 
-// Whether the GLSL text reads the uniform at glslName ("cgParameters.light.colour"): the driver counts every
-// member of a uniform struct as active, so the text decides. The path itself, or any struct or array above it
-// used whole ("cgParameters.light" handed to a function, "cgParameters.w[i]"), reads it; the parameter block's
-// own name does not, as its declaration names it.
-bool ReadInText(const std::string& text, const std::string& glslName)
+// Whether the GLSL text reads the uniform at glslName ("cgParameters.light.colour"), by the paths it names: the
+// driver counts every member of a uniform struct as active, so the text decides. The path itself, a longer one
+// through it, or a struct or array above it used whole ("cgParameters.light" handed to a function) reads it, and
+// so does another index of an array above it, which may be computed; the parameter block's own name does not, as
+// its declaration names it.
+bool ReadInText(const std::set<std::string>& paths, const std::string& glslName)
 {
-    std::size_t rootEnd = glslName.find_first_of(".[");
-    for (std::size_t at = text.find(glslName.substr(0, rootEnd)); at != std::string::npos;
-         at = text.find(glslName.substr(0, rootEnd), at + 1)) {
-        if (at > 0 && IsPathChar(text[at - 1]))
-            continue;
-        std::size_t matched = 0;
-        while (matched < glslName.size() && at + matched < text.size() && text[at + matched] == glslName[matched])
-            ++matched;
-        std::size_t end = at + matched;
-        char next = end < text.size() ? text[end] : '\0';
-        bool boundary = matched == glslName.size() || glslName[matched] == '.' || glslName[matched] == '[';
-        bool whole = boundary && !IsIdentifierChar(next) && next != '.';
-        // Another index than the element's own (or one computed at run time) may read it too.
-        std::size_t open = matched > 0 ? glslName.rfind('[', matched - 1) : std::string::npos;
-        bool otherIndex = open != std::string::npos && glslName.find(']', open) >= matched;
-        if ((whole || otherIndex) && (matched > rootEnd || rootEnd == std::string::npos))
+    auto through = paths.lower_bound(glslName);
+    if (through != paths.end() && through->compare(0, glslName.size(), glslName) == 0 &&
+        (through->size() == glslName.size() || (*through)[glslName.size()] == '.' ||
+         (*through)[glslName.size()] == '['))
+        return true;
+    const std::size_t rootEnd = glslName.find_first_of(".[");
+    for (std::size_t end = glslName.find_first_of(".[", rootEnd + 1); rootEnd != std::string::npos;
+         end = glslName.find_first_of(".[", end + 1)) {
+        const std::string above = glslName.substr(0, end);
+        if (paths.count(above) != 0)
             return true;
+        if (end < glslName.size() && glslName[end] == '[') {
+            // Any element of this array read by another index: "w[*]", or "w[3]" for the element "w[2]".
+            auto element = paths.lower_bound(above + "[");
+            if (element != paths.end() && element->compare(0, above.size() + 1, above + "[") == 0)
+                return true;
+        }
+        if (end == std::string::npos)
+            break;
     }
     return false;
 }
@@ -365,6 +412,7 @@ void RegisterParameters(std::uintptr_t programHandle, ProgramRecord& program,
         return std::find_if(found.begin(), found.end(),
                             [&glslName](const auto& entry) { return entry.first == glslName; });
     };
+    const std::set<std::string> pathsInText = PathsInText(program.compiledText);
     for (const CgDeclaredParameter& parameter : *declared) {
         if (parameter.vertexInput) {
             add(parameter.name, AttributeRecord(program.glProgram, parameter.glslName));
@@ -384,7 +432,7 @@ void RegisterParameters(std::uintptr_t programHandle, ProgramRecord& program,
                     record = ParameterRecord();
             }
         }
-        record.referenced = record.location >= 0 && ReadInText(program.compiledText, parameter.glslName);
+        record.referenced = record.location >= 0 && ReadInText(pathsInText, parameter.glslName);
         add(parameter.name, record);
     }
     link();
