@@ -38,8 +38,9 @@ const char* cgGetLastListing(CGcontext context);
 void cgDestroyProgram(CGprogram program);
 
 // Handle of the parameter called name, or null when the program is unknown or lacks it. A Cg program has every
-// parameter its source declares, even one the compiler dropped (setting that one changes nothing); a GLSL program
-// has its active uniforms.
+// parameter its source declares, even one the compiler dropped (setting that one changes nothing), structs and
+// arrays by their own names and their members and elements by theirs ("light", "light.colour", "w[2]"); a GLSL
+// program has its active uniforms.
 CGparameter cgGetNamedParameter(CGprogram program, const char* name);
 
 // True when the program may read the parameter: a uniform or vertex input the compiled program uses, or a struct
