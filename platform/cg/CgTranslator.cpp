@@ -447,7 +447,7 @@ public:
 private:
     std::string fileName_;
     std::vector<std::string> directories_;
-    const Blanks& blanks_;
+    Blanks blanks_;
     std::map<std::string, std::string> texts_;
     std::size_t totalBytes_ = 0;
 };
