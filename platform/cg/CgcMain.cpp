@@ -18,7 +18,7 @@ namespace {
 
 const char kProgram[] = "velmora-cgc";
 const char kUsage[] =
-    "Usage: velmora-cgc [OPTION]... --profile vertex|fragment FILE\n"
+    "usage: velmora-cgc [OPTION]... --profile vertex|fragment FILE\n"
     "Compile one program of a shader file as velmora-viewer does and print the GLSL that GL gets.\n"
     "With FILE -, read standard input.\n"
     "\n"

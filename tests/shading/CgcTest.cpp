@@ -75,7 +75,7 @@ std::vector<Case> Cases()
         {"an entry point the file lacks", {{"a.cg", kGood}}, "--profile vertex a.cg", 1, "", "no function main"},
         {"a file that is not there", {}, "--profile vertex missing.cg", 1, "",
          "velmora-cgc: cannot read file missing.cg: No such file or directory\n", true},
-        {"--help", {}, "--help", 0, "Usage: velmora-cgc [OPTION]... --profile vertex|fragment FILE\n", ""},
+        {"--help", {}, "--help", 0, "usage: velmora-cgc [OPTION]... --profile vertex|fragment FILE\n", ""},
         {"no profile", {}, "a.cg", 2, "", "velmora-cgc: --profile must be vertex or fragment\n"},
         {"an unknown profile", {}, "--profile geometry a.cg", 2, "", "Try 'velmora-cgc --help'.\n"},
         {"an unknown option", {}, "--profile vertex --fast a.cg", 2, "", "velmora-cgc: unknown option '--fast'\n"},
