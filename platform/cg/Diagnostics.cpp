@@ -190,6 +190,11 @@ std::string CompilerDiagnostics(const std::string& log, const std::string& fileN
         bool expected = message.text == "Expected";
         std::string sourceLine = sources.Line(where);
         int column = expected ? 0 : TokenColumn(sourceLine, message.token);
+        // "'assign' : l-value required "x" ...": the operation is not in the text, the name it is about is.
+        std::size_t quote = message.text.find('"');
+        std::size_t unquote = quote == std::string::npos ? quote : message.text.find('"', quote + 1);
+        if (column == 0 && !expected && unquote != std::string::npos)
+            column = TokenColumn(sourceLine, message.text.substr(quote + 1, unquote - quote - 1));
         auto failure = failureColumns.find(where);
         if (column == 0 && failure != failureColumns.end() &&
             static_cast<std::size_t>(failure->second) <= sourceLine.size() + 1)
