@@ -6,12 +6,15 @@
 // [SECTION] Contexts and programs
 // [SECTION] Pipeline stages
 // [SECTION] Parameter values
+// [SECTION] Parameter structure and vertex arrays
 //
 // Every handle is a number drawn from one counter and never reused, looked up in a table on each call; a
 // destroyed program leaves the table with its parameters, so a stale handle is simply not found and never
 // reaches GL.
 
 #include "CgSemantics.h"
+#include "Diagnostics.h"
+#include "SourceText.h"
 #include "ShaderCompile.h"
 
 #include <Cg/cgGL.h>
@@ -23,6 +26,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -40,12 +44,21 @@ struct ProgramRecord {
     CGprofile profile = CG_PROFILE_UNKNOWN;
     GLuint glProgram = 0;
     std::string compiledText;
-    std::map<std::string, std::uintptr_t> parameters;  // uniform name -> parameter handle
+    std::map<std::string, std::uintptr_t> parameters;  // name -> parameter handle, members and elements included
+    std::vector<std::uintptr_t> topLevel;               // the parameters that are no member or element
 };
 
+// A parameter: a uniform (location), a vertex input (attribute), or a struct or array whose members hold those;
+// a parameter the compiler dropped has neither.
 struct ParameterRecord {
+    std::string name;
+    std::uintptr_t program = 0;
+    std::uintptr_t parent = 0;             // the struct or array it belongs to; 0 for a top-level parameter
+    std::vector<std::uintptr_t> members;   // struct members or array elements, in declaration order
     GLuint glProgram = 0;
     GLint location = -1;
+    GLint attribute = -1;
+    bool referenced = false;  // the compiled program reads it (for a leaf)
     GLenum type = 0;
     GLenum textureTarget = 0;  // 0 for a uniform that is not a sampler
     GLint unit = 0;
@@ -197,10 +210,145 @@ GLint FirstSamplerUnit(CGprofile profile, GLint samplerCount)
     return stageUnits > samplerCount ? stageUnits - samplerCount : 0;
 }
 
+// The struct or array that the parameter called name is a member or element of ("IN" of "IN.size", "w" of
+// "w[2]"); empty for a top-level parameter.
+std::string ParentName(const std::string& name)
+{
+    std::size_t end = !name.empty() && name.back() == ']' ? name.rfind('[') : name.rfind('.');
+    return end == std::string::npos ? std::string() : name.substr(0, end);
+}
+
+// Places the parameter called name in its program's tree, below its struct or array, which is made when the
+// program has no parameter of that name (a GLSL struct uniform, a struct of vertex inputs). Returns its handle.
+std::uintptr_t LinkParameter(std::uintptr_t programHandle, ProgramRecord& program, const std::string& name,
+                             std::set<std::uintptr_t>& linked)
+{
+    auto found = program.parameters.find(name);
+    std::uintptr_t handle = found != program.parameters.end() ? found->second : NewHandle();
+    if (found == program.parameters.end()) {
+        runtime.parameters[handle].name = name;
+        runtime.parameters[handle].program = programHandle;
+        program.parameters[name] = handle;
+    }
+    if (!linked.insert(handle).second)
+        return handle;
+    std::string parentName = ParentName(name);
+    if (parentName.empty()) {
+        program.topLevel.push_back(handle);
+        return handle;
+    }
+    std::uintptr_t parent = LinkParameter(programHandle, program, parentName, linked);
+    runtime.parameters[handle].parent = parent;
+    runtime.parameters[parent].members.push_back(handle);
+    return handle;
+}
+
+// Every value path the GLSL text names ("cgParameters.light.colour", "cgParameters.w[2]"), with an index that is
+// no number written "[*]": read once, so each parameter is then looked up rather than searched for.
+std::set<std::string> PathsInText(const std::string& text)
+{
+    std::set<std::string> paths;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        if (!IsIdentifierChar(text[at]) || std::isdigit(static_cast<unsigned char>(text[at])) ||
+            (at > 0 && (IsIdentifierChar(text[at - 1]) || text[at - 1] == '.'))) {
+            ++at;
+            continue;
+        }
+        std::string path;
+        for (;;) {
+            std::size_t end = at;
+            while (end < text.size() && IsIdentifierChar(text[end]))
+                ++end;
+            path += text.substr(at, end - at);
+            at = end;
+            if (at + 1 < text.size() && text[at] == '.' && IsIdentifierChar(text[at + 1])) {
+                path += '.';
+                ++at;
+                continue;
+            }
+            if (at < text.size() && text[at] == '[') {
+                std::size_t close = text.find(']', at);
+                std::string index = close == std::string::npos ? std::string() : text.substr(at + 1, close - at - 1);
+                bool number = !index.empty() && index.size() < 10 &&
+                              std::all_of(index.begin(), index.end(),
+                                          [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+                path += number ? "[" + index + "]" : "[*]";
+                // A computed index holds paths of its own.
+                if (!number)
+                    break;
+                at = close + 1;
+                if (at + 1 < text.size() && text[at] == '.' && IsIdentifierChar(text[at + 1])) {
+                    path += '.';
+                    ++at;
+                    continue;
+                }
+            }
+            break;
+        }
+        paths.insert(path);
+    }
+    return paths;
+}
+
+// Whether the GLSL text reads the uniform at glslName ("cgParameters.light.colour"), by the paths it names: the
+// driver counts every member of a uniform struct as active, so the text decides. The path itself, a longer one
+// through it, or a struct or array above it used whole ("cgParameters.light" handed to a function) reads it, and
+// so does another index of an array above it, which may be computed; the parameter block's own name does not, as
+// its declaration names it.
+bool ReadInText(const std::set<std::string>& paths, const std::string& glslName)
+{
+    auto through = paths.lower_bound(glslName);
+    if (through != paths.end() && through->compare(0, glslName.size(), glslName) == 0 &&
+        (through->size() == glslName.size() || (*through)[glslName.size()] == '.' ||
+         (*through)[glslName.size()] == '['))
+        return true;
+    const std::size_t rootEnd = glslName.find_first_of(".[");
+    for (std::size_t end = glslName.find_first_of(".[", rootEnd + 1); rootEnd != std::string::npos;
+         end = glslName.find_first_of(".[", end + 1)) {
+        const std::string above = glslName.substr(0, end);
+        if (paths.count(above) != 0)
+            return true;
+        if (end < glslName.size() && glslName[end] == '[') {
+            // Any element of this array read by another index: "w[*]", or "w[3]" for the element "w[2]".
+            auto element = paths.lower_bound(above + "[");
+            if (element != paths.end() && element->compare(0, above.size() + 1, above + "[") == 0)
+                return true;
+        }
+        if (end == std::string::npos)
+            break;
+    }
+    return false;
+}
+
+// The active vertex attribute called name, as a parameter record; a record without attribute when there is none.
+ParameterRecord AttributeRecord(GLuint glProgram, const std::string& name)
+{
+    ParameterRecord record;
+    GLint count = 0;
+    glGetProgramiv(glProgram, GL_ACTIVE_ATTRIBUTES, &count);
+    for (GLint i = 0; i < count; ++i) {
+        GLchar attributeName[256];
+        GLint size = 0;
+        GLenum type = 0;
+        glGetActiveAttrib(glProgram, static_cast<GLuint>(i), sizeof attributeName, nullptr, &size, &type,
+                          attributeName);
+        if (name == attributeName) {
+            record.glProgram = glProgram;
+            record.attribute = glGetAttribLocation(glProgram, attributeName);
+            record.referenced = record.attribute >= 0;
+            record.type = type;
+        }
+    }
+    return record;
+}
+
 // Registers the uniforms of a freshly linked program; samplers get their units here. Without a declaration list
 // (GLSL files) every active uniform is registered under its own name. With one (Cg files) each declared parameter
-// is registered under its Cg name; one that the compiler dropped gets a handle that no setter acts on.
-void RegisterParameters(ProgramRecord& program, const std::vector<CgDeclaredParameter>* declared)
+// is registered under its Cg name; one that the compiler dropped gets a handle that no setter acts on. Members
+// and elements are then linked below their structs and arrays.
+void RegisterParameters(std::uintptr_t programHandle, ProgramRecord& program,
+                        const std::vector<CgDeclaredParameter>* declared)
 {
     GLint count = 0;
     GLint maxLength = 0;
@@ -227,6 +375,7 @@ void RegisterParameters(ProgramRecord& program, const std::vector<CgDeclaredPara
         parameter.textureTarget = SamplerTarget(type);
         if (parameter.location < 0)
             continue;
+        parameter.referenced = true;
         if (parameter.textureTarget != 0)
             ++samplerCount;
         found.emplace_back(name, parameter);
@@ -239,21 +388,36 @@ void RegisterParameters(ProgramRecord& program, const std::vector<CgDeclaredPara
             glProgramUniform1i(entry.second.glProgram, entry.second.location, entry.second.unit);
         }
     }
-    auto add = [&program](const std::string& name, const ParameterRecord& parameter) {
+    std::vector<std::string> order;
+    auto add = [&](const std::string& name, ParameterRecord parameter) {
         std::uintptr_t handle = NewHandle();
-        runtime.parameters[handle] = parameter;
+        parameter.name = name;
+        parameter.program = programHandle;
+        runtime.parameters[handle] = std::move(parameter);
         program.parameters[name] = handle;
+        order.push_back(name);
+    };
+    auto link = [&] {
+        std::set<std::uintptr_t> linked;
+        for (const std::string& name : order)
+            LinkParameter(programHandle, program, name, linked);
     };
     if (declared == nullptr) {
         for (const auto& [name, parameter] : found)
             add(name, parameter);
+        link();
         return;
     }
     auto findLive = [&found](const std::string& glslName) {
         return std::find_if(found.begin(), found.end(),
                             [&glslName](const auto& entry) { return entry.first == glslName; });
     };
+    const std::set<std::string> pathsInText = PathsInText(program.compiledText);
     for (const CgDeclaredParameter& parameter : *declared) {
+        if (parameter.vertexInput) {
+            add(parameter.name, AttributeRecord(program.glProgram, parameter.glslName));
+            continue;
+        }
         auto live = findLive(parameter.glslName);
         ParameterRecord record = live != found.end() ? live->second : ParameterRecord();
         // An element of an array of values ("name[2]") has its own location and the array's type.
@@ -268,8 +432,10 @@ void RegisterParameters(ProgramRecord& program, const std::vector<CgDeclaredPara
                     record = ParameterRecord();
             }
         }
+        record.referenced = record.location >= 0 && ReadInText(pathsInText, parameter.glslName);
         add(parameter.name, record);
     }
+    link();
 }
 
 std::string ShaderInfoLog(GLuint shader)
@@ -283,9 +449,24 @@ std::string ShaderInfoLog(GLuint shader)
     return std::string(log.data());
 }
 
-// A separable program of one stage, linked by hand so that the generic attributes that Cg's vertex semantics name
-// get their numbers before the link. The listing gets the compile and link logs.
-GLuint LinkProgram(const std::string& text, bool vertexStage, bool& linked, std::string& listing)
+// The generic attribute numbers of vertex inputs without a semantic: from the highest down, clear of the numbers
+// the semantics use, so that they meet no stream a fixed-function or semantic-bound draw feeds.
+void BindVertexInputs(GLuint program, const std::vector<CgDeclaredParameter>& declared)
+{
+    GLint attributes = 0;
+    glGetIntegerv(GL_MAX_VERTEX_ATTRIBS, &attributes);
+    GLint next = attributes - 1;
+    for (const CgDeclaredParameter& parameter : declared) {
+        if (parameter.vertexInput && next >= kGenericAttributes / 2)
+            glBindAttribLocation(program, static_cast<GLuint>(next--), parameter.glslName.c_str());
+    }
+}
+
+// A separable program of one stage, linked by hand so that the generic attributes that Cg's vertex semantics name,
+// and those of inputs without a semantic, get their numbers before the link. The listing gets the compile and
+// link logs.
+GLuint LinkProgram(const std::string& text, bool vertexStage, const std::vector<CgDeclaredParameter>& declared,
+                   bool& linked, std::string& listing)
 {
     linked = false;
     GLuint shader = glCreateShader(vertexStage ? GL_VERTEX_SHADER : GL_FRAGMENT_SHADER);
@@ -303,6 +484,7 @@ GLuint LinkProgram(const std::string& text, bool vertexStage, bool& linked, std:
         glAttachShader(program, shader);
         for (int index = 1; vertexStage && index < kGenericAttributes; ++index)
             glBindAttribLocation(program, static_cast<GLuint>(index), GenericAttributeName(index).c_str());
+        BindVertexInputs(program, declared);
         glLinkProgram(program);
         glDetachShader(program, shader);
         GLint status = GL_FALSE;
@@ -327,21 +509,22 @@ CGcontext cgCreateContext()
 
 namespace {
 
-// The GL driver names the one source string it was given "0" ("0:3(30): error: ..."; others write "0(3)"); the
-// listing of a GLSL file names the file instead, on the file's own lines, which the prologue's #line keeps.
-std::string NamedDriverListing(const std::string& listing, const std::string& file)
+// The extensions of the current GL driver, asked once: it defines a macro of each name in a GLSL file, and the
+// compile's bounds must see the text those macros let through.
+const std::vector<std::string>& DriverExtensions()
 {
-    std::string named;
-    std::size_t start = 0;
-    while (start < listing.size()) {
-        std::size_t end = std::min(listing.find('\n', start), listing.size());
-        bool numbered = end - start > 2 && listing[start] == '0' &&
-                        (listing[start + 1] == ':' || listing[start + 1] == '(') &&
-                        std::isdigit(static_cast<unsigned char>(listing[start + 2]));
-        named += numbered ? file + listing.substr(start + 1, end - start) : listing.substr(start, end + 1 - start);
-        start = end + 1;
-    }
-    return named;
+    static const std::vector<std::string> extensions = [] {
+        std::vector<std::string> names;
+        GLint count = 0;
+        glGetIntegerv(GL_NUM_EXTENSIONS, &count);
+        for (GLint i = 0; i < count && glGetStringi != nullptr; ++i) {
+            const GLubyte* name = glGetStringi(GL_EXTENSIONS, static_cast<GLuint>(i));
+            if (name != nullptr)
+                names.emplace_back(reinterpret_cast<const char*>(name));
+        }
+        return names;
+    }();
+    return extensions;
 }
 
 }  // namespace
@@ -370,7 +553,9 @@ CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const c
         return nullptr;
     }
 
-    ShaderText text = CompileShaderText(source, programFile, IsVertexProfile(profile), entryName);
+    ShaderCompileOptions options;
+    options.driverExtensions = DriverExtensions();
+    ShaderText text = CompileShaderText(source, programFile, IsVertexProfile(profile), entryName, options);
     owner->lastListing = text.listing;
     if (!text.compiled) {
         if (owner->lastListing.empty())
@@ -381,7 +566,8 @@ CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const c
     program.profile = profile;
     program.compiledText = std::move(text.glsl);
     bool linked = false;
-    program.glProgram = LinkProgram(program.compiledText, IsVertexProfile(profile), linked, owner->lastListing);
+    program.glProgram =
+        LinkProgram(program.compiledText, IsVertexProfile(profile), text.parameters, linked, owner->lastListing);
     if (!linked) {
         if (owner->lastListing.empty())
             owner->lastListing = std::string("cgCreateProgramFromFile: ") + programFile + " did not link";
@@ -389,14 +575,14 @@ CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const c
             owner->lastListing = std::string(programFile) + ": its GLSL translation did not compile:\n" +
                                  owner->lastListing;
         else
-            owner->lastListing = NamedDriverListing(owner->lastListing, programFile);
+            owner->lastListing = DriverDiagnostics(owner->lastListing, programFile);
         if (program.glProgram != 0)
             glDeleteProgram(program.glProgram);
         return nullptr;
     }
 
-    RegisterParameters(program, text.isCg ? &text.parameters : nullptr);
     std::uintptr_t handle = NewHandle();
+    RegisterParameters(handle, program, text.isCg ? &text.parameters : nullptr);
     runtime.programs[handle] = std::move(program);
     return MakeHandle<CGprogram>(handle);
 }
@@ -509,7 +695,8 @@ int FloatComponents(GLenum type)
     }
 }
 
-// Writes the leading components of a float vector uniform and keeps the others.
+// Writes the leading components of a float vector uniform and keeps the others. A vertex input takes the values
+// as the current value of its attribute, which every vertex reads while its array is disabled.
 void SetFloats(CGparameter param, const float* values, int count)
 {
     ParameterRecord* parameter = FindParameter(param);
@@ -518,6 +705,13 @@ void SetFloats(CGparameter param, const float* values, int count)
     int components = FloatComponents(parameter->type);
     if (components == 0)
         return;
+    if (parameter->attribute >= 0) {
+        float current[4] = {0, 0, 0, 1};
+        glGetVertexAttribfv(static_cast<GLuint>(parameter->attribute), GL_CURRENT_VERTEX_ATTRIB, current);
+        std::copy(values, values + std::min(count, components), current);
+        glVertexAttrib4fv(static_cast<GLuint>(parameter->attribute), current);
+        return;
+    }
     float current[4] = {0, 0, 0, 0};
     if (count < components)
         glGetUniformfv(parameter->glProgram, parameter->location, current);
@@ -601,4 +795,86 @@ void cgGLSetParameter3dv(CGparameter param, const double* v)
         return;
     const float values[3] = {static_cast<float>(v[0]), static_cast<float>(v[1]), static_cast<float>(v[2])};
     SetFloats(param, values, 3);
+}
+
+// [SECTION] Parameter structure and vertex arrays
+
+namespace {
+
+bool Referenced(const ParameterRecord& parameter)
+{
+    if (parameter.referenced)
+        return true;
+    return std::any_of(parameter.members.begin(), parameter.members.end(), [](std::uintptr_t member) {
+        const ParameterRecord* record = Find(runtime.parameters, member);
+        return record != nullptr && Referenced(*record);
+    });
+}
+
+// The vertex input behind param, or null for anything else.
+ParameterRecord* FindVertexInput(CGparameter param)
+{
+    ParameterRecord* parameter = FindParameter(param);
+    return parameter != nullptr && parameter->attribute >= 0 ? parameter : nullptr;
+}
+
+}  // namespace
+
+CGbool cgIsParameterReferenced(CGparameter param)
+{
+    const ParameterRecord* parameter = FindParameter(param);
+    return parameter != nullptr && Referenced(*parameter) ? CG_TRUE : CG_FALSE;
+}
+
+const char* cgGetParameterName(CGparameter param)
+{
+    const ParameterRecord* parameter = FindParameter(param);
+    return parameter != nullptr ? parameter->name.c_str() : nullptr;
+}
+
+CGparameter cgGetFirstStructParameter(CGparameter param)
+{
+    const ParameterRecord* parameter = FindParameter(param);
+    if (parameter == nullptr || parameter->members.empty())
+        return nullptr;
+    const ParameterRecord* first = Find(runtime.parameters, parameter->members.front());
+    bool member = first != nullptr && first->name.size() > parameter->name.size() &&
+                  first->name[parameter->name.size()] == '.';
+    return member ? MakeHandle<CGparameter>(parameter->members.front()) : nullptr;
+}
+
+CGparameter cgGetNextParameter(CGparameter param)
+{
+    std::uintptr_t handle = HandleValue(param);
+    const ParameterRecord* parameter = FindParameter(param);
+    if (parameter == nullptr)
+        return nullptr;
+    const ParameterRecord* parent = Find(runtime.parameters, parameter->parent);
+    const ProgramRecord* program = Find(runtime.programs, parameter->program);
+    const std::vector<std::uintptr_t>* siblings =
+        parent != nullptr ? &parent->members : program != nullptr ? &program->topLevel : nullptr;
+    if (siblings == nullptr)
+        return nullptr;
+    auto at = std::find(siblings->begin(), siblings->end(), handle);
+    return at == siblings->end() || at + 1 == siblings->end() ? nullptr : MakeHandle<CGparameter>(*(at + 1));
+}
+
+void cgGLSetParameterPointer(CGparameter param, int fsize, unsigned int type, int stride, const void* pointer)
+{
+    ParameterRecord* parameter = FindVertexInput(param);
+    if (parameter == nullptr || fsize < 1 || fsize > 4 || stride < 0)
+        return;
+    glVertexAttribPointer(static_cast<GLuint>(parameter->attribute), fsize, type, GL_FALSE, stride, pointer);
+}
+
+void cgGLEnableClientState(CGparameter param)
+{
+    if (ParameterRecord* parameter = FindVertexInput(param))
+        glEnableVertexAttribArray(static_cast<GLuint>(parameter->attribute));
+}
+
+void cgGLDisableClientState(CGparameter param)
+{
+    if (ParameterRecord* parameter = FindVertexInput(param))
+        glDisableVertexAttribArray(static_cast<GLuint>(parameter->attribute));
 }

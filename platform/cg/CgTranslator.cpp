@@ -9,6 +9,7 @@
 #include "CgPrelude.h"
 #include "CgSemantics.h"
 #include "CgSpirvRewrite.h"
+#include "CgUncalledFunctions.h"
 #include "CompileLimits.h"
 #include "ShaderCompile.h"
 #include "SourceText.h"
@@ -32,6 +33,7 @@ namespace {
 const char* const preludeName = "cg-prelude";
 const char* const parameterBlockName = "cgParameters";
 constexpr int kMaxIncludeDepth = 16;
+constexpr int kMaxUncalledFunctionErrors = 32;
 
 void InitialiseOnce()
 {
@@ -222,8 +224,9 @@ struct StageInterface {
 
 // Hides every stage input and output behind a placeholder name that is later replaced by its built-in. Values
 // between the stages without a semantic take the texture coordinate sets that FreeInterpolants chose. A vertex
-// input without a semantic has no stream; Cg's runtime sets such an input by its name for the whole draw
-// ("IN.video_size" of an entry parameter "input IN"), so it becomes a uniform of its own.
+// input without a semantic has no conventional stream: it becomes a generic attribute of its own, which Cg's
+// runtime feeds by the input's name ("IN.video_size" of an entry parameter "input IN"), one value for the draw
+// or an array of them.
 StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexStage,
                              const std::map<std::string, int>& freeInterpolants)
 {
@@ -238,13 +241,13 @@ StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexSta
         bool vector = type.columns == 1 && type.array.empty() && type.basetype == spirv_cross::SPIRType::Float;
         std::string placeholder = "cgBinding" + std::to_string(static_cast<unsigned>(resource.id));
         if (semantic.empty() && vertexStage && input && vector) {
-            std::string uniform = "cgInput" + std::to_string(static_cast<unsigned>(resource.id));
+            std::string attribute = "cgInput" + std::to_string(static_cast<unsigned>(resource.id));
             std::string glslType = type.vecsize == 1 ? "float" : "vec" + std::to_string(type.vecsize);
-            bound.declarations.insert("uniform " + glslType + " " + uniform + ";");
-            bound.settableInputs.push_back({CgPath(resource.name), uniform});
+            bound.declarations.insert("attribute " + glslType + " " + attribute + ";");
+            bound.settableInputs.push_back({CgPath(resource.name), attribute, true});
             compiler.set_name(resource.id, placeholder);
             compiler.set_remapped_variable_state(resource.id, true);
-            bound.placeholders[placeholder] = uniform;
+            bound.placeholders[placeholder] = attribute;
             return;
         }
         std::string builtin = vector ? BuiltinFor(semantic, vertexStage, input, type.vecsize) : std::string();
@@ -372,26 +375,54 @@ void BindStateParameters(const std::map<std::string, std::string>& stateMatrices
     }
 }
 
-// #include "file" and #include <file>, found relative to the including file; regular files only. The front end
-// names the first string it was given (the prelude) as the includer of the file's own includes.
+// Spans of a file (by the name the front end gives it) left blank in the parse.
+using Blanks = std::map<std::string, std::vector<std::pair<std::size_t, std::size_t>>>;
+
+// #include "file" and #include <file>, found relative to the including file, then in each include directory in
+// order; regular files only, each with its blanks. The front end names the first string it was given (the
+// prelude) as the includer of the file's own includes.
 class Includer : public glslang::TShader::Includer {
 public:
-    explicit Includer(const std::string& fileName) : fileName_(fileName) {}
+    Includer(const std::string& fileName, const std::vector<std::string>& directories, const Blanks& blanks = {})
+        : fileName_(fileName), directories_(directories), blanks_(blanks)
+    {
+    }
+
+    // The text of the include the front end names path, as it was parsed; null when none was read.
+    const std::string* Text(const std::string& path) const
+    {
+        auto found = texts_.find(path);
+        return found == texts_.end() ? nullptr : &found->second;
+    }
 
     IncludeResult* includeLocal(const char* headerName, const char* includerName, size_t depth) override
     {
         if (depth > kMaxIncludeDepth)
             return nullptr;
-        std::string path = headerName;
         std::string includer = std::strcmp(includerName, preludeName) == 0 ? fileName_ : includerName;
         std::size_t slash = includer.rfind('/');
-        if (!path.empty() && path[0] != '/' && slash != std::string::npos)
-            path = includer.substr(0, slash + 1) + path;
+        std::vector<std::string> candidates{headerName};
+        if (headerName[0] != '/') {
+            if (slash != std::string::npos)
+                candidates[0] = includer.substr(0, slash + 1) + headerName;
+            for (const std::string& directory : directories_)
+                candidates.push_back(directory + (directory.empty() || directory.back() == '/' ? "" : "/") +
+                                     headerName);
+        }
+        std::string path;
         std::string source;
         std::string problem;
-        if (!ReadShaderFile(path, source, problem))
+        auto readable = [&](const std::string& candidate) {
+            path = candidate;
+            return ReadShaderFile(candidate, source, problem);
+        };
+        if (headerName[0] == '\0' || std::none_of(candidates.begin(), candidates.end(), readable))
             return nullptr;
         auto text = std::make_unique<std::string>(NestInitialisers(source));
+        auto blanks = blanks_.find(path);
+        for (std::size_t i = 0; blanks != blanks_.end() && i < blanks->second.size(); ++i)
+            *text = Blanked(*text, blanks->second[i]);
+        texts_[path] = *text;
         totalBytes_ += text->size();
         if (totalBytes_ > static_cast<std::size_t>(kShaderFileBytes))
             return nullptr;
@@ -415,13 +446,17 @@ public:
 
 private:
     std::string fileName_;
+    std::vector<std::string> directories_;
+    Blanks blanks_;
+    std::map<std::string, std::string> texts_;
     std::size_t totalBytes_ = 0;
 };
 
 }  // namespace
 
 CgTranslation TranslateCg(const std::string& source, const std::string& fileName, bool vertexStage,
-                          const std::string& entry)
+                          const std::string& entry, const std::vector<std::string>& includeDirectories,
+                          const std::string& preamble)
 {
     InitialiseOnce();
     CgTranslation result;
@@ -437,6 +472,7 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
                                                           EShMsgHlslDX9Compatible);
     auto configure = [&](glslang::TShader& shader) {
         shader.setStringsWithLengthsAndNames(strings, lengths, names, 2);
+        shader.setPreamble(preamble.c_str());
         shader.setEnvInput(glslang::EShSourceHlsl, stage, glslang::EShClientVulkan, 100);
         shader.setEnvClient(glslang::EShClientVulkan, glslang::EShTargetVulkan_1_0);
         shader.setEnvTarget(glslang::EShTargetSpv, glslang::EShTargetSpv_1_0);
@@ -452,7 +488,7 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
     glslang::TShader preprocessor(stage);
     configure(preprocessor);
     std::string preprocessed;
-    Includer preprocessIncludes(fileName);
+    Includer preprocessIncludes(fileName, includeDirectories);
     if (!preprocessor.preprocess(GetDefaultResources(), 100, ENoProfile, false, false, messages, &preprocessed,
                                  preprocessIncludes)) {
         result.listing = preprocessor.getInfoLog();
@@ -467,11 +503,37 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
     prelude = CgPrelude(preprocessed);
     strings[0] = prelude.c_str();
     lengths[0] = static_cast<int>(prelude.size());
-    glslang::TShader shader(stage);
-    configure(shader);
-    Includer includes(fileName);
-    bool parsed = shader.parse(GetDefaultResources(), 100, false, messages, includes);
-    result.listing = shader.getInfoLog();
+    // An error inside a function that the entry point never calls leaves that function out of the program (its
+    // text blank, so every line keeps its number), and the parse is tried again; the error stays as a warning.
+    const std::set<std::string> called = CalledFunctionNames(preprocessed, entry);
+    std::string parsedText = nested;
+    Blanks blanks;
+    std::string ignored;
+    std::unique_ptr<glslang::TShader> parsedShader;
+    std::unique_ptr<Includer> includes;
+    bool parsed = false;
+    for (int attempt = 0; attempt <= kMaxUncalledFunctionErrors && !parsed; ++attempt) {
+        strings[1] = parsedText.c_str();
+        lengths[1] = static_cast<int>(parsedText.size());
+        parsedShader = std::make_unique<glslang::TShader>(stage);
+        configure(*parsedShader);
+        includes = std::make_unique<Includer>(fileName, includeDirectories, blanks);
+        parsed = parsedShader->parse(GetDefaultResources(), 100, false, messages, *includes);
+        const std::string log = parsed ? std::string() : parsedShader->getInfoLog();
+        const std::string file = FirstErrorFile(log);
+        const std::string* text = file == fileName ? &parsedText : includes->Text(file);
+        std::pair<std::size_t, std::size_t> span;
+        std::string warning;
+        if (parsed || text == nullptr || !UncalledFunctionError(log, file, *text, called, span, warning))
+            break;
+        ignored += warning;
+        if (file == fileName)
+            parsedText = Blanked(parsedText, span);
+        else
+            blanks[file].push_back(span);
+    }
+    glslang::TShader& shader = *parsedShader;
+    result.listing = ignored + shader.getInfoLog();
     if (!parsed)
         return result;
 

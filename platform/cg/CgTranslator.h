@@ -8,6 +8,7 @@
 struct CgDeclaredParameter {
     std::string name;      // the Cg name
     std::string glslName;  // the uniform in the generated text; empty when the compiler dropped the parameter
+    bool vertexInput = false;  // a vertex input without a semantic: glslName is its generic attribute
 };
 
 struct CgTranslation {
@@ -17,6 +18,9 @@ struct CgTranslation {
     std::vector<CgDeclaredParameter> parameters;  // every uniform the source declares, in declaration order
 };
 
-// Compiles the function entry of source (read from fileName) for the vertex or the fragment stage.
+// Compiles the function entry of source (read from fileName) for the vertex or the fragment stage. Includes are
+// looked for beside the including file, then in includeDirectories in order; preamble (directives) comes before
+// the first line.
 CgTranslation TranslateCg(const std::string& source, const std::string& fileName, bool vertexStage,
-                          const std::string& entry);
+                          const std::string& entry, const std::vector<std::string>& includeDirectories = {},
+                          const std::string& preamble = std::string());

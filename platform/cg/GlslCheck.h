@@ -3,8 +3,13 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
-// Checks the GLSL text (the file with its stage prologue) read from fileName against the bounds; empty when GL may
-// have it, else the listing that says why not. Whether the text is valid GLSL is left to the driver, whose dialect
-// accepts more than glslang's.
-std::string CheckGlsl(const std::string& text, const std::string& fileName, bool vertexStage);
+// Checks the GLSL text (the file with its stage prologue) read from fileName against the bounds, with a macro
+// defined for each of driverExtensions as the driver defines them, so that text the driver would expand under
+// "#ifdef GL_EXT_..." is measured too. True when GL may have it; log gets glslang's messages (warnings too) or
+// the bound that failed.
+// Without parse, whether the text is valid GLSL is left to the driver, whose dialect (its extensions) accepts more
+// than glslang's; with parse, glslang's parser and linker judge it, extensions included.
+bool CheckGlsl(const std::string& text, const std::string& fileName, bool vertexStage,
+               const std::vector<std::string>& driverExtensions, bool parse, std::string& log);

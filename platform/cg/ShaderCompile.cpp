@@ -8,6 +8,7 @@
 
 #include "ShaderCompile.h"
 
+#include "Diagnostics.h"
 #include "GlslCheck.h"
 #include "SourceText.h"
 
@@ -45,11 +46,25 @@ std::string LineDirective(const char* versionDirective, int line)
     return "#line " + std::to_string(version >= 330 ? line : line - 1) + "\n";
 }
 
-// The GLSL file with the stage macro and the entry point renamed to main, inserted after the #version line at
-// offset version; a #line keeps the driver's messages on the file's own line numbers.
-std::string WithPrologue(const std::string& source, std::size_t version, bool vertexStage, const std::string& entry)
+// "#define NAME VALUE" lines for "NAME=VALUE" and "NAME" (whose value is 1).
+std::string DefineLines(const std::vector<std::string>& defines)
+{
+    std::string lines;
+    for (const std::string& define : defines) {
+        std::size_t equals = define.find('=');
+        std::string value = equals == std::string::npos ? "1" : define.substr(equals + 1);
+        lines += "#define " + define.substr(0, equals) + " " + value.substr(0, value.find('\n')) + "\n";
+    }
+    return lines;
+}
+
+// The GLSL file with the stage macro, the defines and the entry point renamed to main, inserted after the
+// #version line at offset version; a #line keeps the driver's messages on the file's own line numbers.
+std::string WithPrologue(const std::string& source, std::size_t version, bool vertexStage, const std::string& entry,
+                         const std::string& defineLines)
 {
     std::string prologue = vertexStage ? "#define CG_VERTEX_PROGRAM 1\n" : "#define CG_FRAGMENT_PROGRAM 1\n";
+    prologue += defineLines;
     if (entry != "main")
         prologue += "#define " + entry + " main\n";
 
@@ -66,21 +81,24 @@ std::string WithPrologue(const std::string& source, std::size_t version, bool ve
 
 // The compile itself, as the child runs it.
 ShaderText CompileHere(const std::string& source, const std::string& fileName, bool vertexStage,
-                       const std::string& entry)
+                       const std::string& entry, const ShaderCompileOptions& options)
 {
     ShaderText text;
     std::size_t version = VersionDirective(source);
     text.isCg = version == std::string::npos;
     if (!text.isCg) {
-        text.glsl = WithPrologue(source, version, vertexStage, entry);
-        text.listing = CheckGlsl(text.glsl, fileName, vertexStage);
-        text.compiled = text.listing.empty();
+        text.glsl = WithPrologue(source, version, vertexStage, entry, DefineLines(options.defines));
+        std::string log;
+        text.compiled =
+            CheckGlsl(text.glsl, fileName, vertexStage, options.driverExtensions, options.parseGlsl, log);
+        text.listing = CompilerDiagnostics(log, fileName, source);
         return text;
     }
-    CgTranslation translation = TranslateCg(source, fileName, vertexStage, entry);
+    CgTranslation translation = TranslateCg(source, fileName, vertexStage, entry, options.includeDirectories,
+                                            DefineLines(options.defines));
     text.compiled = translation.compiled;
     text.glsl = std::move(translation.glsl);
-    text.listing = std::move(translation.listing);
+    text.listing = CompilerDiagnostics(translation.listing, fileName, source);
     text.parameters = std::move(translation.parameters);
     return text;
 }
@@ -105,6 +123,7 @@ std::string Encode(const ShaderText& text)
     for (const CgDeclaredParameter& parameter : text.parameters) {
         PutString(wire, parameter.name);
         PutString(wire, parameter.glslName);
+        PutString(wire, parameter.vertexInput ? "input" : "");
     }
     return wire;
 }
@@ -139,11 +158,76 @@ bool Decode(const std::string& wire, ShaderText& text)
         return false;
     for (unsigned long long i = 0; i < parameters; ++i) {
         CgDeclaredParameter parameter;
-        if (!GetString(wire, at, parameter.name) || !GetString(wire, at, parameter.glslName))
+        std::string input;
+        if (!GetString(wire, at, parameter.name) || !GetString(wire, at, parameter.glslName) ||
+            !GetString(wire, at, input))
             return false;
+        parameter.vertexInput = !input.empty();
         text.parameters.push_back(std::move(parameter));
     }
     return at == wire.size();
+}
+
+struct Request {
+    std::string source;
+    std::string fileName;
+    std::string entry;
+    bool vertexStage = false;
+    ShaderCompileOptions options;
+    std::string reply;  // a health byte, then the encoded ShaderText
+};
+
+void PutStrings(std::string& wire, const std::vector<std::string>& strings)
+{
+    PutString(wire, std::to_string(strings.size()));
+    for (const std::string& text : strings)
+        PutString(wire, text);
+}
+
+bool GetStrings(const std::string& wire, std::size_t& at, std::vector<std::string>& strings)
+{
+    std::string count;
+    if (!GetString(wire, at, count))
+        return false;
+    char* end = nullptr;
+    unsigned long long size = std::strtoull(count.c_str(), &end, 10);
+    if (end == count.c_str() || *end != '\0' || size > wire.size())
+        return false;
+    strings.resize(static_cast<std::size_t>(size));
+    for (std::string& text : strings)
+        if (!GetString(wire, at, text))
+            return false;
+    return true;
+}
+
+std::string EncodeRequest(const Request& request)
+{
+    std::string frame;
+    PutString(frame, request.source);
+    PutString(frame, request.fileName);
+    PutString(frame, request.entry);
+    PutString(frame, request.vertexStage ? "vertex" : "fragment");
+    PutStrings(frame, request.options.includeDirectories);
+    PutStrings(frame, request.options.defines);
+    PutStrings(frame, request.options.driverExtensions);
+    PutString(frame, request.options.parseGlsl ? "parse" : "");
+    return frame;
+}
+
+bool DecodeRequest(const std::string& frame, Request& request)
+{
+    std::size_t at = 0;
+    std::string stage;
+    std::string parse;
+    if (!GetString(frame, at, request.source) || !GetString(frame, at, request.fileName) ||
+        !GetString(frame, at, request.entry) || !GetString(frame, at, stage) ||
+        !GetStrings(frame, at, request.options.includeDirectories) ||
+        !GetStrings(frame, at, request.options.defines) ||
+        !GetStrings(frame, at, request.options.driverExtensions) || !GetString(frame, at, parse))
+        return false;
+    request.vertexStage = stage == "vertex";
+    request.options.parseGlsl = !parse.empty();
+    return at == frame.size();
 }
 
 // [SECTION] The compiler process
@@ -151,21 +235,13 @@ bool Decode(const std::string& wire, ShaderText& text)
 // What the compile process runs for each request.
 ShaderCompileBody compileBody = CompileHere;
 
-struct Request {
-    std::string source;
-    std::string fileName;
-    std::string entry;
-    bool vertexStage = false;
-    std::string reply;  // a health byte, then the encoded ShaderText
-};
-
 void* RunRequest(void* argument)
 {
     Request& request = *static_cast<Request*>(argument);
     ShaderText text;
     bool healthy = true;
     try {
-        text = compileBody(request.source, request.fileName, request.vertexStage, request.entry);
+        text = compileBody(request.source, request.fileName, request.vertexStage, request.entry, request.options);
     } catch (const std::bad_alloc&) {
         text = ShaderText();
         text.listing = request.fileName + ": the compile ran out of memory\n";
@@ -198,13 +274,8 @@ void ServeCompiles(int channel)
             return;
         std::string frame(size, '\0');
         Request request;
-        std::size_t at = 0;
-        std::string stage;
-        if (!ReadFully(channel, frame.data(), frame.size()) || !GetString(frame, at, request.source) ||
-            !GetString(frame, at, request.fileName) || !GetString(frame, at, request.entry) ||
-            !GetString(frame, at, stage))
+        if (!ReadFully(channel, frame.data(), frame.size()) || !DecodeRequest(frame, request))
             return;
-        request.vertexStage = stage == "vertex";
         pthread_attr_t attributes;
         pthread_t thread;
         if (pthread_attr_init(&attributes) != 0 || pthread_attr_setstacksize(&attributes, kCompileStackBytes) != 0 ||
@@ -337,7 +408,7 @@ bool ReadShaderFile(const std::string& path, std::string& text, std::string& pro
     // Without blocking, so that opening a FIFO or a device returns at once and fstat can refuse it.
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
-        problem = "cannot read file " + path;
+        problem = "cannot read file " + path + ": " + std::strerror(errno);
         return false;
     }
     struct stat file;
@@ -367,14 +438,10 @@ bool ReadShaderFile(const std::string& path, std::string& text, std::string& pro
 }
 
 ShaderText CompileShaderText(const std::string& source, const std::string& fileName, bool vertexStage,
-                             const std::string& entry, const ShaderCompileOptions& /*options*/)
+                             const std::string& entry, const ShaderCompileOptions& options)
 {
     WarmUp();
-    std::string frame;
-    PutString(frame, source);
-    PutString(frame, fileName);
-    PutString(frame, entry);
-    PutString(frame, vertexStage ? "vertex" : "fragment");
+    const std::string frame = EncodeRequest({source, fileName, entry, vertexStage, options, std::string()});
     ShaderText text;
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kShaderCompileMilliseconds);
     std::string timedOut = "the compile took longer than " + Seconds(kShaderCompileMilliseconds) + " and was abandoned";

@@ -28,14 +28,18 @@ struct ShaderText {
 };
 
 // What a compiler command line adds to a compile: directories searched for includes after the including file's
-// own directory, in order, and macros defined before the first line ("NAME" or "NAME=VALUE").
+// own directory, in order, and macros defined before the first line ("NAME" or "NAME=VALUE", NAME an identifier
+// and VALUE on one line). And what the caller knows of the GL driver that will compile a GLSL file.
 struct ShaderCompileOptions {
     std::vector<std::string> includeDirectories;
     std::vector<std::string> defines;
+    std::vector<std::string> driverExtensions;  // the driver defines a macro of each name in a GLSL file
+    bool parseGlsl = false;                     // a GLSL file is judged by glslang too, as no driver will see it
 };
 
 // The GL text of source (read from fileName) for one stage and entry point. A GLSL file gets, after its #version
-// line, the stage's macro (CG_VERTEX_PROGRAM or CG_FRAGMENT_PROGRAM) and entry renamed to main.
+// line, the stage's macro (CG_VERTEX_PROGRAM or CG_FRAGMENT_PROGRAM), the defines and entry renamed to main. The
+// listing is in the form of Diagnostics.h.
 ShaderText CompileShaderText(const std::string& source, const std::string& fileName, bool vertexStage,
                              const std::string& entry, const ShaderCompileOptions& options = {});
 
@@ -60,7 +64,7 @@ private:
 // what the process may do. Stops the running compile process; the next compile forks one that runs body. Null
 // restores the compile.
 using ShaderCompileBody = ShaderText (*)(const std::string& source, const std::string& fileName, bool vertexStage,
-                                         const std::string& entry);
+                                         const std::string& entry, const ShaderCompileOptions& options);
 void UseShaderCompileBody(ShaderCompileBody body);
 // The running compile process's id, or -1.
 int ShaderCompileProcessId();

@@ -90,7 +90,8 @@ TEST_F(CgRuntimeTest, FailuresGiveNullProgramAndListing)
     EXPECT_EQ(Compile("c.cg", "#version 120\n\nvoid fragmain() { gl_FragColor = nonsense; }\n", CG_GL_FRAGMENT,
                       "fragmain"),
               nullptr);
-    EXPECT_NE(Listing().find("c.cg:3"), std::string::npos) << Listing();
+    EXPECT_EQ(Listing().rfind("c.cg:3:", 0), 0u) << Listing();
+    EXPECT_NE(Listing().find(": error: "), std::string::npos) << Listing();
 
     // The entry point becomes part of the compiled text; anything but an identifier is refused.
     EXPECT_EQ(Compile("a.cg", colourShader, CG_GL_FRAGMENT, "fragmain main\n#define colour"), nullptr);
@@ -228,6 +229,80 @@ TEST_F(CgRuntimeTest, SamplersReadTheirTexturesOnTheirOwnUnits)
     EXPECT_EQ(pixel.r, 255);
     EXPECT_EQ(pixel.b, 255);
     glDeleteTextures(2, textures);
+}
+
+const char* const declaredShader = R"(
+struct Light { float4 colour; float4 unusedMember; };
+struct Input { float2 offset; float weight; };
+uniform float4 unusedGlobal;
+void vertexmain(float4 p : POSITION, Input IN, uniform Light light, uniform float4x4 ModelViewProj,
+                uniform float4 unusedScale, out float4 oPos : POSITION, out float4 oC : COLOR0)
+{ oPos = mul(ModelViewProj, p); oC = light.colour * IN.weight + float4(IN.offset, 0, 0); }
+)";
+
+TEST_F(CgRuntimeTest, EveryDeclaredParameterIsFoundAndSaysWhetherItIsReferenced)
+{
+    CGprogram program = Compile("v.cg", declaredShader, CG_GL_VERTEX, "vertexmain");
+    ASSERT_NE(program, nullptr) << Listing();
+    const std::pair<const char*, CGbool> parameters[] = {
+        {"unusedGlobal", CG_FALSE},  {"unusedScale", CG_FALSE}, {"light", CG_TRUE},
+        {"light.colour", CG_TRUE},   {"light.unusedMember", CG_FALSE}, {"IN", CG_TRUE},
+        {"IN.offset", CG_TRUE},      {"IN.weight", CG_TRUE},    {"ModelViewProj", CG_TRUE},
+    };
+    for (const auto& [name, referenced] : parameters) {
+        CGparameter parameter = cgGetNamedParameter(program, name);
+        ASSERT_NE(parameter, nullptr) << name;
+        EXPECT_EQ(cgIsParameterReferenced(parameter), referenced) << name;
+        EXPECT_STREQ(cgGetParameterName(parameter), name);
+    }
+
+    // Members in declaration order; only structs have them.
+    for (const char* name : {"light", "IN"}) {
+        std::string members;
+        for (CGparameter member = cgGetFirstStructParameter(cgGetNamedParameter(program, name)); member != nullptr;
+             member = cgGetNextParameter(member))
+            members += std::string(cgGetParameterName(member)) + " ";
+        EXPECT_EQ(members, std::string(name) == "IN" ? "IN.offset IN.weight " : "light.colour light.unusedMember ");
+    }
+    EXPECT_EQ(cgGetFirstStructParameter(cgGetNamedParameter(program, "unusedScale")), nullptr);
+    EXPECT_EQ(cgIsParameterReferenced(nullptr), CG_FALSE);
+    cgDestroyProgram(program);
+    EXPECT_EQ(cgGetNextParameter(cgGetNamedParameter(program, "light.colour")), nullptr);
+}
+
+TEST_F(CgRuntimeTest, AVertexInputWithoutSemanticReadsAnArrayOrOneValue)
+{
+    CGprogram program = Compile("v.cg", declaredShader, CG_GL_VERTEX, "vertexmain");
+    ASSERT_NE(program, nullptr) << Listing();
+    cgGLSetStateMatrixParameter(cgGetNamedParameter(program, "ModelViewProj"), CG_GL_MODELVIEW_PROJECTION_MATRIX,
+                                CG_GL_MATRIX_IDENTITY);
+    cgGLSetParameter4d(cgGetNamedParameter(program, "light.colour"), 0, 1, 0, 1);
+    CGparameter offset = cgGetNamedParameter(program, "IN.offset");
+    CGparameter weight = cgGetNamedParameter(program, "IN.weight");
+    cgGLSetParameter4d(offset, 0, 0, 0, 0);
+
+    // A quad across the viewport whose right edge weighs 1 and left edge 0.
+    const float corners[8] = {0, 0, 64, 0, 64, 64, 0, 64};
+    const float weights[4] = {0, 1, 1, 0};
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glVertexPointer(2, GL_FLOAT, 0, corners);
+    cgGLSetParameterPointer(weight, 1, GL_FLOAT, 0, weights);
+    cgGLEnableClientState(weight);
+    cgGLEnableProfile(cgGLGetLatestProfile(CG_GL_VERTEX));
+    cgGLBindProgram(program);
+    glDrawArrays(GL_QUADS, 0, 4);
+    EXPECT_NEAR(ReadPixel(4, 32).g, 16, 2);
+    EXPECT_NEAR(ReadPixel(60, 32).g, 239, 2);
+
+    // With its array disabled the input reads the value last set, at every vertex.
+    cgGLDisableClientState(weight);
+    cgGLSetParameter1f(weight, 0.5f);
+    cgGLSetParameter4d(offset, 0.4, 0, 0, 0);
+    glDrawArrays(GL_QUADS, 0, 4);
+    glDisableClientState(GL_VERTEX_ARRAY);
+    EXPECT_NEAR(ReadPixel(4, 32).g, 128, 1);
+    EXPECT_NEAR(ReadPixel(60, 32).g, 128, 1);
+    EXPECT_NEAR(ReadPixel(60, 32).r, 102, 1);
 }
 
 }  // namespace

@@ -30,7 +30,7 @@ enum class Attempt { ReadFile, WriteStandardError, Crash, WriteFile, CreateFile,
 // Tries one thing with the source as its argument (a path), answering with what it got; kSource is answered as
 // compiled without trying anything.
 template <Attempt kind>
-ShaderText Try(const std::string& source, const std::string&, bool, const std::string&)
+ShaderText Try(const std::string& source, const std::string&, bool, const std::string&, const ShaderCompileOptions&)
 {
     ShaderText text;
     text.compiled = true;

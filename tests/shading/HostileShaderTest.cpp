@@ -59,6 +59,10 @@ std::vector<Hostile> Cases()
         {"a file that includes itself", "#include \"case.cg\"\n" + fragment + "return a; }\n", "#include"},
         {"a GLSL file whose macros blow up",
          "#version 120\n" + DoublingMacros(40) + "void fragmain() { M40; }\n", "longer than 5 s"},
+        {"a GLSL file whose macros blow up behind a macro only the driver defines",
+         "#version 120\n#ifdef GL_EXT_gpu_shader4\n" + DoublingMacros(40) +
+             "void fragmain() { M40; }\n#else\nvoid fragmain() { gl_FragColor = vec4(1.0); }\n#endif\n",
+         "longer than 5 s"},
         {"a GLSL file nested too deep",
          "#version 120\nvoid fragmain() { gl_FragColor = vec4" + Repeat("(", 4000) + "1.0" + Repeat(")", 4000) +
              "; }\n",

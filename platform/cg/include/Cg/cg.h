@@ -38,9 +38,24 @@ const char* cgGetLastListing(CGcontext context);
 void cgDestroyProgram(CGprogram program);
 
 // Handle of the parameter called name, or null when the program is unknown or lacks it. A Cg program has every
-// parameter its source declares, even one the compiler dropped (setting that one changes nothing); a GLSL program
-// has its active uniforms.
+// parameter its source declares, even one the compiler dropped (setting that one changes nothing), structs and
+// arrays by their own names and their members and elements by theirs ("light", "light.colour", "w[2]"); a GLSL
+// program has its active uniforms.
 CGparameter cgGetNamedParameter(CGprogram program, const char* name);
+
+// True when the program may read the parameter: a uniform or vertex input the compiled program uses, or a struct
+// or array with such a member. False for a parameter the compiler dropped, and for an unknown handle.
+CGbool cgIsParameterReferenced(CGparameter param);
+
+// The name the program knows the parameter by ("IN.video_size", "w[2]"); null for an unknown handle.
+const char* cgGetParameterName(CGparameter param);
+
+// The first member of a struct parameter, in declaration order; null when param is no struct.
+CGparameter cgGetFirstStructParameter(CGparameter param);
+
+// The next member of the same struct (or element of the same array, or top-level parameter of the same program);
+// null after the last.
+CGparameter cgGetNextParameter(CGparameter current);
 
 // With CG_COMPILED_PROGRAM: the exact GLSL text that was compiled (a Cg file's translation, or a GLSL file with
 // its prologue); otherwise null.

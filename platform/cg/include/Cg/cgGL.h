@@ -41,7 +41,16 @@ void cgGLSetTextureParameter(CGparameter param, unsigned int texture);
 void cgGLEnableTextureParameter(CGparameter param);
 
 // Value setters: the given components go into the leading components of a float, vec2, vec3 or vec4 uniform,
-// the rest keep their values. The value stays with the program, bound or not. Null or stale handles are ignored.
+// the rest keep their values. The value stays with the program, bound or not. A vertex input without a semantic
+// takes them as the current value of its attribute, read by every vertex while its array is disabled. Null or
+// stale handles are ignored.
 void cgGLSetParameter1f(CGparameter param, float x);
 void cgGLSetParameter4d(CGparameter param, double x, double y, double z, double w);
 void cgGLSetParameter3dv(CGparameter param, const double* v);
+
+// A vertex input without a semantic read from an array, as glVertexAttribPointer reads one: fsize (1 to 4)
+// values of type (GL_FLOAT, GL_UNSIGNED_BYTE, ...) per vertex, stride bytes apart (0: packed). The array is read
+// while the input's client state is enabled. Anything but such an input is ignored.
+void cgGLSetParameterPointer(CGparameter param, int fsize, unsigned int type, int stride, const void* pointer);
+void cgGLEnableClientState(CGparameter param);
+void cgGLDisableClientState(CGparameter param);
