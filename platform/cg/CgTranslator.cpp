@@ -217,6 +217,7 @@ struct StageInterface {
     std::map<std::string, std::string> placeholders;  // placeholder identifier -> built-in expression
     std::set<std::string> declarations;               // of the built-ins of our own that the stage uses
     std::vector<CgDeclaredParameter> settableInputs;  // vertex inputs without a semantic, by their Cg names
+    bool needsGlsl130 = false;
     std::string error;
 };
 
@@ -234,6 +235,9 @@ StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexSta
         auto free = freeInterpolants.find(resource.name);
         if (semantic.empty() && vertexStage != input && free != freeInterpolants.end())
             semantic = "TEXCOORD" + std::to_string(free->second);
+        // A fragment program's result without a semantic is its colour.
+        if (semantic.empty() && !vertexStage && !input && resource.name == "@entryPointOutput")
+            semantic = "COLOR0";
         const spirv_cross::SPIRType& type = compiler.get_type(resource.type_id);
         bool vector = type.columns == 1 && type.array.empty() && type.basetype == spirv_cross::SPIRType::Float;
         std::string placeholder = "cgBinding" + std::to_string(static_cast<unsigned>(resource.id));
@@ -255,6 +259,7 @@ StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexSta
                            (vertexStage ? "vertex" : "fragment") + " program\n";
             return;
         }
+        bound.needsGlsl130 = bound.needsGlsl130 || NeedsGlsl130(builtin);
         std::string declaration = OwnDeclaration(builtin, vertexStage);
         if (!declaration.empty())
             bound.declarations.insert(declaration);
@@ -282,17 +287,16 @@ void WriteGlsl(std::vector<unsigned int>&& spirv, bool vertexStage, const std::v
 {
     try {
         spirv_cross::CompilerGLSL compiler(std::move(spirv));
-        spirv_cross::CompilerGLSL::Options glslOptions;
-        glslOptions.version = 120;
-        glslOptions.es = false;
-        glslOptions.enable_420pack_extension = false;
-        compiler.set_common_options(glslOptions);
-
         StageInterface bound = BindSemantics(compiler, vertexStage, freeInterpolants);
         if (!bound.error.empty()) {
             result.listing += where + bound.error;
             return;
         }
+        spirv_cross::CompilerGLSL::Options glslOptions;
+        glslOptions.version = 120;
+        glslOptions.es = false;
+        glslOptions.enable_420pack_extension = false;
+        compiler.set_common_options(glslOptions);
         if (vertexStage)
             compiler.add_header_line("invariant gl_Position;");
         for (const std::string& declaration : bound.declarations)
@@ -325,6 +329,11 @@ void WriteGlsl(std::vector<unsigned int>&& spirv, bool vertexStage, const std::v
         }
 
         result.glsl = ReplaceIdentifiers(compiler.compile(), bound.placeholders);
+        // The 1.20 text as it is, under the version that has the built-in it needs: the writer would lay its
+        // matrices out differently for 1.30.
+        const std::string version120 = "#version 120";
+        if (bound.needsGlsl130 && result.glsl.compare(0, version120.size(), version120) == 0)
+            result.glsl.replace(0, version120.size(), "#version 130");
         for (const Declared& parameter : declared) {
             // A member of a global struct that holds a sampler is a uniform of its own, named by its whole path.
             std::string root = RootOf(parameter.frontEndPath);
@@ -420,10 +429,12 @@ private:
 
 }  // namespace
 
-CgTranslation TranslateCg(const std::string& source, const std::string& fileName, bool vertexStage,
+CgTranslation TranslateCg(const std::string& file, const std::string& fileName, bool vertexStage,
                           const std::string& entry)
 {
     InitialiseOnce();
+    // Editors may start a UTF-8 file with a byte-order mark, which is no token of the language.
+    const std::string source = file.compare(0, 3, "\xEF\xBB\xBF") == 0 ? file.substr(3) : file;
     CgTranslation result;
     EShLanguage stage = vertexStage ? EShLangVertex : EShLangFragment;
     std::map<std::string, std::string> stateMatrices;

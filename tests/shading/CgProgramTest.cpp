@@ -233,6 +233,12 @@ std::vector<Case> Cases()
          {{"IN.video_size", 3, {0.2, 0.4, 9}}, {"IN.texture", 4, {0.1, 0, 0, 0}}, {"w[2]", 4, {0, 0.1, 0.5, 1}},
           {"w[0]", 4, {1, 1, 1, 1}}},
          {"IN", "IN.video_size", "IN.texture", "w", "w[0]", "w[1]", "w[2]"}, 51, 77, 128},
+        {"a byte-order mark, PSIZ, CLP0 and CLP5 out, FOG between the stages, a colour without a semantic",
+         "\xEF\xBB\xBF" "void vertexmain(float4 p : POSITION, uniform float4x4 ModelViewProj, out float4 oPos : POSITION,\n"
+         "                out float s : PSIZ, out float c0 : CLP0, out float c5 : CLP5, out float f : FOG)\n"
+         "{ oPos = mul(ModelViewProj, p); s = 1; c0 = 1; c5 = 1; f = 0.6; }\n"
+         "float4 fragmain(float f : FOG) { return float4(0.2, 0.4, f, 1); }\n",
+         true, true, {}, {}, 51, 102, 153},
     };
     cases.insert(cases.end(), constructs.begin(), constructs.end());
     for (int n = 0; n < 8; ++n)
@@ -397,6 +403,23 @@ TEST_F(CgProgramTest, DepthOutputIsTheFragmentsDepth)
     glDisable(GL_DEPTH_TEST);
     EXPECT_EQ(ReadPixel(32, 32).r, 255);
     EXPECT_EQ(ReadPixel(32, 32).g, 0);
+}
+
+TEST_F(CgProgramTest, ClipOutputsClipWhereTheirPlaneIsEnabled)
+{
+    WriteTextFile("clip.cg", "void vertexmain(float4 p : POSITION, uniform float4x4 ModelViewProj,\n"
+                             "  out float4 oPos : POSITION, out float4 c : COLOR0, out float d : CLP3)\n"
+                             "{ oPos = mul(ModelViewProj, p); c = float4(0, 1, 0, 1); d = p.x - 16; }\n");
+    CGShader pair;
+    ASSERT_TRUE(pair.LoadShader("clip.cg", "vertexmain", nullptr));
+    SetParameters(pair, Case{});
+    glEnable(GL_CLIP_DISTANCE3);
+    pair.Bind();
+    DrawRect(0, 0, 32, 64);
+    pair.Unbind();
+    glDisable(GL_CLIP_DISTANCE3);
+    EXPECT_EQ(ReadPixel(8, 32).g, 0);
+    EXPECT_EQ(ReadPixel(24, 32).g, 255);
 }
 
 TEST_F(CgProgramTest, CompileErrorReportNamesTheCgFileAndLine)
