@@ -2,6 +2,8 @@
 
 #include "SourceText.h"
 
+#include <cstring>
+
 namespace {
 
 // Cg words that the DX9 language lacks, and matrices of one row or column, which the front end cannot construct:
@@ -12,9 +14,6 @@ const char* const cgWords = R"(#define fixed float
 #define fixed2 float2
 #define fixed3 float3
 #define fixed4 float4
-#define fixed2x2 float2x2
-#define fixed3x3 float3x3
-#define fixed4x4 float4x4
 #define samplerRECT sampler2D
 #define float1x1 float1
 #define float2x1 float2
@@ -83,6 +82,9 @@ std::string CgPrelude(const std::string& preprocessed)
 {
     static const std::string words = [] {
         std::string text = cgWords;
+        for (char rows = '2'; rows <= '4'; ++rows)
+            for (char columns = '2'; columns <= '4'; ++columns)
+                text += std::string("#define fixed") + rows + "x" + columns + " float" + rows + "x" + columns + "\n";
         for (const Glsl120Form& form : glsl120Forms)
             text += std::string("#define ") + form.word + " " + form.standIn + "\n";
         for (const char* word : frontEndKeywords)
@@ -109,6 +111,26 @@ std::string CgPrelude(const std::string& preprocessed)
         }
     }
     return text;
+}
+
+bool NamesNonSquareMatrix(const std::string& preprocessed)
+{
+    static const char* const bases[] = {"float", "half", "int", "bool", "double"};
+    for (const char* base : bases) {
+        const std::size_t length = std::strlen(base);
+        for (std::size_t at = preprocessed.find(base); at != std::string::npos; at = preprocessed.find(base, at + 1)) {
+            std::size_t end = at + length + 3;
+            if (end > preprocessed.size() || (at > 0 && IsIdentifierChar(preprocessed[at - 1])) ||
+                (end < preprocessed.size() && IsIdentifierChar(preprocessed[end])))
+                continue;
+            char rows = preprocessed[at + length];
+            char columns = preprocessed[at + length + 2];
+            if (preprocessed[at + length + 1] == 'x' && rows >= '2' && rows <= '4' && columns >= '2' &&
+                columns <= '4' && rows != columns)
+                return true;
+        }
+    }
+    return false;
 }
 
 std::string CgName(const std::string& frontEndName)

@@ -475,7 +475,8 @@ CgTranslation TranslateCg(const std::string& file, const std::string& fileName, 
         return result;
     }
 
-    prelude = CgPrelude(preprocessed);
+    result.matricesByRows = NamesNonSquareMatrix(preprocessed);
+    prelude = (result.matricesByRows ? "#pragma pack_matrix(row_major)\n" : "") + CgPrelude(preprocessed);
     strings[0] = prelude.c_str();
     lengths[0] = static_cast<int>(prelude.size());
     glslang::TShader shader(stage);

@@ -23,6 +23,16 @@ struct Value {
     double v[4];
 };
 
+// Matrices set through the runtime's matrix setters: count matrices from offset (through the array setter when
+// array), given by rows or by columns, as floats or doubles.
+struct Matrices {
+    const char* name;
+    bool array;
+    long offset, count;
+    bool byRows, doubles;
+    std::vector<double> values;
+};
+
 struct Case {
     const char* what;
     std::string source;
@@ -33,6 +43,7 @@ struct Case {
     int r, g, b;
     std::vector<std::pair<std::string, std::string>> files = {};  // other files, by path
     std::string path = "case.cg";                                  // where the source is written
+    std::vector<Matrices> matrices = {};
 };
 
 // Streams of every corner: colour, normal, texture coordinate set N = (N + 1) / 10, 0.5, 0.25, 1, and the generic
@@ -239,6 +250,27 @@ std::vector<Case> Cases()
          "{ oPos = mul(ModelViewProj, p); s = 1; c0 = 1; c5 = 1; f = 0.6; }\n"
          "float4 fragmain(float f : FOG) { return float4(0.2, 0.4, f, 1); }\n",
          true, true, {}, {}, 51, 102, 153},
+        {"non-square matrices as uniforms, entry parameters and locals, mul on both sides, set by rows and columns",
+         "uniform float3x4 A; uniform float4x3 B;\n"
+         "float4 fragmain(uniform float2x3 C) : COLOR\n"
+         "{ float3x4 local = A; float3 a = mul(local, float4(1, 0, 0, 0)); float3 b = mul(float4(0, 1, 0, 0), B);\n"
+         "  float2 c = mul(C, float3(0, 0, 1)); return float4(a.y, b.z, c.y, 1); }\n",
+         false, true, {}, {"A", "B", "C"}, 51, 102, 153, {}, "case.cg",
+         {{"A", false, 0, 1, true, false, {0.9, 0.8, 0.8, 0.8, 0.2, 0.8, 0.8, 0.8, 0.9, 0.8, 0.8, 0.8}},
+          {"B", false, 0, 1, false, true, {0.9, 0.9, 0.9, 0.9, 0.9, 0.9, 0.9, 0.9, 0.9, 0.4, 0.9, 0.9}},
+          {"C", false, 0, 1, true, true, {0.9, 0.9, 0.9, 0.9, 0.9, 0.6}}}},
+        {"a palette of 60 float3x4 set whole, then from an offset; a square matrix beside it, set by rows",
+         "float4 fragmain(uniform float3x4 bones[60], uniform float4x4 T) : COLOR\n"
+         "{ return float4(mul(bones[57], float4(0, 0, 0, 1)) + mul(bones[3], float4(1, 0, 0, 0)), 1)\n"
+         "         + mul(T, float4(0, 0, 0, 1)); }\n",
+         false, true, {}, {"bones", "T"}, 102, 102, 153, {}, "case.cg",
+         {{"bones", true, 0, 0, true, false, [] {
+               std::vector<double> palette(60 * 12, 0.0);
+               palette[3 * 12 + 0] = 0.1;
+               return palette;
+           }()},
+          {"bones", true, 57, 1, false, true, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0.2, 0.4, 0.6}},
+          {"T", false, 0, 1, true, false, {0.9, 0.9, 0.9, 0.1, 0, 0, 0, 0, 0, 0, 0, 0, 0.5, 0.5, 0.5, 0}}}},
     };
     cases.insert(cases.end(), constructs.begin(), constructs.end());
     for (int n = 0; n < 8; ++n)
@@ -330,6 +362,8 @@ protected:
             cgGLSetTextureParameter(sampler, textures[texture]);
             cgGLEnableTextureParameter(sampler);
         }
+        for (const Matrices& m : c.matrices)
+            SetMatrices(cgGetNamedParameter(pair.fragmentProgram, m.name), m);
         for (const Value& value : c.values) {
             for (CGprogram program : {pair.vertexProgram, pair.fragmentProgram}) {
                 CGparameter parameter = cgGetNamedParameter(program, value.name);
@@ -341,6 +375,23 @@ protected:
                     cgGLSetParameter4d(parameter, value.v[0], value.v[1], value.v[2], value.v[3]);
             }
         }
+    }
+
+    static void SetMatrices(CGparameter parameter, const Matrices& m)
+    {
+        const std::vector<float> floats(m.values.begin(), m.values.end());
+        using FloatSetter = void (*)(CGparameter, long, long, const float*);
+        using DoubleSetter = void (*)(CGparameter, long, long, const double*);
+        FloatSetter floatArray = m.byRows ? cgGLSetMatrixParameterArrayfr : cgGLSetMatrixParameterArrayfc;
+        DoubleSetter doubleArray = m.byRows ? cgGLSetMatrixParameterArraydr : cgGLSetMatrixParameterArraydc;
+        if (m.array && m.doubles)
+            doubleArray(parameter, m.offset, m.count, m.values.data());
+        else if (m.array)
+            floatArray(parameter, m.offset, m.count, floats.data());
+        else if (m.doubles)
+            (m.byRows ? cgGLSetMatrixParameterdr : cgGLSetMatrixParameterdc)(parameter, m.values.data());
+        else
+            (m.byRows ? cgGLSetMatrixParameterfr : cgGLSetMatrixParameterfc)(parameter, floats.data());
     }
 
     static GLuint textures[4];
