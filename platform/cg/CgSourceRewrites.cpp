@@ -110,6 +110,9 @@ Structs FindStructs(const std::string& text)
         std::vector<Member> members;
         for (const std::string& statement : SplitTopLevel(text.substr(open + 1, close - open - 1), ';')) {
             std::string declaration = Trim(statement);
+            for (const char* qualifier : {"uniform ", "const ", "static ", "row_major ", "column_major "})
+                while (declaration.compare(0, std::strlen(qualifier), qualifier) == 0)
+                    declaration = Trim(declaration.substr(std::strlen(qualifier)));
             if (declaration.empty())
                 continue;
             std::size_t space = declaration.find_first_of(" \t\r\n");
@@ -287,8 +290,80 @@ std::string NestInitialisers(const std::string& source)
 
 namespace {
 
-// True when body assigns to name: "name =", "name.xy +=", "name[i] = ", "name++", "--name".
-bool Assigns(const std::string& body, const std::string& name)
+// Which parameters of each function defined in the text are out or inout, by function name; overloads share one
+// entry, a parameter counting as out when it is out in any of them.
+using OutParameters = std::map<std::string, std::vector<bool>>;
+
+OutParameters FindOutParameters(const std::string& text)
+{
+    OutParameters functions;
+    int depth = 0;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        depth += (text[at] == '{') - (text[at] == '}');
+        if (depth != 0 || text[at] != '(')
+            continue;
+        std::size_t nameStart = 0;
+        std::string name = WordBefore(text, at, nameStart);
+        std::size_t close = at;
+        for (int parens = 0; close < text.size(); ++close) {
+            parens += (text[close] == '(') - (text[close] == ')');
+            if (parens == 0)
+                break;
+        }
+        std::size_t next = close < text.size() ? text.find_first_of("{;", close) : std::string::npos;
+        if (name.empty() || next == std::string::npos || text[next] != '{')
+            continue;
+        std::vector<bool>& outs = functions[name];
+        std::vector<std::string> parameters = SplitTopLevel(text.substr(at + 1, close - at - 1), ',');
+        for (std::size_t i = 0; i < parameters.size(); ++i) {
+            std::string declaration = " " + parameters[i].substr(0, parameters[i].find_first_of(":=")) + " ";
+            bool out = false;
+            for (const char* word : {"out", "inout"})
+                for (std::size_t w = declaration.find(word); w != std::string::npos; w = declaration.find(word, w + 1))
+                    out = out || (!IsIdentifierChar(declaration[w - 1]) &&
+                                  !IsIdentifierChar(declaration[w + std::strlen(word)]));
+            if (outs.size() <= i)
+                outs.resize(i + 1, false);
+            outs[i] = outs[i] || out;
+        }
+        at = close;
+    }
+    return functions;
+}
+
+// True when the argument that ends at end (after any members and indices) is given to an out or inout parameter
+// of a function of functions.
+bool OutArgument(const std::string& text, std::size_t start, std::size_t end, const OutParameters& functions)
+{
+    std::size_t after = SkipBlankAndComments(text, end);
+    std::size_t before = start;
+    while (before > 0 && std::isspace(static_cast<unsigned char>(text[before - 1])))
+        --before;
+    if (after >= text.size() || (text[after] != ',' && text[after] != ')') || before == 0 ||
+        (text[before - 1] != ',' && text[before - 1] != '('))
+        return false;
+    std::size_t index = 0;
+    int depth = 0;
+    for (std::size_t at = before; at-- > 0;) {
+        char c = text[at];
+        if (c == ')' || c == ']' || c == '}') {
+            ++depth;
+        } else if (depth > 0 && (c == '(' || c == '[' || c == '{')) {
+            --depth;
+        } else if (depth == 0 && c == ',') {
+            ++index;
+        } else if (depth == 0 && (c == '(' || c == '[' || c == '{' || c == ';')) {
+            std::size_t nameStart = 0;
+            auto found = c == '(' ? functions.find(WordBefore(text, at, nameStart)) : functions.end();
+            return found != functions.end() && index < found->second.size() && found->second[index];
+        }
+    }
+    return false;
+}
+
+// True when body assigns to name: "name =", "name.xy +=", "name[i] = ", "name++", "--name", or gives it to an out
+// or inout parameter of one of functions.
+bool Assigns(const std::string& body, const std::string& name, const OutParameters& functions = {})
 {
     std::size_t at = 0;
     while ((at = body.find(name, at)) != std::string::npos) {
@@ -324,6 +399,8 @@ bool Assigns(const std::string& body, const std::string& name)
         }
         if (end + 1 < body.size() && (body.compare(end, 2, "++") == 0 || body.compare(end, 2, "--") == 0))
             return true;
+        if (OutArgument(body, at - name.size(), end, functions))
+            return true;
         // Compound assignments have one or two characters before the '=' ("+=", "<<="); "<=" and ">=" compare.
         std::size_t op = end;
         while (op < body.size() && op - end < 2 && std::string("+-*/%&|^<>").find(body[op]) != std::string::npos)
@@ -347,8 +424,76 @@ bool HoldsSampler(const std::string& type, const Structs& structs, int depth = 0
 
 }  // namespace
 
-std::string RewriteEntryParameters(const std::string& source, const std::string& entry)
+namespace {
+
+// The declarations at the top level of text without static, const or extern, of one name each, that a function
+// body assigns: each becomes a uniform renamed with kUniformCopyPrefix and a static of its own name, on the
+// declaration's line; copies gets the assignments that fill the statics at the start of the entry point.
+std::string RewriteAssignedGlobals(const std::string& text, const Structs& structs, const OutParameters& functions,
+                                   std::string& copies)
 {
+    struct Edit {
+        std::size_t nameAt, end;
+        std::string name, type;
+    };
+    std::vector<Edit> edits;
+    int depth = 0;
+    std::vector<bool> initialiserBraces;
+    std::size_t start = 0;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        char c = text[at];
+        if (c == '{') {
+            std::size_t before = at;
+            while (before > 0 && std::isspace(static_cast<unsigned char>(text[before - 1])))
+                --before;
+            initialiserBraces.push_back(before > 0 && text[before - 1] == '=');
+            ++depth;
+        } else if (c == '}' && depth > 0) {
+            --depth;
+            bool initialiser = initialiserBraces.back();
+            initialiserBraces.pop_back();
+            if (depth == 0 && !initialiser)
+                start = at + 1;
+        } else if (c == ';' && depth == 0) {
+            std::string statement = text.substr(start, at - start);
+            std::size_t declarationEnd = std::min(statement.find('='), statement.find(':'));
+            std::string declaration = statement.substr(0, declarationEnd);
+            std::size_t nameStart = 0;
+            std::size_t typeStart = 0;
+            std::size_t declaratorEnd = declaration.find('[');
+            std::string name = WordBefore(declaration, std::min(declaratorEnd, declaration.size()), nameStart);
+            std::string type = WordBefore(declaration, nameStart, typeStart);
+            bool plain = declaration.find_first_of("(),#") == std::string::npos;
+            for (const char* word : {"static", "const", "extern", "typedef", "struct", "shared"}) {
+                std::string padded = " " + declaration + " ";
+                for (std::size_t w = padded.find(word); plain && w != std::string::npos; w = padded.find(word, w + 1))
+                    plain = IsIdentifierChar(padded[w - 1]) || IsIdentifierChar(padded[w + std::strlen(word)]);
+            }
+            if (plain && !name.empty() && !type.empty() && type.compare(0, 7, "sampler") != 0 &&
+                !(structs.count(type) != 0 && HoldsSampler(type, structs)) &&
+                Assigns(text.substr(at), name, functions))
+                edits.push_back({start + nameStart, at + 1, name, type});
+            start = at + 1;
+        }
+    }
+    std::string result = text;
+    for (auto edit = edits.rbegin(); edit != edits.rend(); ++edit) {
+        std::string dims = text.substr(edit->nameAt + edit->name.size(), edit->end - 1 - edit->nameAt - edit->name.size());
+        dims = dims.substr(0, std::min(dims.find('='), dims.find(':')));
+        result.insert(edit->end, " static " + edit->type + " " + edit->name + Trim(dims) + ";");
+        result.insert(edit->nameAt, kUniformCopyPrefix);
+        copies = " " + edit->name + " = " + kUniformCopyPrefix + edit->name + ";" + copies;
+    }
+    return result;
+}
+
+}  // namespace
+
+std::string RewriteEntryParameters(const std::string& original, const std::string& entry)
+{
+    const OutParameters functions = FindOutParameters(original);
+    std::string globalCopies;
+    const std::string source = RewriteAssignedGlobals(original, FindStructs(original), functions, globalCopies);
     // The definition of entry at the top level: "entry (params) [: SEMANTIC] {".
     int depth = 0;
     for (std::size_t at = 0; at < source.size(); ++at) {
@@ -385,7 +530,7 @@ std::string RewriteEntryParameters(const std::string& source, const std::string&
 
         const Structs structs = FindStructs(source);
         std::string parameters;
-        std::string copies;
+        std::string copies = globalCopies;
         std::string globals;
         std::vector<std::string> list = SplitTopLevel(source.substr(open + 1, close - open - 1), ',');
         for (std::size_t i = 0; i < list.size(); ++i) {
@@ -405,16 +550,28 @@ std::string RewriteEntryParameters(const std::string& source, const std::string&
             std::string name;
             std::vector<long> dims;
             std::size_t nameAt = declaration.rfind(words.empty() ? std::string() : words.back());
-            bool uniform = std::find(words.begin(), words.end(), "uniform") != words.end();
-            bool parsed = uniform && words.size() >= 3 && ParseDeclarator(declaration.substr(nameAt), name, dims);
+            auto has = [&words](const char* word) { return std::find(words.begin(), words.end(), word) != words.end(); };
+            bool uniform = has("uniform");
+            bool out = has("out") || has("inout");
+            bool parsed = words.size() >= 2 && ParseDeclarator(declaration.substr(nameAt), name, dims);
             std::string type = parsed ? words[words.size() - 2] : std::string();
-            if (parsed && structs.count(type) != 0 && HoldsSampler(type, structs)) {
+            bool sampler = type.compare(0, 7, "sampler") == 0;
+            // A sampler is a uniform whether or not it says so.
+            if (parsed && sampler && !uniform && !out) {
+                std::size_t typeAt = nameAt;
+                WordBefore(parameter, nameAt, typeAt);
+                parameter.insert(typeAt, "uniform ");
+                declaration.insert(typeAt, "uniform ");
+                nameAt += 8;
+                uniform = true;
+            }
+            if (parsed && uniform && structs.count(type) != 0 && HoldsSampler(type, structs)) {
                 globals += "uniform " + Trim(declaration.substr(declaration.rfind(type))) + "; ";
                 parameters += std::string(static_cast<std::size_t>(std::count(parameter.begin(), parameter.end(), '\n')),
                                           '\n');
                 continue;
             }
-            if (parsed && type.compare(0, 7, "sampler") != 0 && Assigns(bodyText, name)) {
+            if (parsed && !out && !sampler && Assigns(bodyText, name, functions)) {
                 std::string suffix = Trim(declaration.substr(nameAt + name.size()));
                 parameter.replace(nameAt, name.size(), kUniformCopyPrefix + name);
                 copies += " " + type + " " + name + suffix + " = " + kUniformCopyPrefix + name + ";";
@@ -422,7 +579,7 @@ std::string RewriteEntryParameters(const std::string& source, const std::string&
             parameters += (parameters.find_first_not_of(" \t\r\n") == std::string::npos ? "" : ",") + parameter;
         }
         if (copies.empty() && globals.empty())
-            return source;
+            return original;
         // The globals go at the start of the line where the definition's return type stands.
         std::size_t typeStart = 0;
         WordBefore(source, at, typeStart);
@@ -431,7 +588,7 @@ std::string RewriteEntryParameters(const std::string& source, const std::string&
         return source.substr(0, lineStart) + globals + source.substr(lineStart, open + 1 - lineStart) + parameters +
                source.substr(close, body + 1 - close) + copies + source.substr(body + 1);
     }
-    return source;
+    return original;
 }
 
 namespace {
@@ -543,4 +700,22 @@ std::string TypeGenericSamplers(const std::string& source)
             }
     }
     return result + source.substr(copied);
+}
+
+std::string BlankComments(const std::string& source)
+{
+    std::string result = source;
+    for (std::size_t at = 0; at < result.size();) {
+        bool line = result.compare(at, 2, "//") == 0;
+        if (!line && result.compare(at, 2, "/*") != 0) {
+            ++at;
+            continue;
+        }
+        std::size_t end = line ? result.find('\n', at) : result.find("*/", at + 2);
+        end = end == std::string::npos ? result.size() : end + (line ? 0 : 2);
+        for (; at < end; ++at)
+            if (result[at] != '\n')
+                result[at] = ' ';
+    }
+    return result;
 }

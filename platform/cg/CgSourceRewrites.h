@@ -9,16 +9,22 @@
 #include <map>
 #include <string>
 
+// The source with every comment blanked out, its newlines kept, so that the rewrites below see only code and the
+// lines and columns stay the file's own.
+std::string BlankComments(const std::string& source);
+
 // The source with every flat initialiser of an array or struct of vectors, matrices or structs nested by its
 // type, and every array constructor after '=' written as a brace list. Initialisers whose scalar count does not
 // match their type are left as they are, for the front end to report.
 std::string NestInitialisers(const std::string& source);
 
-// The entry point's uniform parameters as the front end can take them. In Cg a uniform parameter is the function's
-// own copy, which its body may assign; in the front end it is a read-only global: each one that the body of entry
-// assigns is renamed with kUniformCopyPrefix and copied into a local of its own name at the top of the body. A
-// uniform struct holding a sampler, which the front end fails on as a parameter, becomes a global uniform of the
-// same name, declared at the start of the definition's first line.
+// The entry point's parameters and the file's uniforms as the front end can take them. In Cg a uniform is the
+// program run's own copy, which it may assign (directly or through an out or inout argument); in the front end it
+// is read-only: each entry parameter that the body of entry assigns is renamed with kUniformCopyPrefix and copied
+// into a local of its own name at the top of the body, and each global uniform that a function assigns is renamed
+// the same way beside a static of its own name, filled there too. A sampler parameter is a uniform with or without
+// the word. A uniform struct holding a sampler, which the front end fails on as a parameter, becomes a global
+// uniform of the same name, declared at the start of the definition's first line.
 std::string RewriteEntryParameters(const std::string& source, const std::string& entry);
 constexpr const char* kUniformCopyPrefix = "cgUniform_";
 

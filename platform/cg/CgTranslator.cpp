@@ -439,7 +439,8 @@ CgTranslation TranslateCg(const std::string& file, const std::string& fileName, 
     EShLanguage stage = vertexStage ? EShLangVertex : EShLangFragment;
     std::map<std::string, std::string> stateMatrices;
     const std::string nested =
-        NestInitialisers(RewriteEntryParameters(TypeGenericSamplers(BindStateMatrices(source, stateMatrices)), entry));
+        NestInitialisers(RewriteEntryParameters(
+            TypeGenericSamplers(BindStateMatrices(BlankComments(source), stateMatrices)), entry));
     std::string prelude = CgPrelude(std::string());
     const char* strings[2] = {prelude.c_str(), nested.c_str()};
     int lengths[2] = {static_cast<int>(prelude.size()), static_cast<int>(nested.size())};

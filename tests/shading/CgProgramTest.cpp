@@ -271,6 +271,17 @@ std::vector<Case> Cases()
            }()},
           {"bones", true, 57, 1, false, true, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0.2, 0.4, 0.6}},
           {"T", false, 0, 1, true, false, {0.9, 0.9, 0.9, 0.1, 0, 0, 0, 0, 0, 0, 0, 0, 0.5, 0.5, 0.5, 0}}}},
+        {"writes to uniforms: globals, members of uniform structs, through out and inout arguments, each run's own",
+         "float4 g; uniform float k; struct S { float4 a; float b; };\n"
+         "void Bump(inout float4 x) { x += 0.1; }\n"
+         "void Half(float unused, out float y) { y = 0.5; }\n"
+         "float4 Doubled() { g = g * 2; return g; }\n"
+         "float4 fragmain(uniform S s, float4 c : COLOR0) : COLOR\n"
+         "{ float4 d = Doubled(); Bump(g); Half(k, k); s.a.y = k; Half(0, s.b);\n"
+         "  return float4(g.x, s.a.y * s.b, c.b, 1) + d * 0; }\n",
+         false, true, {{"g", 4, {0.05, 0, 0, 0}}, {"k", 1, {0.9}}, {"s.a", 4, {0.9, 0.9, 0.9, 0.9}},
+                       {"s.b", 1, {0.9}}},
+         {"g", "k", "s", "s.a", "s.b"}, 51, 64, 153},
     };
     cases.insert(cases.end(), constructs.begin(), constructs.end());
     for (int n = 0; n < 8; ++n)
