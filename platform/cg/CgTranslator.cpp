@@ -360,6 +360,38 @@ void WriteGlsl(std::vector<unsigned int>&& spirv, bool vertexStage, const std::v
     }
 }
 
+// The image queries as GLSL 1.20 has them: under GL_EXT_gpu_shader4, a rectangle's fetch and size without the
+// level that the writer gives every sampler.
+void ImageQueriesFor120(const std::set<std::string>& rectangleNames, std::string& glsl)
+{
+    const std::string extension = "#extension GL_EXT_gpu_shader4 : require\n";
+    bool queries = glsl.find("texelFetch") != std::string::npos || glsl.find("textureSize") != std::string::npos;
+    if (!queries)
+        return;
+    for (const std::string& name : rectangleNames) {
+        for (const std::string function : {"texelFetch2D", "textureSize2D"}) {
+            const std::string form = function + "(" + name + ", ";
+            for (std::size_t at = glsl.find(form); at != std::string::npos; at = glsl.find(form, at + 1)) {
+                std::size_t end = at + function.size();
+                for (int depth = 0; end < glsl.size(); ++end) {
+                    depth += (glsl[end] == '(') - (glsl[end] == ')');
+                    if (depth == 0)
+                        break;
+                }
+                // The last argument is the level 0 that the prelude gives a rectangle.
+                if (end >= glsl.size() || glsl.compare(end - 3, 3, ", 0") != 0)
+                    continue;
+                glsl.erase(end - 3, 3);
+                glsl.replace(at, function.size(), function + "Rect");
+            }
+        }
+    }
+    if (glsl.find(extension) == std::string::npos) {
+        std::size_t line = glsl.find('\n');
+        glsl.insert(line == std::string::npos ? glsl.size() : line + 1, extension);
+    }
+}
+
 // Every read of a uniform bound to GL's state reads the state instead; the parameter stays declared, and as in
 // Cg the program tracks the state without being set.
 void BindStateParameters(const std::map<std::string, std::string>& stateMatrices, CgTranslation& result)
@@ -514,6 +546,7 @@ CgTranslation TranslateCg(const std::string& file, const std::string& fileName, 
     glslang::GlslangToSpv(*program.getIntermediate(stage), spirv, &logger, &options);
     result.listing += logger.getAllMessages();
     SignedFloatConversions(spirv);
+    SignedImageQueries(spirv);
     std::set<std::string> rectangleNames = RectangleSamplerNames(source);
     if (!rectangleNames.empty())
         RetypeRectangleSamplers(spirv, [&rectangleNames](const std::string& frontEndName) {
@@ -522,6 +555,7 @@ CgTranslation TranslateCg(const std::string& file, const std::string& fileName, 
 
     WriteGlsl(std::move(spirv), vertexStage, declared, freeInterpolants, fileName + ": entry point " + entry + ": ",
               result);
+    ImageQueriesFor120(rectangleNames, result.glsl);
     BindStateParameters(stateMatrices, result);
     return result;
 }

@@ -282,6 +282,21 @@ std::vector<Case> Cases()
          false, true, {{"g", 4, {0.05, 0, 0, 0}}, {"k", 1, {0.9}}, {"s.a", 4, {0.9, 0.9, 0.9, 0.9}},
                        {"s.b", 1, {0.9}}},
          {"g", "k", "s", "s.a", "s.b"}, 51, 64, 153},
+        {"lookups with a compare coordinate, derivatives, lod, bias and texel offsets",
+         "float4 fragmain(uniform sampler2D s2, uniform sampler1D s1) : COLOR\n"
+         "{ return tex2D(s2, float3(0.25, 0.25, 0.9)) * 0.1 + tex2D(s2, float2(0.25, 0.25), int2(1, 1)) * 0.2\n"
+         "         + tex2Dlod(s2, float4(0.25, 0.75, 0, 0)) * 0.3 + tex2Dbias(s2, float4(0.75, 0.25, 0, 0)) * 0.25\n"
+         "         + tex2D(s2, float2(0.75, 0.75), float2(0, 0), float2(0, 0)) * 0.15\n"
+         "         + tex1D(s1, 0.25, 1) * 0 + tex1Dlod(s1, float4(0.25, 0, 0, 0), 1) * 0; }\n",
+         false, true, {}, {}, 115, 153, 166},
+        {"projective forms, sizes, fetches and typed lookups",
+         "float4 fragmain(uniform sampler2D s2, uniform sampler1D s1, uniform samplerRECT sr) : COLOR\n"
+         "{ return float4(tex2Dsize(s2, 0).x * 0.1 + h1tex1D(s1, 0.25) * 0.2,\n"
+         "                tex2Dfetch(s2, int4(1, 0, 0, 0)).g * 0.3 + texRECTfetch(sr, int4(2, 1, 0, 0)).g * 0.2\n"
+         "                + tex1Dproj(s1, float3(1.5, 0.9, 2)).g * 0.1,\n"
+         "                f3tex2D(s2, float2(0.25, 0.75)).z * 0.2 + texRECTsize(sr).y * 0.05\n"
+         "                + tex2Dproj(s2, float3(0.5, 1.5, 2)).b * 0.2, 1); }\n",
+         false, true, {}, {}, 102, 153, 153},
     };
     cases.insert(cases.end(), constructs.begin(), constructs.end());
     for (int n = 0; n < 8; ++n)
