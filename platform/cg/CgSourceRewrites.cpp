@@ -719,3 +719,238 @@ std::string BlankComments(const std::string& source)
     }
     return result;
 }
+
+namespace {
+
+bool IsWordAt(const std::string& text, std::size_t at, const std::string& word)
+{
+    return text.compare(at, word.size(), word) == 0 && (at == 0 || !IsIdentifierChar(text[at - 1])) &&
+           (at + word.size() >= text.size() || !IsIdentifierChar(text[at + word.size()]));
+}
+
+// The identifier that starts at at, if any.
+std::string WordAt(const std::string& text, std::size_t at)
+{
+    std::size_t end = at;
+    while (end < text.size() && IsIdentifierChar(text[end]))
+        ++end;
+    return text.substr(at, end - at);
+}
+
+// Profiles whose programs a function qualified by their name is meant for, best first: a function of the first
+// one the file names for the stage replaces its other definitions.
+const std::vector<std::string> vertexProfiles = {"glslv", "gp5vp", "gp4vp", "vp40", "vs_3_0", "vp30", "vs_2_x",
+                                                 "vs_2_0", "arbvp1", "vp20", "vs_1_1"};
+const std::vector<std::string> fragmentProfiles = {"glslf", "gp5fp", "gp4fp", "fp40", "ps_3_0", "fp30", "ps_2_x",
+                                                   "ps_2_0", "arbfp1", "fp20", "ps_1_3", "ps_1_2", "ps_1_1"};
+const std::vector<std::string> otherProfiles = {"glslg", "gp4gp", "gp5gp", "gp5tcp", "gp5tep", "vs_4_0", "ps_4_0",
+                                                "gs_4_0", "vs_5_0", "ps_5_0", "gs_5_0"};
+
+// The rank of word among the stage's profiles; -1 for a profile of another stage, -2 for a word that is none.
+int ProfileRank(const std::string& word, bool vertexStage)
+{
+    const std::vector<std::string>& own = vertexStage ? vertexProfiles : fragmentProfiles;
+    auto found = std::find(own.begin(), own.end(), word);
+    if (found != own.end())
+        return static_cast<int>(found - own.begin());
+    for (const std::vector<std::string>* others : {&fragmentProfiles, &vertexProfiles, &otherProfiles})
+        if (others != &own && std::find(others->begin(), others->end(), word) != others->end())
+            return -1;
+    return -2;
+}
+
+// The end of the body of the function whose parameter list opens at open; npos for a prototype or no function.
+std::size_t FunctionEnd(const std::string& text, std::size_t open)
+{
+    if (open >= text.size() || text[open] != '(')
+        return std::string::npos;
+    std::size_t close = open;
+    for (int parens = 0; close < text.size(); ++close) {
+        parens += (text[close] == '(') - (text[close] == ')');
+        if (parens == 0)
+            break;
+    }
+    std::size_t body = close < text.size() ? text.find_first_of("{;", close) : std::string::npos;
+    if (body == std::string::npos || text[body] == ';')
+        return std::string::npos;
+    std::size_t end = body;
+    for (int braces = 0; end < text.size(); ++end) {
+        braces += (text[end] == '{') - (text[end] == '}');
+        if (braces == 0)
+            return end + 1;
+    }
+    return std::string::npos;
+}
+
+void BlankOut(std::string& text, std::size_t from, std::size_t to)
+{
+    for (std::size_t i = from; i < to && i < text.size(); ++i)
+        if (text[i] != '\n')
+            text[i] = ' ';
+}
+
+// The size of the array that the source declares as name ("name[8]"); 0 when none is found.
+long DeclaredSize(const std::string& text, const std::string& name)
+{
+    for (std::size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + 1)) {
+        if (!IsWordAt(text, at, name))
+            continue;
+        std::size_t bracket = SkipBlankAndComments(text, at + name.size());
+        std::size_t close = bracket < text.size() && text[bracket] == '[' ? text.find(']', bracket) : std::string::npos;
+        if (close == std::string::npos)
+            continue;
+        std::string size = Trim(text.substr(bracket + 1, close - bracket - 1));
+        if (!size.empty() && size.size() < 7 && size.find_first_not_of("0123456789") == std::string::npos)
+            return std::atol(size.c_str());
+    }
+    return 0;
+}
+
+// An unsized array parameter ("float2 p[]") takes the size of the array given it by the first call that gives
+// one declared with a size; a call with another size is then the front end's to report.
+void SizeArrayParameters(std::string& text)
+{
+    struct Unsized {
+        std::size_t brackets;  // the position of "[]"
+        std::string function;
+        std::size_t index;
+    };
+    std::vector<Unsized> unsized;
+    int depth = 0;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        depth += (text[at] == '{') - (text[at] == '}');
+        if (depth != 0 || text[at] != '(')
+            continue;
+        std::size_t nameStart = 0;
+        std::string function = WordBefore(text, at, nameStart);
+        std::size_t end = FunctionEnd(text, at);
+        if (function.empty() || end == std::string::npos)
+            continue;
+        std::size_t close = text.find(')', at);
+        std::size_t parameterStart = at + 1;
+        std::size_t index = 0;
+        for (std::size_t i = at + 1, parens = 0; i <= close && i < text.size(); ++i) {
+            parens += (text[i] == '(') - (text[i] == ')');
+            if ((text[i] == ',' && parens == 0) || i == close) {
+                std::size_t brackets = text.find("[]", parameterStart);
+                if (brackets < i)
+                    unsized.push_back({brackets, function, index});
+                ++index;
+                parameterStart = i + 1;
+            }
+        }
+        at = end - 1;
+    }
+    for (auto u = unsized.rbegin(); u != unsized.rend(); ++u) {
+        long size = 0;
+        for (std::size_t at = text.find(u->function); at != std::string::npos && size == 0;
+             at = text.find(u->function, at + 1)) {
+            std::size_t open = SkipBlankAndComments(text, at + u->function.size());
+            if (!IsWordAt(text, at, u->function) || open >= text.size() || text[open] != '(' ||
+                FunctionEnd(text, open) != std::string::npos)
+                continue;
+            std::size_t close = open;
+            for (int parens = 0; close < text.size(); ++close) {
+                parens += (text[close] == '(') - (text[close] == ')');
+                if (parens == 0)
+                    break;
+            }
+            std::vector<std::string> arguments = SplitTopLevel(text.substr(open + 1, close - open - 1), ',');
+            if (u->index < arguments.size())
+                size = DeclaredSize(text, Trim(arguments[u->index]));
+        }
+        if (size > 0)
+            text.insert(u->brackets + 1, std::to_string(size));
+    }
+}
+
+}  // namespace
+
+std::string RewriteDeclarations(const std::string& source, bool vertexStage)
+{
+    std::string text = source;
+    const Structs structs = FindStructs(text);
+    auto isType = [&structs](const std::string& word) {
+        return BuiltinScalars(word) > 0 || structs.count(word) != 0 || word.compare(0, 7, "sampler") == 0;
+    };
+    struct Qualified {
+        std::size_t at, end;  // the profile word, and the end of the function's body
+        std::string function;
+        int rank;
+    };
+    std::vector<Qualified> qualified;
+    int depth = 0;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        char c = text[at];
+        depth += (c == '{') - (c == '}');
+        if (!IsIdentifierChar(c) || (at > 0 && IsIdentifierChar(text[at - 1])))
+            continue;
+        const std::string word = WordAt(text, at);
+        const std::size_t next = SkipBlankAndComments(text, at + word.size());
+        // Each rewrite keeps the characters' count, so that every position found stays valid.
+        if (isType(word) && next < text.size()) {
+            // "float4 out name" -> "out float4 name".
+            for (const char* qualifier : {"inout", "out", "in"}) {
+                if (!IsWordAt(text, next, qualifier))
+                    continue;
+                std::string between = text.substr(at + word.size(), next - at - word.size());
+                text.replace(at, next + std::strlen(qualifier) - at, qualifier + between + word);
+                break;
+            }
+            // "float2[16] name" -> "float2 name[16]", "float2[] name" -> "float2 name[]".
+            std::size_t close = text[next] == '[' ? text.find(']', next) : std::string::npos;
+            std::size_t nameAt = close == std::string::npos ? close : SkipBlankAndComments(text, close + 1);
+            std::string name = nameAt < text.size() ? WordAt(text, nameAt) : std::string();
+            if (!name.empty() && !isType(name) && name.find_first_not_of("0123456789") != std::string::npos) {
+                std::string dims = text.substr(next, close + 1 - next);
+                std::string gap = text.substr(close + 1, nameAt - close - 1);
+                text.replace(next, nameAt + name.size() - next, (gap.empty() ? "" : gap) + name + dims);
+            }
+        }
+        // A function qualified by a profile: "ps_3_0 float4 f(...) { ... }".
+        int rank = depth == 0 ? ProfileRank(word, vertexStage) : -2;
+        if (rank >= -1) {
+            std::size_t nameAt = SkipBlankAndComments(text, next + WordAt(text, next).size());
+            std::string function = nameAt < text.size() ? WordAt(text, nameAt) : std::string();
+            std::size_t end = FunctionEnd(text, SkipBlankAndComments(text, nameAt + function.size()));
+            if (!function.empty() && end != std::string::npos)
+                qualified.push_back({at, end, function, rank});
+        }
+        at += word.size() - 1;
+    }
+    SizeArrayParameters(text);
+    if (qualified.empty())
+        return text;
+    // The best qualified definition of each function for the stage stays, without its profile; every other
+    // qualified one goes, and so do the unqualified ones of a function that keeps a qualified one.
+    std::map<std::string, int> best;
+    for (const Qualified& q : qualified)
+        if (q.rank >= 0 && (best.count(q.function) == 0 || q.rank < best[q.function]))
+            best[q.function] = q.rank;
+    for (const Qualified& q : qualified) {
+        auto kept = best.find(q.function);
+        BlankOut(text, q.at, kept != best.end() && kept->second == q.rank ? q.at + WordAt(text, q.at).size() : q.end);
+    }
+    for (const auto& entry : best) {
+        const std::string& function = entry.first;
+        depth = 0;
+        for (std::size_t at = 0; at < text.size(); ++at) {
+            depth += (text[at] == '{') - (text[at] == '}');
+            if (depth != 0 || !IsWordAt(text, at, function))
+                continue;
+            std::size_t typeStart = 0;
+            std::size_t end = FunctionEnd(text, SkipBlankAndComments(text, at + function.size()));
+            std::string type = WordBefore(text, at, typeStart);
+            std::size_t profileStart = 0;
+            std::string profile = WordBefore(text, typeStart, profileStart);
+            bool kept = std::any_of(qualified.begin(), qualified.end(), [&](const Qualified& q) {
+                return q.at <= typeStart && typeStart < q.end && best[q.function] == q.rank;
+            });
+            if (end == std::string::npos || type.empty() || kept || ProfileRank(profile, vertexStage) != -2)
+                continue;
+            BlankOut(text, typeStart, end);
+            at = end - 1;
+        }
+    }
+    return text;
+}

@@ -38,3 +38,9 @@ std::string BindStateMatrices(const std::string& source, std::map<std::string, s
 // two-dimensional: each declaration "sampler NAME" whose name a tex1D, tex3D or texCUBE lookup (or one of their
 // forms) is given becomes sampler1D, sampler3D or samplerCUBE, within its line.
 std::string TypeGenericSamplers(const std::string& source);
+
+// Cg's declarations that the front end lacks, within the characters they take: qualifiers after the type
+// ("float4 out name"), array types before the name ("float2[16] name", "float2[] name"), and functions qualified
+// by a profile ("ps_3_0 float4 f()"). Of the latter the definition for the stage's best profile that the file
+// names stays, in place of the function's other definitions; definitions for other profiles go.
+std::string RewriteDeclarations(const std::string& source, bool vertexStage);

@@ -329,10 +329,11 @@ void WriteGlsl(std::vector<unsigned int>&& spirv, bool vertexStage, const std::v
         }
 
         result.glsl = ReplaceIdentifiers(compiler.compile(), bound.placeholders);
-        // The 1.20 text as it is, under the version that has the built-in it needs: the writer would lay its
-        // matrices out differently for 1.30.
+        // The 1.20 text as it is, under the version that has the built-in or the integer remainder it needs (the
+        // writer would lay its matrices out differently for 1.30).
         const std::string version120 = "#version 120";
-        if (bound.needsGlsl130 && result.glsl.compare(0, version120.size(), version120) == 0)
+        bool remainder = result.glsl.find(" % ") != std::string::npos;
+        if ((bound.needsGlsl130 || remainder) && result.glsl.compare(0, version120.size(), version120) == 0)
             result.glsl.replace(0, version120.size(), "#version 130");
         for (const Declared& parameter : declared) {
             // A member of a global struct that holds a sampler is a uniform of its own, named by its whole path.
@@ -472,7 +473,8 @@ CgTranslation TranslateCg(const std::string& file, const std::string& fileName, 
     std::map<std::string, std::string> stateMatrices;
     const std::string nested =
         NestInitialisers(RewriteEntryParameters(
-            TypeGenericSamplers(BindStateMatrices(BlankComments(source), stateMatrices)), entry));
+            TypeGenericSamplers(BindStateMatrices(RewriteDeclarations(BlankComments(source), vertexStage), stateMatrices)),
+            entry));
     std::string prelude = CgPrelude(std::string());
     const char* strings[2] = {prelude.c_str(), nested.c_str()};
     int lengths[2] = {static_cast<int>(prelude.size()), static_cast<int>(nested.size())};
@@ -485,7 +487,7 @@ CgTranslation TranslateCg(const std::string& file, const std::string& fileName, 
         shader.setEnvClient(glslang::EShClientVulkan, glslang::EShTargetVulkan_1_0);
         shader.setEnvTarget(glslang::EShTargetSpv, glslang::EShTargetSpv_1_0);
         shader.setEnvTargetHlslFunctionality1();
-        shader.setEntryPoint("main");
+        shader.setEntryPoint(kEntryPointName);
         shader.setSourceEntryPoint(entry.c_str());
         shader.setAutoMapLocations(true);
         shader.setAutoMapBindings(true);

@@ -297,6 +297,23 @@ std::vector<Case> Cases()
          "                f3tex2D(s2, float2(0.25, 0.75)).z * 0.2 + texRECTsize(sr).y * 0.05\n"
          "                + tex2Dproj(s2, float3(0.5, 1.5, 2)).b * 0.2, 1); }\n",
          false, true, {}, {}, 102, 153, 153},
+        {"functions for a profile, unsized and array-typed parameters, out after the type, a sampler parameter, %, "
+         "flat initialisers of arrays of vectors and structs, truncation",
+         "ps_3_0 float4 Pick() { return float4(0.2, 0, 0, 0); }\n"
+         "vs_3_0 float4 Pick() { return float4(0.9, 0.9, 0.9, 0); }\n"
+         "float4 Pick() { return float4(0.5, 0.5, 0.5, 0); }\n"
+         "float Sum(float2 p[], int n) { float s = 0; for (int i = 0; i < n; i++) s += p[i].y; return s; }\n"
+         "float First(float2[] p) { return p[0].x; }\n"
+         "void Fill(float4 out o) { o = float4(0, 0, 0, 1); }\n"
+         "float4 Look(sampler2D s, float2 uv) { return tex2D(s, uv); }\n"
+         "struct P { float2 a; float b; };\n"
+         "float4 fragmain(uniform sampler2D s2, uniform float4 v) : COLOR\n"
+         "{ float2[2] x = {0.1, 0.1, 0.2, 0.1}; P ps[2] = {0, 0, 0, 0, 0, 0.3};\n"
+         "  float4 o; Fill(o); float3 t = v; float2x2 m = float3x3(v.x, 0, 0, 0, 1, 0, 0, 0, 1);\n"
+         "  int k = int(v.w) % 4; float f = v.y % 0.25;\n"
+         "  return Pick() + float4(f + Look(s2, float2(0.25, 0.25)).r * 0.1, Sum(x, 2) + First(x) + ps[1].b,\n"
+         "                         k * 0.1 + m[0][0] * 0.5 + t.z * 0.5 * o.w, 1); }\n",
+         false, true, {{"v", 4, {0.3, 0.6, 0.7, 7}}}, {"v"}, 102, 153, 204},
     };
     cases.insert(cases.end(), constructs.begin(), constructs.end());
     for (int n = 0; n < 8; ++n)
