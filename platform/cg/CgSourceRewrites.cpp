@@ -487,10 +487,40 @@ std::string RewriteAssignedGlobals(const std::string& text, const Structs& struc
     return result;
 }
 
+bool IsWordAt(const std::string& text, std::size_t at, const std::string& word);
+std::size_t FunctionEnd(const std::string& text, std::size_t open);
+
+// The word uniform blanked out of the parameter lists of the functions other than entry: only an entry point's
+// parameters are uniforms, and a function that assigns such a parameter assigns its own copy.
+std::string OtherFunctionsWithoutUniform(const std::string& source, const std::string& entry)
+{
+    static const std::string uniform = "uniform";
+    std::string text = source;
+    int depth = 0;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        depth += (text[at] == '{') - (text[at] == '}');
+        if (depth != 0 || text[at] != '(')
+            continue;
+        std::size_t nameStart = 0;
+        std::string function = WordBefore(text, at, nameStart);
+        std::size_t end = FunctionEnd(text, at);
+        if (function.empty() || end == std::string::npos)
+            continue;
+        std::size_t close = text.find_first_of("{", at);
+        if (function != entry)
+            for (std::size_t w = text.find(uniform, at); w < close; w = text.find(uniform, w + 1))
+                if (IsWordAt(text, w, uniform))
+                    text.replace(w, uniform.size(), uniform.size(), ' ');
+        at = end - 1;
+    }
+    return text;
+}
+
 }  // namespace
 
-std::string RewriteEntryParameters(const std::string& original, const std::string& entry)
+std::string RewriteEntryParameters(const std::string& file, const std::string& entry, const std::string& included)
 {
+    const std::string original = OtherFunctionsWithoutUniform(file, entry);
     const OutParameters functions = FindOutParameters(original);
     std::string globalCopies;
     const std::string source = RewriteAssignedGlobals(original, FindStructs(original), functions, globalCopies);
@@ -528,7 +558,9 @@ std::string RewriteEntryParameters(const std::string& original, const std::strin
         }
         const std::string bodyText = source.substr(body, bodyEnd - body);
 
-        const Structs structs = FindStructs(source);
+        Structs structs = FindStructs(included);
+        for (auto& [name, members] : FindStructs(source))
+            structs[name] = members;
         std::string parameters;
         std::string copies = globalCopies;
         std::string globals;

@@ -25,7 +25,10 @@ std::string NestInitialisers(const std::string& source);
 // the same way beside a static of its own name, filled there too. A sampler parameter is a uniform with or without
 // the word. A uniform struct holding a sampler, which the front end fails on as a parameter, becomes a global
 // uniform of the same name, declared at the start of the definition's first line.
-std::string RewriteEntryParameters(const std::string& source, const std::string& entry);
+// Structs that included defines (the file after its includes) count as well. The word uniform on the parameters of
+// other functions is dropped: there it means nothing, and it would make them read-only.
+std::string RewriteEntryParameters(const std::string& source, const std::string& entry,
+                                   const std::string& included = std::string());
 constexpr const char* kUniformCopyPrefix = "cgUniform_";
 
 // Cg binds a uniform to a matrix of GL's state by a semantic ("uniform float4x4 mvp : state.matrix.mvp",

@@ -471,10 +471,9 @@ CgTranslation TranslateCg(const std::string& file, const std::string& fileName, 
     CgTranslation result;
     EShLanguage stage = vertexStage ? EShLangVertex : EShLangFragment;
     std::map<std::string, std::string> stateMatrices;
-    const std::string nested =
-        NestInitialisers(RewriteEntryParameters(
-            TypeGenericSamplers(BindStateMatrices(RewriteDeclarations(BlankComments(source), vertexStage), stateMatrices)),
-            entry));
+    const std::string declarations =
+        TypeGenericSamplers(BindStateMatrices(RewriteDeclarations(BlankComments(source), vertexStage), stateMatrices));
+    std::string nested = NestInitialisers(RewriteEntryParameters(declarations, entry));
     std::string prelude = CgPrelude(std::string());
     const char* strings[2] = {prelude.c_str(), nested.c_str()};
     int lengths[2] = {static_cast<int>(prelude.size()), static_cast<int>(nested.size())};
@@ -510,6 +509,10 @@ CgTranslation TranslateCg(const std::string& file, const std::string& fileName, 
         return result;
     }
 
+    // Struct types from the includes decide which entry parameters hold samplers too.
+    nested = NestInitialisers(RewriteEntryParameters(declarations, entry, preprocessed));
+    strings[1] = nested.c_str();
+    lengths[1] = static_cast<int>(nested.size());
     result.matricesByRows = NamesNonSquareMatrix(preprocessed);
     prelude = (result.matricesByRows ? "#pragma pack_matrix(row_major)\n" : "") + CgPrelude(preprocessed);
     strings[0] = prelude.c_str();

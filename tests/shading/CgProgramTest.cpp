@@ -314,6 +314,14 @@ std::vector<Case> Cases()
          "  return Pick() + float4(f + Look(s2, float2(0.25, 0.25)).r * 0.1, Sum(x, 2) + First(x) + ps[1].b,\n"
          "                         k * 0.1 + m[0][0] * 0.5 + t.z * 0.5 * o.w, 1); }\n",
          false, true, {{"v", 4, {0.3, 0.6, 0.7, 7}}}, {"v"}, 102, 153, 204},
+        {"sampler members of a uniform struct from an include, with and without uniform; members named texture, input",
+         "#include \"inc/mat.cgh\"\n"
+         "struct In { float4 texture : COLOR0; float2 input : TEXCOORD7; };\n"
+         "float4 fragmain(In IN, uniform Mat mat) : COLOR\n"
+         "{ return tex2D(mat.diffuse, float2(0.25, 0.25)) * 0.2 + tex1D(mat.ramp, 0.75) * 0.4 + mat.tint\n"
+         "         + float4(0, 0, IN.texture.b * 0.5 + IN.input.y * 0.2, 0); }\n",
+         false, true, {{"mat.tint", 4, {0.1, 0, 0, 0}}}, {"mat.diffuse", "mat.ramp", "mat.tint"}, 77, 102, 102,
+         {{"inc/mat.cgh", "struct Mat { uniform sampler2D diffuse; sampler1D ramp; float4 tint; };\n"}}},
     };
     cases.insert(cases.end(), constructs.begin(), constructs.end());
     for (int n = 0; n < 8; ++n)
@@ -398,8 +406,9 @@ protected:
         glPopMatrix();
         glMatrixMode(GL_MODELVIEW);
 
-        const std::pair<const char*, int> samplers[] = {{"s1", 0}, {"s2", 1}, {"sc", 2}, {"sr", 3}, {"point", 3},
-                                                         {"g.s", 1}};
+        const std::pair<const char*, int> samplers[] = {{"s1", 0},          {"s2", 1},        {"sc", 2}, {"sr", 3},
+                                                         {"point", 3},       {"g.s", 1},       {"L.s", 1},
+                                                         {"mat.diffuse", 1}, {"mat.ramp", 0}};
         for (const auto& [name, texture] : samplers) {
             CGparameter sampler = cgGetNamedParameter(pair.fragmentProgram, name);
             cgGLSetTextureParameter(sampler, textures[texture]);
