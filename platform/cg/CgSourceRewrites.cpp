@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstring>
 #include <map>
+#include <set>
 #include <vector>
 
 namespace {
@@ -489,6 +490,61 @@ std::string RewriteAssignedGlobals(const std::string& text, const Structs& struc
 
 bool IsWordAt(const std::string& text, std::size_t at, const std::string& word);
 std::size_t FunctionEnd(const std::string& text, std::size_t open);
+std::string WordAt(const std::string& text, std::size_t at);
+
+const std::string varyingPrefix = "cgVarying_";
+
+// The definition of struct type in text, renamed newName, without its sampler members (whose names go into
+// samplers), on one line; empty when text has no such definition.
+std::string WithoutSamplers(const std::string& text, const std::string& type, const std::string& newName,
+                            std::set<std::string>& samplers)
+{
+    for (std::size_t at = text.find("struct"); at != std::string::npos; at = text.find("struct", at + 1)) {
+        std::size_t nameAt = SkipBlankAndComments(text, at + 6);
+        std::size_t open = nameAt < text.size() ? SkipBlankAndComments(text, nameAt + type.size()) : text.size();
+        if (!IsWordAt(text, at, "struct") || !IsWordAt(text, nameAt, type) || open >= text.size() || text[open] != '{')
+            continue;
+        std::size_t close = text.find('}', open);
+        if (close == std::string::npos)
+            return std::string();
+        std::string members;
+        for (const std::string& statement : SplitTopLevel(text.substr(open + 1, close - open - 1), ';')) {
+            std::string member = Trim(statement);
+            std::size_t typeAt = IsWordAt(member, 0, "uniform") ? SkipBlankAndComments(member, 7) : 0;
+            if (member.empty())
+                continue;
+            if (member.compare(typeAt, 7, "sampler") != 0) {
+                members += member + "; ";
+                continue;
+            }
+            for (const std::string& declarator : SplitTopLevel(member.substr(member.find_first_of(" \t\r\n", typeAt)), ','))
+                samplers.insert(Trim(declarator.substr(0, declarator.find_first_of(":["))));
+        }
+        for (char& c : members)
+            c = c == '\n' || c == '\r' ? ' ' : c;
+        return "struct " + newName + " { " + members + "};";
+    }
+    return std::string();
+}
+
+// body with every "name.member" of a member that is not among samplers read from renamed instead.
+std::string VaryingMembers(const std::string& body, const std::string& name, const std::string& renamed,
+                           const std::set<std::string>& samplers)
+{
+    std::string result;
+    std::size_t copied = 0;
+    for (std::size_t at = body.find(name); at != std::string::npos; at = body.find(name, at + 1)) {
+        std::size_t dot = SkipBlankAndComments(body, at + name.size());
+        if (!IsWordAt(body, at, name) || dot >= body.size() || body[dot] != '.' || (at > 0 && body[at - 1] == '.'))
+            continue;
+        std::size_t memberAt = SkipBlankAndComments(body, dot + 1);
+        if (samplers.count(WordAt(body, memberAt)) != 0)
+            continue;
+        result += body.substr(copied, at - copied) + renamed;
+        copied = at + name.size();
+    }
+    return result + body.substr(copied);
+}
 
 // The word uniform blanked out of the parameter lists of the functions other than entry: only an entry point's
 // parameters are uniforms, and a function that assigns such a parameter assigns its own copy.
@@ -564,6 +620,9 @@ std::string RewriteEntryParameters(const std::string& file, const std::string& e
         std::string parameters;
         std::string copies = globalCopies;
         std::string globals;
+        bool samplersMadeUniform = false;
+        std::vector<std::string> varyings;  // struct parameters whose samplers went to a global
+        std::set<std::string> samplerMembers;
         std::vector<std::string> list = SplitTopLevel(source.substr(open + 1, close - open - 1), ',');
         for (std::size_t i = 0; i < list.size(); ++i) {
             std::string parameter = list[i];
@@ -596,12 +655,29 @@ std::string RewriteEntryParameters(const std::string& file, const std::string& e
                 declaration.insert(typeAt, "uniform ");
                 nameAt += 8;
                 uniform = true;
+                samplersMadeUniform = true;
             }
             if (parsed && uniform && structs.count(type) != 0 && HoldsSampler(type, structs)) {
                 globals += "uniform " + Trim(declaration.substr(declaration.rfind(type))) + "; ";
                 parameters += std::string(static_cast<std::size_t>(std::count(parameter.begin(), parameter.end(), '\n')),
                                           '\n');
                 continue;
+            }
+            // A varying struct holding samplers: its samplers are uniforms, the rest stays varying. The parameter
+            // becomes a global uniform of its name, beside a varying of a struct without the samplers whose
+            // members the body reads instead.
+            std::string varyingStruct = parsed && !uniform && !out && structs.count(type) != 0 &&
+                                                HoldsSampler(type, structs)
+                                            ? WithoutSamplers(included + "\n" + source, type, varyingPrefix + type,
+                                                              samplerMembers)
+                                            : std::string();
+            if (!varyingStruct.empty()) {
+                globals += varyingStruct + " uniform " + type + " " + name + "; ";
+                parameter.replace(nameAt, name.size(), varyingPrefix + name);
+                std::size_t typeAt = 0;
+                WordBefore(parameter, nameAt, typeAt);
+                parameter.replace(typeAt, type.size(), varyingPrefix + type);
+                varyings.push_back(name);
             }
             if (parsed && !out && !sampler && Assigns(bodyText, name, functions)) {
                 std::string suffix = Trim(declaration.substr(nameAt + name.size()));
@@ -610,15 +686,18 @@ std::string RewriteEntryParameters(const std::string& file, const std::string& e
             }
             parameters += (parameters.find_first_not_of(" \t\r\n") == std::string::npos ? "" : ",") + parameter;
         }
-        if (copies.empty() && globals.empty())
+        if (copies.empty() && globals.empty() && !samplersMadeUniform)
             return original;
+        std::string bodyRest = source.substr(body + 1);
+        for (const std::string& name : varyings)
+            bodyRest = VaryingMembers(bodyRest, name, varyingPrefix + name, samplerMembers);
         // The globals go at the start of the line where the definition's return type stands.
         std::size_t typeStart = 0;
         WordBefore(source, at, typeStart);
         std::size_t lineStart = source.rfind('\n', typeStart);
         lineStart = lineStart == std::string::npos ? 0 : lineStart + 1;
         return source.substr(0, lineStart) + globals + source.substr(lineStart, open + 1 - lineStart) + parameters +
-               source.substr(close, body + 1 - close) + copies + source.substr(body + 1);
+               source.substr(close, body + 1 - close) + copies + bodyRest;
     }
     return original;
 }

@@ -322,6 +322,10 @@ std::vector<Case> Cases()
          "         + float4(0, 0, IN.texture.b * 0.5 + IN.input.y * 0.2, 0); }\n",
          false, true, {{"mat.tint", 4, {0.1, 0, 0, 0}}}, {"mat.diffuse", "mat.ramp", "mat.tint"}, 77, 102, 102,
          {{"inc/mat.cgh", "struct Mat { uniform sampler2D diffuse; sampler1D ramp; float4 tint; };\n"}}},
+        {"a varying struct holding a sampler: the sampler a uniform, the rest varying",
+         "struct Lookups { sampler2D s; float2 uv : TEXCOORD7; };\n"
+         "float4 fragmain(Lookups L) : COLOR { return tex2D(L.s, L.uv * 0.5) + float4(0, L.uv.y * 0.5, 0, 0); }\n",
+         false, true, {}, {"L.s"}, 255, 64, 0},
     };
     cases.insert(cases.end(), constructs.begin(), constructs.end());
     for (int n = 0; n < 8; ++n)
