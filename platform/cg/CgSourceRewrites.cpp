@@ -1030,6 +1030,16 @@ std::string RewriteDeclarations(const std::string& source, bool vertexStage)
         at += word.size() - 1;
     }
     SizeArrayParameters(text);
+    // "uniform" on a struct's member: the front end would make every local of the struct read-only.
+    for (std::size_t at = text.find("struct"); at != std::string::npos; at = text.find("struct", at + 1)) {
+        std::size_t open = text.find_first_of("{;", at);
+        std::size_t close = open != std::string::npos && text[open] == '{' ? text.find('}', open) : std::string::npos;
+        if (!IsWordAt(text, at, "struct") || close == std::string::npos)
+            continue;
+        for (std::size_t w = text.find("uniform", open); w < close; w = text.find("uniform", w + 1))
+            if (IsWordAt(text, w, "uniform"))
+                BlankOut(text, w, w + 7);
+    }
     if (qualified.empty())
         return text;
     // The best qualified definition of each function for the stage stays, without its profile; every other

@@ -326,6 +326,13 @@ std::vector<Case> Cases()
          "struct Lookups { sampler2D s; float2 uv : TEXCOORD7; };\n"
          "float4 fragmain(Lookups L) : COLOR { return tex2D(L.s, L.uv * 0.5) + float4(0, L.uv.y * 0.5, 0, 0); }\n",
          false, true, {}, {"L.s"}, 255, 64, 0},
+        {"a vertex input without a semantic, of a struct whose members say uniform, assigned",
+         "struct input { uniform float2 video_size; uniform float frame_count; };\n"
+         "void vertexmain(float4 p : POSITION, input IN, uniform float4x4 ModelViewProj, out float4 oPos : POSITION,\n"
+         "                out float4 oC : COLOR0)\n"
+         "{ oPos = mul(ModelViewProj, p); float f = IN.frame_count = IN.frame_count * 0.5;\n"
+         "  oC = float4(f, IN.frame_count, IN.video_size.x, 1); }\n",
+         true, false, {{"IN.frame_count", 1, {0.8}}, {"IN.video_size", 3, {0.6, 0, 0}}}, {}, 102, 102, 153},
     };
     cases.insert(cases.end(), constructs.begin(), constructs.end());
     for (int n = 0; n < 8; ++n)
