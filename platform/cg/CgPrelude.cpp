@@ -12,9 +12,10 @@ namespace {
 //
 // Cg's texture library, each lookup under a stand-in name with every form Cg gives it. A texel offset moves the
 // coordinate by whole texels of the level looked up (of level 0 where the hardware chooses the level), a
-// rectangle's by the offset itself (a rectangle has one level, so its lod and bias forms are plain lookups). The compare coordinate is taken and the lookup made without it, which is
-// Cg's result for a texture whose compare mode is off. The projective cube lookup divides by hand, as GLSL has
-// none. Sizes and fetches go through the front end's image queries, which come out as GL_EXT_gpu_shader4's.
+// rectangle's by the offset itself (a rectangle has one level, so its lod and bias forms are plain lookups). The
+// compare coordinate is taken and the lookup made without it, which is Cg's result for a texture whose compare
+// mode is off. The projective cube lookup divides by hand, as GLSL has none. Sizes and fetches go through the
+// front end's image queries, which come out as GL_EXT_gpu_shader4's.
 const char* const cgWords = R"(#define fixed float
 #define fixed1 float1
 #define fixed2 float2

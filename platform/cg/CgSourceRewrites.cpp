@@ -479,7 +479,8 @@ std::string RewriteAssignedGlobals(const std::string& text, const Structs& struc
     }
     std::string result = text;
     for (auto edit = edits.rbegin(); edit != edits.rend(); ++edit) {
-        std::string dims = text.substr(edit->nameAt + edit->name.size(), edit->end - 1 - edit->nameAt - edit->name.size());
+        std::size_t dimsAt = edit->nameAt + edit->name.size();
+        std::string dims = text.substr(dimsAt, edit->end - 1 - dimsAt);
         dims = dims.substr(0, std::min(dims.find('='), dims.find(':')));
         result.insert(edit->end, " static " + edit->type + " " + edit->name + Trim(dims) + ";");
         result.insert(edit->nameAt, kUniformCopyPrefix);
@@ -517,7 +518,8 @@ std::string WithoutSamplers(const std::string& text, const std::string& type, co
                 members += member + "; ";
                 continue;
             }
-            for (const std::string& declarator : SplitTopLevel(member.substr(member.find_first_of(" \t\r\n", typeAt)), ','))
+            std::string declarators = member.substr(member.find_first_of(" \t\r\n", typeAt));
+            for (const std::string& declarator : SplitTopLevel(declarators, ','))
                 samplers.insert(Trim(declarator.substr(0, declarator.find_first_of(":["))));
         }
         for (char& c : members)
@@ -641,7 +643,9 @@ std::string RewriteEntryParameters(const std::string& file, const std::string& e
             std::string name;
             std::vector<long> dims;
             std::size_t nameAt = declaration.rfind(words.empty() ? std::string() : words.back());
-            auto has = [&words](const char* word) { return std::find(words.begin(), words.end(), word) != words.end(); };
+            auto has = [&words](const char* word) {
+                return std::find(words.begin(), words.end(), word) != words.end();
+            };
             bool uniform = has("uniform");
             bool out = has("out") || has("inout");
             bool parsed = words.size() >= 2 && ParseDeclarator(declaration.substr(nameAt), name, dims);

@@ -245,7 +245,8 @@ std::vector<Case> Cases()
           {"w[0]", 4, {1, 1, 1, 1}}},
          {"IN", "IN.video_size", "IN.texture", "w", "w[0]", "w[1]", "w[2]"}, 51, 77, 128},
         {"a byte-order mark, PSIZ, CLP0 and CLP5 out, FOG between the stages, a colour without a semantic",
-         "\xEF\xBB\xBF" "void vertexmain(float4 p : POSITION, uniform float4x4 ModelViewProj, out float4 oPos : POSITION,\n"
+         "\xEF\xBB\xBF"
+         "void vertexmain(float4 p : POSITION, uniform float4x4 ModelViewProj, out float4 oPos : POSITION,\n"
          "                out float s : PSIZ, out float c0 : CLP0, out float c5 : CLP5, out float f : FOG)\n"
          "{ oPos = mul(ModelViewProj, p); s = 1; c0 = 1; c5 = 1; f = 0.6; }\n"
          "float4 fragmain(float f : FOG) { return float4(0.2, 0.4, f, 1); }\n",
