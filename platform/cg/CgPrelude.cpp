@@ -10,7 +10,7 @@ namespace {
 // Cg words that the DX9 language lacks, and matrices of one row or column, which the front end cannot construct:
 // as vectors they multiply the same way on either side of mul.
 //
-// Cg's texture library, each lookup under a stand-in name with every form Cg gives it. A texel offset moves the
+// Cg's texture library (below), each lookup under a stand-in name with every form Cg gives it. A texel offset moves the
 // coordinate by whole texels of the level looked up (of level 0 where the hardware chooses the level), a
 // rectangle's by the offset itself (a rectangle has one level, so its lod and bias forms are plain lookups). The
 // compare coordinate is taken and the lookup made without it, which is Cg's result for a texture whose compare
@@ -29,14 +29,52 @@ const char* const cgWords = R"(#define fixed float
 #define float1x2 float2
 #define float1x3 float3
 #define float1x4 float4
-int3 cgSize(sampler1D s, int lod) { uint w, n; s.GetDimensions(lod, w, n); return int3(w, 0, 0); }
+)";
+
+// The helpers of the texture library and the library itself, one definition a line. Only the lines of the
+// stand-ins a program calls are defined (see CgPrelude).
+// The lookups' words as their stand-ins, after every definition that calls the words themselves.
+const char* const textureMacros = R"(#define tex1D cgTex1D
+#define tex1Dproj cgTex1Dproj
+#define tex1Dlod cgTex1Dlod
+#define tex1Dbias cgTex1Dbias
+#define tex1Dsize cgTex1Dsize
+#define tex1Dfetch cgTex1Dfetch
+#define tex2D cgTex2D
+#define tex2Dproj cgTex2Dproj
+#define tex2Dlod cgTex2Dlod
+#define tex2Dbias cgTex2Dbias
+#define tex2Dsize cgTex2Dsize
+#define tex2Dfetch cgTex2Dfetch
+#define tex3D cgTex3D
+#define tex3Dproj cgTex3Dproj
+#define tex3Dlod cgTex3Dlod
+#define tex3Dbias cgTex3Dbias
+#define tex3Dsize cgTex3Dsize
+#define tex3Dfetch cgTex3Dfetch
+#define texCUBE cgTexCUBE
+#define texCUBEproj cgTexCUBEproj
+#define texCUBElod cgTexCUBElod
+#define texCUBEbias cgTexCUBEbias
+#define texCUBEsize cgTexCUBEsize
+#define texRECT cgTexRECT
+#define texRECTproj cgTexRECTproj
+#define texRECTlod cgTexRECTlod
+#define texRECTbias cgTexRECTbias
+#define texRECTsize cgTexRECTsize
+#define texRECTfetch cgTexRECTfetch
+)";
+
+const char* const textureHelpers = R"(int3 cgSize(sampler1D s, int lod) { uint w, n; s.GetDimensions(lod, w, n); return int3(w, 0, 0); }
 int3 cgSize(sampler2D s, int lod) { uint w, h, n; s.GetDimensions(lod, w, h, n); return int3(w, h, 0); }
 int3 cgSize(sampler3D s, int lod) { uint w, h, d, n; s.GetDimensions(lod, w, h, d, n); return int3(w, h, d); }
 int3 cgSize(samplerCUBE s, int lod) { uint w, h, n; s.GetDimensions(lod, w, h, n); return int3(w, h, 0); }
 float cgShift(sampler1D s, int o, float lod) { return o / float(cgSize(s, int(lod)).x); }
 float2 cgShift(sampler2D s, int2 o, float lod) { return float2(o) / float2(cgSize(s, int(lod)).xy); }
 float3 cgShift(sampler3D s, int3 o, float lod) { return float3(o) / float3(cgSize(s, int(lod))); }
-float4 cgTex1D(sampler1D s, float c) { return tex1D(s, c); }
+)";
+
+const char* const textureLibrary = R"(float4 cgTex1D(sampler1D s, float c) { return tex1D(s, c); }
 float4 cgTex1D(sampler1D s, float c, int o) { return tex1D(s, c + cgShift(s, o, 0)); }
 float4 cgTex1D(sampler1D s, float2 c) { return tex1D(s, c.x); }
 float4 cgTex1D(sampler1D s, float2 c, int o) { return cgTex1D(s, c.x, o); }
@@ -116,35 +154,6 @@ int3 cgTexRECTsize(sampler2D s) { return cgSize(s, 0); }
 int3 cgTexRECTsize(sampler2D s, int lod) { return cgSize(s, 0); }
 float4 cgTexRECTfetch(sampler2D s, int4 c) { return s.Load(int3(c.xy, 0)); }
 float4 cgTexRECTfetch(sampler2D s, int4 c, int2 o) { return s.Load(int3(c.xy + o, 0)); }
-#define tex1D cgTex1D
-#define tex1Dproj cgTex1Dproj
-#define tex1Dlod cgTex1Dlod
-#define tex1Dbias cgTex1Dbias
-#define tex1Dsize cgTex1Dsize
-#define tex1Dfetch cgTex1Dfetch
-#define tex2D cgTex2D
-#define tex2Dproj cgTex2Dproj
-#define tex2Dlod cgTex2Dlod
-#define tex2Dbias cgTex2Dbias
-#define tex2Dsize cgTex2Dsize
-#define tex2Dfetch cgTex2Dfetch
-#define tex3D cgTex3D
-#define tex3Dproj cgTex3Dproj
-#define tex3Dlod cgTex3Dlod
-#define tex3Dbias cgTex3Dbias
-#define tex3Dsize cgTex3Dsize
-#define tex3Dfetch cgTex3Dfetch
-#define texCUBE cgTexCUBE
-#define texCUBEproj cgTexCUBEproj
-#define texCUBElod cgTexCUBElod
-#define texCUBEbias cgTexCUBEbias
-#define texCUBEsize cgTexCUBEsize
-#define texRECT cgTexRECT
-#define texRECTproj cgTexRECTproj
-#define texRECTlod cgTexRECTlod
-#define texRECTbias cgTexRECTbias
-#define texRECTsize cgTexRECTsize
-#define texRECTfetch cgTexRECTfetch
 )";
 
 // Intrinsics that SPIRV-Cross writes as GLSL 1.30 functions, spelt out for GLSL 1.20: the word, its stand-in and
@@ -207,7 +216,7 @@ std::string TypedLookups(const std::string& preprocessed)
         at = end;
     }
     std::string text;
-    const std::string library = cgWords;
+    const std::string library = textureLibrary;
     for (const std::string& word : used) {
         const int components = word[1] - '0';
         const std::string standIn = "cgTex" + word.substr(5);
@@ -230,6 +239,51 @@ std::string TypedLookups(const std::string& preprocessed)
         }
     }
     return text;
+}
+
+// The definitions of the texture library's stand-ins that text calls, with those they call in turn, and the
+// helpers when any of them needs one.
+std::string LookupsCalled(const std::string& text)
+{
+    static const std::string prefix = "cgTex";
+    std::set<std::string> called;
+    for (std::size_t at = text.find(prefix); at != std::string::npos; at = text.find(prefix, at + 1)) {
+        if (at > 0 && IsIdentifierChar(text[at - 1]))
+            continue;
+        std::size_t end = at;
+        while (end < text.size() && IsIdentifierChar(text[end]))
+            ++end;
+        called.insert(text.substr(at, end - at));
+    }
+    const std::string library = textureLibrary;
+    std::string definitions;
+    std::set<std::string> defined;
+    while (!called.empty()) {
+        std::set<std::string> next;
+        std::string added;
+        for (std::size_t line = 0; line < library.size();) {
+            std::size_t end = std::min(library.find('\n', line), library.size());
+            std::size_t name = library.find(prefix, line);
+            std::size_t nameEnd = library.find('(', name);
+            if (name < end && nameEnd < end && called.count(library.substr(name, nameEnd - name)) != 0)
+                added += library.substr(line, end + 1 - line);
+            line = end + 1;
+        }
+        defined.insert(called.begin(), called.end());
+        for (std::size_t at = added.find(prefix, 1); at != std::string::npos; at = added.find(prefix, at + 1)) {
+            std::size_t end = at;
+            while (end < added.size() && IsIdentifierChar(added[end]))
+                ++end;
+            std::string word = added.substr(at, end - at);
+            if (defined.count(word) == 0)
+                next.insert(word);
+        }
+        // A stand-in's definitions go before those of the stand-ins that call it.
+        definitions = added + definitions;
+        called = next;
+    }
+    bool helpers = definitions.find("cgSize") != std::string::npos || definitions.find("cgShift") != std::string::npos;
+    return (helpers ? std::string(textureHelpers) : std::string()) + definitions;
 }
 
 }  // namespace
@@ -266,7 +320,8 @@ std::string CgPrelude(const std::string& preprocessed)
             text += typed + "\n";
         }
     }
-    return text + TypedLookups(preprocessed);
+    const std::string typed = TypedLookups(preprocessed);
+    return text + LookupsCalled(preprocessed + typed) + typed + textureMacros;
 }
 
 bool NamesNonSquareMatrix(const std::string& preprocessed)

@@ -345,7 +345,11 @@ bool OutArgument(const std::string& text, std::size_t start, std::size_t end, co
         return false;
     std::size_t index = 0;
     int depth = 0;
-    for (std::size_t at = before; at-- > 0;) {
+    // A call's argument list longer than this is not looked through (so that a file of one huge call costs a pass
+    // per argument of bounded length).
+    const std::size_t kMaxArgumentsLength = 65536;
+    const std::size_t stop = before > kMaxArgumentsLength ? before - kMaxArgumentsLength : 0;
+    for (std::size_t at = before; at-- > stop;) {
         char c = text[at];
         if (c == ')' || c == ']' || c == '}') {
             ++depth;
@@ -364,53 +368,81 @@ bool OutArgument(const std::string& text, std::size_t start, std::size_t end, co
 
 // True when body assigns to name: "name =", "name.xy +=", "name[i] = ", "name++", "--name", or gives it to an out
 // or inout parameter of one of functions.
+// True when the identifier of size characters at at in body is assigned there: "name =", "name.xy +=",
+// "name[i] = ", "name++", "--name", or given to an out or inout parameter of one of functions.
+bool AssignedAt(const std::string& body, std::size_t at, std::size_t size, const OutParameters& functions)
+{
+    std::size_t end = at + size;
+    std::size_t before = at;
+    while (before > 0 && std::isspace(static_cast<unsigned char>(body[before - 1])))
+        --before;
+    if (before >= 2 && (body.compare(before - 2, 2, "++") == 0 || body.compare(before - 2, 2, "--") == 0))
+        return true;
+    // Skip members and indices, then look at the operator.
+    for (;;) {
+        end = SkipBlankAndComments(body, end);
+        if (end < body.size() && body[end] == '.') {
+            ++end;
+            end = SkipBlankAndComments(body, end);
+            while (end < body.size() && IsIdentifierChar(body[end]))
+                ++end;
+        } else if (end < body.size() && body[end] == '[') {
+            int depth = 0;
+            for (; end < body.size(); ++end) {
+                depth += (body[end] == '[') - (body[end] == ']');
+                if (depth == 0)
+                    break;
+            }
+            ++end;
+        } else {
+            break;
+        }
+    }
+    if (end + 1 < body.size() && (body.compare(end, 2, "++") == 0 || body.compare(end, 2, "--") == 0))
+        return true;
+    if (!functions.empty() && OutArgument(body, at, end, functions))
+        return true;
+    // Compound assignments have one or two characters before the '=' ("+=", "<<="); "<=" and ">=" compare.
+    std::size_t op = end;
+    while (op < body.size() && op - end < 2 && std::string("+-*/%&|^<>").find(body[op]) != std::string::npos)
+        ++op;
+    bool comparison = op - end == 1 && (body[end] == '<' || body[end] == '>');
+    return op < body.size() && body[op] == '=' && (op + 1 >= body.size() || body[op + 1] != '=') && !comparison;
+}
+
 bool Assigns(const std::string& body, const std::string& name, const OutParameters& functions = {})
 {
-    std::size_t at = 0;
-    while ((at = body.find(name, at)) != std::string::npos) {
+    for (std::size_t at = body.find(name); at != std::string::npos; at = body.find(name, at + name.size())) {
         std::size_t end = at + name.size();
         bool word = (at == 0 || !IsIdentifierChar(body[at - 1])) && (end >= body.size() || !IsIdentifierChar(body[end]));
-        std::size_t before = at;
-        while (before > 0 && std::isspace(static_cast<unsigned char>(body[before - 1])))
-            --before;
-        at = end;
-        if (!word)
-            continue;
-        if (before >= 2 && (body.compare(before - 2, 2, "++") == 0 || body.compare(before - 2, 2, "--") == 0))
-            return true;
-        // Skip members and indices, then look at the operator.
-        for (;;) {
-            end = SkipBlankAndComments(body, end);
-            if (end < body.size() && body[end] == '.') {
-                ++end;
-                end = SkipBlankAndComments(body, end);
-                while (end < body.size() && IsIdentifierChar(body[end]))
-                    ++end;
-            } else if (end < body.size() && body[end] == '[') {
-                int depth = 0;
-                for (; end < body.size(); ++end) {
-                    depth += (body[end] == '[') - (body[end] == ']');
-                    if (depth == 0)
-                        break;
-                }
-                ++end;
-            } else {
-                break;
-            }
-        }
-        if (end + 1 < body.size() && (body.compare(end, 2, "++") == 0 || body.compare(end, 2, "--") == 0))
-            return true;
-        if (OutArgument(body, at - name.size(), end, functions))
-            return true;
-        // Compound assignments have one or two characters before the '=' ("+=", "<<="); "<=" and ">=" compare.
-        std::size_t op = end;
-        while (op < body.size() && op - end < 2 && std::string("+-*/%&|^<>").find(body[op]) != std::string::npos)
-            ++op;
-        bool comparison = op - end == 1 && (body[end] == '<' || body[end] == '>');
-        if (op < body.size() && body[op] == '=' && (op + 1 >= body.size() || body[op + 1] != '=') && !comparison)
+        if (word && AssignedAt(body, at, name.size(), functions))
             return true;
     }
     return false;
+}
+
+// Every identifier that a function body of text assigns (members and elements count for their variable), in one
+// pass.
+std::set<std::string> AssignedNames(const std::string& text, const OutParameters& functions)
+{
+    std::set<std::string> names;
+    int depth = 0;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        char c = text[at];
+        depth += (c == '{') - (c == '}');
+        if (depth <= 0 || !IsIdentifierChar(c) || std::isdigit(static_cast<unsigned char>(c)))
+            continue;
+        std::size_t end = at;
+        while (end < text.size() && IsIdentifierChar(text[end]))
+            ++end;
+        std::size_t before = at;
+        while (before > 0 && std::isspace(static_cast<unsigned char>(text[before - 1])))
+            --before;
+        if ((before == 0 || text[before - 1] != '.') && AssignedAt(text, at, end - at, functions))
+            names.insert(text.substr(at, end - at));
+        at = end - 1;
+    }
+    return names;
 }
 
 bool HoldsSampler(const std::string& type, const Structs& structs, int depth = 0)
@@ -438,6 +470,7 @@ std::string RewriteAssignedGlobals(const std::string& text, const Structs& struc
         std::string name, type;
     };
     std::vector<Edit> edits;
+    const std::set<std::string> assigned = AssignedNames(text, functions);
     int depth = 0;
     std::vector<bool> initialiserBraces;
     std::size_t start = 0;
@@ -472,7 +505,7 @@ std::string RewriteAssignedGlobals(const std::string& text, const Structs& struc
             }
             if (plain && !name.empty() && !type.empty() && type.compare(0, 7, "sampler") != 0 &&
                 !(structs.count(type) != 0 && HoldsSampler(type, structs)) &&
-                Assigns(text.substr(at), name, functions))
+                assigned.count(name) != 0)
                 edits.push_back({start + nameStart, at + 1, name, type});
             start = at + 1;
         }
