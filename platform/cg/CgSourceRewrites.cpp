@@ -332,75 +332,39 @@ OutParameters FindOutParameters(const std::string& text)
     return functions;
 }
 
-// True when the argument that ends at end (after any members and indices) is given to an out or inout parameter
-// of a function of functions.
-bool OutArgument(const std::string& text, std::size_t start, std::size_t end, const OutParameters& functions)
+// The end of the member and element accesses that follow an identifier ending at end ("name.xy", "name[i].w").
+std::size_t EndOfAccess(const std::string& body, std::size_t end)
 {
-    std::size_t after = SkipBlankAndComments(text, end);
-    std::size_t before = start;
-    while (before > 0 && std::isspace(static_cast<unsigned char>(text[before - 1])))
-        --before;
-    if (after >= text.size() || (text[after] != ',' && text[after] != ')') || before == 0 ||
-        (text[before - 1] != ',' && text[before - 1] != '('))
-        return false;
-    std::size_t index = 0;
-    int depth = 0;
-    // A call's argument list longer than this is not looked through (so that a file of one huge call costs a pass
-    // per argument of bounded length).
-    const std::size_t kMaxArgumentsLength = 65536;
-    const std::size_t stop = before > kMaxArgumentsLength ? before - kMaxArgumentsLength : 0;
-    for (std::size_t at = before; at-- > stop;) {
-        char c = text[at];
-        if (c == ')' || c == ']' || c == '}') {
-            ++depth;
-        } else if (depth > 0 && (c == '(' || c == '[' || c == '{')) {
-            --depth;
-        } else if (depth == 0 && c == ',') {
-            ++index;
-        } else if (depth == 0 && (c == '(' || c == '[' || c == '{' || c == ';')) {
-            std::size_t nameStart = 0;
-            auto found = c == '(' ? functions.find(WordBefore(text, at, nameStart)) : functions.end();
-            return found != functions.end() && index < found->second.size() && found->second[index];
-        }
-    }
-    return false;
-}
-
-// True when body assigns to name: "name =", "name.xy +=", "name[i] = ", "name++", "--name", or gives it to an out
-// or inout parameter of one of functions.
-// True when the identifier of size characters at at in body is assigned there: "name =", "name.xy +=",
-// "name[i] = ", "name++", "--name", or given to an out or inout parameter of one of functions.
-bool AssignedAt(const std::string& body, std::size_t at, std::size_t size, const OutParameters& functions)
-{
-    std::size_t end = at + size;
-    std::size_t before = at;
-    while (before > 0 && std::isspace(static_cast<unsigned char>(body[before - 1])))
-        --before;
-    if (before >= 2 && (body.compare(before - 2, 2, "++") == 0 || body.compare(before - 2, 2, "--") == 0))
-        return true;
-    // Skip members and indices, then look at the operator.
     for (;;) {
         end = SkipBlankAndComments(body, end);
         if (end < body.size() && body[end] == '.') {
-            ++end;
-            end = SkipBlankAndComments(body, end);
+            end = SkipBlankAndComments(body, end + 1);
             while (end < body.size() && IsIdentifierChar(body[end]))
                 ++end;
         } else if (end < body.size() && body[end] == '[') {
-            int depth = 0;
-            for (; end < body.size(); ++end) {
+            for (int depth = 0; end < body.size(); ++end) {
                 depth += (body[end] == '[') - (body[end] == ']');
                 if (depth == 0)
                     break;
             }
             ++end;
         } else {
-            break;
+            return end;
         }
     }
-    if (end + 1 < body.size() && (body.compare(end, 2, "++") == 0 || body.compare(end, 2, "--") == 0))
+}
+
+// True when the identifier of size characters at at in body is assigned there: "name =", "name.xy +=",
+// "name[i] = ", "name++", "--name".
+bool AssignedAt(const std::string& body, std::size_t at, std::size_t size)
+{
+    std::size_t before = at;
+    while (before > 0 && std::isspace(static_cast<unsigned char>(body[before - 1])))
+        --before;
+    if (before >= 2 && (body.compare(before - 2, 2, "++") == 0 || body.compare(before - 2, 2, "--") == 0))
         return true;
-    if (!functions.empty() && OutArgument(body, at, end, functions))
+    std::size_t end = EndOfAccess(body, at + size);
+    if (end + 1 < body.size() && (body.compare(end, 2, "++") == 0 || body.compare(end, 2, "--") == 0))
         return true;
     // Compound assignments have one or two characters before the '=' ("+=", "<<="); "<=" and ">=" compare.
     std::size_t op = end;
@@ -410,26 +374,29 @@ bool AssignedAt(const std::string& body, std::size_t at, std::size_t size, const
     return op < body.size() && body[op] == '=' && (op + 1 >= body.size() || body[op + 1] != '=') && !comparison;
 }
 
-bool Assigns(const std::string& body, const std::string& name, const OutParameters& functions = {})
-{
-    for (std::size_t at = body.find(name); at != std::string::npos; at = body.find(name, at + name.size())) {
-        std::size_t end = at + name.size();
-        bool word = (at == 0 || !IsIdentifierChar(body[at - 1])) && (end >= body.size() || !IsIdentifierChar(body[end]));
-        if (word && AssignedAt(body, at, name.size(), functions))
-            return true;
-    }
-    return false;
-}
-
-// Every identifier that a function body of text assigns (members and elements count for their variable), in one
-// pass.
+// Every identifier that the function bodies of text assign (members and elements count for their variable),
+// directly or as a whole argument to an out or inout parameter of one of functions, in one pass that keeps the
+// calls it is inside on a stack.
 std::set<std::string> AssignedNames(const std::string& text, const OutParameters& functions)
 {
+    struct Call {
+        std::string function;  // empty for brackets that are no call
+        std::size_t argument;
+    };
+    std::vector<Call> calls;
     std::set<std::string> names;
     int depth = 0;
     for (std::size_t at = 0; at < text.size(); ++at) {
         char c = text[at];
         depth += (c == '{') - (c == '}');
+        if (c == '(' || c == '[') {
+            std::size_t nameStart = 0;
+            calls.push_back({c == '(' ? WordBefore(text, at, nameStart) : std::string(), 0});
+        } else if ((c == ')' || c == ']') && !calls.empty()) {
+            calls.pop_back();
+        } else if (c == ',' && !calls.empty()) {
+            ++calls.back().argument;
+        }
         if (depth <= 0 || !IsIdentifierChar(c) || std::isdigit(static_cast<unsigned char>(c)))
             continue;
         std::size_t end = at;
@@ -438,8 +405,17 @@ std::set<std::string> AssignedNames(const std::string& text, const OutParameters
         std::size_t before = at;
         while (before > 0 && std::isspace(static_cast<unsigned char>(text[before - 1])))
             --before;
-        if ((before == 0 || text[before - 1] != '.') && AssignedAt(text, at, end - at, functions))
-            names.insert(text.substr(at, end - at));
+        std::string name = text.substr(at, end - at);
+        bool assigned = before == 0 || text[before - 1] != '.' ? AssignedAt(text, at, end - at) : false;
+        if (!assigned && !calls.empty() && before > 0 && (text[before - 1] == '(' || text[before - 1] == ',')) {
+            std::size_t after = EndOfAccess(text, end);
+            auto found = functions.find(calls.back().function);
+            assigned = after < text.size() && (text[after] == ',' || text[after] == ')') &&
+                       found != functions.end() && calls.back().argument < found->second.size() &&
+                       found->second[calls.back().argument];
+        }
+        if (assigned)
+            names.insert(name);
         at = end - 1;
     }
     return names;
@@ -647,7 +623,7 @@ std::string RewriteEntryParameters(const std::string& file, const std::string& e
             if (braces == 0)
                 break;
         }
-        const std::string bodyText = source.substr(body, bodyEnd - body);
+        const std::set<std::string> assigned = AssignedNames(source.substr(body, bodyEnd - body), functions);
 
         Structs structs = FindStructs(included);
         for (auto& [name, members] : FindStructs(source))
@@ -716,7 +692,7 @@ std::string RewriteEntryParameters(const std::string& file, const std::string& e
                 parameter.replace(typeAt, type.size(), varyingPrefix + type);
                 varyings.push_back(name);
             }
-            if (parsed && !out && !sampler && Assigns(bodyText, name, functions)) {
+            if (parsed && !out && !sampler && assigned.count(name) != 0) {
                 std::string suffix = Trim(declaration.substr(nameAt + name.size()));
                 parameter.replace(nameAt, name.size(), kUniformCopyPrefix + name);
                 copies += " " + type + " " + name + suffix + " = " + kUniformCopyPrefix + name + ";";
