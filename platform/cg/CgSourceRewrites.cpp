@@ -527,7 +527,8 @@ std::string WithoutSamplers(const std::string& text, const std::string& type, co
                 members += member + "; ";
                 continue;
             }
-            std::string declarators = member.substr(member.find_first_of(" \t\r\n", typeAt));
+            std::size_t space = member.find_first_of(" \t\r\n", typeAt);
+            std::string declarators = space == std::string::npos ? std::string() : member.substr(space);
             for (const std::string& declarator : SplitTopLevel(declarators, ','))
                 samplers.insert(Trim(declarator.substr(0, declarator.find_first_of(":["))));
         }
