@@ -1004,6 +1004,12 @@ std::string RewriteDeclarations(const std::string& source, bool vertexStage)
         int rank;
     };
     std::vector<Qualified> qualified;
+    std::set<std::string> definedProfiles;
+    for (std::size_t at = text.find("#"); at != std::string::npos; at = text.find("#", at + 1)) {
+        std::size_t directive = SkipBlankAndComments(text, at + 1);
+        if (IsWordAt(text, directive, "define"))
+            definedProfiles.insert(WordAt(text, SkipBlankAndComments(text, directive + 6)));
+    }
     int depth = 0;
     for (std::size_t at = 0; at < text.size(); ++at) {
         char c = text[at];
@@ -1033,7 +1039,10 @@ std::string RewriteDeclarations(const std::string& source, bool vertexStage)
             }
         }
         // A function qualified by a profile: "ps_3_0 float4 f(...) { ... }".
+        // A profile's name that the file defines as a macro is whatever the macro makes it.
         int rank = depth == 0 ? ProfileRank(word, vertexStage) : -2;
+        if (rank >= -1 && definedProfiles.count(word) != 0)
+            rank = -2;
         if (rank >= -1) {
             std::size_t nameAt = SkipBlankAndComments(text, next + WordAt(text, next).size());
             std::string function = nameAt < text.size() ? WordAt(text, nameAt) : std::string();
@@ -1062,6 +1071,24 @@ std::string RewriteDeclarations(const std::string& source, bool vertexStage)
     for (const Qualified& q : qualified)
         if (q.rank >= 0 && (best.count(q.function) == 0 || q.rank < best[q.function]))
             best[q.function] = q.rank;
+    // A function that only other stages' profiles define, and no unqualified definition either, keeps its first
+    // definition: a function of the file that this stage never calls may still name it.
+    for (Qualified& q : qualified) {
+        if (q.rank >= 0 || best.count(q.function) != 0)
+            continue;
+        bool unqualified = false;
+        for (std::size_t at = text.find(q.function); at != std::string::npos && !unqualified;
+             at = text.find(q.function, at + 1)) {
+            std::size_t typeStart = 0;
+            std::size_t profileStart = 0;
+            std::string type = WordBefore(text, at, typeStart);
+            unqualified = IsWordAt(text, at, q.function) && !type.empty() &&
+                          FunctionEnd(text, SkipBlankAndComments(text, at + q.function.size())) != std::string::npos &&
+                          ProfileRank(WordBefore(text, typeStart, profileStart), vertexStage) == -2;
+        }
+        if (!unqualified)
+            best[q.function] = q.rank = static_cast<int>(vertexProfiles.size() + fragmentProfiles.size());
+    }
     for (const Qualified& q : qualified) {
         auto kept = best.find(q.function);
         BlankOut(text, q.at, kept != best.end() && kept->second == q.rank ? q.at + WordAt(text, q.at).size() : q.end);
