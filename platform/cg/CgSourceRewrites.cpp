@@ -501,6 +501,7 @@ std::string RewriteAssignedGlobals(const std::string& text, const Structs& struc
 bool IsWordAt(const std::string& text, std::size_t at, const std::string& word);
 std::size_t FunctionEnd(const std::string& text, std::size_t open);
 std::string WordAt(const std::string& text, std::size_t at);
+void BlankOut(std::string& text, std::size_t from, std::size_t to);
 
 const std::string varyingPrefix = "cgVarying_";
 
@@ -632,7 +633,7 @@ std::string RewriteEntryParameters(const std::string& file, const std::string& e
         std::string parameters;
         std::string copies = globalCopies;
         std::string globals;
-        bool samplersMadeUniform = false;
+        bool parametersRewritten = false;
         std::vector<std::string> varyings;  // struct parameters whose samplers went to a global
         std::set<std::string> samplerMembers;
         std::vector<std::string> list = SplitTopLevel(source.substr(open + 1, close - open - 1), ',');
@@ -661,6 +662,15 @@ std::string RewriteEntryParameters(const std::string& file, const std::string& e
             bool parsed = words.size() >= 2 && ParseDeclarator(declaration.substr(nameAt), name, dims);
             std::string type = parsed ? words[words.size() - 2] : std::string();
             bool sampler = type.compare(0, 7, "sampler") == 0;
+            // "uniform const": the front end would take the parameter for a varying input.
+            if (uniform && has("const")) {
+                for (std::size_t w = parameter.find("const"); w != std::string::npos; w = parameter.find("const", w + 1))
+                    if (IsWordAt(parameter, w, "const")) {
+                        BlankOut(parameter, w, w + 5);
+                        BlankOut(declaration, w, w + 5);
+                    }
+                parametersRewritten = true;
+            }
             // A sampler is a uniform whether or not it says so.
             if (parsed && sampler && !uniform && !out) {
                 std::size_t typeAt = nameAt;
@@ -669,7 +679,7 @@ std::string RewriteEntryParameters(const std::string& file, const std::string& e
                 declaration.insert(typeAt, "uniform ");
                 nameAt += 8;
                 uniform = true;
-                samplersMadeUniform = true;
+                parametersRewritten = true;
             }
             if (parsed && uniform && structs.count(type) != 0 && HoldsSampler(type, structs)) {
                 globals += "uniform " + Trim(declaration.substr(declaration.rfind(type))) + "; ";
@@ -700,7 +710,7 @@ std::string RewriteEntryParameters(const std::string& file, const std::string& e
             }
             parameters += (parameters.find_first_not_of(" \t\r\n") == std::string::npos ? "" : ",") + parameter;
         }
-        if (copies.empty() && globals.empty() && !samplersMadeUniform)
+        if (copies.empty() && globals.empty() && !parametersRewritten)
             return original;
         std::string bodyRest = source.substr(body + 1);
         for (const std::string& name : varyings)

@@ -334,6 +334,9 @@ std::vector<Case> Cases()
          "{ oPos = mul(ModelViewProj, p); float f = IN.frame_count = IN.frame_count * 0.5;\n"
          "  oC = float4(f, IN.frame_count, IN.video_size.x, 1); }\n",
          true, false, {{"IN.frame_count", 1, {0.8}}, {"IN.video_size", 3, {0.6, 0, 0}}}, {}, 102, 102, 153},
+        {"a uniform const parameter",
+         "float4 fragmain(uniform const float k) : COLOR { return float4(k, 0, 0, 1); }\n",
+         false, true, {{"k", 1, {0.4}}}, {"k"}, 102, 0, 0},
     };
     cases.insert(cases.end(), constructs.begin(), constructs.end());
     for (int n = 0; n < 8; ++n)
