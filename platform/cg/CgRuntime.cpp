@@ -44,6 +44,7 @@ struct ProgramRecord {
     CGprofile profile = CG_PROFILE_UNKNOWN;
     GLuint glProgram = 0;
     std::string compiledText;
+    bool matricesByRows = false;  // see CgTranslation
     std::map<std::string, std::uintptr_t> parameters;  // name -> parameter handle, members and elements included
     std::vector<std::uintptr_t> topLevel;               // the parameters that are no member or element
 };
@@ -63,6 +64,9 @@ struct ParameterRecord {
     GLenum textureTarget = 0;  // 0 for a uniform that is not a sampler
     GLint unit = 0;
     GLuint texture = 0;
+    std::string glslName;         // the uniform in GL, without "[0]" for an array
+    GLint arraySize = 1;          // elements, for an array
+    bool matricesByRows = false;  // the program's matrix layout
 };
 
 struct StageState {
@@ -373,6 +377,9 @@ void RegisterParameters(std::uintptr_t programHandle, ProgramRecord& program,
         parameter.location = glGetUniformLocation(program.glProgram, name.c_str());
         parameter.type = type;
         parameter.textureTarget = SamplerTarget(type);
+        parameter.glslName = name;
+        parameter.arraySize = size;
+        parameter.matricesByRows = program.matricesByRows;
         if (parameter.location < 0)
             continue;
         parameter.referenced = true;
@@ -565,6 +572,7 @@ CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const c
     ProgramRecord program;
     program.profile = profile;
     program.compiledText = std::move(text.glsl);
+    program.matricesByRows = text.matricesByRows;
     bool linked = false;
     program.glProgram =
         LinkProgram(program.compiledText, IsVertexProfile(profile), text.parameters, linked, owner->lastListing);
@@ -733,6 +741,89 @@ void SetFloats(CGparameter param, const float* values, int count)
     }
 }
 
+// Columns and rows of a GLSL matrix type; false for other types.
+bool MatrixShape(GLenum type, int& columns, int& rows)
+{
+    static const struct {
+        GLenum type;
+        int columns, rows;
+    } shapes[] = {{GL_FLOAT_MAT2, 2, 2},   {GL_FLOAT_MAT3, 3, 3},   {GL_FLOAT_MAT4, 4, 4},
+                  {GL_FLOAT_MAT2x3, 2, 3}, {GL_FLOAT_MAT2x4, 2, 4}, {GL_FLOAT_MAT3x2, 3, 2},
+                  {GL_FLOAT_MAT3x4, 3, 4}, {GL_FLOAT_MAT4x2, 4, 2}, {GL_FLOAT_MAT4x3, 4, 3}};
+    for (const auto& shape : shapes)
+        if (shape.type == type) {
+            columns = shape.columns;
+            rows = shape.rows;
+            return true;
+        }
+    return false;
+}
+
+// count matrices at location, each given by Cg's rows (byRows) or by its columns. A program that lays its
+// matrices out by rows holds Cg's rows as GLSL columns; any other holds the matrix as GL does, so the data is
+// transposed exactly when the two orders differ.
+void UploadMatrices(const ParameterRecord& parameter, GLint location, GLsizei count, const float* values, bool byRows)
+{
+    const GLboolean transpose = parameter.matricesByRows != byRows ? GL_TRUE : GL_FALSE;
+    const GLuint program = parameter.glProgram;
+    switch (parameter.type) {
+    case GL_FLOAT_MAT2:
+        glProgramUniformMatrix2fv(program, location, count, transpose, values);
+        break;
+    case GL_FLOAT_MAT3:
+        glProgramUniformMatrix3fv(program, location, count, transpose, values);
+        break;
+    case GL_FLOAT_MAT4:
+        glProgramUniformMatrix4fv(program, location, count, transpose, values);
+        break;
+    case GL_FLOAT_MAT2x3:
+        glProgramUniformMatrix2x3fv(program, location, count, transpose, values);
+        break;
+    case GL_FLOAT_MAT2x4:
+        glProgramUniformMatrix2x4fv(program, location, count, transpose, values);
+        break;
+    case GL_FLOAT_MAT3x2:
+        glProgramUniformMatrix3x2fv(program, location, count, transpose, values);
+        break;
+    case GL_FLOAT_MAT3x4:
+        glProgramUniformMatrix3x4fv(program, location, count, transpose, values);
+        break;
+    case GL_FLOAT_MAT4x2:
+        glProgramUniformMatrix4x2fv(program, location, count, transpose, values);
+        break;
+    case GL_FLOAT_MAT4x3:
+        glProgramUniformMatrix4x3fv(program, location, count, transpose, values);
+        break;
+    default:
+        break;
+    }
+}
+
+// Matrices offset to offset + count of a matrix parameter or array of them (count 0: to the array's end). A
+// range outside the array, or a parameter that is no matrix, sets nothing.
+template <typename Value>
+void SetMatrices(CGparameter param, long offset, long count, const Value* values, bool byRows)
+{
+    ParameterRecord* parameter = FindParameter(param);
+    int columns = 0;
+    int rows = 0;
+    if (parameter == nullptr || values == nullptr || !MatrixShape(parameter->type, columns, rows) || offset < 0 ||
+        count < 0 || offset >= parameter->arraySize)
+        return;
+    if (count == 0)
+        count = parameter->arraySize - offset;
+    if (count > parameter->arraySize - offset)
+        return;
+    GLint location = parameter->location;
+    if (offset > 0)
+        location = glGetUniformLocation(parameter->glProgram,
+                                        (parameter->glslName + "[" + std::to_string(offset) + "]").c_str());
+    if (location < 0)
+        return;
+    std::vector<float> floats(values, values + count * columns * rows);
+    UploadMatrices(*parameter, location, static_cast<GLsizei>(count), floats.data(), byRows);
+}
+
 }  // namespace
 
 void cgGLSetStateMatrixParameter(CGparameter param, CGGLenum matrix, CGGLenum transform)
@@ -755,7 +846,47 @@ void cgGLSetStateMatrixParameter(CGparameter param, CGGLenum matrix, CGGLenum tr
             product[column * 4 + row] = static_cast<float>(sum);
         }
     }
-    glProgramUniformMatrix4fv(parameter->glProgram, parameter->location, 1, GL_FALSE, product);
+    UploadMatrices(*parameter, parameter->location, 1, product, false);
+}
+
+void cgGLSetMatrixParameterfr(CGparameter param, const float* matrix)
+{
+    SetMatrices(param, 0, 1, matrix, true);
+}
+
+void cgGLSetMatrixParameterfc(CGparameter param, const float* matrix)
+{
+    SetMatrices(param, 0, 1, matrix, false);
+}
+
+void cgGLSetMatrixParameterdr(CGparameter param, const double* matrix)
+{
+    SetMatrices(param, 0, 1, matrix, true);
+}
+
+void cgGLSetMatrixParameterdc(CGparameter param, const double* matrix)
+{
+    SetMatrices(param, 0, 1, matrix, false);
+}
+
+void cgGLSetMatrixParameterArrayfr(CGparameter param, long offset, long nelements, const float* matrices)
+{
+    SetMatrices(param, offset, nelements, matrices, true);
+}
+
+void cgGLSetMatrixParameterArrayfc(CGparameter param, long offset, long nelements, const float* matrices)
+{
+    SetMatrices(param, offset, nelements, matrices, false);
+}
+
+void cgGLSetMatrixParameterArraydr(CGparameter param, long offset, long nelements, const double* matrices)
+{
+    SetMatrices(param, offset, nelements, matrices, true);
+}
+
+void cgGLSetMatrixParameterArraydc(CGparameter param, long offset, long nelements, const double* matrices)
+{
+    SetMatrices(param, offset, nelements, matrices, false);
 }
 
 void cgGLSetTextureParameter(CGparameter param, unsigned int texture)

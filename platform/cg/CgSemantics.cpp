@@ -62,7 +62,10 @@ const SemanticBinding bindings[] = {
     {Io::VertexOut, "TEXCOORD", 8, 15, "cgTexCoord#", 0, 4},
     {Io::VertexOut, "TEX", 8, 15, "cgTexCoord#", 0, 4},
     {Io::VertexOut, "PSIZE", 0, 0, "gl_PointSize", 0, 1},
+    {Io::VertexOut, "PSIZ", 0, 0, "gl_PointSize", 0, 1},
     {Io::VertexOut, "FOG", 0, 0, "gl_FogFragCoord", 0, 1},
+    {Io::VertexOut, "FOGC", 0, 0, "gl_FogFragCoord", 0, 1},
+    {Io::VertexOut, "CLP", 0, 5, "gl_ClipDistance[#]", 0, 1},
 
     {Io::FragmentIn, "COLOR", 0, 0, "gl_Color", 0, 4},
     {Io::FragmentIn, "COL", 0, 0, "gl_Color", 0, 4},
@@ -149,4 +152,9 @@ std::string OwnDeclaration(const std::string& builtin, bool vertexStage)
         return std::string(attribute ? "attribute" : "varying") + " vec4 " + builtin.substr(at, end - at) + ";";
     }
     return std::string();
+}
+
+bool NeedsGlsl130(const std::string& builtin)
+{
+    return builtin.find("gl_ClipDistance") != std::string::npos;
 }

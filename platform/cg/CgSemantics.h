@@ -20,3 +20,6 @@ std::string OwnDeclaration(const std::string& builtin, bool vertexStage);
 // The varying a value without a semantic may take: TEXCOORD slot, as Cg assigns free interpolants. Slots past the
 // eighth are varyings of their own.
 constexpr int kTexCoordSlots = 16;
+
+// True when a program that uses builtin needs GLSL 1.30 (the clip distances, which 1.20 lacks).
+bool NeedsGlsl130(const std::string& builtin);

@@ -9,17 +9,26 @@
 #include <map>
 #include <string>
 
+// The source with every comment blanked out, its newlines kept, so that the rewrites below see only code and the
+// lines and columns stay the file's own.
+std::string BlankComments(const std::string& source);
+
 // The source with every flat initialiser of an array or struct of vectors, matrices or structs nested by its
 // type, and every array constructor after '=' written as a brace list. Initialisers whose scalar count does not
 // match their type are left as they are, for the front end to report.
 std::string NestInitialisers(const std::string& source);
 
-// The entry point's uniform parameters as the front end can take them. In Cg a uniform parameter is the function's
-// own copy, which its body may assign; in the front end it is a read-only global: each one that the body of entry
-// assigns is renamed with kUniformCopyPrefix and copied into a local of its own name at the top of the body. A
-// uniform struct holding a sampler, which the front end fails on as a parameter, becomes a global uniform of the
-// same name, declared at the start of the definition's first line.
-std::string RewriteEntryParameters(const std::string& source, const std::string& entry);
+// The entry point's parameters and the file's uniforms as the front end can take them. In Cg a uniform is the
+// program run's own copy, which it may assign (directly or through an out or inout argument); in the front end it
+// is read-only: each entry parameter that the body of entry assigns is renamed with kUniformCopyPrefix and copied
+// into a local of its own name at the top of the body, and each global uniform that a function assigns is renamed
+// the same way beside a static of its own name, filled there too. A sampler parameter is a uniform with or without
+// the word. A uniform struct holding a sampler, which the front end fails on as a parameter, becomes a global
+// uniform of the same name, declared at the start of the definition's first line.
+// Structs that included defines (the file after its includes) count as well. The word uniform on the parameters of
+// other functions is dropped: there it means nothing, and it would make them read-only.
+std::string RewriteEntryParameters(const std::string& source, const std::string& entry,
+                                   const std::string& included = std::string());
 constexpr const char* kUniformCopyPrefix = "cgUniform_";
 
 // Cg binds a uniform to a matrix of GL's state by a semantic ("uniform float4x4 mvp : state.matrix.mvp",
@@ -32,3 +41,9 @@ std::string BindStateMatrices(const std::string& source, std::map<std::string, s
 // two-dimensional: each declaration "sampler NAME" whose name a tex1D, tex3D or texCUBE lookup (or one of their
 // forms) is given becomes sampler1D, sampler3D or samplerCUBE, within its line.
 std::string TypeGenericSamplers(const std::string& source);
+
+// Cg's declarations that the front end lacks, within the characters they take: qualifiers after the type
+// ("float4 out name"), array types before the name ("float2[16] name", "float2[] name"), and functions qualified
+// by a profile ("ps_3_0 float4 f()"). Of the latter the definition for the stage's best profile that the file
+// names stays, in place of the function's other definitions; definitions for other profiles go.
+std::string RewriteDeclarations(const std::string& source, bool vertexStage);

@@ -139,3 +139,31 @@ void SignedFloatConversions(std::vector<unsigned int>& spirv)
         spirv[at + 1] = intType;
     }
 }
+
+void SignedImageQueries(std::vector<unsigned int>& spirv)
+{
+    if (spirv.size() < 5)
+        return;
+    bool queries = false;
+    std::vector<std::size_t> unsignedTypes;
+    std::vector<std::size_t> conversions;
+    for (std::size_t at = 5; at < spirv.size();) {
+        unsigned int count = spirv[at] >> 16;
+        unsigned int opcode = spirv[at] & 0xffff;
+        if (count == 0 || at + count > spirv.size())
+            return;
+        queries = queries || opcode == spv::OpImageQuerySizeLod || opcode == spv::OpImageQuerySize ||
+                  opcode == spv::OpImageQueryLevels;
+        if (opcode == spv::OpTypeInt && count == 4 && spirv[at + 3] == 0)
+            unsignedTypes.push_back(at);
+        if (opcode == spv::OpConvertUToF)
+            conversions.push_back(at);
+        at += count;
+    }
+    if (!queries)
+        return;
+    for (std::size_t at : unsignedTypes)
+        spirv[at + 3] = 1;
+    for (std::size_t at : conversions)
+        spirv[at] = (spirv[at] & 0xffff0000u) | spv::OpConvertSToF;
+}

@@ -13,3 +13,8 @@ void RetypeRectangleSamplers(std::vector<unsigned int>& spirv,
 // Makes float-to-unsigned conversions (the front end's for an array indexed by a float) signed: GLSL 1.20 has no
 // unsigned integers, and an index is never negative in a program that stays inside its array.
 void SignedFloatConversions(std::vector<unsigned int>& spirv);
+
+// In a module that queries the size of an image (which the front end types unsigned), makes every unsigned
+// integer type signed and its conversions to float signed: GLSL 1.20 has no unsigned integers, and no size, level
+// or count comes near 2^31.
+void SignedImageQueries(std::vector<unsigned int>& spirv);

@@ -219,6 +219,7 @@ struct StageInterface {
     std::map<std::string, std::string> placeholders;  // placeholder identifier -> built-in expression
     std::set<std::string> declarations;               // of the built-ins of our own that the stage uses
     std::vector<CgDeclaredParameter> settableInputs;  // vertex inputs without a semantic, by their Cg names
+    bool needsGlsl130 = false;
     std::string error;
 };
 
@@ -237,6 +238,9 @@ StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexSta
         auto free = freeInterpolants.find(resource.name);
         if (semantic.empty() && vertexStage != input && free != freeInterpolants.end())
             semantic = "TEXCOORD" + std::to_string(free->second);
+        // A fragment program's result without a semantic is its colour.
+        if (semantic.empty() && !vertexStage && !input && resource.name == "@entryPointOutput")
+            semantic = "COLOR0";
         const spirv_cross::SPIRType& type = compiler.get_type(resource.type_id);
         bool vector = type.columns == 1 && type.array.empty() && type.basetype == spirv_cross::SPIRType::Float;
         std::string placeholder = "cgBinding" + std::to_string(static_cast<unsigned>(resource.id));
@@ -258,6 +262,7 @@ StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexSta
                            (vertexStage ? "vertex" : "fragment") + " program\n";
             return;
         }
+        bound.needsGlsl130 = bound.needsGlsl130 || NeedsGlsl130(builtin);
         std::string declaration = OwnDeclaration(builtin, vertexStage);
         if (!declaration.empty())
             bound.declarations.insert(declaration);
@@ -285,17 +290,16 @@ void WriteGlsl(std::vector<unsigned int>&& spirv, bool vertexStage, const std::v
 {
     try {
         spirv_cross::CompilerGLSL compiler(std::move(spirv));
-        spirv_cross::CompilerGLSL::Options glslOptions;
-        glslOptions.version = 120;
-        glslOptions.es = false;
-        glslOptions.enable_420pack_extension = false;
-        compiler.set_common_options(glslOptions);
-
         StageInterface bound = BindSemantics(compiler, vertexStage, freeInterpolants);
         if (!bound.error.empty()) {
             result.listing += where + bound.error;
             return;
         }
+        spirv_cross::CompilerGLSL::Options glslOptions;
+        glslOptions.version = 120;
+        glslOptions.es = false;
+        glslOptions.enable_420pack_extension = false;
+        compiler.set_common_options(glslOptions);
         if (vertexStage)
             compiler.add_header_line("invariant gl_Position;");
         for (const std::string& declaration : bound.declarations)
@@ -328,6 +332,12 @@ void WriteGlsl(std::vector<unsigned int>&& spirv, bool vertexStage, const std::v
         }
 
         result.glsl = ReplaceIdentifiers(compiler.compile(), bound.placeholders);
+        // The 1.20 text as it is, under the version that has the built-in or the integer remainder it needs (the
+        // writer would lay its matrices out differently for 1.30).
+        const std::string version120 = "#version 120";
+        bool remainder = result.glsl.find(" % ") != std::string::npos;
+        if ((bound.needsGlsl130 || remainder) && result.glsl.compare(0, version120.size(), version120) == 0)
+            result.glsl.replace(0, version120.size(), "#version 130");
         for (const Declared& parameter : declared) {
             // A member of a global struct that holds a sampler is a uniform of its own, named by its whole path.
             std::string root = RootOf(parameter.frontEndPath);
@@ -351,6 +361,38 @@ void WriteGlsl(std::vector<unsigned int>&& spirv, bool vertexStage, const std::v
         result.compiled = true;
     } catch (const spirv_cross::CompilerError& error) {
         result.listing += where + error.what() + "\n";
+    }
+}
+
+// The image queries as GLSL 1.20 has them: under GL_EXT_gpu_shader4, a rectangle's fetch and size without the
+// level that the writer gives every sampler.
+void ImageQueriesFor120(const std::set<std::string>& rectangleNames, std::string& glsl)
+{
+    const std::string extension = "#extension GL_EXT_gpu_shader4 : require\n";
+    bool queries = glsl.find("texelFetch") != std::string::npos || glsl.find("textureSize") != std::string::npos;
+    if (!queries)
+        return;
+    for (const std::string& name : rectangleNames) {
+        for (const std::string function : {"texelFetch2D", "textureSize2D"}) {
+            const std::string form = function + "(" + name + ", ";
+            for (std::size_t at = glsl.find(form); at != std::string::npos; at = glsl.find(form, at + 1)) {
+                std::size_t end = at + function.size();
+                for (int depth = 0; end < glsl.size(); ++end) {
+                    depth += (glsl[end] == '(') - (glsl[end] == ')');
+                    if (depth == 0)
+                        break;
+                }
+                // The last argument is the level 0 that the prelude gives a rectangle.
+                if (end >= glsl.size() || glsl.compare(end - 3, 3, ", 0") != 0)
+                    continue;
+                glsl.erase(end - 3, 3);
+                glsl.replace(at, function.size(), function + "Rect");
+            }
+        }
+    }
+    if (glsl.find(extension) == std::string::npos) {
+        std::size_t line = glsl.find('\n');
+        glsl.insert(line == std::string::npos ? glsl.size() : line + 1, extension);
     }
 }
 
@@ -454,16 +496,19 @@ private:
 
 }  // namespace
 
-CgTranslation TranslateCg(const std::string& source, const std::string& fileName, bool vertexStage,
+CgTranslation TranslateCg(const std::string& fileText, const std::string& fileName, bool vertexStage,
                           const std::string& entry, const std::vector<std::string>& includeDirectories,
                           const std::string& preamble)
 {
     InitialiseOnce();
+    // Editors may start a UTF-8 file with a byte-order mark, which is no token of the language.
+    const std::string source = fileText.compare(0, 3, "\xEF\xBB\xBF") == 0 ? fileText.substr(3) : fileText;
     CgTranslation result;
     EShLanguage stage = vertexStage ? EShLangVertex : EShLangFragment;
     std::map<std::string, std::string> stateMatrices;
-    const std::string nested =
-        NestInitialisers(RewriteEntryParameters(TypeGenericSamplers(BindStateMatrices(source, stateMatrices)), entry));
+    const std::string declarations =
+        TypeGenericSamplers(BindStateMatrices(RewriteDeclarations(BlankComments(source), vertexStage), stateMatrices));
+    std::string nested = NestInitialisers(RewriteEntryParameters(declarations, entry));
     std::string prelude = CgPrelude(std::string());
     const char* strings[2] = {prelude.c_str(), nested.c_str()};
     int lengths[2] = {static_cast<int>(prelude.size()), static_cast<int>(nested.size())};
@@ -477,7 +522,7 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
         shader.setEnvClient(glslang::EShClientVulkan, glslang::EShTargetVulkan_1_0);
         shader.setEnvTarget(glslang::EShTargetSpv, glslang::EShTargetSpv_1_0);
         shader.setEnvTargetHlslFunctionality1();
-        shader.setEntryPoint("main");
+        shader.setEntryPoint(kEntryPointName);
         shader.setSourceEntryPoint(entry.c_str());
         shader.setAutoMapLocations(true);
         shader.setAutoMapBindings(true);
@@ -500,7 +545,12 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
         return result;
     }
 
-    prelude = CgPrelude(preprocessed);
+    // Struct types from the includes decide which entry parameters hold samplers too.
+    nested = NestInitialisers(RewriteEntryParameters(declarations, entry, preprocessed));
+    strings[1] = nested.c_str();
+    lengths[1] = static_cast<int>(nested.size());
+    result.matricesByRows = NamesNonSquareMatrix(preprocessed);
+    prelude = (result.matricesByRows ? "#pragma pack_matrix(row_major)\n" : "") + CgPrelude(preprocessed);
     strings[0] = prelude.c_str();
     lengths[0] = static_cast<int>(prelude.size());
     // An error inside a function that the entry point never calls leaves that function out of the program (its
@@ -563,6 +613,7 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
     glslang::GlslangToSpv(*program.getIntermediate(stage), spirv, &logger, &options);
     result.listing += logger.getAllMessages();
     SignedFloatConversions(spirv);
+    SignedImageQueries(spirv);
     std::set<std::string> rectangleNames = RectangleSamplerNames(source);
     if (!rectangleNames.empty())
         RetypeRectangleSamplers(spirv, [&rectangleNames](const std::string& frontEndName) {
@@ -571,6 +622,7 @@ CgTranslation TranslateCg(const std::string& source, const std::string& fileName
 
     WriteGlsl(std::move(spirv), vertexStage, declared, freeInterpolants, fileName + ": entry point " + entry + ": ",
               result);
+    ImageQueriesFor120(rectangleNames, result.glsl);
     BindStateParameters(stateMatrices, result);
     return result;
 }

@@ -16,6 +16,9 @@ struct CgTranslation {
     std::string glsl;     // the generated program, when compiled
     std::string listing;  // compiler messages, naming the file and line
     std::vector<CgDeclaredParameter> parameters;  // every uniform the source declares, in declaration order
+    // Each matrix uniform holds the rows of the Cg matrix as its GLSL columns (set for programs that name a
+    // non-square matrix); otherwise it holds the Cg matrix as GL lays a matrix out, by columns.
+    bool matricesByRows = false;
 };
 
 // Compiles the function entry of source (read from fileName) for the vertex or the fragment stage. Includes are

@@ -22,13 +22,14 @@ bool IsOperatorChar(char c)
     return std::strchr("+-*/%<>=!&|^?", c) != nullptr;
 }
 
-// The front end renames the entry point "@main"; when the source has no such function it quietly compiles an
-// empty program instead.
+// The front end names the entry point '@' and kEntryPointName; when the source has no such function it quietly
+// compiles an empty program instead.
 bool IsEntryPoint(const TIntermNode* node)
 {
     const glslang::TIntermAggregate* function = node->getAsAggregate();
     return function != nullptr && function->getOp() == glslang::EOpFunction &&
-           function->getName().compare(0, 6, "@main(") == 0;
+           function->getName().compare(0, std::strlen(kEntryPointName) + 2,
+                                       std::string("@") + kEntryPointName + "(") == 0;
 }
 
 // The functions and the linker objects of a parsed program.

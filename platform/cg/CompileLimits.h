@@ -19,13 +19,17 @@ constexpr long long kMaxUniformComponents = 1 << 16;
 // Checks preprocessed text: nesting depth, operators per statement, size. Empty when within bounds.
 std::string NestingProblem(const std::string& preprocessed);
 
-// Every uniform the program declares: the globals, and the parameters of the entry point (renamed "@main" by the
-// HLSL front end), in declaration order.
+// Every uniform the program declares: the globals, and the parameters of the entry point (named after
+// kEntryPointName by the HLSL front end), in declaration order.
 std::vector<const glslang::TIntermSymbol*> UniformSymbols(glslang::TIntermediate& intermediate);
 
-// The entry point's function as the source defines it (the front end calls it "@main"), with its own parameters;
-// null when the program has none.
+// The entry point's function as the source defines it (named after kEntryPointName in the front end), with its
+// own parameters; null when the program has none.
 const glslang::TIntermAggregate* EntryFunction(glslang::TIntermediate& intermediate);
+
+// The name the compiled entry point takes in the front end and the SPIR-V (the GLSL calls it main): one no Cg
+// file uses, so that a function of the file named main is just a function.
+constexpr const char* kEntryPointName = "cgEntryPoint";
 
 // Checks the total size of the uniforms. Empty when within bounds.
 std::string UniformSizeProblem(glslang::TIntermediate& intermediate);

@@ -100,6 +100,7 @@ ShaderText CompileHere(const std::string& source, const std::string& fileName, b
     text.glsl = std::move(translation.glsl);
     text.listing = CompilerDiagnostics(translation.listing, fileName, source);
     text.parameters = std::move(translation.parameters);
+    text.matricesByRows = translation.matricesByRows;
     return text;
 }
 
@@ -117,6 +118,7 @@ std::string Encode(const ShaderText& text)
     std::string wire;
     wire += static_cast<char>(text.compiled);
     wire += static_cast<char>(text.isCg);
+    wire += static_cast<char>(text.matricesByRows);
     PutString(wire, text.glsl);
     PutString(wire, text.listing);
     PutString(wire, std::to_string(text.parameters.size()));
@@ -144,11 +146,12 @@ bool GetString(const std::string& wire, std::size_t& at, std::string& text)
 
 bool Decode(const std::string& wire, ShaderText& text)
 {
-    if (wire.size() < 2)
+    if (wire.size() < 3)
         return false;
     text.compiled = wire[0] != 0;
     text.isCg = wire[1] != 0;
-    std::size_t at = 2;
+    text.matricesByRows = wire[2] != 0;
+    std::size_t at = 3;
     std::string count;
     if (!GetString(wire, at, text.glsl) || !GetString(wire, at, text.listing) || !GetString(wire, at, count))
         return false;

@@ -25,6 +25,7 @@ struct ShaderText {
     std::string glsl;     // the text GL compiles: the Cg translation, or the GLSL file with its stage prologue
     std::string listing;  // compiler messages naming the file and line, or what stopped the compile
     std::vector<CgDeclaredParameter> parameters;  // Cg only: every parameter the source declares
+    bool matricesByRows = false;                  // Cg only: as CgTranslation has it
 };
 
 // What a compiler command line adds to a compile: directories searched for includes after the including file's

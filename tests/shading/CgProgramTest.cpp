@@ -23,6 +23,16 @@ struct Value {
     double v[4];
 };
 
+// Matrices set through the runtime's matrix setters: count matrices from offset (through the array setter when
+// array), given by rows or by columns, as floats or doubles.
+struct Matrices {
+    const char* name;
+    bool array;
+    long offset, count;
+    bool byRows, doubles;
+    std::vector<double> values;
+};
+
 struct Case {
     const char* what;
     std::string source;
@@ -33,6 +43,7 @@ struct Case {
     int r, g, b;
     std::vector<std::pair<std::string, std::string>> files = {};  // other files, by path
     std::string path = "case.cg";                                  // where the source is written
+    std::vector<Matrices> matrices = {};
 };
 
 // Streams of every corner: colour, normal, texture coordinate set N = (N + 1) / 10, 0.5, 0.25, 1, and the generic
@@ -238,6 +249,99 @@ std::vector<Case> Cases()
          {{"IN.video_size", 3, {0.2, 0.4, 9}}, {"IN.texture", 4, {0.1, 0, 0, 0}}, {"w[2]", 4, {0, 0.1, 0.5, 1}},
           {"w[0]", 4, {1, 1, 1, 1}}},
          {"IN", "IN.video_size", "IN.texture", "w", "w[0]", "w[1]", "w[2]"}, 51, 77, 128},
+        {"a byte-order mark, PSIZ, CLP0 and CLP5 out, FOG between the stages, a colour without a semantic",
+         "\xEF\xBB\xBF"
+         "void vertexmain(float4 p : POSITION, uniform float4x4 ModelViewProj, out float4 oPos : POSITION,\n"
+         "                out float s : PSIZ, out float c0 : CLP0, out float c5 : CLP5, out float f : FOG)\n"
+         "{ oPos = mul(ModelViewProj, p); s = 1; c0 = 1; c5 = 1; f = 0.6; }\n"
+         "float4 fragmain(float f : FOG) { return float4(0.2, 0.4, f, 1); }\n",
+         true, true, {}, {}, 51, 102, 153},
+        {"non-square matrices as uniforms, entry parameters and locals, mul on both sides, set by rows and columns",
+         "uniform float3x4 A; uniform float4x3 B;\n"
+         "float4 fragmain(uniform float2x3 C) : COLOR\n"
+         "{ float3x4 local = A; float3 a = mul(local, float4(1, 0, 0, 0)); float3 b = mul(float4(0, 1, 0, 0), B);\n"
+         "  float2 c = mul(C, float3(0, 0, 1)); return float4(a.y, b.z, c.y, 1); }\n",
+         false, true, {}, {"A", "B", "C"}, 51, 102, 153, {}, "case.cg",
+         {{"A", false, 0, 1, true, false, {0.9, 0.8, 0.8, 0.8, 0.2, 0.8, 0.8, 0.8, 0.9, 0.8, 0.8, 0.8}},
+          {"B", false, 0, 1, false, true, {0.9, 0.9, 0.9, 0.9, 0.9, 0.9, 0.9, 0.9, 0.9, 0.4, 0.9, 0.9}},
+          {"C", false, 0, 1, true, true, {0.9, 0.9, 0.9, 0.9, 0.9, 0.6}}}},
+        {"a palette of 60 float3x4 set whole, then from an offset; a square matrix beside it, set by rows",
+         "float4 fragmain(uniform float3x4 bones[60], uniform float4x4 T) : COLOR\n"
+         "{ return float4(mul(bones[57], float4(0, 0, 0, 1)) + mul(bones[3], float4(1, 0, 0, 0)), 1)\n"
+         "         + mul(T, float4(0, 0, 0, 1)); }\n",
+         false, true, {}, {"bones", "T"}, 102, 102, 153, {}, "case.cg",
+         {{"bones", true, 0, 0, true, false, [] {
+               std::vector<double> palette(60 * 12, 0.0);
+               palette[3 * 12 + 0] = 0.1;
+               return palette;
+           }()},
+          {"bones", true, 57, 1, false, true, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0.2, 0.4, 0.6}},
+          {"T", false, 0, 1, true, false, {0.9, 0.9, 0.9, 0.1, 0, 0, 0, 0, 0, 0, 0, 0, 0.5, 0.5, 0.5, 0}}}},
+        {"writes to uniforms: globals, members of uniform structs, through out and inout arguments, each run's own",
+         "float4 g; uniform float k; struct S { float4 a; float b; };\n"
+         "void Bump(inout float4 x) { x += 0.1; }\n"
+         "void Half(float unused, out float y) { y = 0.5; }\n"
+         "float4 Doubled() { g = g * 2; return g; }\n"
+         "float4 fragmain(uniform S s, float4 c : COLOR0) : COLOR\n"
+         "{ float4 d = Doubled(); Bump(g); Half(k, k); s.a.y = k; Half(0, s.b);\n"
+         "  return float4(g.x, s.a.y * s.b, c.b, 1) + d * 0; }\n",
+         false, true, {{"g", 4, {0.05, 0, 0, 0}}, {"k", 1, {0.9}}, {"s.a", 4, {0.9, 0.9, 0.9, 0.9}},
+                       {"s.b", 1, {0.9}}},
+         {"g", "k", "s", "s.a", "s.b"}, 51, 64, 153},
+        {"lookups with a compare coordinate, derivatives, lod, bias and texel offsets",
+         "float4 fragmain(uniform sampler2D s2, uniform sampler1D s1) : COLOR\n"
+         "{ return tex2D(s2, float3(0.25, 0.25, 0.9)) * 0.1 + tex2D(s2, float2(0.25, 0.25), int2(1, 1)) * 0.2\n"
+         "         + tex2Dlod(s2, float4(0.25, 0.75, 0, 0)) * 0.3 + tex2Dbias(s2, float4(0.75, 0.25, 0, 0)) * 0.25\n"
+         "         + tex2D(s2, float2(0.75, 0.75), float2(0, 0), float2(0, 0)) * 0.15\n"
+         "         + tex1D(s1, 0.25, 1) * 0 + tex1Dlod(s1, float4(0.25, 0, 0, 0), 1) * 0; }\n",
+         false, true, {}, {}, 115, 153, 166},
+        {"projective forms, sizes, fetches and typed lookups",
+         "float4 fragmain(uniform sampler2D s2, uniform sampler1D s1, uniform samplerRECT sr) : COLOR\n"
+         "{ return float4(tex2Dsize(s2, 0).x * 0.1 + h1tex1D(s1, 0.25) * 0.2,\n"
+         "                tex2Dfetch(s2, int4(1, 0, 0, 0)).g * 0.3 + texRECTfetch(sr, int4(2, 1, 0, 0)).g * 0.2\n"
+         "                + tex1Dproj(s1, float3(1.5, 0.9, 2)).g * 0.1,\n"
+         "                f3tex2D(s2, float2(0.25, 0.75)).z * 0.2 + texRECTsize(sr).y * 0.05\n"
+         "                + tex2Dproj(s2, float3(0.5, 1.5, 2)).b * 0.2, 1); }\n",
+         false, true, {}, {}, 102, 153, 153},
+        {"functions for a profile, unsized and array-typed parameters, out after the type, a sampler parameter, %, "
+         "flat initialisers of arrays of vectors and structs, truncation",
+         "ps_3_0 float4 Pick() { return float4(0.2, 0, 0, 0); }\n"
+         "vs_3_0 float4 Pick() { return float4(0.9, 0.9, 0.9, 0); }\n"
+         "float4 Pick() { return float4(0.5, 0.5, 0.5, 0); }\n"
+         "float Sum(float2 p[], int n) { float s = 0; for (int i = 0; i < n; i++) s += p[i].y; return s; }\n"
+         "float First(float2[] p) { return p[0].x; }\n"
+         "void Fill(float4 out o) { o = float4(0, 0, 0, 1); }\n"
+         "float4 Look(sampler2D s, float2 uv) { return tex2D(s, uv); }\n"
+         "struct P { float2 a; float b; };\n"
+         "float4 fragmain(uniform sampler2D s2, uniform float4 v) : COLOR\n"
+         "{ float2[2] x = {0.1, 0.1, 0.2, 0.1}; P ps[2] = {0, 0, 0, 0, 0, 0.3};\n"
+         "  float4 o; Fill(o); float3 t = v; float2x2 m = float3x3(v.x, 0, 0, 0, 1, 0, 0, 0, 1);\n"
+         "  int k = int(v.w) % 4; float f = v.y % 0.25;\n"
+         "  return Pick() + float4(f + Look(s2, float2(0.25, 0.25)).r * 0.1, Sum(x, 2) + First(x) + ps[1].b,\n"
+         "                         k * 0.1 + m[0][0] * 0.5 + t.z * 0.5 * o.w, 1); }\n",
+         false, true, {{"v", 4, {0.3, 0.6, 0.7, 7}}}, {"v"}, 102, 153, 204},
+        {"sampler members of a uniform struct from an include, with and without uniform; members named texture, input",
+         "#include \"inc/mat.cgh\"\n"
+         "struct In { float4 texture : COLOR0; float2 input : TEXCOORD7; };\n"
+         "float4 fragmain(In IN, uniform Mat mat) : COLOR\n"
+         "{ return tex2D(mat.diffuse, float2(0.25, 0.25)) * 0.2 + tex1D(mat.ramp, 0.75) * 0.4 + mat.tint\n"
+         "         + float4(0, 0, IN.texture.b * 0.5 + IN.input.y * 0.2, 0); }\n",
+         false, true, {{"mat.tint", 4, {0.1, 0, 0, 0}}}, {"mat.diffuse", "mat.ramp", "mat.tint"}, 77, 102, 102,
+         {{"inc/mat.cgh", "struct Mat { uniform sampler2D diffuse; sampler1D ramp; float4 tint; };\n"}}},
+        {"a varying struct holding a sampler: the sampler a uniform, the rest varying",
+         "struct Lookups { sampler2D s; float2 uv : TEXCOORD7; };\n"
+         "float4 fragmain(Lookups L) : COLOR { return tex2D(L.s, L.uv * 0.5) + float4(0, L.uv.y * 0.5, 0, 0); }\n",
+         false, true, {}, {"L.s"}, 255, 64, 0},
+        {"a vertex input without a semantic, of a struct whose members say uniform, assigned",
+         "struct input { uniform float2 video_size; uniform float frame_count; };\n"
+         "void vertexmain(float4 p : POSITION, input IN, uniform float4x4 ModelViewProj, out float4 oPos : POSITION,\n"
+         "                out float4 oC : COLOR0)\n"
+         "{ oPos = mul(ModelViewProj, p); float f = IN.frame_count = IN.frame_count * 0.5;\n"
+         "  oC = float4(f, IN.frame_count, IN.video_size.x, 1); }\n",
+         true, false, {{"IN.frame_count", 1, {0.8}}, {"IN.video_size", 3, {0.6, 0, 0}}}, {}, 102, 102, 153},
+        {"a uniform const parameter",
+         "float4 fragmain(uniform const float k) : COLOR { return float4(k, 0, 0, 1); }\n",
+         false, true, {{"k", 1, {0.4}}}, {"k"}, 102, 0, 0},
     };
     cases.insert(cases.end(), constructs.begin(), constructs.end());
     for (int n = 0; n < 8; ++n)
@@ -322,13 +426,16 @@ protected:
         glPopMatrix();
         glMatrixMode(GL_MODELVIEW);
 
-        const std::pair<const char*, int> samplers[] = {{"s1", 0}, {"s2", 1}, {"sc", 2}, {"sr", 3}, {"point", 3},
-                                                         {"g.s", 1}};
+        const std::pair<const char*, int> samplers[] = {{"s1", 0},          {"s2", 1},        {"sc", 2}, {"sr", 3},
+                                                         {"point", 3},       {"g.s", 1},       {"L.s", 1},
+                                                         {"mat.diffuse", 1}, {"mat.ramp", 0}};
         for (const auto& [name, texture] : samplers) {
             CGparameter sampler = cgGetNamedParameter(pair.fragmentProgram, name);
             cgGLSetTextureParameter(sampler, textures[texture]);
             cgGLEnableTextureParameter(sampler);
         }
+        for (const Matrices& m : c.matrices)
+            SetMatrices(cgGetNamedParameter(pair.fragmentProgram, m.name), m);
         for (const Value& value : c.values) {
             for (CGprogram program : {pair.vertexProgram, pair.fragmentProgram}) {
                 CGparameter parameter = cgGetNamedParameter(program, value.name);
@@ -340,6 +447,23 @@ protected:
                     cgGLSetParameter4d(parameter, value.v[0], value.v[1], value.v[2], value.v[3]);
             }
         }
+    }
+
+    static void SetMatrices(CGparameter parameter, const Matrices& m)
+    {
+        const std::vector<float> floats(m.values.begin(), m.values.end());
+        using FloatSetter = void (*)(CGparameter, long, long, const float*);
+        using DoubleSetter = void (*)(CGparameter, long, long, const double*);
+        FloatSetter floatArray = m.byRows ? cgGLSetMatrixParameterArrayfr : cgGLSetMatrixParameterArrayfc;
+        DoubleSetter doubleArray = m.byRows ? cgGLSetMatrixParameterArraydr : cgGLSetMatrixParameterArraydc;
+        if (m.array && m.doubles)
+            doubleArray(parameter, m.offset, m.count, m.values.data());
+        else if (m.array)
+            floatArray(parameter, m.offset, m.count, floats.data());
+        else if (m.doubles)
+            (m.byRows ? cgGLSetMatrixParameterdr : cgGLSetMatrixParameterdc)(parameter, m.values.data());
+        else
+            (m.byRows ? cgGLSetMatrixParameterfr : cgGLSetMatrixParameterfc)(parameter, floats.data());
     }
 
     static GLuint textures[4];
@@ -402,6 +526,23 @@ TEST_F(CgProgramTest, DepthOutputIsTheFragmentsDepth)
     glDisable(GL_DEPTH_TEST);
     EXPECT_EQ(ReadPixel(32, 32).r, 255);
     EXPECT_EQ(ReadPixel(32, 32).g, 0);
+}
+
+TEST_F(CgProgramTest, ClipOutputsClipWhereTheirPlaneIsEnabled)
+{
+    WriteTextFile("clip.cg", "void vertexmain(float4 p : POSITION, uniform float4x4 ModelViewProj,\n"
+                             "  out float4 oPos : POSITION, out float4 c : COLOR0, out float d : CLP3)\n"
+                             "{ oPos = mul(ModelViewProj, p); c = float4(0, 1, 0, 1); d = p.x - 16; }\n");
+    CGShader pair;
+    ASSERT_TRUE(pair.LoadShader("clip.cg", "vertexmain", nullptr));
+    SetParameters(pair, Case{});
+    glEnable(GL_CLIP_DISTANCE3);
+    pair.Bind();
+    DrawRect(0, 0, 32, 64);
+    pair.Unbind();
+    glDisable(GL_CLIP_DISTANCE3);
+    EXPECT_EQ(ReadPixel(8, 32).g, 0);
+    EXPECT_EQ(ReadPixel(24, 32).g, 255);
 }
 
 TEST_F(CgProgramTest, CompileErrorReportNamesTheCgFileLineAndColumn)

@@ -33,6 +33,18 @@ void cgGLBindProgram(CGprogram program);
 // Sets a mat4 parameter to projection x modelview of the current GL matrices (with CG_GL_MATRIX_IDENTITY).
 void cgGLSetStateMatrixParameter(CGparameter param, CGGLenum matrix, CGGLenum transform);
 
+// Sets a matrix parameter (of any shape) from the matrix given by rows (...r) or by columns (...c), or count
+// matrices of an array of them from element offset on (count 0: to the array's end). A range past the array's
+// end, or a parameter that is no matrix, sets nothing.
+void cgGLSetMatrixParameterfr(CGparameter param, const float* matrix);
+void cgGLSetMatrixParameterfc(CGparameter param, const float* matrix);
+void cgGLSetMatrixParameterdr(CGparameter param, const double* matrix);
+void cgGLSetMatrixParameterdc(CGparameter param, const double* matrix);
+void cgGLSetMatrixParameterArrayfr(CGparameter param, long offset, long count, const float* matrices);
+void cgGLSetMatrixParameterArrayfc(CGparameter param, long offset, long count, const float* matrices);
+void cgGLSetMatrixParameterArraydr(CGparameter param, long offset, long count, const double* matrices);
+void cgGLSetMatrixParameterArraydc(CGparameter param, long offset, long count, const double* matrices);
+
 // Records the texture name for a sampler parameter.
 void cgGLSetTextureParameter(CGparameter param, unsigned int texture);
 
