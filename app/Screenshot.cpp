@@ -1,5 +1,6 @@
 #include "Screenshot.h"
 
+#include "Console.h"
 #include "ViewerState.h"
 
 #include <GL/glew.h>
@@ -46,8 +47,7 @@ void TakeScreenshot()
             break;
         DrainImageErrors();
         if (error != IL_FILE_ALREADY_EXISTS) {
-            std::printf("Could not save screenshot %s\n", name.c_str());
-            std::fflush(stdout);
+            ConsoleLine("Could not save screenshot " + name);
             break;
         }
     }

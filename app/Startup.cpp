@@ -2,6 +2,7 @@
 
 #include "Attenuation.h"
 #include "Callbacks.h"
+#include "Console.h"
 #include "GlState.h"
 #include "ImageDecoder.h"
 #include "PostProcess.h"
@@ -26,12 +27,6 @@
 FixedTextures fixedTextures;
 
 namespace {
-
-void PrintLine(const char* text)
-{
-    std::printf("%s\n", text);
-    std::fflush(stdout);
-}
 
 // Loads one of the post-processing images and replaces the loader's mipmapped minification with plain linear
 // filtering. On failure this sets the filters of whatever is bound to GL_TEXTURE_2D, which is harmless.
@@ -61,7 +56,7 @@ void CheckGLCapabilities()
     };
     for (const Requirement& requirement : requirements) {
         if (!requirement.present) {
-            PrintLine(requirement.message);
+            ConsoleLine(requirement.message);
             std::exit(1);
         }
     }
@@ -120,7 +115,7 @@ void Init()
     InitImageLibrary();
     CreateFixedTextures();
     level.root = LoadLevel(level.lights, level.boxes, TextureSource{LoadTexture, textureCache.FallbackTexture});
-    PrintLine("Done loading BSP file.");
+    ConsoleLine("Done loading BSP file.");
     BuildRenderGeometry(level.root);
     CreateShaderPairs();
     ReloadShaders();

@@ -2,26 +2,7 @@
 #pragma once
 
 #include "Level.h"
-#include "VecMath.h"
-
-// The eye: position in level units, angles in degrees (angleX roll, angleY pitch with positive looking down,
-// angleZ yaw with positive turning left).
-struct Camera {
-    Vec3 position;
-    double angleX = 0.0;
-    double angleY = 0.0;
-    double angleZ = 0.0;
-};
-
-// Rendering options switched by keys.
-struct Options {
-    bool animateLights = true;   // space
-    bool advanceTime = true;     // t: the post shader's clock runs
-    bool wireframe = false;      // k
-    bool onlyFirstLight = false; // j
-    int gizmoMode = 0;           // l: 0 none, 1 boxes, 2 boxes and radius circles
-    int selectedLight = 0;       // p; drawn red, moved to the camera by n
-};
+#include "Camera.h"
 
 // Movement intents (-1, 0 or +1) held between key press and release, key latches and the last drag position.
 struct InputState {

@@ -1,5 +1,7 @@
 #include "CGShader.h"
 
+#include "Console.h"
+
 #include <cstdio>
 
 CGcontext CGShader::cgContext = nullptr;
@@ -15,18 +17,12 @@ void DestroyProgram(CGprogram& program)
     program = nullptr;
 }
 
-void PrintLine(const std::string& line)
-{
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
-}
-
 CGparameter LoadParameter(CGprogram program, const std::string& name, const char* stageWords,
                           const std::string& file, std::map<std::string, CGparameter>& parameters)
 {
     CGparameter handle = cgGetNamedParameter(program, name.c_str());
     if (handle == nullptr) {
-        PrintLine("Could not load parameter " + name + stageWords + file);
+        ConsoleLine("Could not load parameter " + name + stageWords + file);
         return nullptr;
     }
     parameters[name] = handle;
@@ -94,10 +90,10 @@ bool CGShader::LoadShader(const std::string& file, const char* vertexEntry, cons
         stage.program = cgCreateProgramFromFile(cgContext, CG_SOURCE, file.c_str(), stage.profile, stage.entry,
                                                 nullptr);
         if (stage.program == nullptr) {
-            PrintLine(std::string("CGShader::LoadShader: ") + stage.kind + " program with entry point " +
+            ConsoleLine(std::string("CGShader::LoadShader: ") + stage.kind + " program with entry point " +
                       stage.entry + " from shader " + file + " failed to compile:");
             const char* listing = cgGetLastListing(cgContext);
-            PrintLine(listing != nullptr ? listing : "");
+            ConsoleLine(listing != nullptr ? listing : "");
             DestroyProgram(vertexProgram);
             DestroyProgram(fragmentProgram);
             return false;

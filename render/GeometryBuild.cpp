@@ -1,5 +1,6 @@
 #include "GeometryBuild.h"
 
+#include "Console.h"
 #include "TriangleOrder.h"
 
 #include <algorithm>
@@ -333,8 +334,7 @@ WeldedCorners WeldCorners(const TriangleRefs& triangles, unsigned threads)
 TriangleRefs CollectRenderTriangles(const BspNode* root)
 {
     TriangleRefs triangles = CollectTriangleRefs(root);
-    std::printf("%zu triangles.\n", triangles.size());
-    std::fflush(stdout);
+    ConsoleLinef("%zu triangles.", triangles.size());
     return triangles;
 }
 
@@ -433,7 +433,9 @@ void OrderBatches(BuiltGeometry& geometry, unsigned threads)
         },
         workers);
     for (const OrderConsole& console : consoles)
-        console.Print(stdout);
+        for (const OrderConsole::Run& run : console.runs)
+            for (uint32_t i = 0; i < run.count; ++i)
+                ConsoleText(run.text);
 }
 
 void BuildClusters(BuiltGeometry& geometry, unsigned threads)

@@ -1,5 +1,6 @@
 #include "TextureCache.h"
 
+#include "Console.h"
 #include "ImageDecoder.h"
 
 #define ILUT_USE_OPENGL
@@ -22,8 +23,7 @@ void RememberFailure(const std::string& name)
 {
     textureCache.failedLookup.insert(name);
     textureCache.failedNames.push_back(name);
-    std::printf("Couldn't load texture \"%s\" (load image failed)\n", name.c_str());
-    std::fflush(stdout);
+    ConsoleLine("Couldn't load texture \"" + name + "\" (load image failed)");
 }
 
 }  // namespace
