@@ -1,7 +1,7 @@
 #include "Screenshot.h"
 
 #include "Console.h"
-#include "ViewerState.h"
+#include "TextureCache.h"
 
 #include <GL/glew.h>
 #include <IL/il.h>
@@ -10,19 +10,7 @@
 #include <string>
 #include <vector>
 
-int screenshotCounter = 0;
-
-namespace {
-
-void DrainImageErrors()
-{
-    while (ilGetError() != IL_NO_ERROR) {
-    }
-}
-
-}  // namespace
-
-void TakeScreenshot()
+void TakeScreenshot(int& screenshotCounter, int windowWidth, int windowHeight)
 {
     if (windowWidth <= 0 || windowHeight <= 0)
         return;

@@ -9,17 +9,15 @@
 
 #include <cstdio>
 
-TextureCache textureCache;
-
-namespace {
-
 void DrainImageErrors()
 {
     while (ilGetError() != IL_NO_ERROR) {
     }
 }
 
-void RememberFailure(const std::string& name)
+namespace {
+
+void RememberFailure(TextureCache& textureCache, const std::string& name)
 {
     textureCache.failedLookup.insert(name);
     textureCache.failedNames.push_back(name);
@@ -28,7 +26,7 @@ void RememberFailure(const std::string& name)
 
 }  // namespace
 
-GLuint LoadTexture(const std::string& name)
+GLuint LoadTexture(TextureCache& textureCache, const std::string& name)
 {
     const auto known = textureCache.loadedTextures.find(name);
     if (known != textureCache.loadedTextures.end())
@@ -58,7 +56,7 @@ GLuint LoadTexture(const std::string& name)
 
     if (!loaded) {
         ilDeleteImages(1, &image);
-        RememberFailure(name);
+        RememberFailure(textureCache, name);
         return textureCache.FallbackTexture;
     }
 
