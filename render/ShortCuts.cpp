@@ -15,6 +15,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <set>
 #include <string>
 #include <vector>
@@ -334,7 +335,7 @@ struct PlaneProbe {
 };
 
 // The directions of the axes and of the cube's corners.
-const Vec3 kDirections[14] = {Vec3(1, 0, 0),  Vec3(-1, 0, 0), Vec3(0, 1, 0),   Vec3(0, -1, 0),  Vec3(0, 0, 1),
+constexpr Vec3 kDirections[14] = {Vec3(1, 0, 0),  Vec3(-1, 0, 0), Vec3(0, 1, 0),   Vec3(0, -1, 0),  Vec3(0, 0, 1),
                               Vec3(0, 0, -1), Vec3(1, 1, 1),  Vec3(1, 1, -1),  Vec3(1, -1, 1),  Vec3(1, -1, -1),
                               Vec3(-1, 1, 1), Vec3(-1, 1, -1), Vec3(-1, -1, 1), Vec3(-1, -1, -1)};
 
@@ -389,7 +390,7 @@ void DrawPlane(const PlaneProbe& probe, const Vec3& centre, double radius, Sampl
 
 // Light positions, radii (the probed range's ends and values between) and colours (above 1 in every channel, far
 // apart between channels, negative) that the configurations pick from.
-const Vec3 kLightCentres[3] = {Vec3(0, 0, 0), Vec3(312.5, -77.25, 41), Vec3(-2048, 1024, -96)};
+constexpr Vec3 kLightCentres[3] = {Vec3(0, 0, 0), Vec3(312.5, -77.25, 41), Vec3(-2048, 1024, -96)};
 const double kRadii[6] = {kLowestProbedRadius, 0.75, 300, 717, 40000, kHighestProbedRadius};
 const double kColours[4][3] = {{1, 1, 1}, {40, 0.2, 7}, {3.5, 3.5, 3.5}, {-2, 0.5, -0.1}};
 
@@ -401,7 +402,7 @@ const T& Pick(const T (&table)[n], Samples& samples)
 
 // Draws 64 configurations of the light program, one per tile, for plane factors taken in turn from factors, with
 // every other input varied across tiles; returns the target's colour.
-std::vector<float> DrawLightTiles(const Probed& probed, const std::vector<double>& factors,
+std::vector<float> DrawLightTiles(const Probed& probed, std::initializer_list<double> factors,
                                   const std::vector<GLuint>& cubes, GLuint attenuationTexture, Samples& samples,
                                   int round)
 {
@@ -411,7 +412,7 @@ std::vector<float> DrawLightTiles(const Probed& probed, const std::vector<double
     for (int tile = 0; tile < kTilesPerSide * kTilesPerSide; ++tile) {
         const int i = round * kTilesPerSide * kTilesPerSide + tile;
         glViewport((tile % kTilesPerSide) * kTile, (tile / kTilesPerSide) * kTile, kTile, kTile);
-        const PlaneProbe probe{factors[i % factors.size()], i % 2 == 0 ? 0.5 : 8.0, Pick(kDirections, samples)};
+        const PlaneProbe probe{factors.begin()[i % factors.size()], i % 2 == 0 ? 0.5 : 8.0, Pick(kDirections, samples)};
         const Vec3& centre = Pick(kLightCentres, samples);
         const double radius = Pick(kRadii, samples);
         const double* colour = Pick(kColours, samples);
@@ -435,9 +436,9 @@ std::vector<float> DrawLightTiles(const Probed& probed, const std::vector<double
 }
 
 // Beyond the culling's reach (which adds 1e-3 of the radius), from just past it to far away.
-const std::vector<double> kBeyondFactors = {1.0011, 1.003, 1.01, 1.05, 1.2, 1.5, 2, 4, 16, 256};
+constexpr std::initializer_list<double> kBeyondFactors = {1.0011, 1.003, 1.01, 1.05, 1.2, 1.5, 2, 4, 16, 256};
 // Inside the sphere, the light itself included.
-const std::vector<double> kInsideFactors = {0.0, 0.05, 0.3, 0.6, 0.9, 0.99, 0.999};
+constexpr std::initializer_list<double> kInsideFactors = {0.0, 0.05, 0.3, 0.6, 0.9, 0.99, 0.999};
 
 // Proves, for the probe configurations: the light program writes exactly (0, 0, 0, 1) at points beyond the
 // radius, and alpha 1 inside it. Assumes both for every input, so that leaving a light's pass out beyond its
@@ -476,7 +477,7 @@ std::vector<Texel> ShadowTexelsBeyondRadius(const Probed& probed)
     probed.shaders.shadowShader.Bind();
     for (int tile = 0; tile < kTilesPerSide * kTilesPerSide; ++tile) {
         glViewport((tile % kTilesPerSide) * kTile, (tile / kTilesPerSide) * kTile, kTile, kTile);
-        const PlaneProbe probe{kBeyondFactors[tile % kBeyondFactors.size()], tile % 2 == 0 ? 0.5 : 8.0,
+        const PlaneProbe probe{kBeyondFactors.begin()[tile % kBeyondFactors.size()], tile % 2 == 0 ? 0.5 : 8.0,
                                Pick(kDirections, samples)};
         const Vec3& centre = Pick(kLightCentres, samples);
         const double radius = Pick(kRadii, samples);
