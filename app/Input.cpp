@@ -55,7 +55,7 @@ void OnKeyDown(Viewer& viewer, unsigned char key, int, int)
         break;
     case 'r':
         if (input.reloadArmed) {
-            ReloadShaders(viewer.renderer);
+            LoadShadersAndShortCuts(viewer.renderer);
             input.reloadArmed = false;
         }
         break;

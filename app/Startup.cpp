@@ -60,7 +60,7 @@ Outcome InitSteps(Viewer& viewer)
     if (!built.Ok())
         return built;
     renderer.shaders = CreateShaderPairs();
-    ReloadShaders(renderer);
+    LoadShadersAndShortCuts(renderer);
     CreatePostTarget(renderer.postTarget, viewer.windowWidth, viewer.windowHeight);
     for (Light& light : viewer.level.lights)
         CreateShadowResources(light);

@@ -1,6 +1,6 @@
 #include "Renderer.h"
 
-void ReloadShaders(Renderer& renderer)
+void LoadShadersAndShortCuts(Renderer& renderer)
 {
     LoadShaders(*renderer.shaders);
     renderer.frame.shortCuts =

@@ -32,7 +32,7 @@ struct Renderer {
 
 // Compiles the four shader pairs (LoadShaders) and decides which of the frame's short cuts they allow; start-up
 // and the r key.
-void ReloadShaders(Renderer& renderer);
+void LoadShadersAndShortCuts(Renderer& renderer);
 
 // The level's texture source: the renderer's cache, its checker for what fails.
 TextureSource LevelTextures(Renderer& renderer);
