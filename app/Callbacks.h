@@ -1,14 +1,12 @@
-// The GLUT callbacks through which the main loop drives the viewer.
+// The GLUT callbacks through which the main loop drives the viewer; start-up registers thin adapters that pass the
+// viewer on.
 #pragma once
 
-#include "Frame.h"
+#include "Viewer.h"
 
-void OnDisplay();
-void OnReshape(int width, int height);
-void OnKeyDown(unsigned char key, int x, int y);
-void OnKeyUp(unsigned char key, int x, int y);
-void OnMouse(int button, int state, int x, int y);
-void OnMotion(int x, int y);
-
-// What OnDisplay's frames share: the frame options, the short cuts of the loaded shaders, the GL state cache.
-FrameContext& DisplayFrame();
+void OnDisplay(Viewer& viewer);
+void OnReshape(Viewer& viewer, int width, int height);
+void OnKeyDown(Viewer& viewer, unsigned char key, int x, int y);
+void OnKeyUp(Viewer& viewer, unsigned char key, int x, int y);
+void OnMouse(Viewer& viewer, int button, int state, int x, int y);
+void OnMotion(Viewer& viewer, int x, int y);

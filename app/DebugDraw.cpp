@@ -69,13 +69,13 @@ void DrawBoxOutline(const Vec3& min, const Vec3& max)
 
 void DrawLightGizmo(const Light& light, bool withCircles)
 {
-    // Filled on the first call and kept: every later circle reuses the 64 sines and cosines.
-    static const UnitCircle circle;
     const Vec3& p = light.currentPosition;
     DrawBoxOutline(p - Vec3(4, 4, 4), p + Vec3(4, 4, 4));
     if (!withCircles)
         return;
     const double r = light.radius;
+    // The three circles share one table of sines and cosines.
+    const UnitCircle circle;
     DrawCircle(circle, p, r, 0, 1);
     DrawCircle(circle, p, r, 0, 2);
     DrawCircle(circle, p, r, 1, 2);

@@ -4,91 +4,83 @@
 #include "FrameTimer.h"
 #include "Input.h"
 #include "Overlay.h"
-#include "PostProcess.h"
-#include "Startup.h"
-#include "ViewerState.h"
+#include "Viewer.h"
 
 #include <GL/freeglut.h>
 
 #include <malloc.h>
 
-#include <memory>
-
 namespace {
-
-// Created and started by the first frame; measures the interval from one frame to the next.
-std::unique_ptr<FrameTimer> frameTimer;
-
-FrameContext displayFrame;
 
 // Window-sized buffers come and go in the driver (resizes, screenshots, shader reloads); the C library keeps the
 // freed pages, so over a long session the process would grow although nothing leaks. Handing them back once a
 // second keeps the resident size flat.
-void ReturnFreedMemory(float dt)
+void ReturnFreedMemory(Viewer& viewer, float dt)
 {
-    static float sinceReturn = 0.0f;
-    sinceReturn += dt;
-    if (sinceReturn >= 1.0f) {
-        sinceReturn = 0.0f;
+    viewer.sinceMemoryReturn += dt;
+    if (viewer.sinceMemoryReturn >= 1.0f) {
+        viewer.sinceMemoryReturn = 0.0f;
         malloc_trim(0);
     }
 }
 
 // The light boxes (and with gizmoMode 2 their radius circles) into the off-screen target, the selected one red,
 // with no shader bound, in the main view, depth tested and written.
-void GizmoPass(FrameContext& frame)
+void GizmoPass(Viewer& viewer)
 {
+    const Options& options = viewer.options;
     if (options.gizmoMode != 1 && options.gizmoMode != 2)
         return;
+    FrameContext& frame = viewer.renderer.frame;
     ApplyPassState(frame.gl, PassState());
-    BindFramebuffer(frame.gl, postTarget.postFramebuffer);
+    BindFramebuffer(frame.gl, viewer.renderer.postTarget.postFramebuffer);
     SetViewport(frame.gl, frame.mainView.viewport);
     SetStreams(frame.gl, Streams::None);
     LoadViewMatrices(frame.mainView);
-    for (size_t i = 0; i < level.lights.size(); ++i) {
+    const std::vector<Light>& lights = viewer.level.lights;
+    for (size_t i = 0; i < lights.size(); ++i) {
         if (static_cast<int>(i) == options.selectedLight)
             glColor3f(1, 0, 0);
         else
             glColor3f(1, 1, 1);
-        DrawLightGizmo(level.lights[i], options.gizmoMode == 2);
+        DrawLightGizmo(lights[i], options.gizmoMode == 2);
     }
 }
 
 }  // namespace
 
-FrameContext& DisplayFrame() { return displayFrame; }
-
-void OnDisplay()
+void OnDisplay(Viewer& viewer)
 {
-    if (!frameTimer) {
-        frameTimer = std::make_unique<FrameTimer>();
-        frameTimer->Start();
+    if (!viewer.frameTimer) {
+        viewer.frameTimer.emplace();
+        viewer.frameTimer->Start();
     }
-    frameTimer->Stop();
-    const float dt = static_cast<float>(frameTimer->ElapsedSeconds());
-    frameTimer->Start();
-    if (options.advanceTime)
-        shaderTime += dt;
-    MoveCamera(dt);
+    FrameTimer& frameTimer = *viewer.frameTimer;
+    frameTimer.Stop();
+    const float dt = static_cast<float>(frameTimer.ElapsedSeconds());
+    frameTimer.Start();
+    Renderer& renderer = viewer.renderer;
+    if (viewer.options.advanceTime)
+        renderer.shaderTime += dt;
+    MoveCamera(viewer.camera, viewer.input, dt);
 
     FrameTimer renderTimer;
     renderTimer.Start();
-    AnimateLights(dt);
+    const FrameRequest request = viewer.Request();
+    AnimateLights(renderer, request, dt);
     // A minimised window has no pixels to draw; the frame still keeps time and swaps.
-    if (windowWidth > 0 && windowHeight > 0) {
-        FrameContext& frame = displayFrame;
-        BeginFrame(frame);
-        ShadowPass(frame);
-        BeginMainView(frame);
-        DepthPrePass(frame);
-        LightPasses(frame, fixedTextures.attenuation);
-        GizmoPass(frame);
-        const bool clearColour = !(frame.options.culling && frame.shortCuts.skipPostColourClear);
-        DrawPostPass(frame.gl, clearColour, fixedTextures.warp, fixedTextures.ramp, shaderTime);
-        DrawFrameStats(dt, renderTimer);
-        EndFrame(frame);
+    if (viewer.windowWidth > 0 && viewer.windowHeight > 0) {
+        BeginFrame(renderer);
+        ShadowPass(renderer, request);
+        BeginMainView(renderer, request);
+        DepthPrePass(renderer);
+        LightPasses(renderer, request);
+        GizmoPass(viewer);
+        PostPass(renderer, request);
+        DrawFrameStats(viewer.frameStats, dt, renderTimer, viewer.windowWidth, viewer.windowHeight);
+        EndFrame(renderer);
     }
     glutSwapBuffers();
     glutPostRedisplay();
-    ReturnFreedMemory(dt);
+    ReturnFreedMemory(viewer, dt);
 }

@@ -1,10 +1,7 @@
 #include "Input.h"
 
 #include "Callbacks.h"
-#include "PostProcess.h"
 #include "Screenshot.h"
-#include "Startup.h"
-#include "ViewerState.h"
 
 #include <GL/freeglut.h>
 
@@ -14,8 +11,11 @@ constexpr double kUnitsPerSecond = 96.0;
 
 }  // namespace
 
-void OnKeyDown(unsigned char key, int, int)
+void OnKeyDown(Viewer& viewer, unsigned char key, int, int)
 {
+    Options& options = viewer.options;
+    InputState& input = viewer.input;
+    std::vector<Light>& lights = viewer.level.lights;
     switch (key) {
     case ' ':
         options.animateLights = !options.animateLights;
@@ -43,19 +43,19 @@ void OnKeyDown(unsigned char key, int, int)
         break;
     case 'n':
         // Without lights there is nothing to move.
-        if (options.selectedLight < static_cast<int>(level.lights.size())) {
-            Light& light = level.lights[options.selectedLight];
-            light.position = camera.position;
-            light.currentPosition = camera.position;
+        if (options.selectedLight < static_cast<int>(lights.size())) {
+            Light& light = lights[options.selectedLight];
+            light.position = viewer.camera.position;
+            light.currentPosition = viewer.camera.position;
         }
         break;
     case 'p':
-        if (!level.lights.empty())
-            options.selectedLight = (options.selectedLight + 1) % static_cast<int>(level.lights.size());
+        if (!lights.empty())
+            options.selectedLight = (options.selectedLight + 1) % static_cast<int>(lights.size());
         break;
     case 'r':
         if (input.reloadArmed) {
-            ReloadShaders();
+            LoadShadersAndShortCuts(viewer.renderer);
             input.reloadArmed = false;
         }
         break;
@@ -67,7 +67,7 @@ void OnKeyDown(unsigned char key, int, int)
         break;
     case 'u':
         if (input.screenshotArmed) {
-            TakeScreenshot();
+            TakeScreenshot(viewer.screenshotCounter, viewer.windowWidth, viewer.windowHeight);
             input.screenshotArmed = false;
         }
         break;
@@ -79,8 +79,9 @@ void OnKeyDown(unsigned char key, int, int)
     }
 }
 
-void OnKeyUp(unsigned char key, int, int)
+void OnKeyUp(Viewer& viewer, unsigned char key, int, int)
 {
+    InputState& input = viewer.input;
     switch (key) {
     case 'a':
     case 'd':
@@ -105,20 +106,22 @@ void OnKeyUp(unsigned char key, int, int)
     }
 }
 
-void OnMouse(int, int state, int, int)
+void OnMouse(Viewer& viewer, int, int state, int, int)
 {
     if (state == GLUT_DOWN) {
-        input.lastMouseX = -1;
-        input.lastMouseY = -1;
+        viewer.input.lastMouseX = -1;
+        viewer.input.lastMouseY = -1;
     }
 }
 
-void OnMotion(int x, int y)
+void OnMotion(Viewer& viewer, int x, int y)
 {
+    InputState& input = viewer.input;
+    Camera& camera = viewer.camera;
     const int px = input.lastMouseX == -1 ? x : input.lastMouseX;
     const int py = input.lastMouseY == -1 ? y : input.lastMouseY;
-    camera.angleZ += static_cast<double>(px - x) / windowWidth * 360.0;
-    camera.angleY = camera.angleY - static_cast<double>(py - y) / windowHeight * 360.0;
+    camera.angleZ += static_cast<double>(px - x) / viewer.windowWidth * 360.0;
+    camera.angleY = camera.angleY - static_cast<double>(py - y) / viewer.windowHeight * 360.0;
     if (camera.angleY > 90.0)
         camera.angleY = 90.0;
     input.lastMouseY = y;
@@ -127,14 +130,14 @@ void OnMotion(int x, int y)
         camera.angleY = -90.0;
 }
 
-void OnReshape(int width, int height)
+void OnReshape(Viewer& viewer, int width, int height)
 {
-    windowWidth = width;
-    windowHeight = height;
-    CreatePostTarget();
+    viewer.windowWidth = width;
+    viewer.windowHeight = height;
+    CreatePostTarget(viewer.renderer.postTarget, width, height);
 }
 
-void MoveCamera(float dt)
+void MoveCamera(Camera& camera, const InputState& input, float dt)
 {
     // The degree-to-radian factor uses pi in single precision: 0.017453293005625408.
     const double k = static_cast<double>(3.14159265f) / 180.0;

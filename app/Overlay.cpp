@@ -1,7 +1,5 @@
 #include "Overlay.h"
 
-#include "ViewerState.h"
-
 #include <GL/glew.h>
 #include <GL/freeglut.h>
 
@@ -9,9 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 
-FrameStats frameStats;
-
-void DrawFrameStats(float dt, FrameTimer& renderTimer)
+void DrawFrameStats(FrameStats& frameStats, float dt, FrameTimer& renderTimer, int windowWidth, int windowHeight)
 {
     renderTimer.Stop();
     frameStats.sampleSeconds += dt;
@@ -26,10 +22,10 @@ void DrawFrameStats(float dt, FrameTimer& renderTimer)
         frameStats.sampleFrames = 0;
         frameStats.sampleMsecSum = 0;
     }
-    DrawOverlayText(3, 3, "%i fps (%i msec)", frameStats.shownFps, frameStats.shownMsec);
+    DrawOverlayText(windowWidth, windowHeight, 3, 3, "%i fps (%i msec)", frameStats.shownFps, frameStats.shownMsec);
 }
 
-void DrawOverlayText(int x, int y, const char* format, ...)
+void DrawOverlayText(int windowWidth, int windowHeight, int x, int y, const char* format, ...)
 {
     char buffer[256];
     va_list arguments;

@@ -13,15 +13,14 @@ struct FrameStats {
     int32_t shownMsec = 0;       // their mean rendering time
 };
 
-extern FrameStats frameStats;
-
 // Stops renderTimer, adds the frame to the sample (closing it once a second of frame time is summed) and draws
-// "%i fps (%i msec)" at (3, 3).
-void DrawFrameStats(float dt, FrameTimer& renderTimer);
+// "%i fps (%i msec)" at (3, 3) of the window.
+void DrawFrameStats(FrameStats& stats, float dt, FrameTimer& renderTimer, int windowWidth, int windowHeight);
 
-// Draws printf-style text at (x, y) window pixels from the lower-left corner, in the current colour; the text is
-// cut at 255 bytes.
-void DrawOverlayText(int x, int y, const char* format, ...) __attribute__((format(printf, 3, 4)));
+// Draws printf-style text at (x, y) window pixels from the lower-left corner of a window of the given size, in the
+// current colour; the text is cut at 255 bytes.
+void DrawOverlayText(int windowWidth, int windowHeight, int x, int y, const char* format, ...)
+    __attribute__((format(printf, 5, 6)));
 
 // Draws text at the modelview origin in stroke-font units; '\n' starts a line 180 units lower.
 void DrawStrokeText(const char* text);

@@ -1,6 +1,7 @@
 #include "Screenshot.h"
 
-#include "ViewerState.h"
+#include "Console.h"
+#include "TextureCache.h"
 #include "WholeFile.h"
 
 #include <GL/glew.h>
@@ -13,19 +14,7 @@
 #include <string>
 #include <vector>
 
-int screenshotCounter = 0;
-
-namespace {
-
-void DrainImageErrors()
-{
-    while (ilGetError() != IL_NO_ERROR) {
-    }
-}
-
-}  // namespace
-
-void TakeScreenshot()
+void TakeScreenshot(int& screenshotCounter, int windowWidth, int windowHeight)
 {
     if (windowWidth <= 0 || windowHeight <= 0)
         return;
@@ -59,8 +48,7 @@ void TakeScreenshot()
             break;
         if (error == EEXIST)
             continue;
-        std::printf("Could not save screenshot %s\n", name.c_str());
-        std::fflush(stdout);
+        ConsoleLine("Could not save screenshot " + name);
         ReportFileNotWritten(name, encoded ? std::strerror(error) : "the image could not be encoded");
         break;
     }

@@ -2,50 +2,75 @@
 
 #include "Attenuation.h"
 #include "Callbacks.h"
+#include "Console.h"
 #include "GlState.h"
 #include "ImageDecoder.h"
-#include "PostProcess.h"
-#include "RenderGeometry.h"
-#include "Shaders.h"
 #include "Shadows.h"
-#include "ShortCuts.h"
-#include "TextureCache.h"
-#include "ViewerState.h"
 
 #define ILUT_USE_OPENGL
 #include <IL/il.h>
 #include <IL/ilut.h>
 #include <GL/freeglut.h>
+#include <GL/freeglut_ucall.h>
 #include <GL/glx.h>
 #include <X11/XKBlib.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <vector>
-
-FixedTextures fixedTextures;
 
 namespace {
 
-void PrintLine(const char* text)
-{
-    std::printf("%s\n", text);
-    std::fflush(stdout);
-}
-
 // Loads one of the post-processing images and replaces the loader's mipmapped minification with plain linear
 // filtering. On failure this sets the filters of whatever is bound to GL_TEXTURE_2D, which is harmless.
-GLuint LoadLinearTexture(const char* name)
+GLuint LoadLinearTexture(TextureCache& cache, const char* name)
 {
-    const GLuint texture = LoadTexture(name);
+    const GLuint texture = LoadTexture(cache, name);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     return texture;
 }
 
+// The adapters GLUT calls: each hands its arguments and the viewer on.
+void DisplayAdapter(void* viewer) { OnDisplay(*static_cast<Viewer*>(viewer)); }
+void ReshapeAdapter(int width, int height, void* viewer) { OnReshape(*static_cast<Viewer*>(viewer), width, height); }
+void KeyDownAdapter(unsigned char key, int x, int y, void* viewer)
+{
+    OnKeyDown(*static_cast<Viewer*>(viewer), key, x, y);
+}
+void KeyUpAdapter(unsigned char key, int x, int y, void* viewer) { OnKeyUp(*static_cast<Viewer*>(viewer), key, x, y); }
+void MouseAdapter(int button, int state, int x, int y, void* viewer)
+{
+    OnMouse(*static_cast<Viewer*>(viewer), button, state, x, y);
+}
+void MotionAdapter(int x, int y, void* viewer) { OnMotion(*static_cast<Viewer*>(viewer), x, y); }
+
+// The steps of Init that may fail, in order.
+Outcome InitSteps(Viewer& viewer)
+{
+    const Outcome capable = CheckGLCapabilities();
+    if (!capable.Ok())
+        return capable;
+    Renderer& renderer = viewer.renderer;
+    InitImageLibrary();
+    CreateFixedTextures(renderer);
+    const Outcome loaded = LoadLevel(viewer.level, LevelTextures(renderer));
+    if (!loaded.Ok())
+        return loaded;
+    ConsoleLine("Done loading BSP file.");
+    const Outcome built = BuildRenderGeometry(renderer.geometry, viewer.level.root);
+    if (!built.Ok())
+        return built;
+    renderer.shaders = CreateShaderPairs();
+    LoadShadersAndShortCuts(renderer);
+    CreatePostTarget(renderer.postTarget, viewer.windowWidth, viewer.windowHeight);
+    for (Light& light : viewer.level.lights)
+        CreateShadowResources(light);
+    SetFixedRenderState();
+    return Outcome();
+}
+
 }  // namespace
 
-void CheckGLCapabilities()
+Outcome CheckGLCapabilities()
 {
     // glewInit resolves the entry points and the per-extension flags; it needs the window's context.
     glewInit();
@@ -59,12 +84,10 @@ void CheckGLCapabilities()
          "Requires GL_EXT_framebuffer_object. Try upgrading to forceware 75.90 beta drivers!"},
         {GLEW_NV_texture_rectangle, "Requires NV_texture_rectangle"},
     };
-    for (const Requirement& requirement : requirements) {
-        if (!requirement.present) {
-            PrintLine(requirement.message);
-            std::exit(1);
-        }
-    }
+    for (const Requirement& requirement : requirements)
+        if (!requirement.present)
+            return Outcome::Failure(FailureReason::MissingCapability, requirement.message);
+    return Outcome();
 }
 
 GLuint CreateCheckerTexture()
@@ -91,12 +114,13 @@ void InitImageLibrary()
     StartImageDecoder();
 }
 
-void CreateFixedTextures()
+void CreateFixedTextures(Renderer& renderer)
 {
-    textureCache.FallbackTexture = CreateCheckerTexture();
-    fixedTextures.attenuation = CreateAttenuationTexture();
-    fixedTextures.warp = LoadLinearTexture("postprocess");
-    fixedTextures.ramp = LoadLinearTexture("ramp");
+    TextureCache& cache = renderer.textures;
+    cache.FallbackTexture = CreateCheckerTexture();
+    renderer.fixedTextures.attenuation = CreateAttenuationTexture();
+    renderer.fixedTextures.warp = LoadLinearTexture(cache, "postprocess");
+    renderer.fixedTextures.ramp = LoadLinearTexture(cache, "ramp");
 }
 
 void SetFixedRenderState()
@@ -108,28 +132,12 @@ void SetFixedRenderState()
     glDisable(GL_TEXTURE_2D);
 }
 
-void ReloadShaders()
+Outcome Init(Viewer& viewer)
 {
-    LoadShaders();
-    DisplayFrame().shortCuts = DecideShortCuts(fixedTextures.attenuation);
-}
-
-void Init()
-{
-    CheckGLCapabilities();
-    InitImageLibrary();
-    CreateFixedTextures();
-    level.root = LoadLevel(level.lights, level.boxes, TextureSource{LoadTexture, textureCache.FallbackTexture});
-    PrintLine("Done loading BSP file.");
-    BuildRenderGeometry(level.root);
-    CreateShaderPairs();
-    ReloadShaders();
-    CreatePostTarget();
-    for (Light& light : level.lights)
-        CreateShadowResources(light);
-    SetFixedRenderState();
-    // Images load only during start-up; the decoder and its memory end with it.
+    const Outcome status = InitSteps(viewer);
+    // Images load only during start-up; the decoder and its memory end with it, whether it succeeded or not.
     StopImageDecoder();
+    return status;
 }
 
 int RunViewer(int argc, char** argv)
@@ -142,13 +150,19 @@ int RunViewer(int argc, char** argv)
     // repeat: the r and u latches and the movement keys rely on that.
     if (Display* display = glXGetCurrentDisplay())
         XkbSetDetectableAutoRepeat(display, True, nullptr);
-    glutDisplayFunc(OnDisplay);
-    glutReshapeFunc(OnReshape);
-    glutKeyboardFunc(OnKeyDown);
-    glutMotionFunc(OnMotion);
-    glutMouseFunc(OnMouse);
-    glutKeyboardUpFunc(OnKeyUp);
-    Init();
+    // GLUT's main loop ends the process without returning here, so the viewer lives for the rest of the run.
+    Viewer viewer;
+    glutDisplayFuncUcall(DisplayAdapter, &viewer);
+    glutReshapeFuncUcall(ReshapeAdapter, &viewer);
+    glutKeyboardFuncUcall(KeyDownAdapter, &viewer);
+    glutMotionFuncUcall(MotionAdapter, &viewer);
+    glutMouseFuncUcall(MouseAdapter, &viewer);
+    glutKeyboardUpFuncUcall(KeyUpAdapter, &viewer);
+    const Outcome started = Init(viewer);
+    if (!started.Ok()) {
+        ConsoleLine(started.Message());
+        return 1;
+    }
     glutMainLoop();
     return 0;
 }

@@ -1,14 +1,14 @@
 // Tree assembly from the node records, and the walk that collects the leaves' triangles.
 
 #include "Level.h"
+#include "Console.h"
 
 #include <cstdio>
 
 namespace {
 
 void Reject(const char* line) {
-    std::printf("%s; the level has no tree.\n", line);
-    std::fflush(stdout);
+    ConsoleLinef("%s; the level has no tree.", line);
 }
 
 // Checks one child reference of record `owner`, met on the walk from record 0, and marks the node it reaches. A
@@ -87,8 +87,7 @@ BspNode* AssembleTree(LevelParseState& state) {
         node->plane = record.plane;
         state.nodeTable.push_back(std::move(node));
     }
-    std::printf("%zu nodes.\n", state.nodeTable.size());
-    std::fflush(stdout);
+    ConsoleLinef("%zu nodes.", state.nodeTable.size());
     // Records outside the tree keep their nodes unlinked: their references were never checked.
     for (std::size_t k = 0; k < state.nodeRecordTable.size(); ++k) {
         if (!inTree[k]) {

@@ -1,7 +1,6 @@
 // The scene model of a level and its loading from the level text.
 //
 // Console lines, each on standard output, ended by a newline and flushed, in this order:
-//   "Error opening file"           LoadLevel only, when no level file opens; the process then exits with status 1
 //   "File opened"                  LoadLevel only
 //   texture lines                  whatever the TextureSource prints while triangles are completed
 //   "<n> nodes."                   when the whole structure matched and the tree was assembled
@@ -12,12 +11,14 @@
 //   "<n> lights."                  always, after the parse
 #pragma once
 
+#include "Result.h"
 #include "Triangle.h"
 #include "VecMath.h"
 #include "WorkerPool.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -84,6 +85,9 @@ struct Level {
     std::vector<Light> lights;
     std::vector<BoundingBox> boxes;
     BspNode* root = nullptr;
+    // One per load: each owns the tree it built, and a deque never moves them, so every root stays valid as long
+    // as the level.
+    std::deque<LevelParseState> parseStates;
 };
 
 // Parses a level text up to its first NUL byte, appending lights and boxes and filling the state's tables as
@@ -101,9 +105,10 @@ BspNode* ParseLevelText(std::string_view text, LevelParseState& state, std::vect
 // each.
 std::vector<std::size_t> LevelPieceStarts(std::string_view text, unsigned threads);
 
-// Reads "../Velmora/out.txt", or failing that "out.txt", and parses it into the lists; the tree is kept for the rest
-// of the run. Exits the process with status 1 when neither file opens. Returns the root, or nullptr.
-BspNode* LoadLevel(std::vector<Light>& lights, std::vector<BoundingBox>& boxes, const TextureSource& textures);
+// Reads "../Velmora/out.txt", or failing that "out.txt", and parses it into the level's lists, setting its root (or
+// nullptr); the tree lives as long as the level. When neither file opens, fails with NotFound and the line
+// "Error opening file" for the caller to print, and changes nothing.
+Outcome LoadLevel(Level& level, const TextureSource& textures);
 
 // Builds the node table from the node-record table, links the children of the records that node 0 reaches and sets
 // state.root to node 0. On that walk a child reference outside its table, a reference to the root, or a second

@@ -1,11 +1,10 @@
 // Finding and reading the level file.
 
+#include "Console.h"
 #include "Level.h"
 #include "RegularFile.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <deque>
 #include <new>
 #include <string>
 
@@ -55,15 +54,11 @@ bool ReadWhole(FILE* file, std::string& text) {
 
 }  // namespace
 
-BspNode* LoadLevel(std::vector<Light>& lights, std::vector<BoundingBox>& boxes, const TextureSource& textures) {
+Outcome LoadLevel(Level& level, const TextureSource& textures) {
     FILE* file = OpenLevelFile();
-    if (file == nullptr) {
-        std::printf("Error opening file\n");
-        std::fflush(stdout);
-        std::exit(1);
-    }
-    std::printf("File opened\n");
-    std::fflush(stdout);
+    if (file == nullptr)
+        return Outcome::Failure(FailureReason::NotFound, "Error opening file");
+    ConsoleLine("File opened");
 
     std::string text;
     const bool read = ReadWhole(file, text);
@@ -71,15 +66,13 @@ BspNode* LoadLevel(std::vector<Light>& lights, std::vector<BoundingBox>& boxes, 
     if (!read) {
         text.clear();
         text.shrink_to_fit();
-        std::printf("Level file could not be read whole; the level has no tree.\n");
-        std::fflush(stdout);
-        std::printf("%zu lights.\n", lights.size());
-        std::fflush(stdout);
-        return nullptr;
+        ConsoleLine("Level file could not be read whole; the level has no tree.");
+        ConsoleLinef("%zu lights.", level.lights.size());
+        level.root = nullptr;
+        return Outcome();
     }
 
-    // The tree points into the parse state, which lives for the rest of the run; a deque never moves its states.
-    static std::deque<LevelParseState> loadedLevels;
-    loadedLevels.emplace_back();
-    return ParseLevelText(text, loadedLevels.back(), lights, boxes, textures);
+    level.parseStates.emplace_back();
+    level.root = ParseLevelText(text, level.parseStates.back(), level.lights, level.boxes, textures);
+    return Outcome();
 }

@@ -7,6 +7,7 @@
 // exactly what a single pass would, and the pieces that count, joined, are that pass.
 
 #include "Level.h"
+#include "Console.h"
 #include "LevelReal.h"
 
 #include <boost/spirit/include/classic_core.hpp>
@@ -332,14 +333,12 @@ void PrintMismatch(std::string_view text, const char* position) {
             lineStart = i + 1;
         }
     }
-    std::printf("Level file does not match at line %zu, column %zu\n", line, offset - lineStart + 1);
-    std::fflush(stdout);
+    ConsoleLinef("Level file does not match at line %zu, column %zu", line, offset - lineStart + 1);
 }
 
 void PrintTooLarge(LevelParseState& state) {
     state.root = nullptr;
-    std::printf("Level is too large to load; the level has no tree.\n");
-    std::fflush(stdout);
+    ConsoleLine("Level is too large to load; the level has no tree.");
 }
 
 }  // namespace
@@ -401,7 +400,6 @@ BspNode* ParseLevelText(std::string_view text, LevelParseState& state, std::vect
     } catch (const std::bad_alloc&) {
         PrintTooLarge(state);
     }
-    std::printf("%zu lights.\n", lights.size());
-    std::fflush(stdout);
+    ConsoleLinef("%zu lights.", lights.size());
     return state.root;
 }

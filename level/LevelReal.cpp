@@ -20,12 +20,14 @@ const uint64_t kExactDoubleIntegerLimit = uint64_t(1) << 53;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// glibc's strtof rounds correctly; the C locale keeps "." the decimal point whatever the process locale is.
+// glibc's strtof rounds correctly; the C locale keeps "." the decimal point whatever the process locale is. glibc
+// hands out its built-in C locale for this request without allocating, and freeing it does nothing.
 bool ConvertWithStrtof(const char* first, const char* last, float& value) {
-    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
+    const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
     const std::string text(first, last);
     errno = 0;
     const float result = strtof_l(text.c_str(), nullptr, cLocale);
+    freelocale(cLocale);
     if (errno == ERANGE && std::isinf(result)) {
         return false;
     }

@@ -1,17 +1,12 @@
 // Triangle records of the level: corner values as read, and the derived values each triangle gets once completed.
 #pragma once
 
+#include "Plane.h"
 #include "VecMath.h"
 
 #include <cstdint>
 #include <functional>
 #include <string>
-
-// The set of points p with normal · p = distance.
-struct Plane {
-    Vec3 normal;
-    double distance = 0.0;
-};
 
 struct TriangleCorner {
     Vec3 position;

@@ -4,6 +4,7 @@
 #include "StripifyInternal.h"
 
 #include <algorithm>
+#include <new>
 #include <unordered_map>
 
 namespace {
@@ -303,16 +304,30 @@ bool KeepOrFallBack(const uint32_t* input, size_t triangleCount, std::vector<uin
     return ValidateValues(input, triangleCount, ordered, scratch);
 }
 
+template <class Index>
+OrderResult OrderOrReportMemory(Index* destination, const Index* indices, uint32_t indexCount,
+                                const OrderOptions& options, OrderScratch& scratch)
+{
+    try {
+        return Order(destination, indices, indexCount, options, scratch);
+    } catch (const std::bad_alloc&) {
+        OrderResult result;
+        result.valid = false;
+        result.outOfMemory = true;
+        return result;
+    }
+}
+
 OrderResult OrderTriangles(uint16_t* destination, const uint16_t* indices, uint32_t indexCount,
                            const OrderOptions& options, OrderScratch& scratch)
 {
-    return Order(destination, indices, indexCount, options, scratch);
+    return OrderOrReportMemory(destination, indices, indexCount, options, scratch);
 }
 
 OrderResult OrderTriangles(uint32_t* destination, const uint32_t* indices, uint32_t indexCount,
                            const OrderOptions& options, OrderScratch& scratch)
 {
-    return Order(destination, indices, indexCount, options, scratch);
+    return OrderOrReportMemory(destination, indices, indexCount, options, scratch);
 }
 
 float FifoCacheMissRatio(const uint16_t* indices, uint32_t indexCount, unsigned cacheSize)

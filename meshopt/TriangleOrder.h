@@ -60,12 +60,14 @@ struct OrderConsole {
 struct OrderResult {
     uint32_t indexCount = 0;  // entries written to the destination, three per triangle
     bool valid = true;        // false when validation replaced the order by the input order
+    bool outOfMemory = false; // the working memory could not be had: nothing usable was written
     OrderConsole console;     // for the caller to print
 };
 
 // Reorders the whole triangles among indexCount indices into destination, which must have room for indexCount
 // rounded down to a multiple of 3 entries and must not overlap the input. The 32-bit overload treats any value,
-// 0xFFFFFFFF included, as a vertex, and gives the order of the 16-bit one for the same list.
+// 0xFFFFFFFF included, as a vertex, and gives the order of the 16-bit one for the same list. Throws nothing: when
+// the system refuses memory the result says so.
 OrderResult OrderTriangles(uint16_t* destination, const uint16_t* indices, uint32_t indexCount,
                            const OrderOptions& options, OrderScratch& scratch);
 OrderResult OrderTriangles(uint32_t* destination, const uint32_t* indices, uint32_t indexCount,

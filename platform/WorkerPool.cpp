@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <exception>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -24,9 +26,20 @@ void ParallelFor(std::size_t count, const std::function<void(std::size_t item)>&
         return;
     }
     std::atomic<std::size_t> next{0};
+    std::mutex failureLock;
+    std::exception_ptr failure;
+    // A call that throws ends its thread's share; the first exception is rethrown on the caller's thread once
+    // every thread has stopped, since one escaping a thread would end the process.
     auto drain = [&] {
-        for (std::size_t item; (item = next.fetch_add(1, std::memory_order_relaxed)) < count;)
-            work(item);
+        try {
+            for (std::size_t item; (item = next.fetch_add(1, std::memory_order_relaxed)) < count;)
+                work(item);
+        } catch (...) {
+            next = count;
+            const std::lock_guard<std::mutex> hold(failureLock);
+            if (!failure)
+                failure = std::current_exception();
+        }
     };
     std::vector<std::thread> helpers;
     helpers.reserve(workers - 1);
@@ -35,4 +48,6 @@ void ParallelFor(std::size_t count, const std::function<void(std::size_t item)>&
     drain();
     for (std::thread& helper : helpers)
         helper.join();
+    if (failure)
+        std::rethrow_exception(failure);
 }

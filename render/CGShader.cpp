@@ -1,13 +1,11 @@
 #include "CGShader.h"
 
+#include "Console.h"
 #include "WholeFile.h"
 
-#include <cstdio>
 #include <cstring>
 
-CGcontext CGShader::cgContext = nullptr;
-CGprofile CGShader::vertexProfile = CG_PROFILE_UNKNOWN;
-CGprofile CGShader::fragmentProfile = CG_PROFILE_UNKNOWN;
+#include <cstdio>
 
 namespace {
 
@@ -18,18 +16,12 @@ void DestroyProgram(CGprogram& program)
     program = nullptr;
 }
 
-void PrintLine(const std::string& line)
-{
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
-}
-
 CGparameter LoadParameter(CGprogram program, const std::string& name, const char* stageWords,
                           const std::string& file, std::map<std::string, CGparameter>& parameters)
 {
     CGparameter handle = cgGetNamedParameter(program, name.c_str());
     if (handle == nullptr) {
-        PrintLine("Could not load parameter " + name + stageWords + file);
+        ConsoleLine("Could not load parameter " + name + stageWords + file);
         return nullptr;
     }
     parameters[name] = handle;
@@ -55,16 +47,16 @@ void DumpProgram(CGprogram program, const std::string& file)
 
 }  // namespace
 
-CGShader::CGShader()
+ShaderRuntime::ShaderRuntime()
 {
-    if (cgContext != nullptr)
-        return;
-    cgContext = cgCreateContext();
+    context = cgCreateContext();
     vertexProfile = cgGLGetLatestProfile(CG_GL_VERTEX);
     cgGLSetOptimalOptions(vertexProfile);
     fragmentProfile = cgGLGetLatestProfile(CG_GL_FRAGMENT);
     cgGLSetOptimalOptions(fragmentProfile);
 }
+
+CGShader::CGShader(const ShaderRuntime& runtime_) : runtime(&runtime_) {}
 
 CGShader::~CGShader()
 {
@@ -72,7 +64,7 @@ CGShader::~CGShader()
     DestroyProgram(fragmentProgram);
 }
 
-bool CGShader::LoadShader(const std::string& file, const char* vertexEntry, const char* fragmentEntry)
+Outcome CGShader::LoadShader(const std::string& file, const char* vertexEntry, const char* fragmentEntry)
 {
     shaderFile = file;
     DestroyProgram(vertexProgram);
@@ -87,25 +79,26 @@ bool CGShader::LoadShader(const std::string& file, const char* vertexEntry, cons
         CGprogram& program;
         const char* kind;
     };
-    Stage stages[] = {{vertexEntry, vertexProfile, vertexProgram, "vertex"},
-                      {fragmentEntry, fragmentProfile, fragmentProgram, "fragment"}};
+    Stage stages[] = {{vertexEntry, runtime->vertexProfile, vertexProgram, "vertex"},
+                      {fragmentEntry, runtime->fragmentProfile, fragmentProgram, "fragment"}};
     for (Stage& stage : stages) {
         if (stage.entry == nullptr)
             continue;
-        stage.program = cgCreateProgramFromFile(cgContext, CG_SOURCE, file.c_str(), stage.profile, stage.entry,
+        stage.program = cgCreateProgramFromFile(runtime->context, CG_SOURCE, file.c_str(), stage.profile, stage.entry,
                                                 nullptr);
         if (stage.program == nullptr) {
-            PrintLine(std::string("CGShader::LoadShader: ") + stage.kind + " program with entry point " +
-                      stage.entry + " from shader " + file + " failed to compile:");
-            const char* listing = cgGetLastListing(cgContext);
-            PrintLine(listing != nullptr ? listing : "");
+            const char* listing = cgGetLastListing(runtime->context);
+            const std::string report = std::string("CGShader::LoadShader: ") + stage.kind +
+                                       " program with entry point " + stage.entry + " from shader " + file +
+                                       " failed to compile:\n" + (listing != nullptr ? listing : "");
+            ConsoleLine(report);
             DestroyProgram(vertexProgram);
             DestroyProgram(fragmentProgram);
-            return false;
+            return Outcome::Failure(FailureReason::CompileFailed, report);
         }
         cgGLLoadProgram(stage.program);
     }
-    return true;
+    return Outcome();
 }
 
 CGparameter CGShader::LoadVertexParameter(const std::string& name)
@@ -142,19 +135,19 @@ void SetTextureParameter(CGparameter handle, unsigned int texture)
 void CGShader::Bind()
 {
     if (fragmentProgram != nullptr) {
-        cgGLEnableProfile(fragmentProfile);
+        cgGLEnableProfile(runtime->fragmentProfile);
         cgGLBindProgram(fragmentProgram);
     }
     if (vertexProgram != nullptr) {
-        cgGLEnableProfile(vertexProfile);
+        cgGLEnableProfile(runtime->vertexProfile);
         cgGLBindProgram(vertexProgram);
     }
 }
 
 void CGShader::Unbind()
 {
-    cgGLDisableProfile(vertexProfile);
-    cgGLDisableProfile(fragmentProfile);
+    cgGLDisableProfile(runtime->vertexProfile);
+    cgGLDisableProfile(runtime->fragmentProfile);
 }
 
 void CGShader::DumpVertexProgram(const std::string& file) const

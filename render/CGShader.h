@@ -1,35 +1,47 @@
-// One vertex program and one fragment program compiled from one shader file, with the parameter handles that
-// the renderer registered by name. All pairs share one runtime context and the two profiles.
+// A shader pair: the vertex program and the fragment program compiled from one shader file, with the parameter
+// handles that the renderer registered by name. Either program may be missing (a file with only a fragment entry,
+// or one that failed to compile); a pass binds whatever the pair holds and GL's fixed function does the rest.
 #pragma once
+
+#include "Result.h"
 
 #include <Cg/cgGL.h>
 
 #include <map>
 #include <string>
 
+// A runtime context and the latest profiles, in which pairs are compiled; needs a current GL context. The pairs
+// made with it must not outlive it. The runtime keeps its contexts until the process ends.
+struct ShaderRuntime {
+    CGcontext context = nullptr;
+    CGprofile vertexProfile = CG_PROFILE_UNKNOWN;
+    CGprofile fragmentProfile = CG_PROFILE_UNKNOWN;
+
+    ShaderRuntime();
+    ShaderRuntime(const ShaderRuntime&) = delete;
+    ShaderRuntime& operator=(const ShaderRuntime&) = delete;
+};
+
 class CGShader {
 public:
-    static CGcontext cgContext;       // created by the first constructor, never released
-    static CGprofile vertexProfile;   // latest vertex profile, chosen with the context
-    static CGprofile fragmentProfile; // latest fragment profile, chosen with the context
-
+    const ShaderRuntime* runtime;
     CGprogram vertexProgram = nullptr;
     CGprogram fragmentProgram = nullptr;
     std::map<std::string, CGparameter> vertexParameters;
     std::map<std::string, CGparameter> fragmentParameters;
     std::string shaderFile;
 
-    // Empty pair; creates the shared context and profiles on first use (needs a current GL context).
-    CGShader();
-    // Destroys the programs that exist; the context stays.
+    // Empty pair of the runtime.
+    explicit CGShader(const ShaderRuntime& runtime);
+    // Destroys the programs that exist.
     virtual ~CGShader();
     CGShader(const CGShader&) = delete;
     CGShader& operator=(const CGShader&) = delete;
 
     // Destroys the held programs and empties both parameter maps, then compiles the requested programs from
     // file (a null entry point means no program of that kind). On failure prints the two-part report, leaves
-    // the pair empty and returns false.
-    bool LoadShader(const std::string& file, const char* vertexEntry, const char* fragmentEntry);
+    // the pair empty and fails with CompileFailed and that report.
+    Outcome LoadShader(const std::string& file, const char* vertexEntry, const char* fragmentEntry);
     // Looks name up in the vertex program, registers it and returns its handle; prints "Could not load parameter
     // ..." and returns null if absent.
     CGparameter LoadVertexParameter(const std::string& name);

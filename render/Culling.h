@@ -4,6 +4,7 @@
 // single-precision arithmetic of the shaders.
 #pragma once
 
+#include "ScreenRect.h"
 #include "VecMath.h"
 
 #include <cstdint>
@@ -30,14 +31,6 @@ bool BoxOutsideFrustum(const ClusterBox& box, const Frustum& frustum);
 bool SphereOutsideFrustum(const Vec3& centre, double radius, const Frustum& frustum);
 // True when every point of the box is at least the radius (and a rounding margin) away from the centre.
 bool BoxOutsideSphere(const ClusterBox& box, const Vec3& centre, double radius);
-
-// A window rectangle in pixels, origin lower left.
-struct ScreenRect {
-    int x = 0;
-    int y = 0;
-    int width = 0;
-    int height = 0;
-};
 
 // The window rectangle that holds every pixel at which the sphere can be seen, for a symmetric perspective
 // projection (such as gluPerspective's) and the given column-major modelview and projection matrices: the

@@ -1,15 +1,9 @@
 #include "Frame.h"
 
-#include "PostProcess.h"
-#include "RenderGeometry.h"
-#include "Shaders.h"
+#include "Renderer.h"
 #include "Shadows.h"
-#include "ViewerState.h"
 
 #include <cmath>
-
-float shaderTime = 0.0f;
-float lightAnimationAngle = 0.0f;
 
 namespace {
 
@@ -18,10 +12,11 @@ namespace {
 GLenum DepthWriteFunction(const FrameContext& frame) { return frame.firstFrame ? GL_LESS : GL_LEQUAL; }
 
 // out = the clusters of within (all when null) whose boxes reach into the light's sphere.
-void SelectInSphere(const Light& light, const ClusterSelection* within, ClusterSelection& out)
+void SelectInSphere(const RenderGeometry& geometry, const Light& light, const ClusterSelection* within,
+                    ClusterSelection& out)
 {
     const Vec3& centre = light.currentPosition;
-    SelectClusters(within, [&](const ClusterBox& box) { return BoxOutsideSphere(box, centre, light.radius); }, out);
+    SelectClusters(geometry, within, [&](const ClusterBox& box) { return BoxOutsideSphere(box, centre, light.radius); }, out);
 }
 
 // The first light pass replaces the colour of every pixel that the pre-pass covered, black where the light does
@@ -29,10 +24,10 @@ void SelectInSphere(const Light& light, const ClusterSelection* within, ClusterS
 // fragments land exactly where the pre-pass marked its pixels (ShortCuts::cullFirstLight) and are filled. In the
 // very first frame the pre-pass's GL_LESS leaves geometry at the far depth unmarked, which the light pass's
 // GL_EQUAL still draws.
-bool CullFirstLight(const FrameContext& frame)
+bool CullFirstLight(const FrameContext& frame, const FrameRequest& request)
 {
-    return frame.options.culling && !level.lights.empty() &&
-           SphereCulls(frame.shortCuts.cullFirstLight, level.lights.front().radius) && !options.wireframe &&
+    return frame.options.culling && !request.lights.empty() &&
+           SphereCulls(frame.shortCuts.cullFirstLight, request.lights.front().radius) && !request.options.wireframe &&
            !frame.firstFrame;
 }
 
@@ -55,8 +50,8 @@ void PaintCoveredPixelsBlack(FrameContext& frame)
 
 // What one light's pass draws: null for everything; otherwise into scratch, with the scissor rectangle. False
 // when the light can change no pixel of the view.
-bool CullLightPass(FrameContext& frame, const Light& light, bool replacesColour, const ClusterSelection*& selection,
-                   ScreenRect& rect)
+bool CullLightPass(FrameContext& frame, const RenderGeometry& geometry, const Light& light, bool replacesColour,
+                   const ClusterSelection*& selection, ScreenRect& rect)
 {
     const View& view = frame.mainView;
     selection = nullptr;
@@ -76,19 +71,20 @@ bool CullLightPass(FrameContext& frame, const Light& light, bool replacesColour,
                             view.viewport.height);
     if (rect.width == 0 || rect.height == 0)
         return false;
-    SelectInSphere(light, selection, frame.scratch.inSphere);
+    SelectInSphere(geometry, light, selection, frame.scratch.inSphere);
     selection = &frame.scratch.inSphere;
     return true;
 }
 
 }  // namespace
 
-void AnimateLights(float dt)
+void AnimateLights(Renderer& renderer, const FrameRequest& request, float dt)
 {
-    if (!options.animateLights)
+    if (!request.options.animateLights)
         return;
+    float& lightAnimationAngle = renderer.lightAnimationAngle;
     lightAnimationAngle += dt;
-    std::vector<Light>& lights = level.lights;
+    std::vector<Light>& lights = request.lights;
     if (lights.size() >= 1) {
         Light& first = lights[0];
         first.currentPosition = Vec3(first.position.x + 16 * std::sin(lightAnimationAngle),
@@ -101,74 +97,83 @@ void AnimateLights(float dt)
     }
 }
 
-void BeginFrame(FrameContext& frame) { ForgetGlState(frame.gl); }
+void BeginFrame(Renderer& renderer) { ForgetGlState(renderer.frame.gl); }
 
-void ShadowPass(FrameContext& frame)
+void ShadowPass(Renderer& renderer, const FrameRequest& request)
 {
+    FrameContext& frame = renderer.frame;
+    const RenderGeometry& geometry = renderer.geometry;
     const bool cull = frame.options.culling && frame.shortCuts.cullShadowFaces;
     bool started = false;
-    for (Light& light : level.lights) {
+    for (Light& light : request.lights) {
         if (LightMoved(light)) {
             if (!started) {
                 PassState state;
                 state.depthFunction = DepthWriteFunction(frame);
                 ApplyPassState(frame.gl, state);
                 SetViewport(frame.gl, ScreenRect{0, 0, kShadowMapSize, kShadowMapSize});
-                SetStreams(frame.gl, Streams::PositionsOnly);
-                shadowShader->Bind();
+                SetStreams(frame.gl, Streams::PositionsOnly, geometry.vertexBuffer);
+                renderer.shaders->shadowShader.Bind();
                 started = true;
             }
             ClusterSelection& reach = frame.scratch.reach;
             if (cull && SphereCulls(frame.shortCuts.cullShadowSpheres, light.radius))
-                SelectInSphere(light, nullptr, reach);
+                SelectInSphere(geometry, light, nullptr, reach);
             else if (cull)
-                reach.assign(renderGeometry.clusters.size(), 1);
-            RenderShadowCube(frame.gl, light, cull ? &reach : nullptr, frame.scratch.inFace);
+                reach.assign(geometry.clusters.size(), 1);
+            RenderShadowCube(frame.gl, geometry, renderer.shaders->parameters, light, cull ? &reach : nullptr,
+                             frame.scratch.inFace);
             frame.shadowFacesRendered += 6;
         }
         light.shadowPosition = light.currentPosition;
     }
     if (started)
-        shadowShader->Unbind();
+        renderer.shaders->shadowShader.Unbind();
 }
 
-void BeginMainView(FrameContext& frame)
+void BeginMainView(Renderer& renderer, const FrameRequest& request)
 {
-    View& view = frame.mainView = CameraView(camera, windowWidth, windowHeight);
+    FrameContext& frame = renderer.frame;
+    View& view = frame.mainView = CameraView(request.camera, request.windowWidth, request.windowHeight);
     // Every buffer written in full: the clear obeys the write masks and the scissor.
     ApplyPassState(frame.gl, PassState());
-    BindFramebuffer(frame.gl, postTarget.postFramebuffer);
+    BindFramebuffer(frame.gl, renderer.postTarget.postFramebuffer);
     SetViewport(frame.gl, view.viewport);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
     const ShortCuts& cuts = frame.shortCuts;
     if (frame.options.culling && (cuts.cullPrePass || cuts.cullLightPasses))
-        SelectClusters(nullptr, [&](const ClusterBox& box) { return BoxOutsideFrustum(box, view.frustum); },
+        SelectClusters(renderer.geometry, nullptr, [&](const ClusterBox& box) { return BoxOutsideFrustum(box, view.frustum); },
                        frame.scratch.inView);
 }
 
-void DepthPrePass(FrameContext& frame)
+void DepthPrePass(Renderer& renderer)
 {
+    FrameContext& frame = renderer.frame;
+    ShaderPairs& shaders = *renderer.shaders;
     PassState state;
     state.depthFunction = DepthWriteFunction(frame);
     state.colourWrite = false;
     state.stencilTest = true;
     state.stencilOnPass = GL_REPLACE;
     ApplyPassState(frame.gl, state);
-    BindFramebuffer(frame.gl, postTarget.postFramebuffer);
+    BindFramebuffer(frame.gl, renderer.postTarget.postFramebuffer);
     SetViewport(frame.gl, frame.mainView.viewport);
-    SetStreams(frame.gl, Streams::PositionsOnly);
+    SetStreams(frame.gl, Streams::PositionsOnly, renderer.geometry.vertexBuffer);
     LoadViewMatrices(frame.mainView);
-    SetModelViewProjParameter(shaderParameters.ambientModelViewProj);
-    ambientShader->Bind();
+    SetModelViewProjParameter(shaders.parameters.ambientModelViewProj);
+    shaders.ambientShader.Bind();
     const bool cull = frame.options.culling && frame.shortCuts.cullPrePass;
-    DrawPlain(cull ? &frame.scratch.inView : nullptr);
-    ambientShader->Unbind();
+    DrawPlain(renderer.geometry, cull ? &frame.scratch.inView : nullptr);
+    shaders.ambientShader.Unbind();
 }
 
-void LightPasses(FrameContext& frame, GLuint attenuationTexture)
+void LightPasses(Renderer& renderer, const FrameRequest& request)
 {
-    const bool firstCulled = CullFirstLight(frame);
-    BindFramebuffer(frame.gl, postTarget.postFramebuffer);
+    FrameContext& frame = renderer.frame;
+    ShaderPairs& shaders = *renderer.shaders;
+    const RenderGeometry& geometry = renderer.geometry;
+    const bool firstCulled = CullFirstLight(frame, request);
+    BindFramebuffer(frame.gl, renderer.postTarget.postFramebuffer);
     SetViewport(frame.gl, frame.mainView.viewport);
     if (firstCulled)
         PaintCoveredPixelsBlack(frame);
@@ -177,18 +182,19 @@ void LightPasses(FrameContext& frame, GLuint attenuationTexture)
     state.depthWrite = false;
     state.blend = true;
     state.scissorTest = true;
-    state.polygonMode = options.wireframe ? GL_LINE : GL_FILL;
+    state.polygonMode = request.options.wireframe ? GL_LINE : GL_FILL;
     ApplyPassState(frame.gl, state);
-    SetStreams(frame.gl, Streams::All);
+    SetStreams(frame.gl, Streams::All, geometry.vertexBuffer);
     LoadViewMatrices(frame.mainView);
-    const ShaderParameters& p = shaderParameters;
+    const ShaderParameters& p = shaders.parameters;
     SetModelViewProjParameter(p.lightModelViewProj);
-    const double eye[3] = {camera.position.x, camera.position.y, camera.position.z};
+    const Vec3& eyePosition = request.camera.position;
+    const double eye[3] = {eyePosition.x, eyePosition.y, eyePosition.z};
     cgGLSetParameter3dv(p.eyeVector, eye);
-    lightShader->Bind();
-    SetTextureParameter(p.attenuationTex, attenuationTexture);
+    shaders.lightShader.Bind();
+    SetTextureParameter(p.attenuationTex, renderer.fixedTextures.attenuation);
     bool first = true;
-    for (const Light& light : level.lights) {
+    for (const Light& light : request.lights) {
         const Vec3& position = light.currentPosition;
         cgGLSetParameter4d(p.lightVector, position.x, position.y, position.z, light.radius);
         const double colour[3] = {light.colour.x, light.colour.y, light.colour.z};
@@ -196,17 +202,26 @@ void LightPasses(FrameContext& frame, GLuint attenuationTexture)
         SetTextureParameter(p.shadowMap, light.shadowCubeMap);
         const ClusterSelection* selection = nullptr;
         ScreenRect rect;
-        if (CullLightPass(frame, light, first && !firstCulled, selection, rect)) {
+        if (CullLightPass(frame, geometry, light, first && !firstCulled, selection, rect)) {
             SetScissor(frame.gl, rect);
-            DrawWithMaterials(selection);
+            DrawWithMaterials(geometry, p, selection);
         }
         state.blendDestination = GL_ONE;
         ApplyPassState(frame.gl, state);
         first = false;
-        if (options.onlyFirstLight)
+        if (request.options.onlyFirstLight)
             break;
     }
-    lightShader->Unbind();
+    shaders.lightShader.Unbind();
 }
 
-void EndFrame(FrameContext& frame) { frame.firstFrame = false; }
+void PostPass(Renderer& renderer, const FrameRequest& request)
+{
+    const FrameContext& frame = renderer.frame;
+    const bool clearColour = !(frame.options.culling && frame.shortCuts.skipPostColourClear);
+    DrawPostPass(renderer.frame.gl, *renderer.shaders, renderer.postTarget, request.windowWidth,
+                 request.windowHeight, clearColour, renderer.fixedTextures.warp, renderer.fixedTextures.ramp,
+                 renderer.shaderTime);
+}
+
+void EndFrame(Renderer& renderer) { renderer.frame.firstFrame = false; }

@@ -2,16 +2,18 @@
 // through the frame's state cache, and takes the view from the frame rather than from GL.
 #pragma once
 
+#include "Camera.h"
 #include "Culling.h"
 #include "GlState.h"
-#include "RenderGeometry.h"
+#include "Level.h"
 #include "ShortCuts.h"
 #include "View.h"
 
 #include <GL/glew.h>
 
-extern float shaderTime;           // seconds, the post shader's "time"; runs while options.advanceTime is on
-extern float lightAnimationAngle;  // radians of phase of the light animation
+#include <vector>
+
+struct Renderer;
 
 // Switches of the frame that only tests and benchmarks turn.
 struct FrameOptions {
@@ -28,7 +30,7 @@ struct FrameScratch {
     ClusterSelection inFace;    // of those, the ones in one shadow face's frustum
 };
 
-// What the passes of successive frames share; the display callback owns it.
+// What the passes of successive frames share; the renderer owns it.
 struct FrameContext {
     FrameOptions options;
     ShortCuts shortCuts;      // for the shader files loaded now
@@ -40,25 +42,38 @@ struct FrameContext {
     long shadowFacesRendered = 0;  // since start-up; a still scene adds none after its first frame
 };
 
-// While options.animateLights is on: advances the phase by dt and circles the first light (radius 16) and swings
-// the third (32 along X) around their level positions. Lights that do not exist are left alone.
-void AnimateLights(float dt);
+// What the caller hands every pass of a frame: the level's lights (the animation and the shadow pass move their
+// current and shadow positions), the eye, the switches and the window.
+struct FrameRequest {
+    std::vector<Light>& lights;
+    const Camera& camera;
+    const Options& options;
+    int windowWidth;
+    int windowHeight;
+};
+
+// While options.animateLights is on: advances the renderer's phase by dt and circles the first light (radius 16)
+// and swings the third (32 along X) around their level positions. Lights that do not exist are left alone.
+void AnimateLights(Renderer& renderer, const FrameRequest& request, float dt);
 
 // Forgets the GL state that the cache holds, since anything between frames may have changed it.
-void BeginFrame(FrameContext& frame);
+void BeginFrame(Renderer& renderer);
 
 // Re-renders the cube map of every light that moved since the previous frame; then every light's shadowPosition
 // becomes its currentPosition.
-void ShadowPass(FrameContext& frame);
+void ShadowPass(Renderer& renderer, const FrameRequest& request);
 
 // Computes the camera's view, binds and clears the off-screen target and selects the clusters in view.
-void BeginMainView(FrameContext& frame);
+void BeginMainView(Renderer& renderer, const FrameRequest& request);
 
 // Writes the depth of the visible surface, colour writes off; stencil 1 marks the pixels it covered.
-void DepthPrePass(FrameContext& frame);
+void DepthPrePass(Renderer& renderer);
 
 // One pass per light over the pre-pass depth: the first replaces, later ones add.
-void LightPasses(FrameContext& frame, GLuint attenuationTexture);
+void LightPasses(Renderer& renderer, const FrameRequest& request);
+
+// Draws the off-screen target onto the window through the post pair, with the renderer's clock.
+void PostPass(Renderer& renderer, const FrameRequest& request);
 
 // Ends the frame: the next one is not the first.
-void EndFrame(FrameContext& frame);
+void EndFrame(Renderer& renderer);

@@ -1,5 +1,6 @@
 #include "GeometryBuild.h"
 
+#include "Console.h"
 #include "TriangleOrder.h"
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <numeric>
 #include <unordered_map>
 
@@ -333,8 +335,7 @@ WeldedCorners WeldCorners(const TriangleRefs& triangles, unsigned threads)
 TriangleRefs CollectRenderTriangles(const BspNode* root)
 {
     TriangleRefs triangles = CollectTriangleRefs(root);
-    std::printf("%zu triangles.\n", triangles.size());
-    std::fflush(stdout);
+    ConsoleLinef("%zu triangles.", triangles.size());
     return triangles;
 }
 
@@ -401,7 +402,7 @@ BuiltGeometry WeldGeometry(const TriangleRefs& triangles, unsigned threads)
     return result;
 }
 
-void OrderBatches(BuiltGeometry& geometry, unsigned threads)
+Outcome OrderBatches(BuiltGeometry& geometry, unsigned threads)
 {
     std::vector<MaterialBatch>& batches = geometry.batches;
     OrderOptions options;
@@ -413,27 +414,41 @@ void OrderBatches(BuiltGeometry& geometry, unsigned threads)
                      [&](size_t a, size_t b) { return batches[a].indices.size() > batches[b].indices.size(); });
     std::vector<OrderConsole> consoles(batches.size());
     std::atomic<size_t> next{0};
+    std::atomic<bool> outOfMemory{false};
     const unsigned workers = static_cast<unsigned>(std::min<size_t>(std::max(threads, 1u), batches.size()));
     ParallelFor(
         workers,
         [&](size_t) {
             // Each thread orders with its own scratch, and keeps each batch's console lines for the end.
-            OrderScratch scratch;
-            for (size_t taken; (taken = next.fetch_add(1)) < bySize.size();) {
-                MaterialBatch& batch = batches[bySize[taken]];
-                std::vector<uint32_t> ordered(batch.indices.size());
-                const OrderResult result =
-                    OrderTriangles(ordered.data(), batch.indices.data(), static_cast<uint32_t>(batch.indices.size()),
-                                   options, scratch);
-                ordered.resize(result.indexCount);
-                ordered.shrink_to_fit();
-                batch.indices = std::move(ordered);
-                consoles[bySize[taken]] = result.console;
+            // Out of memory ends this thread's work and, through the flag, every other thread's.
+            try {
+                OrderScratch scratch;
+                for (size_t taken; !outOfMemory && (taken = next.fetch_add(1)) < bySize.size();) {
+                    MaterialBatch& batch = batches[bySize[taken]];
+                    std::vector<uint32_t> ordered(batch.indices.size());
+                    OrderResult result = OrderTriangles(ordered.data(), batch.indices.data(),
+                                                        static_cast<uint32_t>(batch.indices.size()), options, scratch);
+                    if (result.outOfMemory) {
+                        outOfMemory = true;
+                        break;
+                    }
+                    ordered.resize(result.indexCount);
+                    ordered.shrink_to_fit();
+                    batch.indices = std::move(ordered);
+                    consoles[bySize[taken]] = std::move(result.console);
+                }
+            } catch (const std::bad_alloc&) {
+                outOfMemory = true;
             }
         },
         workers);
+    if (outOfMemory)
+        return Outcome::Failure(FailureReason::OutOfMemory, kOrderOutOfMemory);
     for (const OrderConsole& console : consoles)
-        console.Print(stdout);
+        for (const OrderConsole::Run& run : console.runs)
+            for (uint32_t i = 0; i < run.count; ++i)
+                ConsoleText(run.text);
+    return Outcome();
 }
 
 void BuildClusters(BuiltGeometry& geometry, unsigned threads)
@@ -471,10 +486,16 @@ void BuildClusters(BuiltGeometry& geometry, unsigned threads)
     });
 }
 
-BuiltGeometry BuildGeometry(const TriangleRefs& triangles, unsigned threads)
+Result<BuiltGeometry> BuildGeometry(const TriangleRefs& triangles, unsigned threads)
 {
-    BuiltGeometry geometry = WeldGeometry(triangles, threads);
-    OrderBatches(geometry, threads);
-    BuildClusters(geometry, threads);
-    return geometry;
+    try {
+        BuiltGeometry geometry = WeldGeometry(triangles, threads);
+        const Outcome ordered = OrderBatches(geometry, threads);
+        if (!ordered.Ok())
+            return ordered;
+        BuildClusters(geometry, threads);
+        return geometry;
+    } catch (const std::bad_alloc&) {
+        return Outcome::Failure(FailureReason::OutOfMemory, kGeometryOutOfMemory);
+    }
 }

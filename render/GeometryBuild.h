@@ -5,6 +5,7 @@
 
 #include "Culling.h"
 #include "Level.h"
+#include "Result.h"
 #include "WorkerPool.h"
 
 #include <cstdint>
@@ -90,10 +91,15 @@ TriangleRefs CollectRenderTriangles(const BspNode* root);
 // Welds the corners and groups the triangles by diffuse texture, each batch's indices in collection order.
 BuiltGeometry WeldGeometry(const TriangleRefs& triangles, unsigned threads = UsableThreads());
 // Reorders every batch's indices for a 24-entry vertex cache, and prints the optimiser's console lines batch
-// after batch.
-void OrderBatches(BuiltGeometry& geometry, unsigned threads = UsableThreads());
+// after batch. When memory runs out, fails with OutOfMemory and kOrderOutOfMemory, prints nothing, and leaves
+// the batches partly ordered.
+Outcome OrderBatches(BuiltGeometry& geometry, unsigned threads = UsableThreads());
 // Cuts every batch's index list into clusters of at most 64 consecutive triangles with their bounds.
 void BuildClusters(BuiltGeometry& geometry, unsigned threads = UsableThreads());
 
-// Welds, orders and clusters the triangles.
-BuiltGeometry BuildGeometry(const TriangleRefs& triangles, unsigned threads = UsableThreads());
+// The lines of the build's failures.
+constexpr const char* kOrderOutOfMemory = "Out of memory while ordering the triangles for the vertex cache.";
+constexpr const char* kGeometryOutOfMemory = "Out of memory while building the render geometry.";
+
+// Welds, orders and clusters the triangles; fails with OutOfMemory when the system refuses memory on any thread.
+Result<BuiltGeometry> BuildGeometry(const TriangleRefs& triangles, unsigned threads = UsableThreads());

@@ -82,15 +82,15 @@ void SetScissor(GlStateCache& cache, const ScreenRect& s)
     cache.scissorKnown = true;
 }
 
-void SetStreams(GlStateCache& cache, Streams streams)
+void SetStreams(GlStateCache& cache, Streams streams, GLuint vertexBuffer)
 {
     if (cache.streamsKnown && cache.streams == streams)
         return;
     UnbindVertexStreams();
     if (streams == Streams::All)
-        BindVertexStreams();
+        BindVertexStreams(vertexBuffer);
     if (streams == Streams::PositionsOnly) {
-        glBindBufferARB(GL_ARRAY_BUFFER_ARB, renderGeometry.vertexBuffer);
+        glBindBufferARB(GL_ARRAY_BUFFER_ARB, vertexBuffer);
         glVertexPointer(3, GL_FLOAT, sizeof(RenderVertex), nullptr);
         glEnableClientState(GL_VERTEX_ARRAY);
     }

@@ -55,5 +55,5 @@ void BindFramebuffer(GlStateCache& cache, GLuint framebuffer);
 void SetViewport(GlStateCache& cache, const ScreenRect& viewport);
 void SetScissor(GlStateCache& cache, const ScreenRect& scissor);
 // Points the arrays at the render geometry's vertex buffer: positions alone, or all five streams
-// (BindVertexStreams). None disables them and unbinds the buffer.
-void SetStreams(GlStateCache& cache, Streams streams);
+// (BindVertexStreams). None disables them and unbinds the buffer (vertexBuffer is then unused).
+void SetStreams(GlStateCache& cache, Streams streams, GLuint vertexBuffer = 0);

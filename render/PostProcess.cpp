@@ -2,13 +2,10 @@
 
 #include "Shaders.h"
 #include "View.h"
-#include "ViewerState.h"
 
 #include <algorithm>
 
-PostTarget postTarget;
-
-void CreatePostTarget()
+void CreatePostTarget(PostTarget& postTarget, int windowWidth, int windowHeight)
 {
     const int width = std::max(windowWidth, 1);
     const int height = std::max(windowHeight, 1);
@@ -33,8 +30,10 @@ void CreatePostTarget()
     glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
 }
 
-void DrawPostPass(GlStateCache& gl, bool clearColour, GLuint warpTexture, GLuint rampTexture, float shaderTime)
+void DrawPostPass(GlStateCache& gl, ShaderPairs& shaders, const PostTarget& postTarget, int windowWidth,
+                  int windowHeight, bool clearColour, GLuint warpTexture, GLuint rampTexture, float shaderTime)
 {
+    const ShaderParameters& parameters = shaders.parameters;
     const float width = static_cast<float>(windowWidth);
     const float height = static_cast<float>(windowHeight);
     const View view = WindowView(windowWidth, windowHeight);
@@ -42,13 +41,13 @@ void DrawPostPass(GlStateCache& gl, bool clearColour, GLuint warpTexture, GLuint
     BindFramebuffer(gl, 0);
     SetViewport(gl, view.viewport);
     SetStreams(gl, Streams::None);
-    postShader->Bind();
+    shaders.postShader.Bind();
     glClear(clearColour ? GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT : GL_DEPTH_BUFFER_BIT);
     LoadViewMatrices(view);
-    SetTextureParameter(shaderParameters.postFramebuffer, postTarget.postColorTexture);
-    SetTextureParameter(shaderParameters.postWarpTex, warpTexture);
-    SetTextureParameter(shaderParameters.postRampTex, rampTexture);
-    cgGLSetParameter1f(shaderParameters.postTime, shaderTime);
+    SetTextureParameter(parameters.postFramebuffer, postTarget.postColorTexture);
+    SetTextureParameter(parameters.postWarpTex, warpTexture);
+    SetTextureParameter(parameters.postRampTex, rampTexture);
+    cgGLSetParameter1f(parameters.postTime, shaderTime);
 
     // Unit 0 carries pixel coordinates for the rectangle texture, unit 1 coordinates from 0 to 1 over the window.
     struct Corner {
@@ -63,5 +62,5 @@ void DrawPostPass(GlStateCache& gl, bool clearColour, GLuint warpTexture, GLuint
     }
     glEnd();
     glDisable(GL_TEXTURE_RECTANGLE_NV);
-    postShader->Unbind();
+    shaders.postShader.Unbind();
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "GlState.h"
+#include "Shaders.h"
 
 #include <GL/glew.h>
 
@@ -11,12 +12,11 @@ struct PostTarget {
     GLuint postColorTexture = 0;  // rectangle texture, window-sized, addressed in pixels
 };
 
-extern PostTarget postTarget;
-
 // (Re)creates the target at the window's size, deleting the previous one. A zero-sized window (minimised) gets a
 // 1x1 target, so that the framebuffer stays complete.
-void CreatePostTarget();
+void CreatePostTarget(PostTarget& target, int windowWidth, int windowHeight);
 
-// Draws the target onto the window through postShader with the warp and ramp images and the shader clock. The
+// Draws the target onto the window through the post pair with the warp and ramp images and the shader clock. The
 // window's colour is cleared first unless clearColour is false, for a post program that writes every pixel.
-void DrawPostPass(GlStateCache& gl, bool clearColour, GLuint warpTexture, GLuint rampTexture, float shaderTime);
+void DrawPostPass(GlStateCache& gl, ShaderPairs& shaders, const PostTarget& target, int windowWidth,
+                  int windowHeight, bool clearColour, GLuint warpTexture, GLuint rampTexture, float shaderTime);

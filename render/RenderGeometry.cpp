@@ -1,11 +1,8 @@
 #include "RenderGeometry.h"
 
-#include "Shaders.h"
-
 #include <cstddef>
 #include <cstring>
-
-RenderGeometry renderGeometry;
+#include <utility>
 
 namespace {
 
@@ -26,9 +23,8 @@ constexpr Stream kStreams[4] = {{2, offsetof(RenderVertex, texCoord)},
 // Calls setUp(batch) and draws, for every batch that has something to draw: all of its list without a selection,
 // else its selected clusters, neighbouring ones merged into one range.
 template <class SetUp>
-void ForEachBatch(const ClusterSelection* selection, SetUp setUp)
+void ForEachBatch(const RenderGeometry& geometry, const ClusterSelection* selection, SetUp setUp)
 {
-    const RenderGeometry& geometry = renderGeometry;
     for (size_t b = 0; b < geometry.batches.size(); ++b) {
         const DrawBatch& batch = geometry.batches[b];
         const unsigned char* indices = geometry.indexData.data() + batch.firstIndex * geometry.indexSize;
@@ -72,10 +68,10 @@ void ForEachBatch(const ClusterSelection* selection, SetUp setUp)
 
 }  // namespace
 
-void UploadGeometry(BuiltGeometry geometry)
+void UploadGeometry(RenderGeometry& target, BuiltGeometry geometry)
 {
-    glGenBuffersARB(1, &renderGeometry.vertexBuffer);
-    glBindBufferARB(GL_ARRAY_BUFFER_ARB, renderGeometry.vertexBuffer);
+    glGenBuffersARB(1, &target.vertexBuffer);
+    glBindBufferARB(GL_ARRAY_BUFFER_ARB, target.vertexBuffer);
     glBufferDataARB(GL_ARRAY_BUFFER_ARB, static_cast<GLsizeiptrARB>(geometry.vertices.size() * sizeof(RenderVertex)),
                     geometry.vertices.data(), GL_STATIC_DRAW_ARB);
     glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
@@ -83,16 +79,16 @@ void UploadGeometry(BuiltGeometry geometry)
     // 16-bit indices address 65,536 vertices; a larger level keeps 32-bit indices in every batch.
     const bool narrow = geometry.vertices.size() <= kMaxShortIndexVertices;
     geometry.vertices = std::vector<RenderVertex>();
-    renderGeometry.indexType = narrow ? GL_UNSIGNED_SHORT : GL_UNSIGNED_INT;
-    renderGeometry.indexSize = narrow ? sizeof(uint16_t) : sizeof(uint32_t);
+    target.indexType = narrow ? GL_UNSIGNED_SHORT : GL_UNSIGNED_INT;
+    target.indexSize = narrow ? sizeof(uint16_t) : sizeof(uint32_t);
     size_t indexCount = 0;
     for (const MaterialBatch& batch : geometry.batches)
         indexCount += batch.indices.size();
-    renderGeometry.indexData.resize(indexCount * renderGeometry.indexSize);
-    renderGeometry.batches.clear();
+    target.indexData.resize(indexCount * target.indexSize);
+    target.batches.clear();
     size_t first = 0;
     for (MaterialBatch& batch : geometry.batches) {
-        unsigned char* out = renderGeometry.indexData.data() + first * renderGeometry.indexSize;
+        unsigned char* out = target.indexData.data() + first * target.indexSize;
         if (narrow) {
             for (uint32_t index : batch.indices) {
                 const uint16_t value = static_cast<uint16_t>(index);
@@ -102,23 +98,27 @@ void UploadGeometry(BuiltGeometry geometry)
         } else {
             std::memcpy(out, batch.indices.data(), batch.indices.size() * sizeof(uint32_t));
         }
-        renderGeometry.batches.push_back(DrawBatch{batch.diffuseTexture, batch.normalMap, first, batch.indices.size()});
+        target.batches.push_back(DrawBatch{batch.diffuseTexture, batch.normalMap, first, batch.indices.size()});
         first += batch.indices.size();
         // Released batch by batch, so that the lists and their copy are not held whole twice.
         batch.indices = std::vector<uint32_t>();
     }
-    renderGeometry.clusters = std::move(geometry.clusters);
-    renderGeometry.batchClusters = std::move(geometry.batchClusters);
+    target.clusters = std::move(geometry.clusters);
+    target.batchClusters = std::move(geometry.batchClusters);
 }
 
-void BuildRenderGeometry(const BspNode* root)
+Outcome BuildRenderGeometry(RenderGeometry& target, const BspNode* root)
 {
-    UploadGeometry(BuildGeometry(CollectRenderTriangles(root)));
+    Result<BuiltGeometry> built = BuildGeometry(CollectRenderTriangles(root));
+    if (!built.Ok())
+        return built.GetOutcome();
+    UploadGeometry(target, std::move(built.Value()));
+    return Outcome();
 }
 
-void BindVertexStreams()
+void BindVertexStreams(GLuint vertexBuffer)
 {
-    glBindBufferARB(GL_ARRAY_BUFFER_ARB, renderGeometry.vertexBuffer);
+    glBindBufferARB(GL_ARRAY_BUFFER_ARB, vertexBuffer);
     glVertexPointer(3, GL_FLOAT, sizeof(RenderVertex), nullptr);
     glEnableClientState(GL_VERTEX_ARRAY);
     for (int unit = 0; unit < 4; ++unit) {
@@ -140,15 +140,16 @@ void UnbindVertexStreams()
     glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
 }
 
-void DrawWithMaterials(const ClusterSelection* selection)
+void DrawWithMaterials(const RenderGeometry& geometry, const ShaderParameters& parameters,
+                       const ClusterSelection* selection)
 {
-    ForEachBatch(selection, [](const DrawBatch& batch) {
-        SetTextureParameter(shaderParameters.diffuseSpecTex, batch.diffuseTexture);
-        SetTextureParameter(shaderParameters.normalTex, batch.normalMap);
+    ForEachBatch(geometry, selection, [&](const DrawBatch& batch) {
+        SetTextureParameter(parameters.diffuseSpecTex, batch.diffuseTexture);
+        SetTextureParameter(parameters.normalTex, batch.normalMap);
     });
 }
 
-void DrawPlain(const ClusterSelection* selection)
+void DrawPlain(const RenderGeometry& geometry, const ClusterSelection* selection)
 {
-    ForEachBatch(selection, [](const DrawBatch&) {});
+    ForEachBatch(geometry, selection, [](const DrawBatch&) {});
 }

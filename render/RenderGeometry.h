@@ -3,6 +3,8 @@
 #pragma once
 
 #include "GeometryBuild.h"
+#include "Result.h"
+#include "Shaders.h"
 
 #include <GL/glew.h>
 
@@ -28,32 +30,32 @@ struct RenderGeometry {
     std::vector<uint32_t> batchClusters;  // batch b owns clusters batchClusters[b] to batchClusters[b + 1] - 1
 };
 
-extern RenderGeometry renderGeometry;
-
 // Uploads the vertices into a new static vertex buffer and hands the batches, their indices narrowed to 16 bits
-// where every vertex number fits, and the clusters to renderGeometry.
-void UploadGeometry(BuiltGeometry geometry);
+// where every vertex number fits, and the clusters to target.
+void UploadGeometry(RenderGeometry& target, BuiltGeometry geometry);
 
-// Collects, builds and uploads the level's triangles into renderGeometry.
-void BuildRenderGeometry(const BspNode* root);
+// Collects, builds and uploads the level's triangles into target; fails (and uploads nothing) when the build does.
+Outcome BuildRenderGeometry(RenderGeometry& target, const BspNode* root);
 
 // Binds the vertex buffer and enables the position array and texture coordinate sets 0 to 3 at stride 56.
-void BindVertexStreams();
+void BindVertexStreams(GLuint vertexBuffer);
 // Disables those five arrays and unbinds the vertex buffer.
 void UnbindVertexStreams();
 // out = one flag per cluster: set for the clusters of within (all when within is null) whose bounds outside(bounds)
 // does not reject.
 template <class Outside>
-void SelectClusters(const ClusterSelection* within, Outside outside, ClusterSelection& out)
+void SelectClusters(const RenderGeometry& geometry, const ClusterSelection* within, Outside outside,
+                    ClusterSelection& out)
 {
-    const std::vector<IndexCluster>& clusters = renderGeometry.clusters;
+    const std::vector<IndexCluster>& clusters = geometry.clusters;
     out.resize(clusters.size());
     for (size_t c = 0; c < clusters.size(); ++c)
         out[c] = (within == nullptr || (*within)[c]) && !outside(clusters[c].bounds);
 }
 
-// Draws every batch, first setting "diffuseSpecTex" and "normalTex" of lightShader to the batch's textures. With a
-// selection, only its clusters are drawn, and a batch without any is skipped with its textures.
-void DrawWithMaterials(const ClusterSelection* selection = nullptr);
+// Draws every batch, first setting the light pair's "diffuseSpecTex" and "normalTex" to the batch's textures. With
+// a selection, only its clusters are drawn, and a batch without any is skipped with its textures.
+void DrawWithMaterials(const RenderGeometry& geometry, const ShaderParameters& parameters,
+                       const ClusterSelection* selection = nullptr);
 // Draws every batch (or the selected clusters) without touching textures or shader parameters.
-void DrawPlain(const ClusterSelection* selection = nullptr);
+void DrawPlain(const RenderGeometry& geometry, const ClusterSelection* selection = nullptr);

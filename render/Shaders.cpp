@@ -2,36 +2,24 @@
 
 #include "ShaderCompile.h"
 
-CGShader* lightShader = nullptr;
-CGShader* ambientShader = nullptr;
-CGShader* shadowShader = nullptr;
-CGShader* postShader = nullptr;
-ShaderParameters shaderParameters;
-
 bool PairLoaded(const CGShader& pair) { return pair.vertexProgram != nullptr && pair.fragmentProgram != nullptr; }
 
-void CreateShaderPairs()
-{
-    lightShader = new CGShader;
-    ambientShader = new CGShader;
-    shadowShader = new CGShader;
-    postShader = new CGShader;
-}
+std::unique_ptr<ShaderPairs> CreateShaderPairs() { return std::make_unique<ShaderPairs>(); }
 
 namespace {
 
 // A pair's shader file with its entry points (null: the pair has no program of that kind).
 struct PairSource {
-    CGShader** pair;
+    CGShader ShaderPairs::*pair;
     const char* file;
     const char* vertexEntry;
     const char* fragmentEntry;
 };
 
-const PairSource kPairSources[4] = {{&lightShader, "shader.cg", "vertexmain", "fragmain"},
-                                    {&ambientShader, "ambient.cg", "vertexmain", "fragmain"},
-                                    {&shadowShader, "shadow.cg", "vertexmain", "fragmain"},
-                                    {&postShader, "post.cg", nullptr, "fragmain"}};
+const PairSource kPairSources[4] = {{&ShaderPairs::lightShader, "shader.cg", "vertexmain", "fragmain"},
+                                    {&ShaderPairs::ambientShader, "ambient.cg", "vertexmain", "fragmain"},
+                                    {&ShaderPairs::shadowShader, "shadow.cg", "vertexmain", "fragmain"},
+                                    {&ShaderPairs::postShader, "post.cg", nullptr, "fragmain"}};
 
 enum class Stage { Vertex, Fragment };
 
@@ -64,7 +52,7 @@ const ParameterEntry kParameters[] = {
 
 }  // namespace
 
-void LoadShaders()
+void LoadShaders(ShaderPairs& pairs)
 {
     // However many programs stall, a reload keeps the window frozen no longer than one compile may take.
     const ShaderCompileBudget budget(kShaderCompileMilliseconds);
@@ -72,19 +60,19 @@ void LoadShaders()
     int loaded = -1;
     for (const ParameterEntry& entry : kParameters) {
         const PairSource& source = kPairSources[entry.pair];
-        CGShader& pair = **source.pair;
+        CGShader& pair = pairs.*source.pair;
         if (entry.pair != loaded) {
             pair.LoadShader(source.file, source.vertexEntry, source.fragmentEntry);
             loaded = entry.pair;
         }
-        shaderParameters.*entry.slot = entry.stage == Stage::Vertex ? pair.LoadVertexParameter(entry.name)
+        pairs.parameters.*entry.slot = entry.stage == Stage::Vertex ? pair.LoadVertexParameter(entry.name)
                                                                     : pair.LoadFragmentParameter(entry.name);
     }
 
-    lightShader->DumpFragmentProgram("shaderFP.txt");
-    lightShader->DumpVertexProgram("shaderVP.txt");
-    shadowShader->DumpFragmentProgram("shadowFP.txt");
-    shadowShader->DumpVertexProgram("shadowVP.txt");
-    postShader->DumpFragmentProgram("postFP.txt");
-    postShader->DumpVertexProgram("postVP.txt");
+    pairs.lightShader.DumpFragmentProgram("shaderFP.txt");
+    pairs.lightShader.DumpVertexProgram("shaderVP.txt");
+    pairs.shadowShader.DumpFragmentProgram("shadowFP.txt");
+    pairs.shadowShader.DumpVertexProgram("shadowVP.txt");
+    pairs.postShader.DumpFragmentProgram("postFP.txt");
+    pairs.postShader.DumpVertexProgram("postVP.txt");
 }

@@ -3,14 +3,7 @@
 
 #include "CGShader.h"
 
-extern CGShader* lightShader;    // per-light passes
-extern CGShader* ambientShader;  // depth pre-pass
-extern CGShader* shadowShader;   // shadow cube faces
-extern CGShader* postShader;     // post-processing quad (fragment program only)
-
-// Creates the four pairs with new CGShader, in the order light, ambient, shadow, post; the first creates the
-// shared context. Start-up calls it once, with the GL context current, before LoadShaders.
-void CreateShaderPairs();
+#include <memory>
 
 // The handles that the passes set every frame, filled by LoadShaders from one table of {pair, name, stage, slot}
 // (null where the registration failed), so that no frame looks a parameter up by name.
@@ -33,7 +26,19 @@ struct ShaderParameters {
     CGparameter postWarpTexCoords = nullptr;  // registered, set by no pass
 };
 
-extern ShaderParameters shaderParameters;
+// The renderer's four pairs, made in one runtime context, and their parameter table.
+struct ShaderPairs {
+    ShaderRuntime runtime;  // first: the pairs are made in it and destroyed before it
+    CGShader lightShader{runtime};    // per-light passes
+    CGShader ambientShader{runtime};  // depth pre-pass
+    CGShader shadowShader{runtime};   // shadow cube faces
+    CGShader postShader{runtime};     // post-processing quad (fragment program only)
+    ShaderParameters parameters;
+};
+
+// Creates the empty pairs, in the order light, ambient, shadow, post; needs a current GL context. Start-up calls it
+// once, before LoadShaders.
+std::unique_ptr<ShaderPairs> CreateShaderPairs();
 
 // True when both programs of the pair compiled, so that its pass draws what its shader file computes rather than
 // the fixed-function fallback.
@@ -41,5 +46,5 @@ bool PairLoaded(const CGShader& pair);
 
 // Compiles all four pairs from the working directory, registers their parameters and writes the program dumps
 // ("shaderFP.txt", "shaderVP.txt", "shadowFP.txt", "shadowVP.txt", "postFP.txt"). Also the shader reload.
-// Fills shaderParameters.
-void LoadShaders();
+// Fills pairs.parameters.
+void LoadShaders(ShaderPairs& pairs);

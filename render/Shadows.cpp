@@ -77,21 +77,23 @@ View ShadowFaceView(const Vec3& lightPosition, int face)
     return view;
 }
 
-void RenderShadowCube(GlStateCache& gl, const Light& light, const ClusterSelection* reach, ClusterSelection& inFace)
+void RenderShadowCube(GlStateCache& gl, const RenderGeometry& geometry, const ShaderParameters& parameters,
+                      const Light& light, const ClusterSelection* reach, ClusterSelection& inFace)
 {
     const Vec3& p = light.currentPosition;
-    cgGLSetParameter4d(shaderParameters.shadowLight, p.x, p.y, p.z, light.radius);
+    cgGLSetParameter4d(parameters.shadowLight, p.x, p.y, p.z, light.radius);
     for (int f = 0; f < 6; ++f) {
         const CubeFace& face = kCubeFaces[f];
         const View view = ShadowFaceView(p, f);
         BindFramebuffer(gl, light.shadowFramebuffers[face.framebuffer]);
         SetViewport(gl, view.viewport);
         LoadViewMatrices(view);
-        SetModelViewProjParameter(shaderParameters.shadowModelViewProj);
+        SetModelViewProjParameter(parameters.shadowModelViewProj);
         glDrawBuffer(GL_COLOR_ATTACHMENT0_EXT + face.attachment);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         if (reach != nullptr)
-            SelectClusters(reach, [&](const ClusterBox& box) { return BoxOutsideFrustum(box, view.frustum); }, inFace);
-        DrawPlain(reach != nullptr ? &inFace : nullptr);
+            SelectClusters(
+                geometry, reach, [&](const ClusterBox& box) { return BoxOutsideFrustum(box, view.frustum); }, inFace);
+        DrawPlain(geometry, reach != nullptr ? &inFace : nullptr);
     }
 }

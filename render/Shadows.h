@@ -23,4 +23,5 @@ View ShadowFaceView(const Vec3& lightPosition, int face);
 // Renders the six faces of the light's cube map. Expects the shadow pass's state: shadowShader bound, the
 // position stream, depth test and writes on. reach: the clusters that may shadow what the light reaches, of which
 // each face draws those in its frustum (selected into inFace); null draws everything in every face.
-void RenderShadowCube(GlStateCache& gl, const Light& light, const ClusterSelection* reach, ClusterSelection& inFace);
+void RenderShadowCube(GlStateCache& gl, const RenderGeometry& geometry, const ShaderParameters& parameters,
+                      const Light& light, const ClusterSelection* reach, ClusterSelection& inFace);

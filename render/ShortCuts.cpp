@@ -15,6 +15,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <set>
 #include <string>
 #include <vector>
@@ -145,6 +146,12 @@ void FillAttributes(RenderVertex& v, Samples& samples)
     }
 }
 
+// What the probes run: the loaded pairs, with the level's materials from the render geometry.
+struct Probed {
+    ShaderPairs& shaders;
+    const RenderGeometry& geometry;
+};
+
 // [SECTION] Shader inputs
 
 // The light pass's parameters for one probe configuration.
@@ -157,9 +164,8 @@ struct LightInputs {
     GLuint shadowCube;
 };
 
-void SetLightInputs(const LightInputs& in, GLuint attenuationTexture)
+void SetLightInputs(const ShaderParameters& p, const LightInputs& in, GLuint attenuationTexture)
 {
-    const ShaderParameters& p = shaderParameters;
     SetModelViewProjParameter(p.lightModelViewProj);
     cgGLSetParameter4d(p.lightVector, in.light[0], in.light[1], in.light[2], in.light[3]);
     cgGLSetParameter3dv(p.lightColor, in.colour);
@@ -190,10 +196,10 @@ GLuint CreateCube(const std::array<unsigned char, 4>& a, const std::array<unsign
 }
 
 // The materials of the level (the checker alone for a level without triangles).
-std::vector<std::array<GLuint, 2>> LevelMaterials()
+std::vector<std::array<GLuint, 2>> LevelMaterials(const RenderGeometry& geometry)
 {
     std::vector<std::array<GLuint, 2>> materials;
-    for (const DrawBatch& batch : renderGeometry.batches)
+    for (const DrawBatch& batch : geometry.batches)
         materials.push_back({batch.diffuseTexture, batch.normalMap});
     if (materials.empty())
         materials.push_back({0, 0});
@@ -227,21 +233,21 @@ std::vector<RenderVertex> PlacementTriangles()
 }
 
 // Sets what every program of the pairs reads besides ModelViewProj, for the placement and coverage probes.
-void SetPlacementInputs(GLuint attenuationTexture, GLuint cube)
+void SetPlacementInputs(const Probed& probed, GLuint attenuationTexture, GLuint cube)
 {
-    const std::array<GLuint, 2> material = LevelMaterials().front();
+    const std::array<GLuint, 2> material = LevelMaterials(probed.geometry).front();
     const LightInputs light{{3, -2, 5, 300}, {2, 1.5, 0.5}, {10, 4, -7}, material[0], material[1], cube};
-    SetLightInputs(light, attenuationTexture);
-    SetModelViewProjParameter(shaderParameters.ambientModelViewProj);
-    SetModelViewProjParameter(shaderParameters.shadowModelViewProj);
-    cgGLSetParameter4d(shaderParameters.shadowLight, 1, 2, 3, 250);
+    SetLightInputs(probed.shaders.parameters, light, attenuationTexture);
+    SetModelViewProjParameter(probed.shaders.parameters.ambientModelViewProj);
+    SetModelViewProjParameter(probed.shaders.parameters.shadowModelViewProj);
+    cgGLSetParameter4d(probed.shaders.parameters.shadowLight, 1, 2, 3, 250);
 }
 
 // Proves, for the probe triangles and matrices: the pair's programs (its fragment program too, which could
 // discard fragments or write depth) leave the same depth and stencil as fixed-function drawing. Assumes that a
 // program which does so here computes ModelViewProj x position for every vertex; a displacement that vanishes on
 // every probe vertex, or depends on inputs the probe holds fixed, goes unseen.
-bool PlacesLikeModelViewProj(CGShader& pair, GLuint attenuationTexture, GLuint cube)
+bool PlacesLikeModelViewProj(const Probed& probed, CGShader& pair, GLuint attenuationTexture, GLuint cube)
 {
     const std::vector<RenderVertex> triangles = PlacementTriangles();
     for (const float* matrix : kPlacementMatrices) {
@@ -253,7 +259,7 @@ bool PlacesLikeModelViewProj(CGShader& pair, GLuint attenuationTexture, GLuint c
             glMatrixMode(GL_MODELVIEW);
             glLoadIdentity();
             if (withPrograms) {
-                SetPlacementInputs(attenuationTexture, cube);
+                SetPlacementInputs(probed, attenuationTexture, cube);
                 pair.Bind();
             }
             DrawTriangles(triangles);
@@ -271,7 +277,7 @@ bool PlacesLikeModelViewProj(CGShader& pair, GLuint attenuationTexture, GLuint c
 // Proves, for overlapping probe triangles in a camera's view with coordinates of every precision: every pixel in
 // which the pre-pass (ambient pair, GL_LEQUAL) wrote depth gets a fragment of the light pair under GL_EQUAL.
 // Assumes the same of the level's triangles.
-bool LightMeetsPrePass(GLuint attenuationTexture, GLuint cube)
+bool LightMeetsPrePass(const Probed& probed, GLuint attenuationTexture, GLuint cube)
 {
     Samples samples;
     std::vector<RenderVertex> triangles(3 * 64);
@@ -288,21 +294,21 @@ bool LightMeetsPrePass(GLuint attenuationTexture, GLuint cube)
     const View view = CameraView(eye, kTargetSize, kTargetSize);
     LoadViewMatrices(view);
     ClearTarget(kUnwritten, kUnwritten, kUnwritten, kUnwritten);
-    SetPlacementInputs(attenuationTexture, cube);
+    SetPlacementInputs(probed, attenuationTexture, cube);
     glDepthFunc(GL_LEQUAL);
     glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
     glEnable(GL_STENCIL_TEST);
     glStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
-    ambientShader->Bind();
+    probed.shaders.ambientShader.Bind();
     DrawTriangles(triangles);
-    ambientShader->Unbind();
+    probed.shaders.ambientShader.Unbind();
     glDisable(GL_STENCIL_TEST);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
     glDepthMask(GL_FALSE);
     glDepthFunc(GL_EQUAL);
-    lightShader->Bind();
+    probed.shaders.lightShader.Bind();
     DrawTriangles(triangles);
-    lightShader->Unbind();
+    probed.shaders.lightShader.Unbind();
     glDepthMask(GL_TRUE);
     glDepthFunc(GL_LESS);
     const std::vector<float> colour = ReadColour();
@@ -329,7 +335,7 @@ struct PlaneProbe {
 };
 
 // The directions of the axes and of the cube's corners.
-const Vec3 kDirections[14] = {Vec3(1, 0, 0),  Vec3(-1, 0, 0), Vec3(0, 1, 0),   Vec3(0, -1, 0),  Vec3(0, 0, 1),
+constexpr Vec3 kDirections[14] = {Vec3(1, 0, 0),  Vec3(-1, 0, 0), Vec3(0, 1, 0),   Vec3(0, -1, 0),  Vec3(0, 0, 1),
                               Vec3(0, 0, -1), Vec3(1, 1, 1),  Vec3(1, 1, -1),  Vec3(1, -1, 1),  Vec3(1, -1, -1),
                               Vec3(-1, 1, 1), Vec3(-1, 1, -1), Vec3(-1, -1, 1), Vec3(-1, -1, -1)};
 
@@ -384,7 +390,7 @@ void DrawPlane(const PlaneProbe& probe, const Vec3& centre, double radius, Sampl
 
 // Light positions, radii (the probed range's ends and values between) and colours (above 1 in every channel, far
 // apart between channels, negative) that the configurations pick from.
-const Vec3 kLightCentres[3] = {Vec3(0, 0, 0), Vec3(312.5, -77.25, 41), Vec3(-2048, 1024, -96)};
+constexpr Vec3 kLightCentres[3] = {Vec3(0, 0, 0), Vec3(312.5, -77.25, 41), Vec3(-2048, 1024, -96)};
 const double kRadii[6] = {kLowestProbedRadius, 0.75, 300, 717, 40000, kHighestProbedRadius};
 const double kColours[4][3] = {{1, 1, 1}, {40, 0.2, 7}, {3.5, 3.5, 3.5}, {-2, 0.5, -0.1}};
 
@@ -396,16 +402,17 @@ const T& Pick(const T (&table)[n], Samples& samples)
 
 // Draws 64 configurations of the light program, one per tile, for plane factors taken in turn from factors, with
 // every other input varied across tiles; returns the target's colour.
-std::vector<float> DrawLightTiles(const std::vector<double>& factors, const std::vector<GLuint>& cubes,
-                                  GLuint attenuationTexture, Samples& samples, int round)
+std::vector<float> DrawLightTiles(const Probed& probed, std::initializer_list<double> factors,
+                                  const std::vector<GLuint>& cubes, GLuint attenuationTexture, Samples& samples,
+                                  int round)
 {
-    const std::vector<std::array<GLuint, 2>> materials = LevelMaterials();
+    const std::vector<std::array<GLuint, 2>> materials = LevelMaterials(probed.geometry);
     ClearTarget(kUnwritten, kUnwritten, kUnwritten, kUnwritten);
-    lightShader->Bind();
+    probed.shaders.lightShader.Bind();
     for (int tile = 0; tile < kTilesPerSide * kTilesPerSide; ++tile) {
         const int i = round * kTilesPerSide * kTilesPerSide + tile;
         glViewport((tile % kTilesPerSide) * kTile, (tile / kTilesPerSide) * kTile, kTile, kTile);
-        const PlaneProbe probe{factors[i % factors.size()], i % 2 == 0 ? 0.5 : 8.0, Pick(kDirections, samples)};
+        const PlaneProbe probe{factors.begin()[i % factors.size()], i % 2 == 0 ? 0.5 : 8.0, Pick(kDirections, samples)};
         const Vec3& centre = Pick(kLightCentres, samples);
         const double radius = Pick(kRadii, samples);
         const double* colour = Pick(kColours, samples);
@@ -420,32 +427,34 @@ std::vector<float> DrawLightTiles(const std::vector<double>& factors, const std:
                        materials[i % materials.size()][0],
                        materials[i % materials.size()][1],
                        cubes[static_cast<size_t>(samples.Next() * cubes.size())]};
-        DrawPlane(probe, centre, radius, samples, [&] { SetLightInputs(in, attenuationTexture); });
+        DrawPlane(probe, centre, radius, samples,
+                  [&] { SetLightInputs(probed.shaders.parameters, in, attenuationTexture); });
     }
-    lightShader->Unbind();
+    probed.shaders.lightShader.Unbind();
     glViewport(0, 0, kTargetSize, kTargetSize);
     return ReadColour();
 }
 
 // Beyond the culling's reach (which adds 1e-3 of the radius), from just past it to far away.
-const std::vector<double> kBeyondFactors = {1.0011, 1.003, 1.01, 1.05, 1.2, 1.5, 2, 4, 16, 256};
+constexpr std::initializer_list<double> kBeyondFactors = {1.0011, 1.003, 1.01, 1.05, 1.2, 1.5, 2, 4, 16, 256};
 // Inside the sphere, the light itself included.
-const std::vector<double> kInsideFactors = {0.0, 0.05, 0.3, 0.6, 0.9, 0.99, 0.999};
+constexpr std::initializer_list<double> kInsideFactors = {0.0, 0.05, 0.3, 0.6, 0.9, 0.99, 0.999};
 
 // Proves, for the probe configurations: the light program writes exactly (0, 0, 0, 1) at points beyond the
 // radius, and alpha 1 inside it. Assumes both for every input, so that leaving a light's pass out beyond its
 // sphere changes no pixel: (0, 0, 0, 1) added to a pixel whose alpha is 1 leaves it as it was, and the black that
 // replaces the first light's pass there is that same value.
-bool LightEndsAtRadius(GLuint attenuationTexture, const std::vector<GLuint>& cubes)
+bool LightEndsAtRadius(const Probed& probed, GLuint attenuationTexture, const std::vector<GLuint>& cubes)
 {
     Samples samples;
     for (int round = 0; round < 2; ++round) {
-        const std::vector<float> beyond = DrawLightTiles(kBeyondFactors, cubes, attenuationTexture, samples, round);
+        const std::vector<float> beyond =
+            DrawLightTiles(probed, kBeyondFactors, cubes, attenuationTexture, samples, round);
         for (size_t i = 0; i < beyond.size(); i += 4)
             if (beyond[i] != 0.0f || beyond[i + 1] != 0.0f || beyond[i + 2] != 0.0f || beyond[i + 3] != 1.0f)
                 return false;
     }
-    const std::vector<float> inside = DrawLightTiles(kInsideFactors, cubes, attenuationTexture, samples, 0);
+    const std::vector<float> inside = DrawLightTiles(probed, kInsideFactors, cubes, attenuationTexture, samples, 0);
     for (size_t i = 3; i < inside.size(); i += 4)
         if (inside[i] != 1.0f)
             return false;
@@ -458,25 +467,25 @@ using Texel = std::array<unsigned char, 4>;
 
 // The RGBA8 values the shadow program writes for points beyond the radius, and the faces' clear value first.
 // Empty when the program writes more than a few different values there (its output then depends on the point).
-std::vector<Texel> ShadowTexelsBeyondRadius()
+std::vector<Texel> ShadowTexelsBeyondRadius(const Probed& probed)
 {
     constexpr size_t kMostValues = 4;
     ClearTarget(kClearColour[0], kClearColour[1], kClearColour[2], kClearColour[3]);
     Texel clear;
     glReadPixels(0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, clear.data());
     Samples samples;
-    shadowShader->Bind();
+    probed.shaders.shadowShader.Bind();
     for (int tile = 0; tile < kTilesPerSide * kTilesPerSide; ++tile) {
         glViewport((tile % kTilesPerSide) * kTile, (tile / kTilesPerSide) * kTile, kTile, kTile);
-        const PlaneProbe probe{kBeyondFactors[tile % kBeyondFactors.size()], tile % 2 == 0 ? 0.5 : 8.0,
+        const PlaneProbe probe{kBeyondFactors.begin()[tile % kBeyondFactors.size()], tile % 2 == 0 ? 0.5 : 8.0,
                                Pick(kDirections, samples)};
         const Vec3& centre = Pick(kLightCentres, samples);
         const double radius = Pick(kRadii, samples);
-        cgGLSetParameter4d(shaderParameters.shadowLight, centre.x, centre.y, centre.z, radius);
+        cgGLSetParameter4d(probed.shaders.parameters.shadowLight, centre.x, centre.y, centre.z, radius);
         DrawPlane(probe, centre, radius, samples,
-                  [] { SetModelViewProjParameter(shaderParameters.shadowModelViewProj); });
+                  [&] { SetModelViewProjParameter(probed.shaders.parameters.shadowModelViewProj); });
     }
-    shadowShader->Unbind();
+    probed.shaders.shadowShader.Unbind();
     glViewport(0, 0, kTargetSize, kTargetSize);
     std::vector<Texel> pixels(size_t(kTargetSize) * kTargetSize);
     glReadPixels(0, 0, kTargetSize, kTargetSize, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
@@ -495,16 +504,18 @@ std::vector<Texel> ShadowTexelsBeyondRadius()
 // in a checker with the clear value. Assumes the same for every cube map that differs from another only where
 // the nearest occluder lies beyond the radius -- which is all that leaving those occluders out of the faces
 // changes. With the fall-off probe, nothing beyond the radius is lit anyway.
-bool ShadowsBeyondRadiusInvisible(GLuint attenuationTexture, GLuint clearCube, const std::vector<Texel>& texels)
+bool ShadowsBeyondRadiusInvisible(const Probed& probed, GLuint attenuationTexture, GLuint clearCube,
+                                  const std::vector<Texel>& texels)
 {
     Samples reference;
     const std::vector<float> withClear =
-        DrawLightTiles(kInsideFactors, {clearCube}, attenuationTexture, reference, 0);
+        DrawLightTiles(probed, kInsideFactors, {clearCube}, attenuationTexture, reference, 0);
     for (size_t t = 1; t < texels.size(); ++t) {
         for (bool checker : {false, true}) {
             const GLuint cube = CreateCube(texels[t], checker ? texels[0] : texels[t]);
             Samples samples;
-            const std::vector<float> with = DrawLightTiles(kInsideFactors, {cube}, attenuationTexture, samples, 0);
+            const std::vector<float> with =
+                DrawLightTiles(probed, kInsideFactors, {cube}, attenuationTexture, samples, 0);
             glDeleteTextures(1, &cube);
             if (std::memcmp(with.data(), withClear.data(), with.size() * sizeof(float)) != 0)
                 return false;
@@ -518,11 +529,11 @@ bool ShadowsBeyondRadiusInvisible(GLuint attenuationTexture, GLuint clearCube, c
 // Proves that the post program never discards a fragment (its compiled text has no discard, demotion, sample mask
 // or depth output), so the quad, which covers every pixel and passes the depth test against the cleared depth,
 // writes every pixel of the window. Without a program the fixed-function quad does the same.
-bool PostWritesEveryPixel()
+bool PostWritesEveryPixel(const Probed& probed)
 {
-    if (postShader->fragmentProgram == nullptr)
+    if (probed.shaders.postShader.fragmentProgram == nullptr)
         return true;
-    const char* text = cgGetProgramString(postShader->fragmentProgram, CG_COMPILED_PROGRAM);
+    const char* text = cgGetProgramString(probed.shaders.postShader.fragmentProgram, CG_COMPILED_PROGRAM);
     if (text == nullptr)
         return false;
     const std::string program(text);
@@ -539,8 +550,9 @@ bool SphereCulls(bool shortCut, double radius)
     return shortCut && radius >= kLowestProbedRadius && radius <= kHighestProbedRadius;
 }
 
-ShortCuts DecideShortCuts(GLuint attenuationTexture)
+ShortCuts DecideShortCuts(ShaderPairs& shaders, const RenderGeometry& geometry, GLuint attenuationTexture)
 {
+    const Probed probed{shaders, geometry};
     glPushAttrib(GL_ALL_ATTRIB_BITS);
     glPushClientAttrib(GL_CLIENT_ALL_ATTRIB_BITS);
     glMatrixMode(GL_PROJECTION);
@@ -559,7 +571,7 @@ ShortCuts DecideShortCuts(GLuint attenuationTexture)
     glStencilFunc(GL_ALWAYS, 1, ~0u);
     glStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
 
-    const ShaderParameters& p = shaderParameters;
+    const ShaderParameters& p = shaders.parameters;
     const std::vector<GLuint> cubes = {CreateCube({0, 0, 0, 0}, {0, 0, 0, 0}),
                                        CreateCube({255, 255, 255, 255}, {255, 255, 255, 255}),
                                        CreateCube({64, 64, 64, 255}, {0, 0, 0, 0}),
@@ -569,27 +581,27 @@ ShortCuts DecideShortCuts(GLuint attenuationTexture)
     ProbeTarget faces = CreateProbeTarget(GL_RGBA8);
     UseProbeTarget(exact);
     glEnable(GL_STENCIL_TEST);
-    cuts.cullPrePass = PlacesLikeModelViewProj(*ambientShader, attenuationTexture, cubes[2]);
-    cuts.cullLightPasses = PlacesLikeModelViewProj(*lightShader, attenuationTexture, cubes[2]);
-    cuts.cullShadowFaces = PlacesLikeModelViewProj(*shadowShader, attenuationTexture, cubes[2]);
+    cuts.cullPrePass = PlacesLikeModelViewProj(probed, shaders.ambientShader, attenuationTexture, cubes[2]);
+    cuts.cullLightPasses = PlacesLikeModelViewProj(probed, shaders.lightShader, attenuationTexture, cubes[2]);
+    cuts.cullShadowFaces = PlacesLikeModelViewProj(probed, shaders.shadowShader, attenuationTexture, cubes[2]);
     glDisable(GL_STENCIL_TEST);
-    const bool lightEnds = cuts.cullLightPasses && PairLoaded(*lightShader) && p.lightVector != nullptr &&
-                           LightEndsAtRadius(attenuationTexture, cubes);
+    const bool lightEnds = cuts.cullLightPasses && PairLoaded(shaders.lightShader) && p.lightVector != nullptr &&
+                           LightEndsAtRadius(probed, attenuationTexture, cubes);
     cuts.cullLightSpheres = lightEnds;
-    cuts.cullFirstLight = lightEnds && cuts.cullPrePass && LightMeetsPrePass(attenuationTexture, cubes[2]);
-    if (lightEnds && cuts.cullShadowFaces && PairLoaded(*shadowShader) && p.shadowLight != nullptr) {
+    cuts.cullFirstLight = lightEnds && cuts.cullPrePass && LightMeetsPrePass(probed, attenuationTexture, cubes[2]);
+    if (lightEnds && cuts.cullShadowFaces && PairLoaded(shaders.shadowShader) && p.shadowLight != nullptr) {
         UseProbeTarget(faces);
-        const std::vector<Texel> texels = ShadowTexelsBeyondRadius();
+        const std::vector<Texel> texels = ShadowTexelsBeyondRadius(probed);
         UseProbeTarget(exact);
         if (!texels.empty()) {
             const GLuint clearCube = CreateCube(texels[0], texels[0]);
-            cuts.cullShadowSpheres = ShadowsBeyondRadiusInvisible(attenuationTexture, clearCube, texels);
+            cuts.cullShadowSpheres = ShadowsBeyondRadiusInvisible(probed, attenuationTexture, clearCube, texels);
             glDeleteTextures(1, &clearCube);
         }
     }
     DeleteProbeTarget(exact);
     DeleteProbeTarget(faces);
-    cuts.skipPostColourClear = PostWritesEveryPixel();
+    cuts.skipPostColourClear = PostWritesEveryPixel(probed);
     glDeleteTextures(static_cast<GLsizei>(cubes.size()), cubes.data());
 
     glMatrixMode(GL_PROJECTION);

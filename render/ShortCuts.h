@@ -3,6 +3,9 @@
 // short cut is exact, the frame draws in full.
 #pragma once
 
+#include "RenderGeometry.h"
+#include "Shaders.h"
+
 #include <GL/glew.h>
 
 struct ShortCuts {
@@ -36,4 +39,4 @@ bool SphereCulls(bool shortCut, double radius);
 // Runs the probes on the four loaded pairs, with the render geometry's textures and the attenuation texture.
 // Needs a current GL context; leaves the GL state as it found it except the framebuffer binding (0) and the
 // textures bound to units, which every pass sets again.
-ShortCuts DecideShortCuts(GLuint attenuationTexture);
+ShortCuts DecideShortCuts(ShaderPairs& shaders, const RenderGeometry& geometry, GLuint attenuationTexture);

@@ -1,5 +1,6 @@
 #include "TextureCache.h"
 
+#include "Console.h"
 #include "ImageDecoder.h"
 
 #define ILUT_USE_OPENGL
@@ -8,27 +9,24 @@
 
 #include <cstdio>
 
-TextureCache textureCache;
-
-namespace {
-
 void DrainImageErrors()
 {
     while (ilGetError() != IL_NO_ERROR) {
     }
 }
 
-void RememberFailure(const std::string& name)
+namespace {
+
+void RememberFailure(TextureCache& textureCache, const std::string& name)
 {
     textureCache.failedLookup.insert(name);
     textureCache.failedNames.push_back(name);
-    std::printf("Couldn't load texture \"%s\" (load image failed)\n", name.c_str());
-    std::fflush(stdout);
+    ConsoleLine("Couldn't load texture \"" + name + "\" (load image failed)");
 }
 
 }  // namespace
 
-GLuint LoadTexture(const std::string& name)
+GLuint LoadTexture(TextureCache& textureCache, const std::string& name)
 {
     const auto known = textureCache.loadedTextures.find(name);
     if (known != textureCache.loadedTextures.end())
@@ -58,7 +56,7 @@ GLuint LoadTexture(const std::string& name)
 
     if (!loaded) {
         ilDeleteImages(1, &image);
-        RememberFailure(name);
+        RememberFailure(textureCache, name);
         return textureCache.FallbackTexture;
     }
 

@@ -16,10 +16,11 @@ struct TextureCache {
     GLuint FallbackTexture = 0;                    // returned for any name that cannot be loaded
 };
 
-extern TextureCache textureCache;
-
 // Returns the texture of name + ".dds", ".tga" or ".jpg" (first that loads), from the cache when known.
 // A fresh load leaves the texture bound to GL_TEXTURE_2D with trilinear minification; a name that cannot be
-// loaded prints one line the first time and yields textureCache.FallbackTexture; its files are probed only once,
+// loaded prints one line the first time and yields cache.FallbackTexture; its files are probed only once,
 // since a level asks for a missing normal map on every triangle of the material.
-GLuint LoadTexture(const std::string& name);
+GLuint LoadTexture(TextureCache& cache, const std::string& name);
+
+// Empties the image library's error stack, so that the next error read is the next call's.
+void DrainImageErrors();

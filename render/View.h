@@ -6,7 +6,7 @@
 
 #include "Culling.h"
 #include "VecMath.h"
-#include "ViewerState.h"
+#include "Camera.h"
 
 // Column-major 4 by 4 matrix of floats, as GL keeps it.
 struct GlMatrix {

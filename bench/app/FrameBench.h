@@ -5,19 +5,20 @@
 #include "BenchTable.h"
 #include "GlTestContext.h"
 #include "Startup.h"
-#include "ViewerState.h"
+#include "Viewer.h"
 
 #include <cstdlib>
 #include <cstring>
 
-// Returns COUNT (seconds or frames, as the program's usage says).
-inline double StartFrameBenchmark(int argc, char** argv, const char* usage)
+// Starts viewer up and returns COUNT (seconds or frames, as the program's usage says).
+inline double StartFrameBenchmark(Viewer& viewer, int argc, char** argv, const char* usage)
 {
     const bool valid = argc == 3 && std::atof(argv[1]) > 0 &&
                        (std::strcmp(argv[2], "animated") == 0 || std::strcmp(argv[2], "still") == 0);
     CheckArguments(argc, argv, usage, valid);
     CreateGlTestContext(800, 600);
-    Init();
-    options.animateLights = std::strcmp(argv[2], "animated") == 0;
+    if (!Init(viewer).Ok())
+        std::exit(1);
+    viewer.options.animateLights = std::strcmp(argv[2], "animated") == 0;
     return std::atof(argv[1]);
 }

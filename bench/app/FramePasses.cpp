@@ -12,9 +12,8 @@
 #include "FrameTimer.h"
 #include "GlTestContext.h"
 #include "Overlay.h"
-#include "PostProcess.h"
 #include "Startup.h"
-#include "ViewerState.h"
+#include "Viewer.h"
 
 #include <GL/freeglut.h>
 
@@ -54,40 +53,43 @@ void Timed(const std::string& name, Pass&& pass)
     passTimes[name].processor.push_back(ProcessorSeconds() - processorStart);
 }
 
-void TimedFrame(float dt)
+void TimedFrame(Viewer& viewer, float dt)
 {
-    FrameContext& frame = DisplayFrame();
+    Renderer& renderer = viewer.renderer;
+    const FrameRequest request = viewer.Request();
     FrameTimer renderTimer;
     renderTimer.Start();
-    AnimateLights(dt);
-    BeginFrame(frame);
-    Timed("shadow", [&] { ShadowPass(frame); });
-    Timed("main view set-up", [&] { BeginMainView(frame); });
-    Timed("depth pre-pass", [&] { DepthPrePass(frame); });
-    options.onlyFirstLight = true;
-    Timed("first light", [&] { LightPasses(frame, fixedTextures.attenuation); });
-    options.onlyFirstLight = false;
-    Timed("all lights", [&] { LightPasses(frame, fixedTextures.attenuation); });
-    const bool clearColour = !frame.shortCuts.skipPostColourClear;
-    Timed("post", [&] { DrawPostPass(frame.gl, clearColour, fixedTextures.warp, fixedTextures.ramp, shaderTime); });
-    Timed("statistics", [&] { DrawFrameStats(dt, renderTimer); });
+    AnimateLights(renderer, request, dt);
+    BeginFrame(renderer);
+    Timed("shadow", [&] { ShadowPass(renderer, request); });
+    Timed("main view set-up", [&] { BeginMainView(renderer, request); });
+    Timed("depth pre-pass", [&] { DepthPrePass(renderer); });
+    viewer.options.onlyFirstLight = true;
+    Timed("first light", [&] { LightPasses(renderer, request); });
+    viewer.options.onlyFirstLight = false;
+    Timed("all lights", [&] { LightPasses(renderer, request); });
+    Timed("post", [&] { PostPass(renderer, request); });
+    Timed("statistics", [&] {
+        DrawFrameStats(viewer.frameStats, dt, renderTimer, viewer.windowWidth, viewer.windowHeight);
+    });
     Timed("swap", [] { glutSwapBuffers(); });
-    EndFrame(frame);
+    EndFrame(renderer);
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    const int frames =
-        std::max(1, static_cast<int>(StartFrameBenchmark(argc, argv, "bench_frame_passes FRAMES animated|still")));
-    options.advanceTime = false;
+    Viewer viewer;
+    const int frames = std::max(
+        1, static_cast<int>(StartFrameBenchmark(viewer, argc, argv, "bench_frame_passes FRAMES animated|still")));
+    viewer.options.advanceTime = false;
 
     // The first frame renders every light's shadow cube; its shadow pass is timed before the rest of it.
-    Timed("first frame: shadow pass", [] { ShadowPass(DisplayFrame()); });
-    Timed("first frame: the rest", [] { OnDisplay(); });
+    Timed("first frame: shadow pass", [&] { ShadowPass(viewer.renderer, viewer.Request()); });
+    Timed("first frame: the rest", [&] { OnDisplay(viewer); });
     for (int frame = 0; frame < frames; ++frame)
-        TimedFrame(1.0f / 30.0f);
+        TimedFrame(viewer, 1.0f / 30.0f);
     for (const auto& [name, times] : passTimes)
         std::printf("pass %s median_ms %.2f cpu_ms %.2f\n", name.c_str(), Median(times.wall) * 1e3,
                     Median(times.processor) * 1e3);

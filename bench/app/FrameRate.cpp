@@ -15,10 +15,10 @@
 namespace {
 
 // One frame, finished by the driver before the time is taken.
-double FrameSeconds()
+double FrameSeconds(Viewer& viewer)
 {
     const auto start = std::chrono::steady_clock::now();
-    OnDisplay();
+    OnDisplay(viewer);
     glFinish();
     return SecondsSince(start);
 }
@@ -27,19 +27,20 @@ double FrameSeconds()
 
 int main(int argc, char** argv)
 {
-    const double duration = StartFrameBenchmark(argc, argv, "bench_frames SECONDS animated|still");
+    Viewer viewer;
+    const double duration = StartFrameBenchmark(viewer, argc, argv, "bench_frames SECONDS animated|still");
     std::printf("renderer %s, %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
                 reinterpret_cast<const char*>(glGetString(GL_VERSION)));
 
-    FrameSeconds();
-    const long facesFirst = DisplayFrame().shadowFacesRendered;
+    FrameSeconds(viewer);
+    const long facesFirst = viewer.renderer.frame.shadowFacesRendered;
     std::vector<double> frames;
     const auto start = std::chrono::steady_clock::now();
     while (SecondsSince(start) < duration)
-        frames.push_back(FrameSeconds());
+        frames.push_back(FrameSeconds(viewer));
     const double seconds = SecondsSince(start);
     std::printf("frames %zu seconds %.3f fps %.2f median_ms %.2f faces_first %ld faces_last %ld\n", frames.size(),
                 seconds, double(frames.size()) / seconds, Median(frames) * 1e3, facesFirst,
-                DisplayFrame().shadowFacesRendered);
+                viewer.renderer.frame.shadowFacesRendered);
     return 0;
 }

@@ -7,15 +7,9 @@
 #include "BenchTable.h"
 #include "Callbacks.h"
 #include "GlTestContext.h"
-#include "PostProcess.h"
-#include "RenderGeometry.h"
-#include "Shaders.h"
 #include "Shadows.h"
-#include "ShortCuts.h"
 #include "Startup.h"
-#include "TextureCache.h"
-#include "ViewerState.h"
-
+#include "Viewer.h"
 
 #include <string>
 #include <utility>
@@ -54,22 +48,24 @@ int main(int argc, char** argv)
     CheckArguments(argc, argv, "bench_startup_phases   (in a directory with the level, its images and the .cg files)",
                    argc == 1);
     CreateGlTestContext(800, 600);
+    Viewer viewer;
+    Renderer& renderer = viewer.renderer;
+    Level& level = viewer.level;
     const auto start = std::chrono::steady_clock::now();
     Timed("checks", [] {
         CheckGLCapabilities();
         InitImageLibrary();
     });
-    Timed("textures", [] { CreateFixedTextures(); });
+    Timed("textures", [&] { CreateFixedTextures(renderer); });
     double levelTextureSeconds = 0.0;
-    const auto timedLoader = [&levelTextureSeconds](const std::string& name) {
+    const auto timedLoader = [&](const std::string& name) {
         const auto loadStart = std::chrono::steady_clock::now();
-        const GLuint texture = LoadTexture(name);
+        const GLuint texture = LoadTexture(renderer.textures, name);
         levelTextureSeconds += SecondsSince(loadStart);
         return texture;
     };
-    Timed("parse and load", [&] {
-        level.root = LoadLevel(level.lights, level.boxes, TextureSource{timedLoader, textureCache.FallbackTexture});
-    });
+    Timed("parse and load",
+          [&] { LoadLevel(level, TextureSource{timedLoader, renderer.textures.FallbackTexture}); });
     Charge("parse and load", -levelTextureSeconds);
     Charge("textures", levelTextureSeconds);
 
@@ -80,27 +76,30 @@ int main(int argc, char** argv)
     Timed("optimise", [&] { OrderBatches(geometry); });
     Timed("clusters", [&] { BuildClusters(geometry); });
     Timed("upload", [&] {
-        UploadGeometry(std::move(geometry));
+        UploadGeometry(renderer.geometry, std::move(geometry));
         triangles = TriangleRefs();
     });
-    Timed("shaders", [] {
-        CreateShaderPairs();
-        LoadShaders();
+    Timed("shaders", [&] {
+        renderer.shaders = CreateShaderPairs();
+        LoadShaders(*renderer.shaders);
     });
     // The probes that decide the frame's short cuts; the r key runs them again after its LoadShaders.
-    Timed("short-cut decision", [] { DisplayFrame().shortCuts = DecideShortCuts(fixedTextures.attenuation); });
-    Timed("targets and shadow maps", [] {
-        CreatePostTarget();
+    const auto decide = [&] {
+        renderer.frame.shortCuts =
+            DecideShortCuts(*renderer.shaders, renderer.geometry, renderer.fixedTextures.attenuation);
+    };
+    Timed("short-cut decision", decide);
+    Timed("targets and shadow maps", [&] {
+        CreatePostTarget(renderer.postTarget, viewer.windowWidth, viewer.windowHeight);
         for (Light& light : level.lights)
             CreateShadowResources(light);
         SetFixedRenderState();
     });
-    Timed("first frame", [] { OnDisplay(); });
+    Timed("first frame", [&] { OnDisplay(viewer); });
     const double total = SecondsSince(start);
     // The r key's compilation and decision, after start-up: not part of the total.
-    Timed("shader reload (r): compilation", [] { LoadShaders(); });
-    Timed("shader reload (r): short-cut decision",
-          [] { DisplayFrame().shortCuts = DecideShortCuts(fixedTextures.attenuation); });
+    Timed("shader reload (r): compilation", [&] { LoadShaders(*renderer.shaders); });
+    Timed("shader reload (r): short-cut decision", decide);
     for (const auto& phase : phases)
         std::printf("phase %s %.6f\n", phase.first.c_str(), phase.second);
     std::printf("phase total %.6f\n", total);

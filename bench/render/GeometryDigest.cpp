@@ -12,7 +12,7 @@
 #include "RenderGeometry.h"
 #include "Startup.h"
 #include "TextureCache.h"
-#include "ViewerState.h"
+#include "Viewer.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -34,14 +34,14 @@ struct IndexBytes {
 };
 
 #if __has_include("GeometryBuild.h")
-IndexBytes BatchIndices(size_t b)
+IndexBytes BatchIndices(const RenderGeometry& renderGeometry, size_t b)
 {
     const DrawBatch& batch = renderGeometry.batches[b];
     return {renderGeometry.indexData.data() + batch.firstIndex * renderGeometry.indexSize,
             batch.indexCount * renderGeometry.indexSize};
 }
 #else
-IndexBytes BatchIndices(size_t b)
+IndexBytes BatchIndices(const RenderGeometry& renderGeometry, size_t b)
 {
     const MaterialBatch& batch = renderGeometry.batches[b];
     if (renderGeometry.indexType == GL_UNSIGNED_SHORT)
@@ -58,9 +58,12 @@ int main(int argc, char** argv)
     CreateGlTestContext(800, 600);
     CheckGLCapabilities();
     InitImageLibrary();
-    CreateFixedTextures();
-    level.root = LoadLevel(level.lights, level.boxes, TextureSource{LoadTexture, textureCache.FallbackTexture});
-    BuildRenderGeometry(level.root);
+    Viewer viewer;
+    CreateFixedTextures(viewer.renderer);
+    if (!LoadLevel(viewer.level, LevelTextures(viewer.renderer)).Ok() ||
+        !BuildRenderGeometry(viewer.renderer.geometry, viewer.level.root).Ok())
+        return 1;
+    const RenderGeometry& renderGeometry = viewer.renderer.geometry;
 
     GLint size = 0;
     glBindBufferARB(GL_ARRAY_BUFFER_ARB, renderGeometry.vertexBuffer);
@@ -71,7 +74,7 @@ int main(int argc, char** argv)
     uint64_t all = Digest(vertices.data(), vertices.size());
     std::printf("vertices %zu %016llx\n", vertices.size(), static_cast<unsigned long long>(all));
     for (size_t b = 0; b < renderGeometry.batches.size(); ++b) {
-        const IndexBytes indices = BatchIndices(b);
+        const IndexBytes indices = BatchIndices(renderGeometry, b);
         const uint64_t digest = Digest(indices.data, indices.size);
         all = Digest(indices.data, indices.size, all);
         std::printf("batch %zu %u %u %#x %zu %016llx\n", b, unsigned(renderGeometry.batches[b].diffuseTexture),

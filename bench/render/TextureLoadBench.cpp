@@ -78,12 +78,12 @@ void DeleteTextures(std::vector<GLuint>& textures)
 // Every material of the format through LoadTexture, from an empty cache.
 double CacheLoadSeconds(const std::string& dir, const ImageFile& format)
 {
-    textureCache = TextureCache();
+    TextureCache textureCache;
     textureCache.FallbackTexture = CreateCheckerTexture();
     std::vector<GLuint> textures;
     const auto start = std::chrono::steady_clock::now();
     for (int k = 0; k < kMaterials; ++k)
-        textures.push_back(LoadTexture(MaterialName(dir, format, k)));
+        textures.push_back(LoadTexture(textureCache, MaterialName(dir, format, k)));
     glFinish();
     const double seconds = SecondsSince(start);
     DeleteTextures(textures);
@@ -140,13 +140,13 @@ int main(int argc, char** argv)
 
     // A name with no file, asked for as often as the triangles of a material ask for its missing normal map.
     constexpr int kCalls = 20000;
-    textureCache = TextureCache();
+    TextureCache textureCache;
     textureCache.FallbackTexture = CreateCheckerTexture();
     std::vector<double> missing;
     for (int run = 0; run < runs; ++run) {
         const auto start = std::chrono::steady_clock::now();
         for (int call = 0; call < kCalls; ++call)
-            LoadTexture(dir + "/no-such-image_normal");
+            LoadTexture(textureCache, dir + "/no-such-image_normal");
         missing.push_back(SecondsSince(start) / kCalls * 1e9);
     }
     PrintRow("texture loading", Format("LoadTexture of a name without a file, ns per call (%d calls, median of %d)",

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 namespace {
@@ -21,12 +22,13 @@ struct Timing {
 };
 
 // Loads the four pairs from dir (its own working directory, so the dumps stay there) once, then reloads times.
-Timing Measure(const std::string& dir, int reloads)
+Timing Measure(ShaderPairs& pairs, const std::string& dir, int reloads)
 {
     std::filesystem::current_path(dir);
+    const auto load = [&] { LoadShaders(pairs); };
     Timing timing;
-    timing.first = MedianSeconds(1, LoadShaders);
-    timing.reload = MedianSeconds(reloads, LoadShaders);
+    timing.first = MedianSeconds(1, load);
+    timing.reload = MedianSeconds(reloads, load);
     return timing;
 }
 
@@ -37,11 +39,11 @@ int main(int argc, char** argv)
     CheckArguments(argc, argv, "bench_shader_compile CG_DIR GLSL_DIR [RELOADS]", argc == 3 || argc == 4);
     int reloads = argc > 3 ? std::atoi(argv[3]) : 15;
     CreateGlTestContext();
-    CreateShaderPairs();
+    const std::unique_ptr<ShaderPairs> pairs = CreateShaderPairs();
     const std::string cgDir = std::filesystem::absolute(argv[1]).string();
     const std::string glslDir = std::filesystem::absolute(argv[2]).string();
-    Timing glsl = Measure(glslDir, reloads);
-    Timing cg = Measure(cgDir, reloads);
+    Timing glsl = Measure(*pairs, glslDir, reloads);
+    Timing cg = Measure(*pairs, cgDir, reloads);
     PrintRow("shader compile", "four pairs, first load (start-up), ms", Format("%.1f", cg.first * 1e3),
              Format("%.1f (GLSL files)", glsl.first * 1e3), Format("%.2f", cg.first / glsl.first));
     PrintRow("shader compile", Format("four pairs, reload (r), median of %d, ms", reloads),

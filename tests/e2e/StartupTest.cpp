@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -51,6 +52,26 @@ TEST(Startup, AMissingLevelFileEndsStartUpWithExitCode1)
     const std::vector<std::string> lines = ViewerLines(viewer);
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "Error opening file");
+}
+
+// The optimiser's scratch for a level of one large material cannot be had: start-up says so in one line and ends
+// with exit code 1, where an exception used to end the process.
+TEST(Startup, RefusedOptimiserMemoryEndsStartUpWithOneLineAndExitCode1)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "under AddressSanitizer the scratch comes from the sanitizer's heap";
+#endif
+    TempDir dir;
+    int status = -1;
+    CommandOutput(std::string(VELMORA_LEVELGEN) + " --out " + dir.Path() + " --materials 1 --triangles 100000",
+                  &status);
+    ASSERT_EQ(status, 0);
+    ViewerProcess viewer(dir, {{{"LD_PRELOAD", VELMORA_REFUSE_LARGE_BLOCKS}}});
+    EXPECT_EQ(viewer.WaitForExit(std::chrono::seconds(120)), 1);
+    const std::vector<std::string> lines = ViewerLines(viewer);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "Out of memory while ordering the triangles for the vertex cache.");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), lines.back()), 1);
 }
 
 TEST(Startup, TheFirstMissingExtensionIsReportedAloneWithExitCode1)

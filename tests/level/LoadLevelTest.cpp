@@ -44,10 +44,9 @@ protected:
         return text.insert(text.find("LEAF"), lights);
     }
 
-    std::string Load(std::vector<Light>& lights, BspNode*& root) {
-        std::vector<BoundingBox> boxes;
+    std::string Load(Level& level) {
         const TextureSource source = textures.Source();
-        return CaptureStdout([&] { root = LoadLevel(lights, boxes, source); });
+        return CaptureStdout([&] { EXPECT_TRUE(LoadLevel(level, source).Ok()); });
     }
 
     fs::path root;
@@ -60,18 +59,21 @@ TEST_F(LoadLevelTest, PrefersTheToolDirectoryThenTheWorkingDirectory) {
     Write(root / "work" / "out.txt", LevelWithLights(0));
     textures.known = {{"stone", 2}, {"stone_normal", 3}};
 
-    std::vector<Light> lights;
-    BspNode* tree = nullptr;
-    EXPECT_EQ(Load(lights, tree), "File opened\n1 nodes.\n3 lights.\n");
-    EXPECT_NE(tree, nullptr);
-    EXPECT_EQ(lights.size(), 3u);
+    Level level;
+    EXPECT_EQ(Load(level), "File opened\n1 nodes.\n3 lights.\n");
+    const BspNode* first = level.root;
+    EXPECT_NE(first, nullptr);
+    EXPECT_EQ(level.lights.size(), 3u);
 
     fs::remove(root / "Velmora" / "out.txt");
-    std::vector<Light> fallbackLights;
-    EXPECT_EQ(Load(fallbackLights, tree), "File opened\n1 nodes.\n1 lights.\n");
-    EXPECT_EQ(fallbackLights.size(), 1u);
-    // The first tree stays usable after a second load.
-    EXPECT_EQ(CollectTriangles(tree).size(), 2u);
+    Level fallback;
+    EXPECT_EQ(Load(fallback), "File opened\n1 nodes.\n1 lights.\n");
+    EXPECT_EQ(fallback.lights.size(), 1u);
+
+    // A second load into the same level keeps the first tree usable.
+    EXPECT_EQ(Load(level), "File opened\n1 nodes.\n4 lights.\n");
+    EXPECT_EQ(CollectTriangles(first).size(), 2u);
+    EXPECT_EQ(CollectTriangles(level.root).size(), 2u);
 }
 
 TEST_F(LoadLevelTest, ReadsTheFileOnlyUpToANulByte) {
@@ -79,30 +81,25 @@ TEST_F(LoadLevelTest, ReadsTheFileOnlyUpToANulByte) {
     text.insert(text.find("LEAF"), std::string("\0", 1));
     Write(root / "work" / "out.txt", text);
 
-    std::vector<Light> lights;
-    BspNode* tree = nullptr;
-    EXPECT_EQ(Load(lights, tree), "File opened\nLevel file does not match at line 8, column 1\n2 lights.\n");
-    EXPECT_EQ(tree, nullptr);
+    Level level;
+    EXPECT_EQ(Load(level), "File opened\nLevel file does not match at line 8, column 1\n2 lights.\n");
+    EXPECT_EQ(level.root, nullptr);
 }
 
-TEST_F(LoadLevelTest, AMissingFileOrOneThatIsNotRegularEndsTheProcessWithStatusOne) {
-    std::vector<Light> lights;
-    std::vector<BoundingBox> boxes;
-    // Standard output goes to the death test's captured standard error so the line can be matched.
-    const auto expectExit = [&](const char* what) {
-        EXPECT_EXIT(
-            {
-                dup2(STDERR_FILENO, STDOUT_FILENO);
-                LoadLevel(lights, boxes, textures.Source());
-            },
-            testing::ExitedWithCode(1), "^Error opening file\n$")
-            << what;
+TEST_F(LoadLevelTest, AMissingFileOrOneThatIsNotRegularIsAFailureForTheCallerToReport) {
+    const auto expectNotFound = [&](const char* what) {
+        Level level;
+        Outcome status;
+        EXPECT_EQ(CaptureStdout([&] { status = LoadLevel(level, textures.Source()); }), "") << what;
+        EXPECT_EQ(status.Reason(), FailureReason::NotFound) << what;
+        EXPECT_EQ(status.Message(), "Error opening file") << what;
+        EXPECT_TRUE(level.lights.empty() && level.parseStates.empty()) << what;
     };
-    expectExit("no file");
+    expectNotFound("no file");
     // A FIFO would block the open for ever; a directory opens but cannot be read.
     ASSERT_EQ(mkfifo((root / "Velmora" / "out.txt").c_str(), 0600), 0);
     fs::create_directory(root / "work" / "out.txt");
-    expectExit("a FIFO and a directory");
+    expectNotFound("a FIFO and a directory");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -41,4 +42,23 @@ TEST(WorkerPoolTest, SeveralThreadsReallyRunAtOnce)
     }, 2);
     EXPECT_EQ(arrived.load(), 2);
     EXPECT_GE(UsableThreads(), 1u);
+}
+
+TEST(WorkerPoolTest, AnExceptionOnAnyThreadReachesTheCallerAfterEveryThreadStopped)
+{
+    // The throwing item is taken by a helper thread or the caller, whichever comes first; either way the caller
+    // sees the exception, and only once no call is running any more.
+    for (unsigned threads : {1u, 4u}) {
+        std::atomic<int> running{0};
+        EXPECT_THROW(ParallelFor(1000, [&](std::size_t item) {
+                         running.fetch_add(1);
+                         std::this_thread::yield();
+                         running.fetch_sub(1);
+                         if (item == 3)
+                             throw std::bad_alloc();
+                     }, threads),
+                     std::bad_alloc)
+            << threads << " threads";
+        EXPECT_EQ(running.load(), 0) << threads << " threads";
+    }
 }

@@ -9,7 +9,7 @@
 #include "RenderGeometry.h"
 #include "ShortCuts.h"
 #include "Startup.h"
-#include "ViewerState.h"
+#include "Viewer.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -27,6 +28,10 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// The suite's viewer, built once the GL context exists and shared by its tests as the running viewer's frames are.
+std::unique_ptr<Viewer> suiteViewer;
+Viewer& TheViewer() { return *suiteViewer; }
 
 // The statistics line changes from frame to frame; it sits in this lower-left corner.
 constexpr int kOverlayWidth = 320;
@@ -46,9 +51,10 @@ protected:
         previous = fs::current_path();
         fs::current_path(directory);
         CreateGlTestContext(800, 600);
-        Init();
+        suiteViewer = std::make_unique<Viewer>();
+        ASSERT_TRUE(Init(*suiteViewer).Ok());
         // The very first frame draws its shadow faces and pre-pass with GL_LESS, every later one with GL_LEQUAL.
-        OnDisplay();
+        OnDisplay(TheViewer());
     }
 
     static void TearDownTestSuite()
@@ -59,29 +65,30 @@ protected:
 
     void SetUp() override
     {
-        options = Options();
-        options.animateLights = false;
-        options.advanceTime = false;
-        OnReshape(800, 600);
+        TheViewer().options = Options();
+        TheViewer().options.animateLights = false;
+        TheViewer().options.advanceTime = false;
+        OnReshape(TheViewer(), 800, 600);
     }
 
     // One frame with fresh shadow maps, read back from the window. The window is painted magenta first, so that a
     // pixel the frame leaves alone shows.
     static std::vector<unsigned char> RenderFrame(bool culling)
     {
-        DisplayFrame().options.culling = culling;
-        for (Light& light : level.lights)
+        TheViewer().renderer.frame.options.culling = culling;
+        for (Light& light : TheViewer().level.lights)
             light.shadowPosition = Vec3(65535.0, 65535.0, 65535.0);
         glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
         glClearColor(1, 0, 1, 1);
         glClear(GL_COLOR_BUFFER_BIT);
         glClearColor(kClearColour[0], kClearColour[1], kClearColour[2], kClearColour[3]);
-        OnDisplay();
-        std::vector<unsigned char> pixels(size_t(windowWidth) * windowHeight * 3);
+        OnDisplay(TheViewer());
+        std::vector<unsigned char> pixels(size_t(TheViewer().windowWidth) * TheViewer().windowHeight * 3);
         glReadBuffer(GL_BACK);
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadPixels(0, 0, windowWidth, windowHeight, GL_RGB, GL_UNSIGNED_BYTE, pixels.data());
-        DisplayFrame().options.culling = true;
+        glReadPixels(0, 0, TheViewer().windowWidth, TheViewer().windowHeight, GL_RGB, GL_UNSIGNED_BYTE,
+                     pixels.data());
+        TheViewer().renderer.frame.options.culling = true;
         return pixels;
     }
 
@@ -96,11 +103,11 @@ protected:
         const std::vector<unsigned char> culled = RenderFrame(true);
         const std::vector<unsigned char> full = RenderFrame(false);
         Difference difference;
-        for (int y = 0; y < windowHeight; ++y)
-            for (int x = 0; x < windowWidth; ++x) {
+        for (int y = 0; y < TheViewer().windowHeight; ++y)
+            for (int x = 0; x < TheViewer().windowWidth; ++x) {
                 if (x < kOverlayWidth && y < kOverlayHeight)
                     continue;
-                const size_t i = (size_t(y) * windowWidth + x) * 3;
+                const size_t i = (size_t(y) * TheViewer().windowWidth + x) * 3;
                 difference.differing += culled[i] != full[i] || culled[i + 1] != full[i + 1] ||
                                         culled[i + 2] != full[i + 2];
                 difference.lit += culled[i] > 40;
@@ -124,10 +131,10 @@ struct Viewpoint {
 // Puts the camera at the viewpoint and runs its own set-up.
 void EnterViewpoint(const Viewpoint& view)
 {
-    camera.position = view.position;
-    camera.angleX = 0;
-    camera.angleY = view.angleY;
-    camera.angleZ = view.angleZ;
+    TheViewer().camera.position = view.position;
+    TheViewer().camera.angleX = 0;
+    TheViewer().camera.angleY = view.angleY;
+    TheViewer().camera.angleZ = view.angleZ;
     if (view.setUp)
         view.setUp();
 }
@@ -143,30 +150,30 @@ TEST_F(FrameCullingTest, CulledPassesDrawTheImageOfFullOnes)
         {"eye outside every sphere, spheres cut by the window edge", Vec3(-1500, 400, 300), -15, 10, nullptr},
         {"lights behind the eye", Vec3(1000, 0, 40), 0, 0, nullptr},
         {"looking down at a sphere's rim", Vec3(700, 100, 100), 30, 60, nullptr},
-        {"wireframe", Vec3(0, 0, 20), 10, 0, [] { options.wireframe = true; }},
-        {"only the first light", Vec3(1000, 0, 40), 180, 0, [] { options.onlyFirstLight = true; }},
-        {"gizmos with circles", Vec3(-300, -200, 60), 30, 5, [] { options.gizmoMode = 2; }},
+        {"wireframe", Vec3(0, 0, 20), 10, 0, [] { TheViewer().options.wireframe = true; }},
+        {"only the first light", Vec3(1000, 0, 40), 180, 0, [] { TheViewer().options.onlyFirstLight = true; }},
+        {"gizmos with circles", Vec3(-300, -200, 60), 30, 5, [] { TheViewer().options.gizmoMode = 2; }},
         {"a light moved to the eye with n", Vec3(1200, -150, 30), 160, 0,
          [] {
-             options.selectedLight = 3;
-             OnKeyDown('n', 0, 0);
+             TheViewer().options.selectedLight = 3;
+             OnKeyDown(TheViewer(), 'n', 0, 0);
          }},
         {"both animated lights moved", Vec3(0, 0, 20), -30, 0,
          [] {
-             options.animateLights = true;
-             AnimateLights(2.0f);
-             options.animateLights = false;
+             TheViewer().options.animateLights = true;
+             AnimateLights(TheViewer().renderer, TheViewer().Request(), 2.0f);
+             TheViewer().options.animateLights = false;
          }},
-        {"resized window", Vec3(0, 0, 20), 20, 0, [] { OnReshape(641, 479); }},
+        {"resized window", Vec3(0, 0, 20), 20, 0, [] { OnReshape(TheViewer(), 641, 479); }},
     };
-    const std::vector<Light> original = level.lights;
+    const std::vector<Light> original = TheViewer().level.lights;
     for (const Viewpoint& view : views) {
         SetUp();
         EnterViewpoint(view);
         const Difference difference = CompareCulledWithFull();
         EXPECT_EQ(difference.differing, 0) << view.name;
         EXPECT_GT(difference.lit, 1000) << view.name << ": the view should show lit surfaces";
-        level.lights = original;
+        TheViewer().level.lights = original;
     }
 }
 
@@ -174,18 +181,18 @@ TEST_F(FrameCullingTest, CulledPassesDrawTheImageOfFullOnes)
 // indices too.
 TEST_F(FrameCullingTest, TheWideLevelDrawsWithThirtyTwoBitIndices)
 {
-    EXPECT_EQ(renderGeometry.indexType, static_cast<GLenum>(GL_UNSIGNED_INT));
+    EXPECT_EQ(TheViewer().renderer.geometry.indexType, static_cast<GLenum>(GL_UNSIGNED_INT));
 }
 
 TEST_F(FrameCullingTest, AStillSceneRendersNoShadowFacesAfterItsFirstFrame)
 {
-    for (Light& light : level.lights)
+    for (Light& light : TheViewer().level.lights)
         light.shadowPosition = Vec3(65535.0, 65535.0, 65535.0);
-    OnDisplay();
-    const long afterFirst = DisplayFrame().shadowFacesRendered;
-    OnDisplay();
-    OnDisplay();
-    EXPECT_EQ(DisplayFrame().shadowFacesRendered, afterFirst);
+    OnDisplay(TheViewer());
+    const long afterFirst = TheViewer().renderer.frame.shadowFacesRendered;
+    OnDisplay(TheViewer());
+    OnDisplay(TheViewer());
+    EXPECT_EQ(TheViewer().renderer.frame.shadowFacesRendered, afterFirst);
 }
 
 TEST_F(FrameCullingTest, ASpheresRectangleHoldsEveryPixelWhereTheSphereIsSeen)
@@ -348,18 +355,18 @@ TEST_F(FrameCullingTest, EditedShadersDrawTheSameImageCulledAndInFull)
     };
     const Viewpoint views[] = {
         {"start view", Vec3(0, 0, 20), 0, 0, nullptr},
-        {"wireframe", Vec3(0, 0, 20), 10, 0, [] { options.wireframe = true; }},
-        {"gizmos", Vec3(-300, -200, 60), 30, 5, [] { options.gizmoMode = 2; }},
-        {"only the first light", Vec3(1000, 0, 40), 180, 0, [] { options.onlyFirstLight = true; }},
+        {"wireframe", Vec3(0, 0, 20), 10, 0, [] { TheViewer().options.wireframe = true; }},
+        {"gizmos", Vec3(-300, -200, 60), 30, 5, [] { TheViewer().options.gizmoMode = 2; }},
+        {"only the first light", Vec3(1000, 0, 40), 180, 0, [] { TheViewer().options.onlyFirstLight = true; }},
         {"an animated frame", Vec3(0, 0, 20), -30, 0,
          [] {
-             options.animateLights = true;
-             AnimateLights(2.0f);
-             options.animateLights = false;
+             TheViewer().options.animateLights = true;
+             AnimateLights(TheViewer().renderer, TheViewer().Request(), 2.0f);
+             TheViewer().options.animateLights = false;
          }},
-        {"a resized window", Vec3(-1500, 400, 300), -15, 10, [] { OnReshape(641, 479); }},
+        {"a resized window", Vec3(-1500, 400, 300), -15, 10, [] { OnReshape(TheViewer(), 641, 479); }},
     };
-    const std::vector<Light> original = level.lights;
+    const std::vector<Light> original = TheViewer().level.lights;
     for (const ShaderVariant& variant : variants) {
         for (const char* file : {"shader.cg", "ambient.cg", "shadow.cg", "post.cg"})
             fs::copy_file(fs::path(VELMORA_DATA_DIR) / file, directory / file, fs::copy_options::overwrite_existing);
@@ -370,9 +377,9 @@ TEST_F(FrameCullingTest, EditedShadersDrawTheSameImageCulledAndInFull)
             text.replace(at, std::string(edit.from).size(), edit.to);
             std::ofstream(directory / edit.file) << text;
         }
-        OnKeyDown('r', 0, 0);
-        OnKeyUp('r', 0, 0);
-        const ShortCuts& cuts = DisplayFrame().shortCuts;
+        OnKeyDown(TheViewer(), 'r', 0, 0);
+        OnKeyUp(TheViewer(), 'r', 0, 0);
+        const ShortCuts& cuts = TheViewer().renderer.frame.shortCuts;
         const ShortCuts& expected = variant.expected;
         EXPECT_EQ(cuts.cullPrePass, expected.cullPrePass) << variant.name;
         EXPECT_EQ(cuts.cullLightPasses, expected.cullLightPasses) << variant.name;
@@ -385,11 +392,11 @@ TEST_F(FrameCullingTest, EditedShadersDrawTheSameImageCulledAndInFull)
             SetUp();
             EnterViewpoint(view);
             EXPECT_EQ(CompareCulledWithFull().differing, 0) << variant.name << ", " << view.name;
-            level.lights = original;
+            TheViewer().level.lights = original;
         }
     }
     for (const char* file : {"shader.cg", "ambient.cg", "shadow.cg", "post.cg"})
         fs::copy_file(fs::path(VELMORA_DATA_DIR) / file, directory / file, fs::copy_options::overwrite_existing);
-    OnKeyDown('r', 0, 0);
-    OnKeyUp('r', 0, 0);
+    OnKeyDown(TheViewer(), 'r', 0, 0);
+    OnKeyUp(TheViewer(), 'r', 0, 0);
 }

@@ -2,17 +2,22 @@
 #include "Frame.h"
 #include "GlTestContext.h"
 #include "Startup.h"
-#include "ViewerState.h"
+#include "Viewer.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// The suite's viewer, built once the GL context exists and shared by its tests as the running viewer's frames are.
+std::unique_ptr<Viewer> suiteViewer;
+Viewer& TheViewer() { return *suiteViewer; }
 
 // Three lights over a floor, so that the animation has a first and a third light to move and a second to leave.
 const char* kLevel =
@@ -42,7 +47,8 @@ protected:
         previous = fs::current_path();
         fs::current_path(directory);
         CreateGlTestContext();
-        Init();
+        suiteViewer = std::make_unique<Viewer>();
+        ASSERT_TRUE(Init(*suiteViewer).Ok());
         FirstGlError();
     }
 
@@ -62,56 +68,59 @@ fs::path FrameTest::directory, FrameTest::previous;
 TEST_F(FrameTest, FramesRaiseNoGlErrorsAtAnySizeIncludingZero)
 {
     for (const auto& size : {std::array<int, 2>{800, 600}, {0, 0}, {0, 300}, {301, 0}, {641, 479}}) {
-        OnReshape(size[0], size[1]);
-        OnDisplay();
-        OnDisplay();
+        OnReshape(TheViewer(), size[0], size[1]);
+        OnDisplay(TheViewer());
+        OnDisplay(TheViewer());
         EXPECT_EQ(FirstGlError(), static_cast<GLenum>(GL_NO_ERROR)) << size[0] << "x" << size[1];
     }
-    options.wireframe = true;
-    options.gizmoMode = 2;
-    options.onlyFirstLight = true;
-    OnDisplay();
+    TheViewer().options.wireframe = true;
+    TheViewer().options.gizmoMode = 2;
+    TheViewer().options.onlyFirstLight = true;
+    OnDisplay(TheViewer());
     EXPECT_EQ(FirstGlError(), static_cast<GLenum>(GL_NO_ERROR));
-    options = Options();
+    TheViewer().options = Options();
 }
 
 TEST_F(FrameTest, OnlyLightsThatMovedGetTheirShadowsRendered)
 {
-    OnReshape(800, 600);
-    options.animateLights = false;
-    OnDisplay();
-    const long afterStill = DisplayFrame().shadowFacesRendered;
-    OnDisplay();
-    OnDisplay();
-    EXPECT_EQ(DisplayFrame().shadowFacesRendered, afterStill) << "a still scene renders no shadow face";
+    OnReshape(TheViewer(), 800, 600);
+    TheViewer().options.animateLights = false;
+    OnDisplay(TheViewer());
+    const long afterStill = TheViewer().renderer.frame.shadowFacesRendered;
+    OnDisplay(TheViewer());
+    OnDisplay(TheViewer());
+    EXPECT_EQ(TheViewer().renderer.frame.shadowFacesRendered, afterStill) << "a still scene renders no shadow face";
 
     // Animated, the first and third lights move every frame; the second stays.
-    options.animateLights = true;
-    const Vec3 second = level.lights[1].currentPosition;
-    OnDisplay();
-    EXPECT_EQ(DisplayFrame().shadowFacesRendered, afterStill + 12);
-    EXPECT_EQ(level.lights[1].currentPosition.x, second.x);
-    EXPECT_EQ(level.lights[1].currentPosition.y, second.y);
-    const Light& first = level.lights[0];
-    EXPECT_NEAR(first.currentPosition.x, first.position.x + 16 * std::sin(lightAnimationAngle), 1e-4);
-    EXPECT_NEAR(first.currentPosition.y, first.position.y + 16 * std::cos(lightAnimationAngle), 1e-4);
-    const Light& third = level.lights[2];
-    EXPECT_NEAR(third.currentPosition.x, third.position.x + 32 * std::sin(lightAnimationAngle), 1e-4);
+    TheViewer().options.animateLights = true;
+    const Vec3 second = TheViewer().level.lights[1].currentPosition;
+    OnDisplay(TheViewer());
+    EXPECT_EQ(TheViewer().renderer.frame.shadowFacesRendered, afterStill + 12);
+    EXPECT_EQ(TheViewer().level.lights[1].currentPosition.x, second.x);
+    EXPECT_EQ(TheViewer().level.lights[1].currentPosition.y, second.y);
+    const float angle = TheViewer().renderer.lightAnimationAngle;
+    const Light& first = TheViewer().level.lights[0];
+    EXPECT_NEAR(first.currentPosition.x, first.position.x + 16 * std::sin(angle), 1e-4);
+    EXPECT_NEAR(first.currentPosition.y, first.position.y + 16 * std::cos(angle), 1e-4);
+    const Light& third = TheViewer().level.lights[2];
+    EXPECT_NEAR(third.currentPosition.x, third.position.x + 32 * std::sin(angle), 1e-4);
     EXPECT_EQ(third.currentPosition.y, third.position.y);
 }
 
 TEST_F(FrameTest, AnimationLeavesLightsThatDoNotExistAlone)
 {
     // With one light only the first moves; with none nothing is touched.
-    std::vector<Light> saved = level.lights;
-    level.lights.resize(1);
-    options.animateLights = true;
-    AnimateLights(0.5f);
-    EXPECT_NEAR(level.lights[0].currentPosition.y, level.lights[0].position.y + 16 * std::cos(lightAnimationAngle),
+    Viewer& viewer = TheViewer();
+    std::vector<Light>& lights = viewer.level.lights;
+    const std::vector<Light> saved = lights;
+    lights.resize(1);
+    viewer.options.animateLights = true;
+    AnimateLights(viewer.renderer, viewer.Request(), 0.5f);
+    EXPECT_NEAR(lights[0].currentPosition.y, lights[0].position.y + 16 * std::cos(viewer.renderer.lightAnimationAngle),
                 1e-4);
-    level.lights.clear();
-    AnimateLights(0.5f);
-    OnDisplay();
+    lights.clear();
+    AnimateLights(viewer.renderer, viewer.Request(), 0.5f);
+    OnDisplay(viewer);
     EXPECT_EQ(FirstGlError(), static_cast<GLenum>(GL_NO_ERROR));
-    level.lights = saved;
+    lights = saved;
 }

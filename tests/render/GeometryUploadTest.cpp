@@ -33,7 +33,8 @@ TEST(GeometryUpload, IndicesNarrowTo16BitsOnlyWhereEveryVertexFits)
     } cases[] = {{65536, GL_UNSIGNED_SHORT}, {65537, GL_UNSIGNED_INT}};
     for (const auto& c : cases) {
         const BuiltGeometry built = Built(c.vertexCount);
-        UploadGeometry(built);
+        RenderGeometry renderGeometry;
+        UploadGeometry(renderGeometry, built);
         EXPECT_EQ(renderGeometry.indexType, c.type);
         ASSERT_EQ(renderGeometry.batches.size(), 2u);
         EXPECT_EQ(renderGeometry.batches[1].diffuseTexture, 5u);
@@ -42,7 +43,8 @@ TEST(GeometryUpload, IndicesNarrowTo16BitsOnlyWhereEveryVertexFits)
             const DrawBatch& batch = renderGeometry.batches[b];
             ASSERT_EQ(batch.indexCount, built.batches[b].indices.size());
             for (size_t i = 0; i < batch.indexCount; ++i) {
-                const unsigned char* at = renderGeometry.indexData.data() + (batch.firstIndex + i) * renderGeometry.indexSize;
+                const unsigned char* at =
+                    renderGeometry.indexData.data() + (batch.firstIndex + i) * renderGeometry.indexSize;
                 uint32_t value = 0;
                 if (c.type == GL_UNSIGNED_SHORT) {
                     uint16_t narrow;

@@ -311,18 +311,18 @@ void WriteJpegWithRestarts(const std::string& file)
 
 // [SECTION] Reading textures back
 
-struct Level {
+struct MipLevel {
     int width = 0, height = 0;
     Bytes rgba;
 };
 
-std::vector<Level> TextureLevels(GLuint texture)
+std::vector<MipLevel> TextureLevels(GLuint texture)
 {
     glBindTexture(GL_TEXTURE_2D, texture);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    std::vector<Level> levels;
+    std::vector<MipLevel> levels;
     for (int k = 0;; ++k) {
-        Level level;
+        MipLevel level;
         glGetTexLevelParameteriv(GL_TEXTURE_2D, k, GL_TEXTURE_WIDTH, &level.width);
         glGetTexLevelParameteriv(GL_TEXTURE_2D, k, GL_TEXTURE_HEIGHT, &level.height);
         if (level.width == 0 || level.height == 0)
@@ -451,14 +451,14 @@ TEST_F(ImageCorpusTest, EveryLayoutLoadsWithItsColoursExactlyAsTheLibraryAloneLo
         const std::string file = std::string(layout.name) + layout.extension;
         layout.write(file);
         testing::internal::CaptureStdout();
-        const GLuint texture = LoadTexture(layout.name);
+        const GLuint texture = LoadTexture(textureCache, layout.name);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
         ASSERT_NE(texture, textureCache.FallbackTexture);
 
-        const std::vector<Level> loaded = TextureLevels(texture);
+        const std::vector<MipLevel> loaded = TextureLevels(texture);
         ASSERT_FALSE(loaded.empty());
         // The texture's rows run from the bottom of the image.
-        const Level& base = loaded[0];
+        const MipLevel& base = loaded[0];
         const int xs[] = {base.width / 4, base.width * 3 / 4}, ys[] = {base.height * 3 / 4, base.height / 4};
         for (int quadrant = 0; quadrant < 4; ++quadrant) {
             const uint8_t* texel = &base.rgba[(size_t(ys[quadrant / 2]) * base.width + xs[quadrant % 2]) * 4];
@@ -476,7 +476,7 @@ TEST_F(ImageCorpusTest, EveryLayoutLoadsWithItsColoursExactlyAsTheLibraryAloneLo
         if (layout.libraryMisreads)
             continue;
 
-        const std::vector<Level> reference = TextureLevels(ReferenceTexture(file));
+        const std::vector<MipLevel> reference = TextureLevels(ReferenceTexture(file));
         ASSERT_EQ(loaded.size(), reference.size());
         for (size_t k = 0; k < loaded.size(); ++k) {
             EXPECT_EQ(loaded[k].width, reference[k].width) << "level " << k;

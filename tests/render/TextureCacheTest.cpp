@@ -78,14 +78,14 @@ TEST_F(TextureCacheTest, FormatsAreTriedDdsThenTgaThenJpeg)
     WriteImage("only.jpg", 0, 0, 255);
 
     // DDS is saved block-compressed, so only the dominant channel is exact enough to compare.
-    const Texel dds = CentreTexel(LoadTexture("both"));
+    const Texel dds = CentreTexel(LoadTexture(textureCache, "both"));
     EXPECT_GT(dds.r, 240);
     EXPECT_LT(dds.b, 20);
-    const Texel tga = CentreTexel(LoadTexture("pair"));
+    const Texel tga = CentreTexel(LoadTexture(textureCache, "pair"));
     EXPECT_EQ(tga.g, 255);
     EXPECT_EQ(tga.b, 0);
     // JPEG is lossy: a clearly blue texel is enough.
-    const Texel jpg = CentreTexel(LoadTexture("only"));
+    const Texel jpg = CentreTexel(LoadTexture(textureCache, "only"));
     EXPECT_GT(jpg.b, 200);
     EXPECT_LT(jpg.r, 50);
 }
@@ -94,14 +94,14 @@ TEST_F(TextureCacheTest, EachNameIsDecodedOnceAndKeyedExactly)
 {
     WriteImage("stone.tga", 10, 20, 30);
     WriteImage("Stone.tga", 200, 20, 30);
-    const GLuint first = LoadTexture("stone");
+    const GLuint first = LoadTexture(textureCache, "stone");
     ASSERT_NE(first, textureCache.FallbackTexture);
 
     // Once cached, the file is never read again: deleting it changes nothing and prints nothing.
     fs::remove("stone.tga");
     testing::internal::CaptureStdout();
-    EXPECT_EQ(LoadTexture("stone"), first);
-    const GLuint upper = LoadTexture("Stone");
+    EXPECT_EQ(LoadTexture(textureCache, "stone"), first);
+    const GLuint upper = LoadTexture(textureCache, "Stone");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_NE(upper, first);
     EXPECT_EQ(CentreTexel(upper).r, 200);
@@ -111,7 +111,7 @@ TEST_F(TextureCacheTest, EachNameIsDecodedOnceAndKeyedExactly)
 TEST_F(TextureCacheTest, AFreshLoadIsMipmappedTrilinearAndStaysBound)
 {
     WriteImage("metal.dds", 90, 90, 90);
-    const GLuint texture = LoadTexture("metal");
+    const GLuint texture = LoadTexture(textureCache, "metal");
     EXPECT_EQ(BoundTexture2D(), static_cast<GLint>(texture));
     GLint minFilter = 0, magFilter = 0, level1Width = 0;
     glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &minFilter);
@@ -123,10 +123,10 @@ TEST_F(TextureCacheTest, AFreshLoadIsMipmappedTrilinearAndStaysBound)
 
     // A cache hit and a failure leave the binding alone.
     glBindTexture(GL_TEXTURE_2D, textureCache.FallbackTexture);
-    LoadTexture("metal");
+    LoadTexture(textureCache, "metal");
     EXPECT_EQ(BoundTexture2D(), static_cast<GLint>(textureCache.FallbackTexture));
     testing::internal::CaptureStdout();
-    LoadTexture("absent");
+    LoadTexture(textureCache, "absent");
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(BoundTexture2D(), static_cast<GLint>(textureCache.FallbackTexture));
 }
@@ -134,9 +134,9 @@ TEST_F(TextureCacheTest, AFreshLoadIsMipmappedTrilinearAndStaysBound)
 TEST_F(TextureCacheTest, AMissingImageIsReportedOnceAndYieldsTheFallback)
 {
     testing::internal::CaptureStdout();
-    EXPECT_EQ(LoadTexture("nowhere"), textureCache.FallbackTexture);
-    EXPECT_EQ(LoadTexture("nowhere"), textureCache.FallbackTexture);
-    EXPECT_EQ(LoadTexture("elsewhere"), textureCache.FallbackTexture);
+    EXPECT_EQ(LoadTexture(textureCache, "nowhere"), textureCache.FallbackTexture);
+    EXPECT_EQ(LoadTexture(textureCache, "nowhere"), textureCache.FallbackTexture);
+    EXPECT_EQ(LoadTexture(textureCache, "elsewhere"), textureCache.FallbackTexture);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Couldn't load texture \"nowhere\" (load image failed)\n"
                              "Couldn't load texture \"elsewhere\" (load image failed)\n");
     EXPECT_TRUE(textureCache.loadedTextures.empty());
@@ -144,21 +144,21 @@ TEST_F(TextureCacheTest, AMissingImageIsReportedOnceAndYieldsTheFallback)
 
     // A failed name is never probed again in the run, so an image that appears later is not read either.
     WriteImage("nowhere.tga", 1, 2, 3);
-    EXPECT_EQ(LoadTexture("nowhere"), textureCache.FallbackTexture);
+    EXPECT_EQ(LoadTexture(textureCache, "nowhere"), textureCache.FallbackTexture);
 }
 
 TEST_F(TextureCacheTest, NamesLongerThanAPathAllowsFailCleanly)
 {
     const std::string longName(4000, 'x');
     testing::internal::CaptureStdout();
-    EXPECT_EQ(LoadTexture(longName), textureCache.FallbackTexture);
+    EXPECT_EQ(LoadTexture(textureCache, longName), textureCache.FallbackTexture);
     EXPECT_TRUE(testing::internal::GetCapturedStdout() == "Couldn't load texture \"" + longName + "\" (load image failed)\n");
 
     // A long name that the file system accepts loads like any other.
     const std::string name = "sub/" + std::string(250, 'y');
     fs::create_directory("sub");
     WriteImage(name + ".tga", 0, 255, 0);
-    EXPECT_EQ(CentreTexel(LoadTexture(name)).g, 255);
+    EXPECT_EQ(CentreTexel(LoadTexture(textureCache, name)).g, 255);
 }
 
 TEST_F(TextureCacheTest, DamagedImagesFailCleanlyAndTheNextFormatIsTried)
@@ -167,12 +167,12 @@ TEST_F(TextureCacheTest, DamagedImagesFailCleanlyAndTheNextFormatIsTried)
     // The decoder would read far past this DDS file's data; the TGA of the same name is used instead.
     fs::copy_file(damaged / "undersized-blocks.dds", "wall.dds");
     WriteImage("wall.tga", 0, 255, 0);
-    EXPECT_EQ(CentreTexel(LoadTexture("wall")).g, 255);
+    EXPECT_EQ(CentreTexel(LoadTexture(textureCache, "wall")).g, 255);
 
     // A segment that runs past the end of this JPEG makes the decoder loop for ever.
     fs::copy_file(damaged / "segment-past-end.jpg", "broken.jpg");
     testing::internal::CaptureStdout();
-    EXPECT_EQ(LoadTexture("broken"), textureCache.FallbackTexture);
+    EXPECT_EQ(LoadTexture(textureCache, "broken"), textureCache.FallbackTexture);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Couldn't load texture \"broken\" (load image failed)\n");
 }
 
@@ -307,9 +307,9 @@ TEST_F(TextureCacheTest, ADecoderThatLiesDiesOrStallsFailsTheImageLikeAMissingFi
         EXPECT_EQ(LoadImageGuarded("red.tga", ImageFormat::Tga, kMaxTextureSize), c.failure);
         EXPECT_EQ(ImageDecoderProcessId(), -1) << "the decoder was kept";
         testing::internal::CaptureStdout();
-        EXPECT_EQ(LoadTexture("red"), textureCache.FallbackTexture);
+        EXPECT_EQ(LoadTexture(textureCache, "red"), textureCache.FallbackTexture);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "Couldn't load texture \"red\" (load image failed)\n");
-        EXPECT_EQ(CentreTexel(LoadTexture("green")).g, 255);
+        EXPECT_EQ(CentreTexel(LoadTexture(textureCache, "green")).g, 255);
     }
 }
 
@@ -341,7 +341,7 @@ TEST_F(TextureCacheTest, FilesThatAreNotPlainImagesFailBeforeAnyDecode)
     StopImageDecoder();
     EXPECT_EQ(LoadImageGuarded("small.tga", ImageFormat::Tga, kMaxTextureSize), ImageFailure::NoDecoder);
     testing::internal::CaptureStdout();
-    EXPECT_EQ(LoadTexture("small"), textureCache.FallbackTexture);
+    EXPECT_EQ(LoadTexture(textureCache, "small"), textureCache.FallbackTexture);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Couldn't load texture \"small\" (load image failed)\n");
 }
 

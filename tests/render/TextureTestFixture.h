@@ -30,7 +30,6 @@ protected:
         directory_ = mkdtemp(pattern);
         previous_ = std::filesystem::current_path();
         std::filesystem::current_path(directory_);
-        textureCache = TextureCache();
         textureCache.FallbackTexture = CreateCheckerTexture();
         ASSERT_TRUE(StartImageDecoder());
     }
@@ -43,4 +42,5 @@ protected:
     }
 
     std::filesystem::path directory_, previous_;
+    TextureCache textureCache;
 };

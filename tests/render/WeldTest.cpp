@@ -79,10 +79,10 @@ TEST(Weld, SharedCornersShareVerticesOnlyWithTheSameFrame)
     second.corners[0].position = Vec3(1, 1, 0);  // corners B and C as in the first triangle
     second.corners[0].u = 1;
     second.corners[0].v = 1;
-    EXPECT_EQ(BuildGeometry({&first, &second}).vertices.size(), 4u);
+    EXPECT_EQ(BuildGeometry({&first, &second}).Value().vertices.size(), 4u);
 
     second.tangent = Vec3(0, 1, 0);
-    EXPECT_EQ(BuildGeometry({&first, &second}).vertices.size(), 6u);
+    EXPECT_EQ(BuildGeometry({&first, &second}).Value().vertices.size(), 6u);
 }
 
 TEST(Weld, SignedZerosWeldAndNaNsNever)
@@ -91,11 +91,11 @@ TEST(Weld, SignedZerosWeldAndNaNsNever)
     Triangle negative = positive;
     negative.corners[0].position = Vec3(-0.0, -0.0, -0.0);
     negative.diffuseTexture = 9;
-    EXPECT_EQ(BuildGeometry({&positive, &negative}).vertices.size(), 3u);
+    EXPECT_EQ(BuildGeometry({&positive, &negative}).Value().vertices.size(), 3u);
 
     Triangle withNaN = positive;
     withNaN.corners[0].position.x = std::numeric_limits<double>::quiet_NaN();
-    EXPECT_EQ(BuildGeometry({&withNaN, &withNaN}).vertices.size(), 4u);
+    EXPECT_EQ(BuildGeometry({&withNaN, &withNaN}).Value().vertices.size(), 4u);
 }
 
 TEST(Weld, HashedWeldingGivesTheIndicesOfALinearSearch)
@@ -127,7 +127,7 @@ TEST(Weld, BatchesFollowFirstOccurrenceAndKeepTheFirstNormalMap)
     for (int i = 0; i < 4; ++i)
         triangles.push_back(
             MakeTriangle(Vec3(i, 0, 0), Vec3(i + 1, 0, 0), Vec3(i, 1, 0), textures[i], 100 + static_cast<uint32_t>(i)));
-    const BuiltGeometry g = BuildGeometry(Refs(triangles));
+    const BuiltGeometry g = BuildGeometry(Refs(triangles)).Value();
     ASSERT_EQ(g.batches.size(), 3u);
     EXPECT_EQ(g.batches[0].diffuseTexture, 7u);
     EXPECT_EQ(g.batches[0].normalMap, 100u);
@@ -140,7 +140,7 @@ TEST(Weld, RepeatedTrianglesAreDrawnOnce)
 {
     const Triangle t = MakeTriangle(Vec3(0, 0, 0), Vec3(1, 0, 0), Vec3(0, 1, 0));
     const Triangle other = MakeTriangle(Vec3(5, 0, 0), Vec3(6, 0, 0), Vec3(5, 1, 0));
-    const BuiltGeometry g = BuildGeometry({&t, &other, &t});
+    const BuiltGeometry g = BuildGeometry({&t, &other, &t}).Value();
     ASSERT_EQ(g.batches.size(), 1u);
     EXPECT_EQ(g.batches[0].indices.size(), 6u);
 }
@@ -153,7 +153,7 @@ TEST(Weld, LevelsBeyondTheLimitsKeepEveryTriangle)
         const double x = i * 2.0;
         triangles.push_back(MakeTriangle(Vec3(x, 0, 0), Vec3(x + 1, 0, 0), Vec3(x, 1, 0), 1 + i % 40));
     }
-    const BuiltGeometry g = BuildGeometry(Refs(triangles));
+    const BuiltGeometry g = BuildGeometry(Refs(triangles)).Value();
     EXPECT_EQ(g.vertices.size(), 72000u);
     ASSERT_EQ(g.batches.size(), 40u);
 
@@ -249,8 +249,8 @@ TEST(Weld, EveryThreadCountGivesTheSameGeometry)
 TEST(Weld, ClustersAreTheSameOnEveryThreadCount)
 {
     const std::vector<Triangle> triangles = QuadGrid(150);
-    const BuiltGeometry one = BuildGeometry(Refs(triangles), 1);
-    const BuiltGeometry two = BuildGeometry(Refs(triangles), 3);
+    const BuiltGeometry one = BuildGeometry(Refs(triangles), 1).Value();
+    const BuiltGeometry two = BuildGeometry(Refs(triangles), 3).Value();
     EXPECT_EQ(two.batchClusters, one.batchClusters);
     ASSERT_EQ(two.clusters.size(), one.clusters.size());
     EXPECT_EQ(std::memcmp(two.clusters.data(), one.clusters.data(), one.clusters.size() * sizeof(IndexCluster)), 0);

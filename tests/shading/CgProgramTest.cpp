@@ -482,10 +482,11 @@ TEST_F(CgProgramTest, EachProgramCompilesHasItsParametersAndDrawsItsColour)
             WriteTextFile(path, text);
         }
         WriteTextFile(c.path, c.source);
-        CGShader pair;
+        ShaderRuntime runtime;
+        CGShader pair(runtime);
         testing::internal::CaptureStdout();
         bool loaded = pair.LoadShader(c.path, c.vertexProgram ? "vertexmain" : nullptr,
-                                      c.fragmentProgram ? "fragmain" : nullptr);
+                                      c.fragmentProgram ? "fragmain" : nullptr).Ok();
         std::string report = testing::internal::GetCapturedStdout();
         ASSERT_TRUE(loaded) << report << c.source;
         for (const char* name : c.declared) {
@@ -513,8 +514,9 @@ TEST_F(CgProgramTest, DepthOutputIsTheFragmentsDepth)
 {
     WriteTextFile("depth.cg",
                   "float4 fragmain(out float depth : DEPTH) : COLOR { depth = 0.25; return float4(1, 0, 0, 1); }\n");
-    CGShader pair;
-    ASSERT_TRUE(pair.LoadShader("depth.cg", nullptr, "fragmain"));
+    ShaderRuntime runtime;
+    CGShader pair(runtime);
+    ASSERT_TRUE(pair.LoadShader("depth.cg", nullptr, "fragmain").Ok());
     glClear(GL_DEPTH_BUFFER_BIT);
     glEnable(GL_DEPTH_TEST);
     pair.Bind();
@@ -533,8 +535,9 @@ TEST_F(CgProgramTest, ClipOutputsClipWhereTheirPlaneIsEnabled)
     WriteTextFile("clip.cg", "void vertexmain(float4 p : POSITION, uniform float4x4 ModelViewProj,\n"
                              "  out float4 oPos : POSITION, out float4 c : COLOR0, out float d : CLP3)\n"
                              "{ oPos = mul(ModelViewProj, p); c = float4(0, 1, 0, 1); d = p.x - 16; }\n");
-    CGShader pair;
-    ASSERT_TRUE(pair.LoadShader("clip.cg", "vertexmain", nullptr));
+    ShaderRuntime runtime;
+    CGShader pair(runtime);
+    ASSERT_TRUE(pair.LoadShader("clip.cg", "vertexmain", nullptr).Ok());
     SetParameters(pair, Case{});
     glEnable(GL_CLIP_DISTANCE3);
     pair.Bind();
@@ -548,9 +551,10 @@ TEST_F(CgProgramTest, ClipOutputsClipWhereTheirPlaneIsEnabled)
 TEST_F(CgProgramTest, CompileErrorReportNamesTheCgFileLineAndColumn)
 {
     WriteTextFile("bad.cg", "// a Cg file\n\nfloat4 fragmain() : COLOR { return undeclared; }\n");
-    CGShader pair;
+    ShaderRuntime runtime;
+    CGShader pair(runtime);
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(pair.LoadShader("bad.cg", nullptr, "fragmain"));
+    EXPECT_FALSE(pair.LoadShader("bad.cg", nullptr, "fragmain").Ok());
     EXPECT_FALSE(pair.LoadFragmentParameter("colour"));
     std::string output = testing::internal::GetCapturedStdout();
     const std::string head =
@@ -566,14 +570,14 @@ TEST_F(CgProgramTest, CompileErrorReportNamesTheCgFileLineAndColumn)
     // An entry point the file lacks, also where the name is a variable.
     WriteTextFile("bad.cg", "uniform float4 fragmain;\n");
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(pair.LoadShader("bad.cg", nullptr, "fragmain"));
+    EXPECT_FALSE(pair.LoadShader("bad.cg", nullptr, "fragmain").Ok());
     output = testing::internal::GetCapturedStdout();
     EXPECT_NE(output.find("bad.cg: no function fragmain"), std::string::npos) << output;
 
     // A semantic without a binding in the stage is refused by name.
     WriteTextFile("bad.cg", "float4 vertexmain(float4 p : POSITION) : BLENDWEIGHT { return p; }\n");
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(pair.LoadShader("bad.cg", "vertexmain", nullptr));
+    EXPECT_FALSE(pair.LoadShader("bad.cg", "vertexmain", nullptr).Ok());
     output = testing::internal::GetCapturedStdout();
     EXPECT_NE(output.find("BLENDWEIGHT"), std::string::npos) << output;
 }

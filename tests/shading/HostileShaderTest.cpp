@@ -103,9 +103,10 @@ TEST_F(HostileShaderTest, EachFileEndsInAReportAndThePairDrawsFixedFunction)
         else
             WriteTextFile("case.cg", c.source);
 
-        CGShader pair;
+        ShaderRuntime runtime;
+        CGShader pair(runtime);
         testing::internal::CaptureStdout();
-        EXPECT_FALSE(pair.LoadShader("case.cg", nullptr, "fragmain"));
+        EXPECT_FALSE(pair.LoadShader("case.cg", nullptr, "fragmain").Ok());
         std::string report = testing::internal::GetCapturedStdout();
         EXPECT_EQ(report.substr(0, head.size()), head);
         EXPECT_NE(report.find(c.listing), std::string::npos) << report.substr(0, 2000);

@@ -6,6 +6,7 @@
 #include <GL/glew.h>
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 namespace {
@@ -18,10 +19,10 @@ std::string CompiledText(CGprogram program)
     return text != nullptr ? text : "";
 }
 
-std::string LoadShadersOutput()
+std::string LoadShadersOutput(ShaderPairs& pairs)
 {
     testing::internal::CaptureStdout();
-    LoadShaders();
+    LoadShaders(pairs);
     return testing::internal::GetCapturedStdout();
 }
 
@@ -29,32 +30,31 @@ class ShaderSetUpTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        if (lightShader == nullptr)
-            CreateShaderPairs();
         for (const char* file : shaderFiles)
             CopyShaderFile(file);
     }
 
     TempWorkDir workDir;
+    std::unique_ptr<ShaderPairs> pairs = CreateShaderPairs();
 };
 
 TEST_F(ShaderSetUpTest, TheFourFilesLoadSilentlyWithEveryParameterAndDumpThreePairs)
 {
-    EXPECT_EQ(LoadShadersOutput(), "");
+    EXPECT_EQ(LoadShadersOutput(*pairs), "");
 
     for (const char* name : {"ModelViewProj", "LightVector", "EyeVector", "LightColor"})
-        EXPECT_NE(lightShader->GetVertexParameter(name), nullptr) << name;
+        EXPECT_NE(pairs->lightShader.GetVertexParameter(name), nullptr) << name;
     for (const char* name : {"diffuseSpecTex", "normalTex", "shadowMap", "attenuationTex"})
-        EXPECT_NE(lightShader->GetFragmentParameter(name), nullptr) << name;
-    EXPECT_NE(ambientShader->GetVertexParameter("ModelViewProj"), nullptr);
-    EXPECT_NE(shadowShader->GetVertexParameter("light"), nullptr);
-    EXPECT_EQ(postShader->vertexProgram, nullptr);
+        EXPECT_NE(pairs->lightShader.GetFragmentParameter(name), nullptr) << name;
+    EXPECT_NE(pairs->ambientShader.GetVertexParameter("ModelViewProj"), nullptr);
+    EXPECT_NE(pairs->shadowShader.GetVertexParameter("light"), nullptr);
+    EXPECT_EQ(pairs->postShader.vertexProgram, nullptr);
 
-    EXPECT_EQ(ReadTextFile("shaderFP.txt"), CompiledText(lightShader->fragmentProgram));
-    EXPECT_EQ(ReadTextFile("shaderVP.txt"), CompiledText(lightShader->vertexProgram));
-    EXPECT_EQ(ReadTextFile("shadowFP.txt"), CompiledText(shadowShader->fragmentProgram));
-    EXPECT_EQ(ReadTextFile("shadowVP.txt"), CompiledText(shadowShader->vertexProgram));
-    EXPECT_EQ(ReadTextFile("postFP.txt"), CompiledText(postShader->fragmentProgram));
+    EXPECT_EQ(ReadTextFile("shaderFP.txt"), CompiledText(pairs->lightShader.fragmentProgram));
+    EXPECT_EQ(ReadTextFile("shaderVP.txt"), CompiledText(pairs->lightShader.vertexProgram));
+    EXPECT_EQ(ReadTextFile("shadowFP.txt"), CompiledText(pairs->shadowShader.fragmentProgram));
+    EXPECT_EQ(ReadTextFile("shadowVP.txt"), CompiledText(pairs->shadowShader.vertexProgram));
+    EXPECT_EQ(ReadTextFile("postFP.txt"), CompiledText(pairs->postShader.fragmentProgram));
     // The files are Cg: the dumps are their GLSL translations.
     EXPECT_EQ(ReadTextFile("shaderVP.txt").rfind("#version 120\ninvariant gl_Position;\n", 0), 0u);
     EXPECT_NE(ReadTextFile("postFP.txt").find("void main()"), std::string::npos);
@@ -66,7 +66,7 @@ TEST_F(ShaderSetUpTest, TheFourFilesLoadSilentlyWithEveryParameterAndDumpThreePa
 TEST_F(ShaderSetUpTest, BrokenPostFileReportsOnceThenEveryParameterAndSkipsItsDump)
 {
     WriteTextFile("post.cg", "#version 120\nvoid fragmain() { this is not GLSL }\n");
-    std::string output = LoadShadersOutput();
+    std::string output = LoadShadersOutput(*pairs);
 
     const std::string head =
         "CGShader::LoadShader: fragment program with entry point fragmain from shader post.cg failed to compile:\n";
@@ -81,8 +81,8 @@ TEST_F(ShaderSetUpTest, BrokenPostFileReportsOnceThenEveryParameterAndSkipsItsDu
     std::string listing = output.substr(head.size(), output.size() - head.size() - tail.size());
     EXPECT_NE(listing.find("error"), std::string::npos) << listing;
 
-    EXPECT_EQ(postShader->fragmentProgram, nullptr);
-    EXPECT_EQ(postShader->GetFragmentParameter("framebuffer"), nullptr);
+    EXPECT_EQ(pairs->postShader.fragmentProgram, nullptr);
+    EXPECT_EQ(pairs->postShader.GetFragmentParameter("framebuffer"), nullptr);
     EXPECT_FALSE(FileExists("postFP.txt"));
     for (const char* dump : {"shaderFP.txt", "shaderVP.txt", "shadowFP.txt", "shadowVP.txt"})
         EXPECT_TRUE(FileExists(dump)) << dump;
@@ -91,17 +91,17 @@ TEST_F(ShaderSetUpTest, BrokenPostFileReportsOnceThenEveryParameterAndSkipsItsDu
 TEST_F(ShaderSetUpTest, ReloadRecompilesReregistersAndRewritesDumpsButNeverPostVP)
 {
     WriteTextFile("post.cg", "broken");
-    LoadShadersOutput();
+    LoadShadersOutput(*pairs);
     WriteTextFile("shaderFP.txt", "stale");
     WriteTextFile("postVP.txt", "not ours");
-    CGprogram oldLightFragment = lightShader->fragmentProgram;
+    CGprogram oldLightFragment = pairs->lightShader.fragmentProgram;
 
     CopyShaderFile("post.cg");
-    EXPECT_EQ(LoadShadersOutput(), "");
-    EXPECT_NE(lightShader->fragmentProgram, oldLightFragment);
+    EXPECT_EQ(LoadShadersOutput(*pairs), "");
+    EXPECT_NE(pairs->lightShader.fragmentProgram, oldLightFragment);
     EXPECT_EQ(cgGetProgramString(oldLightFragment, CG_COMPILED_PROGRAM), nullptr);
-    EXPECT_NE(postShader->GetFragmentParameter("time"), nullptr);
-    EXPECT_EQ(ReadTextFile("shaderFP.txt"), CompiledText(lightShader->fragmentProgram));
+    EXPECT_NE(pairs->postShader.GetFragmentParameter("time"), nullptr);
+    EXPECT_EQ(ReadTextFile("shaderFP.txt"), CompiledText(pairs->lightShader.fragmentProgram));
     EXPECT_TRUE(FileExists("postFP.txt"));
     EXPECT_EQ(ReadTextFile("postVP.txt"), "not ours");
 }
@@ -136,12 +136,13 @@ protected:
     }
 
     TempWorkDir workDir;
-    CGShader pair;
+    ShaderRuntime runtime;
+    CGShader pair{runtime};
 };
 
 TEST_F(ShaderPairTest, FragmentOnlyPairDrawsOverFixedFunctionVerticesWithValuesSetWhileUnbound)
 {
-    ASSERT_TRUE(pair.LoadShader("tint.cg", nullptr, "fragmain"));
+    ASSERT_TRUE(pair.LoadShader("tint.cg", nullptr, "fragmain").Ok());
     EXPECT_EQ(pair.vertexProgram, nullptr);
     ASSERT_TRUE(pair.LoadFragmentParameter("tint"));
     cgGLSetParameter4d(pair.GetFragmentParameter("tint"), 0, 1, 1, 1);
@@ -165,7 +166,7 @@ TEST_F(ShaderPairTest, GlslFileThatOnlyTheDriverAcceptsDraws)
                                "void fragmain()\n"
                                "{ unsigned int u = 3u; gl_FragColor = vec4(float(u) * 0.2, 0.4, 0.0, 1.0); }\n");
     testing::internal::CaptureStdout();
-    bool loaded = pair.LoadShader("driver.cg", nullptr, "fragmain");
+    bool loaded = pair.LoadShader("driver.cg", nullptr, "fragmain").Ok();
     std::string report = testing::internal::GetCapturedStdout();
     ASSERT_TRUE(loaded) << report;
     Rgb pixel = DrawBound(pair);
@@ -176,12 +177,12 @@ TEST_F(ShaderPairTest, GlslFileThatOnlyTheDriverAcceptsDraws)
 
 TEST_F(ShaderPairTest, ReloadDropsHandlesOfNamesTheNewProgramLacks)
 {
-    ASSERT_TRUE(pair.LoadShader("tint.cg", "vertexmain", "fragmain"));
+    ASSERT_TRUE(pair.LoadShader("tint.cg", "vertexmain", "fragmain").Ok());
     ASSERT_TRUE(pair.LoadFragmentParameter("tint"));
     WriteTextFile("tint.cg", "#version 120\n#ifdef CG_VERTEX_PROGRAM\nvoid vertexmain() { gl_Position = ftransform(); }\n"
                              "#endif\n#ifdef CG_FRAGMENT_PROGRAM\nvoid fragmain() { gl_FragColor = vec4(1.0); }\n"
                              "#endif\n");
-    ASSERT_TRUE(pair.LoadShader("tint.cg", "vertexmain", "fragmain"));
+    ASSERT_TRUE(pair.LoadShader("tint.cg", "vertexmain", "fragmain").Ok());
 
     testing::internal::CaptureStdout();
     EXPECT_FALSE(pair.LoadFragmentParameter("tint"));
@@ -193,9 +194,9 @@ TEST_F(ShaderPairTest, ReloadDropsHandlesOfNamesTheNewProgramLacks)
 
 TEST_F(ShaderPairTest, FailedVertexProgramEndsTheLoadAndEmptiesThePair)
 {
-    ASSERT_TRUE(pair.LoadShader("tint.cg", "vertexmain", "fragmain"));
+    ASSERT_TRUE(pair.LoadShader("tint.cg", "vertexmain", "fragmain").Ok());
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(pair.LoadShader("tint.cg", "novertex", "fragmain"));
+    EXPECT_FALSE(pair.LoadShader("tint.cg", "novertex", "fragmain").Ok());
     std::string output = testing::internal::GetCapturedStdout();
     EXPECT_EQ(output.rfind("CGShader::LoadShader: vertex program with entry point novertex from shader tint.cg "
                            "failed to compile:\n",
@@ -213,7 +214,7 @@ TEST_F(ShaderPairTest, FailedVertexProgramEndsTheLoadAndEmptiesThePair)
 TEST_F(ShaderPairTest, MissingFileReportNamesTheFileInTheListing)
 {
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(pair.LoadShader("absent.cg", nullptr, "fragmain"));
+    EXPECT_FALSE(pair.LoadShader("absent.cg", nullptr, "fragmain").Ok());
     std::string output = testing::internal::GetCapturedStdout();
     const std::string head =
         "CGShader::LoadShader: fragment program with entry point fragmain from shader absent.cg failed to compile:\n";

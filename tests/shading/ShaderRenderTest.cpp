@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -77,7 +78,7 @@ GLuint MakeAttenuationTexture()
 }
 
 // Renders the six 512 x 512 faces of a light's cube with shadow.cg, oriented as the GL cube-map faces.
-void RenderShadowCube(GLuint cube, const double light[3], double radius, const std::vector<Vertex>& scene)
+void RenderShadowCube(ShaderPairs& pairs, GLuint cube, const double light[3], double radius, const std::vector<Vertex>& scene)
 {
     struct Rotation {
         float angle, x, y, z;
@@ -106,20 +107,20 @@ void RenderShadowCube(GLuint cube, const double light[3], double radius, const s
     glEnable(GL_CULL_FACE);
     glClearColor(0.25f, 0.25f, 0.25f, 1);
 
-    shadowShader->Bind();
-    cgGLSetParameter4d(shadowShader->GetVertexParameter("light"), light[0], light[1], light[2], radius);
+    pairs.shadowShader.Bind();
+    cgGLSetParameter4d(pairs.shadowShader.GetVertexParameter("light"), light[0], light[1], light[2], radius);
     for (int f = 0; f < 6; ++f) {
         glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_CUBE_MAP_POSITIVE_X + f, cube, 0);
         glPushMatrix();
         for (const Rotation& r : faces[f])
             glRotatef(r.angle, r.x, r.y, r.z);
         glTranslated(-light[0], -light[1], -light[2]);
-        SetModelViewProjParameter(shaderParameters.shadowModelViewProj);
+        SetModelViewProjParameter(pairs.parameters.shadowModelViewProj);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         DrawSquares(scene);
         glPopMatrix();
     }
-    shadowShader->Unbind();
+    pairs.shadowShader.Unbind();
 
     glDisable(GL_CULL_FACE);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
@@ -140,12 +141,10 @@ class LightingTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        if (lightShader == nullptr)
-            CreateShaderPairs();
         for (const char* file : {"shader.cg", "ambient.cg", "shadow.cg", "post.cg"})
             CopyShaderFile(file);
         testing::internal::CaptureStdout();
-        LoadShaders();
+        LoadShaders(*pairs);
         ASSERT_EQ(testing::internal::GetCapturedStdout(), "");
 
         const unsigned char whiteNoSpecular[4] = {255, 255, 255, 0};
@@ -190,31 +189,31 @@ protected:
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         glEnable(GL_DEPTH_TEST);
         glDepthFunc(GL_LESS);
-        SetModelViewProjParameter(shaderParameters.lightModelViewProj);
-        SetModelViewProjParameter(shaderParameters.ambientModelViewProj);
+        SetModelViewProjParameter(pairs->parameters.lightModelViewProj);
+        SetModelViewProjParameter(pairs->parameters.ambientModelViewProj);
         const double eye[3] = {0, 0, 50};
-        cgGLSetParameter3dv(lightShader->GetVertexParameter("EyeVector"), eye);
+        cgGLSetParameter3dv(pairs->lightShader.GetVertexParameter("EyeVector"), eye);
 
         glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
-        ambientShader->Bind();
+        pairs->ambientShader.Bind();
         DrawSquares(floor);
-        ambientShader->Unbind();
+        pairs->ambientShader.Unbind();
         glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
 
-        lightShader->Bind();
-        SetTextureParameter(shaderParameters.attenuationTex, attenuation);
+        pairs->lightShader.Bind();
+        SetTextureParameter(pairs->parameters.attenuationTex, attenuation);
         glEnable(GL_BLEND);
         glBlendFunc(GL_ONE, GL_ZERO);
         glDepthMask(GL_FALSE);
         glDepthFunc(GL_EQUAL);
-        cgGLSetParameter4d(lightShader->GetVertexParameter("LightVector"), light[0], light[1], light[2], radius);
+        cgGLSetParameter4d(pairs->lightShader.GetVertexParameter("LightVector"), light[0], light[1], light[2], radius);
         const double white[3] = {1, 1, 1};
-        cgGLSetParameter3dv(lightShader->GetVertexParameter("LightColor"), white);
-        SetTextureParameter(shaderParameters.shadowMap, cube);
-        SetTextureParameter(shaderParameters.diffuseSpecTex, diffuse);
-        SetTextureParameter(shaderParameters.normalTex, normals);
+        cgGLSetParameter3dv(pairs->lightShader.GetVertexParameter("LightColor"), white);
+        SetTextureParameter(pairs->parameters.shadowMap, cube);
+        SetTextureParameter(pairs->parameters.diffuseSpecTex, diffuse);
+        SetTextureParameter(pairs->parameters.normalTex, normals);
         DrawSquares(floor);
-        lightShader->Unbind();
+        pairs->lightShader.Unbind();
     }
 
     // Brightness of a white, flat floor point lit from above at the light: Lambert times the 1 - x^2 fall-off.
@@ -227,6 +226,7 @@ protected:
     }
 
     TempWorkDir workDir;
+    std::unique_ptr<ShaderPairs> pairs = CreateShaderPairs();
     GLuint diffuse = 0, normals = 0, attenuation = 0, cube = 0;
 };
 
@@ -236,7 +236,7 @@ TEST_F(LightingTest, FloorIsBrightUnderTheLightAndDarkBeyondItsRadius)
     AddSquare(floor, -20, -20, 20, 20, 0);
     const double light[3] = {-8, 0, 4};
     const double radius = 20;
-    RenderShadowCube(cube, light, radius, floor);
+    RenderShadowCube(*pairs, cube, light, radius, floor);
     DrawLitFloor(light, radius, floor);
 
     const int underLight = 59;  // world x -8.1
@@ -271,7 +271,7 @@ TEST_F(LightingTest, OccludersDarkenTheFloorBehindThemWithoutAcneElsewhere)
         float scale = static_cast<float>(light[2] / (light[2] - o.z));
         shadows.push_back({o.x0 * scale, o.y0 * scale, o.x1 * scale, o.y1 * scale, 0});
     }
-    RenderShadowCube(cube, light, radius, scene);
+    RenderShadowCube(*pairs, cube, light, radius, scene);
     DrawLitFloor(light, radius, floor);
 
     std::vector<int> shadowedPerOccluder(shadows.size(), 0);
@@ -318,7 +318,7 @@ TEST_F(LightingTest, NormalMapTiltsTheSurfaceInTangentSpace)
     const double lights[3][3] = {{6, 0, 4}, {0, 6, 4}, {-6, 0, 4}};
     int brightness[3];
     for (int i = 0; i < 3; ++i) {
-        RenderShadowCube(cube, lights[i], 20, floor);
+        RenderShadowCube(*pairs, cube, lights[i], 20, floor);
         DrawLitFloor(lights[i], 20, floor);
         brightness[i] = ReadPixel(viewSize / 2, viewSize / 2).r;
     }
@@ -327,14 +327,14 @@ TEST_F(LightingTest, NormalMapTiltsTheSurfaceInTangentSpace)
 }
 
 // The post pass over a viewport of size x size, as the frame draws it: unit 0 in pixels, unit 1 from 0 to 1.
-void DrawPostQuad(int size, GLuint scene, GLuint warp, GLuint ramp, float time)
+void DrawPostQuad(ShaderPairs& pairs, int size, GLuint scene, GLuint warp, GLuint ramp, float time)
 {
     SetPixelProjection(size, size);
-    postShader->Bind();
-    SetTextureParameter(shaderParameters.postFramebuffer, scene);
-    SetTextureParameter(shaderParameters.postWarpTex, warp);
-    SetTextureParameter(shaderParameters.postRampTex, ramp);
-    cgGLSetParameter1f(postShader->GetFragmentParameter("time"), time);
+    pairs.postShader.Bind();
+    SetTextureParameter(pairs.parameters.postFramebuffer, scene);
+    SetTextureParameter(pairs.parameters.postWarpTex, warp);
+    SetTextureParameter(pairs.parameters.postRampTex, ramp);
+    cgGLSetParameter1f(pairs.postShader.GetFragmentParameter("time"), time);
     const float corners[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
     glBegin(GL_QUADS);
     for (const auto& c : corners) {
@@ -343,7 +343,7 @@ void DrawPostQuad(int size, GLuint scene, GLuint warp, GLuint ramp, float time)
         glVertex2f(c[0] * size, c[1] * size);
     }
     glEnd();
-    postShader->Unbind();
+    pairs.postShader.Unbind();
 }
 
 class PostTest : public LightingTest {};
@@ -374,7 +374,7 @@ TEST_F(PostTest, NeutralRampKeepsColoursAndTheWarpStaysWithinTwoPixels)
     const unsigned char fullOffset[3] = {255, 255, 255};
     for (const unsigned char* warp : {noOffset, fullOffset}) {
         GLuint warpTexture = MakeTexture(GL_TEXTURE_2D, GL_RGB8, 1, 1, GL_RGB, GL_UNSIGNED_BYTE, warp, GL_LINEAR);
-        DrawPostQuad(size, sceneTexture, warpTexture, rampTexture, 3.5f);
+        DrawPostQuad(*pairs, size, sceneTexture, warpTexture, rampTexture, 3.5f);
         const int x = 30;
         Rgb pixel = ReadPixel(x, 20);
         EXPECT_NEAR(pixel.g, 150, 3);

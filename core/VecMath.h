@@ -5,8 +5,8 @@
 struct Vec3 {
     double x = 0.0, y = 0.0, z = 0.0;
 
-    Vec3() = default;
-    Vec3(double x_, double y_, double z_) : x(x_), y(y_), z(z_) {}
+    constexpr Vec3() = default;
+    constexpr Vec3(double x_, double y_, double z_) : x(x_), y(y_), z(z_) {}
 
     // Scales to unit length and returns the former length; a vector shorter than the double epsilon stays as it is
     // and the result is 1.

@@ -1,0 +1,15 @@
+#include "Renderer.h"
+
+void LoadShadersAndShortCuts(Renderer& renderer)
+{
+    LoadShaders(*renderer.shaders);
+    renderer.frame.shortCuts =
+        DecideShortCuts(*renderer.shaders, renderer.geometry, renderer.fixedTextures.attenuation);
+}
+
+TextureSource LevelTextures(Renderer& renderer)
+{
+    TextureCache& cache = renderer.textures;
+    return TextureSource{[&cache](const std::string& name) { return LoadTexture(cache, name); },
+                         cache.FallbackTexture};
+}
