@@ -114,12 +114,18 @@ void ReloadShaders()
     DisplayFrame().shortCuts = DecideShortCuts(fixedTextures.attenuation);
 }
 
-void Init()
+bool Init(LevelSearch search)
 {
     CheckGLCapabilities();
     InitImageLibrary();
     CreateFixedTextures();
-    level.root = LoadLevel(level.lights, level.boxes, TextureSource{LoadTexture, textureCache.FallbackTexture});
+    bool found = false;
+    level.root = LoadLevel(level.lights, level.boxes, TextureSource{LoadTexture, textureCache.FallbackTexture}, search,
+                           &found);
+    if (!found) {
+        StopImageDecoder();
+        return false;
+    }
     PrintLine("Done loading BSP file.");
     BuildRenderGeometry(level.root);
     CreateShaderPairs();
@@ -130,9 +136,10 @@ void Init()
     SetFixedRenderState();
     // Images load only during start-up; the decoder and its memory end with it.
     StopImageDecoder();
+    return true;
 }
 
-int RunViewer(int argc, char** argv)
+int RunViewer(int argc, char** argv, LevelSearch search)
 {
     glutInit(&argc, argv);
     glutInitWindowSize(800, 600);
@@ -148,7 +155,8 @@ int RunViewer(int argc, char** argv)
     glutMotionFunc(OnMotion);
     glutMouseFunc(OnMouse);
     glutKeyboardUpFunc(OnKeyUp);
-    Init();
+    if (!Init(search))
+        return 1;
     glutMainLoop();
     return 0;
 }

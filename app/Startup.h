@@ -1,14 +1,18 @@
 // Start-up: the window, the capability checks, the fixed textures and the fixed render state.
 #pragma once
 
+#include "Level.h"
+
 #include <GL/glew.h>
 
-// Opens the window, registers the callbacks, runs Init and enters the main loop; never returns.
-int RunViewer(int argc, char** argv);
+// Opens the window, registers the callbacks, runs Init and enters the main loop, which never returns. Returns 1
+// when Init finds no level file.
+int RunViewer(int argc, char** argv, LevelSearch search);
 
 // Runs once after the window exists and before the main loop: the steps below, with the level, the render
-// geometry, the shaders, the post target and the shadow resources in between.
-void Init();
+// geometry, the shaders, the post target and the shadow resources in between. False, right after the level
+// loader's line, when no level file opens.
+bool Init(LevelSearch search = LevelSearch::ParentThenWorking);
 
 // Compiles the four shader pairs (LoadShaders) and decides which of the frame's short cuts they allow; start-up
 // and the r key.

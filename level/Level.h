@@ -1,7 +1,7 @@
 // The scene model of a level and its loading from the level text.
 //
 // Console lines, each on standard output, ended by a newline and flushed, in this order:
-//   "Error opening file"           LoadLevel only, when no level file opens; the process then exits with status 1
+//   "Error opening file"           LoadLevel only, when no level file opens; it then returns at once
 //   "File opened"                  LoadLevel only
 //   texture lines                  whatever the TextureSource prints while triangles are completed
 //   "<n> nodes."                   when the whole structure matched and the tree was assembled
@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -101,9 +102,19 @@ BspNode* ParseLevelText(std::string_view text, LevelParseState& state, std::vect
 // each.
 std::vector<std::size_t> LevelPieceStarts(std::string_view text, unsigned threads);
 
-// Reads "../Velmora/out.txt", or failing that "out.txt", and parses it into the lists; the tree is kept for the rest
-// of the run. Exits the process with status 1 when neither file opens. Returns the root, or nullptr.
-BspNode* LoadLevel(std::vector<Light>& lights, std::vector<BoundingBox>& boxes, const TextureSource& textures);
+// Where LoadLevel looks for the level file: a start in a level directory named on the command line reads only that
+// directory's out.txt.
+enum class LevelSearch { ParentThenWorking, WorkingOnly };
+
+// The paths LoadLevel tries, relative to the working directory, in order: "../Velmora/out.txt" (ParentThenWorking
+// only), then "out.txt".
+std::vector<std::string> LevelFilePaths(LevelSearch search);
+
+// Reads the first of LevelFilePaths(search) that is a regular file and parses it into the lists; the tree is kept for
+// the rest of the run. Returns the root, or nullptr. When no file opens, *found (when given) becomes false and
+// nothing but "Error opening file" is printed; the caller decides how the run ends.
+BspNode* LoadLevel(std::vector<Light>& lights, std::vector<BoundingBox>& boxes, const TextureSource& textures,
+                   LevelSearch search = LevelSearch::ParentThenWorking, bool* found = nullptr);
 
 // Builds the node table from the node-record table, links the children of the records that node 0 reaches and sets
 // state.root to node 0. On that walk a child reference outside its table, a reference to the root, or a second

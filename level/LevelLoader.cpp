@@ -4,7 +4,6 @@
 #include "RegularFile.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <deque>
 #include <new>
 #include <string>
@@ -14,15 +13,11 @@
 
 namespace {
 
-const char* const levelDirectory = "../Velmora/";
-
 // A FIFO, device or directory under the name counts as no file, so start-up cannot block on it.
-FILE* OpenLevelFile() {
-    char path[256];
-    for (const char* directory : {levelDirectory, ""}) {
-        std::snprintf(path, sizeof path, "%sout.txt", directory);
+FILE* OpenLevelFile(LevelSearch search) {
+    for (const std::string& path : LevelFilePaths(search)) {
         uint64_t size = 0;
-        const int fd = OpenRegularFile(path, &size);
+        const int fd = OpenRegularFile(path.c_str(), &size);
         if (fd < 0)
             continue;
         if (FILE* file = fdopen(fd, "r"))
@@ -55,12 +50,21 @@ bool ReadWhole(FILE* file, std::string& text) {
 
 }  // namespace
 
-BspNode* LoadLevel(std::vector<Light>& lights, std::vector<BoundingBox>& boxes, const TextureSource& textures) {
-    FILE* file = OpenLevelFile();
+std::vector<std::string> LevelFilePaths(LevelSearch search) {
+    if (search == LevelSearch::WorkingOnly)
+        return {"out.txt"};
+    return {"../Velmora/out.txt", "out.txt"};
+}
+
+BspNode* LoadLevel(std::vector<Light>& lights, std::vector<BoundingBox>& boxes, const TextureSource& textures,
+                   LevelSearch search, bool* found) {
+    FILE* file = OpenLevelFile(search);
+    if (found != nullptr)
+        *found = file != nullptr;
     if (file == nullptr) {
         std::printf("Error opening file\n");
         std::fflush(stdout);
-        std::exit(1);
+        return nullptr;
     }
     std::printf("File opened\n");
     std::fflush(stdout);
