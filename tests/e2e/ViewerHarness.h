@@ -16,6 +16,7 @@ void CopyData(const TempDir& dir, const std::string& name);
 
 struct ViewerOptions {
     std::map<std::string, std::string> environment;  // added to the viewer's environment
+    std::vector<std::string> arguments;               // the viewer's command line after its name
     // Runs the viewer as an unprivileged user when the test runs as root, so that file permissions apply to it.
     // That user runs a copy of the binary in a world-readable directory, since the checkout may lie where only
     // root can reach (a home directory of mode 700).

@@ -44,10 +44,11 @@ protected:
         return text.insert(text.find("LEAF"), lights);
     }
 
-    std::string Load(std::vector<Light>& lights, BspNode*& root) {
+    std::string Load(std::vector<Light>& lights, BspNode*& root,
+                     LevelSearch search = LevelSearch::ParentThenWorking, bool* found = nullptr) {
         std::vector<BoundingBox> boxes;
         const TextureSource source = textures.Source();
-        return CaptureStdout([&] { root = LoadLevel(lights, boxes, source); });
+        return CaptureStdout([&] { root = LoadLevel(lights, boxes, source, search, found); });
     }
 
     fs::path root;
@@ -85,24 +86,35 @@ TEST_F(LoadLevelTest, ReadsTheFileOnlyUpToANulByte) {
     EXPECT_EQ(tree, nullptr);
 }
 
-TEST_F(LoadLevelTest, AMissingFileOrOneThatIsNotRegularEndsTheProcessWithStatusOne) {
-    std::vector<Light> lights;
-    std::vector<BoundingBox> boxes;
-    // Standard output goes to the death test's captured standard error so the line can be matched.
-    const auto expectExit = [&](const char* what) {
-        EXPECT_EXIT(
-            {
-                dup2(STDERR_FILENO, STDOUT_FILENO);
-                LoadLevel(lights, boxes, textures.Source());
-            },
-            testing::ExitedWithCode(1), "^Error opening file\n$")
-            << what;
+TEST_F(LoadLevelTest, NoRegularFileIsAFailureReturnedAfterOneLine) {
+    const auto expectNotFound = [&](LevelSearch search, const char* what) {
+        std::vector<Light> lights;
+        BspLeaf sentinel;
+        BspNode* tree = &sentinel;
+        bool found = true;
+        EXPECT_EQ(Load(lights, tree, search, &found), "Error opening file\n") << what;
+        EXPECT_FALSE(found) << what;
+        EXPECT_EQ(tree, nullptr) << what;
     };
-    expectExit("no file");
+    expectNotFound(LevelSearch::ParentThenWorking, "no file");
     // A FIFO would block the open for ever; a directory opens but cannot be read.
     ASSERT_EQ(mkfifo((root / "Velmora" / "out.txt").c_str(), 0600), 0);
     fs::create_directory(root / "work" / "out.txt");
-    expectExit("a FIFO and a directory");
+    expectNotFound(LevelSearch::ParentThenWorking, "a FIFO and a directory");
+}
+
+TEST_F(LoadLevelTest, ALevelDirectoryNamedOnTheCommandLineIgnoresTheToolDirectory) {
+    Write(root / "Velmora" / "out.txt", LevelWithLights(2));
+    textures.known = {{"stone", 2}, {"stone_normal", 3}};
+    std::vector<Light> lights;
+    BspNode* tree = nullptr;
+    bool found = true;
+    EXPECT_EQ(Load(lights, tree, LevelSearch::WorkingOnly, &found), "Error opening file\n");
+    EXPECT_FALSE(found);
+
+    Write(root / "work" / "out.txt", LevelWithLights(0));
+    EXPECT_EQ(Load(lights, tree, LevelSearch::WorkingOnly, &found), "File opened\n1 nodes.\n1 lights.\n");
+    EXPECT_TRUE(found);
 }
 
 }  // namespace
