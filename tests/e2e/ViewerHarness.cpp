@@ -202,7 +202,7 @@ void ViewerProcess::Resize(int width, int height)
 
 std::string ViewerProcess::Screenshot(const std::string& expectedName)
 {
-    const std::string path = directory_ + "/" + expectedName;
+    const std::string path = expectedName[0] == '/' ? expectedName : directory_ + "/" + expectedName;
     Key("u");
     const auto end = Clock::now() + std::chrono::seconds(20);
     while (Clock::now() < end) {

@@ -16,11 +16,11 @@ void CopyData(const TempDir& dir, const std::string& name);
 
 struct ViewerOptions {
     std::map<std::string, std::string> environment;  // added to the viewer's environment
-    std::vector<std::string> arguments;               // the viewer's command line after its name
     // Runs the viewer as an unprivileged user when the test runs as root, so that file permissions apply to it.
     // That user runs a copy of the binary in a world-readable directory, since the checkout may lie where only
     // root can reach (a home directory of mode 700).
     bool unprivileged = false;
+    std::vector<std::string> arguments;  // the viewer's command line after its name
 };
 
 class ViewerProcess {
@@ -46,7 +46,8 @@ public:
     void KeyDown(const std::string& keysym);
     void KeyUp(const std::string& keysym);
     void Resize(int width, int height);
-    // Presses u and waits until the screenshot file appears; returns its path, empty on time-out.
+    // Presses u and waits until the screenshot file appears (expectedName in the directory the viewer was started
+    // in, or an absolute path); returns its path, empty on time-out.
     std::string Screenshot(const std::string& expectedName);
 
 private:
