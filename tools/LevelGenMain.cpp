@@ -31,9 +31,9 @@ constexpr uint64_t kTrianglesPerRoom = 40000;  // rooms chosen for a triangle ta
 
 struct Options {
     std::string out;
-    int rooms = 0;  // 0: chosen from the triangle target, or the default
+    uint64_t rooms = 0;  // 0: chosen from the triangle target, or the default
     uint64_t triangles = 0;  // 0: no target, fixed cell size
-    int materials = kDefaultMaterials;
+    uint64_t materials = kDefaultMaterials;
     uint64_t seed = 1;
     bool textures = true;
     bool everyNormalMap = true;
@@ -61,11 +61,10 @@ const char kUsage[] =
     "2 for bad options.\n";
 
 const std::vector<OptionSpec> kOptions = {
-    {"out", 0, true},          {"rooms", 0, true},
-    {"triangles", 0, true},    {"materials", 0, true},
-    {"seed", 0, true},         {"no-textures", 0, false},
-    {"missing-normal-maps", 0, false}, {"every-normal-map", 0, false},
-    {"help", 0, false},        {"version", 0, false},
+    {"out", 0, true},        {"rooms", 0, true},       {"triangles", 0, true},
+    {"materials", 0, true},  {"seed", 0, true},        {"no-textures", 0, false},
+    {"missing-normal-maps", 0, false},                 {"every-normal-map", 0, false},
+    {"help", 0, false},      {"version", 0, false},
 };
 
 // A whole decimal number from lo to hi, nothing else.
@@ -91,12 +90,13 @@ Request ReadOptions(const CommandLine& line, Options& options, std::string& prob
         const char* name;
         uint64_t lo, hi;
         const char* expected;
+        uint64_t Options::*field;
     };
     static const NumberOption kNumbers[] = {
-        {"rooms", 1, 4096, "a number from 1 to 4096"},
-        {"triangles", 1, kMaxTriangles, "a number from 1 to 50000000"},
-        {"materials", 1, 999, "a number from 1 to 999"},
-        {"seed", 0, UINT64_MAX, "a whole number"},
+        {"rooms", 1, 4096, "a number from 1 to 4096", &Options::rooms},
+        {"triangles", 1, kMaxTriangles, "a number from 1 to 50000000", &Options::triangles},
+        {"materials", 1, 999, "a number from 1 to 999", &Options::materials},
+        {"seed", 0, UINT64_MAX, "a whole number", &Options::seed},
     };
     for (const ParsedOption& option : line.options) {
         if (IsOption(option, "help"))
@@ -117,22 +117,12 @@ Request ReadOptions(const CommandLine& line, Options& options, std::string& prob
             options.everyNormalMap = IsOption(option, "every-normal-map");
         } else {
             for (const NumberOption& number : kNumbers) {
-                if (!IsOption(option, number.name))
-                    continue;
-                uint64_t value = 0;
-                if (!ParseNumber(option.value, number.lo, number.hi, value)) {
+                if (IsOption(option, number.name) &&
+                    !ParseNumber(option.value, number.lo, number.hi, options.*number.field)) {
                     problem = std::string("--") + number.name + " takes " + number.expected + ", not '" +
                               option.value + "'";
                     return Request::Generate;
                 }
-                if (IsOption(option, "rooms"))
-                    options.rooms = static_cast<int>(value);
-                else if (IsOption(option, "triangles"))
-                    options.triangles = value;
-                else if (IsOption(option, "materials"))
-                    options.materials = static_cast<int>(value);
-                else
-                    options.seed = value;
             }
         }
     }
@@ -161,13 +151,13 @@ int Generate(const Options& options)
     if (!MakeDirectory(options.out))
         return 1;
 
-    int rooms = options.rooms;
+    int rooms = static_cast<int>(options.rooms);
     if (rooms == 0)
         rooms = options.triangles == 0
                     ? kDefaultRooms
                     : static_cast<int>(std::clamp<uint64_t>(options.triangles / kTrianglesPerRoom, 4, 1024));
 
-    const std::vector<Material> materials = MakeMaterials(options.materials, options.seed, options.everyNormalMap);
+    const std::vector<Material> materials = MakeMaterials(static_cast<int>(options.materials), options.seed, options.everyNormalMap);
     const LevelLayout layout = BuildLayout(rooms, materials, options.seed);
     const double cellSize =
         options.triangles == 0 ? kDefaultCellSize : ChooseCellSize(layout.faces, options.triangles);
