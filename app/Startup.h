@@ -1,7 +1,7 @@
 // Start-up: the window, the capability checks, the fixed textures and the fixed render state.
 #pragma once
 
-#include "Level.h"
+#include "LevelSearch.h"
 
 #include <GL/glew.h>
 

@@ -1,6 +1,7 @@
 #include "ViewerArguments.h"
 
 #include "CommandLine.h"
+#include "Level.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -3,7 +3,7 @@
 // without a display.
 #pragma once
 
-#include "Level.h"
+#include "LevelSearch.h"
 
 #include <string>
 

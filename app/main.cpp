@@ -4,6 +4,8 @@
 #include "CommandLine.h"
 
 #include <cstdio>
+#include <exception>
+#include <new>
 
 int main(int argc, char** argv)
 {
@@ -23,8 +25,17 @@ int main(int argc, char** argv)
         if (const int code = EnterLevelDirectory(arguments.level))
             return code;
     const LevelSearch search = SearchFor(arguments);
-    if (RunViewer(argc, argv, search) != 0) {
-        ReportNoLevel(search);
+    // What the system refuses on the way (memory above all) ends in a line rather than an abort.
+    try {
+        if (RunViewer(argc, argv, search) != 0) {
+            ReportNoLevel(search);
+            return 1;
+        }
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "velmora-viewer: out of memory\n");
+        return 1;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "velmora-viewer: %s\n", error.what());
         return 1;
     }
     return 0;

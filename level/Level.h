@@ -12,6 +12,7 @@
 //   "<n> lights."                  always, after the parse
 #pragma once
 
+#include "LevelSearch.h"
 #include "Triangle.h"
 #include "VecMath.h"
 #include "WorkerPool.h"
@@ -101,10 +102,6 @@ BspNode* ParseLevelText(std::string_view text, LevelParseState& state, std::vect
 // then in increasing order offsets of "LEAF" keywords between white space, about evenly spread; one piece begins at
 // each.
 std::vector<std::size_t> LevelPieceStarts(std::string_view text, unsigned threads);
-
-// Where LoadLevel looks for the level file: a start in a level directory named on the command line reads only that
-// directory's out.txt.
-enum class LevelSearch { ParentThenWorking, WorkingOnly };
 
 // The paths LoadLevel tries, relative to the working directory, in order: "../Velmora/out.txt" (ParentThenWorking
 // only), then "out.txt".

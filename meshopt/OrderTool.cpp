@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -119,6 +120,8 @@ int main(int argc, char** argv)
     }
     try {
         return Order(acmr);
+    } catch (const std::bad_alloc&) {
+        return Fail("out of memory", 1);
     } catch (const std::exception& error) {
         return Fail(error.what(), 1);
     }

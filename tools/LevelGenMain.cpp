@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -203,6 +204,9 @@ int main(int argc, char** argv)
     // Whatever the system refuses on the way (memory, a path it cannot take) ends in a line, not an abort.
     try {
         return Generate(options);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "%s: out of memory\n", kProgram);
+        return 1;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s: %s\n", kProgram, error.what());
         return 1;

@@ -78,6 +78,8 @@ TEST(ToolConventions, ValuesAfterAnEqualsSignAndFailuresWithTheirReason)
          "velmora-levelgen: cannot create directory '" + dir.File("file") + "/level': Not a directory"},
         {VELMORA_LEVELGEN " --out " + tooLong, 1,
          "velmora-levelgen: cannot create directory '" + tooLong + "': File name too long"},
+        {"prlimit --as=200000000 " VELMORA_LEVELGEN " --no-textures --triangles 20000000 --out " + dir.File("big"), 1,
+         "velmora-levelgen: out of memory"},
         {VELMORA_LEVELGEN " --out=" + dir.File("level") + " --rooms=0", 2,
          "velmora-levelgen: --rooms takes a number from 1 to 4096, not '0'"},
         {VELMORA_LEVELGEN " --rooms", 2, "velmora-levelgen: option '--rooms' needs a value"},
@@ -100,6 +102,7 @@ TEST(ToolConventions, ValuesAfterAnEqualsSignAndFailuresWithTheirReason)
         EXPECT_EQ(run.err.substr(0, run.err.find('\n')), testCase.errorStart);
     }
     EXPECT_TRUE(fs::is_regular_file(dir.File("level/out.txt")));
+    EXPECT_FALSE(fs::exists(dir.File("big/out.txt")));
 }
 
 TEST(ToolConventions, EveryOptionOfTheUsageIsInTheManPage)
