@@ -44,7 +44,7 @@ void MouseAdapter(int button, int state, int x, int y, void* viewer)
 void MotionAdapter(int x, int y, void* viewer) { OnMotion(*static_cast<Viewer*>(viewer), x, y); }
 
 // The steps of Init that may fail, in order.
-Outcome InitSteps(Viewer& viewer)
+Outcome InitSteps(Viewer& viewer, LevelSearch search)
 {
     const Outcome capable = CheckGLCapabilities();
     if (!capable.Ok())
@@ -52,7 +52,7 @@ Outcome InitSteps(Viewer& viewer)
     Renderer& renderer = viewer.renderer;
     InitImageLibrary();
     CreateFixedTextures(renderer);
-    const Outcome loaded = LoadLevel(viewer.level, LevelTextures(renderer));
+    const Outcome loaded = LoadLevel(viewer.level, LevelTextures(renderer), search);
     if (!loaded.Ok())
         return loaded;
     ConsoleLine("Done loading BSP file.");
@@ -132,15 +132,15 @@ void SetFixedRenderState()
     glDisable(GL_TEXTURE_2D);
 }
 
-Outcome Init(Viewer& viewer)
+Outcome Init(Viewer& viewer, LevelSearch search)
 {
-    const Outcome status = InitSteps(viewer);
+    const Outcome status = InitSteps(viewer, search);
     // Images load only during start-up; the decoder and its memory end with it, whether it succeeded or not.
     StopImageDecoder();
     return status;
 }
 
-int RunViewer(int argc, char** argv)
+Outcome RunViewer(int argc, char** argv, LevelSearch search)
 {
     glutInit(&argc, argv);
     glutInitWindowSize(800, 600);
@@ -158,11 +158,11 @@ int RunViewer(int argc, char** argv)
     glutMotionFuncUcall(MotionAdapter, &viewer);
     glutMouseFuncUcall(MouseAdapter, &viewer);
     glutKeyboardUpFuncUcall(KeyUpAdapter, &viewer);
-    const Outcome started = Init(viewer);
+    const Outcome started = Init(viewer, search);
     if (!started.Ok()) {
         ConsoleLine(started.Message());
-        return 1;
+        return started;
     }
     glutMainLoop();
-    return 0;
+    return Outcome();
 }

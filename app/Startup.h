@@ -1,20 +1,21 @@
 // Start-up: the window, the capability checks, the fixed textures and the fixed render state.
 #pragma once
 
+#include "LevelSearch.h"
 #include "Result.h"
 #include "Viewer.h"
 
 #include <GL/glew.h>
 
-// Opens the window, builds the viewer, registers the callbacks, runs Init and enters the main loop. Returns 1
-// after printing the failure's line when start-up fails; otherwise the main loop does not return.
-int RunViewer(int argc, char** argv);
+// Opens the window, builds the viewer, registers the callbacks, runs Init and enters the main loop. Returns the
+// failure after printing its line when start-up fails; otherwise the main loop does not return.
+Outcome RunViewer(int argc, char** argv, LevelSearch search);
 
 // Runs once after the window exists and before the main loop: the steps below, with the level, the render
 // geometry, the shaders, the post target and the shadow resources in between. Stops at the first failure that
 // makes rendering impossible (a missing extension, no level file, no memory for the geometry) and returns it,
 // unprinted; the image decoder is stopped either way.
-Outcome Init(Viewer& viewer);
+Outcome Init(Viewer& viewer, LevelSearch search = LevelSearch::ParentThenWorking);
 
 // ilInit, the OpenGL renderer of ILUT, and the image decoder, which Init stops once start-up is over.
 void InitImageLibrary();

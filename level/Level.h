@@ -11,6 +11,7 @@
 //   "<n> lights."                  always, after the parse
 #pragma once
 
+#include "LevelSearch.h"
 #include "Result.h"
 #include "Triangle.h"
 #include "VecMath.h"
@@ -20,6 +21,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -105,10 +107,14 @@ BspNode* ParseLevelText(std::string_view text, LevelParseState& state, std::vect
 // each.
 std::vector<std::size_t> LevelPieceStarts(std::string_view text, unsigned threads);
 
-// Reads "../Velmora/out.txt", or failing that "out.txt", and parses it into the level's lists, setting its root (or
-// nullptr); the tree lives as long as the level. When neither file opens, fails with NotFound and the line
+// The paths LoadLevel tries, relative to the working directory, in order: "../Velmora/out.txt" (ParentThenWorking
+// only), then "out.txt".
+std::vector<std::string> LevelFilePaths(LevelSearch search);
+
+// Reads the first of LevelFilePaths(search) that is a regular file and parses it into the level's lists, setting its
+// root (or nullptr); the tree lives as long as the level. When no file opens, fails with NotFound and the line
 // "Error opening file" for the caller to print, and changes nothing.
-Outcome LoadLevel(Level& level, const TextureSource& textures);
+Outcome LoadLevel(Level& level, const TextureSource& textures, LevelSearch search = LevelSearch::ParentThenWorking);
 
 // Builds the node table from the node-record table, links the children of the records that node 0 reaches and sets
 // state.root to node 0. On that walk a child reference outside its table, a reference to the root, or a second

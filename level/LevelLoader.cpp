@@ -13,15 +13,11 @@
 
 namespace {
 
-const char* const levelDirectory = "../Velmora/";
-
 // A FIFO, device or directory under the name counts as no file, so start-up cannot block on it.
-FILE* OpenLevelFile() {
-    char path[256];
-    for (const char* directory : {levelDirectory, ""}) {
-        std::snprintf(path, sizeof path, "%sout.txt", directory);
+FILE* OpenLevelFile(LevelSearch search) {
+    for (const std::string& path : LevelFilePaths(search)) {
         uint64_t size = 0;
-        const int fd = OpenRegularFile(path, &size);
+        const int fd = OpenRegularFile(path.c_str(), &size);
         if (fd < 0)
             continue;
         if (FILE* file = fdopen(fd, "r"))
@@ -54,8 +50,14 @@ bool ReadWhole(FILE* file, std::string& text) {
 
 }  // namespace
 
-Outcome LoadLevel(Level& level, const TextureSource& textures) {
-    FILE* file = OpenLevelFile();
+std::vector<std::string> LevelFilePaths(LevelSearch search) {
+    if (search == LevelSearch::WorkingOnly)
+        return {"out.txt"};
+    return {"../Velmora/out.txt", "out.txt"};
+}
+
+Outcome LoadLevel(Level& level, const TextureSource& textures, LevelSearch search) {
+    FILE* file = OpenLevelFile(search);
     if (file == nullptr)
         return Outcome::Failure(FailureReason::NotFound, "Error opening file");
     ConsoleLine("File opened");

@@ -1,11 +1,14 @@
 // velmora-order: reads 16-bit triangle indices from standard input and prints them reordered as the render
 // geometry build orders them, or with --acmr the FIFO cache miss ratio before and after.
+#include "CommandLine.h"
 #include "TriangleOrder.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -14,18 +17,24 @@ namespace {
 // The render geometry's vertex cache: the tool orders for it and measures with it.
 constexpr unsigned measuredCacheSize = 24;
 
+const char kProgram[] = "velmora-order";
+
 const char kUsage[] =
     "usage: velmora-order [--acmr] < indices\n"
     "Reads whitespace-separated 16-bit triangle indices (three per triangle) from standard input and prints them in\n"
     "the order the viewer's render geometry build gives them, on one line.\n"
-    "  --acmr   print instead the FIFO cache miss ratio (24 entries) before and after the reordering\n"
-    "  --help   print this and exit\n"
-    "Exits 0; 2 for bad options or input (with a line on standard error).\n";
+    "  --acmr      print instead the FIFO cache miss ratio (24 entries) before and after the reordering\n"
+    "  --help      print this and exit\n"
+    "  --version   print the version and exit\n"
+    "Exits 0; 1 when standard input cannot be read or standard output written, 2 for bad options or input\n"
+    "(with a line on standard error).\n";
 
-int Fail(const std::string& message)
+const std::vector<OptionSpec> kOptions = {{"acmr", 0, false}, {"help", 0, false}, {"version", 0, false}};
+
+int Fail(const std::string& message, int exitCode = 2)
 {
-    std::fprintf(stderr, "velmora-order: %s\n", message.c_str());
-    return 2;
+    std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
+    return exitCode;
 }
 
 bool IsInteger(const std::string& token)
@@ -50,20 +59,8 @@ bool InIndexRange(const std::string& token)
     return digits.size() < 5 || (digits.size() == 5 && digits <= "65535");
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int Order(bool acmr)
 {
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-    const bool acmr = argc == 2 && std::strcmp(argv[1], "--acmr") == 0;
-    if (argc > 2 || (argc == 2 && !acmr)) {
-        std::fprintf(stderr, "velmora-order: unknown option\n%s", kUsage);
-        return 2;
-    }
-
     std::vector<uint16_t> indices;
     std::string token;
     while (std::cin >> token) {
@@ -73,6 +70,8 @@ int main(int argc, char** argv)
             return Fail("index outside 0 to 65535: " + token);
         indices.push_back(uint16_t(std::stoul(token[0] == '-' ? std::string("0") : token)));
     }
+    if (std::ferror(stdin))
+        return Fail(std::string("cannot read standard input: ") + std::strerror(errno), 1);
     if (indices.size() % 3 != 0)
         return Fail("index count " + std::to_string(indices.size()) + " is not a multiple of 3");
 
@@ -94,5 +93,36 @@ int main(int argc, char** argv)
             std::printf(i ? " %u" : "%u", unsigned(list[i]));
         std::printf("\n");
     }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        return Fail(std::string("cannot write standard output: ") + std::strerror(errno), 1);
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const CommandLine line = ParseCommandLine(argc, argv, kOptions);
+    if (!line.problem.empty())
+        return ReportUsageError(kProgram, line.problem);
+    for (const std::string& operand : line.operands)
+        if (operand != "-")
+            return ReportUsageError(kProgram, "unexpected argument '" + operand + "' (the indices come on standard input)");
+    bool acmr = false;
+    for (const ParsedOption& option : line.options) {
+        if (IsOption(option, "help")) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (IsOption(option, "version"))
+            return PrintVersion(kProgram);
+        acmr = acmr || IsOption(option, "acmr");
+    }
+    try {
+        return Order(acmr);
+    } catch (const std::bad_alloc&) {
+        return Fail("out of memory", 1);
+    } catch (const std::exception& error) {
+        return Fail(error.what(), 1);
+    }
 }

@@ -97,7 +97,7 @@ int PrintVersion(const char* program)
 {
     std::printf("%s (VelmoraViewer) %s\n"
                 "Copyright (C) The VelmoraViewer developers.\n"
-                "This is free software under the MIT licence; see the file LICENSE.\n",
+                "This is free software under the MIT licence; there is NO WARRANTY, to the extent permitted by law.\n",
                 program, VELMORA_VERSION);
     return 0;
 }

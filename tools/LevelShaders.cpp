@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
+#include <system_error>
 
 namespace fs = std::filesystem;
 
@@ -23,9 +24,13 @@ bool CopyShaderFiles(const std::string& from, const std::string& directory)
         std::error_code error;
         if (fs::exists(target, error))
             continue;
-        if (!fs::is_regular_file(source, error) || !fs::copy_file(source, target, error)) {
-            std::printf("Cannot copy shader file \"%s\" to \"%s\"\n", source.c_str(), target.c_str());
-            std::fflush(stdout);
+        if (!fs::is_regular_file(source, error) && !error)
+            error = std::make_error_code(std::errc::no_such_file_or_directory);
+        if (!error)
+            fs::copy_file(source, target, error);
+        if (error) {
+            std::fprintf(stderr, "velmora-levelgen: cannot copy shader file '%s' to '%s': %s\n", source.c_str(),
+                         target.c_str(), error.message().c_str());
             return false;
         }
     }

@@ -1,6 +1,7 @@
 #include "LevelWriter.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -14,12 +15,12 @@ struct TextSink {
     std::FILE* file = nullptr;
     std::vector<char> buffer = std::vector<char>(1 << 20);
     size_t used = 0;
-    bool failed = false;
+    int error = 0;  // errno of the first failed write, 0 while every write succeeded
 
     void Flush()
     {
-        if (used != 0 && std::fwrite(buffer.data(), 1, used, file) != used)
-            failed = true;
+        if (used != 0 && std::fwrite(buffer.data(), 1, used, file) != used && error == 0)
+            error = errno != 0 ? errno : EIO;
         used = 0;
     }
 
@@ -142,16 +143,17 @@ bool WriteLevelFile(const std::string& path, const LevelLayout& layout, const st
     TextSink out;
     out.file = std::fopen(temporary.c_str(), "wb");
     if (!out.file) {
-        std::printf("Cannot create \"%s\"\n", temporary.c_str());
-        std::fflush(stdout);
+        std::fprintf(stderr, "velmora-levelgen: cannot create '%s': %s\n", temporary.c_str(), std::strerror(errno));
         return false;
     }
     WriteBody(out, layout, materials, mesh, tree);
-    const bool closed = std::fclose(out.file) == 0;
-    if (out.failed || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
+    if (std::fclose(out.file) != 0 && out.error == 0)
+        out.error = errno;
+    if (out.error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0)
+        out.error = errno;
+    if (out.error != 0) {
         std::remove(temporary.c_str());
-        std::printf("Cannot write \"%s\"\n", path.c_str());
-        std::fflush(stdout);
+        std::fprintf(stderr, "velmora-levelgen: cannot write '%s': %s\n", path.c_str(), std::strerror(out.error));
         return false;
     }
 

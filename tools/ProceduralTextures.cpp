@@ -5,9 +5,11 @@
 #include <IL/il.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -416,21 +418,24 @@ bool SaveImage(const GenImage& image, const std::string& basePath, ImageFormat f
     std::vector<uint8_t> pixels = image.pixels;  // the library takes a non-const pointer
     bool saved = ilTexImage(image.width, image.height, 1, static_cast<ILubyte>(image.channels),
                             image.channels == 4 ? IL_RGBA : IL_RGB, IL_UNSIGNED_BYTE, pixels.data());
+    int saveError = 0;
     if (saved) {
         ilRegisterOrigin(IL_ORIGIN_LOWER_LEFT);
+        errno = 0;
         saved = ilSave(kTypes[static_cast<int>(format)], path.c_str());
+        saveError = errno;
     }
     ilDeleteImages(1, &name);
     DrainImageErrors();
     if (!saved) {
-        std::printf("Cannot save image \"%s\"\n", path.c_str());
-        std::fflush(stdout);
+        // The image library reports no reason of its own; the system's, when a file operation failed, says it.
+        std::fprintf(stderr, "velmora-levelgen: cannot save image '%s': %s\n", path.c_str(),
+                     saveError != 0 ? std::strerror(saveError) : "the image library refused it");
         return false;
     }
     GenImage reloaded;
     if (!LoadImageFile(path, image.channels, reloaded) || !SameImage(image, reloaded, format)) {
-        std::printf("Image \"%s\" does not read back as written\n", path.c_str());
-        std::fflush(stdout);
+        std::fprintf(stderr, "velmora-levelgen: image '%s' does not read back as written\n", path.c_str());
         return false;
     }
     return true;

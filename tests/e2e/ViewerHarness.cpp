@@ -83,7 +83,11 @@ ViewerProcess::ViewerProcess(const TempDir& dir, const ViewerOptions& options)
             if (!nobody || setgroups(0, nullptr) != 0 || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0)
                 _exit(125);
         }
-        execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
+        std::vector<char*> argv = {const_cast<char*>(binary.c_str())};
+        for (const std::string& argument : options.arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        execv(binary.c_str(), argv.data());
         _exit(127);
     }
 }
@@ -198,7 +202,7 @@ void ViewerProcess::Resize(int width, int height)
 
 std::string ViewerProcess::Screenshot(const std::string& expectedName)
 {
-    const std::string path = directory_ + "/" + expectedName;
+    const std::string path = expectedName[0] == '/' ? expectedName : directory_ + "/" + expectedName;
     Key("u");
     const auto end = Clock::now() + std::chrono::seconds(20);
     while (Clock::now() < end) {

@@ -20,6 +20,7 @@ struct ViewerOptions {
     // That user runs a copy of the binary in a world-readable directory, since the checkout may lie where only
     // root can reach (a home directory of mode 700).
     bool unprivileged = false;
+    std::vector<std::string> arguments;  // the viewer's command line after its name
 };
 
 class ViewerProcess {
@@ -45,7 +46,8 @@ public:
     void KeyDown(const std::string& keysym);
     void KeyUp(const std::string& keysym);
     void Resize(int width, int height);
-    // Presses u and waits until the screenshot file appears; returns its path, empty on time-out.
+    // Presses u and waits until the screenshot file appears (expectedName in the directory the viewer was started
+    // in, or an absolute path); returns its path, empty on time-out.
     std::string Screenshot(const std::string& expectedName);
 
 private:

@@ -44,9 +44,9 @@ protected:
         return text.insert(text.find("LEAF"), lights);
     }
 
-    std::string Load(Level& level) {
+    std::string Load(Level& level, LevelSearch search = LevelSearch::ParentThenWorking) {
         const TextureSource source = textures.Source();
-        return CaptureStdout([&] { EXPECT_TRUE(LoadLevel(level, source).Ok()); });
+        return CaptureStdout([&] { EXPECT_TRUE(LoadLevel(level, source, search).Ok()); });
     }
 
     fs::path root;
@@ -100,6 +100,17 @@ TEST_F(LoadLevelTest, AMissingFileOrOneThatIsNotRegularIsAFailureForTheCallerToR
     ASSERT_EQ(mkfifo((root / "Velmora" / "out.txt").c_str(), 0600), 0);
     fs::create_directory(root / "work" / "out.txt");
     expectNotFound("a FIFO and a directory");
+}
+
+TEST_F(LoadLevelTest, ALevelDirectoryNamedOnTheCommandLineIgnoresTheToolDirectory) {
+    Write(root / "Velmora" / "out.txt", LevelWithLights(2));
+    textures.known = {{"stone", 2}, {"stone_normal", 3}};
+    Level missing;
+    EXPECT_EQ(LoadLevel(missing, textures.Source(), LevelSearch::WorkingOnly).Reason(), FailureReason::NotFound);
+
+    Write(root / "work" / "out.txt", LevelWithLights(0));
+    Level level;
+    EXPECT_EQ(Load(level, LevelSearch::WorkingOnly), "File opened\n1 nodes.\n1 lights.\n");
 }
 
 }  // namespace

@@ -13,7 +13,8 @@ fail() { echo "view-installed: $*"; exit 1; }
 
 for tool in velmora-viewer velmora-levelgen velmora-order velmora-cgc; do
   command -v "$tool" >/dev/null || fail "$tool is not on PATH"
-  "$tool" --help >/dev/null 2>&1 || [ "$tool" = velmora-viewer ] || fail "$tool --help failed"
+  "$tool" --help >/dev/null 2>&1 || fail "$tool --help failed"
+  "$tool" --version | grep -qx "$tool (VelmoraViewer) [0-9.]*" || fail "$tool --version failed"
 done
 velmora-levelgen --out "$level" >"$out/levelgen.txt" 2>&1 || fail "the generator failed: $(cat "$out/levelgen.txt")"
 grep -qx '[0-9]* triangles, [0-9]* lights, [0-9]* leaves, [0-9]* nodes, [0-9]* materials' "$out/levelgen.txt" ||
