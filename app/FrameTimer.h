@@ -4,9 +4,9 @@
 #include <cstdint>
 
 struct FrameTimer {
-    int64_t frequency;        // ticks per second, read at construction
-    int64_t startCount = 0;   // counter at the last Start
-    int64_t elapsedTicks = 0; // Start to the last Stop, or to the last reading while running
+    int64_t frequency;         // ticks per second, read at construction
+    int64_t startCount = 0;    // counter at the last Start
+    int64_t elapsedTicks = 0;  // Start to the last Stop, or to the last reading while running
     int32_t stopped = 1;
 
     FrameTimer();

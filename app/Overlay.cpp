@@ -16,8 +16,8 @@ void DrawFrameStats(FrameStats& frameStats, float dt, FrameTimer& renderTimer, i
     frameStats.sampleFrames += 1;
     if (frameStats.sampleSeconds >= 1.0f) {
         frameStats.shownFps = frameStats.sampleFrames;
-        frameStats.shownMsec = static_cast<int32_t>(static_cast<double>(static_cast<uint32_t>(frameStats.sampleMsecSum)) /
-                                                    frameStats.sampleFrames);
+        frameStats.shownMsec = static_cast<int32_t>(
+            static_cast<double>(static_cast<uint32_t>(frameStats.sampleMsecSum)) / frameStats.sampleFrames);
         frameStats.sampleSeconds = 0.0f;
         frameStats.sampleFrames = 0;
         frameStats.sampleMsecSum = 0;

@@ -9,8 +9,8 @@ struct FrameStats {
     float sampleSeconds = 0.0f;  // frame intervals summed in the current sample
     int32_t sampleMsecSum = 0;   // whole-millisecond rendering times summed in the current sample
     int32_t sampleFrames = 0;
-    int32_t shownFps = 0;        // frames in the last completed sample of at least one second
-    int32_t shownMsec = 0;       // their mean rendering time
+    int32_t shownFps = 0;   // frames in the last completed sample of at least one second
+    int32_t shownMsec = 0;  // their mean rendering time
 };
 
 // Stops renderTimer, adds the frame to the sample (closing it once a second of frame time is summed) and draws

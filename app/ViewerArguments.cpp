@@ -46,7 +46,7 @@ struct XOption {
 
 // The options glutInit takes out of the command line.
 const XOption kXOptions[] = {
-    {"-display", true}, {"-geometry", true}, {"-iconic", false}, {"-direct", false},
+    {"-display", true},   {"-geometry", true}, {"-iconic", false}, {"-direct", false},
     {"-indirect", false}, {"-gldebug", false}, {"-sync", false},
 };
 

@@ -14,10 +14,10 @@ struct Camera {
 
 // Rendering options switched by keys.
 struct Options {
-    bool animateLights = true;   // space
-    bool advanceTime = true;     // t: the post shader's clock runs
-    bool wireframe = false;      // k
-    bool onlyFirstLight = false; // j
-    int gizmoMode = 0;           // l: 0 none, 1 boxes, 2 boxes and radius circles
-    int selectedLight = 0;       // p; drawn red, moved to the camera by n
+    bool animateLights = true;    // space
+    bool advanceTime = true;      // t: the post shader's clock runs
+    bool wireframe = false;       // k
+    bool onlyFirstLight = false;  // j
+    int gizmoMode = 0;            // l: 0 none, 1 boxes, 2 boxes and radius circles
+    int selectedLight = 0;        // p; drawn red, moved to the camera by n
 };

@@ -8,10 +8,10 @@
 
 enum class FailureReason {
     None,
-    NotFound,            // the file or resource is not there
-    MissingCapability,   // the driver lacks what the renderer cannot do without
-    OutOfMemory,         // the system refused memory
-    CompileFailed,       // a program did not compile
+    NotFound,           // the file or resource is not there
+    MissingCapability,  // the driver lacks what the renderer cannot do without
+    OutOfMemory,        // the system refused memory
+    CompileFailed,      // a program did not compile
 };
 
 class Outcome {

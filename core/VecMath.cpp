@@ -5,7 +5,7 @@
 namespace {
 constexpr double kDoubleEpsilon = 2.220446049250313e-16;
 constexpr double kRelativeTolerance = static_cast<double>(0.001f);
-}
+}  // namespace
 
 Vec3 operator+(const Vec3& a, const Vec3& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
 Vec3 operator-(const Vec3& a, const Vec3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
@@ -76,7 +76,6 @@ void Mat4::SetRotation(double a, double b, double c)
 
 Vec3 Mat4::TransformPoint(const Vec3& v) const
 {
-    return {m[0] * v.x + m[4] * v.y + m[8] * v.z + m[12],
-            m[1] * v.x + m[5] * v.y + m[9] * v.z + m[13],
+    return {m[0] * v.x + m[4] * v.y + m[8] * v.z + m[12], m[1] * v.x + m[5] * v.y + m[9] * v.z + m[13],
             m[2] * v.x + m[6] * v.y + m[10] * v.z + m[14]};
 }

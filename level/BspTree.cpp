@@ -7,15 +7,13 @@
 
 namespace {
 
-void Reject(const char* line) {
-    ConsoleLinef("%s; the level has no tree.", line);
-}
+void Reject(const char* line) { ConsoleLinef("%s; the level has no tree.", line); }
 
 // Checks one child reference of record `owner`, met on the walk from record 0, and marks the node it reaches. A
 // node reached a second time closes a cycle or is shared by two parents, whose geometry would then be collected
 // twice; the root is reached before anything can refer to it. Leaves may be shared.
-bool CheckChild(const LevelParseState& state, std::size_t owner, bool isLeaf, int32_t index,
-                std::vector<bool>& reached) {
+bool CheckChild(const LevelParseState& state, std::size_t owner, bool isLeaf, int32_t index, std::vector<bool>& reached)
+{
     char line[160];
     const std::size_t count = isLeaf ? state.leafTable.size() : state.nodeRecordTable.size();
     if (index < 0 || std::size_t(index) >= count) {
@@ -44,7 +42,8 @@ bool CheckChild(const LevelParseState& state, std::size_t owner, bool isLeaf, in
 // Walks the records that record 0 reaches, in the order the geometry is collected, and checks their references.
 // Records that the walk does not reach are never read: they are not part of the tree. `reached` ends up marking
 // the records of the tree.
-bool TreeFromRootIsSound(const LevelParseState& state, std::vector<bool>& reached) {
+bool TreeFromRootIsSound(const LevelParseState& state, std::vector<bool>& reached)
+{
     reached.assign(state.nodeRecordTable.size(), false);
     reached[0] = true;
     std::vector<std::size_t> pending{0};
@@ -66,7 +65,8 @@ bool TreeFromRootIsSound(const LevelParseState& state, std::vector<bool>& reache
     return true;
 }
 
-BspNode* Child(const LevelParseState& state, bool isLeaf, int32_t index) {
+BspNode* Child(const LevelParseState& state, bool isLeaf, int32_t index)
+{
     if (isLeaf) {
         return state.leafTable[std::size_t(index)].get();
     }
@@ -75,7 +75,8 @@ BspNode* Child(const LevelParseState& state, bool isLeaf, int32_t index) {
 
 }  // namespace
 
-BspNode* AssembleTree(LevelParseState& state) {
+BspNode* AssembleTree(LevelParseState& state)
+{
     state.root = nullptr;
     std::vector<bool> inTree;
     if (state.nodeRecordTable.empty() || !TreeFromRootIsSound(state, inTree)) {
@@ -101,7 +102,8 @@ BspNode* AssembleTree(LevelParseState& state) {
     return state.root;
 }
 
-std::vector<const Triangle*> CollectTriangleRefs(const BspNode* root) {
+std::vector<const Triangle*> CollectTriangleRefs(const BspNode* root)
+{
     std::vector<const Triangle*> triangles;
     std::vector<const BspNode*> pending;
     if (root != nullptr) {
@@ -127,7 +129,8 @@ std::vector<const Triangle*> CollectTriangleRefs(const BspNode* root) {
     return triangles;
 }
 
-std::vector<Triangle> CollectTriangles(const BspNode* root) {
+std::vector<Triangle> CollectTriangles(const BspNode* root)
+{
     std::vector<Triangle> triangles;
     for (const Triangle* triangle : CollectTriangleRefs(root)) {
         triangles.push_back(*triangle);

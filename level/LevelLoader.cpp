@@ -14,7 +14,8 @@
 namespace {
 
 // A FIFO, device or directory under the name counts as no file, so start-up cannot block on it.
-FILE* OpenLevelFile(LevelSearch search) {
+FILE* OpenLevelFile(LevelSearch search)
+{
     for (const std::string& path : LevelFilePaths(search)) {
         uint64_t size = 0;
         const int fd = OpenRegularFile(path.c_str(), &size);
@@ -28,7 +29,8 @@ FILE* OpenLevelFile(LevelSearch search) {
 }
 
 // The whole file; false when it does not fit in memory or cannot be read.
-bool ReadWhole(FILE* file, std::string& text) {
+bool ReadWhole(FILE* file, std::string& text)
+{
     try {
         // As much as the file says it holds goes straight into the text; any more (a file that grew) is appended
         // in chunks.
@@ -50,13 +52,15 @@ bool ReadWhole(FILE* file, std::string& text) {
 
 }  // namespace
 
-std::vector<std::string> LevelFilePaths(LevelSearch search) {
+std::vector<std::string> LevelFilePaths(LevelSearch search)
+{
     if (search == LevelSearch::WorkingOnly)
         return {"out.txt"};
     return {"../Velmora/out.txt", "out.txt"};
 }
 
-Outcome LoadLevel(Level& level, const TextureSource& textures, LevelSearch search) {
+Outcome LoadLevel(Level& level, const TextureSource& textures, LevelSearch search)
+{
     FILE* file = OpenLevelFile(search);
     if (file == nullptr)
         return Outcome::Failure(FailureReason::NotFound, "Error opening file");

@@ -22,9 +22,7 @@ namespace sc = boost::spirit::classic;
 
 namespace {
 
-bool IsLevelSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool IsLevelSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 // Any byte a name may hold: everything but white space and the vertical bar.
 struct NameCharParser : sc::char_parser<NameCharParser> {
@@ -38,10 +36,13 @@ struct LevelIterationPolicy : sc::skipper_iteration_policy<> {
     explicit LevelIterationPolicy(const char*& furthest) : furthest(&furthest) {}
 
     template <typename PolicyT>
-    LevelIterationPolicy(const PolicyT& other) : sc::skipper_iteration_policy<>(other), furthest(other.furthest) {}
+    LevelIterationPolicy(const PolicyT& other) : sc::skipper_iteration_policy<>(other), furthest(other.furthest)
+    {
+    }
 
     template <typename ScannerT>
-    void skip(const ScannerT& scan) const {
+    void skip(const ScannerT& scan) const
+    {
         while (scan.first != scan.last && IsLevelSpace(*scan.first)) {
             ++scan.first;
         }
@@ -61,7 +62,8 @@ struct RealParser : sc::parser<RealParser> {
     };
 
     template <typename ScannerT>
-    typename sc::parser_result<RealParser, ScannerT>::type parse(const ScannerT& scan) const {
+    typename sc::parser_result<RealParser, ScannerT>::type parse(const ScannerT& scan) const
+    {
         scan.skip(scan);
         const char* start = scan.first;
         float value = 0.0f;
@@ -88,7 +90,8 @@ struct PieceTextureNames {
     std::unordered_map<std::string, uint32_t> indices;
     uint32_t last = 0;
 
-    uint32_t IndexOf(const std::string& name) {
+    uint32_t IndexOf(const std::string& name)
+    {
         // Neighbouring triangles mostly share a texture.
         if (!names.empty() && names[last] == name) {
             return last;
@@ -109,16 +112,19 @@ struct Sinks {
     PieceTextureNames& names;
 };
 
-auto Vector(Vec3& target) {
+auto Vector(Vec3& target)
+{
     return levelReal[([&target](float x) { target.x = x; })] >> levelReal[([&target](float y) { target.y = y; })] >>
            levelReal[([&target](float z) { target.z = z; })];
 }
 
-auto Real(float& target) {
+auto Real(float& target)
+{
     return levelReal[([&target](float value) { target = value; })];
 }
 
-auto ChildReference(bool& isLeaf, int32_t& index) {
+auto ChildReference(bool& isLeaf, int32_t& index)
+{
     return (sc::ch_p('L')[([&isLeaf](char) { isLeaf = true; })] |
             sc::ch_p('N')[([&isLeaf](char) { isLeaf = false; })]) >>
            sc::int_p[([&index](int value) { index = value; })];
@@ -127,16 +133,16 @@ auto ChildReference(bool& isLeaf, int32_t& index) {
 // The file is header, leaves, nodes: "BSP" "BBOXES" +box "ENTITIES" +light, then +leaf, then +node. ParseRecords
 // runs the leaf repetition itself, so that it can stop on a piece's start.
 struct LevelGrammar {
-    explicit LevelGrammar(const Sinks& sinks) {
+    explicit LevelGrammar(const Sinks& sinks)
+    {
         LevelParseState& state = sinks.state;
 
         // No white space inside a name: it runs to the first white-space byte or vertical bar.
         name = sc::lexeme_d[+NameCharParser()];
 
         box = (sc::ch_p('(') >> Vector(state.boxScratch.firstCorner) >> ')' >> '(' >>
-               Vector(state.boxScratch.secondCorner) >> ')')[([&sinks](const char*, const char*) {
-            sinks.boxes.push_back(sinks.state.boxScratch);
-        })];
+               Vector(state.boxScratch.secondCorner) >>
+               ')')[([&sinks](const char*, const char*) { sinks.boxes.push_back(sinks.state.boxScratch); })];
 
         light = (name >> Vector(state.lightScratch.position) >> Real(state.lightScratch.radius) >>
                  Vector(state.lightScratch.colour))[([&sinks](const char*, const char*) {
@@ -150,23 +156,22 @@ struct LevelGrammar {
 
         for (int i = 0; i < 3; ++i) {
             TriangleCorner& corner = state.triangleScratch.corners[i];
-            corners[i] = sc::ch_p('|') >> '(' >> Vector(corner.position) >> ')' >> Real(corner.u) >>
-                         Real(corner.v) >> Real(corner.aux1) >> Real(corner.aux2);
+            corners[i] = sc::ch_p('|') >> '(' >> Vector(corner.position) >> ')' >> Real(corner.u) >> Real(corner.v) >>
+                         Real(corner.aux1) >> Real(corner.aux2);
         }
-        triangle = (name[([&state](const char* first, const char* last) {
-                        state.textureNameScratch.assign(first, last);
-                    })] >>
-                    '|' >> '(' >> levelReal >> levelReal >> levelReal >> ')' >> '(' >> levelReal >> levelReal >> levelReal >> ')' >>
-                    '|' >> sc::int_p >> corners[0] >> corners[1] >> corners[2])[([&sinks](const char*, const char*) {
-            LevelParseState& s = sinks.state;
-            // Completed where it is stored, so the triangle is not copied again.
-            Triangle& completed = s.triangleScratchList.emplace_back();
-            for (int i = 0; i < 3; ++i) {
-                completed.corners[i] = s.triangleScratch.corners[i];
-            }
-            CompleteTriangleShape(completed);
-            completed.diffuseTexture = sinks.names.IndexOf(s.textureNameScratch);
-        })];
+        triangle =
+            (name[([&state](const char* first, const char* last) { state.textureNameScratch.assign(first, last); })] >>
+             '|' >> '(' >> levelReal >> levelReal >> levelReal >> ')' >> '(' >> levelReal >> levelReal >> levelReal >>
+             ')' >> '|' >> sc::int_p >> corners[0] >> corners[1] >> corners[2])[([&sinks](const char*, const char*) {
+                LevelParseState& s = sinks.state;
+                // Completed where it is stored, so the triangle is not copied again.
+                Triangle& completed = s.triangleScratchList.emplace_back();
+                for (int i = 0; i < 3; ++i) {
+                    completed.corners[i] = s.triangleScratch.corners[i];
+                }
+                CompleteTriangleShape(completed);
+                completed.diffuseTexture = sinks.names.IndexOf(s.textureNameScratch);
+            })];
 
         leaf = (sc::str_p("LEAF") >> +triangle)[([&state](const char*, const char*) {
             auto created = std::make_unique<BspLeaf>();
@@ -199,17 +204,19 @@ struct LevelGrammar {
 const std::size_t kMinimumPieceBytes = 32 << 10;
 const unsigned kPiecesPerThread = 16;
 
-std::size_t PieceCount(std::size_t bytes, unsigned threads) {
+std::size_t PieceCount(std::size_t bytes, unsigned threads)
+{
     if (threads <= 1) {
         return 1;
     }
-    return std::max<std::size_t>(1, std::min<std::size_t>(std::size_t(threads) * kPiecesPerThread,
-                                                          bytes / kMinimumPieceBytes));
+    return std::max<std::size_t>(
+        1, std::min<std::size_t>(std::size_t(threads) * kPiecesPerThread, bytes / kMinimumPieceBytes));
 }
 
 // The text up to its first NUL byte. Searched on every thread: over a text of hundreds of megabytes a lone search
 // is a serial step as long as a good part of the parse on many threads.
-std::string_view UpToFirstNul(std::string_view text, unsigned threads) {
+std::string_view UpToFirstNul(std::string_view text, unsigned threads)
+{
     const std::size_t chunks = PieceCount(text.size(), threads);
     std::vector<std::size_t> found(chunks, std::string_view::npos);
     ParallelFor(
@@ -230,7 +237,8 @@ std::string_view UpToFirstNul(std::string_view text, unsigned threads) {
 }
 
 // The first "LEAF" at or after `from` that stands between white space, or npos.
-std::size_t NextLeafKeyword(std::string_view text, std::size_t from) {
+std::size_t NextLeafKeyword(std::string_view text, std::size_t from)
+{
     for (std::size_t at = text.find("LEAF", from); at != std::string_view::npos; at = text.find("LEAF", at + 1)) {
         if (at > 0 && IsLevelSpace(text[at - 1]) && at + 4 < text.size() && IsLevelSpace(text[at + 4])) {
             return at;
@@ -254,7 +262,8 @@ struct Piece {
 // leaves end; then node records. Piece 0 may hand over before its first leaf: a start is a "LEAF", where node
 // records cannot begin, so the piece there fails exactly where piece 0 would if that leaf does not match.
 PieceEnd ParseRecords(std::string_view text, const std::vector<std::size_t>& starts, std::size_t k,
-                      const LevelGrammar& grammar, Scanner& scan, std::size_t& next) {
+                      const LevelGrammar& grammar, Scanner& scan, std::size_t& next)
+{
     if (k == 0 && !grammar.header.parse(scan)) {
         return PieceEnd::Mismatch;
     }
@@ -283,7 +292,8 @@ PieceEnd ParseRecords(std::string_view text, const std::vector<std::size_t>& sta
 }
 
 void ParsePiece(std::string_view text, const std::vector<std::size_t>& starts, std::size_t k, Piece& piece,
-                std::vector<Light>& lights, std::vector<BoundingBox>& boxes) {
+                std::vector<Light>& lights, std::vector<BoundingBox>& boxes)
+{
     const char* first = text.data() + starts[k];
     piece.furthest = first;
     try {
@@ -299,7 +309,8 @@ void ParsePiece(std::string_view text, const std::vector<std::size_t>& starts, s
 // Loads each piece's names in order, which is the order of first use in the text, so the texture source sees the
 // first request of every name in the order of a single pass that completed each triangle as it matched; then hands
 // every triangle its ids. Asking once per name instead of once per triangle also saves three look-ups a triangle.
-void LoadPieceTextures(const std::vector<Piece*>& chain, const TextureSource& textures, unsigned threads) {
+void LoadPieceTextures(const std::vector<Piece*>& chain, const TextureSource& textures, unsigned threads)
+{
     for (Piece* piece : chain) {
         for (const std::string& name : piece->names.names) {
             piece->textures.push_back(LoadTriangleTextures(name, textures));
@@ -323,7 +334,8 @@ void LoadPieceTextures(const std::vector<Piece*>& chain, const TextureSource& te
 // [SECTION] Reports
 
 // 1-based line and byte column of position in text.
-void PrintMismatch(std::string_view text, const char* position) {
+void PrintMismatch(std::string_view text, const char* position)
+{
     const std::size_t offset = std::size_t(position - text.data());
     std::size_t line = 1;
     std::size_t lineStart = 0;
@@ -336,14 +348,16 @@ void PrintMismatch(std::string_view text, const char* position) {
     ConsoleLinef("Level file does not match at line %zu, column %zu", line, offset - lineStart + 1);
 }
 
-void PrintTooLarge(LevelParseState& state) {
+void PrintTooLarge(LevelParseState& state)
+{
     state.root = nullptr;
     ConsoleLine("Level is too large to load; the level has no tree.");
 }
 
 }  // namespace
 
-std::vector<std::size_t> LevelPieceStarts(std::string_view text, unsigned threads) {
+std::vector<std::size_t> LevelPieceStarts(std::string_view text, unsigned threads)
+{
     const std::size_t count = PieceCount(text.size(), threads);
     std::vector<std::size_t> starts{0};
     // Each search begins past the last start, so the whole text is searched at most once.
@@ -360,7 +374,8 @@ std::vector<std::size_t> LevelPieceStarts(std::string_view text, unsigned thread
 }
 
 BspNode* ParseLevelText(std::string_view text, LevelParseState& state, std::vector<Light>& lights,
-                        std::vector<BoundingBox>& boxes, const TextureSource& textures, unsigned threads) {
+                        std::vector<BoundingBox>& boxes, const TextureSource& textures, unsigned threads)
+{
     state = LevelParseState();
 
     try {

@@ -22,7 +22,8 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // glibc's strtof rounds correctly; the C locale keeps "." the decimal point whatever the process locale is. glibc
 // hands out its built-in C locale for this request without allocating, and freeing it does nothing.
-bool ConvertWithStrtof(const char* first, const char* last, float& value) {
+bool ConvertWithStrtof(const char* first, const char* last, float& value)
+{
     const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
     const std::string text(first, last);
     errno = 0;
@@ -38,7 +39,8 @@ bool ConvertWithStrtof(const char* first, const char* last, float& value) {
 // Whether a double lies within `slack` units in its last place of a midpoint between two floats. A double has
 // 29 more significand bits than a float, and a normal float's midpoints are the doubles whose 29 extra bits are
 // exactly 1000...0.
-bool NearFloatMidpoint(double value, uint32_t slack) {
+bool NearFloatMidpoint(double value, uint32_t slack)
+{
     uint64_t bits = 0;
     std::memcpy(&bits, &value, sizeof bits);
     const uint32_t extra = uint32_t(bits & 0x1FFFFFFFu);
@@ -50,7 +52,8 @@ bool NearFloatMidpoint(double value, uint32_t slack) {
 // again to a float can only go wrong on a float midpoint, which is left to the caller. Dividing is slow, so a
 // quotient is first tried as a product with the reciprocal: that rounds twice and may lie up to two units in its
 // last place from the quotient, which changes the float only within that distance of a midpoint.
-bool FastConvert(uint64_t mantissa, long long scale, float& value) {
+bool FastConvert(uint64_t mantissa, long long scale, float& value)
+{
     if (mantissa > kExactDoubleIntegerLimit || scale < -22 || scale > 22) {
         return false;
     }
@@ -77,7 +80,8 @@ struct Mantissa {
     long long scale = 0;
     bool exact = true;
 
-    void Add(int digit, bool fraction) {
+    void Add(int digit, bool fraction)
+    {
         if (value < 100000000000000000ULL) {
             value = value * 10 + uint64_t(digit);
             scale -= fraction ? 1 : 0;
@@ -91,7 +95,8 @@ struct Mantissa {
 }  // namespace
 
 // One pass over the text both matches the syntax and gathers the digits.
-const char* ReadLevelReal(const char* first, const char* last, float& value) {
+const char* ReadLevelReal(const char* first, const char* last, float& value)
+{
     const char* p = first;
     const bool negative = p != last && *p == '-';
     if (p != last && (*p == '+' || *p == '-')) {

@@ -4,13 +4,15 @@ namespace {
 
 Vec3 Scale(const Vec3& v, double s) { return Vec3(v.x * s, v.y * s, v.z * s); }
 
-uint32_t Load(const TextureSource& textures, const std::string& name) {
+uint32_t Load(const TextureSource& textures, const std::string& name)
+{
     return textures.loadTexture ? textures.loadTexture(name) : textures.fallbackTexture;
 }
 
 }  // namespace
 
-TriangleTextures LoadTriangleTextures(const std::string& textureName, const TextureSource& textures) {
+TriangleTextures LoadTriangleTextures(const std::string& textureName, const TextureSource& textures)
+{
     // The diffuse name goes first so the cache sees names in the order the viewer has always requested them.
     TriangleTextures loaded;
     loaded.diffuse = Load(textures, textureName);
@@ -21,7 +23,8 @@ TriangleTextures LoadTriangleTextures(const std::string& textureName, const Text
     return loaded;
 }
 
-void CompleteTriangleShape(Triangle& triangle) {
+void CompleteTriangleShape(Triangle& triangle)
+{
     const TriangleCorner& a = triangle.corners[0];
     const TriangleCorner& b = triangle.corners[1];
     const TriangleCorner& c = triangle.corners[2];

@@ -47,4 +47,3 @@ TriangleTextures LoadTriangleTextures(const std::string& textureName, const Text
 
 // Fills centroid, plane and tangent frame from the corners. Needs no texture, so it may run on any thread.
 void CompleteTriangleShape(Triangle& triangle);
-

@@ -5,7 +5,6 @@
 
 int EffectiveCacheSize(int cacheSize) { return cacheSize - 6 >= 1 ? cacheSize - 6 : 1; }
 
-
 void IndexHashTable::Reset(size_t expectedCount)
 {
     size_t capacity = 16;
@@ -82,14 +81,17 @@ public:
     }
 
 private:
-    static uint64_t Hash(const StripFace& f) { return HashTriple(uint32_t(f.v[0]), uint32_t(f.v[1]), uint32_t(f.v[2])); }
+    static uint64_t Hash(const StripFace& f)
+    {
+        return HashTriple(uint32_t(f.v[0]), uint32_t(f.v[1]), uint32_t(f.v[2]));
+    }
 
     const StripifyInfo& info_;
     bool hashing_ = false;
     IndexHashTable table_;
 };
 
-} // namespace
+}  // namespace
 
 void BuildStripifyInfo(const int32_t* tris, size_t triangleCount, int32_t vertexCount, StripifyInfo& info)
 {

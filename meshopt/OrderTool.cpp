@@ -98,7 +98,7 @@ int Order(bool acmr)
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -107,7 +107,8 @@ int main(int argc, char** argv)
         return ReportUsageError(kProgram, line.problem);
     for (const std::string& operand : line.operands)
         if (operand != "-")
-            return ReportUsageError(kProgram, "unexpected argument '" + operand + "' (the indices come on standard input)");
+            return ReportUsageError(kProgram,
+                                    "unexpected argument '" + operand + "' (the indices come on standard input)");
     bool acmr = false;
     for (const ParsedOption& option : line.options) {
         if (IsOption(option, "help")) {

@@ -33,7 +33,7 @@ int SizeClass(size_t bytes)
     return k;
 }
 
-} // namespace
+}  // namespace
 
 void* OrderScratch::Allocate(size_t bytes)
 {

@@ -25,11 +25,19 @@ class CacheOrder {
 public:
     CacheOrder(const StripifyInfo& info, const StripSet& strips, const ItemList& items, int cacheSize,
                const ScratchVector<char>* clockwise)
-        : info_(info), strips_(strips), items_(items), cache_(cacheSize, size_t(info.vertexCount), info.scratch),
-          clockwise_(clockwise), hits_(items.Count(), 0, info.scratch), placed_(items.Count(), 0, info.scratch),
-          candidatePos_(items.Count(), -1, info.scratch), candidates_(info.scratch), userStart_(info.scratch),
-          userEnd_(info.scratch), users_(info.scratch), bySide_{ScratchVector<int32_t>(info.scratch),
-                                                               ScratchVector<int32_t>(info.scratch)}
+        : info_(info),
+          strips_(strips),
+          items_(items),
+          cache_(cacheSize, size_t(info.vertexCount), info.scratch),
+          clockwise_(clockwise),
+          hits_(items.Count(), 0, info.scratch),
+          placed_(items.Count(), 0, info.scratch),
+          candidatePos_(items.Count(), -1, info.scratch),
+          candidates_(info.scratch),
+          userStart_(info.scratch),
+          userEnd_(info.scratch),
+          users_(info.scratch),
+          bySide_{ScratchVector<int32_t>(info.scratch), ScratchVector<int32_t>(info.scratch)}
     {
         BuildVertexIndex();
         if (clockwise_)
@@ -175,8 +183,7 @@ private:
 
 // Appends faces from `cursor` on to the open piece until `count` non-degenerate faces are taken; degenerate
 // faces before the piece's first non-degenerate one are skipped unless `keepLeading`.
-uint32_t TakeFaces(const StripSet& strips, uint32_t cursor, uint32_t count,
-                   bool keepLeading, ItemList& pieces)
+uint32_t TakeFaces(const StripSet& strips, uint32_t cursor, uint32_t count, bool keepLeading, ItemList& pieces)
 {
     bool started = keepLeading;
     while (count > 0) {
@@ -226,8 +233,8 @@ int NeighbourCount(const StripifyInfo& info, const StripFace& f, int32_t ref)
     int count = 0;
     // A real face's neighbours are known; a fake face (p, q, p) is looked up by its edges.
     for (int k = 0; k < 3; ++k)
-        count += (ref >= 0 ? info.neighbours[3 * size_t(ref) + k]
-                           : OtherFace(info, f.v[k], f.v[(k + 1) % 3], ref)) >= 0;
+        count +=
+            (ref >= 0 ? info.neighbours[3 * size_t(ref) + k] : OtherFace(info, f.v[k], f.v[(k + 1) % 3], ref)) >= 0;
     return count;
 }
 
@@ -286,7 +293,7 @@ void OrderPieces(const StripifyInfo& info, const StripSet& strips, const ItemLis
     }
 }
 
-} // namespace
+}  // namespace
 
 void CutAndOrderStrips(const StripifyInfo& info, const StripSet& strips, int cacheSize, unsigned minStripLength,
                        ScratchVector<int32_t>& orderedRefs, ScratchVector<int32_t>& looseRefs)

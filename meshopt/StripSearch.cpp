@@ -190,8 +190,8 @@ private:
     __attribute__((noinline)) State FarSuccessor(State state) const
     {
         // Far steps are added in the order of their states.
-        auto far = std::lower_bound(far_.begin(), far_.end(), state,
-                                    [](const FarStep& f, State s) { return f.state < s; });
+        auto far =
+            std::lower_bound(far_.begin(), far_.end(), state, [](const FarStep& f, State s) { return f.state < s; });
         return far->successor;
     }
 
@@ -279,7 +279,11 @@ public:
     int32_t operator[](size_t i) const { return data_[i]; }
     const int32_t* begin() const { return data_.get(); }
     const int32_t* end() const { return data_.get() + size_; }
-    void push_back(int32_t ref) { *Room(1) = ref; ++size_; }
+    void push_back(int32_t ref)
+    {
+        *Room(1) = ref;
+        ++size_;
+    }
     // Room for at least `count` references after the last; those written there count once Written is told.
     int32_t* Room(size_t count)
     {
@@ -326,9 +330,14 @@ class StripSearch {
 public:
     template <class... TableArgs>
     explicit StripSearch(const StripifyInfo& info, TableArgs... tableArgs)
-        : info_(info), edges_(info.edges), faceCount_(int32_t(info.faces.size())), table_(info, tableArgs...),
-          dependents_(info.faces.size(), 0, info.scratch), faceStamp_(info.faces.size(), 0, info.scratch),
-          vertexStamp_(info.sharedStart.size() - 1, 0, info.scratch), nextUnowned_(info.scratch)
+        : info_(info),
+          edges_(info.edges),
+          faceCount_(int32_t(info.faces.size())),
+          table_(info, tableArgs...),
+          dependents_(info.faces.size(), 0, info.scratch),
+          faceStamp_(info.faces.size(), 0, info.scratch),
+          vertexStamp_(info.sharedStart.size() - 1, 0, info.scratch),
+          nextUnowned_(info.scratch)
     {
         slots_.reserve(slotCount);
         for (int slot = 0; slot < slotCount; ++slot)
@@ -362,8 +371,7 @@ public:
                     bool valid = e.startFace == face && !(invalid_ >> slot & 1);
                     // A repeat stays one only while an earlier experiment of the sample still has its first strip.
                     if (!valid || (e.repeats && !RepeatsEarlier(e, sampleBegin)))
-                        RunExperiment(slot, face, info_.faceEdges[3 * size_t(face) + j / 2], j % 2 == 0,
-                                      sampleBegin);
+                        RunExperiment(slot, face, info_.faceEdges[3 * size_t(face) + j / 2], j % 2 == 0, sampleBegin);
                     if (!e.repeats)
                         passSlots_.push_back(slot);
                 }
@@ -515,8 +523,9 @@ private:
     int32_t NextIndex(const StripFace& f, int32_t a, int32_t b) const
     {
         if (!FaceHas(f, a) || !FaceHas(f, b)) {
-            info_.console.Add("GetNextIndex: Triangle doesn't have all of its vertices\n"
-                              "GetNextIndex: Duplicate triangle probably got us derailed\n");
+            info_.console.Add(
+                "GetNextIndex: Triangle doesn't have all of its vertices\n"
+                "GetNextIndex: Duplicate triangle probably got us derailed\n");
         }
         for (int32_t v : f.v)
             if (v != a && v != b)
@@ -736,12 +745,12 @@ private:
     int32_t faceCount_;
     Table table_;
 
-    std::vector<ExperimentSlot> slots_;  // slotCount of them
-    std::vector<int> passSlots_;  // the slots of the current pass, in experiment order
+    std::vector<ExperimentSlot> slots_;   // slotCount of them
+    std::vector<int> passSlots_;          // the slots of the current pass, in experiment order
     ScratchVector<uint64_t> dependents_;  // per face, the slots that depend on it
-    uint64_t invalid_ = 0;  // slots whose dependencies were committed since they ran
-    uint64_t runningBit_ = 0;  // the running experiment's slot
-    size_t longestRun_ = 0;  // references of the longest experiment run so far
+    uint64_t invalid_ = 0;                // slots whose dependencies were committed since they ran
+    uint64_t runningBit_ = 0;             // the running experiment's slot
+    size_t longestRun_ = 0;               // references of the longest experiment run so far
     ExperimentSlot* running_ = nullptr;
     std::vector<int32_t> picked_;
     ScratchVector<uint32_t> faceStamp_;
@@ -755,7 +764,7 @@ private:
     int32_t nextStripId_ = 0;
 };
 
-} // namespace
+}  // namespace
 
 void FindAllStrips(const StripifyInfo& info, StripSet& out)
 {

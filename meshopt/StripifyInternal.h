@@ -63,8 +63,8 @@ private:
 // Multiplicative hashes; the tables use their low bits, into which the shift folds the product's upper bits.
 inline uint64_t HashTriple(uint32_t a, uint32_t b, uint32_t c)
 {
-    uint64_t h = uint64_t(a) * 0x9e3779b97f4a7c15ULL ^ uint64_t(b) * 0xc2b2ae3d27d4eb4fULL ^
-                 uint64_t(c) * 0x165667b19e3779f9ULL;
+    uint64_t h =
+        uint64_t(a) * 0x9e3779b97f4a7c15ULL ^ uint64_t(b) * 0xc2b2ae3d27d4eb4fULL ^ uint64_t(c) * 0x165667b19e3779f9ULL;
     return h ^ h >> 29;
 }
 
@@ -77,8 +77,16 @@ struct VertexEdge {
 
 struct StripifyInfo {
     StripifyInfo(OrderScratch& callScratch, OrderConsole& callConsole)
-        : scratch(callScratch), console(callConsole), faces(scratch), sources(scratch), edges(scratch),
-          faceEdges(scratch), neighbours(scratch), edgeRuns(scratch), edgeLists(scratch), sharedStart(scratch),
+        : scratch(callScratch),
+          console(callConsole),
+          faces(scratch),
+          sources(scratch),
+          edges(scratch),
+          faceEdges(scratch),
+          neighbours(scratch),
+          edgeRuns(scratch),
+          edgeLists(scratch),
+          sharedStart(scratch),
           sharedEdges(scratch)
     {
     }
@@ -190,10 +198,8 @@ void FindAllStrips(const StripifyInfo& info, StripSet& out);
 // and the result is false. The overloads for index values number the values first.
 bool KeepOrFallBack(const int32_t* input, size_t triangleCount, int32_t vertexCount, std::vector<int32_t>& ordered,
                     OrderScratch& scratch);
-bool KeepOrFallBack(const uint16_t* input, size_t triangleCount, std::vector<uint16_t>& ordered,
-                    OrderScratch& scratch);
-bool KeepOrFallBack(const uint32_t* input, size_t triangleCount, std::vector<uint32_t>& ordered,
-                    OrderScratch& scratch);
+bool KeepOrFallBack(const uint16_t* input, size_t triangleCount, std::vector<uint16_t>& ordered, OrderScratch& scratch);
+bool KeepOrFallBack(const uint32_t* input, size_t triangleCount, std::vector<uint32_t>& ordered, OrderScratch& scratch);
 
 // Cuts the strips into pieces, dissolves short pieces and orders pieces and loose faces for the cache.
 // `ordered` receives the pieces in output order (refs into `strips`), `looseFaces` the loose face refs.

@@ -39,8 +39,8 @@ int32_t MakeVertexIds(const Index* indices, size_t count, ScratchVector<int32_t>
     table.Reset(count);
     for (size_t i = 0; i < count; ++i) {
         Index v = indices[i];
-        ids[i] = number(table.SlotFor(HashTriple(uint32_t(v), 0, 0), [&](int32_t known) { return values[known] == v; }),
-                        v);
+        ids[i] =
+            number(table.SlotFor(HashTriple(uint32_t(v), 0, 0), [&](int32_t known) { return values[known] == v; }), v);
     }
     return int32_t(values.size());
 }
@@ -51,8 +51,12 @@ int32_t MakeVertexIds(const Index* indices, size_t count, ScratchVector<int32_t>
 class TriangleClasses {
 public:
     TriangleClasses(const int32_t* input, size_t triangleCount, int32_t vertexCount, OrderScratch& scratch)
-        : input_(input), triangleCount_(triangleCount), start_(size_t(vertexCount) + 1, 0, scratch), end_(scratch),
-          classes_(scratch), classOf_(scratch)
+        : input_(input),
+          triangleCount_(triangleCount),
+          start_(size_t(vertexCount) + 1, 0, scratch),
+          end_(scratch),
+          classes_(scratch),
+          classOf_(scratch)
     {
         for (size_t t = 0; t < triangleCount; ++t)
             if (!IsDegenerate(input + 3 * t))
@@ -141,8 +145,8 @@ private:
         int32_t first = v[rotation];
         uint32_t at = classOf_[hint];
         Class& c = classes_[at];
-        bool inRun = first >= 0 && size_t(first) < end_.size() && at >= start_[size_t(first)] &&
-                     at < end_[size_t(first)];
+        bool inRun =
+            first >= 0 && size_t(first) < end_.size() && at >= start_[size_t(first)] && at < end_[size_t(first)];
         return inRun && c.second == v[(rotation + 1) % 3] && c.third == v[(rotation + 2) % 3] ? &c : nullptr;
     }
 
@@ -263,7 +267,7 @@ float CacheMissRatio(const Index* indices, uint32_t indexCount, unsigned cacheSi
     return float(double(misses) / triangleCount);
 }
 
-} // namespace
+}  // namespace
 
 void OrderConsole::Add(const char* text)
 {
@@ -292,14 +296,12 @@ bool KeepOrFallBack(const int32_t* input, size_t triangleCount, int32_t vertexCo
     return false;
 }
 
-bool KeepOrFallBack(const uint16_t* input, size_t triangleCount, std::vector<uint16_t>& ordered,
-                    OrderScratch& scratch)
+bool KeepOrFallBack(const uint16_t* input, size_t triangleCount, std::vector<uint16_t>& ordered, OrderScratch& scratch)
 {
     return ValidateValues(input, triangleCount, ordered, scratch);
 }
 
-bool KeepOrFallBack(const uint32_t* input, size_t triangleCount, std::vector<uint32_t>& ordered,
-                    OrderScratch& scratch)
+bool KeepOrFallBack(const uint32_t* input, size_t triangleCount, std::vector<uint32_t>& ordered, OrderScratch& scratch)
 {
     return ValidateValues(input, triangleCount, ordered, scratch);
 }

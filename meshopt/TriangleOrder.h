@@ -58,10 +58,10 @@ struct OrderConsole {
 };
 
 struct OrderResult {
-    uint32_t indexCount = 0;  // entries written to the destination, three per triangle
-    bool valid = true;        // false when validation replaced the order by the input order
-    bool outOfMemory = false; // the working memory could not be had: nothing usable was written
-    OrderConsole console;     // for the caller to print
+    uint32_t indexCount = 0;   // entries written to the destination, three per triangle
+    bool valid = true;         // false when validation replaced the order by the input order
+    bool outOfMemory = false;  // the working memory could not be had: nothing usable was written
+    OrderConsole console;      // for the caller to print
 };
 
 // Reorders the whole triangles among indexCount indices into destination, which must have room for indexCount

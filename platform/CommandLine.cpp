@@ -95,9 +95,10 @@ int ReportUsageError(const char* program, const std::string& problem)
 
 int PrintVersion(const char* program)
 {
-    std::printf("%s (VelmoraViewer) %s\n"
-                "Copyright (C) The VelmoraViewer developers.\n"
-                "This is free software under the MIT licence; there is NO WARRANTY, to the extent permitted by law.\n",
-                program, VELMORA_VERSION);
+    std::printf(
+        "%s (VelmoraViewer) %s\n"
+        "Copyright (C) The VelmoraViewer developers.\n"
+        "This is free software under the MIT licence; there is NO WARRANTY, to the extent permitted by law.\n",
+        program, VELMORA_VERSION);
     return 0;
 }

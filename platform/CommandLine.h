@@ -7,8 +7,8 @@
 #include <vector>
 
 struct OptionSpec {
-    const char* longName;    // without the dashes; null for an option with only a one-letter name
-    char shortName;          // 0 for none
+    const char* longName;  // without the dashes; null for an option with only a one-letter name
+    char shortName;        // 0 for none
     bool takesValue;
 };
 
@@ -20,7 +20,7 @@ struct ParsedOption {
 struct CommandLine {
     std::vector<ParsedOption> options;  // in command-line order, repeats kept
     std::vector<std::string> operands;
-    std::string problem;                // empty when the whole line parsed, else what is wrong with it
+    std::string problem;  // empty when the whole line parsed, else what is wrong with it
 };
 
 // Matches argv[first..argc) against specs. A long option may be abbreviated to no prefix: GNU accepts unique

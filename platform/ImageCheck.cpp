@@ -59,13 +59,20 @@ struct DdsCoding {
 };
 
 constexpr DdsCoding kDdsCodings[] = {
-    {FourCc('D', 'X', 'T', '1'), 8, 0, 0},  {FourCc('D', 'X', 'T', '2'), 16, 0, 0},
-    {FourCc('D', 'X', 'T', '3'), 16, 0, 0}, {FourCc('D', 'X', 'T', '4'), 16, 0, 0},
-    {FourCc('D', 'X', 'T', '5'), 16, 0, 0}, {FourCc('A', 'T', 'I', '1'), 8, 0, 0},
-    {FourCc('A', 'T', 'I', '2'), 16, 0, 0}, {FourCc('R', 'X', 'G', 'B'), 16, 0, 0},
-    {36, 0, 8, 8},                          {111, 0, 2, 4},
-    {112, 0, 4, 4},                         {113, 0, 8, 8},
-    {114, 0, 4, 4},                         {115, 0, 8, 8},
+    {FourCc('D', 'X', 'T', '1'), 8, 0, 0},
+    {FourCc('D', 'X', 'T', '2'), 16, 0, 0},
+    {FourCc('D', 'X', 'T', '3'), 16, 0, 0},
+    {FourCc('D', 'X', 'T', '4'), 16, 0, 0},
+    {FourCc('D', 'X', 'T', '5'), 16, 0, 0},
+    {FourCc('A', 'T', 'I', '1'), 8, 0, 0},
+    {FourCc('A', 'T', 'I', '2'), 16, 0, 0},
+    {FourCc('R', 'X', 'G', 'B'), 16, 0, 0},
+    {36, 0, 8, 8},
+    {111, 0, 2, 4},
+    {112, 0, 4, 4},
+    {113, 0, 8, 8},
+    {114, 0, 4, 4},
+    {115, 0, 8, 8},
     {116, 0, 16, 16},
 };
 
@@ -175,9 +182,9 @@ ImageVerdict JudgeDds(const uint8_t* bytes, size_t available, uint64_t size, Ima
             levelHeight = std::max<uint64_t>(levelHeight / 2, 1);
             levelDepth = std::max<uint64_t>(levelDepth / 2, 1);
         }
-        const uint64_t read = level == 0                   ? firstRead
+        const uint64_t read = level == 0                  ? firstRead
                               : (flags & kLinearSizeFlag) ? sizes.Exact(levelWidth, levelHeight, levelDepth, false)
-                                                           : sizes.ByPitch(levelWidth, levelHeight, levelDepth);
+                                                          : sizes.ByPitch(levelWidth, levelHeight, levelDepth);
         if (read >= kImageSizeLimit || read < sizes.DecodeReads(levelWidth, levelHeight, levelDepth))
             return ImageVerdict::Refused;
         perFace += read;
@@ -279,7 +286,8 @@ ImageVerdict JudgeJpeg(const uint8_t* bytes, size_t available, uint64_t size, Im
         const size_t length = ReadBigEndian16(bytes, at + 2);
         if (length < 2 || at + 2 + length > size)
             return ImageVerdict::Refused;
-        const bool startOfFrame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        const bool startOfFrame =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (startOfFrame) {
             if (length < 8)
                 return ImageVerdict::Refused;
@@ -288,7 +296,8 @@ ImageVerdict JudgeJpeg(const uint8_t* bytes, size_t available, uint64_t size, Im
             const uint64_t height = ReadBigEndian16(bytes, at + 5);
             const uint64_t width = ReadBigEndian16(bytes, at + 7);
             const uint64_t pixels = width * height;
-            if (pixels == 0 || pixels > kJpegPixelsPerByte * size || size > pixels * kJpegBytesPerPixel + kMetadataBytes)
+            if (pixels == 0 || pixels > kJpegPixelsPerByte * size ||
+                size > pixels * kJpegBytesPerPixel + kMetadataBytes)
                 return ImageVerdict::Refused;
             header = {width, height, 1, pixels, pixels * 4};
             return ImageVerdict::Sound;

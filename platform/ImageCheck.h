@@ -15,8 +15,8 @@ constexpr uint64_t kImageSizeLimit = uint64_t(1) << 32;
 // What a sound file's header declares and justifies.
 struct ImageHeader {
     uint64_t width = 0, height = 0, depth = 0;  // of the image a decode returns (the first level of the first face)
-    uint64_t texels = 0;                         // that a decode produces, over every level and face
-    uint64_t decodedBytes = 0;                   // most that the returned pixels and palette may take
+    uint64_t texels = 0;                        // that a decode produces, over every level and face
+    uint64_t decodedBytes = 0;                  // most that the returned pixels and palette may take
 };
 
 enum class ImageVerdict { Sound, Refused, NeedMore };

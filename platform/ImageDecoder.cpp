@@ -163,8 +163,8 @@ void DecodeOne(DecodeFunction decode, const DecodeRequest& request, int channel,
     ilBindImage(name);
     const uint8_t* pixels = nullptr;
     const uint8_t* palette = nullptr;
-    reply.decoded = decode(static_cast<ImageFormat>(request.format), mapped, request.fileBytes, reply.image, pixels,
-                           palette);
+    reply.decoded =
+        decode(static_cast<ImageFormat>(request.format), mapped, request.fileBytes, reply.image, pixels, palette);
     const DecodedImage& image = reply.image;
     if (reply.decoded && image.dataBytes <= request.capacity &&
         image.paletteBytes <= request.capacity - image.dataBytes) {
@@ -269,8 +269,7 @@ ImageFailure AwaitReply(DecodeReply& reply, clockid_t cpu, int64_t cpuLimit, Clo
 }
 
 // Reads the file's head until its header can be judged.
-ImageVerdict JudgeHead(int fd, uint64_t fileBytes, ImageFormat format, std::vector<uint8_t>& head,
-                       ImageHeader& header)
+ImageVerdict JudgeHead(int fd, uint64_t fileBytes, ImageFormat format, std::vector<uint8_t>& head, ImageHeader& header)
 {
     ImageVerdict verdict = ImageVerdict::NeedMore;
     for (uint64_t want = kHeadBytes; verdict == ImageVerdict::NeedMore; want *= 2) {
@@ -290,21 +289,22 @@ ImageFailure DecodeInDecoder(int fd, uint64_t fileBytes, ImageFormat format, con
 {
     const uint64_t offset = DecodedOffset(fileBytes);
     const uint64_t sharedBytes = offset + header.decodedBytes;
-    uint8_t* mapped =
-        ftruncate(decoder.shared, static_cast<off_t>(sharedBytes)) == 0 ? MapShared(decoder.shared, sharedBytes) : nullptr;
+    uint8_t* mapped = ftruncate(decoder.shared, static_cast<off_t>(sharedBytes)) == 0
+                          ? MapShared(decoder.shared, sharedBytes)
+                          : nullptr;
     if (mapped == nullptr) {
         ftruncate(decoder.shared, 0);
         return ImageFailure::NoDecoder;
     }
     std::memcpy(mapped, head.data(), head.size());
-    ImageFailure failure = ReadInto(fd, mapped + head.size(), fileBytes - head.size()) ? ImageFailure::None
-                                                                                         : ImageFailure::Missing;
+    ImageFailure failure =
+        ReadInto(fd, mapped + head.size(), fileBytes - head.size()) ? ImageFailure::None : ImageFailure::Missing;
 
     const int64_t cpuBudget =
-        kBaseCpuNanoseconds + static_cast<int64_t>(std::min<uint64_t>(header.texels, uint64_t(1) << 40)) *
-                                  kCpuNanosecondsPerTexel;
-    const Clock::time_point deadline = start + std::chrono::nanoseconds(cpuBudget * kWallTimesCpu +
-                                                                        kWallExtraNanoseconds);
+        kBaseCpuNanoseconds +
+        static_cast<int64_t>(std::min<uint64_t>(header.texels, uint64_t(1) << 40)) * kCpuNanosecondsPerTexel;
+    const Clock::time_point deadline =
+        start + std::chrono::nanoseconds(cpuBudget * kWallTimesCpu + kWallExtraNanoseconds);
     // The decoder's CPU clock exists for as long as the process does.
     clockid_t cpu = CLOCK_MONOTONIC;
     if (failure == ImageFailure::None && clock_getcpuclockid(decoder.process.Pid(), &cpu) != 0)
@@ -321,7 +321,8 @@ ImageFailure DecodeInDecoder(int fd, uint64_t fileBytes, ImageFormat format, con
         failure = ImageFailure::DecodeFailed;
     if (failure == ImageFailure::None) {
         const uint8_t* pixels = mapped + offset;
-        const uint8_t* palette = reply.image.dataBytes <= header.decodedBytes ? pixels + reply.image.dataBytes : nullptr;
+        const uint8_t* palette =
+            reply.image.dataBytes <= header.decodedBytes ? pixels + reply.image.dataBytes : nullptr;
         failure = AcceptDecodedImage(header, reply.image, pixels, palette, maxTextureSize);
     }
     munmap(mapped, sharedBytes);

@@ -79,8 +79,8 @@ bool EnterSandbox(int channel, const WorkerSandbox& sandbox)
                                                 conditions.begin()) == 0;
     };
 
-    for (const int call : {SCMP_SYS(read), SCMP_SYS(recvfrom), SCMP_SYS(recvmsg), SCMP_SYS(write), SCMP_SYS(sendto),
-                           SCMP_SYS(sendmsg)})
+    for (const int call :
+         {SCMP_SYS(read), SCMP_SYS(recvfrom), SCMP_SYS(recvmsg), SCMP_SYS(write), SCMP_SYS(sendto), SCMP_SYS(sendmsg)})
         allow(call, {argIs(0, channel)});
     for (const int call : {SCMP_SYS(write), SCMP_SYS(writev)})
         built = built && seccomp_rule_add(filter, SCMP_ACT_ERRNO(EBADF), call, 1, notOnChannel) == 0;
@@ -101,18 +101,17 @@ bool EnterSandbox(int channel, const WorkerSandbox& sandbox)
         allow(SCMP_SYS(openat), {scmp_arg_cmp{2, SCMP_CMP_MASKED_EQ, writing, 0}});
         built = built && seccomp_rule_add(filter, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(openat2), 0) == 0;
         for (const int call : {SCMP_SYS(read), SCMP_SYS(pread64), SCMP_SYS(readv), SCMP_SYS(close), SCMP_SYS(lseek),
-                               SCMP_SYS(fstat), SCMP_SYS(newfstatat), SCMP_SYS(statx), SCMP_SYS(stat),
-                               SCMP_SYS(lstat), SCMP_SYS(access), SCMP_SYS(faccessat), SCMP_SYS(faccessat2),
-                               SCMP_SYS(getdents64), SCMP_SYS(readlink), SCMP_SYS(readlinkat), SCMP_SYS(getcwd)})
+                               SCMP_SYS(fstat), SCMP_SYS(newfstatat), SCMP_SYS(statx), SCMP_SYS(stat), SCMP_SYS(lstat),
+                               SCMP_SYS(access), SCMP_SYS(faccessat), SCMP_SYS(faccessat2), SCMP_SYS(getdents64),
+                               SCMP_SYS(readlink), SCMP_SYS(readlinkat), SCMP_SYS(getcwd)})
             allow(call, {});
     }
     if (sandbox.threads) {
         allow(SCMP_SYS(clone), {scmp_arg_cmp{0, SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD}});
         built = built && seccomp_rule_add(filter, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0) == 0;
         // The C library installs a handler of its own before the first thread starts.
-        for (const int call : {SCMP_SYS(rt_sigaction), SCMP_SYS(set_robust_list), SCMP_SYS(rseq),
-                               SCMP_SYS(sched_yield), SCMP_SYS(sched_getaffinity), SCMP_SYS(getrlimit),
-                               SCMP_SYS(prlimit64)})
+        for (const int call : {SCMP_SYS(rt_sigaction), SCMP_SYS(set_robust_list), SCMP_SYS(rseq), SCMP_SYS(sched_yield),
+                               SCMP_SYS(sched_getaffinity), SCMP_SYS(getrlimit), SCMP_SYS(prlimit64)})
             allow(call, {});
     }
     built = built && seccomp_load(filter) == 0;
@@ -294,8 +293,7 @@ int Transfer(int fd, bool out, void* data, std::size_t size, WorkerClock::time_p
             return errno;
         if (polled <= 0)
             continue;
-        const ssize_t moved =
-            out ? send(fd, at, size, MSG_NOSIGNAL | MSG_DONTWAIT) : recv(fd, at, size, MSG_DONTWAIT);
+        const ssize_t moved = out ? send(fd, at, size, MSG_NOSIGNAL | MSG_DONTWAIT) : recv(fd, at, size, MSG_DONTWAIT);
         if (moved < 0 && (errno == EAGAIN || errno == EINTR))
             continue;
         if (moved <= 0)

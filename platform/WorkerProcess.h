@@ -35,7 +35,7 @@ struct WorkerError {
 // (open for writing, exec, fork, sockets, ...) stops it with SIGSYS; writes to other descriptors (a library's warning
 // on standard error) fail quietly instead.
 struct WorkerSandbox {
-    int sharedFile = -1;     // a descriptor the worker keeps besides its channel and may map (a memory file)
+    int sharedFile = -1;      // a descriptor the worker keeps besides its channel and may map (a memory file)
     bool readsFiles = false;  // may open files read-only, read them and look at the file system (includes)
     bool threads = false;     // may start threads of its own (never processes)
 };

@@ -16,8 +16,8 @@ void DestroyProgram(CGprogram& program)
     program = nullptr;
 }
 
-CGparameter LoadParameter(CGprogram program, const std::string& name, const char* stageWords,
-                          const std::string& file, std::map<std::string, CGparameter>& parameters)
+CGparameter LoadParameter(CGprogram program, const std::string& name, const char* stageWords, const std::string& file,
+                          std::map<std::string, CGparameter>& parameters)
 {
     CGparameter handle = cgGetNamedParameter(program, name.c_str());
     if (handle == nullptr) {
@@ -84,8 +84,8 @@ Outcome CGShader::LoadShader(const std::string& file, const char* vertexEntry, c
     for (Stage& stage : stages) {
         if (stage.entry == nullptr)
             continue;
-        stage.program = cgCreateProgramFromFile(runtime->context, CG_SOURCE, file.c_str(), stage.profile, stage.entry,
-                                                nullptr);
+        stage.program =
+            cgCreateProgramFromFile(runtime->context, CG_SOURCE, file.c_str(), stage.profile, stage.entry, nullptr);
         if (stage.program == nullptr) {
             const char* listing = cgGetLastListing(runtime->context);
             const std::string report = std::string("CGShader::LoadShader: ") + stage.kind +
@@ -150,12 +150,6 @@ void CGShader::Unbind()
     cgGLDisableProfile(runtime->fragmentProfile);
 }
 
-void CGShader::DumpVertexProgram(const std::string& file) const
-{
-    DumpProgram(vertexProgram, file);
-}
+void CGShader::DumpVertexProgram(const std::string& file) const { DumpProgram(vertexProgram, file); }
 
-void CGShader::DumpFragmentProgram(const std::string& file) const
-{
-    DumpProgram(fragmentProgram, file);
-}
+void CGShader::DumpFragmentProgram(const std::string& file) const { DumpProgram(fragmentProgram, file); }

@@ -16,7 +16,8 @@ void SelectInSphere(const RenderGeometry& geometry, const Light& light, const Cl
                     ClusterSelection& out)
 {
     const Vec3& centre = light.currentPosition;
-    SelectClusters(geometry, within, [&](const ClusterBox& box) { return BoxOutsideSphere(box, centre, light.radius); }, out);
+    SelectClusters(
+        geometry, within, [&](const ClusterBox& box) { return BoxOutsideSphere(box, centre, light.radius); }, out);
 }
 
 // The first light pass replaces the colour of every pixel that the pre-pass covered, black where the light does
@@ -142,8 +143,9 @@ void BeginMainView(Renderer& renderer, const FrameRequest& request)
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
     const ShortCuts& cuts = frame.shortCuts;
     if (frame.options.culling && (cuts.cullPrePass || cuts.cullLightPasses))
-        SelectClusters(renderer.geometry, nullptr, [&](const ClusterBox& box) { return BoxOutsideFrustum(box, view.frustum); },
-                       frame.scratch.inView);
+        SelectClusters(
+            renderer.geometry, nullptr, [&](const ClusterBox& box) { return BoxOutsideFrustum(box, view.frustum); },
+            frame.scratch.inView);
 }
 
 void DepthPrePass(Renderer& renderer)
@@ -219,9 +221,8 @@ void PostPass(Renderer& renderer, const FrameRequest& request)
 {
     const FrameContext& frame = renderer.frame;
     const bool clearColour = !(frame.options.culling && frame.shortCuts.skipPostColourClear);
-    DrawPostPass(renderer.frame.gl, *renderer.shaders, renderer.postTarget, request.windowWidth,
-                 request.windowHeight, clearColour, renderer.fixedTextures.warp, renderer.fixedTextures.ramp,
-                 renderer.shaderTime);
+    DrawPostPass(renderer.frame.gl, *renderer.shaders, renderer.postTarget, request.windowWidth, request.windowHeight,
+                 clearColour, renderer.fixedTextures.warp, renderer.fixedTextures.ramp, renderer.shaderTime);
 }
 
 void EndFrame(Renderer& renderer) { renderer.frame.firstFrame = false; }

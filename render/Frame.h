@@ -33,11 +33,11 @@ struct FrameScratch {
 // What the passes of successive frames share; the renderer owns it.
 struct FrameContext {
     FrameOptions options;
-    ShortCuts shortCuts;      // for the shader files loaded now
-    bool firstFrame = true;   // the shadow faces and the pre-pass of the first frame test depth with GL_LESS,
-                              // later ones with GL_LEQUAL
+    ShortCuts shortCuts;     // for the shader files loaded now
+    bool firstFrame = true;  // the shadow faces and the pre-pass of the first frame test depth with GL_LESS,
+                             // later ones with GL_LEQUAL
     GlStateCache gl;
-    View mainView;            // this frame's camera view, set by BeginMainView
+    View mainView;  // this frame's camera view, set by BeginMainView
     FrameScratch scratch;
     long shadowFacesRendered = 0;  // since start-up; a still scene adds none after its first frame
 };

@@ -35,9 +35,8 @@ const float* Floats(const RenderVertex& v) { return v.position; }
 template <class Work>
 void ForChunks(size_t count, size_t chunk, unsigned threads, Work&& work)
 {
-    ParallelFor(
-        (count + chunk - 1) / chunk,
-        [&](size_t piece) { work(piece * chunk, std::min(count, (piece + 1) * chunk)); }, threads);
+    ParallelFor((count + chunk - 1) / chunk,
+                [&](size_t piece) { work(piece * chunk, std::min(count, (piece + 1) * chunk)); }, threads);
 }
 
 }  // namespace
@@ -193,8 +192,8 @@ WeldedCorners WeldInRuns(const TriangleRefs& triangles, unsigned threads)
     ParallelFor(
         runCount,
         [&](size_t r) {
-            runs[r] = WeldRun(triangles, runStart(r), runStart(r + 1), r == 0 ? cornerCount : runStart(r + 1) - runStart(r),
-                              result.corners.data());
+            runs[r] = WeldRun(triangles, runStart(r), runStart(r + 1),
+                              r == 0 ? cornerCount : runStart(r + 1) - runStart(r), result.corners.data());
             if (runCount == 1)
                 return;
             const std::vector<uint32_t>& hashes = runs[r].hashes;
@@ -259,8 +258,8 @@ WeldedCorners WeldInRuns(const TriangleRefs& triangles, unsigned threads)
                     const uint32_t hash = hashes[*i];
                     const uint32_t pooled = runBase[r] + *i;
                     size_t slot = hash & mask;
-                    while (slots[slot].pooled != 0 &&
-                           !(slots[slot].hash == hash && SameVertex(pooledVertex(slots[slot].pooled - 1), vertices[*i])))
+                    while (slots[slot].pooled != 0 && !(slots[slot].hash == hash &&
+                                                        SameVertex(pooledVertex(slots[slot].pooled - 1), vertices[*i])))
                         slot = (slot + 1) & mask;
                     if (slots[slot].pooled == 0)
                         slots[slot] = {hash, pooled + 1};
@@ -456,12 +455,13 @@ void BuildClusters(BuiltGeometry& geometry, unsigned threads)
     const size_t step = size_t(kClusterTriangles) * 3;
     geometry.batchClusters.assign(1, 0);
     for (const MaterialBatch& batch : geometry.batches)
-        geometry.batchClusters.push_back(
-            geometry.batchClusters.back() + static_cast<uint32_t>((batch.indices.size() + step - 1) / step));
+        geometry.batchClusters.push_back(geometry.batchClusters.back() +
+                                         static_cast<uint32_t>((batch.indices.size() + step - 1) / step));
     geometry.clusters.assign(geometry.batchClusters.back(), IndexCluster());
     ForChunks(geometry.clusters.size(), kChunkClusters, threads, [&](size_t begin, size_t end) {
         size_t b = size_t(std::upper_bound(geometry.batchClusters.begin(), geometry.batchClusters.end(), begin) -
-                          geometry.batchClusters.begin()) - 1;
+                          geometry.batchClusters.begin()) -
+                   1;
         for (size_t c = begin; c < end; ++c) {
             while (c >= geometry.batchClusters[b + 1])
                 ++b;

@@ -61,7 +61,9 @@ struct UnsetAllocator : std::allocator<T> {
     };
     UnsetAllocator() = default;
     template <class U>
-    UnsetAllocator(const UnsetAllocator<U>&) noexcept {}
+    UnsetAllocator(const UnsetAllocator<U>&) noexcept
+    {
+    }
     template <class U>
     void construct(U* p) noexcept
     {

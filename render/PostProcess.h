@@ -18,5 +18,5 @@ void CreatePostTarget(PostTarget& target, int windowWidth, int windowHeight);
 
 // Draws the target onto the window through the post pair with the warp and ramp images and the shader clock. The
 // window's colour is cleared first unless clearColour is false, for a post program that writes every pixel.
-void DrawPostPass(GlStateCache& gl, ShaderPairs& shaders, const PostTarget& target, int windowWidth,
-                  int windowHeight, bool clearColour, GLuint warpTexture, GLuint rampTexture, float shaderTime);
+void DrawPostPass(GlStateCache& gl, ShaderPairs& shaders, const PostTarget& target, int windowWidth, int windowHeight,
+                  bool clearColour, GLuint warpTexture, GLuint rampTexture, float shaderTime);

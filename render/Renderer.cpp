@@ -10,6 +10,5 @@ void LoadShadersAndShortCuts(Renderer& renderer)
 TextureSource LevelTextures(Renderer& renderer)
 {
     TextureCache& cache = renderer.textures;
-    return TextureSource{[&cache](const std::string& name) { return LoadTexture(cache, name); },
-                         cache.FallbackTexture};
+    return TextureSource{[&cache](const std::string& name) { return LoadTexture(cache, name); }, cache.FallbackTexture};
 }

@@ -28,7 +28,7 @@ struct ShaderParameters {
 
 // The renderer's four pairs, made in one runtime context, and their parameter table.
 struct ShaderPairs {
-    ShaderRuntime runtime;  // first: the pairs are made in it and destroyed before it
+    ShaderRuntime runtime;            // first: the pairs are made in it and destroyed before it
     CGShader lightShader{runtime};    // per-light passes
     CGShader ambientShader{runtime};  // depth pre-pass
     CGShader shadowShader{runtime};   // shadow cube faces

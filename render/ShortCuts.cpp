@@ -24,8 +24,8 @@ namespace {
 
 // [SECTION] Probe targets and drawing
 
-constexpr int kTile = 16;                     // pixels per side of one probe configuration's tile
-constexpr int kTilesPerSide = 8;              // 64 configurations per target fill
+constexpr int kTile = 16;         // pixels per side of one probe configuration's tile
+constexpr int kTilesPerSide = 8;  // 64 configurations per target fill
 constexpr int kTargetSize = kTile * kTilesPerSide;
 
 // Written where no fragment arrives; a program would have to write exactly these four values to hide a hole.
@@ -335,9 +335,9 @@ struct PlaneProbe {
 };
 
 // The directions of the axes and of the cube's corners.
-constexpr Vec3 kDirections[14] = {Vec3(1, 0, 0),  Vec3(-1, 0, 0), Vec3(0, 1, 0),   Vec3(0, -1, 0),  Vec3(0, 0, 1),
-                              Vec3(0, 0, -1), Vec3(1, 1, 1),  Vec3(1, 1, -1),  Vec3(1, -1, 1),  Vec3(1, -1, -1),
-                              Vec3(-1, 1, 1), Vec3(-1, 1, -1), Vec3(-1, -1, 1), Vec3(-1, -1, -1)};
+constexpr Vec3 kDirections[14] = {Vec3(1, 0, 0),  Vec3(-1, 0, 0),  Vec3(0, 1, 0),   Vec3(0, -1, 0),  Vec3(0, 0, 1),
+                                  Vec3(0, 0, -1), Vec3(1, 1, 1),   Vec3(1, 1, -1),  Vec3(1, -1, 1),  Vec3(1, -1, -1),
+                                  Vec3(-1, 1, 1), Vec3(-1, 1, -1), Vec3(-1, -1, 1), Vec3(-1, -1, -1)};
 
 // Loads the projection that maps the square of probe, for a light at centre with radius, onto the viewport, and
 // draws the square as a 4x4 grid of vertices reaching a little beyond its edges, so that the viewport is covered
@@ -382,8 +382,8 @@ void DrawPlane(const PlaneProbe& probe, const Vec3& centre, double radius, Sampl
     std::vector<RenderVertex> triangles;
     for (int i = 0; i + 1 < kGrid; ++i)
         for (int j = 0; j + 1 < kGrid; ++j)
-            for (const RenderVertex* corner : {&grid[i][j], &grid[i + 1][j], &grid[i + 1][j + 1], &grid[i][j],
-                                               &grid[i + 1][j + 1], &grid[i][j + 1]})
+            for (const RenderVertex* corner :
+                 {&grid[i][j], &grid[i + 1][j], &grid[i + 1][j + 1], &grid[i][j], &grid[i + 1][j + 1], &grid[i][j + 1]})
                 triangles.push_back(*corner);
     DrawTriangles(triangles);
 }
@@ -572,10 +572,9 @@ ShortCuts DecideShortCuts(ShaderPairs& shaders, const RenderGeometry& geometry, 
     glStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
 
     const ShaderParameters& p = shaders.parameters;
-    const std::vector<GLuint> cubes = {CreateCube({0, 0, 0, 0}, {0, 0, 0, 0}),
-                                       CreateCube({255, 255, 255, 255}, {255, 255, 255, 255}),
-                                       CreateCube({64, 64, 64, 255}, {0, 0, 0, 0}),
-                                       CreateCube({200, 13, 90, 255}, {3, 250, 128, 0})};
+    const std::vector<GLuint> cubes = {
+        CreateCube({0, 0, 0, 0}, {0, 0, 0, 0}), CreateCube({255, 255, 255, 255}, {255, 255, 255, 255}),
+        CreateCube({64, 64, 64, 255}, {0, 0, 0, 0}), CreateCube({200, 13, 90, 255}, {3, 250, 128, 0})};
     ShortCuts cuts;
     ProbeTarget exact = CreateProbeTarget(GL_RGBA32F_ARB);
     ProbeTarget faces = CreateProbeTarget(GL_RGBA8);

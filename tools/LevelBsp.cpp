@@ -39,9 +39,8 @@ struct BspBuilder {
 
         const size_t middle = begin + (end - begin) / 2;
         const auto first = tree.triangles.begin();
-        std::nth_element(first + begin, first + middle, first + end, [&](uint64_t a, uint64_t b) {
-            return Coordinate(a, axis) < Coordinate(b, axis);
-        });
+        std::nth_element(first + begin, first + middle, first + end,
+                         [&](uint64_t a, uint64_t b) { return Coordinate(a, axis) < Coordinate(b, axis); });
         // The plane lies halfway between the two halves, so centroids on it are rare.
         const float upper = Coordinate(tree.triangles[middle], axis);
         float lower = Coordinate(tree.triangles[begin], axis);

@@ -19,9 +19,9 @@ struct BspSplit {
 };
 
 struct BspTree {
-    std::vector<uint64_t> triangles;                  // triangle numbers, grouped by leaf
-    std::vector<std::pair<size_t, size_t>> leaves;    // [begin, end) into `triangles`
-    std::vector<BspSplit> nodes;                      // node 0 is the root
+    std::vector<uint64_t> triangles;                // triangle numbers, grouped by leaf
+    std::vector<std::pair<size_t, size_t>> leaves;  // [begin, end) into `triangles`
+    std::vector<BspSplit> nodes;                    // node 0 is the root
 };
 
 // Splits until a leaf holds at most `leafSize` triangles; the root is always split, so the tree has at least one

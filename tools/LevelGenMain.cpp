@@ -27,12 +27,12 @@ constexpr int kDefaultRooms = 6;
 constexpr int kDefaultMaterials = 8;
 constexpr double kDefaultCellSize = 64.0;
 constexpr size_t kLeafSize = 256;
-constexpr uint64_t kMaxTriangles = 50000000;  // about 1.2 GB of working memory
+constexpr uint64_t kMaxTriangles = 50000000;   // about 1.2 GB of working memory
 constexpr uint64_t kTrianglesPerRoom = 40000;  // rooms chosen for a triangle target when none are given
 
 struct Options {
     std::string out;
-    uint64_t rooms = 0;  // 0: chosen from the triangle target, or the default
+    uint64_t rooms = 0;      // 0: chosen from the triangle target, or the default
     uint64_t triangles = 0;  // 0: no target, fixed cell size
     uint64_t materials = kDefaultMaterials;
     uint64_t seed = 1;
@@ -62,10 +62,16 @@ const char kUsage[] =
     "2 for bad options.\n";
 
 const std::vector<OptionSpec> kOptions = {
-    {"out", 0, true},        {"rooms", 0, true},       {"triangles", 0, true},
-    {"materials", 0, true},  {"seed", 0, true},        {"no-textures", 0, false},
-    {"missing-normal-maps", 0, false},                 {"every-normal-map", 0, false},
-    {"help", 0, false},      {"version", 0, false},
+    {"out", 0, true},
+    {"rooms", 0, true},
+    {"triangles", 0, true},
+    {"materials", 0, true},
+    {"seed", 0, true},
+    {"no-textures", 0, false},
+    {"missing-normal-maps", 0, false},
+    {"every-normal-map", 0, false},
+    {"help", 0, false},
+    {"version", 0, false},
 };
 
 // A whole decimal number from lo to hi, nothing else.
@@ -120,8 +126,8 @@ Request ReadOptions(const CommandLine& line, Options& options, std::string& prob
             for (const NumberOption& number : kNumbers) {
                 if (IsOption(option, number.name) &&
                     !ParseNumber(option.value, number.lo, number.hi, options.*number.field)) {
-                    problem = std::string("--") + number.name + " takes " + number.expected + ", not '" +
-                              option.value + "'";
+                    problem =
+                        std::string("--") + number.name + " takes " + number.expected + ", not '" + option.value + "'";
                     return Request::Generate;
                 }
             }
@@ -140,8 +146,7 @@ bool MakeDirectory(const std::string& path)
     if (!error && !std::filesystem::is_directory(path, error) && !error)
         error = std::make_error_code(std::errc::not_a_directory);
     if (error) {
-        std::fprintf(stderr, "%s: cannot create directory '%s': %s\n", kProgram, path.c_str(),
-                     error.message().c_str());
+        std::fprintf(stderr, "%s: cannot create directory '%s': %s\n", kProgram, path.c_str(), error.message().c_str());
         return false;
     }
     return true;
@@ -158,10 +163,10 @@ int Generate(const Options& options)
                     ? kDefaultRooms
                     : static_cast<int>(std::clamp<uint64_t>(options.triangles / kTrianglesPerRoom, 4, 1024));
 
-    const std::vector<Material> materials = MakeMaterials(static_cast<int>(options.materials), options.seed, options.everyNormalMap);
+    const std::vector<Material> materials =
+        MakeMaterials(static_cast<int>(options.materials), options.seed, options.everyNormalMap);
     const LevelLayout layout = BuildLayout(rooms, materials, options.seed);
-    const double cellSize =
-        options.triangles == 0 ? kDefaultCellSize : ChooseCellSize(layout.faces, options.triangles);
+    const double cellSize = options.triangles == 0 ? kDefaultCellSize : ChooseCellSize(layout.faces, options.triangles);
     const LevelMesh mesh = TriangulateFaces(layout.faces, cellSize);
     if (mesh.triangleCount > kMaxTriangles)
         return ReportUsageError(kProgram, "the level would exceed 50000000 triangles; use fewer rooms");
@@ -173,8 +178,8 @@ int Generate(const Options& options)
     LevelFileStats stats;
     if (!WriteLevelFile(directory + "out.txt", layout, materials, mesh, tree, stats))
         return 1;
-    if (options.textures && !(WriteLevelImages(directory, materials) &&
-                              CopyShaderFiles(InstalledShaderDirectory(), directory)))
+    if (options.textures &&
+        !(WriteLevelImages(directory, materials) && CopyShaderFiles(InstalledShaderDirectory(), directory)))
         return 1;
 
     std::printf("%" PRIu64 " triangles, %zu lights, %zu leaves, %zu nodes, %zu materials\n", stats.triangles,

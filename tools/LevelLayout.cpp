@@ -73,9 +73,12 @@ struct LayoutBuilder {
         Vec3 origin = lo;
         Vec3 extent = hi - lo;
         // Start at the corner with the smallest u and v: where a direction is negative, from the high side.
-        if (t.x + b.x < 0) origin.x = hi.x;
-        if (t.y + b.y < 0) origin.y = hi.y;
-        if (t.z + b.z < 0) origin.z = hi.z;
+        if (t.x + b.x < 0)
+            origin.x = hi.x;
+        if (t.y + b.y < 0)
+            origin.y = hi.y;
+        if (t.z + b.z < 0)
+            origin.z = hi.z;
         const double lengthU = std::fabs(t * extent);
         const double lengthV = std::fabs(b * extent);
         if (lengthU <= 0.0 || lengthV <= 0.0)
@@ -131,8 +134,7 @@ void AddRoomShell(LayoutBuilder& builder, const Room& room, double centreX, doub
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j) {
             builder.AddRect(PosZ, {xs[i], ys[j], kFloorZ}, {xs[i + 1], ys[j + 1], kFloorZ}, floor, true);
-            builder.AddRect(NegZ, {xs[i], ys[j], room.ceilingZ}, {xs[i + 1], ys[j + 1], room.ceilingZ}, ceiling,
-                            true);
+            builder.AddRect(NegZ, {xs[i], ys[j], room.ceilingZ}, {xs[i + 1], ys[j + 1], room.ceilingZ}, ceiling, true);
         }
     const auto alongY = [](double x) { return [x](double s, double z) { return Vec3(x, s, z); }; };
     const auto alongX = [](double y) { return [y](double s, double z) { return Vec3(s, y, z); }; };
@@ -244,8 +246,8 @@ Vec3 FacingTangent(Facing facing) { return Cross(FacingBitangent(facing), Facing
 
 std::vector<Material> MakeMaterials(int count, uint64_t seed, bool everyNormalMap)
 {
-    static const TextureKind kKinds[] = {TextureKind::Brick, TextureKind::Stone, TextureKind::Tiles,
-                                         TextureKind::Wood, TextureKind::Metal};
+    static const TextureKind kKinds[] = {TextureKind::Brick, TextureKind::Stone, TextureKind::Tiles, TextureKind::Wood,
+                                         TextureKind::Metal};
     static const char* const kKindNames[] = {"brick", "stone", "tiles", "wood", "metal"};
     GenRandom random(seed ^ 0x6d617465726961ull);
     std::vector<Material> materials;
@@ -360,8 +362,10 @@ LevelLayout BuildLayout(int rooms, const std::vector<Material>& materials, uint6
         const double reach = std::max(room.x1 - room.x0, room.y1 - room.y0) * 0.8;
         char name[32];
         std::snprintf(name, sizeof name, "light%zu", layout.lights.size());
-        layout.lights.push_back({name, {cx + (room.x1 - cx) * 0.3, cy, room.ceilingZ - 40.0},
-                                 static_cast<float>(reach), RandomColour(random)});
+        layout.lights.push_back({name,
+                                 {cx + (room.x1 - cx) * 0.3, cy, room.ceilingZ - 40.0},
+                                 static_cast<float>(reach),
+                                 RandomColour(random)});
     }
 
     SpreadUnusedMaterials(layout, materials);

@@ -95,8 +95,8 @@ void WriteChild(TextSink& out, const BspChild& child)
     out.Integer(child.index);
 }
 
-void WriteBody(TextSink& out, const LevelLayout& layout, const std::vector<Material>& materials,
-               const LevelMesh& mesh, const BspTree& tree)
+void WriteBody(TextSink& out, const LevelLayout& layout, const std::vector<Material>& materials, const LevelMesh& mesh,
+               const BspTree& tree)
 {
     out.Text("BSP\nBBOXES\n");
     for (const LevelBox& box : layout.boxes) {

@@ -199,8 +199,8 @@ void PaintWood(Surface& s, uint64_t seed)
             const double d = EdgeDistance(std::fmod(lx, 128.0), y - p * plank, 128.0, plank);
             const double bevel = SmoothStep(0.5, 2.5, d);
             const double warp = Fbm(x, y, 4, 3, seed + p);
-            const double rings = 0.5 + 0.5 * std::sin((y - p * plank + 14.0 * warp) * 0.9 +
-                                                      4.0 * std::sin(2 * kPi * lx / 256.0) + p);
+            const double rings =
+                0.5 + 0.5 * std::sin((y - p * plank + 14.0 * warp) * 0.9 + 4.0 * std::sin(2 * kPi * lx / 256.0) + p);
             const double fibre = ValueNoise(x, y, 4, 64, seed + 11);
             const double t = std::clamp(0.55 * rings + 0.45 * fibre, 0.0, 1.0);
             const double shade = (0.85 + 0.3 * Hash01(p, 2, seed)) * Mix(0.35, 1.0, bevel);
@@ -243,11 +243,21 @@ Surface MakeSurface(const Material& material)
 {
     Surface surface;
     switch (material.kind) {
-    case TextureKind::Brick: PaintBrick(surface, material.seed, material.variant); break;
-    case TextureKind::Stone: PaintStone(surface, material.seed); break;
-    case TextureKind::Tiles: PaintTiles(surface, material.seed, material.variant); break;
-    case TextureKind::Wood: PaintWood(surface, material.seed); break;
-    case TextureKind::Metal: PaintMetal(surface, material.seed); break;
+    case TextureKind::Brick:
+        PaintBrick(surface, material.seed, material.variant);
+        break;
+    case TextureKind::Stone:
+        PaintStone(surface, material.seed);
+        break;
+    case TextureKind::Tiles:
+        PaintTiles(surface, material.seed, material.variant);
+        break;
+    case TextureKind::Wood:
+        PaintWood(surface, material.seed);
+        break;
+    case TextureKind::Metal:
+        PaintMetal(surface, material.seed);
+        break;
     }
     return surface;
 }
@@ -379,9 +389,12 @@ GenImage MakeRampImage()
 const char* ImageExtension(ImageFormat format)
 {
     switch (format) {
-    case ImageFormat::Dds: return ".dds";
-    case ImageFormat::Tga: return ".tga";
-    case ImageFormat::Jpg: return ".jpg";
+    case ImageFormat::Dds:
+        return ".dds";
+    case ImageFormat::Tga:
+        return ".tga";
+    case ImageFormat::Jpg:
+        return ".jpg";
     }
     return "";
 }
@@ -392,12 +405,11 @@ bool LoadImageFile(const std::string& path, int channels, GenImage& image)
     ILuint name = 0;
     ilGenImages(1, &name);
     ilBindImage(name);
-    bool loaded = ilLoadImage(path.c_str()) &&
-                  ilConvertImage(channels == 4 ? IL_RGBA : IL_RGB, IL_UNSIGNED_BYTE);
+    bool loaded = ilLoadImage(path.c_str()) && ilConvertImage(channels == 4 ? IL_RGBA : IL_RGB, IL_UNSIGNED_BYTE);
     if (loaded) {
         image = NewImage(ilGetInteger(IL_IMAGE_WIDTH), ilGetInteger(IL_IMAGE_HEIGHT), channels);
-        loaded = ilCopyPixels(0, 0, 0, image.width, image.height, 1, channels == 4 ? IL_RGBA : IL_RGB,
-                              IL_UNSIGNED_BYTE, image.pixels.data()) != 0;
+        loaded = ilCopyPixels(0, 0, 0, image.width, image.height, 1, channels == 4 ? IL_RGBA : IL_RGB, IL_UNSIGNED_BYTE,
+                              image.pixels.data()) != 0;
     }
     ilDeleteImages(1, &name);
     DrainImageErrors();

@@ -69,9 +69,8 @@ void TimedFrame(Viewer& viewer, float dt)
     viewer.options.onlyFirstLight = false;
     Timed("all lights", [&] { LightPasses(renderer, request); });
     Timed("post", [&] { PostPass(renderer, request); });
-    Timed("statistics", [&] {
-        DrawFrameStats(viewer.frameStats, dt, renderTimer, viewer.windowWidth, viewer.windowHeight);
-    });
+    Timed("statistics",
+          [&] { DrawFrameStats(viewer.frameStats, dt, renderTimer, viewer.windowWidth, viewer.windowHeight); });
     Timed("swap", [] { glutSwapBuffers(); });
     EndFrame(renderer);
 }

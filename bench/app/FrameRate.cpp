@@ -3,7 +3,8 @@
 // the first and after the last frame shows whether a still scene renders shadow faces after its first frame.
 //
 // Use: bench_frames SECONDS animated|still   (in a directory with the level, its images and the .cg files)
-// Prints "renderer <GL renderer>, <GL version>" and "frames <count> seconds <s> fps <f> median_ms <m> faces_first <n> faces_last <n>".
+// Prints "renderer <GL renderer>, <GL version>" and "frames <count> seconds <s> fps <f> median_ms <m> faces_first <n>
+// faces_last <n>".
 
 #include "Callbacks.h"
 #include "FrameBench.h"

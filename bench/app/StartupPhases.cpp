@@ -40,7 +40,6 @@ void Timed(const std::string& name, Step&& step)
     Charge(name, SecondsSince(start));
 }
 
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -64,8 +63,7 @@ int main(int argc, char** argv)
         levelTextureSeconds += SecondsSince(loadStart);
         return texture;
     };
-    Timed("parse and load",
-          [&] { LoadLevel(level, TextureSource{timedLoader, renderer.textures.FallbackTexture}); });
+    Timed("parse and load", [&] { LoadLevel(level, TextureSource{timedLoader, renderer.textures.FallbackTexture}); });
     Charge("parse and load", -levelTextureSeconds);
     Charge("textures", levelTextureSeconds);
 

@@ -65,9 +65,8 @@ void PrintRows(const std::string& what, const Timing& timing, unsigned threads)
              Format("%.3f", Median(timing.allProcessor)), Format("1 thread: %.3f", Median(timing.oneProcessor)),
              Format("%.2fx", Median(timing.allProcessor) / Median(timing.oneProcessor)));
     if (threads > 1)
-        PrintRow(section, what + ": Amdahl for 8 and 16 threads", Format("%.2fx, %.2fx", Amdahl(speedup, threads, 8),
-                                                                         Amdahl(speedup, threads, 16)),
-                 "", "");
+        PrintRow(section, what + ": Amdahl for 8 and 16 threads",
+                 Format("%.2fx, %.2fx", Amdahl(speedup, threads, 8), Amdahl(speedup, threads, 16)), "", "");
 }
 
 }  // namespace

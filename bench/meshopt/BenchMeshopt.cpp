@@ -107,8 +107,8 @@ void Measure(const Mesh& m)
     double ourTime = MedianSeconds(runs, [&] {
         ours.resize(m.indices.size());
         if (wide) {
-            ours.resize(OrderTriangles(ours.data(), m.indices.data(), uint32_t(m.indices.size()), options, scratch)
-                            .indexCount);
+            ours.resize(
+                OrderTriangles(ours.data(), m.indices.data(), uint32_t(m.indices.size()), options, scratch).indexCount);
         } else {
             const OrderResult result =
                 OrderTriangles(narrowOut.data(), narrow.data(), uint32_t(narrow.size()), options, scratch);
@@ -118,8 +118,8 @@ void Measure(const Mesh& m)
     double fifoTime = MedianSeconds(runs, [&] {
         meshopt_optimizeVertexCacheFifo(fifo.data(), m.indices.data(), m.indices.size(), m.vertexCount, cacheSize);
     });
-    double tipsifyTime = MedianSeconds(runs,
-        [&] { meshopt_optimizeVertexCache(tipsify.data(), m.indices.data(), m.indices.size(), m.vertexCount); });
+    double tipsifyTime = MedianSeconds(
+        runs, [&] { meshopt_optimizeVertexCache(tipsify.data(), m.indices.data(), m.indices.size(), m.vertexCount); });
     const double triangles = double(m.indices.size() / 3) / 1e6;
     const std::string name = Format("%s, %.0fk triangles", m.name.c_str(), triangles * 1e3);
     PrintRow("optimiser speed (synthetic)", "M triangles/s, " + name + Format(" (median of %d)", runs),
@@ -133,7 +133,7 @@ void Measure(const Mesh& m)
              Format("%.2f; %.2f; %.2f", acmr / Acmr(m.indices), acmr / Acmr(fifo), acmr / Acmr(tipsify)));
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

@@ -83,8 +83,10 @@ void MeasureLevel(const std::string& only, int runs, const char* path)
         std::function<void(unsigned)> step;
     } steps[] = {
         {"weld", "weld (WeldGeometry)", [] {}, [&](unsigned threads) { work = WeldGeometry(triangles, threads); }},
-        {"order", "order (OrderBatches)", [&] { work = welded; }, [&](unsigned threads) { OrderBatches(work, threads); }},
-        {"clusters", "clusters (BuildClusters)", [&] { work = ordered; }, [&](unsigned threads) { BuildClusters(work, threads); }},
+        {"order", "order (OrderBatches)", [&] { work = welded; },
+         [&](unsigned threads) { OrderBatches(work, threads); }},
+        {"clusters", "clusters (BuildClusters)", [&] { work = ordered; },
+         [&](unsigned threads) { BuildClusters(work, threads); }},
     };
     for (const auto& s : steps) {
         if (!only.empty() && only != s.key)

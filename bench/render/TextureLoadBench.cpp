@@ -149,8 +149,8 @@ int main(int argc, char** argv)
             LoadTexture(textureCache, dir + "/no-such-image_normal");
         missing.push_back(SecondsSince(start) / kCalls * 1e9);
     }
-    PrintRow("texture loading", Format("LoadTexture of a name without a file, ns per call (%d calls, median of %d)",
-                                       kCalls, runs),
+    PrintRow("texture loading",
+             Format("LoadTexture of a name without a file, ns per call (%d calls, median of %d)", kCalls, runs),
              Format("%.0f", Median(missing)), "-", "-");
     return 0;
 }

@@ -65,7 +65,8 @@ const char* const textureMacros = R"(#define tex1D cgTex1D
 #define texRECTfetch cgTexRECTfetch
 )";
 
-const char* const textureHelpers = R"(int3 cgSize(sampler1D s, int lod) { uint w, n; s.GetDimensions(lod, w, n); return int3(w, 0, 0); }
+const char* const textureHelpers =
+    R"(int3 cgSize(sampler1D s, int lod) { uint w, n; s.GetDimensions(lod, w, n); return int3(w, 0, 0); }
 int3 cgSize(sampler2D s, int lod) { uint w, h, n; s.GetDimensions(lod, w, h, n); return int3(w, h, 0); }
 int3 cgSize(sampler3D s, int lod) { uint w, h, d, n; s.GetDimensions(lod, w, h, d, n); return int3(w, h, d); }
 int3 cgSize(samplerCUBE s, int lod) { uint w, h, n; s.GetDimensions(lod, w, h, n); return int3(w, h, 0); }
@@ -192,10 +193,11 @@ bool CallsWord(const std::string& text, const std::string& word)
 
 // Words the DX9 language reserves that are plain identifiers in Cg ("sample", "texture", ...). The prelude renames
 // them with a prefix, which parameter names lose again on the way out.
-const char* const frontEndKeywords[] = {"sample", "line", "point", "triangle", "lineadj", "triangleadj", "linear",
-                                        "centroid", "nointerpolation", "noperspective", "precise", "groupshared",
-                                        "globallycoherent", "unorm", "snorm", "packoffset", "texture", "vector",
-                                        "matrix", "layout", "dword", "Buffer"};
+const char* const frontEndKeywords[] = {
+    "sample",           "line",     "point",           "triangle",      "lineadj", "triangleadj",
+    "linear",           "centroid", "nointerpolation", "noperspective", "precise", "groupshared",
+    "globallycoherent", "unorm",    "snorm",           "packoffset",    "texture", "vector",
+    "matrix",           "layout",   "dword",           "Buffer"};
 const std::string keywordPrefix = "cgKeyword_";
 
 // Cg's typed lookups ("f3tex2D", "h4texCUBEproj", "x1tex1D"): the lookup's every form with its result cut to N

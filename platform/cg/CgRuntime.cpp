@@ -44,9 +44,9 @@ struct ProgramRecord {
     CGprofile profile = CG_PROFILE_UNKNOWN;
     GLuint glProgram = 0;
     std::string compiledText;
-    bool matricesByRows = false;  // see CgTranslation
+    bool matricesByRows = false;                       // see CgTranslation
     std::map<std::string, std::uintptr_t> parameters;  // name -> parameter handle, members and elements included
-    std::vector<std::uintptr_t> topLevel;               // the parameters that are no member or element
+    std::vector<std::uintptr_t> topLevel;              // the parameters that are no member or element
 };
 
 // A parameter: a uniform (location), a vertex input (attribute), or a struct or array whose members hold those;
@@ -54,8 +54,8 @@ struct ProgramRecord {
 struct ParameterRecord {
     std::string name;
     std::uintptr_t program = 0;
-    std::uintptr_t parent = 0;             // the struct or array it belongs to; 0 for a top-level parameter
-    std::vector<std::uintptr_t> members;   // struct members or array elements, in declaration order
+    std::uintptr_t parent = 0;            // the struct or array it belongs to; 0 for a top-level parameter
+    std::vector<std::uintptr_t> members;  // struct members or array elements, in declaration order
     GLuint glProgram = 0;
     GLint location = -1;
     GLint attribute = -1;
@@ -87,10 +87,7 @@ struct Runtime {
 
 Runtime runtime;
 
-std::uintptr_t NewHandle()
-{
-    return ++runtime.lastHandle;
-}
+std::uintptr_t NewHandle() { return ++runtime.lastHandle; }
 
 template <typename Handle>
 std::uintptr_t HandleValue(Handle handle)
@@ -111,20 +108,11 @@ Record* Find(std::unordered_map<std::uintptr_t, Record>& table, std::uintptr_t h
     return found == table.end() ? nullptr : &found->second;
 }
 
-ParameterRecord* FindParameter(CGparameter param)
-{
-    return Find(runtime.parameters, HandleValue(param));
-}
+ParameterRecord* FindParameter(CGparameter param) { return Find(runtime.parameters, HandleValue(param)); }
 
-bool IsVertexProfile(CGprofile profile)
-{
-    return profile == CG_PROFILE_GLSLV;
-}
+bool IsVertexProfile(CGprofile profile) { return profile == CG_PROFILE_GLSLV; }
 
-bool IsKnownProfile(CGprofile profile)
-{
-    return profile == CG_PROFILE_GLSLV || profile == CG_PROFILE_GLSLF;
-}
+bool IsKnownProfile(CGprofile profile) { return profile == CG_PROFILE_GLSLV || profile == CG_PROFILE_GLSLF; }
 
 StageState& StageOf(CGprofile profile)
 {
@@ -580,8 +568,8 @@ CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const c
         if (owner->lastListing.empty())
             owner->lastListing = std::string("cgCreateProgramFromFile: ") + programFile + " did not link";
         else if (text.isCg)
-            owner->lastListing = std::string(programFile) + ": its GLSL translation did not compile:\n" +
-                                 owner->lastListing;
+            owner->lastListing =
+                std::string(programFile) + ": its GLSL translation did not compile:\n" + owner->lastListing;
         else
             owner->lastListing = DriverDiagnostics(owner->lastListing, programFile);
         if (program.glProgram != 0)
@@ -849,25 +837,13 @@ void cgGLSetStateMatrixParameter(CGparameter param, CGGLenum matrix, CGGLenum tr
     UploadMatrices(*parameter, parameter->location, 1, product, false);
 }
 
-void cgGLSetMatrixParameterfr(CGparameter param, const float* matrix)
-{
-    SetMatrices(param, 0, 1, matrix, true);
-}
+void cgGLSetMatrixParameterfr(CGparameter param, const float* matrix) { SetMatrices(param, 0, 1, matrix, true); }
 
-void cgGLSetMatrixParameterfc(CGparameter param, const float* matrix)
-{
-    SetMatrices(param, 0, 1, matrix, false);
-}
+void cgGLSetMatrixParameterfc(CGparameter param, const float* matrix) { SetMatrices(param, 0, 1, matrix, false); }
 
-void cgGLSetMatrixParameterdr(CGparameter param, const double* matrix)
-{
-    SetMatrices(param, 0, 1, matrix, true);
-}
+void cgGLSetMatrixParameterdr(CGparameter param, const double* matrix) { SetMatrices(param, 0, 1, matrix, true); }
 
-void cgGLSetMatrixParameterdc(CGparameter param, const double* matrix)
-{
-    SetMatrices(param, 0, 1, matrix, false);
-}
+void cgGLSetMatrixParameterdc(CGparameter param, const double* matrix) { SetMatrices(param, 0, 1, matrix, false); }
 
 void cgGLSetMatrixParameterArrayfr(CGparameter param, long offset, long nelements, const float* matrices)
 {
@@ -908,10 +884,7 @@ void cgGLEnableTextureParameter(CGparameter param)
     glActiveTexture(static_cast<GLenum>(activeUnit));
 }
 
-void cgGLSetParameter1f(CGparameter param, float x)
-{
-    SetFloats(param, &x, 1);
-}
+void cgGLSetParameter1f(CGparameter param, float x) { SetFloats(param, &x, 1); }
 
 void cgGLSetParameter4d(CGparameter param, double x, double y, double z, double w)
 {
@@ -969,8 +942,8 @@ CGparameter cgGetFirstStructParameter(CGparameter param)
     if (parameter == nullptr || parameter->members.empty())
         return nullptr;
     const ParameterRecord* first = Find(runtime.parameters, parameter->members.front());
-    bool member = first != nullptr && first->name.size() > parameter->name.size() &&
-                  first->name[parameter->name.size()] == '.';
+    bool member =
+        first != nullptr && first->name.size() > parameter->name.size() && first->name[parameter->name.size()] == '.';
     return member ? MakeHandle<CGparameter>(parameter->members.front()) : nullptr;
 }
 
@@ -982,8 +955,9 @@ CGparameter cgGetNextParameter(CGparameter param)
         return nullptr;
     const ParameterRecord* parent = Find(runtime.parameters, parameter->parent);
     const ProgramRecord* program = Find(runtime.programs, parameter->program);
-    const std::vector<std::uintptr_t>* siblings =
-        parent != nullptr ? &parent->members : program != nullptr ? &program->topLevel : nullptr;
+    const std::vector<std::uintptr_t>* siblings = parent != nullptr    ? &parent->members
+                                                  : program != nullptr ? &program->topLevel
+                                                                       : nullptr;
     if (siblings == nullptr)
         return nullptr;
     auto at = std::find(siblings->begin(), siblings->end(), handle);

@@ -132,10 +132,7 @@ std::string BuiltinFor(const std::string& semantic, bool vertexStage, bool input
     return std::string();
 }
 
-std::string GenericAttributeName(int index)
-{
-    return "cgAttribute" + std::to_string(index);
-}
+std::string GenericAttributeName(int index) { return "cgAttribute" + std::to_string(index); }
 
 std::string OwnDeclaration(const std::string& builtin, bool vertexStage)
 {
@@ -154,7 +151,4 @@ std::string OwnDeclaration(const std::string& builtin, bool vertexStage)
     return std::string();
 }
 
-bool NeedsGlsl130(const std::string& builtin)
-{
-    return builtin.find("gl_ClipDistance") != std::string::npos;
-}
+bool NeedsGlsl130(const std::string& builtin) { return builtin.find("gl_ClipDistance") != std::string::npos; }

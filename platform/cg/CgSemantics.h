@@ -1,6 +1,7 @@
 // Cg's binding semantics on the OpenGL profiles: which built-in stream or varying a stage input or output of a
-// given semantic stands for. TEXCOORD8 to 15 between the stages are varyings of their own. Vertex inputs that alias no conventional stream (BLENDWEIGHT, BLENDINDICES, PSIZE,
-// ATTR1, ATTR6, ATTR7) read the generic attribute of their number, declared under GenericAttributeName.
+// given semantic stands for. TEXCOORD8 to 15 between the stages are varyings of their own. Vertex inputs that alias no
+// conventional stream (BLENDWEIGHT, BLENDINDICES, PSIZE, ATTR1, ATTR6, ATTR7) read the generic attribute of their
+// number, declared under GenericAttributeName.
 #pragma once
 
 #include <string>

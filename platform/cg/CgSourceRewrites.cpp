@@ -23,8 +23,8 @@ long BuiltinScalars(const std::string& type)
 {
     static const char* const bases[] = {"float", "half", "fixed", "int", "bool", "double"};
     for (const char* base : bases) {
-        std::string rest = type.substr(0, std::string(base).size()) == base ? type.substr(std::string(base).size())
-                                                                              : "-";
+        std::string rest =
+            type.substr(0, std::string(base).size()) == base ? type.substr(std::string(base).size()) : "-";
         if (rest.empty())
             return 1;
         if (rest.size() == 1 && rest[0] >= '1' && rest[0] <= '4')
@@ -101,7 +101,8 @@ Structs FindStructs(const std::string& text)
     while ((at = text.find("struct", at)) != std::string::npos) {
         std::size_t open = text.find('{', at);
         std::size_t close = open == std::string::npos ? open : text.find('}', open);
-        bool word = (at == 0 || !IsIdentifierChar(text[at - 1])) && at + 6 < text.size() && !IsIdentifierChar(text[at + 6]);
+        bool word =
+            (at == 0 || !IsIdentifierChar(text[at - 1])) && at + 6 < text.size() && !IsIdentifierChar(text[at + 6]);
         if (close == std::string::npos)
             break;
         std::string name = Trim(text.substr(at + 6, open - at - 6));
@@ -410,9 +411,8 @@ std::set<std::string> AssignedNames(const std::string& text, const OutParameters
         if (!assigned && !calls.empty() && before > 0 && (text[before - 1] == '(' || text[before - 1] == ',')) {
             std::size_t after = EndOfAccess(text, end);
             auto found = functions.find(calls.back().function);
-            assigned = after < text.size() && (text[after] == ',' || text[after] == ')') &&
-                       found != functions.end() && calls.back().argument < found->second.size() &&
-                       found->second[calls.back().argument];
+            assigned = after < text.size() && (text[after] == ',' || text[after] == ')') && found != functions.end() &&
+                       calls.back().argument < found->second.size() && found->second[calls.back().argument];
         }
         if (assigned)
             names.insert(name);
@@ -480,8 +480,7 @@ std::string RewriteAssignedGlobals(const std::string& text, const Structs& struc
                     plain = IsIdentifierChar(padded[w - 1]) || IsIdentifierChar(padded[w + std::strlen(word)]);
             }
             if (plain && !name.empty() && !type.empty() && type.compare(0, 7, "sampler") != 0 &&
-                !(structs.count(type) != 0 && HoldsSampler(type, structs)) &&
-                assigned.count(name) != 0)
+                !(structs.count(type) != 0 && HoldsSampler(type, structs)) && assigned.count(name) != 0)
                 edits.push_back({start + nameStart, at + 1, name, type});
             start = at + 1;
         }
@@ -603,7 +602,8 @@ std::string RewriteEntryParameters(const std::string& file, const std::string& e
         }
         char c = source[at];
         depth += (c == '{') - (c == '}');
-        if (depth != 0 || source.compare(at, entry.size(), entry) != 0 || (at > 0 && IsIdentifierChar(source[at - 1])) ||
+        if (depth != 0 || source.compare(at, entry.size(), entry) != 0 ||
+            (at > 0 && IsIdentifierChar(source[at - 1])) ||
             (at + entry.size() < source.size() && IsIdentifierChar(source[at + entry.size()])))
             continue;
         std::size_t open = SkipBlankAndComments(source, at + entry.size());
@@ -664,7 +664,8 @@ std::string RewriteEntryParameters(const std::string& file, const std::string& e
             bool sampler = type.compare(0, 7, "sampler") == 0;
             // "uniform const": the front end would take the parameter for a varying input.
             if (uniform && has("const")) {
-                for (std::size_t w = parameter.find("const"); w != std::string::npos; w = parameter.find("const", w + 1))
+                for (std::size_t w = parameter.find("const"); w != std::string::npos;
+                     w = parameter.find("const", w + 1))
                     if (IsWordAt(parameter, w, "const")) {
                         BlankOut(parameter, w, w + 5);
                         BlankOut(declaration, w, w + 5);
@@ -683,18 +684,17 @@ std::string RewriteEntryParameters(const std::string& file, const std::string& e
             }
             if (parsed && uniform && structs.count(type) != 0 && HoldsSampler(type, structs)) {
                 globals += "uniform " + Trim(declaration.substr(declaration.rfind(type))) + "; ";
-                parameters += std::string(static_cast<std::size_t>(std::count(parameter.begin(), parameter.end(), '\n')),
-                                          '\n');
+                parameters +=
+                    std::string(static_cast<std::size_t>(std::count(parameter.begin(), parameter.end(), '\n')), '\n');
                 continue;
             }
             // A varying struct holding samplers: its samplers are uniforms, the rest stays varying. The parameter
             // becomes a global uniform of its name, beside a varying of a struct without the samplers whose
             // members the body reads instead.
-            std::string varyingStruct = parsed && !uniform && !out && structs.count(type) != 0 &&
-                                                HoldsSampler(type, structs)
-                                            ? WithoutSamplers(included + "\n" + source, type, varyingPrefix + type,
-                                                              samplerMembers)
-                                            : std::string();
+            std::string varyingStruct =
+                parsed && !uniform && !out && structs.count(type) != 0 && HoldsSampler(type, structs)
+                    ? WithoutSamplers(included + "\n" + source, type, varyingPrefix + type, samplerMembers)
+                    : std::string();
             if (!varyingStruct.empty()) {
                 globals += varyingStruct + " uniform " + type + " " + name + "; ";
                 parameter.replace(nameAt, name.size(), varyingPrefix + name);
@@ -733,10 +733,11 @@ namespace {
 std::string StateMatrix(const std::string& path)
 {
     static const std::vector<std::pair<std::string, std::string>> matrices = [] {
-        std::vector<std::pair<std::string, std::string>> list = {
-            {"mvp", "gl_ModelViewProjectionMatrix#"}, {"modelview", "gl_ModelViewMatrix#"},
-            {"modelview[0]", "gl_ModelViewMatrix#"},  {"projection", "gl_ProjectionMatrix#"},
-            {"texture", "gl_TextureMatrix#[0]"}};
+        std::vector<std::pair<std::string, std::string>> list = {{"mvp", "gl_ModelViewProjectionMatrix#"},
+                                                                 {"modelview", "gl_ModelViewMatrix#"},
+                                                                 {"modelview[0]", "gl_ModelViewMatrix#"},
+                                                                 {"projection", "gl_ProjectionMatrix#"},
+                                                                 {"texture", "gl_TextureMatrix#[0]"}};
         for (int unit = 0; unit < 8; ++unit)
             list.push_back(
                 {"texture[" + std::to_string(unit) + "]", "gl_TextureMatrix#[" + std::to_string(unit) + "]"});
@@ -812,8 +813,7 @@ bool LookedUpAs(const std::string& text, const std::string& name, const std::str
 std::string TypeGenericSamplers(const std::string& source)
 {
     static const std::string generic = "sampler";
-    static const std::pair<const char*, const char*> kinds[] = {
-        {"tex1D", "1D"}, {"tex3D", "3D"}, {"texCUBE", "CUBE"}};
+    static const std::pair<const char*, const char*> kinds[] = {{"tex1D", "1D"}, {"tex3D", "3D"}, {"texCUBE", "CUBE"}};
     std::string result;
     std::size_t copied = 0;
     for (std::size_t at = source.find(generic); at != std::string::npos; at = source.find(generic, at + 1)) {
@@ -874,12 +874,12 @@ std::string WordAt(const std::string& text, std::size_t at)
 
 // Profiles whose programs a function qualified by their name is meant for, best first: a function of the first
 // one the file names for the stage replaces its other definitions.
-const std::vector<std::string> vertexProfiles = {"glslv", "gp5vp", "gp4vp", "vp40", "vs_3_0", "vp30", "vs_2_x",
-                                                 "vs_2_0", "arbvp1", "vp20", "vs_1_1"};
-const std::vector<std::string> fragmentProfiles = {"glslf", "gp5fp", "gp4fp", "fp40", "ps_3_0", "fp30", "ps_2_x",
-                                                   "ps_2_0", "arbfp1", "fp20", "ps_1_3", "ps_1_2", "ps_1_1"};
-const std::vector<std::string> otherProfiles = {"glslg", "gp4gp", "gp5gp", "gp5tcp", "gp5tep", "vs_4_0", "ps_4_0",
-                                                "gs_4_0", "vs_5_0", "ps_5_0", "gs_5_0"};
+const std::vector<std::string> vertexProfiles = {"glslv",  "gp5vp",  "gp4vp",  "vp40", "vs_3_0", "vp30",
+                                                 "vs_2_x", "vs_2_0", "arbvp1", "vp20", "vs_1_1"};
+const std::vector<std::string> fragmentProfiles = {"glslf",  "gp5fp",  "gp4fp", "fp40",   "ps_3_0", "fp30",  "ps_2_x",
+                                                   "ps_2_0", "arbfp1", "fp20",  "ps_1_3", "ps_1_2", "ps_1_1"};
+const std::vector<std::string> otherProfiles = {"glslg",  "gp4gp",  "gp5gp",  "gp5tcp", "gp5tep", "vs_4_0",
+                                                "ps_4_0", "gs_4_0", "vs_5_0", "ps_5_0", "gs_5_0"};
 
 // The rank of word among the stage's profiles; -1 for a profile of another stage, -2 for a word that is none.
 int ProfileRank(const std::string& word, bool vertexStage)

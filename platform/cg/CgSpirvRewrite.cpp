@@ -98,7 +98,6 @@ void RetypeRectangleSamplers(std::vector<unsigned int>& spirv,
                  {(2u << 16) | spv::OpCapability, spv::CapabilitySampledRect});
 }
 
-
 void SignedFloatConversions(std::vector<unsigned int>& spirv)
 {
     if (spirv.size() < 5)
@@ -121,8 +120,8 @@ void SignedFloatConversions(std::vector<unsigned int>& spirv)
             conversions.push_back(at);
         at += count;
     }
-    bool any = std::any_of(conversions.begin(), conversions.end(),
-                           [&](std::size_t at) { return spirv[at + 1] == uintType; });
+    bool any =
+        std::any_of(conversions.begin(), conversions.end(), [&](std::size_t at) { return spirv[at + 1] == uintType; });
     if (uintType == 0 || !any)
         return;
     if (intType == 0) {

@@ -278,10 +278,7 @@ StageInterface BindSemantics(spirv_cross::CompilerGLSL& compiler, bool vertexSta
 }
 
 // The part of a front-end path before its first member or element: the uniform itself.
-std::string RootOf(const std::string& frontEndPath)
-{
-    return frontEndPath.substr(0, frontEndPath.find_first_of(".["));
-}
+std::string RootOf(const std::string& frontEndPath) { return frontEndPath.substr(0, frontEndPath.find_first_of(".[")); }
 
 // SPIR-V to the GLSL text, with every declared parameter's uniform name in it; errors go to the listing after
 // where (file and entry point).
@@ -317,8 +314,8 @@ void WriteGlsl(std::vector<unsigned int>&& spirv, bool vertexStage, const std::v
             compiler.set_name(block.id, parameterBlockName);
             const spirv_cross::SPIRType& type = compiler.get_type(block.base_type_id);
             for (std::uint32_t i = 0; i < type.member_types.size(); ++i)
-                live.push_back({compiler.get_member_name(block.base_type_id, i), block.base_type_id,
-                                static_cast<int>(i)});
+                live.push_back(
+                    {compiler.get_member_name(block.base_type_id, i), block.base_type_id, static_cast<int>(i)});
         }
         for (const spirv_cross::Resource& sampler : resources.sampled_images)
             live.push_back({sampler.name, sampler.id, -1});
@@ -513,8 +510,8 @@ CgTranslation TranslateCg(const std::string& fileText, const std::string& fileNa
     const char* strings[2] = {prelude.c_str(), nested.c_str()};
     int lengths[2] = {static_cast<int>(prelude.size()), static_cast<int>(nested.size())};
     const char* names[2] = {preludeName, fileName.c_str()};
-    const EShMessages messages = static_cast<EShMessages>(EShMsgSpvRules | EShMsgVulkanRules | EShMsgReadHlsl |
-                                                          EShMsgHlslDX9Compatible);
+    const EShMessages messages =
+        static_cast<EShMessages>(EShMsgSpvRules | EShMsgVulkanRules | EShMsgReadHlsl | EShMsgHlslDX9Compatible);
     auto configure = [&](glslang::TShader& shader) {
         shader.setStringsWithLengthsAndNames(strings, lengths, names, 2);
         shader.setPreamble(preamble.c_str());

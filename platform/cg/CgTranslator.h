@@ -6,15 +6,15 @@
 #include <vector>
 
 struct CgDeclaredParameter {
-    std::string name;      // the Cg name
-    std::string glslName;  // the uniform in the generated text; empty when the compiler dropped the parameter
+    std::string name;          // the Cg name
+    std::string glslName;      // the uniform in the generated text; empty when the compiler dropped the parameter
     bool vertexInput = false;  // a vertex input without a semantic: glslName is its generic attribute
 };
 
 struct CgTranslation {
     bool compiled = false;
-    std::string glsl;     // the generated program, when compiled
-    std::string listing;  // compiler messages, naming the file and line
+    std::string glsl;                             // the generated program, when compiled
+    std::string listing;                          // compiler messages, naming the file and line
     std::vector<CgDeclaredParameter> parameters;  // every uniform the source declares, in declaration order
     // Each matrix uniform holds the rows of the Cg matrix as its GLSL columns (set for programs that name a
     // non-square matrix); otherwise it holds the Cg matrix as GL lays a matrix out, by columns.

@@ -208,8 +208,8 @@ bool UncalledFunctionError(const std::string& log, const std::string& fileName, 
         if (called.count(definition.name) != 0)
             return false;
         span = {definition.begin, definition.end};
-        warning = "WARNING: " + first.file + ":" + std::to_string(first.line) + ": '" + first.token + "' : " +
-                  first.text + " (in " + definition.name + ", which the entry point never calls)\n";
+        warning = "WARNING: " + first.file + ":" + std::to_string(first.line) + ": '" + first.token +
+                  "' : " + first.text + " (in " + definition.name + ", which the entry point never calls)\n";
         return true;
     }
     return false;

@@ -41,8 +41,8 @@ const char kUsage[] =
     "2 for a bad command line.\n";
 
 const std::vector<OptionSpec> kOptions = {
-    {"entry", 0, true}, {"profile", 0, true}, {"output", 'o', true}, {nullptr, 'I', true},
-    {nullptr, 'D', true}, {"help", 0, false}, {"version", 0, false},
+    {"entry", 0, true},   {"profile", 0, true}, {"output", 'o', true}, {nullptr, 'I', true},
+    {nullptr, 'D', true}, {"help", 0, false},   {"version", 0, false},
 };
 
 bool IsIdentifier(const std::string& name)

@@ -17,10 +17,7 @@ bool OpensStatement(const std::string& word)
     return word == "if" || word == "else" || word == "for" || word == "while" || word == "do" || word == "switch";
 }
 
-bool IsOperatorChar(char c)
-{
-    return std::strchr("+-*/%<>=!&|^?", c) != nullptr;
-}
+bool IsOperatorChar(char c) { return std::strchr("+-*/%<>=!&|^?", c) != nullptr; }
 
 // The front end names the entry point '@' and kEntryPointName; when the source has no such function it quietly
 // compiles an empty program instead.
@@ -28,8 +25,8 @@ bool IsEntryPoint(const TIntermNode* node)
 {
     const glslang::TIntermAggregate* function = node->getAsAggregate();
     return function != nullptr && function->getOp() == glslang::EOpFunction &&
-           function->getName().compare(0, std::strlen(kEntryPointName) + 2,
-                                       std::string("@") + kEntryPointName + "(") == 0;
+           function->getName().compare(0, std::strlen(kEntryPointName) + 2, std::string("@") + kEntryPointName + "(") ==
+               0;
 }
 
 // The functions and the linker objects of a parsed program.
@@ -154,9 +151,8 @@ std::string UniformSizeProblem(glslang::TIntermediate& intermediate)
         std::string problem;
         if (type.getBasicType() != glslang::EbtBlock)
             problem = add(type, symbol->getName());
-        for (std::size_t i = 0; problem.empty() && type.getBasicType() == glslang::EbtBlock &&
-                                i < type.getStruct()->size();
-             ++i)
+        for (std::size_t i = 0;
+             problem.empty() && type.getBasicType() == glslang::EbtBlock && i < type.getStruct()->size(); ++i)
             problem = add(*(*type.getStruct())[i].type, (*type.getStruct())[i].type->getFieldName());
         if (!problem.empty())
             return problem;

@@ -12,7 +12,7 @@ class TIntermediate;
 class TIntermSymbol;
 }  // namespace glslang
 
-constexpr int kMaxNesting = 256;               // brackets, and statements nested without braces
+constexpr int kMaxNesting = 256;  // brackets, and statements nested without braces
 constexpr int kMaxOperatorsPerStatement = 4096;
 constexpr long long kMaxUniformComponents = 1 << 16;
 

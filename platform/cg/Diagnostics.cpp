@@ -16,10 +16,7 @@ namespace {
 struct Location {
     std::string file;
     int line = 0;
-    bool operator<(const Location& other) const
-    {
-        return std::tie(file, line) < std::tie(other.file, other.line);
-    }
+    bool operator<(const Location& other) const { return std::tie(file, line) < std::tie(other.file, other.line); }
 };
 
 std::vector<std::string> Lines(const std::string& text)
@@ -81,8 +78,8 @@ int TokenColumn(const std::string& line, const std::string& token)
     bool word = IsIdentifierChar(token.front()) && IsIdentifierChar(token.back());
     for (std::size_t at = line.find(token); at != std::string::npos; at = line.find(token, at + 1)) {
         std::size_t end = at + token.size();
-        if (!word || ((at == 0 || !IsIdentifierChar(line[at - 1])) &&
-                      (end == line.size() || !IsIdentifierChar(line[end]))))
+        if (!word ||
+            ((at == 0 || !IsIdentifierChar(line[at - 1])) && (end == line.size() || !IsIdentifierChar(line[end]))))
             return static_cast<int>(at) + 1;
     }
     return 0;
@@ -100,13 +97,14 @@ public:
         if (found == files_.end()) {
             std::string text;
             std::string problem;
-            found = files_.emplace(where.file, ReadShaderFile(where.file, text, problem) ? Lines(text)
-                                                                                          : std::vector<std::string>())
+            found = files_
+                        .emplace(where.file,
+                                 ReadShaderFile(where.file, text, problem) ? Lines(text) : std::vector<std::string>())
                         .first;
         }
         const std::vector<std::string>& lines = found->second;
         return where.line >= 1 && static_cast<std::size_t>(where.line) <= lines.size() ? lines[where.line - 1]
-                                                                                      : std::string();
+                                                                                       : std::string();
     }
 
 private:
@@ -199,7 +197,7 @@ std::string CompilerDiagnostics(const std::string& log, const std::string& fileN
         if (column == 0 && failure != failureColumns.end() &&
             static_cast<std::size_t>(failure->second) <= sourceLine.size() + 1)
             column = failure->second;
-        std::string text = expected          ? "expected '" + message.token + "'"
+        std::string text = expected                ? "expected '" + message.token + "'"
                            : message.token.empty() ? message.text
                                                    : "'" + message.token + "': " + message.text;
         result += Located(where, column, message.error, text);

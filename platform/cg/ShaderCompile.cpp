@@ -89,13 +89,12 @@ ShaderText CompileHere(const std::string& source, const std::string& fileName, b
     if (!text.isCg) {
         text.glsl = WithPrologue(source, version, vertexStage, entry, DefineLines(options.defines));
         std::string log;
-        text.compiled =
-            CheckGlsl(text.glsl, fileName, vertexStage, options.driverExtensions, options.parseGlsl, log);
+        text.compiled = CheckGlsl(text.glsl, fileName, vertexStage, options.driverExtensions, options.parseGlsl, log);
         text.listing = CompilerDiagnostics(log, fileName, source);
         return text;
     }
-    CgTranslation translation = TranslateCg(source, fileName, vertexStage, entry, options.includeDirectories,
-                                            DefineLines(options.defines));
+    CgTranslation translation =
+        TranslateCg(source, fileName, vertexStage, entry, options.includeDirectories, DefineLines(options.defines));
     text.compiled = translation.compiled;
     text.glsl = std::move(translation.glsl);
     text.listing = CompilerDiagnostics(translation.listing, fileName, source);
@@ -224,8 +223,7 @@ bool DecodeRequest(const std::string& frame, Request& request)
     std::string parse;
     if (!GetString(frame, at, request.source) || !GetString(frame, at, request.fileName) ||
         !GetString(frame, at, request.entry) || !GetString(frame, at, stage) ||
-        !GetStrings(frame, at, request.options.includeDirectories) ||
-        !GetStrings(frame, at, request.options.defines) ||
+        !GetStrings(frame, at, request.options.includeDirectories) || !GetStrings(frame, at, request.options.defines) ||
         !GetStrings(frame, at, request.options.driverExtensions) || !GetString(frame, at, parse))
         return false;
     request.vertexStage = stage == "vertex";
@@ -382,8 +380,7 @@ void WarmUp()
 
 std::string Seconds(int milliseconds)
 {
-    return milliseconds % 1000 == 0 ? std::to_string(milliseconds / 1000) + " s"
-                                    : std::to_string(milliseconds) + " ms";
+    return milliseconds % 1000 == 0 ? std::to_string(milliseconds / 1000) + " s" : std::to_string(milliseconds) + " ms";
 }
 
 }  // namespace

@@ -20,7 +20,4 @@ std::size_t SkipBlankAndComments(const std::string& text, std::size_t at)
     return std::min(at, text.size());
 }
 
-bool IsIdentifierChar(char c)
-{
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
-}
+bool IsIdentifierChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }

@@ -77,7 +77,8 @@ TEST_F(BadInputTest, MissingTexturesAreReportedOnceAndDrawnWithTheChecker)
     Start(scene.Text());
     const std::vector<std::string> lines = viewer->Lines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Couldn't load texture \"granite\" (load image failed)"), 1);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Couldn't load texture \"granite_normal\" (load image failed)"), 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Couldn't load texture \"granite_normal\" (load image failed)"),
+              1);
     // The checker's black and white quadrants show on the lit wall.
     const Image image = Shot();
     double darkest = 255, brightest = 0;
@@ -105,9 +106,10 @@ TEST_F(BadInputTest, StallingAndPipedTexturesFailWithoutHoldingUpStartUpAndNoDec
     Start(scene.Text());  // waits at most 30 s for the end of the level's loading
     Shot();               // a frame drawn: start-up is over
     const std::vector<std::string> lines = viewer->Lines();
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const std::string& line) { return line.rfind("Couldn't load texture \"stall", 0) == 0; }),
-              200);  // each name and its normal map
+    EXPECT_EQ(
+        std::count_if(lines.begin(), lines.end(),
+                      [](const std::string& line) { return line.rfind("Couldn't load texture \"stall", 0) == 0; }),
+        200);  // each name and its normal map
     EXPECT_TRUE(Contains(lines, "Couldn't load texture \"piped\" (load image failed)"));
     const std::vector<std::string> children = ChildProcessNames(viewer->Pid());
     EXPECT_EQ(std::count(children.begin(), children.end(), "velmora-decode"), 0) << "a decoder remains";
@@ -126,10 +128,12 @@ TEST_F(BadInputTest, MissingShaderFilesAreReportedAndFramesGoOnWithoutShaders)
     const std::vector<std::string> lines = viewer->Lines();
     for (const char* file : {"shader.cg", "ambient.cg", "shadow.cg"})
         EXPECT_TRUE(Contains(lines, std::string("CGShader::LoadShader: vertex program with entry point vertexmain from "
-                                                "shader ") + file + " failed to compile:"))
+                                                "shader ") +
+                                        file + " failed to compile:"))
             << file;
-    EXPECT_TRUE(Contains(lines, "CGShader::LoadShader: fragment program with entry point fragmain from shader post.cg "
-                                "failed to compile:"));
+    EXPECT_TRUE(Contains(lines,
+                         "CGShader::LoadShader: fragment program with entry point fragmain from shader post.cg "
+                         "failed to compile:"));
     EXPECT_TRUE(Contains(lines, "Could not load parameter ModelViewProj for the vertex shader of shader.cg"));
     EXPECT_FALSE(dir.Exists("shaderVP.txt"));
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));

@@ -10,8 +10,8 @@
 TEST(Demo, WithoutADisplayItLeavesAScreenshotOfTheLevel)
 {
     TempDir dir;
-    const std::string command = "env -u DISPLAY " VELMORA_SOURCE_DIR "/tools/demo.sh " VELMORA_BUILD_DIR " " +
-                                dir.Path() + " 2>&1";
+    const std::string command =
+        "env -u DISPLAY " VELMORA_SOURCE_DIR "/tools/demo.sh " VELMORA_BUILD_DIR " " + dir.Path() + " 2>&1";
     int status = -1;
     const std::string output = CommandOutput(command, &status);
     ASSERT_EQ(status, 0) << output;

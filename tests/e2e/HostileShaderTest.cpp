@@ -81,8 +81,9 @@ TEST_F(HostileShaderTest, HostileFilesOnReloadAreReportedAndAFixedFileDrawsAsBef
     for (int i = 0; i < 20000; ++i)
         sum += " + a";
     dir.Write("shader.cg", sum + "; }\n");
-    dir.Write("shadow.cg", "uniform float4 big[100000000];\n"
-                           "float4 vertexmain(uniform int i) : POSITION { return big[i]; }\n");
+    dir.Write("shadow.cg",
+              "uniform float4 big[100000000];\n"
+              "float4 vertexmain(uniform int i) : POSITION { return big[i]; }\n");
     Keys({"r"});
     ASSERT_TRUE(viewer->WaitForLine("Could not load parameter light for the vertex shader of shadow.cg"));
     const std::vector<std::string> lines = viewer->Lines();

@@ -58,9 +58,9 @@ TEST(LevelArgument, TheNamedLevelIsShownAndItsScreenshotSavedInItsDirectory)
     for (const char* form : {"directory", "out.txt", "relative directory"}) {
         SCOPED_TRACE(form);
         LevelTree tree;
-        const std::string name = form == std::string("directory")  ? tree.level.string()
+        const std::string name = form == std::string("directory") ? tree.level.string()
                                  : form == std::string("out.txt") ? (tree.level / "out.txt").string()
-                                                                   : fs::relative(tree.level, elsewhere.Path()).string();
+                                                                  : fs::relative(tree.level, elsewhere.Path()).string();
         ViewerOptions options;
         options.arguments = {name};
         ViewerProcess viewer(elsewhere, options);

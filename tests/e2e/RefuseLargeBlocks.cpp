@@ -12,8 +12,8 @@ extern "C" void* mmap(void* address, size_t length, int protection, int flags, i
     using Mmap = void* (*)(void*, size_t, int, int, int, off_t);
     const Mmap next = reinterpret_cast<Mmap>(dlsym(RTLD_NEXT, "mmap"));
     const bool powerOfTwo = length >= (size_t(1) << 20) && (length & (length - 1)) == 0;
-    const bool anonymousData = (flags & MAP_ANONYMOUS) != 0 && (flags & MAP_STACK) == 0 &&
-                               protection == (PROT_READ | PROT_WRITE);
+    const bool anonymousData =
+        (flags & MAP_ANONYMOUS) != 0 && (flags & MAP_STACK) == 0 && protection == (PROT_READ | PROT_WRITE);
     if (powerOfTwo && anonymousData) {
         errno = ENOMEM;
         return MAP_FAILED;

@@ -138,7 +138,8 @@ TEST_F(RenderTest, AResizeRebuildsTheTargetAtTheNewSize)
     auto edgeAt = [&](int y, int guess) {
         int best = guess, bestStep = 0;
         for (int x = guess - 15; x <= guess + 15; ++x) {
-            const int step = std::abs(static_cast<int>(image.At(x + 1, y)[0]) - static_cast<int>(image.At(x - 1, y)[0]));
+            const int step =
+                std::abs(static_cast<int>(image.At(x + 1, y)[0]) - static_cast<int>(image.At(x - 1, y)[0]));
             if (step > bestStep) {
                 bestStep = step;
                 best = x;

@@ -15,7 +15,10 @@ std::string Vector(Point p)
     return text;
 }
 
-double Length(Point a, Point b) { return std::sqrt((b.x - a.x) * (b.x - a.x) + (b.y - a.y) * (b.y - a.y) + (b.z - a.z) * (b.z - a.z)); }
+double Length(Point a, Point b)
+{
+    return std::sqrt((b.x - a.x) * (b.x - a.x) + (b.y - a.y) * (b.y - a.y) + (b.z - a.z) * (b.z - a.z));
+}
 
 // A triangle record with u along a->b and v along a->d, one texture repeat per 64 units.
 std::string Triangle(const std::string& texture, Point p0, Point p1, Point p2, const double uv[3][2])
@@ -30,7 +33,8 @@ std::string Triangle(const std::string& texture, Point p0, Point p1, Point p2, c
     return text;
 }
 
-void WriteImage(const std::string& path, int width, int height, const std::function<void(int, int, unsigned char*)>& pixel)
+void WriteImage(const std::string& path, int width, int height,
+                const std::function<void(int, int, unsigned char*)>& pixel)
 {
     static bool initialised = false;
     if (!initialised) {
@@ -134,7 +138,8 @@ std::array<int, 2> ProjectFromStart(Point p, int width, int height)
     const double aspect = static_cast<double>(width) / height;
     const double ndcX = (-p.y / p.x) / aspect;
     const double ndcY = p.z / p.x;
-    return {static_cast<int>(std::lround((ndcX + 1) / 2 * width)), static_cast<int>(std::lround((ndcY + 1) / 2 * height))};
+    return {static_cast<int>(std::lround((ndcX + 1) / 2 * width)),
+            static_cast<int>(std::lround((ndcY + 1) / 2 * height))};
 }
 
 double Brightness(const Image& image, int x, int y)

@@ -26,8 +26,8 @@ private:
     std::vector<std::string> lights_;
 };
 
-// Writes a plain white "white" texture (no specular) with a flat normal map, a flat "nonormal", a neutral "ramp" and a still
-// "postprocess" into dir, and copies the four shader files.
+// Writes a plain white "white" texture (no specular) with a flat normal map, a flat "nonormal", a neutral "ramp" and a
+// still "postprocess" into dir, and copies the four shader files.
 void WriteSceneAssets(const TempDir& dir);
 
 // Where a level point appears in a screenshot of the starting view (camera at the origin looking along +X, 90

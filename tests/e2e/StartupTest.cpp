@@ -31,9 +31,10 @@ std::string ProbeExtensions(const std::string& override)
 TEST(Startup, MissingImagesAreReportedOnceEachAndTheViewerKeepsRunning)
 {
     TempDir dir;
-    dir.Write("out.txt", "BSP BBOXES (0 0 0)(1 1 1) ENTITIES l 0 0 0 1 1 1 1\n"
-                         "LEAF t|(0 0 0)(0 0 0)|0 |(9 0 0) 0 0 0 0 |(9 1 0) 0 0 0 0 |(9 0 1) 0 0 0 0\n"
-                         "NODE (1 0 0) 0 L0 L0\n");
+    dir.Write("out.txt",
+              "BSP BBOXES (0 0 0)(1 1 1) ENTITIES l 0 0 0 1 1 1 1\n"
+              "LEAF t|(0 0 0)(0 0 0)|0 |(9 0 0) 0 0 0 0 |(9 1 0) 0 0 0 0 |(9 0 1) 0 0 0 0\n"
+              "NODE (1 0 0) 0 L0 L0\n");
     ViewerProcess viewer(dir);
     ASSERT_FALSE(viewer.WindowId().empty());
     ASSERT_TRUE(viewer.WaitForLine("Couldn't load texture \"ramp\" (load image failed)"));

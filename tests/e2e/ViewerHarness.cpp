@@ -31,7 +31,6 @@ std::string ReadWholeFile(const std::string& path)
     return text.str();
 }
 
-
 void Pause(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
 // Copies the viewer binary into a fresh directory that every user may enter; returns the directory, or "" on failure.
@@ -42,8 +41,9 @@ std::string WorldReadableViewerCopy()
         return "";
     const std::string directory = pattern;
     std::error_code error;
-    fs::permissions(directory, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                   fs::perms::others_read | fs::perms::others_exec,
+    fs::permissions(directory,
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                        fs::perms::others_exec,
                     error);
     fs::copy_file(VELMORA_VIEWER_PATH, directory + "/velmora-viewer", error);
     if (error) {

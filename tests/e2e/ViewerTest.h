@@ -53,4 +53,3 @@ protected:
     std::unique_ptr<ViewerProcess> viewer;
     int shots = 0;
 };
-

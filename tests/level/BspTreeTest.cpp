@@ -7,16 +7,17 @@
 namespace {
 
 // A level whose leaf k holds one triangle with u = k at its first corner, so collected triangles name their leaf.
-std::string LevelWithLeaves(int leafCount, const std::string& nodes) {
+std::string LevelWithLeaves(int leafCount, const std::string& nodes)
+{
     std::string text = "BSP BBOXES (0 0 0)(1 1 1) ENTITIES lamp 0 0 0 100 1 1 1\n";
     for (int k = 0; k < leafCount; ++k) {
-        text += "LEAF t|(0 0 0)(0 0 0)|0 |(0 0 0) " + std::to_string(k) +
-                " 0 0 0 |(1 0 0) 1 0 0 0 |(0 1 0) 0 1 0 0\n";
+        text += "LEAF t|(0 0 0)(0 0 0)|0 |(0 0 0) " + std::to_string(k) + " 0 0 0 |(1 0 0) 1 0 0 0 |(0 1 0) 0 1 0 0\n";
     }
     return text + nodes;
 }
 
-std::vector<int> CollectedLeaves(const BspNode* root) {
+std::vector<int> CollectedLeaves(const BspNode* root)
+{
     std::vector<int> leaves;
     for (const Triangle& triangle : CollectTriangles(root)) {
         leaves.push_back(int(triangle.corners[0].u));
@@ -24,11 +25,13 @@ std::vector<int> CollectedLeaves(const BspNode* root) {
     return leaves;
 }
 
-TEST(BspTree, CollectsFirstChildBeforeSecondAndSharedLeavesOnEachReference) {
+TEST(BspTree, CollectsFirstChildBeforeSecondAndSharedLeavesOnEachReference)
+{
     ParsedLevel level;
-    Parse(level, LevelWithLeaves(4, "NODE (1 0 0) 0 N1 N2\n"
-                                    "NODE (0 1 0) 0 L2 L0\n"
-                                    "NODE (0 0 1) 0 L2 L1\n"));
+    Parse(level, LevelWithLeaves(4,
+                                 "NODE (1 0 0) 0 N1 N2\n"
+                                 "NODE (0 1 0) 0 L2 L0\n"
+                                 "NODE (0 0 1) 0 L2 L1\n"));
     ASSERT_NE(level.root, nullptr);
     EXPECT_EQ(level.console, "3 nodes.\n1 lights.\n");
     // Leaf 3 is named by no node: it keeps its triangle but adds nothing to the geometry.
@@ -37,7 +40,8 @@ TEST(BspTree, CollectsFirstChildBeforeSecondAndSharedLeavesOnEachReference) {
     EXPECT_TRUE(CollectTriangles(nullptr).empty());
 }
 
-TEST(BspTree, RejectsReferencesThatAreNotATree) {
+TEST(BspTree, RejectsReferencesThatAreNotATree)
+{
     struct Case {
         std::string nodes;
         std::string line;
@@ -66,7 +70,8 @@ TEST(BspTree, RejectsReferencesThatAreNotATree) {
     }
 }
 
-TEST(BspTree, RecordsThatTheRootDoesNotReachAreIgnored) {
+TEST(BspTree, RecordsThatTheRootDoesNotReachAreIgnored)
+{
     struct Case {
         std::string nodes;
         std::vector<int> collected;
@@ -84,7 +89,8 @@ TEST(BspTree, RecordsThatTheRootDoesNotReachAreIgnored) {
     }
 }
 
-TEST(BspTree, MillionNodeChainLoadsWithoutDeepRecursion) {
+TEST(BspTree, MillionNodeChainLoadsWithoutDeepRecursion)
+{
     const int nodeCount = 1000000;
     std::string nodes;
     nodes.reserve(std::size_t(nodeCount) * 24);
@@ -107,7 +113,8 @@ TEST(BspTree, MillionNodeChainLoadsWithoutDeepRecursion) {
     EXPECT_EQ(deepest->firstChild, level.state.leafTable[1].get());
 }
 
-TEST(BspTree, CollectWalksADeepChainIteratively) {
+TEST(BspTree, CollectWalksADeepChainIteratively)
+{
     std::vector<std::unique_ptr<BspNode>> chain;
     BspLeaf leaf;
     leaf.triangles.resize(1);

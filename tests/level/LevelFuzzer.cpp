@@ -12,7 +12,8 @@
 #include <map>
 #include <string>
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
     // The parser's console lines would drown the fuzzer's own report.
     if (std::freopen("/dev/null", "w", stdout) == nullptr) {
         std::abort();
@@ -23,7 +24,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 namespace {
 
 // A real that matched must be the float strtof reads from the same text.
-void CheckReal(const char* first, const char* last) {
+void CheckReal(const char* first, const char* last)
+{
     float value = 0.0f;
     const char* end = ReadLevelReal(first, last, value);
     if (end == nullptr) {
@@ -38,7 +40,8 @@ void CheckReal(const char* first, const char* last) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     const char* text = reinterpret_cast<const char*>(data);
     CheckReal(text, text + size);
 

@@ -7,12 +7,14 @@
 
 namespace {
 
-std::string Triangle(const std::string& name, const std::string& firstU = "0") {
+std::string Triangle(const std::string& name, const std::string& firstU = "0")
+{
     return name + "|(0 0 0)(0 0 0)|0 |(0 0 0) " + firstU + " 0 0 0 |(1 0 0) 1 0 0 0 |(0 1 0) 0 1 0 0";
 }
 
 std::string LevelText(const std::string& boxes, const std::string& lights, const std::string& leaves,
-                      const std::string& nodes) {
+                      const std::string& nodes)
+{
     return "BSP BBOXES " + boxes + " ENTITIES " + lights + " " + leaves + " " + nodes;
 }
 
@@ -23,7 +25,8 @@ const std::string kNode = "NODE (1 0 0) 0 L0 L0";
 
 bool Same(const Vec3& v, double x, double y, double z) { return v.x == x && v.y == y && v.z == z; }
 
-TEST(LevelParser, ExampleLevelBuildsItsRecordsAndTree) {
+TEST(LevelParser, ExampleLevelBuildsItsRecordsAndTree)
+{
     ParsedLevel level;
     level.textures.known = {{"stone", 5}, {"nonormal", 9}};
     Parse(level, kExampleLevel);
@@ -62,7 +65,8 @@ TEST(LevelParser, ExampleLevelBuildsItsRecordsAndTree) {
     EXPECT_EQ(level.textures.requests, (std::vector<std::string>{"stone", "stone_normal", "nonormal"}));
 }
 
-TEST(LevelParser, TokensNeedNoDelimitersAfterKeywordsAndCharacters) {
+TEST(LevelParser, TokensNeedNoDelimitersAfterKeywordsAndCharacters)
+{
     ParsedLevel level;
     Parse(level, "BSPBBOXES(1 2 3)(4 5 6)ENTITIES" + kLight + "LEAF" + Triangle("t") + "NODE(0 0 1)2L 0L0");
     ASSERT_NE(level.root, nullptr);
@@ -75,7 +79,8 @@ TEST(LevelParser, TokensNeedNoDelimitersAfterKeywordsAndCharacters) {
     EXPECT_TRUE(splitKeyword.boxes.empty());
 }
 
-TEST(LevelParser, ChildReferencesAllowSpaceAndNeedCapitalLetters) {
+TEST(LevelParser, ChildReferencesAllowSpaceAndNeedCapitalLetters)
+{
     const std::string leaves = kLeaf + " " + kLeaf;
     ParsedLevel spaced;
     Parse(spaced, LevelText(kBox, kLight, leaves, "NODE (1 0 0) 0 L 1 L\t0"));
@@ -89,11 +94,13 @@ TEST(LevelParser, ChildReferencesAllowSpaceAndNeedCapitalLetters) {
     EXPECT_TRUE(lowerCase.state.nodeRecordTable.empty());
 }
 
-TEST(LevelParser, NamesEndOnlyAtWhiteSpaceOrBarAndHaveNoReservedWords) {
+TEST(LevelParser, NamesEndOnlyAtWhiteSpaceOrBarAndHaveNoReservedWords)
+{
     ParsedLevel level;
     const std::string lights = "7 1 2 3 4 5 6 7 LEAF 0 0 0 1 1 1 1";
     const std::string leaves = "LEAF " + Triangle("walls/brick(2)") + " " + Triangle("\xc3\xa9t\xff") + " " +
-                               Triangle("NODE") + " LEAF brick |(0 0 0)(0 0 0)|0 |(0 0 0) 0 0 0 0 |(1 0 0) 1 0 0 0 "
+                               Triangle("NODE") +
+                               " LEAF brick |(0 0 0)(0 0 0)|0 |(0 0 0) 0 0 0 0 |(1 0 0) 1 0 0 0 "
                                "|(0 1 0) 0 1 0 0";
     Parse(level, LevelText(kBox, lights, leaves, kNode));
     ASSERT_NE(level.root, nullptr);
@@ -112,7 +119,8 @@ TEST(LevelParser, NamesEndOnlyAtWhiteSpaceOrBarAndHaveNoReservedWords) {
     EXPECT_EQ(diffuse, (std::vector<std::string>{"walls/brick(2)", "\xc3\xa9t\xff", "NODE", "brick"}));
 }
 
-TEST(LevelParser, RealsAreReadInSinglePrecisionAndWidened) {
+TEST(LevelParser, RealsAreReadInSinglePrecisionAndWidened)
+{
     ParsedLevel level;
     Parse(level, LevelText(kBox, "a 1. .5 -2.5e3 +4E-2 0.1 1e-3 -0", kLeaf, kNode));
     ASSERT_EQ(level.lights.size(), 1u);
@@ -124,7 +132,8 @@ TEST(LevelParser, RealsAreReadInSinglePrecisionAndWidened) {
     EXPECT_TRUE(std::signbit(light.colour.z));
 }
 
-TEST(LevelParser, IntegersAreSigned32Bit) {
+TEST(LevelParser, IntegersAreSigned32Bit)
+{
     const std::string leaves = kLeaf + " " + kLeaf;
     ParsedLevel extremes;
     Parse(extremes, LevelText(kBox, kLight,
@@ -135,9 +144,9 @@ TEST(LevelParser, IntegersAreSigned32Bit) {
     EXPECT_EQ(extremes.state.leafTable[0]->triangles.size(), 2u);
 
     ParsedLevel beyond;
-    Parse(beyond, LevelText(kBox, kLight,
-                            "LEAF t|(0 0 0)(0 0 0)|2147483648 |(0 0 0) 0 0 0 0 |(1 0 0) 1 0 0 0 |(0 1 0) 0 1 0 0",
-                            kNode));
+    Parse(beyond,
+          LevelText(kBox, kLight, "LEAF t|(0 0 0)(0 0 0)|2147483648 |(0 0 0) 0 0 0 0 |(1 0 0) 1 0 0 0 |(0 1 0) 0 1 0 0",
+                    kNode));
     EXPECT_TRUE(beyond.state.leafTable.empty());
     EXPECT_TRUE(beyond.textures.requests.empty());
 
@@ -148,19 +157,18 @@ TEST(LevelParser, IntegersAreSigned32Bit) {
 }
 
 // Each text breaks in one section; everything before the break stays stored and the line says where it broke.
-TEST(LevelParser, MismatchKeepsEarlierRecordsAndReportsTheFurthestPoint) {
+TEST(LevelParser, MismatchKeepsEarlierRecordsAndReportsTheFurthestPoint)
+{
     struct Case {
         std::string text;
         std::size_t boxes, lights, leaves, nodeRecords;
         std::string console;
     };
     const Case cases[] = {
-        {"BSP BBOXES ENTITIES " + kLight, 0, 0, 0, 0,
-         "Level file does not match at line 1, column 12\n0 lights.\n"},
+        {"BSP BBOXES ENTITIES " + kLight, 0, 0, 0, 0, "Level file does not match at line 1, column 12\n0 lights.\n"},
         {"BSP BBOXES " + kBox + "\n(0 0 0)(1 x 1) ENTITIES", 1, 0, 0, 0,
          "Level file does not match at line 2, column 11\n0 lights.\n"},
-        {LevelText(kBox, "", kLeaf, kNode), 1, 0, 0, 0,
-         "Level file does not match at line 1, column 42\n0 lights.\n"},
+        {LevelText(kBox, "", kLeaf, kNode), 1, 0, 0, 0, "Level file does not match at line 1, column 42\n0 lights.\n"},
         {LevelText(kBox, kLight + " " + kLight, "LEAF\nLEAF", kNode), 1, 2, 0, 0,
          "Level file does not match at line 2, column 6\n2 lights.\n"},
         {LevelText(kBox, kLight, kLeaf + "\nLEAF t|(0 0 0)(0 0 0)|0 |(0 0 0) 0 0 0 0 |(1 0 0) 1 0 0 0 |(0 1 0) 0 1",
@@ -189,7 +197,8 @@ TEST(LevelParser, MismatchKeepsEarlierRecordsAndReportsTheFurthestPoint) {
     }
 }
 
-TEST(LevelParser, BrokenTriangleLoadsNoTextureAndEndsItsLeaf) {
+TEST(LevelParser, BrokenTriangleLoadsNoTextureAndEndsItsLeaf)
+{
     ParsedLevel level;
     Parse(level, LevelText(kBox, kLight, "LEAF " + Triangle("good") + " bad|(0 0 0)(0 0 0)|0 |(0 0 0) 0 0", kNode));
     EXPECT_EQ(level.root, nullptr);
@@ -198,7 +207,8 @@ TEST(LevelParser, BrokenTriangleLoadsNoTextureAndEndsItsLeaf) {
     EXPECT_EQ(level.textures.requests, (std::vector<std::string>{"good", "good_normal", "nonormal"}));
 }
 
-TEST(LevelParser, NulByteEndsTheText) {
+TEST(LevelParser, NulByteEndsTheText)
+{
     std::string text = kExampleLevel;
     text.insert(text.find("NODE"), std::string(1, '\0'));
     ParsedLevel level;
@@ -208,11 +218,11 @@ TEST(LevelParser, NulByteEndsTheText) {
     EXPECT_EQ(level.console, "Level file does not match at line 14, column 1\n1 lights.\n");
 }
 
-TEST(LevelParser, NodeRecordsMayReferToLaterRecords) {
+TEST(LevelParser, NodeRecordsMayReferToLaterRecords)
+{
     const std::string leaves = kLeaf + " " + kLeaf + " " + kLeaf;
     ParsedLevel level;
-    Parse(level, LevelText(kBox, kLight, leaves,
-                           "NODE (0 0 1) 0 N2 L0 NODE (0 1 0) 1 L1 L2 NODE (1 0 0) 2 N1 L2"));
+    Parse(level, LevelText(kBox, kLight, leaves, "NODE (0 0 1) 0 N2 L0 NODE (0 1 0) 1 L1 L2 NODE (1 0 0) 2 N1 L2"));
     ASSERT_NE(level.root, nullptr);
     EXPECT_EQ(level.console, "3 nodes.\n1 lights.\n");
     const BspNode* second = level.root->firstChild;
@@ -223,7 +233,8 @@ TEST(LevelParser, NodeRecordsMayReferToLaterRecords) {
     EXPECT_EQ(level.root->secondChild, level.state.leafTable[0].get());
 }
 
-TEST(LevelParser, StateCanBeReusedForAnotherText) {
+TEST(LevelParser, StateCanBeReusedForAnotherText)
+{
     ParsedLevel level;
     Parse(level, kExampleLevel);
     level.lights.clear();

@@ -14,7 +14,8 @@ namespace {
 // A level of `leaves` leaves of one to four triangles each and a balanced tree over them. Texture names keep
 // appearing for the first time all through the text, some with a normal map and some without, and every few
 // leaves a triangle is named LEAF, which a cut may mistake for a leaf keyword.
-std::string GeneratedLevel(int leaves) {
+std::string GeneratedLevel(int leaves)
+{
     uint32_t seed = 12345;
     const auto next = [&seed](uint32_t range) {
         seed = seed * 1664525u + 1013904223u;
@@ -31,7 +32,8 @@ std::string GeneratedLevel(int leaves) {
         for (uint32_t t = 0, count = 1 + next(4); t < count; ++t) {
             const std::string name =
                 leaf % 37 == 5 && t == 0 ? "LEAF" : "tex" + std::to_string(next(1 + uint32_t(leaf) / 40));
-            text += name + (name == "LEAF" ? " |(" : "|(") + vector() + ")(" + vector() + ")|" + std::to_string(next(9));
+            text +=
+                name + (name == "LEAF" ? " |(" : "|(") + vector() + ")(" + vector() + ")|" + std::to_string(next(9));
             for (int corner = 0; corner < 3; ++corner) {
                 text += "\n |(" + vector() + ") " + real() + " " + real() + " " + real() + " " + real();
             }
@@ -39,9 +41,7 @@ std::string GeneratedLevel(int leaves) {
         }
     }
     const int nodes = leaves - 1;
-    const auto child = [nodes](int i) {
-        return i < nodes ? "N" + std::to_string(i) : "L" + std::to_string(i - nodes);
-    };
+    const auto child = [nodes](int i) { return i < nodes ? "N" + std::to_string(i) : "L" + std::to_string(i - nodes); };
     for (int node = 0; node < nodes; ++node) {
         text += "NODE (0 0 1) " + std::to_string(node) + " " + child(2 * node + 1) + " " + child(2 * node + 2) + "\n";
     }
@@ -49,7 +49,8 @@ std::string GeneratedLevel(int leaves) {
 }
 
 // Names in the order of their first request.
-std::vector<std::string> FirstRequests(const std::vector<std::string>& requests) {
+std::vector<std::string> FirstRequests(const std::vector<std::string>& requests)
+{
     std::vector<std::string> first;
     std::set<std::string> seen;
     for (const std::string& name : requests) {
@@ -60,11 +61,13 @@ std::vector<std::string> FirstRequests(const std::vector<std::string>& requests)
     return first;
 }
 
-bool SameBytes(const std::vector<::Triangle>& a, const std::vector<::Triangle>& b) {
+bool SameBytes(const std::vector<::Triangle>& a, const std::vector<::Triangle>& b)
+{
     return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof a[0]) == 0);
 }
 
-void ExpectSameScene(const ParsedLevel& one, const ParsedLevel& pieces) {
+void ExpectSameScene(const ParsedLevel& one, const ParsedLevel& pieces)
+{
     EXPECT_EQ(pieces.console, one.console);
     EXPECT_EQ(FirstRequests(pieces.textures.requests), FirstRequests(one.textures.requests));
     ASSERT_EQ(pieces.lights.size(), one.lights.size());
@@ -92,7 +95,8 @@ void ExpectSameScene(const ParsedLevel& one, const ParsedLevel& pieces) {
     EXPECT_TRUE(SameBytes(CollectTriangles(pieces.root), CollectTriangles(one.root)));
 }
 
-TEST(LevelPieces, ParseInPiecesEqualsOnePass) {
+TEST(LevelPieces, ParseInPiecesEqualsOnePass)
+{
     const std::string valid = GeneratedLevel(3000);
     const std::vector<std::size_t> cuts = LevelPieceStarts(valid, 8);
     ASSERT_GE(cuts.size(), 8u);
@@ -137,7 +141,8 @@ TEST(LevelPieces, ParseInPiecesEqualsOnePass) {
     }
 }
 
-TEST(LevelPieces, CutsFallOnLeafKeywordsBetweenWhiteSpace) {
+TEST(LevelPieces, CutsFallOnLeafKeywordsBetweenWhiteSpace)
+{
     const std::string text = GeneratedLevel(3000);
     EXPECT_EQ(LevelPieceStarts(text, 1), std::vector<std::size_t>{0});
     EXPECT_EQ(LevelPieceStarts(text.substr(0, 1000), 8), std::vector<std::size_t>{0});

@@ -11,25 +11,47 @@
 namespace {
 
 // Length of the match, or -1 when the text does not start with a real.
-int MatchLength(const std::string& text, float& value) {
+int MatchLength(const std::string& text, float& value)
+{
     const char* end = ReadLevelReal(text.data(), text.data() + text.size(), value);
     return end == nullptr ? -1 : int(end - text.data());
 }
 
-TEST(LevelReal, MatchesExactlyTheRealSyntax) {
+TEST(LevelReal, MatchesExactlyTheRealSyntax)
+{
     struct Case {
         const char* text;
         int length;
         float value;
     };
     const Case cases[] = {
-        {"1", 1, 1.0f},         {"1.", 2, 1.0f},         {".5", 2, 0.5f},     {"-2.5e3", 6, -2500.0f},
-        {"+4E-2", 5, 0.04f},    {"1.e2", 4, 100.0f},     {"007", 3, 7.0f},    {"1-2", 1, 1.0f},
-        {"3.25)", 4, 3.25f},    {"2|", 1, 2.0f},         {"1.5.5", 3, 1.5f},  {"-0", 2, -0.0f},
-        {"e5", -1, 0},          {".", -1, 0},            {"1e", -1, 0},       {"1e+", -1, 0},
-        {"1.5E-", -1, 0},       {"-", -1, 0},            {"-.e1", -1, 0},     {"", -1, 0},
-        {" 1", -1, 0},          {"inf", -1, 0},          {"nan", -1, 0},      {"1e39", -1, 0},
-        {"-1e39", -1, 0},       {"1e-50", 5, 0.0f},      {"1e99999999999999999999", -1, 0},
+        {"1", 1, 1.0f},
+        {"1.", 2, 1.0f},
+        {".5", 2, 0.5f},
+        {"-2.5e3", 6, -2500.0f},
+        {"+4E-2", 5, 0.04f},
+        {"1.e2", 4, 100.0f},
+        {"007", 3, 7.0f},
+        {"1-2", 1, 1.0f},
+        {"3.25)", 4, 3.25f},
+        {"2|", 1, 2.0f},
+        {"1.5.5", 3, 1.5f},
+        {"-0", 2, -0.0f},
+        {"e5", -1, 0},
+        {".", -1, 0},
+        {"1e", -1, 0},
+        {"1e+", -1, 0},
+        {"1.5E-", -1, 0},
+        {"-", -1, 0},
+        {"-.e1", -1, 0},
+        {"", -1, 0},
+        {" 1", -1, 0},
+        {"inf", -1, 0},
+        {"nan", -1, 0},
+        {"1e39", -1, 0},
+        {"-1e39", -1, 0},
+        {"1e-50", 5, 0.0f},
+        {"1e99999999999999999999", -1, 0},
         {"1e-99999999999999999999", 23, 0.0f},
     };
     for (const Case& c : cases) {
@@ -43,7 +65,8 @@ TEST(LevelReal, MatchesExactlyTheRealSyntax) {
 }
 
 // Each real must read as the float nearest to its decimal value; glibc's strtof rounds correctly.
-TEST(LevelReal, AgreesWithCorrectlyRoundingConversion) {
+TEST(LevelReal, AgreesWithCorrectlyRoundingConversion)
+{
     std::mt19937_64 random(20261207);
     auto digits = [&random](int count) {
         std::string text;
@@ -87,7 +110,8 @@ TEST(LevelReal, AgreesWithCorrectlyRoundingConversion) {
 
 // Decimal values halfway between two adjacent floats, and just beside them, are where a conversion through an
 // intermediate rounding goes wrong.
-TEST(LevelReal, RoundsHalfwayCasesCorrectly) {
+TEST(LevelReal, RoundsHalfwayCasesCorrectly)
+{
     char text[64];
     for (float f = 1.0f; f < 3.0e7f; f *= 1.37f) {
         const double halfway = (double(f) + double(std::nextafter(f, 2 * f))) / 2;
@@ -108,7 +132,8 @@ TEST(LevelReal, RoundsHalfwayCasesCorrectly) {
 
 // Short decimals (few enough digits for double arithmetic) just beside a float midpoint are where a shortcut
 // through doubles, or through a product with a reciprocal power of ten, would round the wrong way.
-TEST(LevelReal, ShortDecimalsBesideFloatMidpointsMatchStrtof) {
+TEST(LevelReal, ShortDecimalsBesideFloatMidpointsMatchStrtof)
+{
     char text[64];
     int compared = 0;
     for (float f = 1.0e-7f; f < 3.0e7f; f *= 1.0013f) {

@@ -8,7 +8,8 @@
 #include <fstream>
 #include <sstream>
 
-std::string CaptureStdout(const std::function<void()>& action) {
+std::string CaptureStdout(const std::function<void()>& action)
+{
     char path[] = "/tmp/level-stdout-XXXXXX";
     const int file = mkstemp(path);
     EXPECT_GE(file, 0);
@@ -27,11 +28,11 @@ std::string CaptureStdout(const std::function<void()>& action) {
     return text.str();
 }
 
-void Parse(ParsedLevel& level, const std::string& text, unsigned threads) {
+void Parse(ParsedLevel& level, const std::string& text, unsigned threads)
+{
     const TextureSource source = level.textures.Source();
-    level.console = CaptureStdout([&] {
-        level.root = ParseLevelText(text, level.state, level.lights, level.boxes, source, threads);
-    });
+    level.console = CaptureStdout(
+        [&] { level.root = ParseLevelText(text, level.state, level.lights, level.boxes, source, threads); });
 }
 
 const char* const kExampleLevel =

@@ -15,7 +15,8 @@ struct TextureTable {
     std::map<std::string, uint32_t> known;
     std::vector<std::string> requests;
 
-    TextureSource Source() {
+    TextureSource Source()
+    {
         TextureSource source;
         source.loadTexture = [this](const std::string& name) {
             requests.push_back(name);

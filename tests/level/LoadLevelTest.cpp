@@ -16,7 +16,8 @@ namespace fs = std::filesystem;
 // A fresh directory with a "work" folder beside a "Velmora" folder; the test runs inside "work".
 class LoadLevelTest : public testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         char pattern[] = "/tmp/level-load-XXXXXX";
         root = mkdtemp(pattern);
         fs::create_directories(root / "work");
@@ -25,17 +26,17 @@ protected:
         fs::current_path(root / "work");
     }
 
-    void TearDown() override {
+    void TearDown() override
+    {
         fs::current_path(previous);
         fs::remove_all(root);
     }
 
-    static void Write(const fs::path& path, const std::string& text) {
-        std::ofstream(path, std::ios::binary) << text;
-    }
+    static void Write(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
     // The example level with `extra` more lights, so the count tells the files apart.
-    static std::string LevelWithLights(int extra) {
+    static std::string LevelWithLights(int extra)
+    {
         std::string text = kExampleLevel;
         std::string lights;
         for (int i = 0; i < extra; ++i) {
@@ -44,7 +45,8 @@ protected:
         return text.insert(text.find("LEAF"), lights);
     }
 
-    std::string Load(Level& level, LevelSearch search = LevelSearch::ParentThenWorking) {
+    std::string Load(Level& level, LevelSearch search = LevelSearch::ParentThenWorking)
+    {
         const TextureSource source = textures.Source();
         return CaptureStdout([&] { EXPECT_TRUE(LoadLevel(level, source, search).Ok()); });
     }
@@ -54,7 +56,8 @@ protected:
     TextureTable textures;
 };
 
-TEST_F(LoadLevelTest, PrefersTheToolDirectoryThenTheWorkingDirectory) {
+TEST_F(LoadLevelTest, PrefersTheToolDirectoryThenTheWorkingDirectory)
+{
     Write(root / "Velmora" / "out.txt", LevelWithLights(2));
     Write(root / "work" / "out.txt", LevelWithLights(0));
     textures.known = {{"stone", 2}, {"stone_normal", 3}};
@@ -76,7 +79,8 @@ TEST_F(LoadLevelTest, PrefersTheToolDirectoryThenTheWorkingDirectory) {
     EXPECT_EQ(CollectTriangles(level.root).size(), 2u);
 }
 
-TEST_F(LoadLevelTest, ReadsTheFileOnlyUpToANulByte) {
+TEST_F(LoadLevelTest, ReadsTheFileOnlyUpToANulByte)
+{
     std::string text = LevelWithLights(1);
     text.insert(text.find("LEAF"), std::string("\0", 1));
     Write(root / "work" / "out.txt", text);
@@ -86,7 +90,8 @@ TEST_F(LoadLevelTest, ReadsTheFileOnlyUpToANulByte) {
     EXPECT_EQ(level.root, nullptr);
 }
 
-TEST_F(LoadLevelTest, AMissingFileOrOneThatIsNotRegularIsAFailureForTheCallerToReport) {
+TEST_F(LoadLevelTest, AMissingFileOrOneThatIsNotRegularIsAFailureForTheCallerToReport)
+{
     const auto expectNotFound = [&](const char* what) {
         Level level;
         Outcome status;
@@ -102,7 +107,8 @@ TEST_F(LoadLevelTest, AMissingFileOrOneThatIsNotRegularIsAFailureForTheCallerToR
     expectNotFound("a FIFO and a directory");
 }
 
-TEST_F(LoadLevelTest, ALevelDirectoryNamedOnTheCommandLineIgnoresTheToolDirectory) {
+TEST_F(LoadLevelTest, ALevelDirectoryNamedOnTheCommandLineIgnoresTheToolDirectory)
+{
     Write(root / "Velmora" / "out.txt", LevelWithLights(2));
     textures.known = {{"stone", 2}, {"stone_normal", 3}};
     Level missing;

@@ -7,7 +7,8 @@
 
 namespace {
 
-Triangle Corners(const Vec3& a, const Vec3& b, const Vec3& c) {
+Triangle Corners(const Vec3& a, const Vec3& b, const Vec3& c)
+{
     Triangle triangle;
     triangle.corners[0].position = a;
     triangle.corners[1].position = b;
@@ -15,7 +16,8 @@ Triangle Corners(const Vec3& a, const Vec3& b, const Vec3& c) {
     return triangle;
 }
 
-void SetUv(Triangle& triangle, float uA, float vA, float uB, float vB, float uC, float vC) {
+void SetUv(Triangle& triangle, float uA, float vA, float uB, float vB, float uC, float vC)
+{
     triangle.corners[0].u = uA;
     triangle.corners[0].v = vA;
     triangle.corners[1].u = uB;
@@ -24,13 +26,15 @@ void SetUv(Triangle& triangle, float uA, float vA, float uB, float vB, float uC,
     triangle.corners[2].v = vC;
 }
 
-void ExpectVec(const Vec3& actual, double x, double y, double z) {
+void ExpectVec(const Vec3& actual, double x, double y, double z)
+{
     EXPECT_DOUBLE_EQ(actual.x, x);
     EXPECT_DOUBLE_EQ(actual.y, y);
     EXPECT_DOUBLE_EQ(actual.z, z);
 }
 
-TEST(CompleteTriangleShape, UnitTriangleGetsPlaneCentroidAndFlippedFrame) {
+TEST(CompleteTriangleShape, UnitTriangleGetsPlaneCentroidAndFlippedFrame)
+{
     Triangle triangle = Corners(Vec3(0, 0, 0), Vec3(1, 0, 0), Vec3(0, 1, 0));
     SetUv(triangle, 0, 0, 1, 0, 0, 1);
     CompleteTriangleShape(triangle);
@@ -43,7 +47,8 @@ TEST(CompleteTriangleShape, UnitTriangleGetsPlaneCentroidAndFlippedFrame) {
     ExpectVec(triangle.bitangent, 0, -1, 0);
 }
 
-TEST(CompleteTriangleShape, FrameAlongTheNormalStaysAsComputed) {
+TEST(CompleteTriangleShape, FrameAlongTheNormalStaysAsComputed)
+{
     Triangle triangle = Corners(Vec3(0, 0, 5), Vec3(2, 0, 5), Vec3(0, 2, 5));
     SetUv(triangle, 0, 0, 1, 0, 0, -1);
     CompleteTriangleShape(triangle);
@@ -55,7 +60,8 @@ TEST(CompleteTriangleShape, FrameAlongTheNormalStaysAsComputed) {
     EXPECT_GT(triangle.plane.normal * Cross(triangle.tangent, triangle.bitangent), 0.0);
 }
 
-TEST(CompleteTriangleShape, DegenerateInputLeavesZeroVectors) {
+TEST(CompleteTriangleShape, DegenerateInputLeavesZeroVectors)
+{
     Triangle collinear = Corners(Vec3(0, 0, 0), Vec3(1, 1, 1), Vec3(2, 2, 2));
     SetUv(collinear, 0, 0, 1, 0, 0, 1);
     CompleteTriangleShape(collinear);
@@ -74,7 +80,8 @@ TEST(CompleteTriangleShape, DegenerateInputLeavesZeroVectors) {
     ExpectVec(flat.bitangent, 0, 0, 0);
 }
 
-TEST(LoadTriangleTextures, RequestsTexturesInOrderAndFallsBackToNoNormal) {
+TEST(LoadTriangleTextures, RequestsTexturesInOrderAndFallsBackToNoNormal)
+{
     TextureTable table;
     table.known = {{"rock", 7}, {"rock_normal", 8}, {"sand", 3}, {"nonormal", 4}};
 

@@ -22,9 +22,9 @@ inline std::vector<uint16_t> GridMesh(int w, int h)
 // them; twelve vertices have valence 5, all others 6.
 inline std::vector<uint16_t> SphereMesh(int levels)
 {
-    std::vector<uint16_t> tris = {0, 11, 5, 0, 5, 1, 0, 1, 7, 0, 7, 10, 0, 10, 11, 1, 5, 9, 5, 11, 4, 11, 10, 2,
-                                  10, 7, 6, 7, 1, 8, 3, 9, 4, 3, 4, 2, 3, 2, 6, 3, 6, 8, 3, 8, 9, 4, 9, 5,
-                                  2, 4, 11, 6, 2, 10, 8, 6, 7, 9, 8, 1};
+    std::vector<uint16_t> tris = {0, 11, 5,  0, 5,  1, 0, 1, 7, 0, 7,  10, 0, 10, 11, 1, 5, 9, 5, 11,
+                                  4, 11, 10, 2, 10, 7, 6, 7, 1, 8, 3,  9,  4, 3,  4,  2, 3, 2, 6, 3,
+                                  6, 8,  3,  8, 9,  4, 9, 5, 2, 4, 11, 6,  2, 10, 8,  6, 7, 9, 8, 1};
     uint16_t vertexCount = 12;
     for (int l = 0; l < levels; ++l) {
         std::map<std::pair<uint16_t, uint16_t>, uint16_t> midpoints;

@@ -537,7 +537,7 @@ struct Reference {
     }
 };
 
-} // namespace
+}  // namespace
 
 std::vector<uint16_t> ReferenceOrder(const std::vector<uint16_t>& indices, int cacheSize, unsigned minStripLength)
 {

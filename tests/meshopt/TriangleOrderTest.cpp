@@ -379,4 +379,4 @@ TEST(VertexCacheModel, KeepsPresentVerticesAndDropsTheOldest)
     EXPECT_EQ(cache.FaceHits(face), 2);
 }
 
-} // namespace
+}  // namespace

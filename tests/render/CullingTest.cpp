@@ -142,9 +142,9 @@ TEST(CullingTest, ViewsHoldTheMatricesOfGlsOwnCalls)
     struct Rotation {
         float angle, x, y, z;
     };
-    const Rotation faces[6][2] = {{{180, 1, 0, 0}, {90, 1, 0, 0}},  {{90, 1, 0, 0}, {180, 0, 0, 1}},
-                                  {{-90, 0, 0, 1}, {0, 0, 0, 1}},   {{90, 0, 0, 1}, {180, 0, 1, 0}},
-                                  {{90, 0, 1, 0}, {-90, 0, 0, 1}},  {{-90, 0, 1, 0}, {90, 0, 0, 1}}};
+    const Rotation faces[6][2] = {{{180, 1, 0, 0}, {90, 1, 0, 0}}, {{90, 1, 0, 0}, {180, 0, 0, 1}},
+                                  {{-90, 0, 0, 1}, {0, 0, 0, 1}},  {{90, 0, 0, 1}, {180, 0, 1, 0}},
+                                  {{90, 0, 1, 0}, {-90, 0, 0, 1}}, {{-90, 0, 1, 0}, {90, 0, 0, 1}}};
     const Vec3 light(336.4, -280.2, 24.7);
     for (int f = 0; f < 6; ++f) {
         const View view = ShadowFaceView(light, f);

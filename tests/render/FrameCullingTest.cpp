@@ -86,8 +86,7 @@ protected:
         std::vector<unsigned char> pixels(size_t(TheViewer().windowWidth) * TheViewer().windowHeight * 3);
         glReadBuffer(GL_BACK);
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadPixels(0, 0, TheViewer().windowWidth, TheViewer().windowHeight, GL_RGB, GL_UNSIGNED_BYTE,
-                     pixels.data());
+        glReadPixels(0, 0, TheViewer().windowWidth, TheViewer().windowHeight, GL_RGB, GL_UNSIGNED_BYTE, pixels.data());
         TheViewer().renderer.frame.options.culling = true;
         return pixels;
     }
@@ -108,8 +107,8 @@ protected:
                 if (x < kOverlayWidth && y < kOverlayHeight)
                     continue;
                 const size_t i = (size_t(y) * TheViewer().windowWidth + x) * 3;
-                difference.differing += culled[i] != full[i] || culled[i + 1] != full[i + 1] ||
-                                        culled[i + 2] != full[i + 2];
+                difference.differing +=
+                    culled[i] != full[i] || culled[i + 1] != full[i + 1] || culled[i + 2] != full[i + 2];
                 difference.lit += culled[i] > 40;
             }
         return difference;
@@ -291,10 +290,7 @@ std::string ReadFile(const fs::path& path)
     return text.str();
 }
 
-ShortCuts AllShortCuts(bool on)
-{
-    return ShortCuts{on, on, on, on, on, on, on};
-}
+ShortCuts AllShortCuts(bool on) { return ShortCuts{on, on, on, on, on, on, on}; }
 
 // Culling by the view only: the light program's output does not end at the radius.
 ShortCuts ViewCullingOnly()
@@ -327,12 +323,12 @@ TEST_F(FrameCullingTest, EditedShadersDrawTheSameImageCulledAndInFull)
     const char* attenuationLookup =
         "float attenuation = max(tex1D(attenuationTex, (distance * 255.0 + 0.5) / 256.0).r, 0.0);";
     const char* placed = "OUT.position = mul(ModelViewProj, position);";
-    const char* displaced = "OUT.position = mul(ModelViewProj, position + float4(0, 0, 24 * sin(position.x * 0.02), 0));";
+    const char* displaced =
+        "OUT.position = mul(ModelViewProj, position + float4(0, 0, 24 * sin(position.x * 0.02), 0));";
     const ShaderVariant variants[] = {
         {"the shipped files", {}, AllShortCuts(true)},
         {"an ambient term that does not fade at the radius",
-         {{"shader.cg", lightOutput,
-           "return float4(IN.lightColor * (attenuation * lit + 0.05 * diffuse), 1);"}},
+         {{"shader.cg", lightOutput, "return float4(IN.lightColor * (attenuation * lit + 0.05 * diffuse), 1);"}},
          ViewCullingOnly()},
         {"a fall-off that reaches twice the radius",
          {{"shader.cg", lightDistance,

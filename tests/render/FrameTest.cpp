@@ -42,7 +42,8 @@ protected:
         directory = fs::temp_directory_path() / ("velmora-frame-" + std::to_string(getpid()));
         fs::create_directories(directory);
         for (const char* shader : {"shader.cg", "ambient.cg", "shadow.cg", "post.cg"})
-            fs::copy_file(fs::path(VELMORA_DATA_DIR) / shader, directory / shader, fs::copy_options::overwrite_existing);
+            fs::copy_file(fs::path(VELMORA_DATA_DIR) / shader, directory / shader,
+                          fs::copy_options::overwrite_existing);
         std::ofstream(directory / "out.txt") << kLevel;
         previous = fs::current_path();
         fs::current_path(directory);

@@ -67,8 +67,8 @@ void Convert(const std::string& file, int width, int height, const std::string& 
     const std::string lowRight =
         "-size " + std::to_string(width - width / 2) + "x" + std::to_string(height - height / 2);
     const std::string command = "convert " + half + " 'xc:" + q.names[0] + "' " + halfRight + " 'xc:" + q.names[1] +
-                                "' +append '(' " + lowHalf + " 'xc:" + q.names[2] + "' " + lowRight + " 'xc:" +
-                                q.names[3] + "' +append ')' -append " + options + " " + file;
+                                "' +append '(' " + lowHalf + " 'xc:" + q.names[2] + "' " + lowRight +
+                                " 'xc:" + q.names[3] + "' +append ')' -append " + options + " " + file;
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
 
@@ -137,8 +137,8 @@ void WritePackedDds(const std::string& file, uint32_t pixelFlags, uint32_t bits,
         return ((value * top + 127) / 255) << shift;
     };
     for (size_t p = 0; p < pixels.size(); p += 3) {
-        const uint32_t texel = pack(pixels[p], m[0]) | pack(pixels[p + 1], m[1]) | pack(pixels[p + 2], m[2]) |
-                               (m.size() > 3 ? m[3] : 0);
+        const uint32_t texel =
+            pack(pixels[p], m[0]) | pack(pixels[p + 1], m[1]) | pack(pixels[p + 2], m[2]) | (m.size() > 3 ? m[3] : 0);
         for (uint32_t k = 0; k < bits / 8; ++k)
             dds.push_back(static_cast<uint8_t>(texel >> (8 * k)));
     }
@@ -177,16 +177,24 @@ void Pil(const std::string& file, int width, int height, const std::string& mode
     std::string colours;
     for (const Colour& c : q.colours)
         colours += "(" + std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b) + "),";
-    const std::string script = "from PIL import Image\n"
-                               "w, h = " + std::to_string(width) + ", " + std::to_string(height) + "\n"
-                               "image = Image.new('RGB', (w, h))\n"
-                               "for i, c in enumerate([" + colours + "]):\n"
-                               "    x, y = i % 2 * (w // 2), i // 2 * (h // 2)\n"
-                               "    image.paste(c, (x, y, w if i % 2 else w // 2, h if i // 2 else h // 2))\n"
-                               "image = image.convert('" + mode + "')\n"
-                               "if image.mode.endswith('A'):\n"
-                               "    image.putalpha(128)\n"
-                               "image.save('" + file + "'" + arguments + ")\n";
+    const std::string script =
+        "from PIL import Image\n"
+        "w, h = " +
+        std::to_string(width) + ", " + std::to_string(height) +
+        "\n"
+        "image = Image.new('RGB', (w, h))\n"
+        "for i, c in enumerate([" +
+        colours +
+        "]):\n"
+        "    x, y = i % 2 * (w // 2), i // 2 * (h // 2)\n"
+        "    image.paste(c, (x, y, w if i % 2 else w // 2, h if i // 2 else h // 2))\n"
+        "image = image.convert('" +
+        mode +
+        "')\n"
+        "if image.mode.endswith('A'):\n"
+        "    image.putalpha(128)\n"
+        "image.save('" +
+        file + "'" + arguments + ")\n";
     WriteBytes("pil.py", Bytes(script.begin(), script.end()));
     ASSERT_EQ(std::system("/usr/bin/python3 pil.py"), 0) << file;
 }
@@ -202,8 +210,9 @@ void WriteDxt1Chain(const std::string& file, int width, int height)
         h = std::max(h / 2, 1);
         const std::string level = file + ".level.dds";
         Convert(level, width, height,
-                "-resize " + std::to_string(w) + "x" + std::to_string(h) + "! -define dds:compression=dxt1 -define "
-                "dds:mipmaps=0");
+                "-resize " + std::to_string(w) + "x" + std::to_string(h) +
+                    "! -define dds:compression=dxt1 -define "
+                    "dds:mipmaps=0");
         const Bytes bytes = ReadBytes(level);
         chain.insert(chain.end(), bytes.begin() + 128, bytes.end());
         fs::remove(level);
@@ -238,8 +247,8 @@ void WriteTgaRunsAcrossLines(const std::string& file)
     const size_t pixels = 50 * 40;
     for (size_t p = 0; p < pixels;) {
         size_t run = 1;
-        while (p + run < pixels && run < 128 && std::equal(&plain[18 + p * 3], &plain[18 + p * 3 + 3],
-                                                            &plain[18 + (p + run) * 3]))
+        while (p + run < pixels && run < 128 &&
+               std::equal(&plain[18 + p * 3], &plain[18 + p * 3 + 3], &plain[18 + (p + run) * 3]))
             ++run;
         tga.push_back(static_cast<uint8_t>(0x80 | (run - 1)));
         tga.insert(tga.end(), &plain[18 + p * 3], &plain[18 + p * 3 + 3]);
@@ -253,9 +262,8 @@ void WriteJpegWithMetadata(const std::string& file)
 {
     Convert(file, 64, 48, "-quality 95");
     Bytes jpeg = ReadBytes(file);
-    const Bytes segments = {0xFF, 0xE1, 0x00, 0x0A, 'E', 'x', 'i', 'f', 0, 0, 'M', 'M',
-                            0xFF, 0xED, 0x00, 0x06, 'P', 'S', '3', '0',
-                            0xFF, 0xFE, 0x00, 0x07, 'n', 'o', 't', 'e', '!'};
+    const Bytes segments = {0xFF, 0xE1, 0x00, 0x0A, 'E', 'x',  'i',  'f',  0,    0,   'M', 'M', 0xFF, 0xED, 0x00,
+                            0x06, 'P',  'S',  '3',  '0', 0xFF, 0xFE, 0x00, 0x07, 'n', 'o', 't', 'e',  '!'};
     jpeg.insert(jpeg.begin() + 2, segments.begin(), segments.end());
     WriteBytes(file, jpeg);
 }
@@ -267,8 +275,8 @@ void WriteJpegWithRestarts(const std::string& file)
     const int width = 64, height = 48;
     Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x43, 0x00};
     jpeg.insert(jpeg.end(), 64, 1);
-    jpeg.insert(jpeg.end(), {0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, uint8_t(height), 0x00, uint8_t(width), 0x01, 0x01,
-                             0x11, 0x00});
+    jpeg.insert(jpeg.end(),
+                {0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, uint8_t(height), 0x00, uint8_t(width), 0x01, 0x01, 0x11, 0x00});
     jpeg.insert(jpeg.end(), {0xFF, 0xC4, 0x00, 0x1F, 0x00, 0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0});
     for (int v = 0; v < 12; ++v)
         jpeg.push_back(static_cast<uint8_t>(v));
@@ -276,8 +284,8 @@ void WriteJpegWithRestarts(const std::string& file)
     jpeg.insert(jpeg.end(), {0xFF, 0xDD, 0x00, 0x04, 0x00, 0x01});
     jpeg.insert(jpeg.end(), {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00});
     // Codes of the DC categories 0 to 11 (length, bits).
-    const std::pair<int, uint32_t> dcCodes[] = {{2, 0x0},  {3, 0x2},  {3, 0x3},  {3, 0x4},  {3, 0x5},  {3, 0x6},
-                                                {4, 0xE},  {5, 0x1E}, {6, 0x3E}, {7, 0x7E}, {8, 0xFE}, {9, 0x1FE}};
+    const std::pair<int, uint32_t> dcCodes[] = {{2, 0x0}, {3, 0x2},  {3, 0x3},  {3, 0x4},  {3, 0x5},  {3, 0x6},
+                                                {4, 0xE}, {5, 0x1E}, {6, 0x3E}, {7, 0x7E}, {8, 0xFE}, {9, 0x1FE}};
     const int blocksAcross = width / 8, blocksDown = height / 8;
     for (int block = 0; block < blocksAcross * blocksDown; ++block) {
         const int bx = block % blocksAcross, by = block / blocksAcross;
@@ -294,8 +302,8 @@ void WriteJpegWithRestarts(const std::string& file)
         };
         emit(dcCodes[category].second, dcCodes[category].first);
         emit(static_cast<uint32_t>(dc < 0 ? dc - 1 : dc), category);
-        emit(0, 1);                                      // end of block
-        emit(0xFF, (8 - count % 8) % 8);                 // pad with ones to the byte
+        emit(0, 1);                       // end of block
+        emit(0xFF, (8 - count % 8) % 8);  // pad with ones to the byte
         for (int shift = count - 8; shift >= 0; shift -= 8) {
             const uint8_t byte = static_cast<uint8_t>(bits >> shift);
             jpeg.push_back(byte);
@@ -387,15 +395,31 @@ TEST_F(ImageCorpusTest, EveryLayoutLoadsWithItsColoursExactlyAsTheLibraryAloneLo
         {"devil-dxt5", ".dds", [](const std::string& f) { DevilSave(f, IL_DDS); }, kColour, kBlocks},
         {"argb32", ".dds", convert(64, 64, "-alpha on -define dds:compression=none"), kColour, kLossless},
         {"rgb24", ".dds", convert(40, 30, "-define dds:compression=none -define dds:mipmaps=0"), kColour, kLossless},
-        {"r5g6b5", ".dds", [](const std::string& f) { WritePackedDds(f, 0x40, 16, {0xF800, 0x07E0, 0x001F}); },
+        {"r5g6b5", ".dds",
+         [](const std::string& f) {
+             WritePackedDds(f, 0x40, 16, {0xF800, 0x07E0, 0x001F});
+         },
          kColour, 8},
         {"a1r5g5b5", ".dds",
-         [](const std::string& f) { WritePackedDds(f, 0x41, 16, {0x7C00, 0x03E0, 0x001F, 0x8000}); }, kColour, 8},
+         [](const std::string& f) {
+             WritePackedDds(f, 0x41, 16, {0x7C00, 0x03E0, 0x001F, 0x8000});
+         },
+         kColour, 8},
         {"a4r4g4b4", ".dds",
-         [](const std::string& f) { WritePackedDds(f, 0x41, 16, {0x0F00, 0x00F0, 0x000F, 0xF000}); }, kColour, 16},
+         [](const std::string& f) {
+             WritePackedDds(f, 0x41, 16, {0x0F00, 0x00F0, 0x000F, 0xF000});
+         },
+         kColour, 16},
         {"x8b8g8r8", ".dds",
-         [](const std::string& f) { WritePackedDds(f, 0x40, 32, {0x0000FF, 0x00FF00, 0xFF0000}); }, kColour, 0},
-        {"l8", ".dds", [](const std::string& f) { WritePackedDds(f, 0x20000, 8, {0xFF, 0, 0}, kGrey); }, kGrey, 0},
+         [](const std::string& f) {
+             WritePackedDds(f, 0x40, 32, {0x0000FF, 0x00FF00, 0xFF0000});
+         },
+         kColour, 0},
+        {"l8", ".dds",
+         [](const std::string& f) {
+             WritePackedDds(f, 0x20000, 8, {0xFF, 0, 0}, kGrey);
+         },
+         kGrey, 0},
         // Wide channels: 16-bit integers, half and full floats, one to four channels.
         {"a16b16g16r16", ".dds", wide(36, 4, Channel::Unorm16), kColour, kLossless},
         {"r16f", ".dds", wide(111, 1, Channel::Half), kRedOf, kLossless},
@@ -404,11 +428,21 @@ TEST_F(ImageCorpusTest, EveryLayoutLoadsWithItsColoursExactlyAsTheLibraryAloneLo
         {"r32f", ".dds", wide(114, 1, Channel::Float), kRedOf, kLossless},
         {"g32r32f", ".dds", wide(115, 2, Channel::Float), kRedOf, kLossless},
         {"a32b32g32r32f", ".dds", wide(116, 4, Channel::Float), kColour, kLossless},
-        {"l16", ".dds", [](const std::string& f) { WritePackedDds(f, 0x20000, 16, {0xFFFF, 0, 0}, kGrey); }, kGrey, 0},
-        {"a8l8", ".dds", [](const std::string& f) { WritePackedDds(f, 0x20001, 16, {0xFF, 0, 0, 0xFF00}, kGrey); },
+        {"l16", ".dds",
+         [](const std::string& f) {
+             WritePackedDds(f, 0x20000, 16, {0xFFFF, 0, 0}, kGrey);
+         },
          kGrey, 0},
-        {"g16r16", ".dds", [](const std::string& f) { WritePackedDds(f, 0x40, 32, {0xFFFF, 0xFFFF0000, 0}); }, kRedOf,
-         0},
+        {"a8l8", ".dds",
+         [](const std::string& f) {
+             WritePackedDds(f, 0x20001, 16, {0xFF, 0, 0, 0xFF00}, kGrey);
+         },
+         kGrey, 0},
+        {"g16r16", ".dds",
+         [](const std::string& f) {
+             WritePackedDds(f, 0x40, 32, {0xFFFF, 0xFFFF0000, 0});
+         },
+         kRedOf, 0},
         {"pil-dds-rgb", ".dds", pil("RGB"), kColour, kLossless},
         {"pil-dds-rgba", ".dds", pil("RGBA"), kColour, kLossless},
         // TGA: every image type, both origins, runs across scan lines, ID fields, colour maps.
@@ -500,9 +534,7 @@ TEST_F(ImageCorpusTest, DamagedImagesFailAndNothingIsDecodedBeyondWhatTheFileHol
             WriteBytes(file, bytes);
         };
     };
-    const auto dxt1 = [](const std::string& file) {
-        Convert(file, 64, 64, "-define dds:compression=dxt1");
-    };
+    const auto dxt1 = [](const std::string& file) { Convert(file, 64, 64, "-define dds:compression=dxt1"); };
     const auto jpeg = [](const std::string& file) { Convert(file, 64, 48, "-quality 90"); };
     const struct {
         const char* name;
@@ -519,8 +551,7 @@ TEST_F(ImageCorpusTest, DamagedImagesFailAndNothingIsDecodedBeyondWhatTheFileHol
         {"dxt1-pitch-without-bits", ".dds", [](const std::string& f) { WriteDxt1WithPitch(f, 200, 0); },
          ImageFailure::Refused},
         {"dds-truncated-chain", ".dds", patch(dxt1, [](Bytes& b) { b.resize(b.size() - 1); }), ImageFailure::Refused},
-        {"dds-linear-size-short", ".dds", patch(dxt1, [](Bytes& b) { Put32(b, 20, 2048 - 8); }),
-         ImageFailure::Refused},
+        {"dds-linear-size-short", ".dds", patch(dxt1, [](Bytes& b) { Put32(b, 20, 2048 - 8); }), ImageFailure::Refused},
         {"dds-huge", ".dds", patch(dxt1, [](Bytes& b) { Put32(b, 12, 0x10010); }), ImageFailure::Refused},
         {"tga-huge-rle", ".tga",
          patch([](const std::string& f) { Convert(f, 50, 40, "-compress RLE"); },
@@ -535,13 +566,16 @@ TEST_F(ImageCorpusTest, DamagedImagesFailAndNothingIsDecodedBeyondWhatTheFileHol
          patch([](const std::string& f) { Convert(f, 50, 40, "-compress None"); },
                [](Bytes& b) { b.resize(b.size() - 3); }),
          ImageFailure::Refused},
-        {"jpeg-huge-frame", ".jpg", patch(jpeg, [](Bytes& b) {
-             for (size_t i = 2; i + 9 < b.size(); ++i)
-                 if (b[i] == 0xFF && b[i + 1] == 0xC0) {
-                     b[i + 5] = b[i + 6] = b[i + 7] = b[i + 8] = 0xFF;
-                     return;
-                 }
-         }), ImageFailure::Refused},
+        {"jpeg-huge-frame", ".jpg",
+         patch(jpeg,
+               [](Bytes& b) {
+                   for (size_t i = 2; i + 9 < b.size(); ++i)
+                       if (b[i] == 0xFF && b[i + 1] == 0xC0) {
+                           b[i + 5] = b[i + 6] = b[i + 7] = b[i + 8] = 0xFF;
+                           return;
+                       }
+               }),
+         ImageFailure::Refused},
     };
     ILuint image = 0;
     ilGenImages(1, &image);

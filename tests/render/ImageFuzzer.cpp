@@ -34,8 +34,8 @@ ImageFailure Load(ImageFormat format, const uint8_t* bytes, size_t size, const c
     const uint8_t* palette = nullptr;
     const bool decoded = DecodeWithLibrary(format, bytes, size, image, pixels, palette);
     ilBindImage(target);
-    const ImageFailure failure = decoded ? AcceptDecodedImage(header, image, pixels, palette, kMaxTextureSize)
-                                         : ImageFailure::DecodeFailed;
+    const ImageFailure failure =
+        decoded ? AcceptDecodedImage(header, image, pixels, palette, kMaxTextureSize) : ImageFailure::DecodeFailed;
     ilDeleteImages(1, &scratch);
     ilBindImage(target);
     return failure;

@@ -137,8 +137,9 @@ TEST_F(TextureCacheTest, AMissingImageIsReportedOnceAndYieldsTheFallback)
     EXPECT_EQ(LoadTexture(textureCache, "nowhere"), textureCache.FallbackTexture);
     EXPECT_EQ(LoadTexture(textureCache, "nowhere"), textureCache.FallbackTexture);
     EXPECT_EQ(LoadTexture(textureCache, "elsewhere"), textureCache.FallbackTexture);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Couldn't load texture \"nowhere\" (load image failed)\n"
-                             "Couldn't load texture \"elsewhere\" (load image failed)\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Couldn't load texture \"nowhere\" (load image failed)\n"
+              "Couldn't load texture \"elsewhere\" (load image failed)\n");
     EXPECT_TRUE(textureCache.loadedTextures.empty());
     EXPECT_EQ(textureCache.failedNames, (std::vector<std::string>{"nowhere", "elsewhere"}));
 
@@ -152,7 +153,8 @@ TEST_F(TextureCacheTest, NamesLongerThanAPathAllowsFailCleanly)
     const std::string longName(4000, 'x');
     testing::internal::CaptureStdout();
     EXPECT_EQ(LoadTexture(textureCache, longName), textureCache.FallbackTexture);
-    EXPECT_TRUE(testing::internal::GetCapturedStdout() == "Couldn't load texture \"" + longName + "\" (load image failed)\n");
+    EXPECT_TRUE(testing::internal::GetCapturedStdout() ==
+                "Couldn't load texture \"" + longName + "\" (load image failed)\n");
 
     // A long name that the file system accepts loads like any other.
     const std::string name = "sub/" + std::string(250, 'y');
@@ -215,12 +217,24 @@ bool IsRed(const uint8_t* pixel)
 }
 
 // How a fake decoder misbehaves on a red image; it decodes every other image honestly with DevIL.
-enum class Misbehaviour { LieBytesPerPixel, LieSize, LieDataSize, LiePalette, Die, Stall, GrabMemory, OpenFile, Exec,
-                          Connect, MapInput, MapExecutable };
+enum class Misbehaviour {
+    LieBytesPerPixel,
+    LieSize,
+    LieDataSize,
+    LiePalette,
+    Die,
+    Stall,
+    GrabMemory,
+    OpenFile,
+    Exec,
+    Connect,
+    MapInput,
+    MapExecutable
+};
 
 template <Misbehaviour kind>
-bool Misbehave(ImageFormat format, const uint8_t* file, uint64_t fileBytes, DecodedImage& image,
-               const uint8_t*& pixels, const uint8_t*& palette)
+bool Misbehave(ImageFormat format, const uint8_t* file, uint64_t fileBytes, DecodedImage& image, const uint8_t*& pixels,
+               const uint8_t*& palette)
 {
     if (!DecodeWithLibrary(format, file, fileBytes, image, pixels, palette) || !IsRed(pixels))
         return true;

@@ -165,8 +165,8 @@ TEST(Weld, LevelsBeyondTheLimitsKeepEveryTriangle)
     std::multiset<std::array<float, 3>> expected;
     for (const Triangle& t : triangles)
         for (const TriangleCorner& c : t.corners)
-            expected.insert({static_cast<float>(c.position.x), static_cast<float>(c.position.y),
-                             static_cast<float>(c.position.z)});
+            expected.insert(
+                {static_cast<float>(c.position.x), static_cast<float>(c.position.y), static_cast<float>(c.position.z)});
     EXPECT_TRUE(drawn == expected);
 }
 
@@ -233,8 +233,8 @@ TEST(Weld, EveryThreadCountGivesTheSameGeometry)
             SCOPED_TRACE(std::string(c.mesh) + ", threads " + std::to_string(threads));
             const BuiltGeometry more = WeldGeometry(refs, threads);
             ASSERT_EQ(more.vertices.size(), one.vertices.size());
-            EXPECT_EQ(std::memcmp(more.vertices.data(), one.vertices.data(), one.vertices.size() * sizeof(RenderVertex)),
-                      0);
+            EXPECT_EQ(
+                std::memcmp(more.vertices.data(), one.vertices.data(), one.vertices.size() * sizeof(RenderVertex)), 0);
             ASSERT_EQ(more.batches.size(), one.batches.size());
             for (size_t b = 0; b < one.batches.size(); ++b) {
                 EXPECT_EQ(more.batches[b].diffuseTexture, one.batches[b].diffuseTexture);

@@ -42,7 +42,7 @@ struct Case {
     std::vector<const char*> declared;  // must be found, set or not, used or not
     int r, g, b;
     std::vector<std::pair<std::string, std::string>> files = {};  // other files, by path
-    std::string path = "case.cg";                                  // where the source is written
+    std::string path = "case.cg";                                 // where the source is written
     std::vector<Matrices> matrices = {};
 };
 
@@ -66,7 +66,8 @@ std::string TexCoordPair(int n)
     return "void vertexmain(float4 p : POSITION, float4 t : " + semantic +
            ", uniform float4x4 ModelViewProj, out float4 oPos : POSITION, out float4 oT : " + semantic +
            ") { oPos = mul(ModelViewProj, p); oT = t.yxzw; }\n"
-           "float4 fragmain(float4 t : " + semantic + ") : COLOR { return t; }\n";
+           "float4 fragmain(float4 t : " +
+           semantic + ") : COLOR { return t; }\n";
 }
 
 std::vector<Case> Cases()
@@ -77,71 +78,164 @@ std::vector<Case> Cases()
          "float4 fragmain(uniform fixed scale, uniform float3 offset, uniform float2 shift,\n"
          "                uniform samplerCUBE unusedCube) : COLOR\n"
          "{ return tint * scale + float4(offset, 0) + float4(shift, 0, 0); }\n",
-         false, true, {{"tint", 4, {0.1, 0.2, 0.1, 1}}, {"scale", 1, {2}}, {"offset", 3, {0.2, 0, 0.4}},
-                       {"shift", 4, {0.1, 0.2, 0.9, 0.9}}, {"neverRead", 4, {1, 1, 1, 1}}},
-         {"tint", "scale", "offset", "shift", "neverRead", "neverSampled", "unusedCube"}, 128, 153, 153},
+         false,
+         true,
+         {{"tint", 4, {0.1, 0.2, 0.1, 1}},
+          {"scale", 1, {2}},
+          {"offset", 3, {0.2, 0, 0.4}},
+          {"shift", 4, {0.1, 0.2, 0.9, 0.9}},
+          {"neverRead", 4, {1, 1, 1, 1}}},
+         {"tint", "scale", "offset", "shift", "neverRead", "neverSampled", "unusedCube"},
+         128,
+         153,
+         153},
         {"names the front end or GLSL reserve, float3 COLOR",
          "float3 fragmain(uniform float4 sample, uniform float3 input) : COLOR\n"
          "{ float4 line = sample; return line.rgb + input; }\n",
-         false, true, {{"sample", 4, {0.2, 0.4, 0, 1}}, {"input", 3, {0.2, 0, 0.4}}}, {"sample", "input"}, 102, 102, 102},
+         false,
+         true,
+         {{"sample", 4, {0.2, 0.4, 0, 1}}, {"input", 3, {0.2, 0, 0.4}}},
+         {"sample", "input"},
+         102,
+         102,
+         102},
         {"struct output, NORMAL in, COLOR0 out to fixed-function fragments",
          "struct V { float4 position : POSITION; float4 colour : COLOR0; };\n"
          "V vertexmain(float4 p : POSITION, float3 n : NORMAL, uniform float4x4 ModelViewProj)\n"
          "{ V o; o.position = mul(ModelViewProj, p); o.colour = float4(n, 1); return o; }\n",
-         true, false, {}, {"ModelViewProj"}, 77, 128, 179},
+         true,
+         false,
+         {},
+         {"ModelViewProj"},
+         77,
+         128,
+         179},
         {"COLOR0 in both stages, swizzles, COLOR0 out",
          "void vertexmain(float4 p : POSITION, float4 c : COLOR0, uniform float4x4 ModelViewProj,\n"
          "                out float4 oPos : POSITION, out float4 oC : COLOR0)\n"
          "{ oPos = mul(ModelViewProj, p); oC = c.bgra; }\n"
          "void fragmain(float4 c : COLOR0, out float4 colour : COLOR0) { colour = float4(c.x, c.yz * 0.5, 1).xzyw; }\n",
-         true, true, {}, {}, 153, 26, 51},
+         true,
+         true,
+         {},
+         {},
+         153,
+         26,
+         51},
         {"fragment program after fixed-function vertices: COLOR0 and TEXCOORD7 in",
          "float4 fragmain(float4 c : COLOR0, float2 t : TEXCOORD7) : COLOR { return float4(c.r, t.x, t.y, 1); }\n",
-         false, true, {}, {}, 51, 204, 128},
+         false,
+         true,
+         {},
+         {},
+         51,
+         204,
+         128},
         {"intrinsics: saturate, lerp, frac",
          "float4 fragmain(uniform float4 v) : COLOR\n"
          "{ return float4(saturate(v.x), lerp(v.y, v.z, 0.5), frac(v.w), 1); }\n",
-         false, true, {{"v", 4, {1.7, 0.2, 0.6, 2.25}}}, {"v"}, 255, 102, 64},
+         false,
+         true,
+         {{"v", 4, {1.7, 0.2, 0.6, 2.25}}},
+         {"v"},
+         255,
+         102,
+         64},
         {"intrinsics: dot, normalize, reflect, pow",
          "float4 fragmain(uniform float4 v) : COLOR\n"
          "{ float3 r = reflect(float3(v.x, -v.x, 0), normalize(float3(0, v.y, 0)));\n"
          "  return float4(r.x * 0.5, pow(v.z, 0.5), dot(v.xyz, float3(0.1, 0.1, 0.1)), 1); }\n",
-         false, true, {{"v", 4, {1, 3, 0.25, 0}}}, {"v"}, 128, 128, 108},
-        {"mul with float4x4: column vector", passThroughVertex + std::string(
-         "float4 fragmain(uniform float4x4 Translation) : COLOR { return mul(Translation, float4(0, 0, 0, 1)); }\n"),
-         true, true, {}, {"Translation"}, 26, 51, 77},
-        {"mul with float4x4: row vector", passThroughVertex + std::string(
-         "float4 fragmain(uniform float4x4 Translation) : COLOR\n"
-         "{ return mul(float4(0, 0, 0, 1), Translation) * 0.5; }\n"),
-         true, true, {}, {"Translation"}, 0, 0, 0},
+         false,
+         true,
+         {{"v", 4, {1, 3, 0.25, 0}}},
+         {"v"},
+         128,
+         128,
+         108},
+        {"mul with float4x4: column vector",
+         passThroughVertex + std::string("float4 fragmain(uniform float4x4 Translation) : COLOR { return "
+                                         "mul(Translation, float4(0, 0, 0, 1)); }\n"),
+         true,
+         true,
+         {},
+         {"Translation"},
+         26,
+         51,
+         77},
+        {"mul with float4x4: row vector",
+         passThroughVertex + std::string("float4 fragmain(uniform float4x4 Translation) : COLOR\n"
+                                         "{ return mul(float4(0, 0, 0, 1), Translation) * 0.5; }\n"),
+         true,
+         true,
+         {},
+         {"Translation"},
+         0,
+         0,
+         0},
         {"tex1D and tex1Dproj",
          "float4 fragmain(uniform sampler1D s1) : COLOR\n"
          "{ return tex1D(s1, 0.75) * 0.5 + tex1Dproj(s1, float2(1.5, 2)) * 0.25\n"
          "         + tex1Dproj(s1, float4(0.5, 0, 0, 2)) * 0.25; }\n",
-         false, true, {}, {"s1"}, 64, 191, 0},
+         false,
+         true,
+         {},
+         {"s1"},
+         64,
+         191,
+         0},
         {"tex2D and tex2Dproj",
          "float4 fragmain(uniform sampler2D s2) : COLOR\n"
          "{ return tex2D(s2, float2(0.75, 0.25)) * 0.5 + tex2Dproj(s2, float3(0.5, 1.5, 2)) * 0.25\n"
          "         + tex2Dproj(s2, float4(1.5, 1.5, 0, 2)) * 0.25; }\n",
-         false, true, {}, {"s2"}, 64, 191, 128},
+         false,
+         true,
+         {},
+         {"s2"},
+         64,
+         191,
+         128},
         {"texCUBE and texCUBEproj",
          "float4 fragmain(uniform samplerCUBE sc) : COLOR\n"
          "{ return texCUBE(sc, float3(0, -1, 0)) * 0.5 + texCUBEproj(sc, float4(0, 0, 2, 2)) * 0.5; }\n",
-         false, true, {}, {"sc"}, 128, 0, 128},
+         false,
+         true,
+         {},
+         {"sc"},
+         128,
+         0,
+         128},
         {"texRECT and texRECTproj in pixels, rectangle samplers declared together",
          "uniform samplerRECT sr, point;\n"
          "float4 fragmain() : COLOR\n"
          "{ return texRECT(sr, float2(2.5, 1.5)) * 0.5 + texRECTproj(point, float3(1, 7, 2)) * 0.5; }\n",
-         false, true, {}, {"sr", "point"}, 128, 128, 0},
+         false,
+         true,
+         {},
+         {"sr", "point"},
+         128,
+         128,
+         0},
     };
     const std::vector<Case> constructs = {
         {"words the front end reserves as names: texture, vector, matrix, layout",
          "float4 fragmain(uniform float4 texture, uniform float vector) : COLOR\n"
          "{ float4 matrix = texture * vector; float layout = 1; return matrix * layout; }\n",
-         false, true, {{"texture", 4, {0.2, 0.4, 0.6, 1}}, {"vector", 1, {0.5}}}, {"texture", "vector"}, 26, 51, 77},
+         false,
+         true,
+         {{"texture", 4, {0.2, 0.4, 0.6, 1}}, {"vector", 1, {0.5}}},
+         {"texture", "vector"},
+         26,
+         51,
+         77},
         {"#include found relative to the including file, in a directory of its own",
-         "#include \"inc/colour.cgh\"\nfloat4 fragmain() : COLOR { return Colour(); }\n", false, true, {}, {},
-         51, 102, 153,
+         "#include \"inc/colour.cgh\"\nfloat4 fragmain() : COLOR { return Colour(); }\n",
+         false,
+         true,
+         {},
+         {},
+         51,
+         102,
+         153,
          {{"src/inc/colour.cgh", "#include \"half.cgh\"\nfloat4 Colour() { return float4(0.2, 0.4, HALF, 1); }\n"},
           {"src/inc/half.cgh", "#define HALF 0.6\n"}},
          "src/case.cg"},
@@ -149,45 +243,93 @@ std::vector<Case> Cases()
          "void vertexmain(float4 p : POSITION, float4 t : TANGENT, float3 b : BINORMAL, float4 w : BLENDWEIGHT,\n"
          "                uniform float4x4 ModelViewProj, out float4 oPos : POSITION, out float4 oC : COLOR0)\n"
          "{ oPos = mul(ModelViewProj, p); oC = float4(t.x, b.x, w.x, 1); }\n",
-         true, false, {}, {}, 179, 204, 230},
+         true,
+         false,
+         {},
+         {},
+         179,
+         204,
+         230},
         {"BLENDINDICES, PSIZE and ATTRn in",
          "void vertexmain(float4 p : ATTR0, float4 i : BLENDINDICES, float4 s : PSIZE, float2 t : ATTR8,\n"
          "                float4 c : ATTR3, uniform float4x4 ModelViewProj, out float4 oPos : POSITION,\n"
          "                out float4 oC : COLOR0)\n"
          "{ oPos = mul(ModelViewProj, p); oC = float4(i.x, s.x + t.x, c.x, 1); }\n",
-         true, false, {}, {}, 77, 179, 51},
+         true,
+         false,
+         {},
+         {},
+         77,
+         179,
+         51},
         {"scalar initialisers flattened across matrices, arrays of vectors and structs",
          "struct S { float a; float2 b[2]; };\n"
          "float4 fragmain() : COLOR\n"
          "{ float2x2 m = {0.1, 0.2, 0.3, 0.4}; float2 v[2] = {0, 0.2,\n"
          "  0.4, 0}; S s = {0.6, 0, 0, 0, 0.5};\n"
          "  return float4(m[1][0] - 0.1, v[1].x, s.a * s.b[1].y * 2, 1); }\n",
-         false, true, {}, {}, 51, 102, 153},
+         false,
+         true,
+         {},
+         {},
+         51,
+         102,
+         153},
         {"array initialisers and constructors, sized and unsized",
          "static const float weights[] = {0.1, 0.2, 0.3};\n"
          "float4 fragmain() : COLOR\n"
          "{ float a[3] = float[3](0.4, 0.5, 0.6); float3 c[2] = {float3(0, 0, 0), float3(0.1, 0.1, 0.1)};\n"
          "  return float4(weights[1], a[1] - 0.1, c[1].z + 0.5, 1); }\n",
-         false, true, {}, {}, 51, 102, 153},
+         false,
+         true,
+         {},
+         {},
+         51,
+         102,
+         153},
         {"uniform parameters assigned inside the entry point, which Cg copies",
          "float4 fragmain(uniform float4 v, uniform float s) : COLOR\n"
          "{ v = v * 2; v.z += s; s++; return v * s; }\n",
-         false, true, {{"v", 4, {0.1, 0.2, 0.1, 0.5}}, {"s", 1, {-0.5}}}, {"v", "s"}, 26, 51, 0},
+         false,
+         true,
+         {{"v", 4, {0.1, 0.2, 0.1, 0.5}}, {"s", 1, {-0.5}}},
+         {"v", "s"},
+         26,
+         51,
+         0},
         {"matrices of one row or column, and non-square matrices, in mul",
          "float4 fragmain(uniform float4 v) : COLOR\n"
          "{ float4x1 column = float4x1(v.x, v.y, 0, 0); float1x4 row = float1x4(1, 0, 0, 0);\n"
          "  float2x4 m = float2x4(0, 1, 0, 0, 1, 0, 0, 0); float2 swapped = mul(m, column);\n"
          "  return float4(swapped, mul(row, column), 1); }\n",
-         false, true, {{"v", 4, {0.2, 0.4, 0, 0}}}, {"v"}, 102, 51, 51},
+         false,
+         true,
+         {{"v", 4, {0.2, 0.4, 0, 0}}},
+         {"v"},
+         102,
+         51,
+         51},
         {"a struct holding a sampler as a uniform parameter, its members set through their Cg names",
          "struct T { sampler2D s; float4 c; };\n"
          "float4 fragmain(float2 uv : TEXCOORD0,\n"
          "                uniform T g) : COLOR { return tex2D(g.s, float2(0.25, 0.25)) * 0.5 + g.c; }\n",
-         false, true, {{"g.c", 4, {0.2, 0, 0.1, 0}}}, {"g.s", "g.c"}, 179, 0, 26},
+         false,
+         true,
+         {{"g.c", 4, {0.2, 0, 0.1, 0}}},
+         {"g.s", "g.c"},
+         179,
+         0,
+         26},
         {"arrays indexed by a float",
          "float4 fragmain(uniform float4 v, uniform float4 w[3]) : COLOR\n"
          "{ float4 local[2] = {v, v * 2}; return w[v.w * 2] + local[v.w]; }\n",
-         false, true, {{"v", 4, {0.1, 0.2, 0, 1.2}}, {"w[2]", 4, {0.0, 0.0, 0.6, 1}}}, {"v", "w"}, 51, 102, 153},
+         false,
+         true,
+         {{"v", 4, {0.1, 0.2, 0, 1.2}}, {"w[2]", 4, {0.0, 0.0, 0.6, 1}}},
+         {"v", "w"},
+         51,
+         102,
+         153},
         {"TEXCOORD8 and above between the stages, and free interpolants past the eighth",
          "struct V { float4 position : POSITION; float4 a : TEXCOORD8; float4 b : TEXCOORD15;\n"
          "           float4 t0 : TEXCOORD0; float4 t1 : TEXCOORD1; float4 t2 : TEXCOORD2; float4 t3 : TEXCOORD3;\n"
@@ -197,7 +339,13 @@ std::vector<Case> Cases()
          "{ V o = (V)0; o.position = mul(ModelViewProj, p); o.a = float4(0.2, 0, 0, 0); o.b = float4(0, 0.4, 0, 0);\n"
          "  o.c = float4(0, 0, 0.6, 0); return o; }\n"
          "float4 fragmain(V v) : COLOR { return v.a + v.b + v.c + v.t7; }\n",
-         true, true, {}, {}, 51, 102, 153},
+         true,
+         true,
+         {},
+         {},
+         51,
+         102,
+         153},
         {"values between the stages without a semantic take free interpolants",
          "struct V { float4 position : POSITION; float4 a; float4 b : TEXCOORD0; float4 c; };\n"
          "V vertexmain(float4 p : POSITION, uniform float4x4 ModelViewProj)\n"
@@ -205,63 +353,130 @@ std::vector<Case> Cases()
          "  o.c = float4(0, 0, 0.6, 0); return o; }\n"
          "struct F { float4 a; float4 b : TEXCOORD0; float4 c; };\n"
          "float4 fragmain(F f) : COLOR { return f.a + f.b + f.c; }\n",
-         true, true, {}, {}, 51, 102, 153},
+         true,
+         true,
+         {},
+         {},
+         51,
+         102,
+         153},
         {"GLSL 1.20 forms of tanh, sinh, cosh, modf, trunc and determinant",
          "float4 fragmain(uniform float4 v) : COLOR\n"
          "{ float whole; float part = modf(v.x, whole);\n"
          "  return float4(tanh(v.y) + sinh(v.z) - cosh(v.z) + exp(-v.z), part + trunc(-whole) * 0.1 + 0.2,\n"
          "                determinant(float2x2(v.w, 0, 0, 0.5)), 1); }\n",
-         false, true, {{"v", 4, {2.25, 0.5, 0.3, 1}}}, {"v"}, 118, 64, 128},
+         false,
+         true,
+         {{"v", 4, {2.25, 0.5, 0.3, 1}}},
+         {"v"},
+         118,
+         64,
+         128},
         {"vertex inputs without a semantic, set through their Cg names for the whole draw",
          "struct input { float2 video_size; float frame_count; };\n"
          "void vertexmain(float4 p : POSITION, input IN, uniform float4x4 ModelViewProj, out float4 oPos : POSITION,\n"
          "                out float4 oC : COLOR0)\n"
          "{ oPos = mul(ModelViewProj, p); oC = float4(IN.video_size, IN.frame_count, 1); }\n",
-         true, false, {{"IN.video_size", 3, {0.2, 0.4, 9}}, {"IN.frame_count", 1, {0.6}}},
-         {"IN.video_size", "IN.frame_count"}, 51, 102, 153},
+         true,
+         false,
+         {{"IN.video_size", 3, {0.2, 0.4, 9}}, {"IN.frame_count", 1, {0.6}}},
+         {"IN.video_size", "IN.frame_count"},
+         51,
+         102,
+         153},
         {"a uniform bound to GL's state by its semantic, never set",
          "void vertexmain(float4 p : POSITION, uniform float4x4 M : state.matrix.mvp, out float4 oPos : POSITION,\n"
          "                out float4 oC : COLOR0) { oPos = mul(M, p); oC = float4(0.2, 0.4, 0.6, 1); }\n",
-         true, false, {}, {"M"}, 51, 102, 153},
+         true,
+         false,
+         {},
+         {"M"},
+         51,
+         102,
+         153},
         {"generic samplers take the kind of their lookups",
          "sampler s1; uniform sampler s2 : register(s0);\n"
          "float4 fragmain(uniform sampler sc) : COLOR\n"
          "{ return tex1D(s1, 0.75) * 0.5 + tex2D(s2, float2(0.25, 0.25)) * 0.25\n"
          "         + texCUBE(sc, float3(0, 0, 1)) * 0.25; }\n",
-         false, true, {}, {"s1", "s2", "sc"}, 64, 128, 64},
+         false,
+         true,
+         {},
+         {"s1", "s2", "sc"},
+         64,
+         128,
+         64},
         {"FACE: 1 for a front face",
          "float4 fragmain(float face : FACE) : COLOR { return float4(face * 0.2, 0.6 - face * 0.4, 0, 1); }\n",
-         false, true, {}, {}, 51, 51, 0},
+         false,
+         true,
+         {},
+         {},
+         51,
+         51,
+         0},
         {"fmod keeps the sign of x, for negative operands and a scalar y beside a vector x",
          "float4 fragmain(uniform float4 v) : COLOR\n"
          "{ float2 f = fmod(float2(v.x, v.z), v.y); return float4(f.x + 0.5, f.y, fmod(-v.x, -v.y), 1); }\n",
-         false, true, {{"v", 4, {-0.7, 0.5, 0.9, 0}}}, {"v"}, 77, 102, 51},
+         false,
+         true,
+         {{"v", 4, {-0.7, 0.5, 0.9, 0}}},
+         {"v"},
+         77,
+         102,
+         51},
         {"an error inside a function the entry never calls leaves the program as it is",
          "#define HALF 0.5\nfloat4 unfinished(float4 c) { return c * undeclaredFactor; }\n"
          "float4 helper(float4 c) { return c * HALF; }\n"
          "float4 fragmain(uniform float4 v) : COLOR { return helper(v); }\n",
-         false, true, {{"v", 4, {0.4, 0.8, 0.2, 1}}}, {"v"}, 51, 102, 26},
+         false,
+         true,
+         {{"v", 4, {0.4, 0.8, 0.2, 1}}},
+         {"v"},
+         51,
+         102,
+         26},
         {"struct members and array elements set through their Cg names",
          "struct input { float2 video_size; float4 texture; };\n"
          "float4 fragmain(uniform input IN, uniform float4 w[3]) : COLOR\n"
          "{ return float4(IN.video_size, 0, 0) * 0.5 + IN.texture + w[2]; }\n",
-         false, true,
-         {{"IN.video_size", 3, {0.2, 0.4, 9}}, {"IN.texture", 4, {0.1, 0, 0, 0}}, {"w[2]", 4, {0, 0.1, 0.5, 1}},
+         false,
+         true,
+         {{"IN.video_size", 3, {0.2, 0.4, 9}},
+          {"IN.texture", 4, {0.1, 0, 0, 0}},
+          {"w[2]", 4, {0, 0.1, 0.5, 1}},
           {"w[0]", 4, {1, 1, 1, 1}}},
-         {"IN", "IN.video_size", "IN.texture", "w", "w[0]", "w[1]", "w[2]"}, 51, 77, 128},
+         {"IN", "IN.video_size", "IN.texture", "w", "w[0]", "w[1]", "w[2]"},
+         51,
+         77,
+         128},
         {"a byte-order mark, PSIZ, CLP0 and CLP5 out, FOG between the stages, a colour without a semantic",
          "\xEF\xBB\xBF"
          "void vertexmain(float4 p : POSITION, uniform float4x4 ModelViewProj, out float4 oPos : POSITION,\n"
          "                out float s : PSIZ, out float c0 : CLP0, out float c5 : CLP5, out float f : FOG)\n"
          "{ oPos = mul(ModelViewProj, p); s = 1; c0 = 1; c5 = 1; f = 0.6; }\n"
          "float4 fragmain(float f : FOG) { return float4(0.2, 0.4, f, 1); }\n",
-         true, true, {}, {}, 51, 102, 153},
+         true,
+         true,
+         {},
+         {},
+         51,
+         102,
+         153},
         {"non-square matrices as uniforms, entry parameters and locals, mul on both sides, set by rows and columns",
          "uniform float3x4 A; uniform float4x3 B;\n"
          "float4 fragmain(uniform float2x3 C) : COLOR\n"
          "{ float3x4 local = A; float3 a = mul(local, float4(1, 0, 0, 0)); float3 b = mul(float4(0, 1, 0, 0), B);\n"
          "  float2 c = mul(C, float3(0, 0, 1)); return float4(a.y, b.z, c.y, 1); }\n",
-         false, true, {}, {"A", "B", "C"}, 51, 102, 153, {}, "case.cg",
+         false,
+         true,
+         {},
+         {"A", "B", "C"},
+         51,
+         102,
+         153,
+         {},
+         "case.cg",
          {{"A", false, 0, 1, true, false, {0.9, 0.8, 0.8, 0.8, 0.2, 0.8, 0.8, 0.8, 0.9, 0.8, 0.8, 0.8}},
           {"B", false, 0, 1, false, true, {0.9, 0.9, 0.9, 0.9, 0.9, 0.9, 0.9, 0.9, 0.9, 0.4, 0.9, 0.9}},
           {"C", false, 0, 1, true, true, {0.9, 0.9, 0.9, 0.9, 0.9, 0.6}}}},
@@ -269,8 +484,17 @@ std::vector<Case> Cases()
          "float4 fragmain(uniform float3x4 bones[60], uniform float4x4 T) : COLOR\n"
          "{ return float4(mul(bones[57], float4(0, 0, 0, 1)) + mul(bones[3], float4(1, 0, 0, 0)), 1)\n"
          "         + mul(T, float4(0, 0, 0, 1)); }\n",
-         false, true, {}, {"bones", "T"}, 102, 102, 153, {}, "case.cg",
-         {{"bones", true, 0, 0, true, false, [] {
+         false,
+         true,
+         {},
+         {"bones", "T"},
+         102,
+         102,
+         153,
+         {},
+         "case.cg",
+         {{"bones", true, 0, 0, true, false,
+           [] {
                std::vector<double> palette(60 * 12, 0.0);
                palette[3 * 12 + 0] = 0.1;
                return palette;
@@ -285,16 +509,26 @@ std::vector<Case> Cases()
          "float4 fragmain(uniform S s, float4 c : COLOR0) : COLOR\n"
          "{ float4 d = Doubled(); Bump(g); Half(k, k); s.a.y = k; Half(0, s.b);\n"
          "  return float4(g.x, s.a.y * s.b, c.b, 1) + d * 0; }\n",
-         false, true, {{"g", 4, {0.05, 0, 0, 0}}, {"k", 1, {0.9}}, {"s.a", 4, {0.9, 0.9, 0.9, 0.9}},
-                       {"s.b", 1, {0.9}}},
-         {"g", "k", "s", "s.a", "s.b"}, 51, 64, 153},
+         false,
+         true,
+         {{"g", 4, {0.05, 0, 0, 0}}, {"k", 1, {0.9}}, {"s.a", 4, {0.9, 0.9, 0.9, 0.9}}, {"s.b", 1, {0.9}}},
+         {"g", "k", "s", "s.a", "s.b"},
+         51,
+         64,
+         153},
         {"lookups with a compare coordinate, derivatives, lod, bias and texel offsets",
          "float4 fragmain(uniform sampler2D s2, uniform sampler1D s1) : COLOR\n"
          "{ return tex2D(s2, float3(0.25, 0.25, 0.9)) * 0.1 + tex2D(s2, float2(0.25, 0.25), int2(1, 1)) * 0.2\n"
          "         + tex2Dlod(s2, float4(0.25, 0.75, 0, 0)) * 0.3 + tex2Dbias(s2, float4(0.75, 0.25, 0, 0)) * 0.25\n"
          "         + tex2D(s2, float2(0.75, 0.75), float2(0, 0), float2(0, 0)) * 0.15\n"
          "         + tex1D(s1, 0.25, 1) * 0 + tex1Dlod(s1, float4(0.25, 0, 0, 0), 1) * 0; }\n",
-         false, true, {}, {}, 115, 153, 166},
+         false,
+         true,
+         {},
+         {},
+         115,
+         153,
+         166},
         {"projective forms, sizes, fetches and typed lookups",
          "float4 fragmain(uniform sampler2D s2, uniform sampler1D s1, uniform samplerRECT sr) : COLOR\n"
          "{ return float4(tex2Dsize(s2, 0).x * 0.1 + h1tex1D(s1, 0.25) * 0.2,\n"
@@ -302,7 +536,13 @@ std::vector<Case> Cases()
          "                + tex1Dproj(s1, float3(1.5, 0.9, 2)).g * 0.1,\n"
          "                f3tex2D(s2, float2(0.25, 0.75)).z * 0.2 + texRECTsize(sr).y * 0.05\n"
          "                + tex2Dproj(s2, float3(0.5, 1.5, 2)).b * 0.2, 1); }\n",
-         false, true, {}, {}, 102, 153, 153},
+         false,
+         true,
+         {},
+         {},
+         102,
+         153,
+         153},
         {"functions for a profile, unsized and array-typed parameters, out after the type, a sampler parameter, %, "
          "flat initialisers of arrays of vectors and structs, truncation",
          "ps_3_0 float4 Pick() { return float4(0.2, 0, 0, 0); }\n"
@@ -319,34 +559,64 @@ std::vector<Case> Cases()
          "  int k = int(v.w) % 4; float f = v.y % 0.25;\n"
          "  return Pick() + float4(f + Look(s2, float2(0.25, 0.25)).r * 0.1, Sum(x, 2) + First(x) + ps[1].b,\n"
          "                         k * 0.1 + m[0][0] * 0.5 + t.z * 0.5 * o.w, 1); }\n",
-         false, true, {{"v", 4, {0.3, 0.6, 0.7, 7}}}, {"v"}, 102, 153, 204},
+         false,
+         true,
+         {{"v", 4, {0.3, 0.6, 0.7, 7}}},
+         {"v"},
+         102,
+         153,
+         204},
         {"sampler members of a uniform struct from an include, with and without uniform; members named texture, input",
          "#include \"inc/mat.cgh\"\n"
          "struct In { float4 texture : COLOR0; float2 input : TEXCOORD7; };\n"
          "float4 fragmain(In IN, uniform Mat mat) : COLOR\n"
          "{ return tex2D(mat.diffuse, float2(0.25, 0.25)) * 0.2 + tex1D(mat.ramp, 0.75) * 0.4 + mat.tint\n"
          "         + float4(0, 0, IN.texture.b * 0.5 + IN.input.y * 0.2, 0); }\n",
-         false, true, {{"mat.tint", 4, {0.1, 0, 0, 0}}}, {"mat.diffuse", "mat.ramp", "mat.tint"}, 77, 102, 102,
+         false,
+         true,
+         {{"mat.tint", 4, {0.1, 0, 0, 0}}},
+         {"mat.diffuse", "mat.ramp", "mat.tint"},
+         77,
+         102,
+         102,
          {{"inc/mat.cgh", "struct Mat { uniform sampler2D diffuse; sampler1D ramp; float4 tint; };\n"}}},
         {"a varying struct holding a sampler: the sampler a uniform, the rest varying",
          "struct Lookups { sampler2D s; float2 uv : TEXCOORD7; };\n"
          "float4 fragmain(Lookups L) : COLOR { return tex2D(L.s, L.uv * 0.5) + float4(0, L.uv.y * 0.5, 0, 0); }\n",
-         false, true, {}, {"L.s"}, 255, 64, 0},
+         false,
+         true,
+         {},
+         {"L.s"},
+         255,
+         64,
+         0},
         {"a vertex input without a semantic, of a struct whose members say uniform, assigned",
          "struct input { uniform float2 video_size; uniform float frame_count; };\n"
          "void vertexmain(float4 p : POSITION, input IN, uniform float4x4 ModelViewProj, out float4 oPos : POSITION,\n"
          "                out float4 oC : COLOR0)\n"
          "{ oPos = mul(ModelViewProj, p); float f = IN.frame_count = IN.frame_count * 0.5;\n"
          "  oC = float4(f, IN.frame_count, IN.video_size.x, 1); }\n",
-         true, false, {{"IN.frame_count", 1, {0.8}}, {"IN.video_size", 3, {0.6, 0, 0}}}, {}, 102, 102, 153},
+         true,
+         false,
+         {{"IN.frame_count", 1, {0.8}}, {"IN.video_size", 3, {0.6, 0, 0}}},
+         {},
+         102,
+         102,
+         153},
         {"a uniform const parameter",
          "float4 fragmain(uniform const float k) : COLOR { return float4(k, 0, 0, 1); }\n",
-         false, true, {{"k", 1, {0.4}}}, {"k"}, 102, 0, 0},
+         false,
+         true,
+         {{"k", 1, {0.4}}},
+         {"k"},
+         102,
+         0,
+         0},
     };
     cases.insert(cases.end(), constructs.begin(), constructs.end());
     for (int n = 0; n < 8; ++n)
-        cases.push_back({"TEXCOORDn in and out of both stages", TexCoordPair(n), true, true, {}, {},
-                         128, (n + 1) * 255 / 10, 64});
+        cases.push_back(
+            {"TEXCOORDn in and out of both stages", TexCoordPair(n), true, true, {}, {}, 128, (n + 1) * 255 / 10, 64});
     return cases;
 }
 
@@ -407,7 +677,8 @@ protected:
     }
 
     // Every parameter of the case through the runtime: samplers get the texture of their kind ("point" is a
-    // rectangle, "g.s" the 2D one), "Translation" the matrix translating by (0.1, 0.2, 0.3), "ModelViewProj" the pixel projection.
+    // rectangle, "g.s" the 2D one), "Translation" the matrix translating by (0.1, 0.2, 0.3), "ModelViewProj" the pixel
+    // projection.
     void SetParameters(CGShader& pair, const Case& c)
     {
         cgGLSetStateMatrixParameter(cgGetNamedParameter(pair.vertexProgram, "ModelViewProj"),
@@ -426,9 +697,9 @@ protected:
         glPopMatrix();
         glMatrixMode(GL_MODELVIEW);
 
-        const std::pair<const char*, int> samplers[] = {{"s1", 0},          {"s2", 1},        {"sc", 2}, {"sr", 3},
-                                                         {"point", 3},       {"g.s", 1},       {"L.s", 1},
-                                                         {"mat.diffuse", 1}, {"mat.ramp", 0}};
+        const std::pair<const char*, int> samplers[] = {{"s1", 0},  {"s2", 1},          {"sc", 2},
+                                                        {"sr", 3},  {"point", 3},       {"g.s", 1},
+                                                        {"L.s", 1}, {"mat.diffuse", 1}, {"mat.ramp", 0}};
         for (const auto& [name, texture] : samplers) {
             CGparameter sampler = cgGetNamedParameter(pair.fragmentProgram, name);
             cgGLSetTextureParameter(sampler, textures[texture]);
@@ -485,8 +756,9 @@ TEST_F(CgProgramTest, EachProgramCompilesHasItsParametersAndDrawsItsColour)
         ShaderRuntime runtime;
         CGShader pair(runtime);
         testing::internal::CaptureStdout();
-        bool loaded = pair.LoadShader(c.path, c.vertexProgram ? "vertexmain" : nullptr,
-                                      c.fragmentProgram ? "fragmain" : nullptr).Ok();
+        bool loaded =
+            pair.LoadShader(c.path, c.vertexProgram ? "vertexmain" : nullptr, c.fragmentProgram ? "fragmain" : nullptr)
+                .Ok();
         std::string report = testing::internal::GetCapturedStdout();
         ASSERT_TRUE(loaded) << report << c.source;
         for (const char* name : c.declared) {
@@ -532,9 +804,10 @@ TEST_F(CgProgramTest, DepthOutputIsTheFragmentsDepth)
 
 TEST_F(CgProgramTest, ClipOutputsClipWhereTheirPlaneIsEnabled)
 {
-    WriteTextFile("clip.cg", "void vertexmain(float4 p : POSITION, uniform float4x4 ModelViewProj,\n"
-                             "  out float4 oPos : POSITION, out float4 c : COLOR0, out float d : CLP3)\n"
-                             "{ oPos = mul(ModelViewProj, p); c = float4(0, 1, 0, 1); d = p.x - 16; }\n");
+    WriteTextFile("clip.cg",
+                  "void vertexmain(float4 p : POSITION, uniform float4x4 ModelViewProj,\n"
+                  "  out float4 oPos : POSITION, out float4 c : COLOR0, out float d : CLP3)\n"
+                  "{ oPos = mul(ModelViewProj, p); c = float4(0, 1, 0, 1); d = p.x - 16; }\n");
     ShaderRuntime runtime;
     CGShader pair(runtime);
     ASSERT_TRUE(pair.LoadShader("clip.cg", "vertexmain", nullptr).Ok());

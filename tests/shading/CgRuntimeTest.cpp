@@ -87,9 +87,9 @@ TEST_F(CgRuntimeTest, FailuresGiveNullProgramAndListing)
     EXPECT_NE(Listing(), "");
 
     // A compile error is reported with the file's name and its own line number despite the inserted prologue.
-    EXPECT_EQ(Compile("c.cg", "#version 120\n\nvoid fragmain() { gl_FragColor = nonsense; }\n", CG_GL_FRAGMENT,
-                      "fragmain"),
-              nullptr);
+    EXPECT_EQ(
+        Compile("c.cg", "#version 120\n\nvoid fragmain() { gl_FragColor = nonsense; }\n", CG_GL_FRAGMENT, "fragmain"),
+        nullptr);
     EXPECT_EQ(Listing().rfind("c.cg:3:", 0), 0u) << Listing();
     EXPECT_NE(Listing().find(": error: "), std::string::npos) << Listing();
 
@@ -245,9 +245,9 @@ TEST_F(CgRuntimeTest, EveryDeclaredParameterIsFoundAndSaysWhetherItIsReferenced)
     CGprogram program = Compile("v.cg", declaredShader, CG_GL_VERTEX, "vertexmain");
     ASSERT_NE(program, nullptr) << Listing();
     const std::pair<const char*, CGbool> parameters[] = {
-        {"unusedGlobal", CG_FALSE},  {"unusedScale", CG_FALSE}, {"light", CG_TRUE},
-        {"light.colour", CG_TRUE},   {"light.unusedMember", CG_FALSE}, {"IN", CG_TRUE},
-        {"IN.offset", CG_TRUE},      {"IN.weight", CG_TRUE},    {"ModelViewProj", CG_TRUE},
+        {"unusedGlobal", CG_FALSE}, {"unusedScale", CG_FALSE},        {"light", CG_TRUE},
+        {"light.colour", CG_TRUE},  {"light.unusedMember", CG_FALSE}, {"IN", CG_TRUE},
+        {"IN.offset", CG_TRUE},     {"IN.weight", CG_TRUE},           {"ModelViewProj", CG_TRUE},
     };
     for (const auto& [name, referenced] : parameters) {
         CGparameter parameter = cgGetNamedParameter(program, name);

@@ -25,8 +25,8 @@ std::vector<unsigned int> Spirv(const std::string& hlsl)
     shader.setEntryPoint("main");
     shader.setAutoMapLocations(true);
     shader.setAutoMapBindings(true);
-    const EShMessages messages = static_cast<EShMessages>(EShMsgSpvRules | EShMsgVulkanRules | EShMsgReadHlsl |
-                                                          EShMsgHlslDX9Compatible);
+    const EShMessages messages =
+        static_cast<EShMessages>(EShMsgSpvRules | EShMsgVulkanRules | EShMsgReadHlsl | EShMsgHlslDX9Compatible);
     EXPECT_TRUE(shader.parse(GetDefaultResources(), 100, false, messages)) << shader.getInfoLog();
     glslang::TProgram program;
     program.addShader(&shader);
@@ -69,9 +69,9 @@ TEST(CgSpirvRewriteTest, FloatIndicesBecomeSignedConversions)
 
 TEST(CgSpirvRewriteTest, ModulesThatDoNotParseAreLeftAlone)
 {
-    const std::vector<unsigned int> whole =
-        Spirv("uniform sampler2D rect; uniform float4 v; uniform float4 w[3];\n"
-              "float4 main() : COLOR { return tex2D(rect, v.xy) + w[v.x]; }\n");
+    const std::vector<unsigned int> whole = Spirv(
+        "uniform sampler2D rect; uniform float4 v; uniform float4 w[3];\n"
+        "float4 main() : COLOR { return tex2D(rect, v.xy) + w[v.x]; }\n");
     // Short of a header; an instruction of zero words, which would make a walk stand still; one that runs past
     // the end.
     std::vector<std::vector<unsigned int>> broken = {{}, {whole.begin(), whole.begin() + 3}, whole, whole};

@@ -48,15 +48,17 @@ TEST(CgUncalledFunctionsTest, CallsAreFollowedFromTheEntryAndFromGlobalDeclarati
 
 TEST(CgUncalledFunctionsTest, OnlyASemanticErrorInAnUncalledFunctionIsLeftOut)
 {
-    const std::string text = "#define K 1\nfloat unused()\n{\n#if K\n  return nothing;\n#endif\n}\n"
-                             "float4 main() : COLOR { return 1; }\n";
+    const std::string text =
+        "#define K 1\nfloat unused()\n{\n#if K\n  return nothing;\n#endif\n}\n"
+        "float4 main() : COLOR { return 1; }\n";
     const std::set<std::string> called = CalledFunctionNames(text, "main");
     std::pair<std::size_t, std::size_t> span;
     std::string warning;
     ASSERT_TRUE(UncalledFunctionError("ERROR: a.cg:5: 'nothing' : unknown variable\nERROR: 1 compilation errors.\n",
                                       "a.cg", text, called, span, warning));
-    EXPECT_EQ(warning, "WARNING: a.cg:5: 'nothing' : unknown variable (in unused, which the entry point never "
-                       "calls)\n");
+    EXPECT_EQ(warning,
+              "WARNING: a.cg:5: 'nothing' : unknown variable (in unused, which the entry point never "
+              "calls)\n");
     // The function's text goes, its directives and line breaks stay.
     EXPECT_EQ(Blanked(text, span), "#define K 1\n" + std::string(14, ' ') + "\n \n#if K\n" + std::string(17, ' ') +
                                        "\n#endif\n \nfloat4 main() : COLOR { return 1; }\n");

@@ -32,7 +32,7 @@ std::string DoublingMacros(int levels)
 
 struct Hostile {
     const char* what;
-    std::string source;  // written to the shader file, unless the file is made otherwise
+    std::string source;   // written to the shader file, unless the file is made otherwise
     const char* listing;  // the reason the report gives
 };
 
@@ -51,14 +51,13 @@ std::vector<Hostile> Cases()
          "#define OPEN ((((((((((((((((\n#define CLOSE ))))))))))))))))\n" + fragment + "return " +
              Repeat("OPEN ", 20) + "a" + Repeat(" CLOSE", 20) + "; }\n",
          "nesting too deep"},
-        {"macros doubling 40 times", DoublingMacros(40) + fragment + "M40; return a; }\n",
-         "longer than 5 s"},
+        {"macros doubling 40 times", DoublingMacros(40) + fragment + "M40; return a; }\n", "longer than 5 s"},
         {"a uniform array of 100,000,000 elements",
          "uniform float4 big[100000000];\nfloat4 fragmain(uniform int i) : COLOR { return big[i]; }\n",
          "beyond 65536 components"},
         {"a file that includes itself", "#include \"case.cg\"\n" + fragment + "return a; }\n", "#include"},
-        {"a GLSL file whose macros blow up",
-         "#version 120\n" + DoublingMacros(40) + "void fragmain() { M40; }\n", "longer than 5 s"},
+        {"a GLSL file whose macros blow up", "#version 120\n" + DoublingMacros(40) + "void fragmain() { M40; }\n",
+         "longer than 5 s"},
         {"a GLSL file whose macros blow up behind a macro only the driver defines",
          "#version 120\n#ifdef GL_EXT_gpu_shader4\n" + DoublingMacros(40) +
              "void fragmain() { M40; }\n#else\nvoid fragmain() { gl_FragColor = vec4(1.0); }\n#endif\n",

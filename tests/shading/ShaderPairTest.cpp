@@ -70,11 +70,12 @@ TEST_F(ShaderSetUpTest, BrokenPostFileReportsOnceThenEveryParameterAndSkipsItsDu
 
     const std::string head =
         "CGShader::LoadShader: fragment program with entry point fragmain from shader post.cg failed to compile:\n";
-    const std::string tail = "Could not load parameter framebuffer for the fragment shader of post.cg\n"
-                             "Could not load parameter time for the fragment shader of post.cg\n"
-                             "Could not load parameter warpTex for the fragment shader of post.cg\n"
-                             "Could not load parameter rampTex for the fragment shader of post.cg\n"
-                             "Could not load parameter warpTexCoords for the fragment shader of post.cg\n";
+    const std::string tail =
+        "Could not load parameter framebuffer for the fragment shader of post.cg\n"
+        "Could not load parameter time for the fragment shader of post.cg\n"
+        "Could not load parameter warpTex for the fragment shader of post.cg\n"
+        "Could not load parameter rampTex for the fragment shader of post.cg\n"
+        "Could not load parameter warpTexCoords for the fragment shader of post.cg\n";
     ASSERT_GT(output.size(), head.size() + tail.size()) << output;
     EXPECT_EQ(output.substr(0, head.size()), head);
     EXPECT_EQ(output.substr(output.size() - tail.size()), tail);
@@ -162,9 +163,10 @@ TEST_F(ShaderPairTest, FragmentOnlyPairDrawsOverFixedFunctionVerticesWithValuesS
 // "unsigned".
 TEST_F(ShaderPairTest, GlslFileThatOnlyTheDriverAcceptsDraws)
 {
-    WriteTextFile("driver.cg", "#version 120\n#extension GL_EXT_gpu_shader4 : require\n"
-                               "void fragmain()\n"
-                               "{ unsigned int u = 3u; gl_FragColor = vec4(float(u) * 0.2, 0.4, 0.0, 1.0); }\n");
+    WriteTextFile("driver.cg",
+                  "#version 120\n#extension GL_EXT_gpu_shader4 : require\n"
+                  "void fragmain()\n"
+                  "{ unsigned int u = 3u; gl_FragColor = vec4(float(u) * 0.2, 0.4, 0.0, 1.0); }\n");
     testing::internal::CaptureStdout();
     bool loaded = pair.LoadShader("driver.cg", nullptr, "fragmain").Ok();
     std::string report = testing::internal::GetCapturedStdout();
@@ -179,9 +181,10 @@ TEST_F(ShaderPairTest, ReloadDropsHandlesOfNamesTheNewProgramLacks)
 {
     ASSERT_TRUE(pair.LoadShader("tint.cg", "vertexmain", "fragmain").Ok());
     ASSERT_TRUE(pair.LoadFragmentParameter("tint"));
-    WriteTextFile("tint.cg", "#version 120\n#ifdef CG_VERTEX_PROGRAM\nvoid vertexmain() { gl_Position = ftransform(); }\n"
-                             "#endif\n#ifdef CG_FRAGMENT_PROGRAM\nvoid fragmain() { gl_FragColor = vec4(1.0); }\n"
-                             "#endif\n");
+    WriteTextFile("tint.cg",
+                  "#version 120\n#ifdef CG_VERTEX_PROGRAM\nvoid vertexmain() { gl_Position = ftransform(); }\n"
+                  "#endif\n#ifdef CG_FRAGMENT_PROGRAM\nvoid fragmain() { gl_FragColor = vec4(1.0); }\n"
+                  "#endif\n");
     ASSERT_TRUE(pair.LoadShader("tint.cg", "vertexmain", "fragmain").Ok());
 
     testing::internal::CaptureStdout();

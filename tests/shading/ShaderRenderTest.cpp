@@ -78,14 +78,15 @@ GLuint MakeAttenuationTexture()
 }
 
 // Renders the six 512 x 512 faces of a light's cube with shadow.cg, oriented as the GL cube-map faces.
-void RenderShadowCube(ShaderPairs& pairs, GLuint cube, const double light[3], double radius, const std::vector<Vertex>& scene)
+void RenderShadowCube(ShaderPairs& pairs, GLuint cube, const double light[3], double radius,
+                      const std::vector<Vertex>& scene)
 {
     struct Rotation {
         float angle, x, y, z;
     };
-    const Rotation faces[6][2] = {{{180, 1, 0, 0}, {90, 1, 0, 0}},  {{90, 1, 0, 0}, {180, 0, 0, 1}},
-                                  {{-90, 0, 0, 1}, {0, 0, 0, 1}},   {{90, 0, 0, 1}, {180, 0, 1, 0}},
-                                  {{90, 0, 1, 0}, {-90, 0, 0, 1}},  {{-90, 0, 1, 0}, {90, 0, 0, 1}}};
+    const Rotation faces[6][2] = {{{180, 1, 0, 0}, {90, 1, 0, 0}}, {{90, 1, 0, 0}, {180, 0, 0, 1}},
+                                  {{-90, 0, 0, 1}, {0, 0, 0, 1}},  {{90, 0, 0, 1}, {180, 0, 1, 0}},
+                                  {{90, 0, 1, 0}, {-90, 0, 0, 1}}, {{-90, 0, 1, 0}, {90, 0, 0, 1}}};
     GLuint framebuffer = 0;
     GLuint depth = 0;
     glGenFramebuffers(1, &framebuffer);
@@ -132,10 +133,7 @@ constexpr int viewSize = 200;
 constexpr float viewHalfWidth = 20;  // level units from the centre to the edge of the view
 
 // World x or y of the centre of pixel p of the top-down view.
-float WorldOfPixel(int p)
-{
-    return -viewHalfWidth + (p + 0.5f) * (2 * viewHalfWidth / viewSize);
-}
+float WorldOfPixel(int p) { return -viewHalfWidth + (p + 0.5f) * (2 * viewHalfWidth / viewSize); }
 
 class LightingTest : public testing::Test {
 protected:

@@ -40,10 +40,7 @@ void CopyShaderFile(const std::string& name)
                                std::filesystem::copy_options::overwrite_existing);
 }
 
-void WriteTextFile(const std::string& name, const std::string& text)
-{
-    std::ofstream(name, std::ios::binary) << text;
-}
+void WriteTextFile(const std::string& name, const std::string& text) { std::ofstream(name, std::ios::binary) << text; }
 
 std::string ReadTextFile(const std::string& name)
 {
@@ -53,10 +50,7 @@ std::string ReadTextFile(const std::string& name)
     return text.str();
 }
 
-bool FileExists(const std::string& name)
-{
-    return std::filesystem::exists(name);
-}
+bool FileExists(const std::string& name) { return std::filesystem::exists(name); }
 
 void DrawRect(float x0, float y0, float x1, float y1)
 {

@@ -9,7 +9,7 @@
 namespace {
 bool created = false;
 void DisplayNothing() {}
-}
+}  // namespace
 
 void CreateGlTestContext(int width, int height)
 {

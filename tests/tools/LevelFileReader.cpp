@@ -105,8 +105,8 @@ struct Reader {
 
     bool Triangle(ReadTriangle& t)
     {
-        if (!(Name(t.name) && Expect("|") && Bracketed(t.headerNormal) && Bracketed(t.headerTangent) &&
-              Expect("|") && Integer(t.headerNumber)))
+        if (!(Name(t.name) && Expect("|") && Bracketed(t.headerNormal) && Bracketed(t.headerTangent) && Expect("|") &&
+              Integer(t.headerNumber)))
             return false;
         for (ReadCorner& c : t.corners) {
             double aux1 = 0, aux2 = 0;

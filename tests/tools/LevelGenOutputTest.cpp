@@ -36,8 +36,7 @@ struct Summary {
 
 fs::path FreshDirectory(const std::string& name)
 {
-    const fs::path dir =
-        fs::temp_directory_path() / ("velmora-levelgen-test-" + name + "-" + std::to_string(getpid()));
+    const fs::path dir = fs::temp_directory_path() / ("velmora-levelgen-test-" + name + "-" + std::to_string(getpid()));
     fs::remove_all(dir);
     return dir;
 }
@@ -294,7 +293,9 @@ TEST(LevelGenOutput, ShaderFilesAreCopiedBesideTheLevelAndEditsKept)
 {
     const fs::path dir = FreshDirectory("shaders");
     fs::create_directories(dir);
-    { std::ofstream(dir / "post.cg") << "// the user's own"; }
+    {
+        std::ofstream(dir / "post.cg") << "// the user's own";
+    }
     Generate(dir, "--rooms 1");
     for (const char* name : {"shader.cg", "ambient.cg", "shadow.cg"})
         EXPECT_EQ(ReadFileText(dir / name), ReadFileText(fs::path(VELMORA_SOURCE_DIR) / "data" / name)) << name;
@@ -368,8 +369,8 @@ TEST(LevelGenOutput, RewritingReplacesImagesOfOtherFormats)
 TEST(LevelGenOutput, BadOptionsAreRefusedWithoutWriting)
 {
     const fs::path dir = FreshDirectory("options");
-    for (const std::string options : {"--rooms 0", "--rooms x", "--materials 1000", "--triangles -5", "--bogus",
-                                      "--seed"}) {
+    for (const std::string options :
+         {"--rooms 0", "--rooms x", "--materials 1000", "--triangles -5", "--bogus", "--seed"}) {
         const CommandResult run = RunGenerator("--out " + dir.string() + " " + options);
         EXPECT_EQ(run.exitCode, 2) << options;
         EXPECT_EQ(run.err.rfind("velmora-levelgen: ", 0), 0u) << run.err;
@@ -385,7 +386,8 @@ TEST(LevelGenOutput, BadOptionsAreRefusedWithoutWriting)
 // tree, and the counts are those the generator reports.
 TEST(LevelGenOutput, LoadsWithTheViewersLoader)
 {
-    for (const std::string options : {"", "--rooms 3 --materials 40 --no-textures", "--triangles 20000 --no-textures"}) {
+    for (const std::string options :
+         {"", "--rooms 3 --materials 40 --no-textures", "--triangles 20000 --no-textures"}) {
         SCOPED_TRACE(options);
         const fs::path dir = FreshDirectory("loader");
         const Summary summary = Generate(dir, options);

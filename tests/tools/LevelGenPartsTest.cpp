@@ -244,8 +244,8 @@ TEST(ProceduralTextures, ImagesRoundTripBottomRowFirst)
         ASSERT_TRUE(SaveImage(image, base, format));
         GenImage read;
         ASSERT_TRUE(LoadImageFile(base + ImageExtension(format), image.channels, read));
-        EXPECT_GT(read.pixels[(4 * 64 + 8) * image.channels], 200);   // bottom band
-        EXPECT_LT(read.pixels[(60 * 64 + 8) * image.channels], 70);   // top
+        EXPECT_GT(read.pixels[(4 * 64 + 8) * image.channels], 200);  // bottom band
+        EXPECT_LT(read.pixels[(60 * 64 + 8) * image.channels], 70);  // top
     }
     fs::remove_all(dir);
 }

@@ -11,16 +11,9 @@ typedef int CGbool;
 #define CG_FALSE ((CGbool)0)
 #define CG_TRUE ((CGbool)1)
 
-typedef enum {
-    CG_PROFILE_UNKNOWN = 6145,
-    CG_PROFILE_GLSLV = 7007,
-    CG_PROFILE_GLSLF = 7008
-} CGprofile;
+typedef enum { CG_PROFILE_UNKNOWN = 6145, CG_PROFILE_GLSLV = 7007, CG_PROFILE_GLSLF = 7008 } CGprofile;
 
-typedef enum {
-    CG_COMPILED_PROGRAM = 4106,
-    CG_SOURCE = 4112
-} CGenum;
+typedef enum { CG_COMPILED_PROGRAM = 4106, CG_SOURCE = 4112 } CGenum;
 
 // Creates a context that owns programs and remembers the listing of the last compilation.
 CGcontext cgCreateContext();
