@@ -105,20 +105,15 @@ int main(int argc, char** argv)
     const CommandLine line = ParseCommandLine(argc, argv, kOptions);
     if (!line.problem.empty())
         return ReportUsageError(kProgram, line.problem);
+    if (const int code = AnswerHelpOrVersion(line, kProgram, kUsage); code >= 0)
+        return code;
     for (const std::string& operand : line.operands)
         if (operand != "-")
             return ReportUsageError(kProgram,
                                     "unexpected argument '" + operand + "' (the indices come on standard input)");
     bool acmr = false;
-    for (const ParsedOption& option : line.options) {
-        if (IsOption(option, "help")) {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (IsOption(option, "version"))
-            return PrintVersion(kProgram);
+    for (const ParsedOption& option : line.options)
         acmr = acmr || IsOption(option, "acmr");
-    }
     try {
         return Order(acmr);
     } catch (const std::bad_alloc&) {

@@ -87,6 +87,19 @@ bool IsOption(const ParsedOption& option, const char* longName)
     return option.spec->longName && std::strcmp(option.spec->longName, longName) == 0;
 }
 
+int AnswerHelpOrVersion(const CommandLine& line, const char* program, const char* usage)
+{
+    bool version = false;
+    for (const ParsedOption& option : line.options) {
+        if (IsOption(option, "help")) {
+            std::fputs(usage, stdout);
+            return 0;
+        }
+        version = version || IsOption(option, "version");
+    }
+    return version ? PrintVersion(program) : -1;
+}
+
 int ReportUsageError(const char* program, const std::string& problem)
 {
     std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", program, problem.c_str(), program);

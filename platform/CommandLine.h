@@ -30,6 +30,10 @@ CommandLine ParseCommandLine(int argc, char** argv, const std::vector<OptionSpec
 // True when option is the spec of longName (or the one-letter shortName).
 bool IsOption(const ParsedOption& option, const char* longName);
 
+// When the line holds --help or --version: prints the usage (help wins wherever the two stand) or the version on
+// standard output and returns 0, the exit code to end with; -1 when it holds neither.
+int AnswerHelpOrVersion(const CommandLine& line, const char* program, const char* usage);
+
 // "PROGRAM: PROBLEM" and "Try 'PROGRAM --help'." on standard error; returns 2, the exit code of a usage error.
 int ReportUsageError(const char* program, const std::string& problem);
 

@@ -130,18 +130,14 @@ int main(int argc, char** argv)
     CommandLine line = ParseCommandLine(argc, argv, kOptions);
     if (!line.problem.empty())
         return ReportUsageError(kProgram, line.problem);
+    if (const int code = AnswerHelpOrVersion(line, kProgram, kUsage); code >= 0)
+        return code;
     std::string entry = "main";
     std::string profile;
     std::string output = "-";
     ShaderCompileOptions options;
     options.parseGlsl = true;
     for (const ParsedOption& option : line.options) {
-        if (IsOption(option, "help")) {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (IsOption(option, "version"))
-            return PrintVersion(kProgram);
         if (IsOption(option, "entry"))
             entry = option.value;
         else if (IsOption(option, "profile"))
