@@ -58,7 +58,7 @@ const XOption* FindXOption(const char* arg)
     return nullptr;
 }
 
-const std::vector<OptionSpec> kOptions = {{"help", 0, false}, {"version", 0, false}};
+constexpr OptionSpec kOptions[] = {{"help", 0, false}, {"version", 0, false}};
 
 // Why path is not a level file: the system's reason, or that it is no regular file.
 std::string WhyNotRead(const fs::path& path)

@@ -29,7 +29,7 @@ const char kUsage[] =
     "Exits 0; 1 when standard input cannot be read or standard output written, 2 for bad options or input\n"
     "(with a line on standard error).\n";
 
-const std::vector<OptionSpec> kOptions = {{"acmr", 0, false}, {"help", 0, false}, {"version", 0, false}};
+constexpr OptionSpec kOptions[] = {{"acmr", 0, false}, {"help", 0, false}, {"version", 0, false}};
 
 int Fail(const std::string& message, int exitCode = 2)
 {

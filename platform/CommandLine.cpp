@@ -9,17 +9,25 @@
 
 namespace {
 
-const OptionSpec* FindLong(const std::vector<OptionSpec>& specs, const std::string& name)
+// A table as a range, for the loops below.
+struct Table {
+    const OptionSpec* specs;
+    std::size_t count;
+    const OptionSpec* begin() const { return specs; }
+    const OptionSpec* end() const { return specs + count; }
+};
+
+const OptionSpec* FindLong(const OptionSpec* specs, std::size_t specCount, const std::string& name)
 {
-    for (const OptionSpec& spec : specs)
+    for (const OptionSpec& spec : Table{specs, specCount})
         if (spec.longName && name == spec.longName)
             return &spec;
     return nullptr;
 }
 
-const OptionSpec* FindShort(const std::vector<OptionSpec>& specs, char name)
+const OptionSpec* FindShort(const OptionSpec* specs, std::size_t specCount, char name)
 {
-    for (const OptionSpec& spec : specs)
+    for (const OptionSpec& spec : Table{specs, specCount})
         if (spec.shortName && spec.shortName == name)
             return &spec;
     return nullptr;
@@ -27,11 +35,11 @@ const OptionSpec* FindShort(const std::vector<OptionSpec>& specs, char name)
 
 }  // namespace
 
-CommandLine ParseCommandLine(int argc, char** argv, const std::vector<OptionSpec>& specs, int first)
+CommandLine ParseOptions(int argc, char** argv, const OptionSpec* specs, std::size_t specCount)
 {
     CommandLine line;
     bool optionsEnded = false;
-    for (int k = first; k < argc; ++k) {
+    for (int k = 1; k < argc; ++k) {
         const std::string arg = argv[k];
         if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-') {
             line.operands.push_back(arg);
@@ -49,14 +57,14 @@ CommandLine ParseCommandLine(int argc, char** argv, const std::vector<OptionSpec
         if (isLong) {
             std::size_t equals = arg.find('=');
             shown = arg.substr(0, equals);
-            spec = FindLong(specs, shown.substr(2));
+            spec = FindLong(specs, specCount, shown.substr(2));
             if (equals != std::string::npos) {
                 value = arg.substr(equals + 1);
                 hasValue = true;
             }
         } else {
             shown = arg.substr(0, 2);
-            spec = FindShort(specs, arg[1]);
+            spec = FindShort(specs, specCount, arg[1]);
             if (arg.size() > 2) {
                 value = arg.substr(2);
                 hasValue = true;

@@ -3,6 +3,7 @@
 // operand (standard input, by convention). Options and operands may come in any order.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -23,9 +24,17 @@ struct CommandLine {
     std::string problem;  // empty when the whole line parsed, else what is wrong with it
 };
 
-// Matches argv[first..argc) against specs. A long option may be abbreviated to no prefix: GNU accepts unique
-// prefixes, but a program that later gains an option would silently change the meaning of old command lines.
-CommandLine ParseCommandLine(int argc, char** argv, const std::vector<OptionSpec>& specs, int first = 1);
+// Matches argv[1..argc) against the table specs[0..specCount). A long option may be abbreviated to no prefix: GNU
+// accepts unique prefixes, but a program that later gains an option would silently change the meaning of old command
+// lines.
+CommandLine ParseOptions(int argc, char** argv, const OptionSpec* specs, std::size_t specCount);
+
+// The same with a program's constant table of options.
+template <std::size_t N>
+CommandLine ParseCommandLine(int argc, char** argv, const OptionSpec (&specs)[N])
+{
+    return ParseOptions(argc, argv, specs, N);
+}
 
 // True when option is the spec of longName (or the one-letter shortName).
 bool IsOption(const ParsedOption& option, const char* longName);

@@ -61,7 +61,7 @@ const char kUsage[] =
     "Prints one summary line; exits 0, 1 when a file cannot be written (the reason on standard error),\n"
     "2 for bad options.\n";
 
-const std::vector<OptionSpec> kOptions = {
+constexpr OptionSpec kOptions[] = {
     {"out", 0, true},
     {"rooms", 0, true},
     {"triangles", 0, true},

@@ -420,6 +420,27 @@ using Blanks = std::map<std::string, std::vector<std::pair<std::size_t, std::siz
 // #include "file" and #include <file>, found relative to the including file, then in each include directory in
 // order; regular files only, each with its blanks. The front end names the first string it was given (the
 // prelude) as the includer of the file's own includes.
+// glslang's preprocessor predefines a macro for every GL extension it knows (GL_ARB_gpu_shader5, ...), also for HLSL
+// source; Cg defines none, so every GL_ name a text mentions is undefined before the text is read (an #undef of a
+// name that is not defined changes nothing).
+std::string UndefineGlMacros(const std::string& text)
+{
+    auto isWord = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; };
+    std::set<std::string> names;
+    for (std::size_t at = text.find("GL_"); at != std::string::npos; at = text.find("GL_", at + 3)) {
+        if (at > 0 && isWord(text[at - 1]))
+            continue;
+        std::size_t end = at + 3;
+        while (end < text.size() && isWord(text[end]))
+            ++end;
+        names.insert(text.substr(at, end - at));
+    }
+    std::string lines;
+    for (const std::string& name : names)
+        lines += "#undef " + name + "\n";
+    return lines;
+}
+
 class Includer : public glslang::TShader::Includer {
 public:
     Includer(const std::string& fileName, const std::vector<std::string>& directories, const Blanks& blanks = {})
@@ -465,8 +486,11 @@ public:
         totalBytes_ += text->size();
         if (totalBytes_ > static_cast<std::size_t>(kShaderFileBytes))
             return nullptr;
-        auto* result = new IncludeResult(path, text->data(), text->size(), text.get());
-        text.release();
+        // The include's own lines keep their numbers after the #undef lines.
+        const std::string undefines = UndefineGlMacros(*text);
+        auto data = std::make_unique<std::string>(undefines.empty() ? *text : undefines + "#line 1\n" + *text);
+        auto* result = new IncludeResult(path, data->data(), data->size(), data.get());
+        data.release();
         return result;
     }
 
@@ -500,6 +524,7 @@ CgTranslation TranslateCg(const std::string& fileText, const std::string& fileNa
     InitialiseOnce();
     // Editors may start a UTF-8 file with a byte-order mark, which is no token of the language.
     const std::string source = fileText.compare(0, 3, "\xEF\xBB\xBF") == 0 ? fileText.substr(3) : fileText;
+    const std::string cgPreamble = UndefineGlMacros(source) + preamble;
     CgTranslation result;
     EShLanguage stage = vertexStage ? EShLangVertex : EShLangFragment;
     std::map<std::string, std::string> stateMatrices;
@@ -514,7 +539,7 @@ CgTranslation TranslateCg(const std::string& fileText, const std::string& fileNa
         static_cast<EShMessages>(EShMsgSpvRules | EShMsgVulkanRules | EShMsgReadHlsl | EShMsgHlslDX9Compatible);
     auto configure = [&](glslang::TShader& shader) {
         shader.setStringsWithLengthsAndNames(strings, lengths, names, 2);
-        shader.setPreamble(preamble.c_str());
+        shader.setPreamble(cgPreamble.c_str());
         shader.setEnvInput(glslang::EShSourceHlsl, stage, glslang::EShClientVulkan, 100);
         shader.setEnvClient(glslang::EShClientVulkan, glslang::EShTargetVulkan_1_0);
         shader.setEnvTarget(glslang::EShTargetSpv, glslang::EShTargetSpv_1_0);

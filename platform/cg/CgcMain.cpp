@@ -40,7 +40,7 @@ const char kUsage[] =
     "Exit status: 0 when the program compiles, 1 when it does not or a file cannot be read or written,\n"
     "2 for a bad command line.\n";
 
-const std::vector<OptionSpec> kOptions = {
+constexpr OptionSpec kOptions[] = {
     {"entry", 0, true},   {"profile", 0, true}, {"output", 'o', true}, {nullptr, 'I', true},
     {nullptr, 'D', true}, {"help", 0, false},   {"version", 0, false},
 };

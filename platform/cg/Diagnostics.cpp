@@ -180,8 +180,10 @@ std::string CompilerDiagnostics(const std::string& log, const std::string& fileN
             result += fileName + (message.error ? ": error: " : ": warning: ") + message.text + "\n";
             continue;
         }
-        // The parser's "'declaration' : Expected" after another error only says it gave up there.
-        bool gaveUp = message.token == "declaration" && message.text == "Expected";
+        // The parser's "'declaration' : Expected" after another error only says it gave up there, and so does the
+        // preprocessor's "missing #endif" when the parse stopped inside a conditional.
+        bool gaveUp = (message.token == "declaration" && message.text == "Expected") ||
+                      message.text == "missing #endif";
         if (message.error && ((gaveUp && !reported.empty()) || !reported.insert(where).second))
             continue;
         // "'x' : Expected" names what the parser wanted, so the column is where it stopped, not where x is.

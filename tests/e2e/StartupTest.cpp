@@ -60,9 +60,8 @@ TEST(Startup, AMissingLevelFileEndsStartUpWithExitCode1)
 // with exit code 1, where an exception used to end the process.
 TEST(Startup, RefusedOptimiserMemoryEndsStartUpWithOneLineAndExitCode1)
 {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "under AddressSanitizer the scratch comes from the sanitizer's heap";
-#endif
+    if (kUnderAddressSanitizer)
+        GTEST_SKIP() << "under AddressSanitizer the scratch comes from the sanitizer's heap";
     TempDir dir;
     int status = -1;
     CommandOutput(std::string(VELMORA_LEVELGEN) + " --out " + dir.Path() + " --materials 1 --triangles 100000",

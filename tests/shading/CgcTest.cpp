@@ -28,6 +28,9 @@ std::vector<Case> Cases()
     const std::string badLibrary = "// helpers\nfloat4 f(float x) { return x * y; }\n";
     const std::string library = "float4 f(float x) { return x * 0.25; }\n";
     const std::string glsl = "#version 120\nvoid fragmain() { gl_FragColor = vec4(1.0); }\n";
+    // Cg defines no GL_ macros: the branch that uses an undeclared name must not be taken.
+    const std::string glBranch = "#ifdef GL_ARB_gpu_shader5\nfloat4 f(float x) { return wrong; }\n#else\n" + library +
+                                 "#endif\n";
     return {
         {"a good Cg file", {{"a.cg", kGood}}, "--entry fragmain --profile fragment a.cg", 0, "#version 120\n", ""},
         {"a good GLSL file",
@@ -70,6 +73,21 @@ std::vector<Case> Cases()
          1,
          "",
          "a.cg:1:29: error: expected 'expression'\n",
+         true},
+        {"no GL_ macro is defined in the file",
+         {{"a.cg", glBranch + "float4 main() : COLOR { return f(1); }\n"}},
+         "--profile fragment a.cg",
+         0,
+         "#version 120\n",
+         ""},
+        {"nor in an include, whose lines keep their numbers",
+         {{"a.cg", includes},
+          {"lib/inc.h", "#ifdef GL_ARB_gpu_shader5\nfloat4 f(float x) { return x; }\n#else\n" + badLibrary.substr(11) +
+                            "#endif\n"}},
+         "--profile fragment a.cg",
+         1,
+         "",
+         "lib/inc.h:4:32: error: 'y': unknown variable\n",
          true},
         {"-I: a directory searched for includes",
          {{"a.cg", "#include \"inc.h\"\nfloat4 main() : COLOR { return f(1); }\n"}, {"lib/inc.h", library}},

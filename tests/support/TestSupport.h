@@ -5,6 +5,20 @@
 #include <string>
 #include <vector>
 
+// Built with AddressSanitizer (GCC says so with __SANITIZE_ADDRESS__, clang only through __has_feature): its shadow
+// memory needs far more address space than any limit a test sets, and its heap stands in for the program's.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kUnderAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kUnderAddressSanitizer = true;
+#else
+constexpr bool kUnderAddressSanitizer = false;
+#endif
+#else
+constexpr bool kUnderAddressSanitizer = false;
+#endif
+
 // A fresh directory under the system's temporary directory, removed with everything in it when the object goes
 // (kept, and its path printed, when VELMORA_KEEP_TEST_DIRS is set, for a look at what a failing test saw).
 class TempDir {
