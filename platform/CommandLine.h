@@ -36,7 +36,7 @@ CommandLine ParseCommandLine(int argc, char** argv, const OptionSpec (&specs)[N]
     return ParseOptions(argc, argv, specs, N);
 }
 
-// True when option is the spec of longName (or the one-letter shortName).
+// True when option matched the table entry whose long name is longName.
 bool IsOption(const ParsedOption& option, const char* longName);
 
 // When the line holds --help or --version: prints the usage (help wins wherever the two stand) or the version on
