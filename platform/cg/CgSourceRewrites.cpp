@@ -558,29 +558,39 @@ std::string VaryingMembers(const std::string& body, const std::string& name, con
     return result + body.substr(copied);
 }
 
-// The word uniform blanked out of the parameter lists of the functions other than entry: only an entry point's
-// parameters are uniforms, and a function that assigns such a parameter assigns its own copy.
-std::string OtherFunctionsWithoutUniform(const std::string& source, const std::string& entry)
+// Calls visit(name, open) for each function definition at the top level of text, in order, open being its
+// parameter list's parenthesis. visit may change characters of text but not its length.
+template <typename Visit>
+void ForEachFunctionDefinition(const std::string& text, Visit visit)
 {
-    static const std::string uniform = "uniform";
-    std::string text = source;
     int depth = 0;
     for (std::size_t at = 0; at < text.size(); ++at) {
         depth += (text[at] == '{') - (text[at] == '}');
         if (depth != 0 || text[at] != '(')
             continue;
         std::size_t nameStart = 0;
-        std::string function = WordBefore(text, at, nameStart);
-        std::size_t end = FunctionEnd(text, at);
+        const std::string function = WordBefore(text, at, nameStart);
+        const std::size_t end = FunctionEnd(text, at);
         if (function.empty() || end == std::string::npos)
             continue;
-        std::size_t close = text.find_first_of("{", at);
-        if (function != entry)
-            for (std::size_t w = text.find(uniform, at); w < close; w = text.find(uniform, w + 1))
-                if (IsWordAt(text, w, uniform))
-                    text.replace(w, uniform.size(), uniform.size(), ' ');
+        visit(function, at);
         at = end - 1;
     }
+}
+
+// The word uniform blanked out of the parameter lists of the functions other than entry: only an entry point's
+// parameters are uniforms, and a function that assigns such a parameter assigns its own copy.
+std::string OtherFunctionsWithoutUniform(const std::string& source, const std::string& entry)
+{
+    static const std::string uniform = "uniform";
+    std::string text = source;
+    ForEachFunctionDefinition(text, [&](const std::string& function, std::size_t open) {
+        std::size_t close = text.find_first_of("{", open);
+        if (function != entry)
+            for (std::size_t w = text.find(uniform, open); w < close; w = text.find(uniform, w + 1))
+                if (IsWordAt(text, w, uniform))
+                    text.replace(w, uniform.size(), uniform.size(), ' ');
+    });
     return text;
 }
 
@@ -951,20 +961,11 @@ void SizeArrayParameters(std::string& text)
         std::size_t index;
     };
     std::vector<Unsized> unsized;
-    int depth = 0;
-    for (std::size_t at = 0; at < text.size(); ++at) {
-        depth += (text[at] == '{') - (text[at] == '}');
-        if (depth != 0 || text[at] != '(')
-            continue;
-        std::size_t nameStart = 0;
-        std::string function = WordBefore(text, at, nameStart);
-        std::size_t end = FunctionEnd(text, at);
-        if (function.empty() || end == std::string::npos)
-            continue;
-        std::size_t close = text.find(')', at);
-        std::size_t parameterStart = at + 1;
+    ForEachFunctionDefinition(text, [&](const std::string& function, std::size_t open) {
+        std::size_t close = text.find(')', open);
+        std::size_t parameterStart = open + 1;
         std::size_t index = 0;
-        for (std::size_t i = at + 1, parens = 0; i <= close && i < text.size(); ++i) {
+        for (std::size_t i = open + 1, parens = 0; i <= close && i < text.size(); ++i) {
             parens += (text[i] == '(') - (text[i] == ')');
             if ((text[i] == ',' && parens == 0) || i == close) {
                 std::size_t brackets = text.find("[]", parameterStart);
@@ -974,8 +975,7 @@ void SizeArrayParameters(std::string& text)
                 parameterStart = i + 1;
             }
         }
-        at = end - 1;
-    }
+    });
     for (auto u = unsized.rbegin(); u != unsized.rend(); ++u) {
         long size = 0;
         for (std::size_t at = text.find(u->function); at != std::string::npos && size == 0;
