@@ -201,7 +201,11 @@ struct LevelGrammar {
 
 // A piece should take long enough to parse that handing it out is noise, and there are many per thread so that a
 // thread held up elsewhere leaves its share to the others and the last piece is short to wait for.
-const std::size_t kMinimumPieceBytes = 32 << 10;
+// The fuzz build sets a small piece size, so that its short inputs are cut into several pieces.
+#ifndef VELMORA_LEVEL_PIECE_BYTES
+#define VELMORA_LEVEL_PIECE_BYTES (32 << 10)
+#endif
+const std::size_t kMinimumPieceBytes = VELMORA_LEVEL_PIECE_BYTES;
 const unsigned kPiecesPerThread = 16;
 
 std::size_t PieceCount(std::size_t bytes, unsigned threads)
