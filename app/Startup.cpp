@@ -5,6 +5,7 @@
 #include "Console.h"
 #include "GlState.h"
 #include "ImageDecoder.h"
+#include "LevelCost.h"
 #include "Shadows.h"
 
 #define ILUT_USE_OPENGL
@@ -15,6 +16,7 @@
 #include <GL/glx.h>
 #include <X11/XKBlib.h>
 
+#include <new>
 #include <vector>
 
 namespace {
@@ -56,6 +58,9 @@ Outcome InitSteps(Viewer& viewer, LevelSearch search)
     if (!loaded.Ok())
         return loaded;
     ConsoleLine("Done loading BSP file.");
+    const Outcome fits = CheckLevelFitsMemory(viewer.level);
+    if (!fits.Ok())
+        return fits;
     const Outcome built = BuildRenderGeometry(renderer.geometry, viewer.level.root);
     if (!built.Ok())
         return built;
@@ -134,7 +139,12 @@ void SetFixedRenderState()
 
 Outcome Init(Viewer& viewer, LevelSearch search)
 {
-    const Outcome status = InitSteps(viewer, search);
+    Outcome status;
+    try {
+        status = InitSteps(viewer, search);
+    } catch (const std::bad_alloc&) {
+        status = Outcome::Failure(FailureReason::OutOfMemory, kStartupOutOfMemory);
+    }
     // Images load only during start-up; the decoder and its memory end with it, whether it succeeded or not.
     StopImageDecoder();
     return status;

@@ -15,7 +15,10 @@ Outcome RunViewer(int argc, char** argv, LevelSearch search);
 // geometry, the shaders, the post target and the shadow resources in between. Stops at the first failure that
 // makes rendering impossible (a missing extension, no level file, no memory for the geometry) and returns it,
 // unprinted; the image decoder is stopped either way.
+// A level whose geometry cannot fit in the memory left fails before it is built. Memory refused on any step fails
+// with OutOfMemory and kStartupOutOfMemory.
 Outcome Init(Viewer& viewer, LevelSearch search = LevelSearch::ParentThenWorking);
+constexpr const char* kStartupOutOfMemory = "Out of memory while starting up.";
 
 // ilInit, the OpenGL renderer of ILUT, and the image decoder, which Init stops once start-up is over.
 void InitImageLibrary();

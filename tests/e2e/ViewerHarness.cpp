@@ -7,6 +7,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -78,6 +79,11 @@ ViewerProcess::ViewerProcess(const TempDir& dir, const ViewerOptions& options)
         close(out);
         for (const auto& [name, value] : options.environment)
             setenv(name.c_str(), value.c_str(), 1);
+        if (options.addressSpaceLimit != 0) {
+            const rlimit limit{options.addressSpaceLimit, options.addressSpaceLimit};
+            if (setrlimit(RLIMIT_AS, &limit) != 0)
+                _exit(124);
+        }
         if (dropPrivileges) {
             const passwd* nobody = getpwnam("nobody");
             if (!nobody || setgroups(0, nullptr) != 0 || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0)

@@ -20,7 +20,8 @@ struct ViewerOptions {
     // That user runs a copy of the binary in a world-readable directory, since the checkout may lie where only
     // root can reach (a home directory of mode 700).
     bool unprivileged = false;
-    std::vector<std::string> arguments = {};  // the viewer's command line after its name
+    std::vector<std::string> arguments = {};   // the viewer's command line after its name
+    unsigned long long addressSpaceLimit = 0;  // bytes of RLIMIT_AS for the viewer; 0 leaves the limit as it is
 };
 
 class ViewerProcess {
