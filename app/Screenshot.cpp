@@ -8,6 +8,7 @@
 #include <IL/il.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,16 @@ void TakeScreenshot(int& screenshotCounter, int windowWidth, int windowHeight)
 {
     if (windowWidth <= 0 || windowHeight <= 0)
         return;
+    // The pixels are held twice (read back, then in the image library) besides the JPEG: a window beyond the
+    // budget is refused rather than allowed to take gigabytes.
+    const int64_t pixelCount = int64_t(windowWidth) * windowHeight;
+    if (pixelCount > kMaxScreenshotPixels) {
+        ConsoleLinef(
+            "Could not save screenshot: the window's %dx%d pixels are more than the %lld a screenshot may "
+            "hold.",
+            windowWidth, windowHeight, static_cast<long long>(kMaxScreenshotPixels));
+        return;
+    }
     std::vector<unsigned char> pixels(static_cast<size_t>(windowWidth) * windowHeight * 3);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, windowWidth, windowHeight, GL_RGB, GL_UNSIGNED_BYTE, pixels.data());

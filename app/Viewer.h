@@ -35,6 +35,10 @@ struct Viewer {
     int screenshotCounter = 0;       // the number the next screenshot attempt uses
     Renderer renderer;
 
-    // What this frame asks of the renderer's passes.
-    FrameRequest Request() { return FrameRequest{level.lights, camera, options, windowWidth, windowHeight}; }
+    // What this frame asks of the renderer's passes: a frame of the post target's size, which the post pass
+    // stretches over the window when the window is larger than a frame may be.
+    FrameRequest Request()
+    {
+        return FrameRequest{level.lights, camera, options, renderer.postTarget.width, renderer.postTarget.height};
+    }
 };
