@@ -5,6 +5,7 @@
 #include "Frame.h"
 #include "PostProcess.h"
 #include "RenderGeometry.h"
+#include "ShadowPool.h"
 #include "Shaders.h"
 #include "TextureCache.h"
 
@@ -25,6 +26,7 @@ struct Renderer {
     TextureCache textures;
     PostTarget postTarget;
     FrameContext frame;
+    ShadowPool shadows;
     FixedTextures fixedTextures;
     float shaderTime = 0.0f;           // seconds, the post shader's "time"; runs while options.advanceTime is on
     float lightAnimationAngle = 0.0f;  // radians of phase of the light animation

@@ -76,8 +76,7 @@ protected:
     static std::vector<unsigned char> RenderFrame(bool culling)
     {
         TheViewer().renderer.frame.options.culling = culling;
-        for (Light& light : TheViewer().level.lights)
-            light.shadowPosition = Vec3(65535.0, 65535.0, 65535.0);
+        TheViewer().renderer.shadows.ForgetMaps();
         glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
         glClearColor(1, 0, 1, 1);
         glClear(GL_COLOR_BUFFER_BIT);
@@ -185,8 +184,7 @@ TEST_F(FrameCullingTest, TheWideLevelDrawsWithThirtyTwoBitIndices)
 
 TEST_F(FrameCullingTest, AStillSceneRendersNoShadowFacesAfterItsFirstFrame)
 {
-    for (Light& light : TheViewer().level.lights)
-        light.shadowPosition = Vec3(65535.0, 65535.0, 65535.0);
+    TheViewer().renderer.shadows.ForgetMaps();
     OnDisplay(TheViewer());
     const long afterFirst = TheViewer().renderer.frame.shadowFacesRendered;
     OnDisplay(TheViewer());
