@@ -76,8 +76,9 @@ TEST_F(ManyLightsTest, LightsOutOfViewCostNeitherMemoryNorPixels)
         const Image first = Shot();
         const Image second = Shot();
         EXPECT_GT(Brightness(second, ProjectFromStart(kLit)[0], ProjectFromStart(kLit)[1]), 150) << c.behind;
-        if (c.sameImage)
+        if (c.sameImage) {
             EXPECT_EQ(DifferingPixels(first, twoLights), 0) << c.behind;
+        }
         const double peak = PeakMegabytes(viewer->Pid());
         EXPECT_LT(peak, twoLightsPeak + c.extraMegabytes) << c.behind << " lights behind the camera";
         EXPECT_LT(peak, 1536) << c.behind;
