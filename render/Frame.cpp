@@ -175,9 +175,11 @@ void ShadowPass(Renderer& renderer, const FrameRequest& request)
     }
     bool started = false;
     for (uint32_t i : stale) {
+        // A light without a map may find every map taken by lights of this frame; one that has a map renders
+        // into its own.
         const ShadowMap* map = pool.Acquire(i);
         if (map == nullptr)
-            break;
+            continue;
         if (!started) {
             BeginShadowMaps(renderer);
             started = true;
