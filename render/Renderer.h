@@ -33,7 +33,7 @@ struct Renderer {
 };
 
 // Compiles the four shader pairs (LoadShaders) and decides which of the frame's short cuts they allow; start-up
-// and the r key.
+// and the r key. Every shadow map is then rendered again before it is next sampled.
 void LoadShadersAndShortCuts(Renderer& renderer);
 
 // The level's texture source: the renderer's cache, its checker for what fails.

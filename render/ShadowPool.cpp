@@ -44,6 +44,12 @@ void ShadowPool::ForgetMaps()
         shadow.lastSeen = kNowhere;
 }
 
+void ShadowPool::RedrawMaps()
+{
+    for (LightShadow& shadow : lights_)
+        shadow.mapCurrent = false;
+}
+
 void ShadowPool::NoteMovement(size_t light, const Vec3& position, GLenum depthFunction)
 {
     LightShadow& shadow = lights_[light];

@@ -49,6 +49,9 @@ public:
     void Track(size_t lightCount);
     // Every light's map is rendered again the next time its pass needs it, as if each light had moved.
     void ForgetMaps();
+    // Every light's map is rendered again the next time its pass needs it, from where and as it was rendered
+    // before: after the shadow program changed.
+    void RedrawMaps();
 
     // At the start of a frame, with each light's position and the frame's depth test: a light whose position
     // differs from the previous frame's needs its map rendered again, from there, with that test.

@@ -231,6 +231,26 @@ TEST_F(FrameCullingTest, ASmallShadowPoolDrawsTheImagesOfAFullOne)
     pool.SetBudget(kShadowPoolBudgetBytes);
 }
 
+TEST_F(FrameCullingTest, AShaderReloadRendersEveryShadowMapAgainWithTheNewProgram)
+{
+    // The edited program writes the faces' clear value everywhere: nothing is shadowed.
+    std::ostringstream text;
+    text << std::ifstream(directory / "shadow.cg", std::ios::binary).rdbuf();
+    const std::string shipped = text.str();
+    const size_t body = shipped.find("    return PackFraction(");
+    ASSERT_NE(body, std::string::npos);
+    std::string unshadowed = shipped;
+    unshadowed.insert(body, "    return float4(0.25, 0.25, 0.25, 1.0);\n");
+    const std::vector<unsigned char> before = RenderFrame(true);
+    const auto reload = [](const std::string& text) {
+        std::ofstream(directory / "shadow.cg", std::ios::binary) << text;
+        LoadShadersAndShortCuts(TheViewer().renderer);
+        return RenderFrame(true, false);
+    };
+    EXPECT_GT(Compare(reload(unshadowed), before).differing, 1000) << "the shadows are gone";
+    EXPECT_EQ(Compare(reload(shipped), before).differing, 0) << "the shadows are back";
+}
+
 TEST_F(FrameCullingTest, AStillSceneRendersNoShadowFacesAfterItsFirstFrame)
 {
     TheViewer().renderer.shadows.ForgetMaps();
