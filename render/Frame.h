@@ -41,7 +41,8 @@ struct FrameContext {
     GlStateCache gl;
     View mainView;  // this frame's camera view, set by BeginMainView
     FrameScratch scratch;
-    long shadowFacesRendered = 0;  // since start-up; a still scene adds none after its first frame
+    long shadowFacesRendered = 0;  // since start-up; a still scene adds none after its first frame unless its
+                                   // view needs more maps than the shadow pool holds
 };
 
 // What the caller hands every pass of a frame: the level's lights (the animation moves their current positions),
