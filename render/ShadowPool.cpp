@@ -11,7 +11,6 @@ LightShadow NewLightShadow()
 {
     LightShadow shadow;
     shadow.lastSeen = kNowhere;
-    shadow.depthFunction = GL_LEQUAL;
     return shadow;
 }
 

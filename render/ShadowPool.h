@@ -1,7 +1,8 @@
-// The shadow maps of a level's lights, drawn from a pool of a fixed memory budget: a light holds a map only while
-// its pass needs one, and a map not needed in the current frame goes to another light when the pool is full (the
-// least recently used first). A frame that needs more maps at once than the pool holds renders the rest, one
-// light at a time, into one more map kept aside for that.
+// The shadow maps of a level's lights, drawn from a pool of a fixed memory budget: a light gets a map when its pass
+// first needs one and keeps it until the pool is full and another light needs one, which takes the least recently
+// used map of the lights whose passes do not come in this frame. A frame that needs more maps at once than the
+// pool holds renders the rest, one light at a time just before its pass, into maps whose lights have had their
+// passes or into one more map kept aside for that.
 #pragma once
 
 #include "Shadows.h"
@@ -19,11 +20,11 @@ constexpr size_t kShadowPoolBudgetBytes = size_t(256) << 20;
 
 // What the renderer knows of one light's shadow.
 struct LightShadow {
-    Vec3 lastSeen;            // the light's position in the previous frame
-    Vec3 mapPosition;         // where its map is to be rendered from: its position when it last moved
-    GLenum depthFunction;     // the depth test of the frame in which it last moved
-    bool mapCurrent = false;  // the slot's map shows the level from mapPosition
-    int slot = -1;            // the pool slot holding its map, -1 for none
+    Vec3 lastSeen;                     // the light's position in the previous frame
+    Vec3 mapPosition;                  // where its map is to be rendered from: its position when it last moved
+    GLenum depthFunction = GL_LEQUAL;  // the depth test of the frame in which it last moved
+    bool mapCurrent = false;           // the slot's map shows the level from mapPosition
+    int slot = -1;                     // the pool slot holding its map, -1 for none
 };
 
 struct ShadowSlot {
