@@ -58,7 +58,10 @@ using ManyLightsTest = ViewerTest;
 
 TEST_F(ManyLightsTest, LightsOutOfViewCostNeitherMemoryNorPixels)
 {
+    // The first screenshot may be taken before a slow start-up (AddressSanitizer) has drawn a frame; the second
+    // is of a frame drawn after start-up.
     Start(ManyLightsLevel(0, 0));
+    Shot();
     const Image twoLights = Shot();
     const double twoLightsPeak = PeakMegabytes(viewer->Pid());
     viewer.reset();
@@ -73,11 +76,11 @@ TEST_F(ManyLightsTest, LightsOutOfViewCostNeitherMemoryNorPixels)
     for (const Case& c : cases) {
         Start(ManyLightsLevel(c.behind, c.inView));
         ASSERT_TRUE(viewer->Running()) << c.behind;
-        const Image first = Shot();
+        Shot();
         const Image second = Shot();
         EXPECT_GT(Brightness(second, ProjectFromStart(kLit)[0], ProjectFromStart(kLit)[1]), 150) << c.behind;
         if (c.sameImage) {
-            EXPECT_EQ(DifferingPixels(first, twoLights), 0) << c.behind;
+            EXPECT_EQ(DifferingPixels(second, twoLights), 0) << c.behind;
         }
         const double peak = PeakMegabytes(viewer->Pid());
         EXPECT_LT(peak, twoLightsPeak + c.extraMegabytes) << c.behind << " lights behind the camera";
