@@ -71,8 +71,8 @@ void OnDisplay(Viewer& viewer)
     // A minimised window has no pixels to draw; the frame still keeps time and swaps.
     if (viewer.windowWidth > 0 && viewer.windowHeight > 0) {
         BeginFrame(renderer);
-        ShadowPass(renderer, request);
         BeginMainView(renderer, request);
+        ShadowPass(renderer, request);
         DepthPrePass(renderer);
         LightPasses(renderer, request);
         GizmoPass(viewer);

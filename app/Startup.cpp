@@ -6,7 +6,6 @@
 #include "GlState.h"
 #include "ImageDecoder.h"
 #include "LevelCost.h"
-#include "Shadows.h"
 
 #define ILUT_USE_OPENGL
 #include <IL/il.h>
@@ -67,8 +66,9 @@ Outcome InitSteps(Viewer& viewer, LevelSearch search)
     renderer.shaders = CreateShaderPairs();
     LoadShadersAndShortCuts(renderer);
     CreatePostTarget(renderer.postTarget, viewer.windowWidth, viewer.windowHeight);
+    // Shadow maps are made in the frames whose light passes need them.
     for (Light& light : viewer.level.lights)
-        CreateShadowResources(light);
+        light.currentPosition = light.position;
     SetFixedRenderState();
     return Outcome();
 }

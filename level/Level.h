@@ -33,12 +33,8 @@ struct BoundingBox {
 struct Light {
     Vec3 position;         // as read
     Vec3 currentPosition;  // used for rendering
-    Vec3 shadowPosition;   // where the shadow map was last rendered from
     float radius = 0.0f;
     Vec3 colour;
-    uint32_t shadowCubeMap = 0;
-    uint32_t shadowFramebuffers[2] = {0, 0};
-    uint32_t shadowDepthBuffer = 0;
 };
 
 // A NODE record as read, before the tree exists. Indices refer to the leaf table or the node-record table.

@@ -3,6 +3,7 @@
 #include "Renderer.h"
 #include "Shadows.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -11,13 +12,12 @@ namespace {
 // GL_LEQUAL in every later one.
 GLenum DepthWriteFunction(const FrameContext& frame) { return frame.firstFrame ? GL_LESS : GL_LEQUAL; }
 
-// out = the clusters of within (all when null) whose boxes reach into the light's sphere.
-void SelectInSphere(const RenderGeometry& geometry, const Light& light, const ClusterSelection* within,
+// out = the clusters of within (all when null) whose boxes reach into the sphere.
+void SelectInSphere(const RenderGeometry& geometry, const Vec3& centre, float radius, const ClusterSelection* within,
                     ClusterSelection& out)
 {
-    const Vec3& centre = light.currentPosition;
     SelectClusters(
-        geometry, within, [&](const ClusterBox& box) { return BoxOutsideSphere(box, centre, light.radius); }, out);
+        geometry, within, [&](const ClusterBox& box) { return BoxOutsideSphere(box, centre, radius); }, out);
 }
 
 // The first light pass replaces the colour of every pixel that the pre-pass covered, black where the light does
@@ -49,32 +49,87 @@ void PaintCoveredPixelsBlack(FrameContext& frame)
     glPopAttrib();
 }
 
-// What one light's pass draws: null for everything; otherwise into scratch, with the scissor rectangle. False
-// when the light can change no pixel of the view.
-bool CullLightPass(FrameContext& frame, const RenderGeometry& geometry, const Light& light, bool replacesColour,
-                   const ClusterSelection*& selection, ScreenRect& rect)
+// Whether the light's pass can change a pixel of the view, and the window rectangle it draws in. A pass that
+// replaces the colour writes every visible pixel, black where its light does not reach, so only the view culls it.
+bool LightPassRect(const FrameContext& frame, const Light& light, bool replacesColour, ScreenRect& rect)
 {
     const View& view = frame.mainView;
-    selection = nullptr;
     rect = view.viewport;
-    if (!frame.options.culling)
-        return true;
-    if (frame.shortCuts.cullLightPasses)
-        selection = &frame.scratch.inView;
-    // A pass that replaces the colour writes every visible pixel, black where its light does not reach, so only
-    // the view culls it.
-    if (replacesColour || !SphereCulls(frame.shortCuts.cullLightSpheres, light.radius))
+    if (!frame.options.culling || replacesColour || !SphereCulls(frame.shortCuts.cullLightSpheres, light.radius))
         return true;
     const Vec3& centre = light.currentPosition;
     if (SphereOutsideFrustum(centre, light.radius, view.frustum))
         return false;
     rect = SphereScreenRect(centre, light.radius, view.modelview.m, view.projection.m, view.viewport.width,
                             view.viewport.height);
-    if (rect.width == 0 || rect.height == 0)
+    return rect.width != 0 && rect.height != 0;
+}
+
+// How many of the lights, from the first, get a pass.
+size_t LightsWithPasses(const FrameRequest& request)
+{
+    return request.options.onlyFirstLight ? std::min<size_t>(1, request.lights.size()) : request.lights.size();
+}
+
+// What one light's pass draws: null for everything; otherwise into scratch, with the scissor rectangle. False
+// when the light can change no pixel of the view.
+bool CullLightPass(FrameContext& frame, const RenderGeometry& geometry, const Light& light, bool replacesColour,
+                   const ClusterSelection*& selection, ScreenRect& rect)
+{
+    selection = nullptr;
+    if (!LightPassRect(frame, light, replacesColour, rect))
         return false;
-    SelectInSphere(geometry, light, selection, frame.scratch.inSphere);
+    if (!frame.options.culling)
+        return true;
+    if (frame.shortCuts.cullLightPasses)
+        selection = &frame.scratch.inView;
+    if (replacesColour || !SphereCulls(frame.shortCuts.cullLightSpheres, light.radius))
+        return true;
+    SelectInSphere(geometry, light.currentPosition, light.radius, selection, frame.scratch.inSphere);
     selection = &frame.scratch.inSphere;
     return true;
+}
+
+// Binds the shadow program and the position stream for RenderLightMap.
+void BeginShadowMaps(Renderer& renderer)
+{
+    SetStreams(renderer.frame.gl, Streams::PositionsOnly, renderer.geometry.vertexBuffer);
+    renderer.shaders->shadowShader.Bind();
+}
+
+// Renders the light's cube map into map, from where the light was when it last moved and with that frame's depth
+// test, so that a map rendered late is the one rendered then.
+void RenderLightMap(Renderer& renderer, const Light& light, const LightShadow& shadow, const ShadowMap& map)
+{
+    FrameContext& frame = renderer.frame;
+    const RenderGeometry& geometry = renderer.geometry;
+    PassState state;
+    state.depthFunction = shadow.depthFunction;
+    ApplyPassState(frame.gl, state);
+    const bool cull = frame.options.culling && frame.shortCuts.cullShadowFaces;
+    ClusterSelection& reach = frame.scratch.reach;
+    if (cull && SphereCulls(frame.shortCuts.cullShadowSpheres, light.radius))
+        SelectInSphere(geometry, shadow.mapPosition, light.radius, nullptr, reach);
+    else if (cull)
+        reach.assign(geometry.clusters.size(), 1);
+    RenderShadowCube(frame.gl, geometry, renderer.shaders->parameters, shadow.mapPosition, light.radius, map,
+                     cull ? &reach : nullptr, frame.scratch.inFace);
+    frame.shadowFacesRendered += 6;
+}
+
+// The light passes' state, stated in full: on entry and again after a map rendered between two passes.
+void BeginLightState(Renderer& renderer, const PassState& state)
+{
+    FrameContext& frame = renderer.frame;
+    const ShaderParameters& p = renderer.shaders->parameters;
+    BindFramebuffer(frame.gl, renderer.postTarget.postFramebuffer);
+    SetViewport(frame.gl, frame.mainView.viewport);
+    ApplyPassState(frame.gl, state);
+    SetStreams(frame.gl, Streams::All, renderer.geometry.vertexBuffer);
+    LoadViewMatrices(frame.mainView);
+    SetModelViewProjParameter(p.lightModelViewProj);
+    renderer.shaders->lightShader.Bind();
+    SetTextureParameter(p.attenuationTex, renderer.fixedTextures.attenuation);
 }
 
 }  // namespace
@@ -103,30 +158,34 @@ void BeginFrame(Renderer& renderer) { ForgetGlState(renderer.frame.gl); }
 void ShadowPass(Renderer& renderer, const FrameRequest& request)
 {
     FrameContext& frame = renderer.frame;
-    const RenderGeometry& geometry = renderer.geometry;
-    const bool cull = frame.options.culling && frame.shortCuts.cullShadowFaces;
+    ShadowPool& pool = renderer.shadows;
+    const std::vector<Light>& lights = request.lights;
+    pool.Track(lights.size());
+    pool.BeginFrame();
+    for (size_t i = 0; i < lights.size(); ++i)
+        pool.NoteMovement(i, lights[i].currentPosition, DepthWriteFunction(frame));
+    // Every light with a current map keeps it before any slot changes hands.
+    std::vector<uint32_t>& stale = frame.scratch.staleMaps;
+    stale.clear();
+    const bool firstCulled = CullFirstLight(frame, request);
+    for (size_t i = 0; i < LightsWithPasses(request); ++i) {
+        ScreenRect rect;
+        if (LightPassRect(frame, lights[i], i == 0 && !firstCulled, rect) && !pool.Reserve(i))
+            stale.push_back(uint32_t(i));
+    }
     bool started = false;
-    for (Light& light : request.lights) {
-        if (LightMoved(light)) {
-            if (!started) {
-                PassState state;
-                state.depthFunction = DepthWriteFunction(frame);
-                ApplyPassState(frame.gl, state);
-                SetViewport(frame.gl, ScreenRect{0, 0, kShadowMapSize, kShadowMapSize});
-                SetStreams(frame.gl, Streams::PositionsOnly, geometry.vertexBuffer);
-                renderer.shaders->shadowShader.Bind();
-                started = true;
-            }
-            ClusterSelection& reach = frame.scratch.reach;
-            if (cull && SphereCulls(frame.shortCuts.cullShadowSpheres, light.radius))
-                SelectInSphere(geometry, light, nullptr, reach);
-            else if (cull)
-                reach.assign(geometry.clusters.size(), 1);
-            RenderShadowCube(frame.gl, geometry, renderer.shaders->parameters, light, cull ? &reach : nullptr,
-                             frame.scratch.inFace);
-            frame.shadowFacesRendered += 6;
+    for (uint32_t i : stale) {
+        // A light without a map may find every map taken by lights of this frame; one that has a map renders
+        // into its own.
+        const ShadowMap* map = pool.Acquire(i);
+        if (map == nullptr)
+            continue;
+        if (!started) {
+            BeginShadowMaps(renderer);
+            started = true;
         }
-        light.shadowPosition = light.currentPosition;
+        RenderLightMap(renderer, lights[i], pool.Entry(i), *map);
+        pool.MapRendered(i);
     }
     if (started)
         renderer.shaders->shadowShader.Unbind();
@@ -185,34 +244,42 @@ void LightPasses(Renderer& renderer, const FrameRequest& request)
     state.blend = true;
     state.scissorTest = true;
     state.polygonMode = request.options.wireframe ? GL_LINE : GL_FILL;
-    ApplyPassState(frame.gl, state);
-    SetStreams(frame.gl, Streams::All, geometry.vertexBuffer);
-    LoadViewMatrices(frame.mainView);
     const ShaderParameters& p = shaders.parameters;
-    SetModelViewProjParameter(p.lightModelViewProj);
     const Vec3& eyePosition = request.camera.position;
     const double eye[3] = {eyePosition.x, eyePosition.y, eyePosition.z};
     cgGLSetParameter3dv(p.eyeVector, eye);
-    shaders.lightShader.Bind();
-    SetTextureParameter(p.attenuationTex, renderer.fixedTextures.attenuation);
-    bool first = true;
-    for (const Light& light : request.lights) {
-        const Vec3& position = light.currentPosition;
-        cgGLSetParameter4d(p.lightVector, position.x, position.y, position.z, light.radius);
-        const double colour[3] = {light.colour.x, light.colour.y, light.colour.z};
-        cgGLSetParameter3dv(p.lightColor, colour);
-        SetTextureParameter(p.shadowMap, light.shadowCubeMap);
+    BeginLightState(renderer, state);
+    ShadowPool& pool = renderer.shadows;
+    for (size_t i = 0; i < LightsWithPasses(request); ++i) {
+        const Light& light = request.lights[i];
         const ClusterSelection* selection = nullptr;
         ScreenRect rect;
-        if (CullLightPass(frame, geometry, light, first && !firstCulled, selection, rect)) {
+        if (CullLightPass(frame, geometry, light, i == 0 && !firstCulled, selection, rect)) {
+            const ShadowMap* map = pool.CurrentMap(i);
+            if (map == nullptr) {
+                // More lights need maps in this frame than the pool holds: this one is rendered now, into a slot
+                // whose light has had its pass or into the map kept aside.
+                const ShadowMap* slot = pool.Acquire(i);
+                map = slot != nullptr ? slot : &pool.Aside();
+                BeginShadowMaps(renderer);
+                RenderLightMap(renderer, light, pool.Entry(i), *map);
+                if (slot != nullptr)
+                    pool.MapRendered(i);
+                BeginLightState(renderer, state);
+            }
+            const Vec3& position = light.currentPosition;
+            cgGLSetParameter4d(p.lightVector, position.x, position.y, position.z, light.radius);
+            const double colour[3] = {light.colour.x, light.colour.y, light.colour.z};
+            cgGLSetParameter3dv(p.lightColor, colour);
+            SetTextureParameter(p.shadowMap, map->cube);
             SetScissor(frame.gl, rect);
             DrawWithMaterials(geometry, p, selection);
+            pool.PassDone(i);
         }
-        state.blendDestination = GL_ONE;
-        ApplyPassState(frame.gl, state);
-        first = false;
-        if (request.options.onlyFirstLight)
-            break;
+        if (i == 0) {
+            state.blendDestination = GL_ONE;
+            ApplyPassState(frame.gl, state);
+        }
     }
     shaders.lightShader.Unbind();
 }

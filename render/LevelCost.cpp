@@ -2,6 +2,8 @@
 
 #include "AvailableMemory.h"
 #include "GeometryBuild.h"
+#include "ShadowPool.h"
+#include "Shadows.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -24,10 +26,6 @@ constexpr uint64_t kBytesPerVertex = 3 * sizeof(RenderVertex) + 32;
 // distinct triangle holds with room for most levels; one that welds less fails later, with its line, when the
 // system refuses the memory.
 constexpr uint64_t kVerticesPerDistinctTriangle = 1;
-// A light's depth cube map and its depth buffer, 512 pixels square at 4 bytes; the maps come from a pool that
-// never holds more than kShadowPoolBytes.
-constexpr uint64_t kShadowMapBytes = 7 * 512 * 512 * 4;
-constexpr uint64_t kShadowPoolBytes = uint64_t(256) << 20;
 // The programs, the post target of an ordinary window and the driver's own allocations after the check.
 constexpr uint64_t kFixedBytes = uint64_t(64) << 20;
 // A level may take this share of what is available; the rest stays for the window system, the driver and the
@@ -76,7 +74,7 @@ LevelCost EstimateLevelCost(const BspNode* root, std::size_t lights)
     }
     const uint64_t vertices = std::min(SaturatingProduct(cost.triangles, 3),
                                        SaturatingProduct(cost.distinctTriangles, kVerticesPerDistinctTriangle));
-    const uint64_t shadows = std::min(SaturatingProduct(lights, kShadowMapBytes), kShadowPoolBytes);
+    const uint64_t shadows = std::min<uint64_t>(SaturatingProduct(lights, kShadowMapBytes), kShadowPoolBudgetBytes);
     cost.bytes = SaturatingSum(SaturatingSum(SaturatingProduct(cost.triangles, kBytesPerTriangle),
                                              SaturatingProduct(vertices, kBytesPerVertex)),
                                SaturatingSum(shadows, kFixedBytes));

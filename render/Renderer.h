@@ -5,6 +5,7 @@
 #include "Frame.h"
 #include "PostProcess.h"
 #include "RenderGeometry.h"
+#include "ShadowPool.h"
 #include "Shaders.h"
 #include "TextureCache.h"
 
@@ -25,13 +26,14 @@ struct Renderer {
     TextureCache textures;
     PostTarget postTarget;
     FrameContext frame;
+    ShadowPool shadows;
     FixedTextures fixedTextures;
     float shaderTime = 0.0f;           // seconds, the post shader's "time"; runs while options.advanceTime is on
     float lightAnimationAngle = 0.0f;  // radians of phase of the light animation
 };
 
 // Compiles the four shader pairs (LoadShaders) and decides which of the frame's short cuts they allow; start-up
-// and the r key.
+// and the r key. Every shadow map is then rendered again before it is next sampled.
 void LoadShadersAndShortCuts(Renderer& renderer);
 
 // The level's texture source: the renderer's cache, its checker for what fails.

@@ -32,21 +32,25 @@ const CubeFace kCubeFaces[6] = {
 
 }  // namespace
 
-void CreateShadowResources(Light& light)
+ShadowMap CreateShadowMap()
 {
-    light.currentPosition = light.position;
-    light.shadowPosition = Vec3(65535.0, 65535.0, 65535.0);
-    glGenTextures(1, &light.shadowCubeMap);
-    glGenFramebuffersEXT(2, light.shadowFramebuffers);
-    glGenRenderbuffersEXT(1, &light.shadowDepthBuffer);
-    glBindRenderbufferEXT(GL_RENDERBUFFER_EXT, light.shadowDepthBuffer);
+    // Made while a frame runs: the bindings this changes are put back, so that the state the frame's passes set
+    // stays true.
+    GLint framebuffer = 0, renderbuffer = 0, cube = 0;
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING_EXT, &framebuffer);
+    glGetIntegerv(GL_RENDERBUFFER_BINDING_EXT, &renderbuffer);
+    glGetIntegerv(GL_TEXTURE_BINDING_CUBE_MAP, &cube);
+    ShadowMap map;
+    glGenTextures(1, &map.cube);
+    glGenFramebuffersEXT(2, map.framebuffers);
+    glGenRenderbuffersEXT(1, &map.depthBuffer);
+    glBindRenderbufferEXT(GL_RENDERBUFFER_EXT, map.depthBuffer);
     glRenderbufferStorageEXT(GL_RENDERBUFFER_EXT, GL_DEPTH_COMPONENT24, kShadowMapSize, kShadowMapSize);
-    for (GLuint framebuffer : light.shadowFramebuffers) {
-        glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, framebuffer);
-        glFramebufferRenderbufferEXT(GL_FRAMEBUFFER_EXT, GL_DEPTH_ATTACHMENT_EXT, GL_RENDERBUFFER_EXT,
-                                     light.shadowDepthBuffer);
+    for (GLuint shadowFramebuffer : map.framebuffers) {
+        glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, shadowFramebuffer);
+        glFramebufferRenderbufferEXT(GL_FRAMEBUFFER_EXT, GL_DEPTH_ATTACHMENT_EXT, GL_RENDERBUFFER_EXT, map.depthBuffer);
     }
-    glBindTexture(GL_TEXTURE_CUBE_MAP, light.shadowCubeMap);
+    glBindTexture(GL_TEXTURE_CUBE_MAP, map.cube);
     glTexParameteri(GL_TEXTURE_CUBE_MAP, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_CUBE_MAP, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_CUBE_MAP, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
@@ -54,13 +58,23 @@ void CreateShadowResources(Light& light)
     for (int f = 0; f < 6; ++f) {
         const GLenum face = GL_TEXTURE_CUBE_MAP_POSITIVE_X + f;
         glTexImage2D(face, 0, GL_RGBA8, kShadowMapSize, kShadowMapSize, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-        glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, light.shadowFramebuffers[kCubeFaces[f].framebuffer]);
+        glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, map.framebuffers[kCubeFaces[f].framebuffer]);
         glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT + kCubeFaces[f].attachment, face,
-                                  light.shadowCubeMap, 0);
+                                  map.cube, 0);
     }
+    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, framebuffer);
+    glBindRenderbufferEXT(GL_RENDERBUFFER_EXT, renderbuffer);
+    glBindTexture(GL_TEXTURE_CUBE_MAP, cube);
+    return map;
 }
 
-bool LightMoved(const Light& light) { return !ApproxEqual(light.currentPosition, light.shadowPosition); }
+void DeleteShadowMap(ShadowMap& map)
+{
+    glDeleteFramebuffersEXT(2, map.framebuffers);
+    glDeleteRenderbuffersEXT(1, &map.depthBuffer);
+    glDeleteTextures(1, &map.cube);
+    map = ShadowMap();
+}
 
 View ShadowFaceView(const Vec3& lightPosition, int face)
 {
@@ -78,14 +92,15 @@ View ShadowFaceView(const Vec3& lightPosition, int face)
 }
 
 void RenderShadowCube(GlStateCache& gl, const RenderGeometry& geometry, const ShaderParameters& parameters,
-                      const Light& light, const ClusterSelection* reach, ClusterSelection& inFace)
+                      const Vec3& position, float radius, const ShadowMap& map, const ClusterSelection* reach,
+                      ClusterSelection& inFace)
 {
-    const Vec3& p = light.currentPosition;
-    cgGLSetParameter4d(parameters.shadowLight, p.x, p.y, p.z, light.radius);
+    const Vec3& p = position;
+    cgGLSetParameter4d(parameters.shadowLight, p.x, p.y, p.z, radius);
     for (int f = 0; f < 6; ++f) {
         const CubeFace& face = kCubeFaces[f];
         const View view = ShadowFaceView(p, f);
-        BindFramebuffer(gl, light.shadowFramebuffers[face.framebuffer]);
+        BindFramebuffer(gl, map.framebuffers[face.framebuffer]);
         SetViewport(gl, view.viewport);
         LoadViewMatrices(view);
         SetModelViewProjParameter(parameters.shadowModelViewProj);

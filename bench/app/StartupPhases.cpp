@@ -7,7 +7,6 @@
 #include "BenchTable.h"
 #include "Callbacks.h"
 #include "GlTestContext.h"
-#include "Shadows.h"
 #include "Startup.h"
 #include "Viewer.h"
 
@@ -87,10 +86,10 @@ int main(int argc, char** argv)
             DecideShortCuts(*renderer.shaders, renderer.geometry, renderer.fixedTextures.attenuation);
     };
     Timed("short-cut decision", decide);
-    Timed("targets and shadow maps", [&] {
+    Timed("targets and light positions", [&] {
         CreatePostTarget(renderer.postTarget, viewer.windowWidth, viewer.windowHeight);
         for (Light& light : level.lights)
-            CreateShadowResources(light);
+            light.currentPosition = light.position;
         SetFixedRenderState();
     });
     Timed("first frame", [&] { OnDisplay(viewer); });

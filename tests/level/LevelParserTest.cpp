@@ -42,7 +42,6 @@ TEST(LevelParser, ExampleLevelBuildsItsRecordsAndTree)
     EXPECT_EQ(light.radius, 400.0f);
     EXPECT_TRUE(Same(light.colour, 1, double(0.9f), double(0.75f)));
     EXPECT_TRUE(Same(light.currentPosition, 0, 0, 0));
-    EXPECT_EQ(light.shadowCubeMap, 0u);
 
     ASSERT_NE(level.root, nullptr);
     EXPECT_FALSE(level.root->IsLeaf());

@@ -7,6 +7,7 @@
 #include "GlTestContext.h"
 #include "Overlay.h"
 #include "RenderGeometry.h"
+#include "ShadowPool.h"
 #include "ShortCuts.h"
 #include "Startup.h"
 #include "Viewer.h"
@@ -19,6 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <functional>
 #include <sstream>
@@ -73,11 +75,11 @@ protected:
 
     // One frame with fresh shadow maps, read back from the window. The window is painted magenta first, so that a
     // pixel the frame leaves alone shows.
-    static std::vector<unsigned char> RenderFrame(bool culling)
+    static std::vector<unsigned char> RenderFrame(bool culling, bool freshMaps = true)
     {
         TheViewer().renderer.frame.options.culling = culling;
-        for (Light& light : TheViewer().level.lights)
-            light.shadowPosition = Vec3(65535.0, 65535.0, 65535.0);
+        if (freshMaps)
+            TheViewer().renderer.shadows.ForgetMaps();
         glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
         glClearColor(1, 0, 1, 1);
         glClear(GL_COLOR_BUFFER_BIT);
@@ -97,10 +99,8 @@ protected:
         int differing = 0;
         int lit = 0;
     };
-    static Difference CompareCulledWithFull()
+    static Difference Compare(const std::vector<unsigned char>& frame, const std::vector<unsigned char>& reference)
     {
-        const std::vector<unsigned char> culled = RenderFrame(true);
-        const std::vector<unsigned char> full = RenderFrame(false);
         Difference difference;
         for (int y = 0; y < TheViewer().windowHeight; ++y)
             for (int x = 0; x < TheViewer().windowWidth; ++x) {
@@ -108,10 +108,15 @@ protected:
                     continue;
                 const size_t i = (size_t(y) * TheViewer().windowWidth + x) * 3;
                 difference.differing +=
-                    culled[i] != full[i] || culled[i + 1] != full[i + 1] || culled[i + 2] != full[i + 2];
-                difference.lit += culled[i] > 40;
+                    frame[i] != reference[i] || frame[i + 1] != reference[i + 1] || frame[i + 2] != reference[i + 2];
+                difference.lit += frame[i] > 40;
             }
         return difference;
+    }
+    static Difference CompareCulledWithFull()
+    {
+        const std::vector<unsigned char> culled = RenderFrame(true);
+        return Compare(culled, RenderFrame(false));
     }
 
     static fs::path directory, previous;
@@ -183,10 +188,72 @@ TEST_F(FrameCullingTest, TheWideLevelDrawsWithThirtyTwoBitIndices)
     EXPECT_EQ(TheViewer().renderer.geometry.indexType, static_cast<GLenum>(GL_UNSIGNED_INT));
 }
 
+// Pools of two and three maps for the level's eight lights: maps change hands between the passes of one frame and
+// between frames, lights leave the view and come back, and every frame is still the one a pool holding every map
+// draws.
+TEST_F(FrameCullingTest, ASmallShadowPoolDrawsTheImagesOfAFullOne)
+{
+    const Viewpoint views[] = {
+        {"eye inside three spheres", Vec3(0, 0, 20), 0, 0, nullptr},
+        {"eye outside every sphere", Vec3(-1500, 400, 300), -15, 10, nullptr},
+        {"lights behind the eye", Vec3(1000, 0, 40), 0, 0, nullptr},
+        {"wireframe, turned", Vec3(0, 0, 20), 100, 0, [] { TheViewer().options.wireframe = true; }},
+        {"a light moved to the eye with n", Vec3(1200, -150, 30), 160, 0,
+         [] {
+             TheViewer().options.selectedLight = 3;
+             OnKeyDown(TheViewer(), 'n', 0, 0);
+         }},
+    };
+    const std::vector<Light> original = TheViewer().level.lights;
+    std::vector<std::vector<unsigned char>> expected;
+    for (const Viewpoint& view : views) {
+        SetUp();
+        EnterViewpoint(view);
+        expected.push_back(RenderFrame(false));
+        TheViewer().level.lights = original;
+    }
+    ShadowPool& pool = TheViewer().renderer.shadows;
+    for (const size_t maps : {2, 3}) {
+        pool.SetBudget(maps * kShadowMapBytes);
+        // Both culling settings with fresh maps, then the views again in turn with the maps the earlier frames
+        // left, twice over.
+        for (const int round : {0, 1, 2, 3})
+            for (size_t v = 0; v < std::size(views); ++v) {
+                SetUp();
+                EnterViewpoint(views[v]);
+                const bool fresh = round < 2;
+                EXPECT_EQ(Compare(RenderFrame(round != 1, fresh), expected[v]).differing, 0)
+                    << maps << " maps, round " << round << ": " << views[v].name;
+                EXPECT_LE(pool.MapsCreated(), maps);
+                TheViewer().level.lights = original;
+            }
+    }
+    pool.SetBudget(kShadowPoolBudgetBytes);
+}
+
+TEST_F(FrameCullingTest, AShaderReloadRendersEveryShadowMapAgainWithTheNewProgram)
+{
+    // The edited program writes the faces' clear value everywhere: nothing is shadowed.
+    std::ostringstream text;
+    text << std::ifstream(directory / "shadow.cg", std::ios::binary).rdbuf();
+    const std::string shipped = text.str();
+    const size_t body = shipped.find("    return PackFraction(");
+    ASSERT_NE(body, std::string::npos);
+    std::string unshadowed = shipped;
+    unshadowed.insert(body, "    return float4(0.25, 0.25, 0.25, 1.0);\n");
+    const std::vector<unsigned char> before = RenderFrame(true);
+    const auto reload = [](const std::string& text) {
+        std::ofstream(directory / "shadow.cg", std::ios::binary) << text;
+        LoadShadersAndShortCuts(TheViewer().renderer);
+        return RenderFrame(true, false);
+    };
+    EXPECT_GT(Compare(reload(unshadowed), before).differing, 1000) << "the shadows are gone";
+    EXPECT_EQ(Compare(reload(shipped), before).differing, 0) << "the shadows are back";
+}
+
 TEST_F(FrameCullingTest, AStillSceneRendersNoShadowFacesAfterItsFirstFrame)
 {
-    for (Light& light : TheViewer().level.lights)
-        light.shadowPosition = Vec3(65535.0, 65535.0, 65535.0);
+    TheViewer().renderer.shadows.ForgetMaps();
     OnDisplay(TheViewer());
     const long afterFirst = TheViewer().renderer.frame.shadowFacesRendered;
     OnDisplay(TheViewer());
