@@ -52,6 +52,9 @@ Outcome InitSteps(Viewer& viewer, LevelSearch search)
     Renderer& renderer = viewer.renderer;
     InitImageLibrary();
     CreateFixedTextures(renderer);
+    // The shader files compile while the level loads; LoadShadersAndShortCuts collects them.
+    renderer.shaders = CreateShaderPairs();
+    StartShaderCompiles(*renderer.shaders);
     const Outcome loaded = LoadLevel(viewer.level, LevelTextures(renderer), search);
     if (!loaded.Ok())
         return loaded;
@@ -59,7 +62,6 @@ Outcome InitSteps(Viewer& viewer, LevelSearch search)
     const Outcome built = BuildRenderGeometry(renderer.geometry, viewer.level.root);
     if (!built.Ok())
         return built;
-    renderer.shaders = CreateShaderPairs();
     LoadShadersAndShortCuts(renderer);
     CreatePostTarget(renderer.postTarget, viewer.windowWidth, viewer.windowHeight);
     for (Light& light : viewer.level.lights)
@@ -135,6 +137,8 @@ void SetFixedRenderState()
 Outcome Init(Viewer& viewer, LevelSearch search)
 {
     const Outcome status = InitSteps(viewer, search);
+    // A start-up that failed before the shaders were collected still waits for their compile thread.
+    FinishShaderCompiles();
     // Images load only during start-up; the decoder and its memory end with it, whether it succeeded or not.
     StopImageDecoder();
     return status;

@@ -1,10 +1,12 @@
 #include "Renderer.h"
 
+#include "ShortCutCache.h"
+
 void LoadShadersAndShortCuts(Renderer& renderer)
 {
     LoadShaders(*renderer.shaders);
     renderer.frame.shortCuts =
-        DecideShortCuts(*renderer.shaders, renderer.geometry, renderer.fixedTextures.attenuation);
+        CachedShortCuts(*renderer.shaders, renderer.geometry, renderer.fixedTextures.attenuation);
 }
 
 TextureSource LevelTextures(Renderer& renderer)
