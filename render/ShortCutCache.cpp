@@ -29,6 +29,26 @@ void AppendProgram(std::string& key, CGprogram program)
     Append(key, compiled);
 }
 
+// True when the bound texture's level stores each of its channels in at most 8 unsigned normalised bits.
+bool EightBitChannels(GLint level)
+{
+    const GLenum channels[][2] = {{GL_TEXTURE_RED_SIZE, GL_TEXTURE_RED_TYPE},
+                                  {GL_TEXTURE_GREEN_SIZE, GL_TEXTURE_GREEN_TYPE},
+                                  {GL_TEXTURE_BLUE_SIZE, GL_TEXTURE_BLUE_TYPE},
+                                  {GL_TEXTURE_ALPHA_SIZE, GL_TEXTURE_ALPHA_TYPE},
+                                  {GL_TEXTURE_LUMINANCE_SIZE, GL_TEXTURE_LUMINANCE_TYPE},
+                                  {GL_TEXTURE_INTENSITY_SIZE, GL_TEXTURE_INTENSITY_TYPE}};
+    for (const auto& channel : channels) {
+        GLint size = 0;
+        GLint type = GL_NONE;
+        glGetTexLevelParameteriv(GL_TEXTURE_2D, level, channel[0], &size);
+        glGetTexLevelParameteriv(GL_TEXTURE_2D, level, channel[1], &type);
+        if (size > 8 || (size > 0 && type != GL_UNSIGNED_NORMALIZED))
+            return false;
+    }
+    return true;
+}
+
 // A digest of the texture's every level (size, format and texels, exactly as GL holds them) and of the state
 // that decides how it is sampled.
 std::string TextureDigest(GLuint texture)
@@ -59,9 +79,12 @@ std::string TextureDigest(GLuint texture)
             texels.assign(static_cast<std::size_t>(bytes > 0 ? bytes : 0), 0);
             glGetCompressedTexImage(GL_TEXTURE_2D, level, texels.data());
         } else {
-            // As floats, so that no format's values are rounded together.
-            texels.assign(std::size_t(shape[0]) * std::size_t(shape[1]) * 4 * sizeof(float), 0);
-            glGetTexImage(GL_TEXTURE_2D, level, GL_RGBA, GL_FLOAT, texels.data());
+            // Bytes when every channel is stored in at most 8 normalised bits (then they are exact and the read
+            // is fast), floats otherwise, so that no two stored values read the same.
+            const bool bytes = EightBitChannels(level);
+            const std::size_t channelBytes = bytes ? 1 : sizeof(float);
+            texels.assign(std::size_t(shape[0]) * std::size_t(shape[1]) * 4 * channelBytes, 0);
+            glGetTexImage(GL_TEXTURE_2D, level, GL_RGBA, bytes ? GL_UNSIGNED_BYTE : GL_FLOAT, texels.data());
         }
         digest = ResultDigest(texels.data(), texels.size(), digest);
     }
