@@ -14,7 +14,7 @@ struct ShaderFileRequest {
     std::string entry;
 };
 
-// Reads the files now and compiles them (the cache first) on a thread of its own, under one compile budget. An
+// Reads the files now and compiles them (the kept results first) on a thread of its own, under one compile budget. An
 // earlier prefetch is finished first. driver names the GL driver (vendor, renderer and version strings).
 void PrefetchShaderTexts(const std::vector<ShaderFileRequest>& requests, const ShaderCompileOptions& options,
                          const std::string& driver);
@@ -22,8 +22,8 @@ void PrefetchShaderTexts(const std::vector<ShaderFileRequest>& requests, const S
 // Waits for the prefetch thread, if one runs; its results stay for PreparedShaderText.
 void FinishShaderPrefetch();
 
-// The text of this compile: the prefetched result of the very same request (each is used once), else the cached
-// one, else CompileShaderText's, which is cached when it compiled. A file that includes others is never cached, as
-// the key could not vouch for them.
+// The text of this compile: the prefetched result of the very same request (each is used once), else
+// CompileShaderText's. A result that compiled is kept for the next start-up's prefetch, which looks there first. A
+// file that includes others is never kept, as the key could not vouch for them.
 ShaderText PreparedShaderText(const std::string& source, const std::string& fileName, bool vertexStage,
                               const std::string& entry, const ShaderCompileOptions& options, const std::string& driver);
