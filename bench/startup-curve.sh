@@ -43,7 +43,7 @@ printf 'level\ttriangles\tfile_mb\tcores\tbuild\tfirst_frame_s\tend_of_startup_s
 summary=""
 for i in "${!names[@]}"; do
   name=${names[$i]} dir=${dirs[$i]}
-  megabytes=$(calc "$(stat -c %s "$dir/out.txt") / 1048576" "%.1f")
+  megabytes=$(calc "$(stat -L -c %s "$dir/out.txt") / 1048576" "%.1f")
   for cores in 1 2; do
     launcher=(taskset -c 0)
     [ "$cores" = 2 ] && launcher=(taskset -c 0,1)

@@ -152,22 +152,25 @@ TEST(ResultCacheTest, TwoWritersAndAReaderSeeWholeEntriesOnly)
             _exit(0);
         }
     }
-    int hits = 0;
-    for (int i = 0; i < 2000; ++i) {
+    // Reads for as long as either writer runs.
+    int running = 2;
+    int statuses[2] = {-1, -1};
+    while (running > 0) {
         std::string value;
-        if (Load(dir.Path(), "shared key", value)) {
-            ++hits;
+        if (Load(dir.Path(), "shared key", value))
             ASSERT_TRUE(value == values[0] || value == values[1]) << "a mixed or partial value of " << value.size();
+        for (int w = 0; w < 2; ++w) {
+            int status = 0;
+            if (statuses[w] == -1 && waitpid(writers[w], &status, WNOHANG) == writers[w]) {
+                statuses[w] = status;
+                --running;
+            }
         }
     }
-    for (pid_t writer : writers) {
-        int status = 0;
-        waitpid(writer, &status, 0);
+    for (int status : statuses)
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
     std::string value;
     EXPECT_TRUE(Load(dir.Path(), "shared key", value));
-    EXPECT_GT(hits, 0);
     OnlyEntry(dir.Path());  // no file written aside is left
 }
 
