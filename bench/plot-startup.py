@@ -40,11 +40,11 @@ def read_table(path):
     return series
 
 
-def decades(low, high):
-    """Tick values 1, 2, 3, 5 x 10^k covering [low, high]."""
+def decades(low, high, mantissas):
+    """Tick values m x 10^k covering [low, high]."""
     ticks = []
     for k in range(math.floor(math.log10(low)) - 1, math.ceil(math.log10(high)) + 1):
-        for m in (1, 2, 3, 5):
+        for m in mantissas:
             v = m * 10.0 ** k
             if low <= v <= high:
                 ticks.append(v)
@@ -81,11 +81,11 @@ def main():
     draw = ImageDraw.Draw(image)
     small, normal = font(13), font(16)
     draw.text((LEFT, 20), "Launch to first frame against level size (medians)", fill="black", font=normal)
-    for y in decades(y_low, y_high):
+    for y in decades(y_low, y_high, (1, 2, 3, 5)):
         _, py = to_pixel(x_low, y)
         draw.line([(LEFT, py), (WIDTH - RIGHT, py)], fill=(225, 225, 225))
         draw.text((LEFT - 8, py), "%g" % y, fill="black", font=small, anchor="rm")
-    for x in decades(x_low, x_high):
+    for x in decades(x_low, x_high, (1, 2, 5)):
         px, _ = to_pixel(x, y_low)
         draw.line([(px, TOP), (px, HEIGHT - BOTTOM)], fill=(225, 225, 225))
         label = "%gM" % (x / 1e6) if x >= 1e6 else "%gk" % (x / 1e3)
