@@ -53,6 +53,9 @@ Outcome InitSteps(Viewer& viewer, LevelSearch search)
     Renderer& renderer = viewer.renderer;
     InitImageLibrary();
     CreateFixedTextures(renderer);
+    // The shader files compile while the level loads; LoadShadersAndShortCuts collects them.
+    renderer.shaders = CreateShaderPairs();
+    StartShaderCompiles(*renderer.shaders);
     const Outcome loaded = LoadLevel(viewer.level, LevelTextures(renderer), search);
     if (!loaded.Ok())
         return loaded;
@@ -63,7 +66,6 @@ Outcome InitSteps(Viewer& viewer, LevelSearch search)
     const Outcome built = BuildRenderGeometry(renderer.geometry, viewer.level.root);
     if (!built.Ok())
         return built;
-    renderer.shaders = CreateShaderPairs();
     LoadShadersAndShortCuts(renderer);
     CreatePostTarget(renderer.postTarget, viewer.windowWidth, viewer.windowHeight);
     // Shadow maps are made in the frames whose light passes need them.
@@ -145,6 +147,8 @@ Outcome Init(Viewer& viewer, LevelSearch search)
     } catch (const std::bad_alloc&) {
         status = Outcome::Failure(FailureReason::OutOfMemory, kStartupOutOfMemory);
     }
+    // A start-up that failed before the shaders were collected still waits for their compile thread.
+    FinishShaderCompiles();
     // Images load only during start-up; the decoder and its memory end with it, whether it succeeded or not.
     StopImageDecoder();
     return status;

@@ -66,3 +66,59 @@ bench_find_window() {
 bench_rss_kb() {
   awk -v field="$2:" '$1 == field { print $2 }' "/proc/$1/status"
 }
+
+# The median of the numbers on standard input, one a line.
+median() {
+  sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+# calc EXPRESSION [FORMAT]: floating-point arithmetic.
+calc() {
+  awk "BEGIN { printf \"${2:-%.3f}\", $1 }"
+}
+
+# bench_wait_for_file FILE PID: waits (at most 300 s) for FILE; fails when the process ends first.
+bench_wait_for_file() {
+  local _
+  for _ in $(seq 30000); do
+    [ -e "$1" ] && return 0
+    kill -0 "$2" 2>/dev/null || return 1
+    sleep 0.01
+  done
+  return 1
+}
+
+# bench_startup_once VIEWER DIR LOG [LAUNCHER...]: one start-up of the real viewer (through LAUNCHER, such as
+# `taskset -c 0`) to its first frame, on its own virtual display, in the level's directory; its output goes to LOG.
+# Prints "<init s> <first frame s> <screenshot s> <VmHWM kB>". At the moment its window is mapped (before start-up
+# has finished) two u presses are sent: the main loop handles the input that waits for it before it draws, so both
+# screenshots are saved back to back right after start-up, and the interval between them is the cost of one
+# screenshot. As soon as the second file exists a third u is sent; the viewer is drawing its first frame then and
+# saves that screenshot after the frame. So
+#   first frame on screen = (third screenshot's time - launch) - one screenshot's cost.
+bench_startup_once() {
+  local program=$1 dir=$2 log=$3 viewer window launch shot0 shot1 shot2 hwm
+  shift 3
+  rm -f "$dir"/shot*.jpg
+  bench_start_xvfb
+  cd "$dir"
+  launch=$EPOCHREALTIME
+  "$@" "$program" >>"$log" 2>&1 &
+  viewer=$!
+  window=$(bench_find_window "$viewer") || { echo "bench: the viewer's window did not appear" >&2; exit 1; }
+  xdotool windowfocus --sync "$window" key u u
+  bench_wait_for_file shot0.jpg "$viewer" && shot0=$EPOCHREALTIME
+  bench_wait_for_file shot1.jpg "$viewer" && shot1=$EPOCHREALTIME
+  xdotool key u
+  bench_wait_for_file shot2.jpg "$viewer" && shot2=$EPOCHREALTIME
+  hwm=$(bench_rss_kb "$viewer" VmHWM)
+  kill "$viewer"
+  wait "$viewer" 2>/dev/null || true
+  bench_stop_xvfb
+  cd "$bench_root"
+  echo "startup run of $program in $dir: window mapped, shots at $shot0 $shot1 $shot2, launch $launch" >>"$log"
+  calc "$shot0 - $launch - ($shot1 - $shot0)" "%.4f "
+  calc "$shot2 - $launch - ($shot1 - $shot0)" "%.4f "
+  calc "$shot1 - $shot0" "%.4f "
+  echo "$hwm"
+}

@@ -38,15 +38,6 @@ row() {
   printf '| %s | %s | %s | %s | %s |\n' "$@" >>"$rows"
 }
 
-median() {
-  sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
-
-# calc EXPRESSION [FORMAT]: floating-point arithmetic.
-calc() {
-  awk "BEGIN { printf \"${2:-%.3f}\", $1 }"
-}
-
 echo "run-benchmarks: level parse and load" >&2
 table_rows "$bench_build/bench/level/bench_level" 3 "$level_1m/out.txt"
 
@@ -54,46 +45,9 @@ echo "run-benchmarks: render-geometry build and optimiser" >&2
 table_rows "$bench_build/bench/render/bench_render_geometry" 3 "$level_100k/out.txt" "$level_1m/out.txt"
 table_rows "$bench_build/bench/meshopt/bench_meshopt" 5
 
-# Start-up of the real viewer to its first frame, on its own virtual display, in the level's directory. At the
-# moment its window is mapped (before start-up has finished) two u presses are sent: the main loop handles the
-# input that waits for it before it draws, so both screenshots are saved back to back right after start-up, and
-# the interval between them is the cost of one screenshot. As soon as the second file exists a third u is sent;
-# the viewer is drawing its first frame then and saves that screenshot after the frame. So
-#   first frame on screen = (third screenshot's time - launch) - one screenshot's cost.
-wait_for_file() {
-  local _
-  for _ in $(seq 30000); do
-    [ -e "$1" ] && return 0
-    kill -0 "$2" 2>/dev/null || return 1
-    sleep 0.01
-  done
-  return 1
-}
-
-startup_once() {  # startup_once DIR: prints "<init s> <first frame s> <screenshot s> <VmHWM kB>"
-  local dir=$1 viewer window launch shot0 shot1 shot2 hwm
-  rm -f "$dir"/shot*.jpg
-  bench_start_xvfb
-  cd "$dir"
-  launch=$EPOCHREALTIME
-  "$bench_build/app/velmora-viewer" >>"$log" 2>&1 &
-  viewer=$!
-  window=$(bench_find_window "$viewer") || { echo "run-benchmarks: the viewer's window did not appear" >&2; exit 1; }
-  xdotool windowfocus --sync "$window" key u u
-  wait_for_file shot0.jpg "$viewer" && shot0=$EPOCHREALTIME
-  wait_for_file shot1.jpg "$viewer" && shot1=$EPOCHREALTIME
-  xdotool key u
-  wait_for_file shot2.jpg "$viewer" && shot2=$EPOCHREALTIME
-  hwm=$(bench_rss_kb "$viewer" VmHWM)
-  kill "$viewer"
-  wait "$viewer" 2>/dev/null || true
-  bench_stop_xvfb
-  cd "$bench_root"
-  echo "startup run in $dir: window mapped, shots at $shot0 $shot1 $shot2, launch $launch" >>"$log"
-  calc "$shot0 - $launch - ($shot1 - $shot0)" "%.4f "
-  calc "$shot2 - $launch - ($shot1 - $shot0)" "%.4f "
-  calc "$shot1 - $shot0" "%.4f "
-  echo "$hwm"
+# Start-up of the real viewer to its first frame (bench_startup_once in bench-lib.sh).
+startup_once() {  # startup_once DIR
+  bench_startup_once "$bench_build/app/velmora-viewer" "$1" "$log"
 }
 
 startup_rows() {  # startup_rows NAME DIR RUNS

@@ -1,12 +1,14 @@
 #include "Renderer.h"
 
+#include "ShortCutCache.h"
+
 void LoadShadersAndShortCuts(Renderer& renderer)
 {
     LoadShaders(*renderer.shaders);
     // Maps that only some lights keep would otherwise mix the old shadow program's output with the new one's.
     renderer.shadows.RedrawMaps();
     renderer.frame.shortCuts =
-        DecideShortCuts(*renderer.shaders, renderer.geometry, renderer.fixedTextures.attenuation);
+        CachedShortCuts(*renderer.shaders, renderer.geometry, renderer.fixedTextures.attenuation);
 }
 
 TextureSource LevelTextures(Renderer& renderer)

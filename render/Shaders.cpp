@@ -1,5 +1,6 @@
 #include "Shaders.h"
 
+#include "CgPrefetch.h"
 #include "ShaderCompile.h"
 
 bool PairLoaded(const CGShader& pair) { return pair.vertexProgram != nullptr && pair.fragmentProgram != nullptr; }
@@ -51,6 +52,19 @@ const ParameterEntry kParameters[] = {
 };
 
 }  // namespace
+
+void StartShaderCompiles(const ShaderPairs& pairs)
+{
+    std::vector<CgPrefetchRequest> requests;
+    for (const PairSource& source : kPairSources) {
+        if (source.vertexEntry != nullptr)
+            requests.push_back({source.file, pairs.runtime.vertexProfile, source.vertexEntry});
+        requests.push_back({source.file, pairs.runtime.fragmentProfile, source.fragmentEntry});
+    }
+    CgPrefetchPrograms(requests);
+}
+
+void FinishShaderCompiles() { CgFinishPrefetch(); }
 
 void LoadShaders(ShaderPairs& pairs)
 {

@@ -195,17 +195,6 @@ GLuint CreateCube(const std::array<unsigned char, 4>& a, const std::array<unsign
     return cube;
 }
 
-// The materials of the level (the checker alone for a level without triangles).
-std::vector<std::array<GLuint, 2>> LevelMaterials(const RenderGeometry& geometry)
-{
-    std::vector<std::array<GLuint, 2>> materials;
-    for (const DrawBatch& batch : geometry.batches)
-        materials.push_back({batch.diffuseTexture, batch.normalMap});
-    if (materials.empty())
-        materials.push_back({0, 0});
-    return materials;
-}
-
 // [SECTION] Placement: does a pair put vertices where ModelViewProj puts them?
 
 // Probe matrices (projection; the modelview is the identity) whose entries are multiples of 1/16 no larger than
@@ -544,6 +533,16 @@ bool PostWritesEveryPixel(const Probed& probed)
 }
 
 }  // namespace
+
+std::vector<std::array<GLuint, 2>> LevelMaterials(const RenderGeometry& geometry)
+{
+    std::vector<std::array<GLuint, 2>> materials;
+    for (const DrawBatch& batch : geometry.batches)
+        materials.push_back({batch.diffuseTexture, batch.normalMap});
+    if (materials.empty())
+        materials.push_back({0, 0});
+    return materials;
+}
 
 bool SphereCulls(bool shortCut, double radius)
 {

@@ -8,6 +8,9 @@
 
 #include <GL/glew.h>
 
+#include <array>
+#include <vector>
+
 struct ShortCuts {
     // Clusters outside the view (or a shadow face's frustum) can be left out of the pre-pass, the light passes,
     // the shadow faces: the pass's vertex program puts vertices where ModelViewProj puts them.
@@ -35,6 +38,10 @@ constexpr double kHighestProbedRadius = 100000.0;
 
 // True when a light's sphere may cull its passes: the short cut holds and the radius lies in the probed range.
 bool SphereCulls(bool shortCut, double radius);
+
+// The materials (diffuse texture, normal map) the probes draw with, in the order they use them: the level's
+// batches', or none (0, 0) for a level without triangles.
+std::vector<std::array<GLuint, 2>> LevelMaterials(const RenderGeometry& geometry);
 
 // Runs the probes on the four loaded pairs, with the render geometry's textures and the attenuation texture.
 // Needs a current GL context; leaves the GL state as it found it except the framebuffer binding (0) and the

@@ -7,6 +7,7 @@
 #include "BenchTable.h"
 #include "Callbacks.h"
 #include "GlTestContext.h"
+#include "ShortCutCache.h"
 #include "Startup.h"
 #include "Viewer.h"
 
@@ -62,6 +63,11 @@ int main(int argc, char** argv)
         levelTextureSeconds += SecondsSince(loadStart);
         return texture;
     };
+    // As the viewer does: the shader files compile while the level loads, and the shaders phase collects them.
+    Timed("shaders", [&] {
+        renderer.shaders = CreateShaderPairs();
+        StartShaderCompiles(*renderer.shaders);
+    });
     Timed("parse and load", [&] { LoadLevel(level, TextureSource{timedLoader, renderer.textures.FallbackTexture}); });
     Charge("parse and load", -levelTextureSeconds);
     Charge("textures", levelTextureSeconds);
@@ -76,14 +82,12 @@ int main(int argc, char** argv)
         UploadGeometry(renderer.geometry, std::move(geometry));
         triangles = TriangleRefs();
     });
-    Timed("shaders", [&] {
-        renderer.shaders = CreateShaderPairs();
-        LoadShaders(*renderer.shaders);
-    });
-    // The probes that decide the frame's short cuts; the r key runs them again after its LoadShaders.
+    Timed("shaders", [&] { LoadShaders(*renderer.shaders); });
+    // The frame's short cuts, kept from an earlier run or decided by the probes; the r key does the same after its
+    // LoadShaders.
     const auto decide = [&] {
         renderer.frame.shortCuts =
-            DecideShortCuts(*renderer.shaders, renderer.geometry, renderer.fixedTextures.attenuation);
+            CachedShortCuts(*renderer.shaders, renderer.geometry, renderer.fixedTextures.attenuation);
     };
     Timed("short-cut decision", decide);
     Timed("targets and light positions", [&] {

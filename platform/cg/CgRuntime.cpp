@@ -13,7 +13,9 @@
 // reaches GL.
 
 #include "CgSemantics.h"
+#include "CgPrefetch.h"
 #include "Diagnostics.h"
+#include "PreparedShaders.h"
 #include "SourceText.h"
 #include "ShaderCompile.h"
 
@@ -44,6 +46,7 @@ struct ProgramRecord {
     CGprofile profile = CG_PROFILE_UNKNOWN;
     GLuint glProgram = 0;
     std::string compiledText;
+    std::string sourceText;
     bool matricesByRows = false;                       // see CgTranslation
     std::map<std::string, std::uintptr_t> parameters;  // name -> parameter handle, members and elements included
     std::vector<std::uintptr_t> topLevel;              // the parameters that are no member or element
@@ -522,7 +525,40 @@ const std::vector<std::string>& DriverExtensions()
     return extensions;
 }
 
+ShaderCompileOptions RuntimeOptions()
+{
+    ShaderCompileOptions options;
+    options.driverExtensions = DriverExtensions();
+    return options;
+}
+
+// The driver that links the programs, for the keys of kept compiles.
+const std::string& DriverIdentity()
+{
+    static const std::string identity = [] {
+        std::string text;
+        for (GLenum name : {GL_VENDOR, GL_RENDERER, GL_VERSION, GL_SHADING_LANGUAGE_VERSION}) {
+            const GLubyte* value = glGetString(name);
+            text += value != nullptr ? reinterpret_cast<const char*>(value) : "";
+            text += '\n';
+        }
+        return text;
+    }();
+    return identity;
+}
+
 }  // namespace
+
+void CgPrefetchPrograms(const std::vector<CgPrefetchRequest>& requests)
+{
+    std::vector<ShaderFileRequest> files;
+    for (const CgPrefetchRequest& request : requests)
+        if (request.file != nullptr && request.entry != nullptr && IsKnownProfile(request.profile))
+            files.push_back({request.file, IsVertexProfile(request.profile), request.entry});
+    PrefetchShaderTexts(files, RuntimeOptions(), DriverIdentity());
+}
+
+void CgFinishPrefetch() { FinishShaderPrefetch(); }
 
 CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const char* programFile, CGprofile profile,
                                   const char* entry, const char**)
@@ -548,9 +584,8 @@ CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const c
         return nullptr;
     }
 
-    ShaderCompileOptions options;
-    options.driverExtensions = DriverExtensions();
-    ShaderText text = CompileShaderText(source, programFile, IsVertexProfile(profile), entryName, options);
+    ShaderText text = PreparedShaderText(source, programFile, IsVertexProfile(profile), entryName, RuntimeOptions(),
+                                         DriverIdentity());
     owner->lastListing = text.listing;
     if (!text.compiled) {
         if (owner->lastListing.empty())
@@ -560,6 +595,7 @@ CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const c
     ProgramRecord program;
     program.profile = profile;
     program.compiledText = std::move(text.glsl);
+    program.sourceText = std::move(source);
     program.matricesByRows = text.matricesByRows;
     bool linked = false;
     program.glProgram =
@@ -621,9 +657,9 @@ CGparameter cgGetNamedParameter(CGprogram program, const char* name)
 const char* cgGetProgramString(CGprogram program, CGenum pname)
 {
     ProgramRecord* record = Find(runtime.programs, HandleValue(program));
-    if (record == nullptr || pname != CG_COMPILED_PROGRAM)
+    if (record == nullptr || (pname != CG_COMPILED_PROGRAM && pname != CG_PROGRAM_SOURCE))
         return nullptr;
-    return record->compiledText.c_str();
+    return pname == CG_COMPILED_PROGRAM ? record->compiledText.c_str() : record->sourceText.c_str();
 }
 
 // [SECTION] Pipeline stages

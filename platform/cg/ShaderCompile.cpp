@@ -112,7 +112,23 @@ void PutString(std::string& wire, const std::string& text)
     wire += text;
 }
 
-std::string Encode(const ShaderText& text)
+bool GetString(const std::string& wire, std::size_t& at, std::string& text)
+{
+    std::uint64_t size = 0;
+    if (wire.size() - at < sizeof size)
+        return false;
+    std::memcpy(&size, wire.data() + at, sizeof size);
+    at += sizeof size;
+    if (wire.size() - at < size)
+        return false;
+    text = wire.substr(at, size);
+    at += size;
+    return true;
+}
+
+}  // namespace
+
+std::string EncodeShaderText(const ShaderText& text)
 {
     std::string wire;
     wire += static_cast<char>(text.compiled);
@@ -129,21 +145,7 @@ std::string Encode(const ShaderText& text)
     return wire;
 }
 
-bool GetString(const std::string& wire, std::size_t& at, std::string& text)
-{
-    std::uint64_t size = 0;
-    if (wire.size() - at < sizeof size)
-        return false;
-    std::memcpy(&size, wire.data() + at, sizeof size);
-    at += sizeof size;
-    if (wire.size() - at < size)
-        return false;
-    text = wire.substr(at, size);
-    at += size;
-    return true;
-}
-
-bool Decode(const std::string& wire, ShaderText& text)
+bool DecodeShaderText(const std::string& wire, ShaderText& text)
 {
     if (wire.size() < 3)
         return false;
@@ -169,6 +171,8 @@ bool Decode(const std::string& wire, ShaderText& text)
     }
     return at == wire.size();
 }
+
+namespace {
 
 struct Request {
     std::string source;
@@ -202,8 +206,12 @@ bool GetStrings(const std::string& wire, std::size_t& at, std::vector<std::strin
     return true;
 }
 
-std::string EncodeRequest(const Request& request)
+}  // namespace
+
+std::string EncodeShaderRequest(const std::string& source, const std::string& fileName, bool vertexStage,
+                                const std::string& entry, const ShaderCompileOptions& options)
 {
+    const Request request{source, fileName, entry, vertexStage, options, std::string()};
     std::string frame;
     PutString(frame, request.source);
     PutString(frame, request.fileName);
@@ -215,6 +223,8 @@ std::string EncodeRequest(const Request& request)
     PutString(frame, request.options.parseGlsl ? "parse" : "");
     return frame;
 }
+
+namespace {
 
 bool DecodeRequest(const std::string& frame, Request& request)
 {
@@ -252,7 +262,7 @@ void* RunRequest(void* argument)
         text.listing = request.fileName + ": the compiler failed on this file\n";
         healthy = false;
     }
-    request.reply = std::string(1, static_cast<char>(healthy)) + Encode(text);
+    request.reply = std::string(1, static_cast<char>(healthy)) + EncodeShaderText(text);
     return nullptr;
 }
 
@@ -309,7 +319,8 @@ struct Batch {
     int milliseconds = 0;
 };
 
-Batch batch;
+// Per thread: a start-up may compile on a thread of its own while the GL thread sets up its budget.
+thread_local Batch batch;
 
 void StopCompiler() { compiler.process.Stop(); }
 
@@ -441,7 +452,7 @@ ShaderText CompileShaderText(const std::string& source, const std::string& fileN
                              const std::string& entry, const ShaderCompileOptions& options)
 {
     WarmUp();
-    const std::string frame = EncodeRequest({source, fileName, entry, vertexStage, options, std::string()});
+    const std::string frame = EncodeShaderRequest(source, fileName, vertexStage, entry, options);
     ShaderText text;
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kShaderCompileMilliseconds);
     std::string timedOut = "the compile took longer than " + Seconds(kShaderCompileMilliseconds) + " and was abandoned";
@@ -469,7 +480,7 @@ ShaderText CompileShaderText(const std::string& source, const std::string& fileN
         stopped = sent.reason == WorkerFailure::TimedOut ? timedOut
                   : sent                                 ? Explain(sent)
                                                          : ReadReply(reply, deadline, timedOut);
-    if (stopped.empty() && (reply.empty() || !Decode(reply.substr(1), text))) {
+    if (stopped.empty() && (reply.empty() || !DecodeShaderText(reply.substr(1), text))) {
         StopCompiler();
         stopped = "the compiler sent an answer that does not parse";
     }

@@ -44,6 +44,14 @@ struct ShaderCompileOptions {
 ShaderText CompileShaderText(const std::string& source, const std::string& fileName, bool vertexStage,
                              const std::string& entry, const ShaderCompileOptions& options = {});
 
+// A ShaderText as bytes and back; decoding checks every size against the bytes it has, whatever they hold.
+std::string EncodeShaderText(const ShaderText& text);
+bool DecodeShaderText(const std::string& wire, ShaderText& text);
+
+// Everything a compile's result depends on besides the compilers themselves, as one string.
+std::string EncodeShaderRequest(const std::string& source, const std::string& fileName, bool vertexStage,
+                                const std::string& entry, const ShaderCompileOptions& options);
+
 // While one lives, the compiles made on this thread share milliseconds in all: each waits at most what is left (and
 // never more than kShaderCompileMilliseconds), and once it is spent a compile fails at once with a listing that says
 // the time ran out, which blames no file. So a batch of compiles (a reload) cannot stall its caller for longer,

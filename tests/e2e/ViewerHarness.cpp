@@ -69,8 +69,17 @@ ViewerProcess::ViewerProcess(const TempDir& dir, const ViewerOptions& options)
         binaryCopyDirectory_ = WorldReadableViewerCopy();
     const std::string binary =
         binaryCopyDirectory_.empty() ? std::string(VELMORA_VIEWER_PATH) : binaryCopyDirectory_ + "/velmora-viewer";
+    // The driver keeps its own shader cache where it was, so that a viewer's fresh cache directory slows no start.
+    const char* xdgCache = std::getenv("XDG_CACHE_HOME");
+    const char* home = std::getenv("HOME");
+    const std::string driverCache = xdgCache != nullptr ? xdgCache
+                                    : home != nullptr   ? std::string(home) + "/.cache"
+                                                        : "";
     pid_ = fork();
     if (pid_ == 0) {
+        if (!driverCache.empty())
+            setenv("MESA_SHADER_CACHE_DIR", driverCache.c_str(), 0);
+        setenv("XDG_CACHE_HOME", cacheHome_.Path().c_str(), 1);
         if (chdir(directory_.c_str()) != 0)
             _exit(126);
         const int out = open(outputPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

@@ -15,7 +15,9 @@
 void CopyData(const TempDir& dir, const std::string& name);
 
 struct ViewerOptions {
-    std::map<std::string, std::string> environment;  // added to the viewer's environment
+    // Added to the viewer's environment. Unless it names XDG_CACHE_HOME, the viewer keeps its results in an empty
+    // directory of its own, so that every start compiles and probes as the first one would.
+    std::map<std::string, std::string> environment;
     // Runs the viewer as an unprivileged user when the test runs as root, so that file permissions apply to it.
     // That user runs a copy of the binary in a world-readable directory, since the checkout may lie where only
     // root can reach (a home directory of mode 700).
@@ -56,7 +58,8 @@ private:
 
     std::string outputPath_;
     std::string directory_;
-    std::string binaryCopyDirectory_;  // removed with the process object; empty when the build's binary runs
+    std::string binaryCopyDirectory_;    // removed with the process object; empty when the build's binary runs
+    TempDir cacheHome_{"viewer-cache"};  // the viewer's own cache directory, unless the options name one
     std::string window_;
     pid_t pid_ = -1;
     int exitCode_ = -1;

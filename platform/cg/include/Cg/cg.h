@@ -13,7 +13,7 @@ typedef int CGbool;
 
 typedef enum { CG_PROFILE_UNKNOWN = 6145, CG_PROFILE_GLSLV = 7007, CG_PROFILE_GLSLF = 7008 } CGprofile;
 
-typedef enum { CG_COMPILED_PROGRAM = 4106, CG_SOURCE = 4112 } CGenum;
+typedef enum { CG_COMPILED_PROGRAM = 4106, CG_PROGRAM_SOURCE = 4107, CG_SOURCE = 4112 } CGenum;
 
 // Creates a context that owns programs and remembers the listing of the last compilation.
 CGcontext cgCreateContext();
@@ -51,5 +51,5 @@ CGparameter cgGetFirstStructParameter(CGparameter param);
 CGparameter cgGetNextParameter(CGparameter current);
 
 // With CG_COMPILED_PROGRAM: the exact GLSL text that was compiled (a Cg file's translation, or a GLSL file with
-// its prologue); otherwise null.
+// its prologue); with CG_PROGRAM_SOURCE: the file's text as it was read; otherwise null.
 const char* cgGetProgramString(CGprogram program, CGenum pname);
