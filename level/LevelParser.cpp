@@ -206,6 +206,10 @@ struct LevelGrammar {
 
 enum class PieceEnd { Mismatch, Matched, ReachedEnd, OutOfMemory };
 
+// Long enough that handing a piece to a worker is noise, short enough that a block of the file gives every worker
+// several.
+const std::size_t kPieceBytes = 256 << 10;
+
 // A run of the text that the reader cut at a leaf keyword (or at the end of the text), parsed on its own.
 struct Piece {
     std::string text;
@@ -284,13 +288,13 @@ Verdict Judge(const Piece& piece)
     return Verdict::NeedsMore;
 }
 
-// Where the reader may cut: a "LEAF" between white space whose next token does not start with a vertical bar (after
-// a triangle named LEAF one follows, after a leaf keyword never), at or after `floor` and past the start; npos when
-// there is none whose next token has arrived.
-std::size_t LastCut(const std::string& text, std::size_t floor)
+// Where the reader may cut: the first "LEAF" at or after `from` (and past the start) between white space whose next
+// token does not start with a vertical bar (after a triangle named LEAF one follows, after a leaf keyword never);
+// npos when there is none whose next token has arrived.
+std::size_t NextCut(const std::string& text, std::size_t from)
 {
-    for (std::size_t at = text.rfind("LEAF"); at != std::string::npos && at >= std::max<std::size_t>(floor, 1);
-         at = at == 0 ? std::string::npos : text.rfind("LEAF", at - 1)) {
+    for (std::size_t at = text.find("LEAF", std::max<std::size_t>(from, 1)); at != std::string::npos;
+         at = text.find("LEAF", at + 1)) {
         if (!IsLevelSpace(text[at - 1]) || at + 4 >= text.size() || !IsLevelSpace(text[at + 4])) {
             continue;
         }
@@ -298,11 +302,25 @@ std::size_t LastCut(const std::string& text, std::size_t floor)
         while (next < text.size() && IsLevelSpace(text[next])) {
             ++next;
         }
-        if (next < text.size() && text[next] != '|') {
+        if (next == text.size()) {
+            return std::string::npos;
+        }
+        if (text[next] != '|') {
             return at;
         }
     }
     return std::string::npos;
+}
+
+// Bytes [begin, end) of text, which starts at `offset` in the level text, as a piece.
+std::unique_ptr<Piece> Cut(const std::string& text, std::size_t begin, std::size_t end, std::size_t offset, bool last)
+{
+    auto piece = std::make_unique<Piece>();
+    piece->text.assign(text, begin, end - begin);
+    piece->offset = offset + begin;
+    piece->first = piece->offset == 0;
+    piece->last = last;
+    return piece;
 }
 
 // Pieces parsed on worker threads and handed back in text order. The calling thread reads, cuts and judges; GL
@@ -445,8 +463,9 @@ public:
         const std::size_t boxesBefore = boxes_.size();
         std::string tail;
         std::size_t tailOffset = 0;
-        std::size_t floor = 0;
+        std::size_t resume = 0;
         bool ended = false;
+        const std::size_t pieceBytes = std::min(kPieceBytes, blockBytes);
         // Enough pieces ahead to keep every worker busy while the reader waits on the disk.
         const std::size_t ahead = 2 * std::size_t(threads_) + 2;
         while (!finished_) {
@@ -465,31 +484,21 @@ public:
                     tail.resize(nul);
                 }
                 ended = got == 0 || nul != std::string::npos;
-                // A piece of at least half a block: a small text is parsed in one piece.
-                const std::size_t cut = ended ? tail.size() : LastCut(tail, std::max(floor, blockBytes / 2));
-                if (cut != std::string::npos && cut > 0) {
-                    auto piece = std::make_unique<Piece>();
-                    piece->text = std::move(tail);
-                    tail = piece->text.substr(cut);
-                    piece->text.resize(cut);
-                    piece->text.shrink_to_fit();
-                    piece->offset = tailOffset;
-                    piece->first = tailOffset == 0;
-                    piece->last = ended;
-                    tailOffset += cut;
-                    floor = 0;
-                    Hand(std::move(piece));
-                } else if (ended) {
-                    auto piece = std::make_unique<Piece>();
-                    piece->offset = tailOffset;
-                    piece->first = tailOffset == 0;
-                    piece->last = true;
-                    Hand(std::move(piece));
-                } else {
-                    // Every leaf keyword before the last few bytes has been judged already.
-                    const std::size_t judged = tail.find_last_not_of(" \t\n\v\f\r");
-                    floor = judged == std::string::npos || judged < 8 ? 0 : judged - 8;
+                // Pieces of at least pieceBytes, each ending before a leaf keyword; the rest waits for more text.
+                std::size_t begin = 0;
+                for (std::size_t cut = NextCut(tail, std::max(begin + pieceBytes, resume)); cut != std::string::npos;
+                     cut = NextCut(tail, begin + pieceBytes)) {
+                    Hand(Cut(tail, begin, cut, tailOffset, false));
+                    begin = cut;
                 }
+                if (ended) {
+                    Hand(Cut(tail, begin, tail.size(), tailOffset, true));
+                }
+                tail.erase(0, begin);
+                tailOffset += begin;
+                // Every leaf keyword before the last few bytes has been judged already.
+                const std::size_t judged = tail.find_last_not_of(" \t\n\v\f\r");
+                resume = judged == std::string::npos || judged < 8 ? 0 : judged - 8;
             } else if (std::unique_ptr<Piece> piece = line_.PopParsed()) {
                 Take(std::move(piece));
             }
