@@ -108,7 +108,8 @@ BspNode* ParseLevelText(std::string_view text, LevelParseState& state, std::vect
 // Fills buffer with up to size next bytes of a level text; returns how many, 0 at its end, or -1 when it cannot be
 // read.
 using LevelTextReader = std::function<std::ptrdiff_t(char* buffer, std::size_t size)>;
-// Told on the calling thread, as the parse goes on, how many bytes have been read and how many parsed.
+// Told on the calling thread, as the parse goes on, how many bytes have been read and how many parsed; parsed
+// equals read only once the parse has ended, before its last lines are printed.
 using LevelParseProgress = std::function<void(std::size_t read, std::size_t parsed)>;
 
 // ParseLevelText over a text read block by block while earlier blocks are parsed: only the pieces being parsed are
@@ -140,5 +141,11 @@ BspNode* AssembleTree(LevelParseState& state);
 // Copies the triangles of every leaf reached from root, first child before second child, each leaf's triangles in
 // order; a leaf reached twice contributes twice. Iterative, so the depth of the tree does not matter.
 std::vector<Triangle> CollectTriangles(const BspNode* root);
-// The same triangles in the same order by address, without copying them; valid while the tree lives.
+// The same triangles in the same order by address, without copying them; valid while the tree lives and its
+// triangles are kept.
 std::vector<const Triangle*> CollectTriangleRefs(const BspNode* root);
+
+// Empties every leaf of the level's trees and hands the memory back to the system; the tree's nodes and leaves
+// stay. The viewer does so once its render geometry has taken what it needs: the triangles are most of a large
+// level's memory.
+void ReleaseTriangles(Level& level);

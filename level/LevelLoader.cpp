@@ -55,7 +55,7 @@ Outcome LoadLevel(Level& level, const TextureSource& textures, LevelSearch searc
     if (progress)
         told = [&progress, size](std::size_t read, std::size_t parsed) {
             // A file that grew while it is read counts as done until its end.
-            progress(size > 0 ? std::min(1.0, double(read + parsed) / (2 * size)) : 1.0);
+            progress(parsed == read ? 1.0 : std::min(1.0, double(read + parsed) / (2 * size)));
         };
     level.parseStates.emplace_back();
     LevelParseState& state = level.parseStates.back();

@@ -506,6 +506,9 @@ public:
                 progress(read_, parsed_);
             }
         }
+        if (progress) {
+            progress(read_, read_);
+        }
         Finish();
         return true;
     }
