@@ -337,8 +337,10 @@ public:
     ~PieceLine()
     {
         {
+            // Pieces not started yet are not parsed: the parse has ended before them.
             std::lock_guard<std::mutex> lock(mutex_);
             stopping_ = true;
+            waiting_.clear();
         }
         wake_.notify_all();
         for (std::thread& worker : workers_) {
