@@ -208,7 +208,7 @@ enum class PieceEnd { Mismatch, Matched, ReachedEnd, OutOfMemory };
 
 // Long enough that handing a piece to a worker is noise, short enough that a block of the file gives every worker
 // several.
-const std::size_t kPieceBytes = 256 << 10;
+const std::size_t kPieceBytes = 64 << 10;
 
 // A run of the text that the reader cut at a leaf keyword (or at the end of the text), parsed on its own.
 struct Piece {
