@@ -255,12 +255,14 @@ PieceEnd ParseRecords(const Piece& piece, const LevelGrammar& grammar, Scanner& 
 
 void ParsePiece(Piece& piece)
 {
-    const char* begin = piece.text.data();
+    const char* const begin = piece.text.data();
     const char* furthest = begin;
     try {
         const Sinks sinks{piece.state, piece.lights, piece.boxes, piece.names};
         const LevelGrammar grammar(sinks);
-        Scanner scan(begin, begin + piece.text.size(), ScannerPolicies(LevelIterationPolicy(furthest)));
+        // The scanner moves the iterator it is given.
+        const char* first = begin;
+        Scanner scan(first, begin + piece.text.size(), ScannerPolicies(LevelIterationPolicy(furthest)));
         piece.end = ParseRecords(piece, grammar, scan);
     } catch (const std::bad_alloc&) {
         piece.end = PieceEnd::OutOfMemory;
@@ -272,9 +274,10 @@ void ParsePiece(Piece& piece)
 }
 
 // Whether the piece's result is the one a single pass over the whole text gives there. A piece that stopped on its
-// end about to try a leaf continues into the next. Any other result holds when the parse never looked at the end of
-// the piece: every token stops at white space, reading past white space moves the furthest point, and the byte
-// before a cut is white space. Otherwise (a keyword that the parse read as a name, say) it needs more text.
+// end about to try a leaf continues into the next: a cut is where a single pass tries a leaf too. Any other result
+// holds when the parse never looked at the end of the piece: every token stops at white space, reading past white
+// space moves the furthest point, and the byte before a cut is white space. Otherwise (a text that goes on after
+// its node records, say) it needs more text.
 enum class Verdict { Continues, Final, NeedsMore };
 
 Verdict Judge(const Piece& piece)
@@ -288,9 +291,10 @@ Verdict Judge(const Piece& piece)
     return Verdict::NeedsMore;
 }
 
-// Where the reader may cut: the first "LEAF" at or after `from` (and past the start) between white space whose next
-// token does not start with a vertical bar (after a triangle named LEAF one follows, after a leaf keyword never);
-// npos when there is none whose next token has arrived.
+// Where the reader may cut: the first "LEAF" at or after `from` (and past the start) between white space and
+// followed by a name and a vertical bar: "LEAF name |". There a single pass is about to try a leaf whichever record
+// it is in: a light named LEAF fails at the bar, and so does a triangle named LEAF at the name after it. npos when
+// there is none whose bar has arrived.
 std::size_t NextCut(const std::string& text, std::size_t from)
 {
     for (std::size_t at = text.find("LEAF", std::max<std::size_t>(from, 1)); at != std::string::npos;
@@ -302,10 +306,17 @@ std::size_t NextCut(const std::string& text, std::size_t from)
         while (next < text.size() && IsLevelSpace(text[next])) {
             ++next;
         }
+        const std::size_t name = next;
+        while (next < text.size() && !IsLevelSpace(text[next]) && text[next] != '|') {
+            ++next;
+        }
+        while (next < text.size() && IsLevelSpace(text[next])) {
+            ++next;
+        }
         if (next == text.size()) {
             return std::string::npos;
         }
-        if (text[next] != '|') {
+        if (next > name && text[next] == '|' && !IsLevelSpace(text[name])) {
             return at;
         }
     }

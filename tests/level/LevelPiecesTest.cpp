@@ -129,6 +129,7 @@ TEST(LevelPieces, StreamedInPiecesEqualsOnePass)
         {"only the header", valid.substr(0, valid.find("LEAF"))},
         {"lights named LEAF, then an empty leaf", lights + "LEAF\nNODE (0 0 1) 0 L0 L0\n"},
         {"lights named LEAF, then the leaves", lights + valid.substr(valid.find("LEAF"))},
+        {"leaves after the node records", valid + valid.substr(valid.find("LEAF"))},
         {"empty text", ""},
     };
     for (const auto& c : cases) {
