@@ -24,7 +24,7 @@ public:
 
     // Where the load stands: the phase and the fraction of it done, from 0 to 1. On the GL thread: past half a
     // second it redraws the bar (every GL state it changes is restored), rewrites the terminal line and handles
-    // the window's events, at most about thirty times a second.
+    // the window's events, at most ten times a second.
     void Report(LoadPhase phase, double fraction);
 
     // The whole load's fraction done when `phase` is `fraction` done.
