@@ -83,13 +83,15 @@ TEST_F(LoadProgressTest, TheWindowShowsTheBarWhileTheLevelLoadsThenTheLevel)
     ASSERT_FALSE(window.empty());
     // The window maps once the load has taken half a second; the bar shows until the first frame.
     double barShare = -1;
-    for (int attempt = 0; attempt < 2000 && barShare < 0.5 && !Printed(viewer, "999504 triangles."); ++attempt) {
+    // Deadlines long enough for an instrumented build, which loads the level many times slower.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+    while (std::chrono::steady_clock::now() < deadline && barShare < 0.5 && !Printed(viewer, "999504 triangles.")) {
         barShare = BarBackgroundShare(window);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_GT(barShare, 0.5) << "no progress bar seen in the window during the load";
     // Then the level's first frame replaces it.
-    for (int attempt = 0; attempt < 3000 && BarBackgroundShare(window) > 0.1; ++attempt)
+    while (std::chrono::steady_clock::now() < deadline && BarBackgroundShare(window) > 0.1)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_LT(BarBackgroundShare(window), 0.1) << "the window still shows the bar";
     // Standard error is no terminal here: the output holds the console lines alone.
@@ -103,10 +105,11 @@ TEST_F(LoadProgressTest, ATerminalOnStandardErrorSeesOneUpdatingLine)
 {
     const std::string output = level_->File("terminal.txt");
     const std::string pid =
-        CommandOutput("cd " + level_->Path() + " && (script -qfec 'timeout 120 " VELMORA_VIEWER_PATH "' /dev/null > " +
+        CommandOutput("cd " + level_->Path() + " && (script -qfec 'timeout 400 " VELMORA_VIEWER_PATH "' /dev/null > " +
                       output + " 2>&1 & echo $!)");
     std::string text;
-    for (int attempt = 0; attempt < 600 && text.find("\n999504 triangles.") == std::string::npos; ++attempt) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+    while (std::chrono::steady_clock::now() < deadline && text.find("\n999504 triangles.") == std::string::npos) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         text = ReadFileText(output);
     }
