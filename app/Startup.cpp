@@ -6,6 +6,7 @@
 #include "GlState.h"
 #include "ImageDecoder.h"
 #include "LevelCost.h"
+#include "Progress.h"
 
 #define ILUT_USE_OPENGL
 #include <IL/il.h>
@@ -15,6 +16,7 @@
 #include <GL/glx.h>
 #include <X11/XKBlib.h>
 
+#include <functional>
 #include <new>
 #include <vector>
 
@@ -44,8 +46,16 @@ void MouseAdapter(int button, int state, int x, int y, void* viewer)
 }
 void MotionAdapter(int x, int y, void* viewer) { OnMotion(*static_cast<Viewer*>(viewer), x, y); }
 
+// The progress of one phase for a step that reports fractions; nothing without a progress display.
+std::function<void(double)> PhaseProgress(LoadProgress* progress, LoadPhase phase)
+{
+    if (progress == nullptr)
+        return {};
+    return [progress, phase](double fraction) { progress->Report(phase, fraction); };
+}
+
 // The steps of Init that may fail, in order.
-Outcome InitSteps(Viewer& viewer, LevelSearch search)
+Outcome InitSteps(Viewer& viewer, LevelSearch search, LoadProgress* progress)
 {
     const Outcome capable = CheckGLCapabilities();
     if (!capable.Ok())
@@ -56,23 +66,42 @@ Outcome InitSteps(Viewer& viewer, LevelSearch search)
     // The shader files compile while the level loads; LoadShadersAndShortCuts collects them.
     renderer.shaders = CreateShaderPairs();
     StartShaderCompiles(*renderer.shaders);
-    const Outcome loaded = LoadLevel(viewer.level, LevelTextures(renderer), search);
+    const Outcome loaded =
+        LoadLevel(viewer.level, LevelTextures(renderer), search, PhaseProgress(progress, LoadPhase::Level));
     if (!loaded.Ok())
         return loaded;
     ConsoleLine("Done loading BSP file.");
     const Outcome fits = CheckLevelFitsMemory(viewer.level);
     if (!fits.Ok())
         return fits;
-    const Outcome built = BuildRenderGeometry(renderer.geometry, viewer.level.root);
+    // Nothing reads the level's triangles once they are welded into the render geometry.
+    const Outcome built =
+        BuildRenderGeometry(renderer.geometry, viewer.level.root, PhaseProgress(progress, LoadPhase::Geometry),
+                            [&viewer] { ReleaseTriangles(viewer.level); });
     if (!built.Ok())
         return built;
+    const std::function<void(double)> shaderProgress = PhaseProgress(progress, LoadPhase::Shaders);
+    if (shaderProgress)
+        shaderProgress(0.0);
     LoadShadersAndShortCuts(renderer);
+    if (shaderProgress)
+        shaderProgress(1.0);
     CreatePostTarget(renderer.postTarget, viewer.windowWidth, viewer.windowHeight);
     // Shadow maps are made in the frames whose light passes need them.
     for (Light& light : viewer.level.lights)
         light.currentPosition = light.position;
     SetFixedRenderState();
     return Outcome();
+}
+
+void RegisterCallbacks(Viewer& viewer)
+{
+    glutDisplayFuncUcall(DisplayAdapter, &viewer);
+    glutReshapeFuncUcall(ReshapeAdapter, &viewer);
+    glutKeyboardFuncUcall(KeyDownAdapter, &viewer);
+    glutMotionFuncUcall(MotionAdapter, &viewer);
+    glutMouseFuncUcall(MouseAdapter, &viewer);
+    glutKeyboardUpFuncUcall(KeyUpAdapter, &viewer);
 }
 
 }  // namespace
@@ -139,11 +168,11 @@ void SetFixedRenderState()
     glDisable(GL_TEXTURE_2D);
 }
 
-Outcome Init(Viewer& viewer, LevelSearch search)
+Outcome Init(Viewer& viewer, LevelSearch search, LoadProgress* progress)
 {
     Outcome status;
     try {
-        status = InitSteps(viewer, search);
+        status = InitSteps(viewer, search, progress);
     } catch (const std::bad_alloc&) {
         status = Outcome::Failure(FailureReason::OutOfMemory, kStartupOutOfMemory);
     }
@@ -166,16 +195,15 @@ Outcome RunViewer(int argc, char** argv, LevelSearch search)
         XkbSetDetectableAutoRepeat(display, True, nullptr);
     // GLUT's main loop ends the process without returning here, so the viewer lives for the rest of the run.
     Viewer viewer;
-    glutDisplayFuncUcall(DisplayAdapter, &viewer);
-    glutReshapeFuncUcall(ReshapeAdapter, &viewer);
-    glutKeyboardFuncUcall(KeyDownAdapter, &viewer);
-    glutMotionFuncUcall(MotionAdapter, &viewer);
-    glutMouseFuncUcall(MouseAdapter, &viewer);
-    glutKeyboardUpFuncUcall(KeyUpAdapter, &viewer);
-    const Outcome started = Init(viewer, search);
-    if (!started.Ok()) {
-        ConsoleLine(started.Message());
-        return started;
+    {
+        LoadProgress progress;
+        const Outcome started = Init(viewer, search, &progress);
+        if (!started.Ok()) {
+            ConsoleLine(started.Message());
+            return started;
+        }
+        RegisterCallbacks(viewer);
+        progress.HandOver(viewer);
     }
     glutMainLoop();
     return Outcome();

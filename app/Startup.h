@@ -2,12 +2,14 @@
 #pragma once
 
 #include "LevelSearch.h"
+#include "Progress.h"
 #include "Result.h"
 #include "Viewer.h"
 
 #include <GL/glew.h>
 
-// Opens the window, builds the viewer, registers the callbacks, runs Init and enters the main loop. Returns the
+// Opens the window, builds the viewer, runs Init with a progress display, registers the callbacks and enters the
+// main loop. Returns the
 // failure after printing its line when start-up fails; otherwise the main loop does not return.
 Outcome RunViewer(int argc, char** argv, LevelSearch search);
 
@@ -16,8 +18,8 @@ Outcome RunViewer(int argc, char** argv, LevelSearch search);
 // makes rendering impossible (a missing extension, no level file, no memory for the geometry) and returns it,
 // unprinted; the image decoder is stopped either way.
 // A level whose geometry cannot fit in the memory left fails before it is built. Memory refused on any step fails
-// with OutOfMemory and kStartupOutOfMemory.
-Outcome Init(Viewer& viewer, LevelSearch search = LevelSearch::ParentThenWorking);
+// with OutOfMemory and kStartupOutOfMemory. With a progress display, each phase reports to it as it goes.
+Outcome Init(Viewer& viewer, LevelSearch search = LevelSearch::ParentThenWorking, LoadProgress* progress = nullptr);
 constexpr const char* kStartupOutOfMemory = "Out of memory while starting up.";
 
 // ilInit, the OpenGL renderer of ILUT, and the image decoder, which Init stops once start-up is over.

@@ -1,6 +1,8 @@
 // Tree assembly from the node records, and the walk that collects the leaves' triangles.
 
 #include "Level.h"
+
+#include <malloc.h>
 #include "Console.h"
 
 #include <cstdio>
@@ -136,4 +138,16 @@ std::vector<Triangle> CollectTriangles(const BspNode* root)
         triangles.push_back(*triangle);
     }
     return triangles;
+}
+
+void ReleaseTriangles(Level& level)
+{
+    for (LevelParseState& state : level.parseStates) {
+        for (auto& leaf : state.leafTable) {
+            leaf->triangles = std::vector<Triangle>();
+        }
+    }
+    // The leaves were filled on the parse's threads, so their memory lies in those threads' arenas, which later
+    // allocations on other threads would not reuse.
+    malloc_trim(0);
 }

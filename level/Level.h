@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -92,16 +93,28 @@ struct Level {
 // records match; records read before a mismatch stay stored. Prints the console lines above except the file ones.
 // The state is emptied first (a tree from an earlier parse with it is gone). Returns the root, or nullptr when no
 // tree was built.
-// A large text is parsed in pieces on up to `threads` threads; the scene, the lines and the first request of every
-// texture name come out as from one pass over the text. Textures are requested on the calling thread only.
+// The text is taken in blocks of `blockBytes` and parsed in pieces on up to `threads` threads; the scene, the lines
+// and the first request of every texture name come out as from one pass over the text, whatever the block size and
+// thread count. Textures are requested on the calling thread only.
+constexpr std::size_t kLevelBlockBytes = std::size_t(4) << 20;
 BspNode* ParseLevelText(std::string_view text, LevelParseState& state, std::vector<Light>& lights,
                         std::vector<BoundingBox>& boxes, const TextureSource& textures,
-                        unsigned threads = UsableThreads());
+                        unsigned threads = UsableThreads(), std::size_t blockBytes = kLevelBlockBytes);
 
-// Where ParseLevelText cuts a text that holds no NUL byte (it cuts the text there first) for `threads` threads: 0,
-// then in increasing order offsets of "LEAF" keywords between white space, about evenly spread; one piece begins at
-// each.
-std::vector<std::size_t> LevelPieceStarts(std::string_view text, unsigned threads);
+// Fills buffer with up to size next bytes of a level text; returns how many, 0 at its end, or -1 when it cannot be
+// read.
+using LevelTextReader = std::function<std::ptrdiff_t(char* buffer, std::size_t size)>;
+// Told on the calling thread, as the parse goes on, how many bytes have been read and how many parsed; parsed
+// equals read only once the parse has ended, before its last lines are printed.
+using LevelParseProgress = std::function<void(std::size_t read, std::size_t parsed)>;
+
+// ParseLevelText over a text read block by block while earlier blocks are parsed: only the pieces being parsed are
+// held. Returns false, with the lists as they were and the state empty, when a read fails; texture lines may have
+// been printed by then, and no other line is.
+bool ParseLevelStream(const LevelTextReader& read, LevelParseState& state, std::vector<Light>& lights,
+                      std::vector<BoundingBox>& boxes, const TextureSource& textures,
+                      unsigned threads = UsableThreads(), std::size_t blockBytes = kLevelBlockBytes,
+                      const LevelParseProgress& progress = {});
 
 // The paths LoadLevel tries, relative to the working directory, in order: "../Velmora/out.txt" (ParentThenWorking
 // only), then "out.txt".
@@ -110,7 +123,9 @@ std::vector<std::string> LevelFilePaths(LevelSearch search);
 // Reads the first of LevelFilePaths(search) that is a regular file and parses it into the level's lists, setting its
 // root (or nullptr); the tree lives as long as the level. When no file opens, fails with NotFound and the line
 // "Error opening file" for the caller to print, and changes nothing.
-Outcome LoadLevel(Level& level, const TextureSource& textures, LevelSearch search = LevelSearch::ParentThenWorking);
+// `progress`, when set, is told the fraction of the file read and parsed, from 0 to 1, on the calling thread.
+Outcome LoadLevel(Level& level, const TextureSource& textures, LevelSearch search = LevelSearch::ParentThenWorking,
+                  const std::function<void(double)>& progress = {});
 
 // Builds the node table from the node-record table, links the children of the records that node 0 reaches and sets
 // state.root to node 0. On that walk a child reference outside its table, a reference to the root, or a second
@@ -122,5 +137,11 @@ BspNode* AssembleTree(LevelParseState& state);
 // Copies the triangles of every leaf reached from root, first child before second child, each leaf's triangles in
 // order; a leaf reached twice contributes twice. Iterative, so the depth of the tree does not matter.
 std::vector<Triangle> CollectTriangles(const BspNode* root);
-// The same triangles in the same order by address, without copying them; valid while the tree lives.
+// The same triangles in the same order by address, without copying them; valid while the tree lives and its
+// triangles are kept.
 std::vector<const Triangle*> CollectTriangleRefs(const BspNode* root);
+
+// Empties every leaf of the level's trees and hands the memory back to the system; the tree's nodes and leaves
+// stay. The viewer does so once its render geometry has taken what it needs: the triangles are most of a large
+// level's memory.
+void ReleaseTriangles(Level& level);

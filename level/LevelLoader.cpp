@@ -4,8 +4,8 @@
 #include "Level.h"
 #include "RegularFile.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <new>
 #include <string>
 
 #include <sys/stat.h>
@@ -28,28 +28,6 @@ FILE* OpenLevelFile(LevelSearch search)
     return nullptr;
 }
 
-// The whole file; false when it does not fit in memory or cannot be read.
-bool ReadWhole(FILE* file, std::string& text)
-{
-    try {
-        // As much as the file says it holds goes straight into the text; any more (a file that grew) is appended
-        // in chunks.
-        struct stat status;
-        if (fstat(fileno(file), &status) == 0 && status.st_size > 0) {
-            text.resize(std::size_t(status.st_size));
-            text.resize(std::fread(&text[0], 1, text.size(), file));
-        }
-        char chunk[1 << 16];
-        std::size_t count = 0;
-        while ((count = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-            text.append(chunk, count);
-        }
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return std::ferror(file) == 0;
-}
-
 }  // namespace
 
 std::vector<std::string> LevelFilePaths(LevelSearch search)
@@ -59,26 +37,35 @@ std::vector<std::string> LevelFilePaths(LevelSearch search)
     return {"../Velmora/out.txt", "out.txt"};
 }
 
-Outcome LoadLevel(Level& level, const TextureSource& textures, LevelSearch search)
+Outcome LoadLevel(Level& level, const TextureSource& textures, LevelSearch search,
+                  const std::function<void(double)>& progress)
 {
     FILE* file = OpenLevelFile(search);
     if (file == nullptr)
         return Outcome::Failure(FailureReason::NotFound, "Error opening file");
     ConsoleLine("File opened");
 
-    std::string text;
-    const bool read = ReadWhole(file, text);
+    struct stat status;
+    const double size = fstat(fileno(file), &status) == 0 ? double(status.st_size) : 0.0;
+    const auto read = [file](char* buffer, std::size_t count) {
+        const std::size_t got = std::fread(buffer, 1, count, file);
+        return got == 0 && std::ferror(file) ? std::ptrdiff_t(-1) : std::ptrdiff_t(got);
+    };
+    LevelParseProgress told;
+    if (progress)
+        told = [&progress, size](std::size_t read, std::size_t parsed) {
+            // A file that grew while it is read counts as done until its end.
+            progress(parsed == read ? 1.0 : std::min(1.0, double(read + parsed) / (2 * size)));
+        };
+    level.parseStates.emplace_back();
+    LevelParseState& state = level.parseStates.back();
+    const bool complete =
+        ParseLevelStream(read, state, level.lights, level.boxes, textures, UsableThreads(), kLevelBlockBytes, told);
     std::fclose(file);
-    if (!read) {
-        text.clear();
-        text.shrink_to_fit();
+    if (!complete) {
         ConsoleLine("Level file could not be read whole; the level has no tree.");
         ConsoleLinef("%zu lights.", level.lights.size());
-        level.root = nullptr;
-        return Outcome();
     }
-
-    level.parseStates.emplace_back();
-    level.root = ParseLevelText(text, level.parseStates.back(), level.lights, level.boxes, textures);
+    level.root = state.root;
     return Outcome();
 }

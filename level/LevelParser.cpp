@@ -1,10 +1,10 @@
 // The level grammar. Records are stored by their actions the moment they match; repetitions are greedy and give
 // back a failed attempt, so a name has no reserved words and a section ends where its next record cannot start.
 //
-// A large text is cut into pieces that are parsed at once. A cut is only a guess at a leaf boundary; a piece counts
-// only when the parse before it ended exactly on its start, about to try a leaf: the one state in which every piece
-// but the first begins. The grammar holds nothing else across a leaf boundary, so from there the piece reads
-// exactly what a single pass would, and the pieces that count, joined, are that pass.
+// The text is cut, as it arrives, into pieces that are parsed at once. A cut is only a guess at a leaf boundary; a
+// piece counts only when the parse before it ended exactly on its start, about to try a leaf: the one state in which
+// every piece but the first begins. The grammar holds nothing else across a leaf boundary, so from there the piece
+// reads exactly what a single pass would, and the pieces that count, joined, are that pass.
 
 #include "Level.h"
 #include "Console.h"
@@ -13,8 +13,13 @@
 #include <boost/spirit/include/classic_core.hpp>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <new>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -199,89 +204,45 @@ struct LevelGrammar {
 
 // [SECTION] Pieces
 
-// A piece should take long enough to parse that handing it out is noise, and there are many per thread so that a
-// thread held up elsewhere leaves its share to the others and the last piece is short to wait for.
-// The fuzz build sets a small piece size, so that its short inputs are cut into several pieces.
+enum class PieceEnd { Mismatch, Matched, ReachedEnd, OutOfMemory };
+
+// Long enough that handing a piece to a worker is noise, short enough that a block of the file gives every worker
+// several. The fuzz build sets a small piece size, so that its short inputs are cut into several pieces.
 #ifndef VELMORA_LEVEL_PIECE_BYTES
-#define VELMORA_LEVEL_PIECE_BYTES (32 << 10)
+#define VELMORA_LEVEL_PIECE_BYTES (64 << 10)
 #endif
-const std::size_t kMinimumPieceBytes = VELMORA_LEVEL_PIECE_BYTES;
-const unsigned kPiecesPerThread = 16;
+const std::size_t kPieceBytes = VELMORA_LEVEL_PIECE_BYTES;
 
-std::size_t PieceCount(std::size_t bytes, unsigned threads)
-{
-    if (threads <= 1) {
-        return 1;
-    }
-    return std::max<std::size_t>(
-        1, std::min<std::size_t>(std::size_t(threads) * kPiecesPerThread, bytes / kMinimumPieceBytes));
-}
-
-// The text up to its first NUL byte. Searched on every thread: over a text of hundreds of megabytes a lone search
-// is a serial step as long as a good part of the parse on many threads.
-std::string_view UpToFirstNul(std::string_view text, unsigned threads)
-{
-    const std::size_t chunks = PieceCount(text.size(), threads);
-    std::vector<std::size_t> found(chunks, std::string_view::npos);
-    ParallelFor(
-        chunks,
-        [&](std::size_t k) {
-            const std::size_t begin = text.size() / chunks * k;
-            const std::size_t end = k + 1 == chunks ? text.size() : text.size() / chunks * (k + 1);
-            found[k] = text.substr(begin, end - begin).find('\0');
-            found[k] = found[k] == std::string_view::npos ? found[k] : begin + found[k];
-        },
-        threads);
-    for (const std::size_t at : found) {
-        if (at != std::string_view::npos) {
-            return text.substr(0, at);
-        }
-    }
-    return text;
-}
-
-// The first "LEAF" at or after `from` that stands between white space, or npos.
-std::size_t NextLeafKeyword(std::string_view text, std::size_t from)
-{
-    for (std::size_t at = text.find("LEAF", from); at != std::string_view::npos; at = text.find("LEAF", at + 1)) {
-        if (at > 0 && IsLevelSpace(text[at - 1]) && at + 4 < text.size() && IsLevelSpace(text[at + 4])) {
-            return at;
-        }
-    }
-    return std::string_view::npos;
-}
-
-enum class PieceEnd { Mismatch, Matched, ReachedLaterStart, OutOfMemory };
-
+// A run of the text that the reader cut at a leaf keyword (or at the end of the text), parsed on its own.
 struct Piece {
+    std::string text;
+    std::size_t offset = 0;  // of text[0] in the level text
+    bool first = false;      // starts the level text, so the header comes first
+    bool last = false;       // ends where the level text ends
     LevelParseState state;
+    std::vector<Light> lights;
+    std::vector<BoundingBox> boxes;
     PieceTextureNames names;
-    std::vector<TriangleTextures> textures;  // by name index, once loaded
     PieceEnd end = PieceEnd::Mismatch;
-    std::size_t next = 0;  // the piece whose start this one reached
-    const char* furthest = nullptr;
+    std::size_t furthest = 0;  // offset in text of the furthest token tried
+    std::size_t newlines = 0;
+    std::size_t lineStart = std::string::npos;  // offset in text just past its last newline; npos without one
 };
 
-// Piece k: the header first in piece 0, then leaves until a leaf boundary falls on a later piece's start or the
-// leaves end; then node records. Piece 0 may hand over before its first leaf: a start is a "LEAF", where node
-// records cannot begin, so the piece there fails exactly where piece 0 would if that leaf does not match.
-PieceEnd ParseRecords(std::string_view text, const std::vector<std::size_t>& starts, std::size_t k,
-                      const LevelGrammar& grammar, Scanner& scan, std::size_t& next)
+// The header first in the first piece, then leaves until a leaf is about to be tried exactly at the end of a piece
+// that is not the last, or the leaves end; then node records. The first piece may end before its first leaf: a cut
+// is a "LEAF", where node records cannot begin.
+PieceEnd ParseRecords(const Piece& piece, const LevelGrammar& grammar, Scanner& scan)
 {
-    if (k == 0 && !grammar.header.parse(scan)) {
+    if (piece.first && !grammar.header.parse(scan)) {
         return PieceEnd::Mismatch;
     }
-    next = k + 1;
     std::size_t leaves = 0;
     for (;;) {
         const char* const attempt = scan.first;
         scan.skip(scan);
-        const std::size_t at = std::size_t(scan.first - text.data());
-        while (next < starts.size() && starts[next] < at) {
-            ++next;
-        }
-        if (next < starts.size() && starts[next] == at) {
-            return PieceEnd::ReachedLaterStart;
+        if (!piece.last && scan.first == scan.last) {
+            return PieceEnd::ReachedEnd;
         }
         if (!grammar.leaf.parse(scan)) {
             scan.first = attempt;
@@ -289,68 +250,201 @@ PieceEnd ParseRecords(std::string_view text, const std::vector<std::size_t>& sta
         }
         ++leaves;
     }
-    if (k == 0 && leaves == 0) {
+    if (piece.first && leaves == 0) {
         return PieceEnd::Mismatch;
     }
     return grammar.nodes.parse(scan) ? PieceEnd::Matched : PieceEnd::Mismatch;
 }
 
-void ParsePiece(std::string_view text, const std::vector<std::size_t>& starts, std::size_t k, Piece& piece,
-                std::vector<Light>& lights, std::vector<BoundingBox>& boxes)
+void ParsePiece(Piece& piece)
 {
-    const char* first = text.data() + starts[k];
-    piece.furthest = first;
+    const char* const begin = piece.text.data();
+    const char* furthest = begin;
     try {
-        const Sinks sinks{piece.state, lights, boxes, piece.names};
+        const Sinks sinks{piece.state, piece.lights, piece.boxes, piece.names};
         const LevelGrammar grammar(sinks);
-        Scanner scan(first, text.data() + text.size(), ScannerPolicies(LevelIterationPolicy(piece.furthest)));
-        piece.end = ParseRecords(text, starts, k, grammar, scan, piece.next);
+        // The scanner moves the iterator it is given.
+        const char* first = begin;
+        Scanner scan(first, begin + piece.text.size(), ScannerPolicies(LevelIterationPolicy(furthest)));
+        piece.end = ParseRecords(piece, grammar, scan);
     } catch (const std::bad_alloc&) {
         piece.end = PieceEnd::OutOfMemory;
     }
+    piece.furthest = std::size_t(furthest - begin);
+    piece.newlines = std::size_t(std::count(piece.text.begin(), piece.text.end(), '\n'));
+    const std::size_t lastNewline = piece.text.rfind('\n');
+    piece.lineStart = lastNewline == std::string::npos ? lastNewline : lastNewline + 1;
 }
 
-// Loads each piece's names in order, which is the order of first use in the text, so the texture source sees the
-// first request of every name in the order of a single pass that completed each triangle as it matched; then hands
-// every triangle its ids. Asking once per name instead of once per triangle also saves three look-ups a triangle.
-void LoadPieceTextures(const std::vector<Piece*>& chain, const TextureSource& textures, unsigned threads)
+// Whether the piece's result is the one a single pass over the whole text gives there. A piece that stopped on its
+// end about to try a leaf continues into the next: a cut is where a single pass tries a leaf too. Any other result
+// holds when the parse never looked at the end of the piece: every token stops at white space, reading past white
+// space moves the furthest point, and the byte before a cut is white space. Otherwise (a text that goes on after
+// its node records, say) it needs more text.
+enum class Verdict { Continues, Final, NeedsMore };
+
+Verdict Judge(const Piece& piece)
 {
-    for (Piece* piece : chain) {
-        for (const std::string& name : piece->names.names) {
-            piece->textures.push_back(LoadTriangleTextures(name, textures));
+    if (piece.end == PieceEnd::ReachedEnd) {
+        return Verdict::Continues;
+    }
+    if (piece.last || piece.end == PieceEnd::OutOfMemory || piece.furthest < piece.text.size()) {
+        return Verdict::Final;
+    }
+    return Verdict::NeedsMore;
+}
+
+// Where the reader may cut: the first "LEAF" at or after `from` (and past the start) between white space and
+// followed by a name and a vertical bar: "LEAF name |". There a single pass is about to try a leaf whichever record
+// it is in: a light named LEAF fails at the bar, and so does a triangle named LEAF at the name after it. npos when
+// there is none whose bar has arrived.
+std::size_t NextCut(const std::string& text, std::size_t from)
+{
+    for (std::size_t at = text.find("LEAF", std::max<std::size_t>(from, 1)); at != std::string::npos;
+         at = text.find("LEAF", at + 1)) {
+        if (!IsLevelSpace(text[at - 1]) || at + 4 >= text.size() || !IsLevelSpace(text[at + 4])) {
+            continue;
+        }
+        std::size_t next = at + 4;
+        while (next < text.size() && IsLevelSpace(text[next])) {
+            ++next;
+        }
+        const std::size_t name = next;
+        while (next < text.size() && !IsLevelSpace(text[next]) && text[next] != '|') {
+            ++next;
+        }
+        while (next < text.size() && IsLevelSpace(text[next])) {
+            ++next;
+        }
+        if (next == text.size()) {
+            return std::string::npos;
+        }
+        if (next > name && text[next] == '|' && !IsLevelSpace(text[name])) {
+            return at;
         }
     }
-    ParallelFor(
-        chain.size(),
-        [&chain](std::size_t k) {
-            const std::vector<TriangleTextures>& loaded = chain[k]->textures;
-            for (const auto& leaf : chain[k]->state.leafTable) {
-                for (Triangle& triangle : leaf->triangles) {
-                    const TriangleTextures& ids = loaded[triangle.diffuseTexture];
-                    triangle.diffuseTexture = ids.diffuse;
-                    triangle.normalMap = ids.normalMap;
+    return std::string::npos;
+}
+
+// Bytes [begin, end) of text, which starts at `offset` in the level text, as a piece.
+std::unique_ptr<Piece> Cut(const std::string& text, std::size_t begin, std::size_t end, std::size_t offset, bool last)
+{
+    auto piece = std::make_unique<Piece>();
+    piece->text.assign(text, begin, end - begin);
+    piece->offset = offset + begin;
+    piece->first = piece->offset == 0;
+    piece->last = last;
+    return piece;
+}
+
+// Pieces parsed on worker threads and handed back in text order. The calling thread reads, cuts and judges; GL
+// stays there.
+class PieceLine {
+public:
+    explicit PieceLine(unsigned threads)
+    {
+        for (unsigned t = 0; t < std::max(1u, threads); ++t) {
+            workers_.emplace_back([this] { Work(); });
+        }
+    }
+
+    ~PieceLine()
+    {
+        {
+            // Pieces not started yet are not parsed: the parse has ended before them.
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+            waiting_.clear();
+        }
+        wake_.notify_all();
+        for (std::thread& worker : workers_) {
+            worker.join();
+        }
+    }
+
+    // Queues a piece behind every earlier one.
+    void Push(std::unique_ptr<Piece> piece)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            order_.push_back(Entry{std::move(piece), false});
+            waiting_.push_back(order_.back().piece.get());
+        }
+        wake_.notify_all();
+    }
+
+    std::size_t Size() const { return order_.size(); }
+
+    // The earliest piece once parsed, taken out of the line; nullptr when none is queued.
+    std::unique_ptr<Piece> PopParsed()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (order_.empty()) {
+            return nullptr;
+        }
+        done_.wait(lock, [this] { return order_.front().parsed; });
+        std::unique_ptr<Piece> piece = std::move(order_.front().piece);
+        order_.pop_front();
+        return piece;
+    }
+
+    // Whether the earliest piece is parsed.
+    bool FrontParsed()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return !order_.empty() && order_.front().parsed;
+    }
+
+private:
+    struct Entry {
+        std::unique_ptr<Piece> piece;
+        bool parsed;
+    };
+
+    void Work()
+    {
+        for (;;) {
+            Piece* piece = nullptr;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                wake_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
+                if (waiting_.empty()) {
+                    return;
+                }
+                piece = waiting_.front();
+                waiting_.pop_front();
+            }
+            ParsePiece(*piece);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                for (Entry& entry : order_) {
+                    if (entry.piece.get() == piece) {
+                        entry.parsed = true;
+                    }
                 }
             }
-        },
-        threads);
-}
+            done_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    std::deque<Entry> order_;
+    std::deque<Piece*> waiting_;
+    bool stopping_ = false;
+    std::vector<std::thread> workers_;
+};
 
 // [SECTION] Reports
 
-// 1-based line and byte column of position in text.
-void PrintMismatch(std::string_view text, const char* position)
-{
-    const std::size_t offset = std::size_t(position - text.data());
-    std::size_t line = 1;
-    std::size_t lineStart = 0;
-    for (std::size_t i = 0; i < offset; ++i) {
-        if (text[i] == '\n') {
-            ++line;
-            lineStart = i + 1;
-        }
-    }
-    ConsoleLinef("Level file does not match at line %zu, column %zu", line, offset - lineStart + 1);
-}
+// A piece's records joined to the level in text order, with its texture ids loaded on the calling thread: the
+// texture source sees the first request of every name in the order of a single pass.
+struct Joined {
+    std::vector<TriangleTextures> textures;  // by the piece's name index
+    std::size_t firstLeaf = 0;
+    std::size_t leafCount = 0;
+};
 
 void PrintTooLarge(LevelParseState& state)
 {
@@ -360,65 +454,245 @@ void PrintTooLarge(LevelParseState& state)
 
 }  // namespace
 
-std::vector<std::size_t> LevelPieceStarts(std::string_view text, unsigned threads)
-{
-    const std::size_t count = PieceCount(text.size(), threads);
-    std::vector<std::size_t> starts{0};
-    // Each search begins past the last start, so the whole text is searched at most once.
-    std::size_t from = 1;
-    for (std::size_t k = 1; k < count; ++k) {
-        const std::size_t at = NextLeafKeyword(text, std::max(from, text.size() / count * k));
-        if (at == std::string_view::npos) {
-            break;
-        }
-        starts.push_back(at);
-        from = at + 1;
+// The parse of a level text as it arrives: the calling thread reads blocks, cuts the text after the last leaf
+// keyword that has arrived, hands each piece to a worker and joins the parsed pieces in order, so at most a few
+// pieces of text are held at once.
+class LevelStreamParse {
+public:
+    LevelStreamParse(LevelParseState& state, std::vector<Light>& lights, std::vector<BoundingBox>& boxes,
+                     const TextureSource& textures, unsigned threads)
+        : state_(state),
+          lights_(lights),
+          boxes_(boxes),
+          textures_(textures),
+          threads_(std::max(1u, threads)),
+          line_(threads_)
+    {
     }
-    return starts;
-}
 
-BspNode* ParseLevelText(std::string_view text, LevelParseState& state, std::vector<Light>& lights,
-                        std::vector<BoundingBox>& boxes, const TextureSource& textures, unsigned threads)
-{
-    state = LevelParseState();
-
-    try {
-        text = UpToFirstNul(text, threads);
-        const std::vector<std::size_t> starts = LevelPieceStarts(text, threads);
-        std::vector<Piece> pieces(starts.size());
-        ParallelFor(
-            pieces.size(), [&](std::size_t k) { ParsePiece(text, starts, k, pieces[k], lights, boxes); }, threads);
-
-        std::vector<Piece*> chain{&pieces[0]};
-        while (chain.back()->end == PieceEnd::ReachedLaterStart) {
-            chain.push_back(&pieces[chain.back()->next]);
-        }
-        LoadPieceTextures(chain, textures, threads);
-
-        std::size_t leaves = 0;
-        const char* furthest = text.data();
-        for (const Piece* piece : chain) {
-            leaves += piece->state.leafTable.size();
-            furthest = std::max(furthest, piece->furthest);
-        }
-        state.leafTable.reserve(leaves);
-        for (Piece* piece : chain) {
-            for (auto& leaf : piece->state.leafTable) {
-                state.leafTable.push_back(std::move(leaf));
+    // Parses into the state and lists and prints the lines of ParseLevelText but the lights line. False when a
+    // read failed: then the level's lists are as they were, the state is empty and nothing more is printed.
+    bool Run(const LevelTextReader& read, std::size_t blockBytes, const LevelParseProgress& progress)
+    {
+        blockBytes = std::max<std::size_t>(blockBytes, 1);
+        const std::size_t lightsBefore = lights_.size();
+        const std::size_t boxesBefore = boxes_.size();
+        std::string tail;
+        std::size_t tailOffset = 0;
+        std::size_t resume = 0;
+        bool ended = false;
+        const std::size_t pieceBytes = std::min(kPieceBytes, blockBytes);
+        // Enough pieces ahead to keep every worker busy while the reader waits on the disk.
+        const std::size_t ahead = 2 * std::size_t(threads_) + 2;
+        while (!finished_) {
+            if (!ended && line_.Size() < ahead && !line_.FrontParsed()) {
+                const std::size_t old = tail.size();
+                tail.resize(old + blockBytes);
+                const std::ptrdiff_t got = read(&tail[old], blockBytes);
+                if (got < 0) {
+                    Abandon(lightsBefore, boxesBefore);
+                    return false;
+                }
+                tail.resize(old + std::size_t(got));
+                read_ += std::size_t(got);
+                const std::size_t nul = tail.find('\0', old);
+                if (nul != std::string::npos) {
+                    tail.resize(nul);
+                }
+                ended = got == 0 || nul != std::string::npos;
+                // Pieces of at least pieceBytes, each ending before a leaf keyword; the rest waits for more text.
+                std::size_t begin = 0;
+                for (std::size_t cut = NextCut(tail, std::max(begin + pieceBytes, resume)); cut != std::string::npos;
+                     cut = NextCut(tail, begin + pieceBytes)) {
+                    Hand(Cut(tail, begin, cut, tailOffset, false));
+                    begin = cut;
+                }
+                if (ended) {
+                    Hand(Cut(tail, begin, tail.size(), tailOffset, true));
+                }
+                tail.erase(0, begin);
+                tailOffset += begin;
+                // Every leaf keyword before the last few bytes has been judged already.
+                const std::size_t judged = tail.find_last_not_of(" \t\n\v\f\r");
+                resume = judged == std::string::npos || judged < 8 ? 0 : judged - 8;
+            } else if (std::unique_ptr<Piece> piece = line_.PopParsed()) {
+                Take(std::move(piece));
+            }
+            if (progress) {
+                progress(read_, parsed_);
             }
         }
-        Piece& last = *chain.back();
-        state.nodeRecordTable = std::move(last.state.nodeRecordTable);
+        if (progress) {
+            progress(read_, read_);
+        }
+        Finish();
+        return true;
+    }
+
+private:
+    // A piece goes to the workers, unless an earlier piece waits for more text: then it is added to that piece,
+    // which goes back to the workers once it has at least doubled (so a text cut badly everywhere costs no more
+    // than twice a single pass) or the text has ended.
+    void Hand(std::unique_ptr<Piece> piece)
+    {
+        if (!held_) {
+            line_.Push(std::move(piece));
+            return;
+        }
+        held_->text += piece->text;
+        held_->last = piece->last;
+        if (held_->last || held_->text.size() >= 2 * heldTried_) {
+            line_.Push(std::move(held_));
+        }
+    }
+
+    void Take(std::unique_ptr<Piece> piece)
+    {
+        switch (Judge(*piece)) {
+        case Verdict::Continues:
+            parsed_ += piece->text.size();
+            Join(*piece);
+            return;
+        case Verdict::Final:
+            Join(*piece);
+            last_ = std::move(piece);
+            finished_ = true;
+            return;
+        case Verdict::NeedsMore:
+            break;
+        }
+        // Parsed again from its start with the text after it; pieces already queued behind it join it now.
+        held_ = std::make_unique<Piece>();
+        held_->text = std::move(piece->text);
+        held_->offset = piece->offset;
+        held_->first = piece->first;
+        heldTried_ = held_->text.size();
+        while (std::unique_ptr<Piece> later = line_.PopParsed()) {
+            held_->text += later->text;
+            held_->last = later->last;
+        }
+        if (held_->last) {
+            line_.Push(std::move(held_));
+        }
+    }
+
+    void Join(Piece& piece)
+    {
+        lights_.insert(lights_.end(), piece.lights.begin(), piece.lights.end());
+        boxes_.insert(boxes_.end(), piece.boxes.begin(), piece.boxes.end());
+        Joined joined;
+        for (const std::string& name : piece.names.names) {
+            joined.textures.push_back(LoadTriangleTextures(name, textures_));
+        }
+        joined.firstLeaf = state_.leafTable.size();
+        joined.leafCount = piece.state.leafTable.size();
+        for (auto& leaf : piece.state.leafTable) {
+            state_.leafTable.push_back(std::move(leaf));
+        }
+        joined_.push_back(std::move(joined));
+        state_.nodeRecordTable = std::move(piece.state.nodeRecordTable);
+        linesBefore_ = lines_;
+        lineStartBefore_ = lineStart_;
+        lines_ += piece.newlines;
+        if (piece.lineStart != std::string::npos) {
+            lineStart_ = piece.offset + piece.lineStart;
+        }
+    }
+
+    // Hands every triangle its texture ids, then builds the tree or reports why not.
+    void Finish()
+    {
+        ParallelFor(
+            joined_.size(),
+            [this](std::size_t k) {
+                const Joined& joined = joined_[k];
+                for (std::size_t leaf = joined.firstLeaf; leaf < joined.firstLeaf + joined.leafCount; ++leaf) {
+                    for (Triangle& triangle : state_.leafTable[leaf]->triangles) {
+                        const TriangleTextures& ids = joined.textures[triangle.diffuseTexture];
+                        triangle.diffuseTexture = ids.diffuse;
+                        triangle.normalMap = ids.normalMap;
+                    }
+                }
+            },
+            threads_);
+        const Piece& last = *last_;
         if (last.end == PieceEnd::Matched) {
-            AssembleTree(state);
+            AssembleTree(state_);
         } else if (last.end == PieceEnd::Mismatch) {
-            PrintMismatch(text, furthest);
+            PrintMismatch(last);
         } else {
-            PrintTooLarge(state);
+            PrintTooLarge(state_);
+        }
+    }
+
+    // 1-based line and byte column of the last piece's furthest point.
+    void PrintMismatch(const Piece& last) const
+    {
+        std::size_t line = linesBefore_ + 1;
+        std::size_t lineStart = lineStartBefore_;
+        for (std::size_t i = 0; i < last.furthest; ++i) {
+            if (last.text[i] == '\n') {
+                ++line;
+                lineStart = last.offset + i + 1;
+            }
+        }
+        ConsoleLinef("Level file does not match at line %zu, column %zu", line,
+                     last.offset + last.furthest - lineStart + 1);
+    }
+
+    void Abandon(std::size_t lightsBefore, std::size_t boxesBefore)
+    {
+        lights_.resize(lightsBefore);
+        boxes_.resize(boxesBefore);
+        state_ = LevelParseState();
+    }
+
+    LevelParseState& state_;
+    std::vector<Light>& lights_;
+    std::vector<BoundingBox>& boxes_;
+    const TextureSource& textures_;
+    const unsigned threads_;
+    PieceLine line_;
+    std::unique_ptr<Piece> held_;
+    std::size_t heldTried_ = 0;
+    std::unique_ptr<Piece> last_;
+    std::vector<Joined> joined_;
+    bool finished_ = false;
+    std::size_t read_ = 0;
+    std::size_t parsed_ = 0;
+    std::size_t lines_ = 0;
+    std::size_t lineStart_ = 0;  // offset of the line the joined text ends on
+    std::size_t linesBefore_ = 0;
+    std::size_t lineStartBefore_ = 0;  // lines_ and lineStart_ before the last piece joined
+};
+
+bool ParseLevelStream(const LevelTextReader& read, LevelParseState& state, std::vector<Light>& lights,
+                      std::vector<BoundingBox>& boxes, const TextureSource& textures, unsigned threads,
+                      std::size_t blockBytes, const LevelParseProgress& progress)
+{
+    state = LevelParseState();
+    try {
+        LevelStreamParse parse(state, lights, boxes, textures, threads);
+        if (!parse.Run(read, blockBytes, progress)) {
+            return false;
         }
     } catch (const std::bad_alloc&) {
         PrintTooLarge(state);
     }
     ConsoleLinef("%zu lights.", lights.size());
+    return true;
+}
+
+BspNode* ParseLevelText(std::string_view text, LevelParseState& state, std::vector<Light>& lights,
+                        std::vector<BoundingBox>& boxes, const TextureSource& textures, unsigned threads,
+                        std::size_t blockBytes)
+{
+    std::size_t at = 0;
+    const auto read = [&](char* buffer, std::size_t size) {
+        const std::size_t count = text.copy(buffer, size, at);
+        at += count;
+        return std::ptrdiff_t(count);
+    };
+    ParseLevelStream(read, state, lights, boxes, textures, threads, blockBytes);
     return state.root;
 }

@@ -486,14 +486,25 @@ void BuildClusters(BuiltGeometry& geometry, unsigned threads)
     });
 }
 
-Result<BuiltGeometry> BuildGeometry(const TriangleRefs& triangles, unsigned threads)
+Result<BuiltGeometry> BuildGeometry(const TriangleRefs& triangles, unsigned threads,
+                                    const std::function<void(double)>& progress, const std::function<void()>& welded)
 {
+    const auto told = [&progress](double fraction) {
+        if (progress)
+            progress(fraction);
+    };
     try {
         BuiltGeometry geometry = WeldGeometry(triangles, threads);
+        if (welded)
+            welded();
+        // The fractions are each step's share of the build's time on a large level.
+        told(0.35);
         const Outcome ordered = OrderBatches(geometry, threads);
         if (!ordered.Ok())
             return ordered;
+        told(0.9);
         BuildClusters(geometry, threads);
+        told(0.95);
         return geometry;
     } catch (const std::bad_alloc&) {
         return Outcome::Failure(FailureReason::OutOfMemory, kGeometryOutOfMemory);

@@ -9,6 +9,7 @@
 #include "WorkerPool.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -104,4 +105,8 @@ constexpr const char* kOrderOutOfMemory = "Out of memory while ordering the tria
 constexpr const char* kGeometryOutOfMemory = "Out of memory while building the render geometry.";
 
 // Welds, orders and clusters the triangles; fails with OutOfMemory when the system refuses memory on any thread.
-Result<BuiltGeometry> BuildGeometry(const TriangleRefs& triangles, unsigned threads = UsableThreads());
+// `progress`, when set, is told the fraction of the build done after each step; `welded`, when set, is called once
+// the triangles are no longer read, so that their owner may release them.
+Result<BuiltGeometry> BuildGeometry(const TriangleRefs& triangles, unsigned threads = UsableThreads(),
+                                    const std::function<void(double)>& progress = {},
+                                    const std::function<void()>& welded = {});

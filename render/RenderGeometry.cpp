@@ -107,12 +107,15 @@ void UploadGeometry(RenderGeometry& target, BuiltGeometry geometry)
     target.batchClusters = std::move(geometry.batchClusters);
 }
 
-Outcome BuildRenderGeometry(RenderGeometry& target, const BspNode* root)
+Outcome BuildRenderGeometry(RenderGeometry& target, const BspNode* root, const std::function<void(double)>& progress,
+                            const std::function<void()>& welded)
 {
-    Result<BuiltGeometry> built = BuildGeometry(CollectRenderTriangles(root));
+    Result<BuiltGeometry> built = BuildGeometry(CollectRenderTriangles(root), UsableThreads(), progress, welded);
     if (!built.Ok())
         return built.GetOutcome();
     UploadGeometry(target, std::move(built.Value()));
+    if (progress)
+        progress(1.0);
     return Outcome();
 }
 

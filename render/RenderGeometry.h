@@ -9,6 +9,7 @@
 #include <GL/glew.h>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 // One batch as drawn: its textures and its run of the index store.
@@ -35,7 +36,9 @@ struct RenderGeometry {
 void UploadGeometry(RenderGeometry& target, BuiltGeometry geometry);
 
 // Collects, builds and uploads the level's triangles into target; fails (and uploads nothing) when the build does.
-Outcome BuildRenderGeometry(RenderGeometry& target, const BspNode* root);
+// `progress` and `welded` as for BuildGeometry.
+Outcome BuildRenderGeometry(RenderGeometry& target, const BspNode* root,
+                            const std::function<void(double)>& progress = {}, const std::function<void()>& welded = {});
 
 // Binds the vertex buffer and enables the position array and texture coordinate sets 0 to 3 at stride 56.
 void BindVertexStreams(GLuint vertexBuffer);

@@ -95,16 +95,17 @@ void ExpectSameScene(const ParsedLevel& one, const ParsedLevel& pieces)
     EXPECT_TRUE(SameBytes(CollectTriangles(pieces.root), CollectTriangles(one.root)));
 }
 
-TEST(LevelPieces, ParseInPiecesEqualsOnePass)
+// Offset of the first leaf keyword at or after `from`.
+std::size_t LeafAfter(const std::string& text, std::size_t from) { return text.find("\nLEAF\n", from) + 1; }
+
+TEST(LevelPieces, StreamedInPiecesEqualsOnePass)
 {
-    const std::string valid = GeneratedLevel(3000);
-    const std::vector<std::size_t> cuts = LevelPieceStarts(valid, 8);
-    ASSERT_GE(cuts.size(), 8u);
-    const std::size_t middle = cuts[cuts.size() / 2];
-    // So many lights that a cut falls on the first leaf keyword.
+    const std::string valid = GeneratedLevel(1500);
+    const std::size_t middle = LeafAfter(valid, valid.size() / 2);
+    // So many lights that the first pieces end inside the header, some of them named like the leaf keyword.
     std::string lights = valid.substr(0, valid.find("LEAF"));
-    while (lights.size() < 200000) {
-        lights += "lamp 1 2 3 4 5 6 7\n";
+    while (lights.size() < 100000) {
+        lights += lights.size() % 3 ? "lamp 1 2 3 4 5 6 7\n" : "LEAF 1 2 3 4 5 6 7\n";
     }
     // Where a byte is broken, as an offset into the valid text.
     const auto brokenAt = [&valid](std::size_t at, char with) {
@@ -117,41 +118,63 @@ TEST(LevelPieces, ParseInPiecesEqualsOnePass)
         std::string text;
     } cases[] = {
         {"valid", valid},
-        {"mismatch in the first piece", brokenAt(valid.find('(', cuts[1] / 2), '#')},
-        {"mismatch in a later piece", brokenAt(valid.find('|', middle + (cuts.back() - middle) / 2), '-')},
-        {"mismatch in the last real before a cut", brokenAt(valid.find_last_not_of(" \n", middle - 1), 'x')},
-        {"cut keyword broken", brokenAt(middle + 3, 'X')},
-        {"NUL byte in a later piece", brokenAt(middle + 200, '\0')},
+        {"mismatch in the first leaves", brokenAt(valid.find('(', LeafAfter(valid, 0) + 40), '#')},
+        {"mismatch in a later leaf", brokenAt(valid.find('|', middle + valid.size() / 5), '-')},
+        {"mismatch in the last real before a leaf", brokenAt(valid.find_last_not_of(" \n", middle - 1), 'x')},
+        {"leaf keyword broken", brokenAt(middle + 3, 'X')},
+        {"leaf keyword without its triangles", valid.substr(0, middle) + "LEAF\n" + valid.substr(middle)},
+        {"NUL byte in a later leaf", brokenAt(middle + 200, '\0')},
         {"mismatch in the last byte", valid.substr(0, valid.find("NODE")) + "NODE (1 0 0) 0 L0 L"},
         {"no tree after the last leaf", valid.substr(0, valid.find("NODE"))},
         {"only the header", valid.substr(0, valid.find("LEAF"))},
-        {"a cut on the first leaf, which is empty", lights + "LEAF\nNODE (0 0 1) 0 L0 L0\n"},
+        {"lights named LEAF, then an empty leaf", lights + "LEAF\nNODE (0 0 1) 0 L0 L0\n"},
+        {"lights named LEAF, then the leaves", lights + valid.substr(valid.find("LEAF"))},
+        {"leaves after the node records", valid + valid.substr(valid.find("LEAF"))},
+        {"empty text", ""},
     };
     for (const auto& c : cases) {
         ParsedLevel one;
         one.textures.known = {{"tex0", 2}, {"tex0_normal", 3}, {"tex3", 4}, {"tex5_normal", 5}, {"nonormal", 6}};
-        Parse(one, c.text, 1);
-        for (unsigned threads : {2u, 3u, 8u}) {
-            SCOPED_TRACE(std::string(c.what) + ", threads " + std::to_string(threads));
+        Parse(one, c.text, 1, c.text.size() + 1);
+        for (const auto& [threads, block] :
+             {std::pair{1u, 3u}, {2u, 7u}, {3u, 64u}, {1u, 1000u}, {2u, 4096u}, {8u, 1u << 16}}) {
+            SCOPED_TRACE(std::string(c.what) + ", threads " + std::to_string(threads) + ", blocks of " +
+                         std::to_string(block));
             ParsedLevel pieces;
             pieces.textures.known = one.textures.known;
-            Parse(pieces, c.text, threads);
+            Parse(pieces, c.text, threads, block);
             ExpectSameScene(one, pieces);
         }
     }
 }
 
-TEST(LevelPieces, CutsFallOnLeafKeywordsBetweenWhiteSpace)
+// A read that fails part way leaves the lists as they were, whatever was parsed before it.
+TEST(LevelPieces, FailedReadChangesNothing)
 {
-    const std::string text = GeneratedLevel(3000);
-    EXPECT_EQ(LevelPieceStarts(text, 1), std::vector<std::size_t>{0});
-    EXPECT_EQ(LevelPieceStarts(text.substr(0, 1000), 8), std::vector<std::size_t>{0});
-    const std::vector<std::size_t> cuts = LevelPieceStarts(text, 3);
-    ASSERT_GT(cuts.size(), 3u);
-    for (std::size_t k = 1; k < cuts.size(); ++k) {
-        EXPECT_GT(cuts[k], cuts[k - 1]);
-        EXPECT_TRUE(std::isspace(text[cuts[k] - 1]) && text.compare(cuts[k], 4, "LEAF") == 0 &&
-                    std::isspace(text[cuts[k] + 4]));
+    const std::string text = GeneratedLevel(200);
+    for (const std::size_t failAt : {std::size_t(0), text.size() / 2, text.size()}) {
+        SCOPED_TRACE("read fails at " + std::to_string(failAt));
+        std::size_t at = 0;
+        const LevelTextReader read = [&](char* buffer, std::size_t size) -> std::ptrdiff_t {
+            if (at >= failAt && failAt < text.size()) {
+                return -1;
+            }
+            const std::size_t count = text.copy(buffer, std::min(size, failAt - at), at);
+            at += count;
+            return std::ptrdiff_t(count);
+        };
+        ParsedLevel level;
+        level.lights.resize(2);
+        bool complete = true;
+        const std::string console = CaptureStdout([&] {
+            complete = ParseLevelStream(read, level.state, level.lights, level.boxes, level.textures.Source(), 2, 512);
+        });
+        EXPECT_EQ(complete, failAt == text.size());
+        if (!complete) {
+            EXPECT_EQ(level.lights.size(), 2u);
+            EXPECT_TRUE(level.boxes.empty() && level.state.leafTable.empty() && level.state.root == nullptr);
+            EXPECT_EQ(console.find(" lights."), std::string::npos);
+        }
     }
 }
 

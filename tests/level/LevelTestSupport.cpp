@@ -28,11 +28,12 @@ std::string CaptureStdout(const std::function<void()>& action)
     return text.str();
 }
 
-void Parse(ParsedLevel& level, const std::string& text, unsigned threads)
+void Parse(ParsedLevel& level, const std::string& text, unsigned threads, std::size_t blockBytes)
 {
     const TextureSource source = level.textures.Source();
-    level.console = CaptureStdout(
-        [&] { level.root = ParseLevelText(text, level.state, level.lights, level.boxes, source, threads); });
+    level.console = CaptureStdout([&] {
+        level.root = ParseLevelText(text, level.state, level.lights, level.boxes, source, threads, blockBytes);
+    });
 }
 
 const char* const kExampleLevel =

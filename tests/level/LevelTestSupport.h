@@ -41,7 +41,8 @@ struct ParsedLevel {
     std::string console;
 };
 
-void Parse(ParsedLevel& level, const std::string& text, unsigned threads = UsableThreads());
+void Parse(ParsedLevel& level, const std::string& text, unsigned threads = UsableThreads(),
+           std::size_t blockBytes = kLevelBlockBytes);
 
 // The example level: two boxes, one light, two leaves of one triangle each, one node.
 extern const char* const kExampleLevel;
