@@ -157,8 +157,9 @@ TEST(ResultCacheTest, TwoWritersAndAReaderSeeWholeEntriesOnly)
     int statuses[2] = {-1, -1};
     while (running > 0) {
         std::string value;
-        if (Load(dir.Path(), "shared key", value))
+        if (Load(dir.Path(), "shared key", value)) {
             ASSERT_TRUE(value == values[0] || value == values[1]) << "a mixed or partial value of " << value.size();
+        }
         for (int w = 0; w < 2; ++w) {
             int status = 0;
             if (statuses[w] == -1 && waitpid(writers[w], &status, WNOHANG) == writers[w]) {
