@@ -1,6 +1,8 @@
 // Start-ups with the viewer's cache directory empty, filled by an earlier start and then spoiled: the console lines
-// and the program dumps are the same every time, and so is the view, and only the start that finds whole
-// kept results does without a compile process.
+// and the program dumps are the same every time, and only the start that finds whole kept results does without a
+// compile process. The image follows from the programs and the short-cut decision (ShortCutCacheTest compares the
+// kept decision with the probes'); a screenshot here would show how far the lights moved before the keys that stop
+// them arrived, which depends on how fast the start was.
 #include "ViewerTest.h"
 
 #include <cstdlib>
@@ -19,17 +21,8 @@ const char* const kDumps[] = {"shaderFP.txt", "shaderVP.txt", "shadowFP.txt", "s
 struct Outputs {
     std::vector<std::string> lines;
     std::map<std::string, std::string> dumps;
-    Image shot;
     bool compiler = false;
 };
-
-double MeanDifference(const Image& a, const Image& b)
-{
-    double sum = 0;
-    for (std::size_t i = 0; i < a.rgb.size(); ++i)
-        sum += std::abs(a.rgb[i] - b.rgb[i]);
-    return sum / static_cast<double>(a.rgb.size());
-}
 
 class KeptResultsTest : public ViewerTest {
 protected:
@@ -37,17 +30,14 @@ protected:
     {
         for (const char* dump : kDumps)
             fs::remove(dir.File(dump));
-        fs::remove(dir.File("shot0.jpg"));
         ViewerOptions options;
         options.environment["XDG_CACHE_HOME"] = cacheHome.Path();
         viewer = std::make_unique<ViewerProcess>(dir, options);
         Outputs outputs;
         EXPECT_FALSE(viewer->WindowId().empty());
-        // The light and the post-processing clock stopped as soon as the window shows, before or within the first
-        // frames: what differs between runs is a frame's worth of motion and the frame-rate line, not the passes.
-        viewer->Key("space t");
-        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-        outputs.shot = LoadImage(viewer->Screenshot("shot0.jpg"));
+        // The first frame has been drawn once a screenshot of it exists.
+        EXPECT_FALSE(viewer->Screenshot("shot0.jpg").empty());
+        fs::remove(dir.File("shot0.jpg"));
         // Alive, not a zombie: a compile process that died with the thread that started it would still be listed.
         outputs.compiler =
             !CommandOutput("pgrep -r R,S,D -P " + std::to_string(viewer->Pid()) + " -x velmora-compile").empty();
@@ -71,7 +61,6 @@ TEST_F(KeptResultsTest, ColdWarmAndSpoiledCachesGiveTheSameStartUp)
     dir.Write("out.txt", scene.Text());
 
     const Outputs cold = StartOnce();
-    ASSERT_EQ(cold.shot.rgb.size(), 800u * 600u * 3u);
     EXPECT_TRUE(cold.compiler);
     for (const char* dump : kDumps)
         EXPECT_FALSE(cold.dumps.at(dump).empty()) << dump;
@@ -94,8 +83,6 @@ TEST_F(KeptResultsTest, ColdWarmAndSpoiledCachesGiveTheSameStartUp)
     for (const Outputs* run : {&warm, &spoiled}) {
         EXPECT_EQ(run->lines, cold.lines);
         EXPECT_EQ(run->dumps, cold.dumps);
-        ASSERT_EQ(run->shot.rgb.size(), cold.shot.rgb.size());
-        EXPECT_LT(MeanDifference(run->shot, cold.shot), 1.0);
     }
 }
 

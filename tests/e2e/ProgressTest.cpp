@@ -104,16 +104,24 @@ TEST_F(LoadProgressTest, TheWindowShowsTheBarWhileTheLevelLoadsThenTheLevel)
 TEST_F(LoadProgressTest, ATerminalOnStandardErrorSeesOneUpdatingLine)
 {
     const std::string output = level_->File("terminal.txt");
-    const std::string pid =
-        CommandOutput("cd " + level_->Path() + " && (script -qfec 'timeout 400 " VELMORA_VIEWER_PATH "' /dev/null > " +
-                      output + " 2>&1 & echo $!)");
+    // The shell inside the terminal records its pid and becomes the viewer, so that the viewer itself can be ended:
+    // one left running would keep its window for the tests after this one.
+    const std::string pidFile = level_->File("viewer.pid");
+    CommandOutput("cd " + level_->Path() + " && (script -qfec 'sh -c \"echo \\$\\$ > " + pidFile +
+                  "; exec timeout 400 " VELMORA_VIEWER_PATH "\"' /dev/null > " + output + " 2>&1 &)");
     std::string text;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
     while (std::chrono::steady_clock::now() < deadline && text.find("\n999504 triangles.") == std::string::npos) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         text = ReadFileText(output);
     }
-    kill(std::atoi(pid.c_str()), SIGTERM);
+    // timeout hands the signal on to the viewer, and ends once the viewer has.
+    const pid_t viewer = std::atoi(ReadFileText(pidFile).c_str());
+    ASSERT_GT(viewer, 0);
+    kill(viewer, SIGTERM);
+    const auto gone = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (kill(viewer, 0) == 0 && std::chrono::steady_clock::now() < gone)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_NE(text.find("\r\033[KLoading: level, "), std::string::npos) << text;
     // The line makes way for the console lines that end the parse.
     EXPECT_NE(text.find("\r\033[K4095 nodes.\r\n"), std::string::npos) << text;
