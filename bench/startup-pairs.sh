@@ -16,16 +16,6 @@ scratch=$(mktemp -d)
 trap 'bench_stop_xvfb; rm -rf "$scratch"' EXIT
 for f in "$level"/*; do ln -s "$f" "$scratch/"; done
 
-wait_for_file() {  # wait_for_file PATH PID
-  local _
-  for _ in $(seq 30000); do
-    [ -e "$1" ] && return 0
-    kill -0 "$2" 2>/dev/null || return 1
-    sleep 0.01
-  done
-  return 1
-}
-
 once() {  # once VIEWER TAG: prints "<first frame s> <VmHWM kB>"; console to TAG.out, first frame to TAG.jpg
   local viewer launch pid window shot0 shot1 shot2 hwm
   viewer=$1
@@ -36,10 +26,10 @@ once() {  # once VIEWER TAG: prints "<first frame s> <VmHWM kB>"; console to TAG
   pid=$!
   window=$(bench_find_window "$pid") || { echo "the viewer's window did not appear" >&2; exit 1; }
   xdotool windowfocus --sync "$window" key u u
-  wait_for_file "$scratch/shot0.jpg" "$pid" && shot0=$EPOCHREALTIME
-  wait_for_file "$scratch/shot1.jpg" "$pid" && shot1=$EPOCHREALTIME
+  bench_wait_for_file "$scratch/shot0.jpg" "$pid" && shot0=$EPOCHREALTIME
+  bench_wait_for_file "$scratch/shot1.jpg" "$pid" && shot1=$EPOCHREALTIME
   xdotool key u
-  wait_for_file "$scratch/shot2.jpg" "$pid" && shot2=$EPOCHREALTIME
+  bench_wait_for_file "$scratch/shot2.jpg" "$pid" && shot2=$EPOCHREALTIME
   hwm=$(bench_rss_kb "$pid" VmHWM)
   kill "$pid"
   wait "$pid" 2>/dev/null || true
