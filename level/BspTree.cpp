@@ -104,9 +104,9 @@ BspNode* AssembleTree(LevelParseState& state)
     return state.root;
 }
 
-std::vector<const Triangle*> CollectTriangleRefs(const BspNode* root)
+std::vector<const LeafTriangle*> CollectTriangleRefs(const BspNode* root)
 {
-    std::vector<const Triangle*> triangles;
+    std::vector<const LeafTriangle*> triangles;
     std::vector<const BspNode*> pending;
     if (root != nullptr) {
         pending.push_back(root);
@@ -115,7 +115,7 @@ std::vector<const Triangle*> CollectTriangleRefs(const BspNode* root)
         const BspNode* node = pending.back();
         pending.pop_back();
         if (node->IsLeaf()) {
-            for (const Triangle& triangle : static_cast<const BspLeaf*>(node)->triangles) {
+            for (const LeafTriangle& triangle : static_cast<const BspLeaf*>(node)->triangles) {
                 triangles.push_back(&triangle);
             }
             continue;
@@ -134,8 +134,8 @@ std::vector<const Triangle*> CollectTriangleRefs(const BspNode* root)
 std::vector<Triangle> CollectTriangles(const BspNode* root)
 {
     std::vector<Triangle> triangles;
-    for (const Triangle* triangle : CollectTriangleRefs(root)) {
-        triangles.push_back(*triangle);
+    for (const LeafTriangle* triangle : CollectTriangleRefs(root)) {
+        triangles.push_back(CompletedTriangle(*triangle));
     }
     return triangles;
 }
@@ -144,7 +144,7 @@ void ReleaseTriangles(Level& level)
 {
     for (LevelParseState& state : level.parseStates) {
         for (auto& leaf : state.leafTable) {
-            leaf->triangles = std::vector<Triangle>();
+            leaf->triangles = std::vector<LeafTriangle>();
         }
     }
     // The leaves were filled on the parse's threads, so their memory lies in those threads' arenas, which later

@@ -59,7 +59,7 @@ struct BspNode {
 struct BspLeaf : BspNode {
     bool IsLeaf() const override { return true; }
 
-    std::vector<Triangle> triangles;  // in file order
+    std::vector<LeafTriangle> triangles;  // in file order
 };
 
 // What the record actions write while a level text is parsed. The tables own the leaves and nodes, so the tree
@@ -69,9 +69,9 @@ struct LevelParseState {
     BoundingBox boxScratch;
     Plane planeScratch;
     NodeRecord nodeRecordScratch;
-    Triangle triangleScratch;
+    LeafTriangle triangleScratch;
     std::string textureNameScratch;
-    std::vector<Triangle> triangleScratchList;
+    std::vector<LeafTriangle> triangleScratchList;
 
     std::vector<std::unique_ptr<BspLeaf>> leafTable;  // leaf k is the k-th LEAF record
     std::vector<NodeRecord> nodeRecordTable;          // record k is the k-th NODE record
@@ -134,12 +134,12 @@ Outcome LoadLevel(Level& level, const TextureSource& textures, LevelSearch searc
 // reach are ignored.
 BspNode* AssembleTree(LevelParseState& state);
 
-// Copies the triangles of every leaf reached from root, first child before second child, each leaf's triangles in
+// The completed triangles of every leaf reached from root, first child before second child, each leaf's triangles in
 // order; a leaf reached twice contributes twice. Iterative, so the depth of the tree does not matter.
 std::vector<Triangle> CollectTriangles(const BspNode* root);
-// The same triangles in the same order by address, without copying them; valid while the tree lives and its
-// triangles are kept.
-std::vector<const Triangle*> CollectTriangleRefs(const BspNode* root);
+// The same triangles in the same order by address, as their leaves keep them, without copying them; valid while the
+// tree lives and its triangles are kept.
+std::vector<const LeafTriangle*> CollectTriangleRefs(const BspNode* root);
 
 // Empties every leaf of the level's trees and hands the memory back to the system; the tree's nodes and leaves
 // stay. The viewer does so once its render geometry has taken what it needs: the triangles are most of a large

@@ -169,13 +169,11 @@ struct LevelGrammar {
              '|' >> '(' >> levelReal >> levelReal >> levelReal >> ')' >> '(' >> levelReal >> levelReal >> levelReal >>
              ')' >> '|' >> sc::int_p >> corners[0] >> corners[1] >> corners[2])[([&sinks](const char*, const char*) {
                 LevelParseState& s = sinks.state;
-                // Completed where it is stored, so the triangle is not copied again.
-                Triangle& completed = s.triangleScratchList.emplace_back();
+                LeafTriangle& stored = s.triangleScratchList.emplace_back();
                 for (int i = 0; i < 3; ++i) {
-                    completed.corners[i] = s.triangleScratch.corners[i];
+                    stored.corners[i] = s.triangleScratch.corners[i];
                 }
-                CompleteTriangleShape(completed);
-                completed.diffuseTexture = sinks.names.IndexOf(s.textureNameScratch);
+                stored.diffuseTexture = sinks.names.IndexOf(s.textureNameScratch);
             })];
 
         leaf = (sc::str_p("LEAF") >> +triangle)[([&state](const char*, const char*) {
@@ -607,7 +605,7 @@ private:
             [this](std::size_t k) {
                 const Joined& joined = joined_[k];
                 for (std::size_t leaf = joined.firstLeaf; leaf < joined.firstLeaf + joined.leafCount; ++leaf) {
-                    for (Triangle& triangle : state_.leafTable[leaf]->triangles) {
+                    for (LeafTriangle& triangle : state_.leafTable[leaf]->triangles) {
                         const TriangleTextures& ids = joined.textures[triangle.diffuseTexture];
                         triangle.diffuseTexture = ids.diffuse;
                         triangle.normalMap = ids.normalMap;

@@ -56,3 +56,14 @@ void CompleteTriangleShape(Triangle& triangle)
     triangle.tangent = tangent;
     triangle.bitangent = bitangent;
 }
+
+Triangle CompletedTriangle(const LeafTriangle& stored)
+{
+    Triangle triangle;
+    for (int i = 0; i < 3; ++i)
+        triangle.corners[i] = stored.corners[i];
+    triangle.diffuseTexture = stored.diffuseTexture;
+    triangle.normalMap = stored.normalMap;
+    CompleteTriangleShape(triangle);
+    return triangle;
+}

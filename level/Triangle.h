@@ -16,7 +16,7 @@ struct TriangleCorner {
     float aux2 = 0.0f;  // carried from the file, not used by the viewer
 };
 
-// One textured triangle; a value type, copied into its leaf and again when the geometry is collected.
+// One textured triangle with the values derived from its corners; a value type.
 struct Triangle {
     TriangleCorner corners[3];
     Vec3 centroid;
@@ -25,6 +25,15 @@ struct Triangle {
     Plane plane;
     Vec3 tangent;
     Vec3 bitangent;
+};
+
+// A triangle as its leaf keeps it: the corners as read and the texture ids. The derived values are left out, since
+// only the render-geometry build reads them, once per triangle: on a large level they would be about as much memory
+// again as the corners.
+struct LeafTriangle {
+    TriangleCorner corners[3];
+    uint32_t diffuseTexture = 0;
+    uint32_t normalMap = 0;
 };
 
 // Where completed triangles get their texture ids: the texture cache in the viewer, a table in tests. A name must
@@ -47,3 +56,5 @@ TriangleTextures LoadTriangleTextures(const std::string& textureName, const Text
 
 // Fills centroid, plane and tangent frame from the corners. Needs no texture, so it may run on any thread.
 void CompleteTriangleShape(Triangle& triangle);
+// The leaf's triangle with its corners, texture ids and derived values.
+Triangle CompletedTriangle(const LeafTriangle& stored);

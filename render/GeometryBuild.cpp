@@ -63,11 +63,26 @@ RenderVertex MakeRenderVertex(const Triangle& triangle, const TriangleCorner& co
 
 namespace {
 
-RenderVertex CornerVertex(const TriangleRefs& triangles, size_t corner)
-{
-    const Triangle& triangle = *triangles[corner / 3];
-    return MakeRenderVertex(triangle, triangle.corners[corner % 3]);
-}
+// The vertices of corners asked for in order: each triangle is completed once for its three corners.
+class CornerVertices {
+public:
+    explicit CornerVertices(const TriangleRefs& triangles) : triangles_(triangles) {}
+
+    RenderVertex operator()(size_t corner)
+    {
+        const size_t index = corner / 3;
+        if (index != completedIndex_) {
+            completed_ = CompletedTriangle(*triangles_[index]);
+            completedIndex_ = index;
+        }
+        return MakeRenderVertex(completed_, completed_.corners[corner % 3]);
+    }
+
+private:
+    const TriangleRefs& triangles_;
+    size_t completedIndex_ = std::numeric_limits<size_t>::max();
+    Triangle completed_;
+};
 
 // Hash and equality with the numeric comparison of a linear search: +0 and -0 are the same value, and a vertex
 // holding a NaN equals no other vertex, so it is always stored anew.
@@ -139,9 +154,10 @@ RunVertices WeldRun(const TriangleRefs& triangles, size_t begin, size_t end, siz
         uint32_t hash;
     };
     Pending ahead[kAhead];
+    CornerVertices cornerVertex(triangles);
     const auto prepare = [&](size_t c) {
         Pending& p = ahead[c % kAhead];
-        p.vertex = CornerVertex(triangles, c);
+        p.vertex = cornerVertex(c);
         p.hash = static_cast<uint32_t>(HashVertex(p.vertex));
         __builtin_prefetch(&slots[p.hash & mask]);
     };
@@ -353,7 +369,7 @@ BuiltGeometry WeldGeometry(const TriangleRefs& triangles, unsigned threads)
         std::unordered_map<uint32_t, uint32_t> index;
         uint32_t material = 0;
         for (size_t t = begin; t < end; ++t) {
-            const Triangle& triangle = *triangles[t];
+            const LeafTriangle& triangle = *triangles[t];
             // Neighbouring triangles mostly share their texture, which spares the look-up.
             if (t == begin || triangle.diffuseTexture != piece.diffuse[material]) {
                 const auto found = index.emplace(triangle.diffuseTexture, static_cast<uint32_t>(piece.diffuse.size()));

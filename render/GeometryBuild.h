@@ -51,7 +51,7 @@ struct BuiltGeometry {
 RenderVertex MakeRenderVertex(const Triangle& triangle, const TriangleCorner& corner);
 
 // Triangles by address, in collection order: the level's tree keeps them, so the build copies none.
-using TriangleRefs = std::vector<const Triangle*>;
+using TriangleRefs = std::vector<const LeafTriangle*>;
 
 // Leaves the numbers of a resized list unset, so that the threads which fill a new list also fault its pages in.
 template <class T>

@@ -80,9 +80,11 @@ LevelFigures Measure(int runs, const char* path)
     const double formSeconds = MedianSeconds(runs, [&] {
         formed.clear();
         formed.reserve(triangles.size() * 3);
-        for (const Triangle* triangle : triangles)
-            for (const TriangleCorner& corner : triangle->corners)
-                formed.push_back(MakeRenderVertex(*triangle, corner));
+        for (const LeafTriangle* stored : triangles) {
+            const Triangle triangle = CompletedTriangle(*stored);
+            for (const TriangleCorner& corner : triangle.corners)
+                formed.push_back(MakeRenderVertex(triangle, corner));
+        }
     });
     figures.weldNsPerCorner = weldSeconds / corners * 1e9;
     PrintRow("render-geometry build",

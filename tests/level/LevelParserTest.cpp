@@ -51,14 +51,14 @@ TEST(LevelParser, ExampleLevelBuildsItsRecordsAndTree)
     EXPECT_EQ(level.root->secondChild, level.state.leafTable[1].get());
     EXPECT_TRUE(level.root->firstChild->IsLeaf());
 
-    const std::vector<::Triangle>& first = level.state.leafTable[0]->triangles;
+    const std::vector<LeafTriangle>& first = level.state.leafTable[0]->triangles;
     ASSERT_EQ(first.size(), 1u);
     EXPECT_TRUE(Same(first[0].corners[1].position, -64, 64, 0));
     EXPECT_EQ(first[0].corners[2].u, 1.0f);
     EXPECT_EQ(first[0].corners[1].aux2, 1.0f);
     EXPECT_EQ(first[0].diffuseTexture, 5u);
     EXPECT_EQ(first[0].normalMap, 9u);
-    EXPECT_TRUE(Same(first[0].plane.normal, 1, 0, 0));
+    EXPECT_TRUE(Same(CompletedTriangle(first[0]).plane.normal, 1, 0, 0));
 
     // Both triangles are stone: the texture source is asked once per name.
     EXPECT_EQ(level.textures.requests, (std::vector<std::string>{"stone", "stone_normal", "nonormal"}));

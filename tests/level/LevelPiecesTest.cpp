@@ -61,7 +61,8 @@ std::vector<std::string> FirstRequests(const std::vector<std::string>& requests)
     return first;
 }
 
-bool SameBytes(const std::vector<::Triangle>& a, const std::vector<::Triangle>& b)
+template <class T>
+bool SameBytes(const std::vector<T>& a, const std::vector<T>& b)
 {
     return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof a[0]) == 0);
 }

@@ -12,9 +12,9 @@
 
 namespace {
 
-Triangle MakeTriangle(Vec3 a, Vec3 b, Vec3 c, uint32_t diffuse = 1, uint32_t normalMap = 2)
+LeafTriangle MakeTriangle(Vec3 a, Vec3 b, Vec3 c, uint32_t diffuse = 1, uint32_t normalMap = 2)
 {
-    Triangle t;
+    LeafTriangle t;
     t.corners[0].position = a;
     t.corners[1].position = b;
     t.corners[2].position = c;
@@ -22,9 +22,6 @@ Triangle MakeTriangle(Vec3 a, Vec3 b, Vec3 c, uint32_t diffuse = 1, uint32_t nor
     t.corners[2].v = 1;
     t.diffuseTexture = diffuse;
     t.normalMap = normalMap;
-    t.plane.normal = Vec3(0, 0, 1);
-    t.tangent = Vec3(1, 0, 0);
-    t.bitangent = Vec3(0, 1, 0);
     return t;
 }
 
@@ -62,10 +59,10 @@ std::vector<uint32_t> LinearWeld(const std::vector<RenderVertex>& corners)
     return indices;
 }
 
-TriangleRefs Refs(const std::vector<Triangle>& triangles)
+TriangleRefs Refs(const std::vector<LeafTriangle>& triangles)
 {
     TriangleRefs refs;
-    for (const Triangle& triangle : triangles)
+    for (const LeafTriangle& triangle : triangles)
         refs.push_back(&triangle);
     return refs;
 }
@@ -74,46 +71,53 @@ TriangleRefs Refs(const std::vector<Triangle>& triangles)
 
 TEST(Weld, SharedCornersShareVerticesOnlyWithTheSameFrame)
 {
-    const Triangle first = MakeTriangle(Vec3(0, 0, 0), Vec3(1, 0, 0), Vec3(0, 1, 0));
-    Triangle second = MakeTriangle(Vec3(0, 0, 0), Vec3(1, 0, 0), Vec3(0, 1, 0));
-    second.corners[0].position = Vec3(1, 1, 0);  // corners B and C as in the first triangle
+    // The second triangle lies beside the first, in its plane and texture mapping (u = x, v = y), and shares its
+    // corners (1, 0, 0) and (0, 1, 0).
+    const LeafTriangle first = MakeTriangle(Vec3(0, 0, 0), Vec3(1, 0, 0), Vec3(0, 1, 0));
+    LeafTriangle second = MakeTriangle(Vec3(1, 1, 0), Vec3(0, 1, 0), Vec3(1, 0, 0));
     second.corners[0].u = 1;
     second.corners[0].v = 1;
+    second.corners[1] = first.corners[2];
+    second.corners[2] = first.corners[1];
     EXPECT_EQ(BuildGeometry({&first, &second}).Value().vertices.size(), 4u);
 
-    second.tangent = Vec3(0, 1, 0);
+    // Another mapping turns the second triangle's tangent frame, so its shared corners are vertices of their own.
+    second.corners[0].u = 0;
     EXPECT_EQ(BuildGeometry({&first, &second}).Value().vertices.size(), 6u);
 }
 
 TEST(Weld, SignedZerosWeldAndNaNsNever)
 {
-    const Triangle positive = MakeTriangle(Vec3(0, 0, 0), Vec3(1, 0, 0), Vec3(0, 1, 0));
-    Triangle negative = positive;
+    const LeafTriangle positive = MakeTriangle(Vec3(0, 0, 0), Vec3(1, 0, 0), Vec3(0, 1, 0));
+    LeafTriangle negative = positive;
     negative.corners[0].position = Vec3(-0.0, -0.0, -0.0);
     negative.diffuseTexture = 9;
     EXPECT_EQ(BuildGeometry({&positive, &negative}).Value().vertices.size(), 3u);
 
-    Triangle withNaN = positive;
+    // A NaN in a position reaches the triangle's plane and tangent frame, so every corner of it holds one: the
+    // triangle drawn twice keeps six vertices.
+    LeafTriangle withNaN = positive;
     withNaN.corners[0].position.x = std::numeric_limits<double>::quiet_NaN();
-    EXPECT_EQ(BuildGeometry({&withNaN, &withNaN}).Value().vertices.size(), 4u);
+    EXPECT_EQ(BuildGeometry({&withNaN, &withNaN}).Value().vertices.size(), 6u);
 }
 
 TEST(Weld, HashedWeldingGivesTheIndicesOfALinearSearch)
 {
     std::mt19937 random(7);
     const double values[] = {0.0, -0.0, 1.0, 0.5, std::numeric_limits<double>::quiet_NaN()};
-    std::vector<Triangle> triangles;
+    std::vector<LeafTriangle> triangles;
     std::vector<RenderVertex> corners;
     for (int t = 0; t < 400; ++t) {
-        Triangle tri = MakeTriangle(Vec3(), Vec3(), Vec3());
-        tri.tangent = Vec3(values[random() % 4], 1, 0);
+        LeafTriangle tri = MakeTriangle(Vec3(), Vec3(), Vec3());
         for (TriangleCorner& c : tri.corners) {
             c.position = Vec3(values[random() % 5], values[random() % 4], values[random() % 4]);
             c.u = static_cast<float>(values[random() % 5]);
+            c.v = static_cast<float>(values[random() % 4]);
         }
         triangles.push_back(tri);
-        for (const TriangleCorner& c : tri.corners)
-            corners.push_back(MakeRenderVertex(tri, c));
+        const Triangle completed = CompletedTriangle(tri);
+        for (const TriangleCorner& c : completed.corners)
+            corners.push_back(MakeRenderVertex(completed, c));
     }
     const WeldedCorners welded = WeldCorners(Refs(triangles));
     EXPECT_EQ(std::vector<uint32_t>(welded.corners.begin(), welded.corners.end()), LinearWeld(corners));
@@ -122,7 +126,7 @@ TEST(Weld, HashedWeldingGivesTheIndicesOfALinearSearch)
 
 TEST(Weld, BatchesFollowFirstOccurrenceAndKeepTheFirstNormalMap)
 {
-    std::vector<Triangle> triangles;
+    std::vector<LeafTriangle> triangles;
     const uint32_t textures[] = {7, 3, 7, 5};
     for (int i = 0; i < 4; ++i)
         triangles.push_back(
@@ -138,8 +142,8 @@ TEST(Weld, BatchesFollowFirstOccurrenceAndKeepTheFirstNormalMap)
 
 TEST(Weld, RepeatedTrianglesAreDrawnOnce)
 {
-    const Triangle t = MakeTriangle(Vec3(0, 0, 0), Vec3(1, 0, 0), Vec3(0, 1, 0));
-    const Triangle other = MakeTriangle(Vec3(5, 0, 0), Vec3(6, 0, 0), Vec3(5, 1, 0));
+    const LeafTriangle t = MakeTriangle(Vec3(0, 0, 0), Vec3(1, 0, 0), Vec3(0, 1, 0));
+    const LeafTriangle other = MakeTriangle(Vec3(5, 0, 0), Vec3(6, 0, 0), Vec3(5, 1, 0));
     const BuiltGeometry g = BuildGeometry({&t, &other, &t}).Value();
     ASSERT_EQ(g.batches.size(), 1u);
     EXPECT_EQ(g.batches[0].indices.size(), 6u);
@@ -148,7 +152,7 @@ TEST(Weld, RepeatedTrianglesAreDrawnOnce)
 TEST(Weld, LevelsBeyondTheLimitsKeepEveryTriangle)
 {
     // 40 materials and 70,000 distinct vertices: the table grows past 32 entries and no index wraps.
-    std::vector<Triangle> triangles;
+    std::vector<LeafTriangle> triangles;
     for (int i = 0; i < 24000; ++i) {
         const double x = i * 2.0;
         triangles.push_back(MakeTriangle(Vec3(x, 0, 0), Vec3(x + 1, 0, 0), Vec3(x, 1, 0), 1 + i % 40));
@@ -163,7 +167,7 @@ TEST(Weld, LevelsBeyondTheLimitsKeepEveryTriangle)
             drawn.insert(corner);
     }
     std::multiset<std::array<float, 3>> expected;
-    for (const Triangle& t : triangles)
+    for (const LeafTriangle& t : triangles)
         for (const TriangleCorner& c : t.corners)
             expected.insert(
                 {static_cast<float>(c.position.x), static_cast<float>(c.position.y), static_cast<float>(c.position.z)});
@@ -174,9 +178,9 @@ namespace {
 
 // Meshes past the size where the weld and the batches split across threads, and past one piece of triangles for
 // the batches.
-std::vector<Triangle> QuadGrid(int side)
+std::vector<LeafTriangle> QuadGrid(int side)
 {
-    std::vector<Triangle> triangles;
+    std::vector<LeafTriangle> triangles;
     for (int y = 0; y < side; ++y)
         for (int x = 0; x < side; ++x) {
             const double left = x == 0 && y % 2 == 1 ? -0.0 : x;
@@ -184,7 +188,8 @@ std::vector<Triangle> QuadGrid(int side)
             if ((x * 7 + y) % 97 == 0)
                 a.z = std::numeric_limits<double>::quiet_NaN();
             const uint32_t material = y > side - 3 ? 9 : 1 + (x / 10 + y / 10) % 5;
-            for (Triangle t : {MakeTriangle(a, b, c, material, material), MakeTriangle(c, b, d, material, 20 + y)}) {
+            for (LeafTriangle t :
+                 {MakeTriangle(a, b, c, material, material), MakeTriangle(c, b, d, material, 20 + y)}) {
                 for (TriangleCorner& corner : t.corners) {
                     corner.u = static_cast<float>(corner.position.x);
                     corner.v = static_cast<float>(corner.position.y);
@@ -197,10 +202,10 @@ std::vector<Triangle> QuadGrid(int side)
 
 // Corners drawn from `pool` positions anywhere in the list, so that every run of corners repeats vertices of the
 // others; -0 in place of +0 and NaN now and then.
-std::vector<Triangle> PooledCorners(int count, int pool)
+std::vector<LeafTriangle> PooledCorners(int count, int pool)
 {
     std::mt19937 random(11);
-    std::vector<Triangle> triangles;
+    std::vector<LeafTriangle> triangles;
     for (int i = 0; i < count; ++i) {
         Vec3 corners[3];
         for (Vec3& corner : corners) {
@@ -220,7 +225,7 @@ TEST(Weld, EveryThreadCountGivesTheSameGeometry)
 {
     const struct {
         const char* mesh;
-        std::vector<Triangle> triangles;
+        std::vector<LeafTriangle> triangles;
     } cases[] = {
         {"grid of quads welding across neighbours, a texture first used at the end", QuadGrid(200)},
         {"every vertex repeated across the list", PooledCorners(70000, 3000)},
@@ -248,7 +253,7 @@ TEST(Weld, EveryThreadCountGivesTheSameGeometry)
 // Clusters are cut on several threads too.
 TEST(Weld, ClustersAreTheSameOnEveryThreadCount)
 {
-    const std::vector<Triangle> triangles = QuadGrid(150);
+    const std::vector<LeafTriangle> triangles = QuadGrid(150);
     const BuiltGeometry one = BuildGeometry(Refs(triangles), 1).Value();
     const BuiltGeometry two = BuildGeometry(Refs(triangles), 3).Value();
     EXPECT_EQ(two.batchClusters, one.batchClusters);
