@@ -5,15 +5,23 @@
 #include "Viewer.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <vector>
+
+namespace fs = std::filesystem;
 
 namespace {
 
 void WatchPath(WatchState& watch, const std::string& path, WatchState::Target target)
 {
+    // An image named with a directory that does not exist has three files there; one line says it.
+    const std::string directory = fs::path(path).parent_path();
+    if (watch.refusedDirectories.count(directory) != 0)
+        return;
     std::string why;
     if (!watch.files.Add(path, &why)) {
         std::fprintf(stderr, "velmora-viewer: cannot watch '%s': %s\n", path.c_str(), why.c_str());
+        watch.refusedDirectories.insert(directory);
         return;
     }
     watch.targets.emplace(path, std::move(target));

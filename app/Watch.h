@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 struct Viewer;
 
@@ -19,13 +20,14 @@ struct WatchState {
         std::string name;  // an image's base name
     };
     FileWatch files;
-    std::unordered_map<std::string, Target> targets;  // by watched path
-    std::string levelPath;                            // the level file start-up read
-    size_t imageNamesWatched = 0;                     // how many of the texture cache's requested names are watched
+    std::unordered_map<std::string, Target> targets;     // by watched path
+    std::unordered_set<std::string> refusedDirectories;  // reported once each, then not tried again
+    std::string levelPath;                               // the level file start-up read
+    size_t imageNamesWatched = 0;                        // how many of the texture cache's requested names are watched
 };
 
-// Starts watching the level the viewer has loaded, its images so far and the shader files. A path that cannot be
-// watched prints one line on standard error; the others are watched all the same.
+// Starts watching the level the viewer has loaded, its images so far and the shader files. A directory that cannot
+// be watched prints one line on standard error, naming the first of its files; the others are watched all the same.
 void StartWatch(Viewer& viewer);
 
 // Once per frame, before it is drawn: watches images asked for since, and acts on the files that have settled.

@@ -20,12 +20,14 @@ namespace fs = std::filesystem;
 namespace {
 
 // A floor of "white" and a back wall of "wall" facing the camera, lit by a still white light; the first light,
-// the one the animation moves, is black and behind the camera, so that any two runs draw the same pixels.
+// the one the animation moves, is black and behind the camera, so that any two runs draw the same pixels. Behind
+// the camera too, out of view, a quad whose texture lies in a directory that does not exist.
 std::string WallLevel()
 {
     SceneBuilder scene;
     scene.AddQuad("white", {-50, -400, -100}, {400, -400, -100}, {400, 400, -100}, {-50, 400, -100});
     scene.AddQuad("wall", {400, -400, -100}, {400, -400, 300}, {400, 400, 300}, {400, 400, -100});
+    scene.AddQuad("absent/stone", {-300, 400, -100}, {-300, 400, 300}, {-300, -400, 300}, {-300, -400, -100});
     scene.AddLight({-100, 0, 0}, 10, {0, 0, 0});
     scene.AddLight({150, 120, 0}, 800, {1, 1, 1});
     return scene.Text();
@@ -106,6 +108,10 @@ TEST_F(WatchTest, ARewrittenImageIsShownAsAFreshStartShowsIt)
 {
     StartWatching();
     EXPECT_TRUE(HasInotifyDescriptor(viewer->Pid()));
+    const std::vector<std::string> lines = viewer->Lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "velmora-viewer: cannot watch 'absent/stone.dds': No such file or directory"),
+              1);
     const Image before = Shot();
     // Renamed into place, as an image editor saves.
     CopyInto(dir, "ramp.tga", "wall.tmp");
