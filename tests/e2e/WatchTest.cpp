@@ -33,6 +33,13 @@ std::string WallLevel()
     return scene.Text();
 }
 
+size_t DescriptorCount(pid_t pid)
+{
+    std::error_code error;
+    const fs::directory_iterator fds("/proc/" + std::to_string(pid) + "/fd", error);
+    return error ? 0 : std::distance(fs::begin(fds), fs::end(fds));
+}
+
 bool HasInotifyDescriptor(pid_t pid)
 {
     std::error_code error;
@@ -142,6 +149,9 @@ TEST_F(WatchTest, HostileRewritesNeitherStopTheFramesNorBeatTheLastCompleteImage
 {
     StartWatching();
     const Image white = Shot();
+    // The decoder is started for each reload and stopped after it.
+    const std::vector<std::string> children = ChildProcessNames(viewer->Pid());
+    const size_t descriptors = DescriptorCount(viewer->Pid());
 
     ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
     ASSERT_EQ(std::rename(dir.File("fifo").c_str(), dir.File("wall.tga").c_str()), 0);
@@ -176,6 +186,8 @@ TEST_F(WatchTest, HostileRewritesNeitherStopTheFramesNorBeatTheLastCompleteImage
     const Image whiteAgain = ShotOnceChanged(grey, moved);
     ASSERT_EQ(std::rename(moved.c_str(), dir.Path().c_str()), 0);
     EXPECT_EQ(DifferingPixels(whiteAgain, white), 0);
+    EXPECT_EQ(ChildProcessNames(viewer->Pid()), children);
+    EXPECT_EQ(DescriptorCount(viewer->Pid()), descriptors);
     EXPECT_TRUE(viewer->Running());
     viewer.reset();
     EXPECT_EQ(DifferingPixels(whiteAgain, FreshShot()), 0);
