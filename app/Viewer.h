@@ -7,6 +7,7 @@
 #include "Level.h"
 #include "Overlay.h"
 #include "Renderer.h"
+#include "Watch.h"
 
 #include <optional>
 
@@ -34,6 +35,9 @@ struct Viewer {
     float sinceMemoryReturn = 0.0f;  // seconds since freed memory was last handed back to the system
     int screenshotCounter = 0;       // the number the next screenshot attempt uses
     Renderer renderer;
+
+    // --watch (Watch.h): the files followed and what each feeds; empty without the option.
+    std::optional<WatchState> watch;
 
     // What this frame asks of the renderer's passes: a frame of the post target's size, which the post pass
     // stretches over the window when the window is larger than a frame may be.

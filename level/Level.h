@@ -84,6 +84,7 @@ struct Level {
     std::vector<Light> lights;
     std::vector<BoundingBox> boxes;
     BspNode* root = nullptr;
+    std::string filePath;  // the file it was read from, as LoadLevel opened it; empty when none was
     // One per load: each owns the tree it built, and a deque never moves them, so every root stays valid as long
     // as the level.
     std::deque<LevelParseState> parseStates;
@@ -121,9 +122,9 @@ bool ParseLevelStream(const LevelTextReader& read, LevelParseState& state, std::
 std::vector<std::string> LevelFilePaths(LevelSearch search);
 
 // Reads the first of LevelFilePaths(search) that is a regular file and parses it into the level's lists, setting its
-// root (or nullptr); the tree lives as long as the level. When no file opens, fails with NotFound and the line
-// "Error opening file" for the caller to print, and changes nothing.
-// `progress`, when set, is told the fraction of the file read and parsed, from 0 to 1, on the calling thread.
+// root (or nullptr) and its filePath; the tree lives as long as the level. When no file opens, fails with NotFound and
+// the line "Error opening file" for the caller to print, and changes nothing. `progress`, when set, is told the
+// fraction of the file read and parsed, from 0 to 1, on the calling thread.
 Outcome LoadLevel(Level& level, const TextureSource& textures, LevelSearch search = LevelSearch::ParentThenWorking,
                   const std::function<void(double)>& progress = {});
 

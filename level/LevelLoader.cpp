@@ -13,16 +13,19 @@
 
 namespace {
 
-// A FIFO, device or directory under the name counts as no file, so start-up cannot block on it.
-FILE* OpenLevelFile(LevelSearch search)
+// A FIFO, device or directory under the name counts as no file, so start-up cannot block on it. The path opened
+// goes to *opened.
+FILE* OpenLevelFile(LevelSearch search, std::string* opened)
 {
     for (const std::string& path : LevelFilePaths(search)) {
         uint64_t size = 0;
         const int fd = OpenRegularFile(path.c_str(), &size);
         if (fd < 0)
             continue;
-        if (FILE* file = fdopen(fd, "r"))
+        if (FILE* file = fdopen(fd, "r")) {
+            *opened = path;
             return file;
+        }
         close(fd);
     }
     return nullptr;
@@ -40,10 +43,12 @@ std::vector<std::string> LevelFilePaths(LevelSearch search)
 Outcome LoadLevel(Level& level, const TextureSource& textures, LevelSearch search,
                   const std::function<void(double)>& progress)
 {
-    FILE* file = OpenLevelFile(search);
+    std::string opened;
+    FILE* file = OpenLevelFile(search, &opened);
     if (file == nullptr)
         return Outcome::Failure(FailureReason::NotFound, "Error opening file");
     ConsoleLine("File opened");
+    level.filePath = opened;
 
     struct stat status;
     const double size = fstat(fileno(file), &status) == 0 ? double(status.st_size) : 0.0;
