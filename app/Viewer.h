@@ -8,7 +8,10 @@
 #include "Overlay.h"
 #include "Renderer.h"
 
+#include <memory>
 #include <optional>
+
+class LevelReloader;
 
 // Movement intents (-1, 0 or +1) held between key press and release, key latches and the last drag position.
 struct InputState {
@@ -34,6 +37,10 @@ struct Viewer {
     float sinceMemoryReturn = 0.0f;  // seconds since freed memory was last handed back to the system
     int screenshotCounter = 0;       // the number the next screenshot attempt uses
     Renderer renderer;
+
+    // The level read again in the background (app/LevelReload.cpp): its worker and the job it hands over between
+    // frames; made by the first request. Declared after the level and the renderer, so its worker stops before they go.
+    std::shared_ptr<LevelReloader> levelReload;
 
     // What this frame asks of the renderer's passes: a frame of the post target's size, which the post pass
     // stretches over the window when the window is larger than a frame may be.

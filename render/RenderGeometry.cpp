@@ -107,6 +107,13 @@ void UploadGeometry(RenderGeometry& target, BuiltGeometry geometry)
     target.batchClusters = std::move(geometry.batchClusters);
 }
 
+void DeleteRenderGeometry(RenderGeometry& geometry)
+{
+    if (geometry.vertexBuffer != 0)
+        glDeleteBuffersARB(1, &geometry.vertexBuffer);
+    geometry = RenderGeometry();
+}
+
 Outcome BuildRenderGeometry(RenderGeometry& target, const BspNode* root, const std::function<void(double)>& progress,
                             const std::function<void()>& welded)
 {

@@ -35,6 +35,9 @@ struct RenderGeometry {
 // where every vertex number fits, and the clusters to target.
 void UploadGeometry(RenderGeometry& target, BuiltGeometry geometry);
 
+// Deletes the vertex buffer (with a current GL context) and empties the lists: nothing is left to draw.
+void DeleteRenderGeometry(RenderGeometry& geometry);
+
 // Collects, builds and uploads the level's triangles into target; fails (and uploads nothing) when the build does.
 // `progress` and `welded` as for BuildGeometry.
 Outcome BuildRenderGeometry(RenderGeometry& target, const BspNode* root,
