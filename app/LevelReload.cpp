@@ -23,6 +23,8 @@
 
 #include <malloc.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -38,6 +40,9 @@ namespace {
 
 // The GL thread's share of a frame for the textures of a reloaded level; at least one material is loaded per frame.
 constexpr double kTextureSecondsPerFrame = 0.02;
+// Vertices written into the new vertex buffer per frame: 8 MiB. One write of a million-triangle level's 28 MB took
+// 50 to 125 ms on llvmpipe, most of it faulting in the new buffer's pages.
+constexpr std::size_t kVerticesPerFrame = (std::size_t(8) << 20) / sizeof(RenderVertex);
 
 // A reloaded level on its way to the screen.
 struct ReloadJob {
@@ -45,7 +50,9 @@ struct ReloadJob {
     std::string textureLines;  // what loading its textures printed
     std::string parseLines;    // what the parse printed
     std::string buildLines;    // what the geometry build printed
-    BuiltGeometry geometry;
+    RenderGeometry geometry;   // all but the vertex buffer, which the GL thread fills from vertices
+    std::vector<RenderVertex> vertices;
+    std::size_t verticesWritten = 0;  // into geometry's vertex buffer, by the GL thread
 };
 
 // The materials of a parsed level, whose textures the GL thread loads while the worker waits. Shared, so that a
@@ -102,8 +109,10 @@ private:
     uint64_t generation_ = 0;                  // the request the stage belongs to
     std::shared_ptr<TextureHandoff> handoff_;  // at Textures
     std::unique_ptr<ReloadJob> job_;           // at Ready
-    std::string failure_;                      // at Failed
-    std::thread worker_;                       // last: it starts once every field above exists
+    std::unique_ptr<ReloadJob> uploading_;     // the GL thread's own: taken at Ready, its vertices going up
+    uint64_t uploadingGeneration_ = 0;
+    std::string failure_;  // at Failed
+    std::thread worker_;   // last: it starts once every field above exists
 };
 
 // [SECTION] The worker's side
@@ -197,7 +206,9 @@ void LevelReloader::Run(const std::string& path, uint64_t generation)
                                                 [&job] { ReleaseTriangles(job->level); });
     if (!built.Ok())
         return Fail(generation, job->parseLines + capture.Take() + built.GetOutcome().Message() + "\n");
-    job->geometry = std::move(built.Value());
+    // Only the vertex buffer is left for the GL thread.
+    job->vertices = std::move(built.Value().vertices);
+    ArrangeDrawLists(job->geometry, built.Value(), job->vertices.size());
     job->buildLines = capture.Take();
 
     lock.lock();
@@ -219,14 +230,30 @@ void LoadSomeTextures(Renderer& renderer, TextureHandoff& handoff)
     const int64_t start = QueryPerformanceCounter();
     const int64_t budget = static_cast<int64_t>(kTextureSecondsPerFrame * double(QueryPerformanceFrequency()));
     ConsoleCapture capture;
-    // Images decode only while textures load; the decoder is gone again before the frame is drawn.
-    StartImageDecoder();
-    const TextureSource source = LevelTextures(renderer);
+    // Images decode only while textures load, and only a name the cache does not know needs the decoder, whose
+    // start costs tens of milliseconds; it is gone again before the frame is drawn.
+    TextureCache& cache = renderer.textures;
+    bool decoding = false;
+    TextureSource source = LevelTextures(renderer);
+    source.loadTexture = [&cache, &decoding](const std::string& name) {
+        if (!decoding && cache.loadedTextures.count(name) == 0 && cache.failedLookup.count(name) == 0)
+            decoding = StartImageDecoder();
+        return LoadTexture(cache, name);
+    };
     do {
         handoff.textures.push_back(LoadTriangleTextures(handoff.materials[handoff.textures.size()], source));
     } while (handoff.textures.size() < handoff.materials.size() && QueryPerformanceCounter() - start < budget);
-    StopImageDecoder();
+    if (decoding)
+        StopImageDecoder();
     handoff.lines += capture.Take();
+}
+
+// The level's materials as a set: the short cuts' decision depends on which there are, not on their order.
+std::vector<std::array<GLuint, 2>> SortedMaterials(const RenderGeometry& geometry)
+{
+    std::vector<std::array<GLuint, 2>> materials = LevelMaterials(geometry);
+    std::sort(materials.begin(), materials.end());
+    return materials;
 }
 
 }  // namespace
@@ -264,28 +291,46 @@ void LevelReloader::Service(Viewer& viewer)
         }
         return;
     }
-    if (stage_ != Stage::Ready)
+    if (stage_ == Stage::Ready) {
+        stage_ = Stage::None;
+        // A newer result replaces one still going up.
+        if (uploading_)
+            DeleteRenderGeometry(uploading_->geometry);
+        uploading_ = std::move(job_);
+        uploadingGeneration_ = generation_;
+        ReserveVertices(uploading_->geometry, uploading_->vertices.size());
+    }
+    if (!uploading_)
         return;
-    stage_ = Stage::None;
-    std::unique_ptr<ReloadJob> job = std::move(job_);
-    const bool current = !Superseded(generation_);
+    const bool current = !Superseded(uploadingGeneration_);
     lock.unlock();
-    if (current)
-        SwapIn(viewer, *job);
+    ReloadJob& job = *uploading_;
+    if (!current) {
+        DeleteRenderGeometry(job.geometry);
+        uploading_.reset();
+        return;
+    }
+    const std::size_t count = std::min(kVerticesPerFrame, job.vertices.size() - job.verticesWritten);
+    WriteVertices(job.geometry, job.vertices, job.verticesWritten, count);
+    job.verticesWritten += count;
+    if (job.verticesWritten == job.vertices.size()) {
+        SwapIn(viewer, job);
+        uploading_.reset();
+    }
 }
 
 void LevelReloader::SwapIn(Viewer& viewer, ReloadJob& job)
 {
     Renderer& renderer = viewer.renderer;
-    RenderGeometry geometry;
-    UploadGeometry(geometry, std::move(job.geometry));
+    RenderGeometry& geometry = job.geometry;
+    job.vertices = std::vector<RenderVertex>();
     ConsoleLine("File opened");
     WriteConsole(job.textureLines);
     WriteConsole(job.parseLines);
     ConsoleLine("Done loading BSP file.");
     WriteConsole(job.buildLines);
 
-    const bool sameMaterials = LevelMaterials(geometry) == LevelMaterials(renderer.geometry);
+    const bool sameMaterials = SortedMaterials(geometry) == SortedMaterials(renderer.geometry);
     std::swap(renderer.geometry, geometry);
     DeleteRenderGeometry(geometry);
     std::swap(viewer.level, job.level);
