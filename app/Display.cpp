@@ -3,8 +3,10 @@
 #include "Frame.h"
 #include "FrameTimer.h"
 #include "Input.h"
+#include "LevelReload.h"
 #include "Overlay.h"
 #include "Viewer.h"
+#include "Watch.h"
 
 #include <GL/freeglut.h>
 
@@ -51,6 +53,8 @@ void GizmoPass(Viewer& viewer)
 
 void OnDisplay(Viewer& viewer)
 {
+    ServiceWatch(viewer);
+    ServiceLevelReload(viewer);
     if (!viewer.frameTimer) {
         viewer.frameTimer.emplace();
         viewer.frameTimer->Start();

@@ -15,7 +15,6 @@
 #include "LevelReload.h"
 
 #include "Console.h"
-#include "ImageDecoder.h"
 #include "LevelCost.h"
 #include "PerfCounter.h"
 #include "ShortCuts.h"
@@ -233,18 +232,17 @@ void LoadSomeTextures(Renderer& renderer, TextureHandoff& handoff)
     // Images decode only while textures load, and only a name the cache does not know needs the decoder, whose
     // start costs tens of milliseconds; it is gone again before the frame is drawn.
     TextureCache& cache = renderer.textures;
-    bool decoding = false;
+    std::optional<ImageDecoderSession> decoder;
     TextureSource source = LevelTextures(renderer);
-    source.loadTexture = [&cache, &decoding](const std::string& name) {
-        if (!decoding && cache.loadedTextures.count(name) == 0 && cache.failedLookup.count(name) == 0)
-            decoding = StartImageDecoder();
+    source.loadTexture = [&cache, &decoder](const std::string& name) {
+        if (!decoder && cache.loadedTextures.count(name) == 0 && cache.failedLookup.count(name) == 0)
+            decoder.emplace();
         return LoadTexture(cache, name);
     };
     do {
         handoff.textures.push_back(LoadTriangleTextures(handoff.materials[handoff.textures.size()], source));
     } while (handoff.textures.size() < handoff.materials.size() && QueryPerformanceCounter() - start < budget);
-    if (decoding)
-        StopImageDecoder();
+    decoder.reset();
     handoff.lines += capture.Take();
 }
 

@@ -183,7 +183,7 @@ Outcome Init(Viewer& viewer, LevelSearch search, LoadProgress* progress)
     return status;
 }
 
-Outcome RunViewer(int argc, char** argv, LevelSearch search)
+Outcome RunViewer(int argc, char** argv, LevelSearch search, bool watch)
 {
     glutInit(&argc, argv);
     glutInitWindowSize(800, 600);
@@ -205,6 +205,8 @@ Outcome RunViewer(int argc, char** argv, LevelSearch search)
         RegisterCallbacks(viewer);
         progress.HandOver(viewer);
     }
+    if (watch)
+        StartWatch(viewer);
     glutMainLoop();
     return Outcome();
 }

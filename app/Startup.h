@@ -8,10 +8,10 @@
 
 #include <GL/glew.h>
 
-// Opens the window, builds the viewer, runs Init with a progress display, registers the callbacks and enters the
-// main loop. Returns the
+// Opens the window, builds the viewer, runs Init with a progress display, registers the callbacks, starts watching
+// the level's files when asked (Watch.h) and enters the main loop. Returns the
 // failure after printing its line when start-up fails; otherwise the main loop does not return.
-Outcome RunViewer(int argc, char** argv, LevelSearch search);
+Outcome RunViewer(int argc, char** argv, LevelSearch search, bool watch = false);
 
 // Runs once after the window exists and before the main loop: the steps below, with the level, the render
 // geometry, the shaders, the post target and the shadow resources in between. Stops at the first failure that

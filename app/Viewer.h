@@ -7,6 +7,7 @@
 #include "Level.h"
 #include "Overlay.h"
 #include "Renderer.h"
+#include "Watch.h"
 
 #include <memory>
 #include <optional>
@@ -37,6 +38,9 @@ struct Viewer {
     float sinceMemoryReturn = 0.0f;  // seconds since freed memory was last handed back to the system
     int screenshotCounter = 0;       // the number the next screenshot attempt uses
     Renderer renderer;
+
+    // --watch (Watch.h): the files followed and what each feeds; empty without the option.
+    std::optional<WatchState> watch;
 
     // The level read again in the background (app/LevelReload.cpp): its worker and the job it hands over between
     // frames; made by the first request. Declared after the level and the renderer, so its worker stops before they go.

@@ -19,12 +19,15 @@ namespace {
 const char kProgram[] = "velmora-viewer";
 
 const char kUsage[] =
-    "usage: velmora-viewer [X-OPTION...] [LEVEL]\n"
+    "usage: velmora-viewer [--watch] [X-OPTION...] [LEVEL]\n"
     "Shows a lit level in an 800x600 window and lets you fly through it.\n"
     "LEVEL is a level directory or the path of its out.txt: the viewer runs in that directory, which holds\n"
     "the level's images and shader files and receives its screenshots and compiled-program files. Without\n"
     "LEVEL it runs in the working directory and reads ../Velmora/out.txt when that is a regular file,\n"
     "otherwise out.txt.\n"
+    "  --watch             show the level again whenever it, one of its images or a shader file is\n"
+    "                      written, keeping the camera and the options (for the loop of changing\n"
+    "                      the map, running the lighting tool and looking)\n"
     "  --help              print this and exit\n"
     "  --version           print the version and exit\n"
     "X options, read by the window system library:\n"
@@ -58,7 +61,7 @@ const XOption* FindXOption(const char* arg)
     return nullptr;
 }
 
-constexpr OptionSpec kOptions[] = {{"help", 0, false}, {"version", 0, false}};
+constexpr OptionSpec kOptions[] = {{"help", 0, false}, {"version", 0, false}, {"watch", 0, false}};
 
 // Why path is not a level file: the system's reason, or that it is no regular file.
 std::string WhyNotRead(const fs::path& path)
@@ -103,6 +106,10 @@ ViewerArguments ParseViewerArguments(int argc, char** argv)
         return arguments;
     }
     for (const ParsedOption& option : line.options) {
+        if (IsOption(option, "watch")) {
+            arguments.watch = true;
+            continue;
+        }
         arguments.action = IsOption(option, "help") ? ViewerArguments::Action::Help : ViewerArguments::Action::Version;
         if (arguments.action == ViewerArguments::Action::Help)
             return arguments;

@@ -1,4 +1,4 @@
-// The viewer's command line: velmora-viewer [X-OPTION...] [LEVEL]. The window system library takes its own X
+// The viewer's command line: velmora-viewer [--watch] [X-OPTION...] [LEVEL]. The window system library takes its own X
 // options in glutInit; everything else is read here, before any window exists, so --help and a bad option work
 // without a display.
 #pragma once
@@ -12,6 +12,7 @@ struct ViewerArguments {
     Action action = Action::Run;
     std::string level;    // LEVEL as given; empty for a start in the working directory
     std::string problem;  // what is wrong with the line, for UsageError
+    bool watch = false;   // --watch: show what is written to the level's files while the viewer runs
 };
 
 ViewerArguments ParseViewerArguments(int argc, char** argv);

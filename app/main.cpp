@@ -27,7 +27,7 @@ int main(int argc, char** argv)
     const LevelSearch search = SearchFor(arguments);
     // What the system refuses on the way (memory above all) ends in a line rather than an abort.
     try {
-        const Outcome started = RunViewer(argc, argv, search);
+        const Outcome started = RunViewer(argc, argv, search, arguments.watch);
         if (!started.Ok()) {
             if (started.Reason() == FailureReason::NotFound)
                 ReportNoLevel(search);

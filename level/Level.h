@@ -84,6 +84,7 @@ struct Level {
     std::vector<Light> lights;
     std::vector<BoundingBox> boxes;
     BspNode* root = nullptr;
+    std::string filePath;  // the file it was read from, as LoadLevel opened it; empty when none was
     // One per load: each owns the tree it built, and a deque never moves them, so every root stays valid as long
     // as the level.
     std::deque<LevelParseState> parseStates;
@@ -121,17 +122,17 @@ bool ParseLevelStream(const LevelTextReader& read, LevelParseState& state, std::
 std::vector<std::string> LevelFilePaths(LevelSearch search);
 
 // Reads the first of LevelFilePaths(search) that is a regular file and parses it into the level's lists, setting its
-// root (or nullptr); the tree lives as long as the level. When no file opens, fails with NotFound and the line
-// "Error opening file" for the caller to print, and changes nothing.
-// `progress`, when set, is told the fraction of the file read and parsed, from 0 to 1, on the calling thread.
+// root (or nullptr) and its filePath; the tree lives as long as the level. When no file opens, fails with NotFound and
+// the line "Error opening file" for the caller to print, and changes nothing. `progress`, when set, is told the
+// fraction of the file read and parsed, from 0 to 1, on the calling thread.
 Outcome LoadLevel(Level& level, const TextureSource& textures, LevelSearch search = LevelSearch::ParentThenWorking,
                   const std::function<void(double)>& progress = {});
 
-// Reads the level file at path into the level's lists like LoadLevel, without its lines about the file, on the
-// calling thread. `stop`, when set, is asked before every block is read; when it says so the read ends early. Fails,
-// with the level's lists as they were, with NotFound and "Cannot read level file <path>: <reason>" when path is not
-// a regular file that opens (a FIFO or a directory is not opened for reading, so nothing blocks), or with NotFound
-// and "Level file <path> could not be read whole." when a read failed or was stopped.
+// Reads the level file at path into the level's lists and its filePath like LoadLevel, without its lines about the
+// file, on the calling thread. `stop`, when set, is asked before every block is read; when it says so the read ends
+// early. Fails, with the level's lists as they were, with NotFound and "Cannot read level file <path>: <reason>" when
+// path is not a regular file that opens (a FIFO or a directory is not opened for reading, so nothing blocks), or with
+// NotFound and "Level file <path> could not be read whole." when a read failed or was stopped.
 Outcome LoadLevelFile(Level& level, const std::string& path, const TextureSource& textures,
                       const std::function<bool()>& stop = {});
 

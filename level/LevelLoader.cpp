@@ -15,16 +15,19 @@
 
 namespace {
 
-// A FIFO, device or directory under the name counts as no file, so start-up cannot block on it.
-FILE* OpenLevelFile(LevelSearch search)
+// A FIFO, device or directory under the name counts as no file, so start-up cannot block on it. The path opened
+// goes to *opened.
+FILE* OpenLevelFile(LevelSearch search, std::string* opened)
 {
     for (const std::string& path : LevelFilePaths(search)) {
         uint64_t size = 0;
         const int fd = OpenRegularFile(path.c_str(), &size);
         if (fd < 0)
             continue;
-        if (FILE* file = fdopen(fd, "r"))
+        if (FILE* file = fdopen(fd, "r")) {
+            *opened = path;
             return file;
+        }
         close(fd);
     }
     return nullptr;
@@ -70,10 +73,12 @@ std::vector<std::string> LevelFilePaths(LevelSearch search)
 Outcome LoadLevel(Level& level, const TextureSource& textures, LevelSearch search,
                   const std::function<void(double)>& progress)
 {
-    FILE* file = OpenLevelFile(search);
+    std::string opened;
+    FILE* file = OpenLevelFile(search, &opened);
     if (file == nullptr)
         return Outcome::Failure(FailureReason::NotFound, "Error opening file");
     ConsoleLine("File opened");
+    level.filePath = opened;
     if (!ParseOpenedLevel(level, file, textures, progress, {})) {
         ConsoleLine("Level file could not be read whole; the level has no tree.");
         ConsoleLinef("%zu lights.", level.lights.size());
@@ -99,5 +104,6 @@ Outcome LoadLevelFile(Level& level, const std::string& path, const TextureSource
     }
     if (!ParseOpenedLevel(level, file, textures, {}, stop))
         return Outcome::Failure(FailureReason::NotFound, "Level file " + path + " could not be read whole.");
+    level.filePath = path;
     return Outcome();
 }

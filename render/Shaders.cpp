@@ -53,6 +53,14 @@ const ParameterEntry kParameters[] = {
 
 }  // namespace
 
+std::vector<std::string> ShaderFileNames()
+{
+    std::vector<std::string> names;
+    for (const PairSource& source : kPairSources)
+        names.push_back(source.file);
+    return names;
+}
+
 void StartShaderCompiles(const ShaderPairs& pairs)
 {
     std::vector<CgPrefetchRequest> requests;

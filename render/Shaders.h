@@ -4,6 +4,8 @@
 #include "CGShader.h"
 
 #include <memory>
+#include <string>
+#include <vector>
 
 // The handles that the passes set every frame, filled by LoadShaders from one table of {pair, name, stage, slot}
 // (null where the registration failed), so that no frame looks a parameter up by name.
@@ -49,6 +51,9 @@ void FinishShaderCompiles();
 // True when both programs of the pair compiled, so that its pass draws what its shader file computes rather than
 // the fixed-function fallback.
 bool PairLoaded(const CGShader& pair);
+
+// The four shader files, relative to the working directory, in the order of the pairs.
+std::vector<std::string> ShaderFileNames();
 
 // Compiles all four pairs from the working directory, registers their parameters and writes the program dumps
 // ("shaderFP.txt", "shaderVP.txt", "shadowFP.txt", "shadowVP.txt", "postFP.txt"). Also the shader reload.
