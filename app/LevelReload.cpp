@@ -62,6 +62,9 @@ struct TextureHandoff {
     std::string lines;                       // what loading them printed
 };
 
+// The reload's share of the processors: all but one, which the frames keep.
+unsigned ReloadThreads() { return std::max(1u, UsableThreads() - 1); }
+
 enum class Stage { None, Textures, Building, Ready, Failed };
 
 }  // namespace
@@ -161,8 +164,8 @@ void LevelReloader::Run(const std::string& path, uint64_t generation)
             materials.push_back(name);
         return TriangleTextures{found.first->second, found.first->second};
     };
-    const Outcome read =
-        LoadLevelFile(job->level, path, numbering, [this, generation] { return Superseded(generation); });
+    const Outcome read = LoadLevelFile(
+        job->level, path, numbering, [this, generation] { return Superseded(generation); }, ReloadThreads());
     if (Superseded(generation))
         return;
     if (!read.Ok())
@@ -195,13 +198,16 @@ void LevelReloader::Run(const std::string& path, uint64_t generation)
     lock.unlock();
 
     for (LevelParseState& state : job->level.parseStates)
-        ParallelFor(state.leafTable.size(), [&](std::size_t leaf) {
-            for (Triangle& triangle : state.leafTable[leaf]->triangles) {
-                triangle.diffuseTexture = ids[triangle.diffuseTexture].diffuse;
-                triangle.normalMap = ids[triangle.normalMap].normalMap;
-            }
-        });
-    Result<BuiltGeometry> built = BuildGeometry(CollectRenderTriangles(job->level.root), UsableThreads(), {},
+        ParallelFor(
+            state.leafTable.size(),
+            [&](std::size_t leaf) {
+                for (Triangle& triangle : state.leafTable[leaf]->triangles) {
+                    triangle.diffuseTexture = ids[triangle.diffuseTexture].diffuse;
+                    triangle.normalMap = ids[triangle.normalMap].normalMap;
+                }
+            },
+            ReloadThreads());
+    Result<BuiltGeometry> built = BuildGeometry(CollectRenderTriangles(job->level.root), ReloadThreads(), {},
                                                 [&job] { ReleaseTriangles(job->level); });
     if (!built.Ok())
         return Fail(generation, job->parseLines + capture.Take() + built.GetOutcome().Message() + "\n");
@@ -351,8 +357,10 @@ void LevelReloader::SwapIn(Viewer& viewer, ReloadJob& job)
 
 void RequestLevelReload(Viewer& viewer, const std::string& path)
 {
-    if (!viewer.levelReload)
+    if (!viewer.levelReload) {
+        mallopt(M_MMAP_THRESHOLD, 128 * 1024);
         viewer.levelReload = std::make_shared<LevelReloader>();
+    }
     viewer.levelReload->Request(path);
 }
 

@@ -36,7 +36,7 @@ FILE* OpenLevelFile(LevelSearch search, std::string* opened)
 // Reads the opened file into a new parse state of the level and closes it; false when a read failed or `stop` said
 // so between blocks, and then the level's lists are as they were.
 bool ParseOpenedLevel(Level& level, FILE* file, const TextureSource& textures,
-                      const std::function<void(double)>& progress, const std::function<bool()>& stop)
+                      const std::function<void(double)>& progress, const std::function<bool()>& stop, unsigned threads)
 {
     struct stat status;
     const double size = fstat(fileno(file), &status) == 0 ? double(status.st_size) : 0.0;
@@ -55,7 +55,7 @@ bool ParseOpenedLevel(Level& level, FILE* file, const TextureSource& textures,
     level.parseStates.emplace_back();
     LevelParseState& state = level.parseStates.back();
     const bool complete =
-        ParseLevelStream(read, state, level.lights, level.boxes, textures, UsableThreads(), kLevelBlockBytes, told);
+        ParseLevelStream(read, state, level.lights, level.boxes, textures, threads, kLevelBlockBytes, told);
     std::fclose(file);
     level.root = state.root;
     return complete;
@@ -79,7 +79,7 @@ Outcome LoadLevel(Level& level, const TextureSource& textures, LevelSearch searc
         return Outcome::Failure(FailureReason::NotFound, "Error opening file");
     ConsoleLine("File opened");
     level.filePath = opened;
-    if (!ParseOpenedLevel(level, file, textures, progress, {})) {
+    if (!ParseOpenedLevel(level, file, textures, progress, {}, UsableThreads())) {
         ConsoleLine("Level file could not be read whole; the level has no tree.");
         ConsoleLinef("%zu lights.", level.lights.size());
     }
@@ -87,7 +87,7 @@ Outcome LoadLevel(Level& level, const TextureSource& textures, LevelSearch searc
 }
 
 Outcome LoadLevelFile(Level& level, const std::string& path, const TextureSource& textures,
-                      const std::function<bool()>& stop)
+                      const std::function<bool()>& stop, unsigned threads)
 {
     uint64_t size = 0;
     const int fd = OpenRegularFile(path.c_str(), &size);
@@ -102,7 +102,7 @@ Outcome LoadLevelFile(Level& level, const std::string& path, const TextureSource
         const std::string reason = irregular ? "not a regular file" : std::strerror(error);
         return Outcome::Failure(FailureReason::NotFound, "Cannot read level file " + path + ": " + reason);
     }
-    if (!ParseOpenedLevel(level, file, textures, {}, stop))
+    if (!ParseOpenedLevel(level, file, textures, {}, stop, threads))
         return Outcome::Failure(FailureReason::NotFound, "Level file " + path + " could not be read whole.");
     level.filePath = path;
     return Outcome();
