@@ -357,10 +357,8 @@ void LevelReloader::SwapIn(Viewer& viewer, ReloadJob& job)
 
 void RequestLevelReload(Viewer& viewer, const std::string& path)
 {
-    if (!viewer.levelReload) {
-        mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+    if (!viewer.levelReload)
         viewer.levelReload = std::make_shared<LevelReloader>();
-    }
     viewer.levelReload->Request(path);
 }
 
