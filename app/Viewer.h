@@ -9,7 +9,10 @@
 #include "Renderer.h"
 #include "Watch.h"
 
+#include <memory>
 #include <optional>
+
+class LevelReloader;
 
 // Movement intents (-1, 0 or +1) held between key press and release, key latches and the last drag position.
 struct InputState {
@@ -38,6 +41,10 @@ struct Viewer {
 
     // --watch (Watch.h): the files followed and what each feeds; empty without the option.
     std::optional<WatchState> watch;
+
+    // The level read again in the background (app/LevelReload.cpp): its worker and the job it hands over between
+    // frames; made by the first request. Declared after the level and the renderer, so its worker stops before they go.
+    std::shared_ptr<LevelReloader> levelReload;
 
     // What this frame asks of the renderer's passes: a frame of the post target's size, which the post pass
     // stretches over the window when the window is larger than a frame may be.

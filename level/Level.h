@@ -128,6 +128,14 @@ std::vector<std::string> LevelFilePaths(LevelSearch search);
 Outcome LoadLevel(Level& level, const TextureSource& textures, LevelSearch search = LevelSearch::ParentThenWorking,
                   const std::function<void(double)>& progress = {});
 
+// Reads the level file at path into the level's lists and its filePath like LoadLevel, without its lines about the
+// file, on the calling thread and up to `threads` threads. `stop`, when set, is asked before every block is read; when
+// it says so the read ends early. Fails, with the level's lists as they were, with NotFound and "Cannot read level file
+// <path>: <reason>" when path is not a regular file that opens (a FIFO or a directory is not opened for reading, so
+// nothing blocks), or with NotFound and "Level file <path> could not be read whole." when a read failed or was stopped.
+Outcome LoadLevelFile(Level& level, const std::string& path, const TextureSource& textures,
+                      const std::function<bool()>& stop = {}, unsigned threads = UsableThreads());
+
 // Builds the node table from the node-record table, links the children of the records that node 0 reaches and sets
 // state.root to node 0. On that walk a child reference outside its table, a reference to the root, or a second
 // reference to an inner node (a cycle or a shared node) is rejected with one line naming the record; then no node

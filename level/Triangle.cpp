@@ -13,6 +13,8 @@ uint32_t Load(const TextureSource& textures, const std::string& name)
 
 TriangleTextures LoadTriangleTextures(const std::string& textureName, const TextureSource& textures)
 {
+    if (textures.loadMaterial)
+        return textures.loadMaterial(textureName);
     // The diffuse name goes first so the cache sees names in the order the viewer has always requested them.
     TriangleTextures loaded;
     loaded.diffuse = Load(textures, textureName);

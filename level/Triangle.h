@@ -39,19 +39,22 @@ struct LeafTriangle {
 // Where completed triangles get their texture ids: the texture cache in the viewer, a table in tests. A name must
 // give the same id every time it is requested, and only its first request may have an effect (load an image, print
 // a line): the parser requests each name once per piece of the text, not once per triangle.
-struct TextureSource {
-    std::function<uint32_t(const std::string&)> loadTexture;  // base name -> GL texture id (fallback on failure)
-    uint32_t fallbackTexture = 0;
-};
-
 // The two texture ids of a triangle.
 struct TriangleTextures {
     uint32_t diffuse = 0;
     uint32_t normalMap = 0;
 };
 
+struct TextureSource {
+    std::function<uint32_t(const std::string&)> loadTexture;  // base name -> GL texture id (fallback on failure)
+    uint32_t fallbackTexture = 0;
+    // When set, it gives a triangle's two ids from its texture name in place of the three requests below: a level
+    // read away from the GL thread numbers its materials and has their textures loaded later, in the same order.
+    std::function<TriangleTextures(const std::string&)> loadMaterial;
+};
+
 // Requests textureName, then textureName + "_normal", then "nonormal" when the normal map came back as the
-// fallback. Without a loadTexture function every texture is the fallback.
+// fallback. Without a loadTexture function every texture is the fallback. With loadMaterial, its answer.
 TriangleTextures LoadTriangleTextures(const std::string& textureName, const TextureSource& textures);
 
 // Fills centroid, plane and tangent frame from the corners. Needs no texture, so it may run on any thread.

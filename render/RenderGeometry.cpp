@@ -68,17 +68,36 @@ void ForEachBatch(const RenderGeometry& geometry, const ClusterSelection* select
 
 }  // namespace
 
-void UploadGeometry(RenderGeometry& target, BuiltGeometry geometry)
+void UploadVertices(RenderGeometry& target, const std::vector<RenderVertex>& vertices)
 {
     glGenBuffersARB(1, &target.vertexBuffer);
     glBindBufferARB(GL_ARRAY_BUFFER_ARB, target.vertexBuffer);
-    glBufferDataARB(GL_ARRAY_BUFFER_ARB, static_cast<GLsizeiptrARB>(geometry.vertices.size() * sizeof(RenderVertex)),
-                    geometry.vertices.data(), GL_STATIC_DRAW_ARB);
+    glBufferDataARB(GL_ARRAY_BUFFER_ARB, static_cast<GLsizeiptrARB>(vertices.size() * sizeof(RenderVertex)),
+                    vertices.data(), GL_STATIC_DRAW_ARB);
     glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
+}
 
+void ReserveVertices(RenderGeometry& target, size_t count)
+{
+    glGenBuffersARB(1, &target.vertexBuffer);
+    glBindBufferARB(GL_ARRAY_BUFFER_ARB, target.vertexBuffer);
+    glBufferDataARB(GL_ARRAY_BUFFER_ARB, static_cast<GLsizeiptrARB>(count * sizeof(RenderVertex)), nullptr,
+                    GL_STATIC_DRAW_ARB);
+    glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
+}
+
+void WriteVertices(const RenderGeometry& target, const std::vector<RenderVertex>& vertices, size_t first, size_t count)
+{
+    glBindBufferARB(GL_ARRAY_BUFFER_ARB, target.vertexBuffer);
+    glBufferSubDataARB(GL_ARRAY_BUFFER_ARB, static_cast<GLintptrARB>(first * sizeof(RenderVertex)),
+                       static_cast<GLsizeiptrARB>(count * sizeof(RenderVertex)), vertices.data() + first);
+    glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
+}
+
+void ArrangeDrawLists(RenderGeometry& target, BuiltGeometry& geometry, size_t vertexCount)
+{
     // 16-bit indices address 65,536 vertices; a larger level keeps 32-bit indices in every batch.
-    const bool narrow = geometry.vertices.size() <= kMaxShortIndexVertices;
-    geometry.vertices = std::vector<RenderVertex>();
+    const bool narrow = vertexCount <= kMaxShortIndexVertices;
     target.indexType = narrow ? GL_UNSIGNED_SHORT : GL_UNSIGNED_INT;
     target.indexSize = narrow ? sizeof(uint16_t) : sizeof(uint32_t);
     size_t indexCount = 0;
@@ -105,6 +124,21 @@ void UploadGeometry(RenderGeometry& target, BuiltGeometry geometry)
     }
     target.clusters = std::move(geometry.clusters);
     target.batchClusters = std::move(geometry.batchClusters);
+}
+
+void UploadGeometry(RenderGeometry& target, BuiltGeometry geometry)
+{
+    UploadVertices(target, geometry.vertices);
+    const size_t vertexCount = geometry.vertices.size();
+    geometry.vertices = std::vector<RenderVertex>();
+    ArrangeDrawLists(target, geometry, vertexCount);
+}
+
+void DeleteRenderGeometry(RenderGeometry& geometry)
+{
+    if (geometry.vertexBuffer != 0)
+        glDeleteBuffersARB(1, &geometry.vertexBuffer);
+    geometry = RenderGeometry();
 }
 
 Outcome BuildRenderGeometry(RenderGeometry& target, const BspNode* root, const std::function<void(double)>& progress,

@@ -34,6 +34,19 @@ struct RenderGeometry {
 // Uploads the vertices into a new static vertex buffer and hands the batches, their indices narrowed to 16 bits
 // where every vertex number fits, and the clusters to target.
 void UploadGeometry(RenderGeometry& target, BuiltGeometry geometry);
+// UploadGeometry's two halves, for a caller that prepares the lists away from the GL thread.
+// The batches, the index store (16-bit when vertexCount allows) and the clusters into target, taken from geometry's
+// lists, which are emptied batch by batch; no GL call, and geometry's vertices stay.
+void ArrangeDrawLists(RenderGeometry& target, BuiltGeometry& geometry, size_t vertexCount);
+// A new static vertex buffer holding the vertices, into target.vertexBuffer.
+void UploadVertices(RenderGeometry& target, const std::vector<RenderVertex>& vertices);
+// The same in steps, for a caller that spreads a large upload over frames: a new static vertex buffer of `count`
+// vertices with undefined contents, then vertices [first, first + count) of the list written into it.
+void ReserveVertices(RenderGeometry& target, size_t count);
+void WriteVertices(const RenderGeometry& target, const std::vector<RenderVertex>& vertices, size_t first, size_t count);
+
+// Deletes the vertex buffer (with a current GL context) and empties the lists: nothing is left to draw.
+void DeleteRenderGeometry(RenderGeometry& geometry);
 
 // Collects, builds and uploads the level's triangles into target; fails (and uploads nothing) when the build does.
 // `progress` and `welded` as for BuildGeometry.

@@ -14,5 +14,8 @@ void LoadShadersAndShortCuts(Renderer& renderer)
 TextureSource LevelTextures(Renderer& renderer)
 {
     TextureCache& cache = renderer.textures;
-    return TextureSource{[&cache](const std::string& name) { return LoadTexture(cache, name); }, cache.FallbackTexture};
+    TextureSource source;
+    source.loadTexture = [&cache](const std::string& name) { return LoadTexture(cache, name); };
+    source.fallbackTexture = cache.FallbackTexture;
+    return source;
 }

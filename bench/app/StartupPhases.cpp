@@ -68,7 +68,9 @@ int main(int argc, char** argv)
         renderer.shaders = CreateShaderPairs();
         StartShaderCompiles(*renderer.shaders);
     });
-    Timed("parse and load", [&] { LoadLevel(level, TextureSource{timedLoader, renderer.textures.FallbackTexture}); });
+    Timed("parse and load", [&] {
+        LoadLevel(level, TextureSource{timedLoader, renderer.textures.FallbackTexture, {}});
+    });
     Charge("parse and load", -levelTextureSeconds);
     Charge("textures", levelTextureSeconds);
 
