@@ -5,8 +5,11 @@
 #pragma once
 
 #include "FileWatch.h"
+#include "TextureCache.h"
 
 #include <cstddef>
+#include <deque>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -24,6 +27,11 @@ struct WatchState {
     std::unordered_set<std::string> refusedDirectories;  // reported once each, then not tried again
     std::string levelPath;                               // the level file start-up read
     size_t imageNamesWatched = 0;                        // how many of the texture cache's requested names are watched
+    // Images wait here to be decoded again, a few per frame, with a decoder that runs only while any waits; a level
+    // reload waits for the images that settled with or before it, so that it asks for a missing one that appeared.
+    std::deque<std::string> imagesToReload;
+    std::optional<ImageDecoderSession> decoder;
+    bool levelToReload = false;
 };
 
 // Starts watching the level the viewer has loaded, its images so far and the shader files. A directory that cannot
