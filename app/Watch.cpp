@@ -4,16 +4,25 @@
 #include "PerfCounter.h"
 #include "Viewer.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <vector>
+
+namespace fs = std::filesystem;
 
 namespace {
 
 void WatchPath(WatchState& watch, const std::string& path, WatchState::Target target)
 {
+    // An image named with a directory that does not exist has three files there; one line says it.
+    const std::string directory = fs::path(path).parent_path();
+    if (watch.refusedDirectories.count(directory) != 0)
+        return;
     std::string why;
     if (!watch.files.Add(path, &why)) {
         std::fprintf(stderr, "velmora-viewer: cannot watch '%s': %s\n", path.c_str(), why.c_str());
+        watch.refusedDirectories.insert(directory);
         return;
     }
     watch.targets.emplace(path, std::move(target));
@@ -30,17 +39,24 @@ void WatchNewImages(WatchState& watch, const TextureCache& textures)
     }
 }
 
-// Changed images replace their textures' contents under the same ids. An image that was missing is not in any
-// texture: the level's triangles hold the fallback, so the level is read again and asks for it anew. True when
-// that is needed.
-bool ReloadImages(TextureCache& textures, const std::vector<std::string>& names)
+// Changed images replace their textures' contents under the same ids, for up to 8 ms of each frame (one image at
+// least), so that a tool that rewrites every image does not stall one frame for all of them. An image that was
+// missing is in no texture: the level's triangles hold the fallback, so the level is read again and asks for it.
+constexpr int64_t kImageNanoseconds = 8'000'000;
+
+void ReloadWaitingImages(WatchState& watch, TextureCache& textures)
 {
-    bool appeared = false;
-    const ImageDecoderSession decoder;
-    for (const std::string& name : names)
-        if (!ReloadTexture(textures, name))
-            appeared = ForgetMissingTexture(textures, name) || appeared;
-    return appeared;
+    if (!watch.decoder)
+        watch.decoder.emplace();
+    const int64_t start = QueryPerformanceCounter();
+    do {
+        const std::string name = std::move(watch.imagesToReload.front());
+        watch.imagesToReload.pop_front();
+        if (!ReloadTexture(textures, name) && ForgetMissingTexture(textures, name))
+            watch.levelToReload = true;
+    } while (!watch.imagesToReload.empty() && QueryPerformanceCounter() - start < kImageNanoseconds);
+    if (watch.imagesToReload.empty())
+        watch.decoder.reset();
 }
 
 }  // namespace
@@ -64,31 +80,30 @@ void ServiceWatch(Viewer& viewer)
     TextureCache& textures = viewer.renderer.textures;
     if (watch.imageNamesWatched < textures.requestedNames.size())
         WatchNewImages(watch, textures);
-    const std::vector<std::string> settled = watch.files.Poll(QueryPerformanceCounter());
-    if (settled.empty())
-        return;
-    bool level = false, shaders = false;
-    std::vector<std::string> images;
-    for (const std::string& path : settled) {
+    bool shaders = false;
+    for (const std::string& path : watch.files.Poll(QueryPerformanceCounter())) {
         const WatchState::Target& target = watch.targets.at(path);
+        std::deque<std::string>& images = watch.imagesToReload;
         switch (target.kind) {
         case WatchState::Kind::Level:
-            level = true;
+            watch.levelToReload = true;
             break;
         case WatchState::Kind::Shader:
             shaders = true;
             break;
         case WatchState::Kind::Image:
-            // A name's files are adjacent in the order they were watched, so one look back removes repeats.
-            if (images.empty() || images.back() != target.name)
+            if (std::find(images.begin(), images.end(), target.name) == images.end())
                 images.push_back(target.name);
             break;
         }
     }
-    if (!images.empty())
-        level = ReloadImages(textures, images) || level;
     if (shaders)
         LoadShadersAndShortCuts(viewer.renderer);
-    if (level && !watch.levelPath.empty())
-        RequestLevelReload(viewer, watch.levelPath);
+    if (!watch.imagesToReload.empty())
+        ReloadWaitingImages(watch, textures);
+    if (watch.levelToReload && watch.imagesToReload.empty()) {
+        watch.levelToReload = false;
+        if (!watch.levelPath.empty())
+            RequestLevelReload(viewer, watch.levelPath);
+    }
 }

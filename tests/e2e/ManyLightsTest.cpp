@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <sstream>
 
 namespace {
@@ -39,17 +38,6 @@ double PeakMegabytes(pid_t pid)
         if (line.rfind("VmHWM:", 0) == 0)
             return std::stod(line.substr(6)) / 1024;
     return -1;
-}
-
-// Pixels that differ, outside the statistics line and the JPEG blocks it touches in the lower-left corner.
-int DifferingPixels(const Image& a, const Image& b)
-{
-    int differing = 0;
-    for (int y = 0; y < a.height; ++y)
-        for (int x = 0; x < a.width; ++x)
-            if ((x >= 336 || y >= 48) && std::memcmp(a.At(x, y), b.At(x, y), 3) != 0)
-                ++differing;
-    return differing;
 }
 
 using ManyLightsTest = ViewerTest;

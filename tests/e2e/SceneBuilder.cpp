@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 
 namespace {
@@ -156,4 +157,14 @@ double Brightness(const Image& image, int x, int y)
             ++count;
         }
     return count ? sum / count : 0;
+}
+
+int DifferingPixels(const Image& a, const Image& b)
+{
+    int differing = 0;
+    for (int y = 0; y < a.height; ++y)
+        for (int x = 0; x < a.width; ++x)
+            if ((x >= 336 || y >= 48) && std::memcmp(a.At(x, y), b.At(x, y), 3) != 0)
+                ++differing;
+    return differing;
 }

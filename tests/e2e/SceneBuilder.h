@@ -36,3 +36,7 @@ std::array<int, 2> ProjectFromStart(Point p, int width = 800, int height = 600);
 
 // Mean of the three channels over the 5x5 pixels around (x, y).
 double Brightness(const Image& image, int x, int y);
+
+// Pixels that differ between two screenshots of one size, outside the statistics line and the JPEG blocks it
+// touches in the lower-left corner.
+int DifferingPixels(const Image& a, const Image& b);

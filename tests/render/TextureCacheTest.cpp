@@ -417,3 +417,56 @@ TEST(Attenuation, TextureIsAClampedLinearOneDimensionalTable)
     EXPECT_NEAR(texels[128], 0.748f, 2e-3);
     EXPECT_LT(texels[255], 0.01f);
 }
+
+TEST_F(TextureCacheTest, AReloadReplacesTheImageUnderTheSameIdAndKeepsItWhenNothingLoads)
+{
+    WriteImage("wall.tga", 255, 0, 0);
+    testing::internal::CaptureStdout();
+    const GLuint wall = LoadTexture(textureCache, "wall");
+    LoadTexture(textureCache, "late");
+    EXPECT_EQ(textureCache.requestedNames, (std::vector<std::string>{"wall", "late"}));
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+
+    // A new image under a name of higher rank; the owner's filter stays.
+    WriteImage("wall.dds", 0, 0, 255);
+    EXPECT_TRUE(ReloadTexture(textureCache, "wall"));
+    EXPECT_GT(CentreTexel(wall).b, 240);
+    GLint minFilter = 0;
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &minFilter);
+    EXPECT_EQ(minFilter, GL_LINEAR);
+    EXPECT_EQ(LoadTexture(textureCache, "wall"), wall);
+
+    // Nothing loads: the line is printed and the old image stays. A name never loaded is not reloaded.
+    fs::remove("wall.dds");
+    fs::remove("wall.tga");
+    EXPECT_FALSE(ReloadTexture(textureCache, "wall"));
+    EXPECT_GT(CentreTexel(wall).b, 240);
+    EXPECT_FALSE(ReloadTexture(textureCache, "late"));
+
+    // A missing name, once forgotten, is probed again on its next request.
+    WriteImage("late.tga", 0, 255, 0);
+    EXPECT_TRUE(ForgetMissingTexture(textureCache, "late"));
+    EXPECT_FALSE(ForgetMissingTexture(textureCache, "late"));
+    EXPECT_TRUE(textureCache.failedNames.empty());
+    EXPECT_EQ(CentreTexel(LoadTexture(textureCache, "late")).g, 255);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Couldn't load texture \"late\" (load image failed)\n"
+              "Couldn't load texture \"wall\" (load image failed)\n");
+}
+
+TEST_F(TextureCacheTest, ADecoderSessionStopsOnlyTheDecoderItStarted)
+{
+    const int running = ImageDecoderProcessId();
+    {
+        const ImageDecoderSession session;
+    }
+    EXPECT_EQ(ImageDecoderProcessId(), running);
+    StopImageDecoder();
+    {
+        const ImageDecoderSession session;
+        EXPECT_GT(ImageDecoderProcessId(), 0);
+        WriteImage("late.tga", 0, 255, 0);
+        EXPECT_EQ(CentreTexel(LoadTexture(textureCache, "late")).g, 255);
+    }
+    EXPECT_EQ(ImageDecoderProcessId(), -1);
+}

@@ -94,6 +94,9 @@ TEST(ToolConventions, ValuesAfterAnEqualsSignAndFailuresWithTheirReason)
         {VELMORA_VIEWER " " + dir.File("file"), 2,
          "velmora-viewer: '" + dir.File("file") + "' is neither a level directory nor a level's out.txt"},
         {VELMORA_VIEWER " -display", 2, "velmora-viewer: option '-display' needs a value"},
+        {VELMORA_VIEWER " --watch=yes", 2, "velmora-viewer: option '--watch' takes no value"},
+        {VELMORA_VIEWER " --watch " + dir.File("missing"), 1,
+         "velmora-viewer: cannot open level '" + dir.File("missing") + "': No such file or directory"},
     };
     for (const auto& testCase : cases) {
         SCOPED_TRACE(testCase.command);
