@@ -149,7 +149,7 @@ TEST(Reload, AFifoOrDirectoryInPlaceOfTheLevelKeepsTheCurrentOne)
     EXPECT_TRUE(viewer->Running());
 }
 
-// [SECTION] Heavy: about five minutes; ctest runs it under the label "heavy" only.
+// [SECTION] Heavy: about three minutes; registered with -DVELMORA_HEAVY_TESTS=ON, under the label "heavy".
 
 namespace {
 
@@ -217,26 +217,33 @@ TEST(ReloadHeavy, TwentyReloadsOfAMillionTrianglesKeepFramesMemoryAndDescriptors
         stillGaps.push_back(still[i + 1] - still[i]);
     const double frame = Median(stillGaps);
 
-    long peakAfterFirst = 0;
+    // Each reload's own peak: the high-water mark is reset before it.
+    std::vector<double> peaks;
+    const long startPeak = StatusKilobytes(pid, "VmHWM");
     for (int reload = 1; reload <= 20; ++reload) {
+        std::ofstream("/proc/" + std::to_string(pid) + "/clear_refs") << "5";
         fs::copy_file(dir.File("level.copy"), dir.File("out.new"));
         fs::rename(dir.File("out.new"), dir.File("out.txt"));
         ASSERT_TRUE(WaitForCount(*viewer, "Done loading BSP file.", std::size_t(reload) + 1)) << reload;
         std::this_thread::sleep_for(std::chrono::seconds(1));
-        if (reload == 1)
-            peakAfterFirst = StatusKilobytes(pid, "VmHWM");
+        peaks.push_back(double(StatusKilobytes(pid, "VmHWM")));
     }
-    const long peak = StatusKilobytes(pid, "VmHWM");
     std::vector<double> times = SwapTimes(swaps);
     double longest = 0;
     for (std::size_t i = still.size(); i < times.size(); ++i)
         longest = std::max(longest, times[i] - times[i - 1]);
+    const double first = std::max(peaks.front(), double(startPeak));
+    const double twenty = std::max(first, *std::max_element(peaks.begin(), peaks.end()));
+    const std::vector<double> early(peaks.begin(), peaks.begin() + 5), late(peaks.end() - 5, peaks.end());
     std::printf(
-        "frame %.0f ms, longest gap while reloading %.0f ms; peak %ld kB after the first reload, %ld kB after "
-        "twenty\n",
-        frame, longest, peakAfterFirst, peak);
+        "frame %.0f ms, longest gap while reloading %.0f ms; peak %.0f kB after the first reload, %.0f kB "
+        "after twenty; a reload's own peak %.0f kB (median of the first five), %.0f kB (of the last five)\n",
+        frame, longest, first, twenty, Median(early), Median(late));
     EXPECT_LE(longest, 3 * frame + 100);
-    EXPECT_LE(peak, peakAfterFirst + peakAfterFirst / 10);
+    // The frames' own memory (the driver's) swings by about 100 MB from second to second, so the highest of twenty
+    // peaks lies above the first by chance; what reloads keep would show as a rise from the first reloads to the
+    // last.
+    EXPECT_LE(Median(late), 1.1 * Median(early));
     EXPECT_EQ(Descriptors(pid), descriptors);
     EXPECT_EQ(ChildProcessNames(pid).size(), children);
     EXPECT_EQ(Count(viewer->Lines(), "Keeping the current level."), 0u);
