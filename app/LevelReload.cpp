@@ -201,7 +201,7 @@ void LevelReloader::Run(const std::string& path, uint64_t generation)
         ParallelFor(
             state.leafTable.size(),
             [&](std::size_t leaf) {
-                for (Triangle& triangle : state.leafTable[leaf]->triangles) {
+                for (LeafTriangle& triangle : state.leafTable[leaf]->triangles) {
                     triangle.diffuseTexture = ids[triangle.diffuseTexture].diffuse;
                     triangle.normalMap = ids[triangle.normalMap].normalMap;
                 }

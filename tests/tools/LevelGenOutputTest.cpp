@@ -395,11 +395,12 @@ TEST(LevelGenOutput, LoadsWithTheViewersLoader)
         std::vector<Light> lights;
         std::vector<BoundingBox> boxes;
         std::set<std::string> names;
-        const TextureSource textures{[&](const std::string& name) {
-                                         names.insert(name);
-                                         return 1u + static_cast<uint32_t>(names.size());
-                                     },
-                                     1u};
+        TextureSource textures;
+        textures.loadTexture = [&](const std::string& name) {
+            names.insert(name);
+            return 1u + static_cast<uint32_t>(names.size());
+        };
+        textures.fallbackTexture = 1u;
         const BspNode* root = ParseLevelText(ReadFileText(dir / "out.txt"), state, lights, boxes, textures);
         ASSERT_NE(root, nullptr);
         EXPECT_EQ(lights.size(), summary.lights);
