@@ -67,13 +67,12 @@ TEST_F(HugeWindowTest, AHugeWindowIsDrawnFromABoundedFrameAndItsScreenshotRefuse
     const long long frameBound = 8ll * (32 << 20);
     // Under AddressSanitizer freed blocks wait in its quarantine, so the resident size tells nothing there.
     if (!kUnderAddressSanitizer) {
-        EXPECT_LT(ResidentBytes(viewer->Pid()), residentBefore + windowBuffer + frameBound + (200ll << 20));
+        EXPECT_LT(ResidentBytes(viewer->Pid()), residentBefore + windowBuffer + frameBound + (300ll << 20));
     }
     viewer->Key("u");
     EXPECT_TRUE(
         viewer->WaitForLine("Could not save screenshot: the window's 11000x11000 pixels are more than the "
-                            "67108864 a screenshot may hold.",
-                            milliseconds(5000)));
+                            "67108864 a screenshot may hold."));
 
     // Back at the start size, the frame is the one drawn before, pixel for pixel above the frame-rate line.
     viewer->Resize(800, 600);
