@@ -36,6 +36,22 @@ double SampledDifference(const Image& small, const Image& large, int step)
     return sum / (3.0 * small.width * small.height);
 }
 
+// GLUT applies a new window size at the frame after it, and a key pressed before that frame still sees the old
+// size; frames of a huge window take seconds on a loaded machine. So the test waits until the driver's buffers
+// for the window have grown or shrunk past `bytes` (at most a minute). Under AddressSanitizer the resident size
+// tells nothing, and a fixed pause stands in.
+void WaitForResidentSize(pid_t pid, long long bytes, bool above, int pauseMs)
+{
+    if (kUnderAddressSanitizer) {
+        std::this_thread::sleep_for(milliseconds(pauseMs));
+        return;
+    }
+    for (int i = 0; i < 600 && (ResidentBytes(pid) > bytes) != above; ++i)
+        std::this_thread::sleep_for(milliseconds(100));
+    // A frame or two more, so that the key's frame is drawn at the new size.
+    std::this_thread::sleep_for(milliseconds(1000));
+}
+
 }  // namespace
 
 TEST_F(HugeWindowTest, AHugeWindowIsDrawnFromABoundedFrameAndItsScreenshotRefused)
@@ -60,10 +76,10 @@ TEST_F(HugeWindowTest, AHugeWindowIsDrawnFromABoundedFrameAndItsScreenshotRefuse
     // A window of half a gigabyte: the driver's own buffers for it and a bounded frame, not a frame of its size (which
     // would be twice the window's).
     const int huge = 11000;
-    viewer->Resize(huge, huge);
-    std::this_thread::sleep_for(milliseconds(3000));
-    ASSERT_TRUE(viewer->Running());
     const long long windowBuffer = 4ll * huge * huge;
+    viewer->Resize(huge, huge);
+    WaitForResidentSize(viewer->Pid(), residentBefore + windowBuffer / 2, true, 3000);
+    ASSERT_TRUE(viewer->Running());
     const long long frameBound = 8ll * (32 << 20);
     // Under AddressSanitizer freed blocks wait in its quarantine, so the resident size tells nothing there.
     if (!kUnderAddressSanitizer) {
@@ -76,7 +92,7 @@ TEST_F(HugeWindowTest, AHugeWindowIsDrawnFromABoundedFrameAndItsScreenshotRefuse
 
     // Back at the start size, the frame is the one drawn before, pixel for pixel above the frame-rate line.
     viewer->Resize(800, 600);
-    std::this_thread::sleep_for(milliseconds(8000));
+    WaitForResidentSize(viewer->Pid(), residentBefore + windowBuffer / 2, false, 8000);
     const Image after = Shot();
     ASSERT_EQ(after.rgb.size(), before.rgb.size());
     const size_t aboveText = size_t(kFrameRateRows) * before.width * 3;
