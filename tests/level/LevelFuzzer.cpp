@@ -50,7 +50,7 @@ bool Same(const T& a, const T& b)
 
 bool Same(const Vec3& a, const Vec3& b) { return Same(a.x, b.x) && Same(a.y, b.y) && Same(a.z, b.z); }
 
-bool Same(const Triangle& a, const Triangle& b)
+bool Same(const LeafTriangle& a, const LeafTriangle& b)
 {
     for (int i = 0; i < 3; ++i) {
         const TriangleCorner& p = a.corners[i];
@@ -107,8 +107,8 @@ bool SameLevel(const Parsed& a, const Parsed& b)
         }
     }
     for (std::size_t i = 0; i < a.state.leafTable.size(); ++i) {
-        const std::vector<Triangle>& p = a.state.leafTable[i]->triangles;
-        const std::vector<Triangle>& q = b.state.leafTable[i]->triangles;
+        const std::vector<LeafTriangle>& p = a.state.leafTable[i]->triangles;
+        const std::vector<LeafTriangle>& q = b.state.leafTable[i]->triangles;
         if (p.size() != q.size() ||
             !std::equal(p.begin(), p.end(), q.begin(), [](auto& x, auto& y) { return Same(x, y); })) {
             return false;
