@@ -7,34 +7,6 @@ constexpr double kDoubleEpsilon = 2.220446049250313e-16;
 constexpr double kRelativeTolerance = static_cast<double>(0.001f);
 }  // namespace
 
-Vec3 operator+(const Vec3& a, const Vec3& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-Vec3 operator-(const Vec3& a, const Vec3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-
-Vec3 operator/(const Vec3& v, double s)
-{
-    const double r = 1.0 / s;
-    return {v.x * r, v.y * r, v.z * r};
-}
-
-double operator*(const Vec3& a, const Vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-
-Vec3 Cross(const Vec3& a, const Vec3& b)
-{
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-
-double Vec3::Normalize()
-{
-    double len = std::sqrt(x * x + y * y + z * z);
-    if (ApproxEqual(len, 0.0))
-        len = 1.0;
-    const double r = 1.0 / len;
-    x *= r;
-    y *= r;
-    z *= r;
-    return len;
-}
-
 bool ApproxEqual(double a, double b)
 {
     const double d = std::fabs(a - b);
