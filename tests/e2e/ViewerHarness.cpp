@@ -239,9 +239,8 @@ bool WaitForWholeFile(const std::string& path, int seconds)
 std::string ViewerProcess::Screenshot(const std::string& expectedName)
 {
     const std::string path = expectedName[0] == '/' ? expectedName : directory_ + "/" + expectedName;
-    // On a loaded machine a press now and then never reaches the viewer (seen in CI runs, once in each of two
-    // tests), and every later name would then be one off. A shot that has not come after ten seconds is asked for
-    // once more: its number is still the viewer's next one.
+    // On a loaded machine a press now and then never reaches the viewer, and every later name would then be one
+    // off. A shot that has not come after ten seconds is asked for once more: its number is still the viewer's next.
     for (int press = 0; press < 2; ++press) {
         Key("u");
         if (WaitForWholeFile(path, press == 0 ? 10 : 20))
