@@ -36,7 +36,7 @@ struct LeafTriangle {
     uint32_t normalMap = 0;
 };
 
-// Where completed triangles get their texture ids: the texture cache in the viewer, a table in tests. A name must
+// Where the leaves' triangles get their texture ids: the texture cache in the viewer, a table in tests. A name must
 // give the same id every time it is requested, and only its first request may have an effect (load an image, print
 // a line): the parser requests each name once per piece of the text, not once per triangle.
 // The two texture ids of a triangle.
