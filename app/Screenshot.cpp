@@ -15,6 +15,44 @@
 #include <string>
 #include <vector>
 
+namespace {
+
+// From the start-of-image marker at the front to the end-of-image marker that the encoder writes last.
+bool WholeJpeg(const char* bytes, size_t size)
+{
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+    return size >= 4 && b[0] == 0xFF && b[1] == 0xD8 && b[size - 2] == 0xFF && b[size - 1] == 0xD9;
+}
+
+}  // namespace
+
+Jpeg EncodeJpeg(const unsigned char* rgb, int width, int height)
+{
+    ILuint image = 0;
+    ilGenImages(1, &image);
+    ilBindImage(image);
+    ilTexImage(width, height, 1, 3, IL_RGB, IL_UNSIGNED_BYTE, const_cast<unsigned char*>(rgb));
+    DrainImageErrors();
+
+    char* bytes = nullptr;
+    size_t size = 0;
+    std::FILE* memory = open_memstream(&bytes, &size);
+    // The library passes the encoded length through an 8-bit flag, so that one image in 256 reads as a failure:
+    // the stream itself tells whether a whole image was written.
+    if (memory != nullptr) {
+        ilSaveF(IL_JPG, memory);
+        std::fclose(memory);
+    }
+    DrainImageErrors();
+    ilDeleteImages(1, &image);
+
+    Jpeg jpeg;
+    jpeg.bytes.reset(bytes);
+    if (WholeJpeg(bytes, size))
+        jpeg.size = size;
+    return jpeg;
+}
+
 void TakeScreenshot(int& screenshotCounter, int windowWidth, int windowHeight)
 {
     if (windowWidth <= 0 || windowHeight <= 0)
@@ -33,28 +71,16 @@ void TakeScreenshot(int& screenshotCounter, int windowWidth, int windowHeight)
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, windowWidth, windowHeight, GL_RGB, GL_UNSIGNED_BYTE, pixels.data());
 
-    ILuint image = 0;
-    ilGenImages(1, &image);
-    ilBindImage(image);
-    ilTexImage(windowWidth, windowHeight, 1, 3, IL_RGB, IL_UNSIGNED_BYTE, pixels.data());
-    DrainImageErrors();
-
     // Encoded in memory first, so that the file is written whole or not at all.
-    char* jpeg = nullptr;
-    size_t jpegBytes = 0;
-    std::FILE* memory = open_memstream(&jpeg, &jpegBytes);
-    const bool encoded = memory != nullptr && ilSaveF(IL_JPG, memory) != 0;
-    if (memory != nullptr)
-        std::fclose(memory);
-    DrainImageErrors();
-    ilDeleteImages(1, &image);
+    const Jpeg jpeg = EncodeJpeg(pixels.data(), windowWidth, windowHeight);
+    const bool encoded = jpeg.size != 0;
 
     // Every attempt uses up a number. An existing file moves on to the next; any other failure would repeat
     // forever, so it ends the attempt with one line, and one more on standard error with the reason.
     for (;;) {
         const std::string name = "shot" + std::to_string(screenshotCounter) + ".jpg";
         ++screenshotCounter;
-        const int error = encoded ? WriteWholeFile(name, jpeg, jpegBytes, false) : 0;
+        const int error = encoded ? WriteWholeFile(name, jpeg.bytes.get(), jpeg.size, false) : 0;
         if (encoded && error == 0)
             break;
         if (error == EEXIST)
@@ -63,5 +89,4 @@ void TakeScreenshot(int& screenshotCounter, int windowWidth, int windowHeight)
         ReportFileNotWritten(name, encoded ? std::strerror(error) : "the image could not be encoded");
         break;
     }
-    std::free(jpeg);
 }
