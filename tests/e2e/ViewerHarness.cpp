@@ -239,13 +239,9 @@ bool WaitForWholeFile(const std::string& path, int seconds)
 std::string ViewerProcess::Screenshot(const std::string& expectedName)
 {
     const std::string path = expectedName[0] == '/' ? expectedName : directory_ + "/" + expectedName;
-    // On a loaded machine a press now and then never reaches the viewer, and every later name would then be one
-    // off. A shot that has not come after ten seconds is asked for once more: its number is still the viewer's next.
-    for (int press = 0; press < 2; ++press) {
-        Key("u");
-        if (WaitForWholeFile(path, press == 0 ? 10 : 20))
-            return path;
-    }
+    Key("u");
+    if (WaitForWholeFile(path, 30))
+        return path;
     return "";
 }
 
