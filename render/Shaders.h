@@ -45,7 +45,8 @@ std::unique_ptr<ShaderPairs> CreateShaderPairs();
 // Starts compiling the four files' programs on a thread of their own (the level may load meanwhile), so that
 // LoadShaders finds them ready. Needs the pairs' runtime; FinishShaderCompiles must follow before the process ends.
 void StartShaderCompiles(const ShaderPairs& pairs);
-// Waits for the compiles StartShaderCompiles began; their results stay for LoadShaders.
+// Waits for the compiles StartShaderCompiles began and drops the results LoadShaders has not taken: a later
+// reload compiles again.
 void FinishShaderCompiles();
 
 // True when both programs of the pair compiled, so that its pass draws what its shader file computes rather than

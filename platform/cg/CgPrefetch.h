@@ -16,5 +16,5 @@ struct CgPrefetchRequest {
 // profile and entry are the same. Requests of an unknown profile are left out.
 void CgPrefetchPrograms(const std::vector<CgPrefetchRequest>& requests);
 
-// Waits for the prefetch thread; what it made stays for cgCreateProgramFromFile.
+// Waits for the prefetch thread and drops what no cgCreateProgramFromFile has taken.
 void CgFinishPrefetch();

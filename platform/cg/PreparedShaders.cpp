@@ -102,13 +102,18 @@ ShaderText CachedOrCompiled(const std::string& source, const std::string& fileNa
 
 }  // namespace
 
-void FinishShaderPrefetch() { prefetch.Wait(); }
+void FinishShaderPrefetch()
+{
+    prefetch.Wait();
+    // A result nobody took was made under that start-up's budget, for the files as they were then: a later
+    // request with the same text (a reload) must not get a compile that ran out of the start-up's time.
+    prefetched.clear();
+}
 
 void PrefetchShaderTexts(const std::vector<ShaderFileRequest>& requests, const ShaderCompileOptions& options,
                          const std::string& driver)
 {
     FinishShaderPrefetch();
-    prefetched.clear();
     std::vector<std::pair<ShaderFileRequest, std::string>> sources;
     for (const ShaderFileRequest& request : requests) {
         std::string source;
@@ -135,7 +140,7 @@ void PrefetchShaderTexts(const std::vector<ShaderFileRequest>& requests, const S
 ShaderText PreparedShaderText(const std::string& source, const std::string& fileName, bool vertexStage,
                               const std::string& entry, const ShaderCompileOptions& options, const std::string& driver)
 {
-    FinishShaderPrefetch();
+    prefetch.Wait();
     const std::string request = EncodeShaderRequest(source, fileName, vertexStage, entry, options);
     for (auto found = prefetched.begin(); found != prefetched.end(); ++found) {
         if (found->first == request) {

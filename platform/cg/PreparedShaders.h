@@ -19,7 +19,7 @@ struct ShaderFileRequest {
 void PrefetchShaderTexts(const std::vector<ShaderFileRequest>& requests, const ShaderCompileOptions& options,
                          const std::string& driver);
 
-// Waits for the prefetch thread, if one runs; its results stay for PreparedShaderText.
+// Waits for the prefetch thread, if one runs, and drops the results that PreparedShaderText has not taken.
 void FinishShaderPrefetch();
 
 // The text of this compile: the prefetched result of the very same request (each is used once), else

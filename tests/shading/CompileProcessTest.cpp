@@ -1,6 +1,7 @@
 // The compile process as a process: its sandbox (bodies of our own in place of the compiler try what a compiler
 // that a shader file took over might try), and what a compile reports when the process is killed, stopped or runs
-// out of the time that a batch of compiles shares.
+// out of the time that a batch of compiles shares, also when the batch ran ahead of its requests.
+#include "PreparedShaders.h"
 #include "ShaderCompile.h"
 #include "TestSupport.h"
 
@@ -185,6 +186,30 @@ TEST_F(CompileProcessTest, ABatchOfStallingCompilesWaitsNoLongerThanItsBudgetInA
     // Once the batch is over, a compile has its own time again.
     UseShaderCompileBody(nullptr);
     EXPECT_TRUE(CompileShaderText(kSource, "after.cg", false, "fragmain").compiled);
+}
+
+// A start-up whose vertex program stalls spends the prefetch's budget, and the fragment program is left "not
+// compiled"; the start-up never asks for it, as its pair already failed. Once the start-up is over, a reload of the
+// same file compiles the fragment program in time of its own instead of getting that stale failure.
+TEST_F(CompileProcessTest, AReloadAfterAStartUpThatRanOutOfTimeCompilesAgain)
+{
+    setenv("XDG_CACHE_HOME", dir.Path().c_str(), 1);
+    UseShaderCompileBody([](const std::string&, const std::string&, bool vertexStage, const std::string&,
+                            const ShaderCompileOptions&) {
+        for (volatile bool spin = vertexStage; spin;) {
+        }
+        ShaderText text;
+        text.compiled = true;
+        return text;
+    });
+    dir.Write("case.cg", "either stage");
+    const std::string file = dir.File("case.cg");
+    PrefetchShaderTexts({{file, true, "vertexmain"}, {file, false, "fragmain"}}, {}, "driver");
+    EXPECT_FALSE(PreparedShaderText("either stage", file, true, "vertexmain", {}, "driver").compiled);
+    FinishShaderPrefetch();
+    const ShaderText reloaded = PreparedShaderText("either stage", file, false, "fragmain", {}, "driver");
+    EXPECT_TRUE(reloaded.compiled) << reloaded.listing;
+    unsetenv("XDG_CACHE_HOME");
 }
 
 }  // namespace
